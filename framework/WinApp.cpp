@@ -1,0 +1,50 @@
+#include "framework/WinApp.h"
+
+#include <vector>
+
+#include "framework/Host.h"
+
+namespace {
+// Live application objects, most recent last (tests create one per case).
+std::vector<CWinApp*> g_apps;
+} // namespace
+
+CWinApp::CWinApp() { g_apps.push_back(this); }
+
+CWinApp::~CWinApp() { std::erase(g_apps, this); }
+
+BOOL CWinApp::PumpMessage() { return Host().PumpMessage() ? TRUE : FALSE; }
+
+CWinApp* AfxGetApp() { return g_apps.empty() ? nullptr : g_apps.back(); }
+
+CWnd* AfxGetMainWnd()
+{
+    CWinApp* app = AfxGetApp();
+    return app ? app->m_pMainWnd : nullptr;
+}
+
+BOOL AfxPeekMessage() { return Host().PeekMessage() ? TRUE : FALSE; }
+
+void AfxPostQuitMessage(int exitCode) { Host().PostQuitMessage(exitCode); }
+
+void PumpWaitingMessages()
+{
+    Host().BeginPumpRound();
+    CWinApp* app = AfxGetApp();
+    while (AfxPeekMessage()) {
+        if (!(app ? app->PumpMessage() : Host().PumpMessage())) {
+            // The quit request must reach the host's own loop once the operation is over.
+            AfxPostQuitMessage(0);
+            break;
+        }
+    }
+}
+
+int AfxWinMain(IHost& host, CWinApp& app)
+{
+    IHost* previous = SetHost(&host);
+    const BOOL run = app.InitInstance();
+    SetHost(previous);
+    (void)run; // the whole program ran inside InitInstance; nothing is left to run
+    return 0;
+}

@@ -1,0 +1,47 @@
+#pragma once
+// The byte pipe to the boot loader: an abstract device opened by name.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/SerialDriver.h"
+#include "platform/WinTypes.h"
+
+
+// Settings record of a device; each controller downcasts to its own kind.
+class CIoState {
+public:
+    virtual ~CIoState() = default;
+};
+
+using WatchCallback = void (*)(void* userValue, uint32_t errorMask);
+
+class CIoController {
+public:
+    CIoController() = default;
+    virtual ~CIoController();
+    CIoController(const CIoController&) = delete;
+    CIoController& operator=(const CIoController&) = delete;
+
+    virtual BOOL Open(const std::string& name);
+    virtual BOOL Close();
+    virtual BOOL IsOpen() const;
+    virtual uint32_t Write(const void* buffer, uint32_t count) = 0;
+    virtual uint32_t Read(void* buffer, uint32_t count) = 0;
+    virtual BOOL SetTimeout(uint32_t milliseconds) = 0;
+    virtual BOOL SetState(const CIoState& state) = 0;
+    virtual BOOL GetState(CIoState& state) = 0;
+    virtual BOOL Purge(uint32_t ignored) = 0;
+    virtual BOOL StartWatch(WatchCallback callback, void* userValue, uint32_t threshold) = 0;
+    virtual BOOL StopWatch() = 0;
+
+    // Why the last Open failed (None after a success), for the one diagnostic line.
+    platform::OpenError LastOpenError() const { return m_lastOpenError; }
+    const std::string& DeviceName() const { return m_strDevice; }
+
+protected:
+    // The open device; empty while closed (the invalid handle).
+    std::unique_ptr<platform::ISerialDriver> m_hDevice;
+    std::string m_strDevice;
+    platform::OpenError m_lastOpenError = platform::OpenError::None;
+};

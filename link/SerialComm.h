@@ -1,0 +1,38 @@
+#pragma once
+// An RS-232 port: DTR raised on open, line settings from a CSerialCommState, reads
+// that wait (in the kernel, not spinning) until the whole reply is queued or the
+// read time-out passes.
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+#include "link/IoController.h"
+#include "link/SerialCommState.h"
+
+class CSerialComm : public CIoController {
+public:
+    CSerialComm() = default;
+    ~CSerialComm() override;
+
+    BOOL Open(const std::string& name) override;
+    uint32_t Write(const void* buffer, uint32_t count) override;
+    // Returns count when all requested bytes were queued in time, else 0 (time-out,
+    // line error, hang-up). A pending line error fails one read and is cleared.
+    uint32_t Read(void* buffer, uint32_t count) override;
+    BOOL SetTimeout(uint32_t milliseconds) override;
+    BOOL SetState(const CIoState& state) override;
+    BOOL GetState(CIoState& state) override;
+    BOOL Purge(uint32_t ignored) override;
+    BOOL StartWatch(WatchCallback callback, void* userValue, uint32_t threshold) override;
+    BOOL StopWatch() override;
+    virtual void OnReceive(void* userValue, uint32_t errorMask);
+
+    uint32_t GetTimeout() const { return m_dwReadTimeout; }
+
+private:
+    void WatchLoop(WatchCallback callback, void* userValue, uint32_t threshold);
+
+    std::thread m_hWatchThread;
+    uint32_t m_dwReadTimeout = 0;
+    std::atomic<int> m_bWatchStopped{1};
+};

@@ -1,0 +1,62 @@
+#pragma once
+// Millisecond tick count and sleep behind one service, so that the whole
+// protocol (with its 1 s and 40 s waits) can run on a virtual clock in tests.
+#include <cstdint>
+
+namespace platform {
+
+class IClock {
+public:
+    virtual ~IClock() = default;
+    // Milliseconds since an arbitrary start; wraps at 2^32 like the Win32 tick count.
+    virtual uint32_t GetTickCount() = 0;
+    virtual void Sleep(uint32_t milliseconds) = 0;
+};
+
+class CRealClock final : public IClock {
+public:
+    uint32_t GetTickCount() override;
+    void Sleep(uint32_t milliseconds) override;
+};
+
+// Time stands still until someone sleeps or advances it; sleeping returns at once.
+class CVirtualClock final : public IClock {
+public:
+    explicit CVirtualClock(uint64_t startMs = 1'000'000) : m_now(startMs) {}
+    uint32_t GetTickCount() override { return static_cast<uint32_t>(m_now); }
+    void Sleep(uint32_t milliseconds) override { m_now += milliseconds; }
+    void Advance(uint64_t milliseconds) { m_now += milliseconds; }
+    void AdvanceTo(uint64_t ms)
+    {
+        if (ms > m_now) m_now = ms;
+    }
+    uint64_t Now() const { return m_now; }
+
+private:
+    uint64_t m_now;
+};
+
+// The clock everything uses. Defaults to the real clock.
+IClock& Clock();
+// Installs a clock (nullptr restores the real one). Returns the previous one.
+IClock* SetClock(IClock* clock);
+// The installed clock when it is virtual, else nullptr.
+CVirtualClock* VirtualClock();
+
+// Installs a clock for the lifetime of a scope (tests).
+class CScopedClock {
+public:
+    explicit CScopedClock(IClock& clock) : m_previous(SetClock(&clock)) {}
+    ~CScopedClock() { SetClock(m_previous); }
+    CScopedClock(const CScopedClock&) = delete;
+    CScopedClock& operator=(const CScopedClock&) = delete;
+
+private:
+    IClock* m_previous;
+};
+
+} // namespace platform
+
+// The two kernel services the protocol code calls by their familiar names.
+inline void Sleep(uint32_t milliseconds) { platform::Clock().Sleep(milliseconds); }
+inline uint32_t GetTickCount() { return platform::Clock().GetTickCount(); }

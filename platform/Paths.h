@@ -1,0 +1,20 @@
+#pragma once
+// Where the program keeps its files: ${XDG_CONFIG_HOME:-$HOME/.config}/torvane.
+#include <filesystem>
+#include <string>
+
+namespace platform {
+
+std::filesystem::path ConfigDir();
+// Folder of "COM1".."COM10" aliases (symlinks to the real device node).
+std::filesystem::path PortsDir();
+// The settings file: the executable's name + ".INI" in the configuration folder.
+std::filesystem::path SettingsFilePath();
+// Folder for the instance lock: $XDG_RUNTIME_DIR, else a per-user folder in /tmp.
+std::filesystem::path RuntimeDir();
+
+// "COM3" -> ports-folder alias if present, else /dev/ttyS2; a name with "/" is a path;
+// anything else is taken as is (and will normally not be found).
+std::filesystem::path ResolvePortName(const std::string& name);
+
+} // namespace platform

@@ -1,0 +1,25 @@
+#pragma once
+// Private-profile INI files with the semantics of the Windows profile functions.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace platform {
+
+// Integer value of key in section, or the default when the file, the section or the key
+// is missing. Section and key names match case-insensitively; the value is read as
+// Windows does: leading blanks, an optional sign, then leading decimal digits
+// (none -> 0), kept in 32 bits.
+int GetPrivateProfileInt(const std::string& section, const std::string& key, int defaultValue,
+                         const std::filesystem::path& file);
+
+// Writes one key as decimal text, creating the file, folder and section as needed and
+// keeping every other line. The file is replaced atomically, so a crash or a full disk
+// never leaves it truncated. False when the write failed (the old file then stands).
+bool WritePrivateProfileInt(const std::string& section, const std::string& key, int64_t value,
+                            const std::filesystem::path& file);
+
+// The last write failure's description (for the one diagnostic line), empty if none.
+std::string LastProfileWriteError();
+
+} // namespace platform

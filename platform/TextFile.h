@@ -1,0 +1,46 @@
+#pragma once
+// Text files read line by line, with the framework's file-error exception when a
+// file cannot be opened or read.
+#include <cstdio>
+#include <string>
+
+class CFileException {
+public:
+    enum Cause { none = 0, generic = 1, fileNotFound = 2, badPath = 3, accessDenied = 5, sharingViolation = 11 };
+
+    CFileException(Cause cause, std::string fileName, int osError = 0)
+        : m_cause(cause), m_strFileName(std::move(fileName)), m_lOsError(osError)
+    {
+    }
+    static CFileException FromErrno(int err, const std::string& fileName);
+
+    // The text the framework shows for it, naming the file ("<path> was not found.").
+    std::string GetErrorMessage() const;
+
+    Cause m_cause;
+    std::string m_strFileName;
+    int m_lOsError;
+};
+
+namespace platform {
+
+// A line ends at a line feed; a carriage return right before it is dropped; lines have any length.
+class CTextFile {
+public:
+    CTextFile() = default;
+    ~CTextFile();
+    CTextFile(const CTextFile&) = delete;
+    CTextFile& operator=(const CTextFile&) = delete;
+
+    // Throws CFileException when the file cannot be opened.
+    void Open(const std::string& path);
+    // False at end of file; throws CFileException on a read error.
+    bool ReadLine(std::string& line);
+    void Close();
+
+private:
+    FILE* m_file = nullptr;
+    std::string m_path;
+};
+
+} // namespace platform
