@@ -5,21 +5,29 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/Wnd.h"
 
-class CDataExchange {
+class CDataExchange
+{
 public:
-    CDataExchange(CDialog* dialog, BOOL saveAndValidate) : m_bSaveAndValidate(saveAndValidate), m_pDlgWnd(dialog) {}
+    CDataExchange(CDialog* dialog, BOOL saveAndValidate)
+        : m_bSaveAndValidate(saveAndValidate), m_pDlgWnd(dialog)
+    {
+    }
     BOOL m_bSaveAndValidate; // TRUE: controls -> fields
     CDialog* m_pDlgWnd;
 };
 
 class CProgressCtrl;
 
-class CDialog : public CWnd {
+class CDialog : public CWnd
+{
 public:
     explicit CDialog(int templateId, CWnd* parent = nullptr);
+    // A dialog on a template that is not among the program's own (tests, tools).
+    explicit CDialog(const DialogTemplate& tmpl, CWnd* parent = nullptr);
     ~CDialog() override;
 
     // Runs the dialog modally through the host; IDOK, IDCANCEL or what EndDialog gave.
@@ -59,6 +67,9 @@ public:
 
     CMenu* GetSystemMenu(BOOL revert);
     void SetIcon(int iconId, BOOL big) { m_nIconId = iconId; }
+    int GetIconId() const { return m_nIconId; }
+    // Ids of the radio buttons in the group that holds id, in template order.
+    std::vector<int> RadioGroup(int id) const;
 
     int GetTemplateId() const { return m_nTemplateId; }
     const DialogTemplate& Template() const { return *m_pTemplate; }
@@ -76,6 +87,7 @@ public:
     }
     void SetWindowExists(BOOL exists) { m_bWindowExists = exists; }
     void SetModal(BOOL modal) { m_bModal = modal; }
+    void SetVisibleFromHost(BOOL visible) { m_bVisible = visible; }
     void ResetModalState()
     {
         m_bEnded = FALSE;
@@ -89,6 +101,7 @@ protected:
     void StateChanged() override;
 
 private:
+    void BindTemplate(int templateId);
     void BuildControls();
 
     int m_nTemplateId;
@@ -106,9 +119,13 @@ private:
 };
 
 // Progress-bar control bound to a dialog's control by DDX_Control.
-class CProgressCtrl {
+class CProgressCtrl
+{
 public:
-    void SetRange(short lower, short upper) { SetRange16(static_cast<uint16_t>(lower), static_cast<uint16_t>(upper)); }
+    void SetRange(short lower, short upper)
+    {
+        SetRange16(static_cast<uint16_t>(lower), static_cast<uint16_t>(upper));
+    }
     void SetRange16(uint16_t lower, uint16_t upper);
     int SetPos(int position);
     int GetPos() const;

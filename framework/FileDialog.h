@@ -6,10 +6,11 @@
 class CWnd;
 
 // The system's open-file dialog.
-class CFileDialog {
+class CFileDialog
+{
 public:
-    CFileDialog(BOOL openFileDialog, const char* defaultExt, const char* fileName, unsigned flags, const char* filter,
-                CWnd* parent = nullptr);
+    CFileDialog(BOOL openFileDialog, const char* defaultExt, const char* fileName, unsigned flags,
+                const char* filter, CWnd* parent = nullptr);
     INT_PTR DoModal();
     std::string GetPathName() const { return m_strPath; }
 

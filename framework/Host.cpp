@@ -8,14 +8,18 @@ namespace {
 
 // Before a host is installed (or after it is removed) nothing can be shown: this one
 // answers every dialog with cancel and every box with OK, so no caller ever blocks.
-class CNullHost final : public IHost {
+class CNullHost final : public IHost
+{
 public:
     INT_PTR RunModal(CDialog&) override { return IDCANCEL; }
     void EndModal(CDialog&, int) override {}
     bool CreateModeless(CDialog&, CWnd*) override { return false; }
     void DestroyWindow(CDialog&) override {}
     int MessageBox(CWnd*, const std::string&, const std::string&, unsigned) override { return IDOK; }
-    std::optional<std::string> OpenFileDialog(CWnd*, const std::string&, unsigned) override { return std::nullopt; }
+    std::optional<std::string> OpenFileDialog(CWnd*, const std::string&, unsigned) override
+    {
+        return std::nullopt;
+    }
     void BeginWaitCursor() override {}
     void EndWaitCursor() override {}
     bool PeekMessage() override { return false; }
@@ -29,7 +33,10 @@ IHost* g_host = &g_nullHost;
 
 } // namespace
 
-IHost& Host() { return *g_host; }
+IHost& Host()
+{
+    return *g_host;
+}
 
 IHost* SetHost(IHost* host)
 {
@@ -54,4 +61,7 @@ int AfxMessageBox(unsigned stringId, unsigned type, CWnd* owner)
     return AfxMessageBox(AfxLoadString(stringId), type, owner);
 }
 
-CWnd* AfxGetActiveWindow() { return Host().GetActiveWindow(); }
+CWnd* AfxGetActiveWindow()
+{
+    return Host().GetActiveWindow();
+}

@@ -8,14 +8,16 @@
 class CWnd;
 class CDialog;
 
-struct MessageBoxRecord {
+struct MessageBoxRecord
+{
     std::string text;
     std::string caption;
-    unsigned type = 0;      // MB_* icon bits
-    int ownerTemplate = 0;  // template id of the owning dialog, 0 for none
+    unsigned type = 0;     // MB_* icon bits
+    int ownerTemplate = 0; // template id of the owning dialog, 0 for none
 };
 
-class IHost {
+class IHost
+{
 public:
     virtual ~IHost() = default;
 
@@ -27,18 +29,20 @@ public:
     virtual bool CreateModeless(CDialog& dialog, CWnd* parent) = 0;
     virtual void DestroyWindow(CDialog& dialog) = 0;
 
-    virtual int MessageBox(CWnd* owner, const std::string& text, const std::string& caption, unsigned type) = 0;
+    virtual int MessageBox(CWnd* owner, const std::string& text, const std::string& caption,
+                           unsigned type) = 0;
     // The system's open-file dialog; the chosen full path, or nothing when cancelled.
     // filter is in the "Name (*.x)|*.x|...|" form.
-    virtual std::optional<std::string> OpenFileDialog(CWnd* owner, const std::string& filter, unsigned flags) = 0;
+    virtual std::optional<std::string> OpenFileDialog(CWnd* owner, const std::string& filter,
+                                                      unsigned flags) = 0;
 
     virtual void BeginWaitCursor() = 0;
     virtual void EndWaitCursor() = 0;
 
     // A pump round starts (once per page of a long loop).
     virtual void BeginPumpRound() {}
-    virtual bool PeekMessage() = 0;   // something is waiting; never blocks
-    virtual bool PumpMessage() = 0;   // processes one waiting message; false on quit
+    virtual bool PeekMessage() = 0; // something is waiting; never blocks
+    virtual bool PumpMessage() = 0; // processes one waiting message; false on quit
     virtual void PostQuitMessage(int exitCode) = 0;
 
     // The active window of the thread (the top modal or modeless dialog), or nullptr.

@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,9 +15,11 @@
 class CDialog;
 
 // What the user does in one showing of a dialog, in order.
-class CDialogScript {
+class CDialogScript
+{
 public:
-    struct Action {
+    struct Action
+    {
         enum Kind { SetText, SelectRadio, Press, Enter, Escape, CloseBox, Call, SysCommand } kind;
         int id = 0;
         std::string text;
@@ -39,7 +42,8 @@ private:
     std::vector<Action> m_actions;
 };
 
-class CScriptedHost : public IHost {
+class CScriptedHost : public IHost
+{
 public:
     CScriptedHost();
     ~CScriptedHost() override;
@@ -61,7 +65,8 @@ public:
 
     const std::vector<MessageBoxRecord>& MessageBoxes() const { return m_messageBoxes; }
     std::vector<std::string> MessageTexts() const;
-    // Everything in order: "dialog 156", "end 156 1", "box <text>", "create 136", "destroy 136", "quit", "repost".
+    // Everything in order: "dialog 156", "end 156 1", "box <text>", "create 136", "destroy 136", "quit",
+    // "repost".
     const std::vector<std::string>& Events() const { return m_events; }
     const std::vector<std::string>& Failures() const { return m_failures; }
     // Every position a progress bar was set to (after clamping), in order.
@@ -78,7 +83,8 @@ public:
     bool CreateModeless(CDialog& dialog, CWnd* parent) override;
     void DestroyWindow(CDialog& dialog) override;
     int MessageBox(CWnd* owner, const std::string& text, const std::string& caption, unsigned type) override;
-    std::optional<std::string> OpenFileDialog(CWnd* owner, const std::string& filter, unsigned flags) override;
+    std::optional<std::string> OpenFileDialog(CWnd* owner, const std::string& filter,
+                                              unsigned flags) override;
     void BeginWaitCursor() override { ++m_waitDepth; }
     void EndWaitCursor() override { --m_waitDepth; }
     void BeginPumpRound() override;
@@ -93,6 +99,7 @@ public:
 private:
     class Peer;
     void Fail(const std::string& what);
+    void RunAction(CDialog& dialog, const CDialogScript::Action& action);
 
     std::map<int, std::deque<CDialogScript>> m_scripts;
     std::deque<std::optional<std::string>> m_fileAnswers;

@@ -8,53 +8,55 @@ enum class ControlKind {
     PushButton,
     DefPushButton,
     Edit,
-    Static,       // text
-    Icon,         // static icon (the application icon)
+    Static, // text
+    Icon,   // static icon (the application icon)
     GroupBox,
-    EtchedHorz,   // etched horizontal line
+    EtchedHorz,    // etched horizontal line
     ComboDropDown, // editable combo (the user may type)
     ComboDropList, // list only
-    RadioButton,  // automatic radio button
+    RadioButton,   // automatic radio button
     ProgressBar,
 };
 
 // Control style flags.
 enum : unsigned {
-    CS_HIDDEN = 0x0001,     // not WS_VISIBLE
-    CS_DISABLED = 0x0002,   // WS_DISABLED
+    CS_HIDDEN = 0x0001,   // not WS_VISIBLE
+    CS_DISABLED = 0x0002, // WS_DISABLED
     CS_TABSTOP = 0x0004,
-    CS_GROUP = 0x0008,      // starts a group (radio groups)
+    CS_GROUP = 0x0008, // starts a group (radio groups)
     CS_READONLY = 0x0010,
     CS_AUTOHSCROLL = 0x0020,
     CS_VSCROLL = 0x0040,
-    CS_CENTER = 0x0080,     // text centred horizontally
+    CS_CENTER = 0x0080,      // text centred horizontally
     CS_CENTERIMAGE = 0x0100, // text centred vertically
-    CS_NOPREFIX = 0x0200,   // '&' is shown, not a mnemonic
+    CS_NOPREFIX = 0x0200,    // '&' is shown, not a mnemonic
     CS_BORDER = 0x0400,
 };
 
 // Dialog style flags.
 enum : unsigned {
-    DS_SYSMENU = 0x0001,    // caption with close box
+    DS_SYSMENU = 0x0001, // caption with close box
     DS_MODALFRAME = 0x0002,
     DS_CENTER = 0x0004,
-    DS_VISIBLE = 0x0008,    // shown at creation (modeless windows are not)
-    DS_APPWINDOW = 0x0010,  // own taskbar button
+    DS_VISIBLE = 0x0008,   // shown at creation (modeless windows are not)
+    DS_APPWINDOW = 0x0010, // own taskbar button
     DS_MINIMIZEBOX = 0x0020,
 };
 
 constexpr int IDC_STATIC = -1;
 
-struct ControlTemplate {
+struct ControlTemplate
+{
     int id = IDC_STATIC;
     ControlKind kind = ControlKind::Static;
     std::string text;
     int x = 0, y = 0, cx = 0, cy = 0; // dialog units
     unsigned style = 0;
-    std::vector<std::string> items;   // initial list of a combo box
+    std::vector<std::string> items; // initial list of a combo box
 };
 
-struct DialogTemplate {
+struct DialogTemplate
+{
     int id = 0;
     std::string caption;
     int cx = 0, cy = 0; // dialog units

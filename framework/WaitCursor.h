@@ -1,7 +1,8 @@
 #pragma once
 
 // Shows the wait cursor for the lifetime of the object.
-class CWaitCursor {
+class CWaitCursor
+{
 public:
     CWaitCursor();
     ~CWaitCursor();

@@ -5,17 +5,34 @@
 #include "framework/Host.h"
 
 namespace {
-// Live application objects, most recent last (tests create one per case).
-std::vector<CWinApp*> g_apps;
+// Live application objects, most recent last (tests create one per case). A function
+// static, because the program's application object is itself a global.
+std::vector<CWinApp*>& Apps()
+{
+    static std::vector<CWinApp*> apps;
+    return apps;
+}
 } // namespace
 
-CWinApp::CWinApp() { g_apps.push_back(this); }
+CWinApp::CWinApp()
+{
+    Apps().push_back(this);
+}
 
-CWinApp::~CWinApp() { std::erase(g_apps, this); }
+CWinApp::~CWinApp()
+{
+    std::erase(Apps(), this);
+}
 
-BOOL CWinApp::PumpMessage() { return Host().PumpMessage() ? TRUE : FALSE; }
+BOOL CWinApp::PumpMessage()
+{
+    return Host().PumpMessage() ? TRUE : FALSE;
+}
 
-CWinApp* AfxGetApp() { return g_apps.empty() ? nullptr : g_apps.back(); }
+CWinApp* AfxGetApp()
+{
+    return Apps().empty() ? nullptr : Apps().back();
+}
 
 CWnd* AfxGetMainWnd()
 {
@@ -23,9 +40,15 @@ CWnd* AfxGetMainWnd()
     return app ? app->m_pMainWnd : nullptr;
 }
 
-BOOL AfxPeekMessage() { return Host().PeekMessage() ? TRUE : FALSE; }
+BOOL AfxPeekMessage()
+{
+    return Host().PeekMessage() ? TRUE : FALSE;
+}
 
-void AfxPostQuitMessage(int exitCode) { Host().PostQuitMessage(exitCode); }
+void AfxPostQuitMessage(int exitCode)
+{
+    Host().PostQuitMessage(exitCode);
+}
 
 void PumpWaitingMessages()
 {

@@ -7,7 +7,8 @@
 class CWnd;
 class IHost;
 
-class CWinApp {
+class CWinApp
+{
 public:
     CWinApp();
     virtual ~CWinApp();
@@ -28,7 +29,7 @@ CWinApp* AfxGetApp();
 CWnd* AfxGetMainWnd();
 
 // Message pump services for long operations.
-BOOL AfxPeekMessage();              // a message is waiting (not removed, never blocks)
+BOOL AfxPeekMessage(); // a message is waiting (not removed, never blocks)
 void AfxPostQuitMessage(int exitCode);
 // The shared pump step of the long loops: process what is waiting, re-post a quit.
 void PumpWaitingMessages();

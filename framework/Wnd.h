@@ -12,14 +12,16 @@
 class CWnd;
 
 // A host's view of one window, told when the model changes.
-class IWindowPeer {
+class IWindowPeer
+{
 public:
     virtual ~IWindowPeer() = default;
-    virtual void WindowChanged() = 0;      // caption, enabled or visible state
+    virtual void WindowChanged() = 0;        // caption, enabled or visible state
     virtual void ControlChanged(int id) = 0; // a control's text, state, list or position
 };
 
-class CWnd {
+class CWnd
+{
 public:
     CWnd() = default;
     virtual ~CWnd() = default;
@@ -46,7 +48,8 @@ protected:
 class CDialog;
 
 // One control of a dialog, created from its template line.
-class CControl : public CWnd {
+class CControl : public CWnd
+{
 public:
     CControl(CDialog& owner, const ControlTemplate& tmpl);
 
@@ -70,6 +73,8 @@ public:
     void GetRange(int& lower, int& upper) const;
     int SetPos(int position); // returns the previous position
     int GetPos() const { return m_nPos; }
+    // Counts SetPos calls, so a peer can tell a moved bar from a changed range.
+    int PosChanges() const { return m_nPosChanges; }
 
     // The host puts the user's input here without echoing it back to the widget.
     void SetTextFromUser(const std::string& text) { m_strText = text; }
@@ -88,12 +93,15 @@ private:
     std::vector<std::string> m_items;
     int m_nCurSel = -1;
     int m_nLower = 0, m_nUpper = 100, m_nPos = 0;
+    int m_nPosChanges = 0;
 };
 
 // The system menu's extra entries (offered from the window's context menu on Linux).
-class CMenu {
+class CMenu
+{
 public:
-    struct Item {
+    struct Item
+    {
         unsigned flags;
         unsigned id;
         std::string text;

@@ -9,12 +9,15 @@
 #include "link/IoController.h"
 #include "link/SerialCommState.h"
 
-class CSerialComm : public CIoController {
+class CSerialComm : public CIoController
+{
 public:
     CSerialComm() = default;
     ~CSerialComm() override;
 
     BOOL Open(const std::string& name) override;
+    // Stops a running watcher first: it uses the device.
+    BOOL Close() override;
     uint32_t Write(const void* buffer, uint32_t count) override;
     // Returns count when all requested bytes were queued in time, else 0 (time-out,
     // line error, hang-up). A pending line error fails one read and is cleared.

@@ -21,7 +21,10 @@ void CRealClock::Sleep(uint32_t milliseconds)
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-IClock& Clock() { return *g_clock; }
+IClock& Clock()
+{
+    return *g_clock;
+}
 
 IClock* SetClock(IClock* clock)
 {
@@ -30,6 +33,9 @@ IClock* SetClock(IClock* clock)
     return previous == &g_realClock ? nullptr : previous;
 }
 
-CVirtualClock* VirtualClock() { return dynamic_cast<CVirtualClock*>(g_clock); }
+CVirtualClock* VirtualClock()
+{
+    return dynamic_cast<CVirtualClock*>(g_clock);
+}
 
 } // namespace platform

@@ -1,0 +1,7 @@
+#pragma once
+#include "framework/Dialog.h"
+
+class CAboutDlg : public CDialog {
+public:
+    CAboutDlg();
+};

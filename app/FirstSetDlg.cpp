@@ -1,0 +1,5 @@
+#include "app/FirstSetDlg.h"
+
+#include "res/Resource.h"
+
+CFirstSetDlg::CFirstSetDlg(CWnd* parent) : CDialog(IDD_FIRSTSET, parent) {}

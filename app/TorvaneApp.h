@@ -1,0 +1,44 @@
+#pragma once
+// The application object: owns the one link and the one memory image, carries the two
+// flags that gate every flash command, runs the whole program from its start-up hook,
+// and provides the link services that keep both ends of the link at one speed.
+#include <cstdint>
+
+#include "framework/WinApp.h"
+#include "image/MotFile.h"
+#include "link/SerialComm.h"
+#include "platform/InstanceLock.h"
+
+class CTorvaneApp : public CWinApp {
+public:
+    CTorvaneApp();
+    ~CTorvaneApp() override;
+
+    BOOL InitInstance() override;
+
+    // Link services.
+    static uint8_t BaudCode(uint32_t baudRate);
+    BOOL ApplyLinkState(CSerialComm& link, uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
+    BOOL NegotiateBaudRate(uint32_t currentRate, uint32_t newRate);
+    uint32_t ChangeBaudRate(CSerialComm& link, uint32_t newRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits,
+                            unsigned messageId);
+    void ReturnTo9600(CSerialComm& link);
+    uint32_t TimeoutRecovery();
+
+    // The recovery chain runs as a loop, not as nested calls: a recovery requested while
+    // one is already offering its baud-rate dialog is handed back to that one.
+    BOOL RecoveryHandedBack() const { return m_bRecoveryHandedBack; }
+
+    CSerialComm m_link;
+    BOOL m_bIdPassed = FALSE;
+    platform::CInstanceLock m_hMutex;
+    BOOL m_bLinkOk = FALSE;
+    CMotFile m_image;
+
+private:
+    int m_nRecoveryDepth = 0;
+    BOOL m_bRecoveryHandedBack = FALSE;
+};
+
+// The current application object as the program's own type.
+CTorvaneApp& TheApp();

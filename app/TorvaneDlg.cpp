@@ -1,0 +1,183 @@
+#include "app/TorvaneDlg.h"
+
+#include "app/AboutDlg.h"
+#include "app/TorvaneApp.h"
+#include "commands/BPRCmd.h"
+#include "commands/BlankCmd.h"
+#include "commands/Command.h"
+#include "commands/DownloadCmd.h"
+#include "commands/EPRCmd.h"
+#include "commands/EraseCmd.h"
+#include "commands/PreEraseDlg.h"
+#include "commands/ProgramCmd.h"
+#include "commands/ReadCmd.h"
+#include "commands/StatesCmd.h"
+#include "commands/VersionCmd.h"
+#include "framework/Host.h"
+#include "image/IDCheckDlg.h"
+#include "link/SettingCmd.h"
+#include "res/Resource.h"
+
+CTorvaneDlg::CTorvaneDlg(CWnd* parent) : CDialog(IDD_TORVANE_DIALOG, parent), m_hIcon(IDR_MAINFRAME)
+{
+    OnCommandId(IDC_ERASE, [this] { OnErase(); });
+    OnCommandId(IDC_PROGRAM, [this] { OnProgram(); });
+    OnCommandId(IDC_LOAD_ID, [this] { OnLoadId(); });
+    OnCommandId(IDC_BLANK, [this] { OnBlank(); });
+    OnCommandId(IDC_READ, [this] { OnRead(); });
+    OnCommandId(IDC_BPR, [this] { OnBpr(); });
+    OnCommandId(IDC_EPR, [this] { OnEpr(); });
+    OnCommandId(IDC_SETTING, [this] { OnSetting(); });
+    OnCommandId(IDC_STATUS, [this] { OnStatus(); });
+    OnCommandId(IDC_DOWNLOAD, [this] { OnDownload(); });
+    OnCommandId(IDC_VERSION, [this] { OnVersion(); });
+}
+
+BOOL CTorvaneDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    const std::string aboutMenu = AfxLoadString(IDS_ABOUTBOX);
+    if (CMenu* systemMenu = GetSystemMenu(FALSE); systemMenu && !aboutMenu.empty()) {
+        systemMenu->AppendMenu(MF_SEPARATOR);
+        systemMenu->AppendMenu(MF_STRING, IDM_ABOUTBOX, aboutMenu);
+    }
+    SetIcon(m_hIcon, TRUE);
+    SetIcon(m_hIcon, FALSE);
+    return TRUE;
+}
+
+void CTorvaneDlg::OnSysCommand(unsigned id, long lParam)
+{
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg about;
+        about.DoModal();
+        return;
+    }
+    CDialog::OnSysCommand(id, lParam);
+}
+
+BOOL CTorvaneDlg::CheckReady()
+{
+    CTorvaneApp& app = TheApp();
+    if (!app.m_bLinkOk) {
+        AfxMessageBox(IDS_CAN_NOT_COMMUNICATE, MB_ICONINFORMATION, this);
+        return FALSE;
+    }
+    if (!app.m_bIdPassed) {
+        AfxMessageBox(IDS_DID_NOT_PASS_ID, MB_ICONINFORMATION, this);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CTorvaneDlg::CheckLink()
+{
+    if (TheApp().m_bLinkOk) return TRUE;
+    AfxMessageBox(IDS_CAN_NOT_COMMUNICATE, MB_ICONINFORMATION, this);
+    return FALSE;
+}
+
+BOOL CTorvaneDlg::ProbeLink()
+{
+    CTorvaneApp& app = TheApp();
+    app.m_link.Purge(0);
+    const uint8_t request = bootcode::kReadStatus;
+    uint8_t reply[2];
+    app.m_link.Write(&request, 1);
+    if (app.m_link.Read(reply, 2) != 0) return TRUE;
+    app.TimeoutRecovery();
+    return FALSE;
+}
+
+void CTorvaneDlg::OnErase()
+{
+    if (!CheckReady() || !ProbeLink()) return;
+    CEraseCmd command;
+    if (command.Run()) {
+        GetDlgItem(IDC_ERASE)->EnableWindow(FALSE);
+        GetDlgItem(IDC_PROGRAM)->EnableWindow(TRUE);
+    }
+}
+
+void CTorvaneDlg::OnProgram()
+{
+    if (!CheckReady() || !ProbeLink()) return;
+    CProgramCmd command;
+    if (command.Run()) {
+        GetDlgItem(IDC_PROGRAM)->EnableWindow(FALSE);
+        GetDlgItem(IDCANCEL)->EnableWindow(TRUE); // "Exit"
+    }
+}
+
+void CTorvaneDlg::OnLoadId()
+{
+    if (!CheckLink() || !ProbeLink()) return;
+    CIDCheckDlg dialog;
+    dialog.DoModal();
+}
+
+void CTorvaneDlg::OnBlank()
+{
+    if (!CheckReady() || !ProbeLink()) return;
+    CBlankCmd command;
+    command.Run();
+}
+
+void CTorvaneDlg::OnRead()
+{
+    if (!CheckReady() || !ProbeLink()) return;
+    CReadCmd command;
+    command.Run();
+}
+
+void CTorvaneDlg::OnBpr()
+{
+    if (!CheckReady() || !ProbeLink()) return;
+    CBPRCmd command;
+    command.Run();
+}
+
+void CTorvaneDlg::OnEpr()
+{
+    if (!CheckReady() || !ProbeLink()) return;
+    CPreEraseDlg confirm;
+    if (confirm.DoModal() != IDOK) return;
+    CEPRCmd command;
+    command.Run();
+}
+
+void CTorvaneDlg::OnSetting()
+{
+    if (!CheckLink() || !ProbeLink()) return;
+    CSettingCmd command;
+    command.Run();
+}
+
+void CTorvaneDlg::OnStatus()
+{
+    if (!CheckLink() || !ProbeLink()) return;
+    CStatesCmd command;
+    command.Run();
+}
+
+void CTorvaneDlg::OnDownload()
+{
+    if (!CheckReady() || !ProbeLink()) return;
+    CDownloadCmd command;
+    command.Run();
+}
+
+void CTorvaneDlg::OnVersion()
+{
+    if (!CheckLink() || !ProbeLink()) return;
+    CVersionCmd command;
+    command.Run();
+}
+
+void CTorvaneDlg::OnCancel()
+{
+    CTorvaneApp& app = TheApp();
+    app.ReturnTo9600(app.m_link);
+    app.m_hMutex.Release();
+    CDialog::OnCancel();
+}

@@ -1,0 +1,9 @@
+// The program takes no arguments of its own: everything is asked in its windows.
+#include "app/TorvaneApp.h"
+#include "framework/qt/QtHost.h"
+
+namespace {
+CTorvaneApp theApp;
+}
+
+int main(int argc, char** argv) { return RunQtApplication(argc, argv, theApp); }

@@ -1,0 +1,235 @@
+#include "image/IDCheckDlg.h"
+
+#include "app/TorvaneApp.h"
+#include "commands/Command.h"
+#include "framework/FileDialog.h"
+#include "framework/Host.h"
+#include "framework/WaitCursor.h"
+#include "platform/TextFile.h"
+#include "platform/Clock.h"
+#include "res/Resource.h"
+
+namespace {
+
+constexpr int kIdBytes = 7;
+constexpr char kDefaultIdText[] = "B6";
+constexpr char kStyle1Mark[] = "FFFFDF";
+// Address of ID byte 1 in the M16C/20-62 map, low byte first, then the byte count.
+constexpr uint8_t kIdFrameHeader[] = {bootcode::kIdCheck, 0xDF, 0xFF, 0x0F, kIdBytes};
+constexpr char kUpgradeFilter[] =
+    "Motlora Hex File (*.s;*.mot)|*.s;*.mot|Boot Program (*.btp)|*.btp|All Files (*.*)|*.*|";
+
+bool EndsWith(const std::string& text, const std::string& tail)
+{
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+} // namespace
+
+int CIDCheckDlg::s_nChipStyle = 0;
+
+CIDCheckDlg::CIDCheckDlg(CWnd* parent) : CDialog(IDD_IDCHECK, parent), m_nChipStyle(s_nChipStyle)
+{
+    OnCommandId(IDC_LOAD, [this] { OnLoad(); });
+}
+
+void CIDCheckDlg::DoDataExchange(CDataExchange* pDX)
+{
+    CDialog::DoDataExchange(pDX);
+    DDX_Text(pDX, IDC_FILENAME, m_strFileName);
+    for (int i = 0; i < kIdBytes; ++i)
+        DDX_Text(pDX, IDC_ID1 + i, *IdText(i));
+    DDX_Radio(pDX, IDC_CHIP_2062, m_nChipStyle);
+}
+
+std::string* CIDCheckDlg::IdText(int index)
+{
+    std::string* texts[kIdBytes] = {&m_strId1, &m_strId2, &m_strId3, &m_strId4, &m_strId5, &m_strId6, &m_strId7};
+    return texts[index];
+}
+
+void CIDCheckDlg::SetChipStyle(int style)
+{
+    s_nChipStyle = style;
+    m_nChipStyle = style;
+}
+
+void CIDCheckDlg::ClearIdTexts()
+{
+    for (int i = 0; i < kIdBytes; ++i)
+        IdText(i)->clear();
+}
+
+BOOL CIDCheckDlg::LoadUpgradeFile(const std::string& path) { return TheApp().m_image.LoadFile(path) ? TRUE : FALSE; }
+
+std::string CIDCheckDlg::IdFileName(const std::string& path)
+{
+    for (const char* extension : {".mot", ".s", ".btp"}) {
+        if (EndsWith(path, extension)) return path.substr(0, path.size() - std::string(extension).size()) + ".id";
+    }
+    return {};
+}
+
+void CIDCheckDlg::OnLoad()
+{
+    UpdateData(TRUE);
+    s_nChipStyle = m_nChipStyle;
+
+    CFileDialog fileDialog(TRUE, nullptr, nullptr, OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, kUpgradeFilter, this);
+    if (fileDialog.DoModal() != IDOK) return;
+    m_strFileName = fileDialog.GetPathName();
+    UpdateData(FALSE);
+
+    if (!m_strFileName.empty()) {
+        SetChipStyle(0);
+        LoadUpgradeFile(m_strFileName);
+        // An image that reaches the last page of the 24-bit space is an M16C/80 one.
+        uint8_t scratch[kPageSize];
+        if (TheApp().m_image.GetPage(scratch, 0xFFFF)) {
+            SetChipStyle(1);
+            UpdateData(FALSE);
+        }
+    }
+
+    const std::string idFile = IdFileName(m_strFileName);
+    if (idFile.empty()) {
+        AfxMessageBox(IDS_CAN_NOT_ACCEPT_FILE, MB_ICONSTOP, this);
+        ClearIdTexts();
+        UpdateData(FALSE);
+        return;
+    }
+    if (!MarkStyleFromIdFile(idFile)) {
+        ClearIdTexts();
+        UpdateData(FALSE);
+        return;
+    }
+    if (!ReadIdTexts(idFile)) {
+        AfxMessageBox(IDS_NO_ID_FILE, MB_ICONEXCLAMATION, this);
+        return;
+    }
+    UpdateData(FALSE);
+}
+
+bool CIDCheckDlg::MarkStyleFromIdFile(const std::string& idFile)
+{
+    try {
+        platform::CTextFile file;
+        file.Open(idFile);
+        std::string line;
+        while (file.ReadLine(line)) {
+            if (line.compare(0, 6, kStyle1Mark) == 0) SetChipStyle(1);
+        }
+    } catch (const CFileException&) {
+        return false;
+    }
+    return true;
+}
+
+bool CIDCheckDlg::ReadIdTexts(const std::string& idFile)
+{
+    try {
+        platform::CTextFile file;
+        file.Open(idFile);
+        const unsigned firstKey = s_nChipStyle == 1 ? IDS_ID_KEY_STYLE1 : IDS_ID_KEY_STYLE0;
+        const size_t keyLength = s_nChipStyle == 1 ? 6 : 5;
+        std::string keys[kIdBytes];
+        for (int i = 0; i < kIdBytes; ++i)
+            keys[i] = AfxLoadString(firstKey + static_cast<unsigned>(i));
+        std::string line;
+        while (file.ReadLine(line)) {
+            if (line.size() < keyLength) continue;
+            for (int i = 0; i < kIdBytes; ++i) {
+                if (line.compare(0, keyLength, keys[i]) == 0) {
+                    *IdText(i) = line.substr(line.size() - 2);
+                    break;
+                }
+            }
+        }
+    } catch (const CFileException&) {
+        return false;
+    }
+    return true;
+}
+
+void CIDCheckDlg::OnOK()
+{
+    CWaitCursor wait;
+    UpdateData(TRUE);
+    SetChipStyle(0);
+    if (m_strFileName.empty()) {
+        AfxMessageBox(IDS_NO_FILENAME, MB_ICONEXCLAMATION, this);
+        return;
+    }
+    LoadUpgradeFile(m_strFileName);
+
+    CTorvaneApp& app = TheApp();
+    CSerialComm& link = app.m_link;
+    const uint8_t request = bootcode::kReadStatus;
+    uint8_t reply[2] = {0, 0};
+    link.Write(&request, 1);
+    if (link.Read(reply, 2) == 0) {
+        app.TimeoutRecovery();
+        reply[0] = reply[1] = 0;
+    }
+
+    if (status::IdField(reply[1]) == status::kIdVerified) {
+        app.m_bIdPassed = TRUE;
+        LoadUpgradeFile(m_strFileName);
+        EndDialog(IDOK);
+        return;
+    }
+
+    // The ID file's texts are shown, but the code sent is the fixed default.
+    for (int i = 0; i < kIdBytes; ++i)
+        *IdText(i) = kDefaultIdText;
+    uint8_t frame[sizeof kIdFrameHeader + kIdBytes];
+    std::copy(std::begin(kIdFrameHeader), std::end(kIdFrameHeader), frame);
+    for (int i = 0; i < kIdBytes; ++i) {
+        frame[sizeof kIdFrameHeader + i] = 0xFF;
+        HexTextToByte(frame[sizeof kIdFrameHeader + i], *IdText(i));
+    }
+    link.Write(frame, sizeof frame);
+    Sleep(linktime::kCommandPause);
+
+    switch (CheckIdStatus()) {
+    case 0:
+        link.Purge(0);
+        app.m_bIdPassed = FALSE;
+        AfxMessageBox(IDS_NOT_MATCH_ID, MB_ICONEXCLAMATION, this);
+        return;
+    case -1:
+        // Nobody confirmed the ID: the flag stays as the recovery's baud-rate setting
+        // found it in the status register.
+        app.TimeoutRecovery();
+        break;
+    default:
+        app.m_bIdPassed = TRUE;
+        break;
+    }
+    LoadUpgradeFile(m_strFileName);
+    EndDialog(IDOK);
+}
+
+int CIDCheckDlg::CheckIdStatus()
+{
+    CSerialComm& link = TheApp().m_link;
+    const uint8_t request = bootcode::kReadStatus;
+    uint8_t reply[2] = {0, 0};
+    link.Write(&request, 1);
+    if (link.Read(reply, 2) == 0) return -1;
+    return status::IdField(reply[1]) == status::kIdVerified ? 1 : 0;
+}
+
+BOOL CIDCheckDlg::HexTextToByte(uint8_t& place, const std::string& text)
+{
+    if (text.size() < 2 || CMotFile::HexCharValue(text[0]) == 0xFF || CMotFile::HexCharValue(text[1]) == 0xFF)
+        return FALSE;
+    uint8_t value = 0;
+    for (char c : text) {
+        const uint8_t digit = CMotFile::HexCharValue(c);
+        if (digit == 0xFF) break;
+        value = static_cast<uint8_t>(value * 16 + digit);
+    }
+    place = value;
+    return TRUE;
+}

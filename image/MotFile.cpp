@@ -1,0 +1,257 @@
+#include "image/MotFile.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <utility>
+
+#include "framework/Host.h"
+#include "framework/WinApp.h"
+#include "platform/TextFile.h"
+#include "res/Resource.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+constexpr uint8_t kNotHex = 0xFF;
+constexpr size_t kReadChunk = 1 << 20;
+constexpr size_t kSmallestRead = 4096;
+constexpr size_t kTypeChar = 1;
+constexpr size_t kCountChar = 2;
+constexpr size_t kAddressChar = 4;
+
+constexpr std::array<uint8_t, 256> kHexValues = [] {
+    std::array<uint8_t, 256> table{};
+    table.fill(kNotHex);
+    for (int i = 0; i < 10; ++i)
+        table['0' + i] = static_cast<uint8_t>(i);
+    for (int i = 0; i < 6; ++i) {
+        table['a' + i] = static_cast<uint8_t>(10 + i);
+        table['A' + i] = static_cast<uint8_t>(10 + i);
+    }
+    return table;
+}();
+
+bool IsDataType(uint8_t type)
+{
+    return type >= 1 && type <= 3;
+}
+bool IsEndType(uint8_t type)
+{
+    return type >= 7 && type <= 9;
+}
+
+std::optional<uint32_t> ReadAddress(std::string_view line, uint8_t type)
+{
+    const size_t pairs = size_t{type} + 1;
+    if (line.size() < kAddressChar + 2 * pairs) return std::nullopt;
+    uint32_t address = 0;
+    for (size_t i = 0; i < pairs; ++i) {
+        uint8_t byte = 0xFF;
+        const size_t pos = kAddressChar + 2 * i;
+        if (!CMotFile::HexPairToByte(byte, line[pos], line[pos + 1])) return std::nullopt;
+        address = address * 256 + byte;
+    }
+    return address;
+}
+
+void RefuseFile()
+{
+    CWnd* owner = AfxGetMainWnd();
+    if (!owner) owner = AfxGetActiveWindow();
+    AfxMessageBox(IDS_CAN_NOT_ACCEPT_FILE, MB_OK, owner);
+}
+
+struct FileCloser
+{
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+
+} // namespace
+
+CMotFile::CMotFile() : m_pages(kPageCount) {}
+
+CMotFile::~CMotFile() = default;
+
+void CMotFile::Clear()
+{
+    for (auto& page : m_pages)
+        page.reset();
+}
+
+bool CMotFile::HasPage(uint32_t index) const
+{
+    return index < kPageCount && m_pages[index];
+}
+
+CLineImage* CMotFile::GetPage(uint8_t* destination, uint32_t index)
+{
+    return const_cast<CLineImage*>(std::as_const(*this).GetPage(destination, index));
+}
+
+const CLineImage* CMotFile::GetPage(uint8_t* destination, uint32_t index) const
+{
+    if (!HasPage(index)) return nullptr;
+    const CLineImage* page = m_pages[index].get();
+    page->GetData(destination);
+    return page;
+}
+
+CLineImage& CMotFile::Touch(uint32_t index)
+{
+    auto& slot = m_pages[index];
+    if (!slot) slot = std::make_unique<CLineImage>();
+    return *slot;
+}
+
+uint8_t CMotFile::HexCharValue(char c)
+{
+    return kHexValues[static_cast<unsigned char>(c)];
+}
+
+int CMotFile::HexPairToByte(uint8_t& place, char high, char low)
+{
+    const uint8_t h = HexCharValue(high);
+    const uint8_t l = HexCharValue(low);
+    if (place != 0xFF || h == kNotHex || l == kNotHex) return 0;
+    place = static_cast<uint8_t>(h * 16 + l);
+    return 1;
+}
+
+uint8_t CMotFile::GetRecordType(std::string_view line)
+{
+    return line.size() > kTypeChar ? HexCharValue(line[kTypeChar]) : kNotHex;
+}
+
+uint8_t CMotFile::GetDataLength(std::string_view line)
+{
+    uint8_t count = 0xFF;
+    if (line.size() < kCountChar + 2 || !HexPairToByte(count, line[kCountChar], line[kCountChar + 1]))
+        return 0;
+    return static_cast<uint8_t>(count - GetRecordType(line) - 2);
+}
+
+uint32_t CMotFile::GetAddress(std::string_view line)
+{
+    return ReadAddress(line, GetRecordType(line)).value_or(0);
+}
+
+int CMotFile::ParseData(std::string_view line, uint8_t* buffer)
+{
+    if (line.empty() || line[0] != 'S') return 0;
+    const uint8_t type = GetRecordType(line);
+    const uint8_t length = GetDataLength(line);
+    if (!IsDataType(type) || length == 0) return 1;
+    const size_t first = 2 * size_t{type} + 6;
+    const size_t available = line.size() > first ? (line.size() - first) / 2 : 0;
+    const size_t pairs = std::min<size_t>(length, available);
+    const char* pair = line.data() + first;
+    for (size_t i = 0; i < pairs; ++i, pair += 2)
+        if (!HexPairToByte(buffer[i], pair[0], pair[1])) return 0;
+    return pairs == length ? 1 : 0; // a line ending inside the data is refused too
+}
+
+int CMotFile::IsPageCrossing(std::string_view line)
+{
+    const uint8_t length = GetDataLength(line);
+    if (length == 0) return 0;
+    const uint64_t first = GetAddress(line);
+    const uint64_t last = first + length - 1;
+    return (first / CLineImage::kSize) != (last / CLineImage::kSize) ? 1 : 0;
+}
+
+CMotFile::LineOutcome CMotFile::LoadLine(std::string_view line)
+{
+    if (line.empty()) return LineOutcome::Next;
+    if (line[0] != 'S') return LineOutcome::Stop;
+    const uint8_t type = GetRecordType(line);
+    if (IsEndType(type)) return LineOutcome::End;
+    if (!IsDataType(type)) return LineOutcome::Next;
+
+    // A garbled address would otherwise put the data at 0, and data at or past 16 MiB
+    // has no page to go to: both files are refused rather than half-loaded wrongly.
+    const std::optional<uint32_t> address = ReadAddress(line, type);
+    const uint8_t length = GetDataLength(line);
+    if (!address || *address >= kAddressLimit || uint64_t{*address} + length > kAddressLimit) {
+        RefuseFile();
+        return LineOutcome::Stop;
+    }
+
+    const uint32_t index = *address / CLineImage::kSize;
+    CLineImage& page = Touch(index);
+    uint8_t work[CLineImage::kSize];
+    std::memset(work, 0xFF, sizeof work);
+    if (!ParseData(line, work)) {
+        RefuseFile();
+        return LineOutcome::Stop;
+    }
+    if (length == 0) return LineOutcome::Next;
+
+    const uint32_t offset = *address % CLineImage::kSize;
+    if (offset + length > CLineImage::kSize) {
+        const uint32_t head = CLineImage::kSize - offset;
+        page.SetData(work, offset, head);
+        Touch(index + 1).SetData(work + head, 0, length - head);
+    } else {
+        page.SetData(work, offset, length);
+    }
+    return LineOutcome::Next;
+}
+
+int CMotFile::LoadFile(const std::string& fileName)
+{
+    Clear();
+    std::unique_ptr<FILE, FileCloser> file(std::fopen(fileName.c_str(), "rb"));
+    if (!file) throw CFileException::FromErrno(errno, fileName);
+    struct stat info;
+    const bool known = fstat(fileno(file.get()), &info) == 0;
+    if (known && S_ISDIR(info.st_mode)) throw CFileException::FromErrno(EISDIR, fileName);
+
+    // Lines are cut out of large blocks in place: no copy and no allocation per line.
+    // A small file gets a small buffer: the image is reloaded often in tests and fuzzing.
+    const size_t expected =
+        known && S_ISREG(info.st_mode) ? static_cast<size_t>(info.st_size) + 1 : kReadChunk;
+    std::vector<char> buffer(std::clamp(expected, kSmallestRead, kReadChunk));
+    size_t begin = 0;
+    size_t end = 0;
+    bool atEof = false;
+    for (;;) {
+        const char* base = buffer.data();
+        const void* feed = std::memchr(base + begin, '\n', end - begin);
+        if (feed || (atEof && begin < end)) {
+            const size_t stop = feed ? static_cast<size_t>(static_cast<const char*>(feed) - base) : end;
+            std::string_view line(base + begin, stop - begin);
+            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+            begin = feed ? stop + 1 : end;
+            switch (LoadLine(line)) {
+            case LineOutcome::Next:
+                continue;
+            case LineOutcome::Stop:
+                return 0;
+            case LineOutcome::End:
+                return 1;
+            }
+        }
+        if (atEof) return 0;
+
+        if (begin > 0) {
+            std::memmove(buffer.data(), buffer.data() + begin, end - begin);
+            end -= begin;
+            begin = 0;
+        }
+        if (end == buffer.size()) buffer.resize(buffer.size() * 2); // a line longer than the buffer
+        const size_t wanted = buffer.size() - end;
+        errno = 0;
+        const size_t got = std::fread(buffer.data() + end, 1, wanted, file.get());
+        const int error = errno;
+        end += got;
+        if (got < wanted) {
+            if (std::ferror(file.get())) throw CFileException::FromErrno(error ? error : EIO, fileName);
+            atEof = true;
+        }
+    }
+}

@@ -1,0 +1,52 @@
+#pragma once
+// The memory image: the 24-bit flash address space as 65,536 pages of 256 bytes,
+// filled from a Motorola S-record file. Pages exist only where the file put data.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "image/LineImage.h"
+
+class CMotFile
+{
+public:
+    static constexpr uint32_t kPageCount = 65536;
+    static constexpr uint32_t kAddressLimit = kPageCount * CLineImage::kSize; // 0x1000000
+
+    CMotFile();
+    virtual ~CMotFile();
+    CMotFile(const CMotFile&) = delete;
+    CMotFile& operator=(const CMotFile&) = delete;
+
+    // Replaces the whole image with the file's records. 1 when an end record (S7, S8,
+    // S9) was reached, 0 otherwise; pages built before a stop stay. Throws
+    // CFileException (platform/TextFile.h) when the file cannot be opened or read.
+    int LoadFile(const std::string& fileName);
+
+    // The page at index with its 256 bytes copied to destination, or nullptr (absent
+    // page or index beyond 65535) with destination untouched.
+    CLineImage* GetPage(uint8_t* destination, uint32_t index);
+    const CLineImage* GetPage(uint8_t* destination, uint32_t index) const;
+    bool HasPage(uint32_t index) const;
+    void Clear();
+
+    // Record operations on one line of text (line feed and carriage return removed).
+    static uint8_t HexCharValue(char c); // 0..15, or 0xFF for a non-hex character
+    // Stores the pair's value in place only when place holds 0xFF and both characters
+    // are hex digits; returns 1 then, else 0.
+    static int HexPairToByte(uint8_t& place, char high, char low);
+    static uint8_t GetRecordType(std::string_view line);          // 0..15 or 0xFF
+    static uint8_t GetDataLength(std::string_view line);          // (count - type - 2) mod 256
+    static uint32_t GetAddress(std::string_view line);            // 0 when not hexadecimal
+    static int ParseData(std::string_view line, uint8_t* buffer); // buffer of 256 bytes
+    static int IsPageCrossing(std::string_view line);
+
+private:
+    CLineImage& Touch(uint32_t index);
+    enum class LineOutcome { Next, Stop, End };
+    LineOutcome LoadLine(std::string_view line);
+
+    std::vector<std::unique_ptr<CLineImage>> m_pages;
+};

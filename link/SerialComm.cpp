@@ -1,0 +1,156 @@
+#include "link/SerialComm.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "platform/Clock.h"
+
+namespace {
+
+// With no read limit, Read still wakes up now and then; the slice length is not
+// visible to the caller.
+constexpr uint32_t kUnlimitedWaitSlice = 1000;
+// The watcher looks at the port this often; it needs no faster reaction than that.
+constexpr auto kWatchInterval = std::chrono::milliseconds(2);
+
+} // namespace
+
+CSerialComm::~CSerialComm()
+{
+    StopWatch();
+    Close();
+}
+
+BOOL CSerialComm::Open(const std::string& name)
+{
+    if (!CIoController::Open(name)) return FALSE;
+    // Ports without modem lines (pseudo-terminals) refuse; nothing depends on it there.
+    m_hDevice->RaiseDtr();
+    return TRUE;
+}
+
+BOOL CSerialComm::Close()
+{
+    StopWatch();
+    return CIoController::Close();
+}
+
+uint32_t CSerialComm::Write(const void* buffer, uint32_t count)
+{
+    if (!m_hDevice) return 0;
+    const int written = m_hDevice->Write(static_cast<const uint8_t*>(buffer), count);
+    return written < 0 ? 0 : static_cast<uint32_t>(written);
+}
+
+uint32_t CSerialComm::Read(void* buffer, uint32_t count)
+{
+    if (count == 0 || !m_hDevice) return 0;
+    const uint32_t start = GetTickCount();
+    for (;;) {
+        uint32_t errors = 0;
+        uint32_t queued = 0;
+        if (!m_hDevice->TakeErrors(errors, queued)) return 0;
+        if (errors != 0) return 0;
+        if (queued >= count) {
+            const int got = m_hDevice->Read(static_cast<uint8_t*>(buffer), count);
+            return got < 0 ? 0 : static_cast<uint32_t>(got);
+        }
+        uint32_t wait = kUnlimitedWaitSlice;
+        if (m_dwReadTimeout != 0) {
+            const uint32_t elapsed = GetTickCount() - start;
+            if (elapsed > m_dwReadTimeout) return 0;
+            // Wake just after the limit has been passed, not at it: the limit is strict.
+            wait = static_cast<uint32_t>(
+                std::min<uint64_t>(static_cast<uint64_t>(m_dwReadTimeout) - elapsed + 1, UINT32_MAX));
+        }
+        if (m_hDevice->WaitForInput(queued, wait) == platform::WaitResult::HungUp) return 0;
+    }
+}
+
+BOOL CSerialComm::SetTimeout(uint32_t milliseconds)
+{
+    m_dwReadTimeout = milliseconds;
+    return IsOpen();
+}
+
+BOOL CSerialComm::SetState(const CIoState& state)
+{
+    const auto* record = dynamic_cast<const CSerialCommState*>(&state);
+    if (!record || !m_hDevice) return FALSE;
+    platform::SerialLineSettings settings;
+    if (!m_hDevice->GetSettings(settings)) return FALSE;
+    settings.baudRate = record->m_dwBaudRate;
+    settings.byteSize = record->m_byByteSize;
+    settings.parity = record->m_byParity;
+    settings.stopBits = record->m_byStopBits;
+    return m_hDevice->SetSettings(settings) ? TRUE : FALSE;
+}
+
+BOOL CSerialComm::GetState(CIoState& state)
+{
+    auto* record = dynamic_cast<CSerialCommState*>(&state);
+    if (!record) return FALSE;
+    platform::SerialLineSettings settings;
+    const bool known = m_hDevice && m_hDevice->GetSettings(settings);
+    if (!known) settings = {};
+    record->m_dwBaudRate = settings.baudRate;
+    record->m_byByteSize = settings.byteSize;
+    record->m_byParity = settings.parity;
+    record->m_byStopBits = settings.stopBits;
+    return known ? TRUE : FALSE;
+}
+
+BOOL CSerialComm::Purge(uint32_t)
+{
+    if (!m_hDevice) return FALSE;
+    uint32_t errors = 0;
+    uint32_t queued = 0;
+    m_hDevice->TakeErrors(errors, queued);
+    m_hDevice->DiscardInput();
+    return FALSE;
+}
+
+BOOL CSerialComm::StartWatch(WatchCallback callback, void* userValue, uint32_t threshold)
+{
+    if (m_bWatchStopped.load() == 0 || !m_hDevice) return FALSE;
+    if (m_hWatchThread.joinable()) m_hWatchThread.join();
+    m_bWatchStopped.store(0);
+    try {
+        m_hWatchThread = std::thread(&CSerialComm::WatchLoop, this, callback, userValue, threshold);
+    } catch (const std::system_error&) {
+        m_bWatchStopped.store(1);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CSerialComm::StopWatch()
+{
+    m_bWatchStopped.store(1);
+    if (!m_hWatchThread.joinable()) return TRUE;
+    if (m_hWatchThread.get_id() == std::this_thread::get_id()) {
+        // Called from a notification: the watcher ends by itself on its next pass.
+        m_hWatchThread.detach();
+        return TRUE;
+    }
+    m_hWatchThread.join();
+    return TRUE;
+}
+
+void CSerialComm::OnReceive(void*, uint32_t) {}
+
+void CSerialComm::WatchLoop(WatchCallback callback, void* userValue, uint32_t threshold)
+{
+    while (m_bWatchStopped.load() == 0) {
+        uint32_t errors = 0;
+        uint32_t queued = 0;
+        if (m_hDevice->TakeErrors(errors, queued) && (errors != 0 || queued >= threshold)) {
+            if (callback) {
+                callback(userValue, errors);
+            } else {
+                OnReceive(userValue, errors);
+            }
+        }
+        std::this_thread::sleep_for(kWatchInterval);
+    }
+}

@@ -1,0 +1,275 @@
+#include "platform/ProfileIni.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/UniqueFd.h"
+
+namespace platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string g_lastWriteError;
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string Trim(const std::string& text)
+{
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && IsBlank(text[begin]))
+        ++begin;
+    while (end > begin && IsBlank(text[end - 1]))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// One line of the file as it was read, with its line end, so that an untouched line
+// is written back byte for byte.
+struct Line
+{
+    std::string text; // without the line end
+    std::string end;  // "\n", "\r\n" or "" for a last line without one
+};
+
+std::vector<Line> SplitLines(const std::string& content)
+{
+    std::vector<Line> lines;
+    size_t pos = 0;
+    while (pos < content.size()) {
+        const size_t lf = content.find('\n', pos);
+        if (lf == std::string::npos) {
+            lines.push_back({content.substr(pos), ""});
+            break;
+        }
+        size_t textEnd = lf;
+        if (textEnd > pos && content[textEnd - 1] == '\r') --textEnd;
+        lines.push_back({content.substr(pos, textEnd - pos), content.substr(textEnd, lf + 1 - textEnd)});
+        pos = lf + 1;
+    }
+    return lines;
+}
+
+// The section name when the line is a section header.
+bool ParseSection(const std::string& text, std::string& name)
+{
+    const std::string trimmed = Trim(text);
+    if (trimmed.empty() || trimmed.front() != '[') return false;
+    const size_t close = trimmed.find(']');
+    name = Trim(trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+    return true;
+}
+
+bool ParseKey(const std::string& text, std::string& key, std::string& value)
+{
+    const size_t equals = text.find('=');
+    if (equals == std::string::npos) return false;
+    key = Trim(text.substr(0, equals));
+    value = Trim(text.substr(equals + 1));
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+    return true;
+}
+
+// Leading blanks, an optional sign, then decimal digits up to the first non-digit,
+// kept modulo 2^32 as the Windows profile functions do.
+int ParseProfileInt(const std::string& value)
+{
+    size_t i = 0;
+    while (i < value.size() && IsBlank(value[i]))
+        ++i;
+    bool negative = false;
+    if (i < value.size() && (value[i] == '+' || value[i] == '-')) negative = value[i++] == '-';
+    uint32_t result = 0;
+    for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i)
+        result = result * 10u + static_cast<uint32_t>(value[i] - '0');
+    if (negative) result = 0u - result;
+    return static_cast<int>(result);
+}
+
+enum class ReadStatus { Ok, Missing, Failed };
+
+ReadStatus ReadWholeFile(const fs::path& file, std::string& content, int& err)
+{
+    content.clear();
+    CUniqueFd fd(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid()) {
+        err = errno;
+        return err == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
+    }
+    char buffer[8192];
+    for (;;) {
+        const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
+        if (n == 0) return ReadStatus::Ok;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            err = errno;
+            return ReadStatus::Failed;
+        }
+        content.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+bool Fail(const std::string& what, const fs::path& path, int err)
+{
+    g_lastWriteError = what + " " + path.string() + ": " + std::strerror(err);
+    return false;
+}
+
+bool WriteAll(int fd, const std::string& content)
+{
+    size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t n = write(fd, content.data() + done, content.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Writes the content beside the target and renames it over, so that readers see
+// either the old file or the whole new one.
+bool ReplaceFile(const fs::path& file, const std::string& content)
+{
+    const fs::path dir = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) return Fail("Cannot create the folder", dir, ec.value());
+
+    std::string tempName = (dir / ("." + file.filename().string() + ".XXXXXX")).string();
+    CUniqueFd fd(mkostemp(tempName.data(), O_CLOEXEC));
+    if (!fd.Valid()) return Fail("Cannot create a file in", dir, errno);
+    const fs::path temp = tempName;
+
+    mode_t mode = 0644;
+    struct stat old = {};
+    if (stat(file.c_str(), &old) == 0) mode = old.st_mode & 07777;
+    int err = 0;
+    if (fchmod(fd.Get(), mode) != 0 || !WriteAll(fd.Get(), content) || fsync(fd.Get()) != 0) err = errno;
+    if (err == 0 && close(fd.Release()) != 0) err = errno;
+    if (err == 0 && rename(temp.c_str(), file.c_str()) != 0) err = errno;
+    if (err != 0) {
+        unlink(temp.c_str());
+        return Fail("Cannot write", file, err);
+    }
+    // Make the rename itself survive a crash.
+    if (CUniqueFd dirFd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dirFd.Valid())
+        fsync(dirFd.Get());
+    return true;
+}
+
+} // namespace
+
+int GetPrivateProfileInt(const std::string& section, const std::string& key, int defaultValue,
+                         const fs::path& file)
+{
+    std::string content;
+    int err = 0;
+    if (ReadWholeFile(file, content, err) != ReadStatus::Ok) return defaultValue;
+    bool inSection = false;
+    bool sectionSeen = false;
+    for (const Line& line : SplitLines(content)) {
+        std::string name;
+        if (ParseSection(line.text, name)) {
+            // Only the first section of that name counts, as for the Windows functions.
+            if (inSection) break;
+            inSection = !sectionSeen && EqualNoCase(name, section);
+            sectionSeen = sectionSeen || inSection;
+            continue;
+        }
+        std::string lineKey;
+        std::string value;
+        if (inSection && ParseKey(line.text, lineKey, value) && EqualNoCase(lineKey, key)) {
+            if (value.empty()) return defaultValue;
+            return ParseProfileInt(value);
+        }
+    }
+    return defaultValue;
+}
+
+bool WritePrivateProfileInt(const std::string& section, const std::string& key, int64_t value,
+                            const fs::path& file)
+{
+    std::string content;
+    int err = 0;
+    if (ReadWholeFile(file, content, err) == ReadStatus::Failed) return Fail("Cannot read", file, err);
+
+    std::vector<Line> lines = SplitLines(content);
+    // Lines we add follow the file's own line ends.
+    const std::string newline = !lines.empty() && lines.front().end == "\r\n" ? "\r\n" : "\n";
+    const std::string entry = key + "=" + std::to_string(value);
+
+    bool inSection = false;
+    bool done = false;
+    size_t lastInSection = 0; // index after the last non-blank line of the section
+    size_t sectionIndex = lines.size();
+    for (size_t i = 0; i < lines.size() && !done; ++i) {
+        std::string name;
+        if (ParseSection(lines[i].text, name)) {
+            if (inSection) break;
+            if (sectionIndex == lines.size() && EqualNoCase(name, section)) {
+                inSection = true;
+                sectionIndex = i;
+                lastInSection = i + 1;
+            }
+            continue;
+        }
+        if (!inSection) continue;
+        std::string lineKey;
+        std::string oldValue;
+        if (ParseKey(lines[i].text, lineKey, oldValue) && EqualNoCase(lineKey, key)) {
+            lines[i].text = entry;
+            done = true;
+        } else if (!Trim(lines[i].text).empty()) {
+            lastInSection = i + 1;
+        }
+    }
+    if (!done) {
+        // A last line without a line end needs one before anything follows it.
+        const bool appending = sectionIndex == lines.size() || lastInSection == lines.size();
+        if (appending && !lines.empty() && lines.back().end.empty()) lines.back().end = newline;
+        if (sectionIndex != lines.size()) {
+            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(lastInSection), Line{entry, newline});
+        } else {
+            if (!lines.empty() && !Trim(lines.back().text).empty()) lines.push_back({"", newline});
+            lines.push_back({"[" + section + "]", newline});
+            lines.push_back({entry, newline});
+        }
+    }
+
+    std::string output;
+    for (const Line& line : lines)
+        output += line.text + line.end;
+    if (!ReplaceFile(file, output)) return false;
+    g_lastWriteError.clear();
+    return true;
+}
+
+std::string LastProfileWriteError()
+{
+    return g_lastWriteError;
+}
+
+} // namespace platform

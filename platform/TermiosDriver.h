@@ -1,0 +1,48 @@
+#pragma once
+// A serial port of this machine (or a pseudo-terminal) through termios.
+#include <filesystem>
+#include <memory>
+#include <mutex>
+
+#include "platform/SerialDriver.h"
+#include "platform/UniqueFd.h"
+
+namespace platform {
+
+class CTermiosDriver final : public ISerialDriver
+{
+public:
+    // Opens the device exclusively in raw mode; refuses anything that is not a terminal.
+    static std::unique_ptr<ISerialDriver> Open(const std::filesystem::path& path, OpenError& error);
+
+    bool GetSettings(SerialLineSettings& settings) override;
+    bool SetSettings(const SerialLineSettings& settings) override;
+    bool TakeErrors(uint32_t& errors, uint32_t& queued) override;
+    int Read(uint8_t* buffer, uint32_t count) override;
+    int Write(const uint8_t* buffer, uint32_t count) override;
+    bool DiscardInput() override;
+    bool RaiseDtr() override;
+    WaitResult WaitForInput(uint32_t queued, uint32_t milliseconds) override;
+
+private:
+    struct ErrorCounts
+    {
+        int frame = 0;
+        int overrun = 0;
+        int parity = 0;
+        int brk = 0;
+    };
+
+    explicit CTermiosDriver(CUniqueFd fd);
+    bool ReadCounts(ErrorCounts& counts);
+    uint32_t BitsPerCharacter();
+
+    CUniqueFd m_fd;
+    // Line errors come from the kernel's cumulative counters; we report what changed
+    // since the last look. Pseudo-terminals have no counters.
+    std::mutex m_countsLock;
+    bool m_hasCounts = false;
+    ErrorCounts m_counts;
+};
+
+} // namespace platform

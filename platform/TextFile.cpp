@@ -1,0 +1,88 @@
+#include "platform/TextFile.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <sys/stat.h>
+
+CFileException CFileException::FromErrno(int err, const std::string& fileName)
+{
+    Cause cause = generic;
+    switch (err) {
+    case ENOENT:
+        cause = fileNotFound;
+        break;
+    case EACCES:
+    case EPERM:
+    case EISDIR: // what opening a folder as a file means to the user
+        cause = accessDenied;
+        break;
+    default:
+        break;
+    }
+    return CFileException(cause, fileName, err);
+}
+
+std::string CFileException::GetErrorMessage() const
+{
+    switch (m_cause) {
+    case fileNotFound:
+        return m_strFileName + " was not found.";
+    case accessDenied:
+        return m_strFileName + " could not be accessed.";
+    default:
+        return "An unexpected error occurred while accessing " + m_strFileName + ".";
+    }
+}
+
+namespace platform {
+
+CTextFile::~CTextFile()
+{
+    Close();
+}
+
+void CTextFile::Open(const std::string& path)
+{
+    Close();
+    FILE* file = std::fopen(path.c_str(), "rbe");
+    if (!file) throw CFileException::FromErrno(errno, path);
+    struct stat info = {};
+    if (fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+        std::fclose(file);
+        throw CFileException::FromErrno(EISDIR, path);
+    }
+    m_file = file;
+    m_path = path;
+}
+
+bool CTextFile::ReadLine(std::string& line)
+{
+    line.clear();
+    if (!m_file) return false;
+    char* buffer = nullptr;
+    size_t capacity = 0;
+    errno = 0;
+    const ssize_t length = getline(&buffer, &capacity, m_file);
+    const int err = errno;
+    if (length < 0) {
+        std::free(buffer);
+        if (std::ferror(m_file)) throw CFileException::FromErrno(err ? err : EIO, m_path);
+        return false;
+    }
+    line.assign(buffer, static_cast<size_t>(length));
+    std::free(buffer);
+    if (!line.empty() && line.back() == '\n') {
+        line.pop_back();
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+    }
+    return true;
+}
+
+void CTextFile::Close()
+{
+    if (m_file) std::fclose(m_file);
+    m_file = nullptr;
+    m_path.clear();
+}
+
+} // namespace platform

@@ -1,0 +1,13 @@
+#pragma once
+// The device's flash as Motorola S-record text (S2 records, 24-bit addresses), so
+// that a run's result can be compared with the upgrade file by the usual tools.
+#include <string>
+
+#include "sim/BootLoader.h"
+
+namespace sim {
+
+// Only pages holding anything but 0xFF are written; an S0 header and an S8 end record frame them.
+std::string FormatFlashAsSRecords(const CBootLoader& device);
+
+} // namespace sim

@@ -1,0 +1,182 @@
+// torvane-sim: the panel's boot loader on a pseudo-terminal, reachable as COM1, so
+// that the tool can be run and shown without a panel attached.
+#include <CLI/CLI.hpp>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Paths.h"
+#include "sim/BootLoader.h"
+#include "sim/FlashRecords.h"
+#include "sim/program/PtyServer.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+extern "C" void OnStopSignal(int)
+{
+    g_stop = true;
+}
+
+void InstallStopHandlers()
+{
+    struct sigaction action
+    {
+    };
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: poll must wake up
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+bool ParseHex(const std::string& text, uint32_t& value)
+{
+    try {
+        size_t used = 0;
+        const unsigned long parsed = std::stoul(text, &used, 16);
+        if (used != text.size() || parsed > 0xFFFFFFFFul) return false;
+        value = static_cast<uint32_t>(parsed);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool ParseId(const std::string& text, std::array<uint8_t, 7>& id)
+{
+    if (text.size() != 14) return false;
+    for (size_t i = 0; i < id.size(); ++i) {
+        uint32_t value = 0;
+        if (!ParseHex(text.substr(2 * i, 2), value)) return false;
+        id[i] = static_cast<uint8_t>(value);
+    }
+    return true;
+}
+
+bool WriteFile(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    return static_cast<bool>(out);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"Serves a simulated panel boot loader on a pseudo-terminal and prints its path.",
+                 "torvane-sim"};
+    app.set_version_flag("--version", "torvane-sim 1.0.0");
+
+    std::string portName = "COM1";
+    std::string idText;
+    bool idVerified = false;
+    bool noIdGate = false;
+    uint32_t eraseMs = 2000;
+    uint32_t programMs = 2;
+    std::string versionText;
+    bool silent = false;
+    std::optional<uint32_t> silentAfter;
+    std::vector<std::string> refusedCodes;
+    std::vector<std::string> failingPages;
+    bool failErase = false;
+    std::optional<uint32_t> powerCycleAfter;
+    std::optional<uint32_t> lineErrorAfter;
+    uint32_t replyDelayMs = 0;
+    bool realtime = false;
+    std::string traceFile;
+    std::string flashOut;
+
+    app.add_option("--port", portName, "Alias created in the ports folder")->capture_default_str();
+    app.add_option("--id", idText, "The device's ID code, 14 hex digits (default B6B6B6B6B6B6B6)");
+    app.add_flag("--id-verified", idVerified, "The ID check counts as passed from power-on");
+    app.add_flag("--no-id-gate", noIdGate, "Accept flash commands before the ID check");
+    app.add_option("--erase-ms", eraseMs, "Time an erase takes")->capture_default_str();
+    app.add_option("--program-ms", programMs, "Time a page program takes")->capture_default_str();
+    app.add_option("--version-text", versionText, "Reply to the version request (8 characters)");
+    app.add_flag("--silent", silent, "Answer nothing at all");
+    app.add_option("--silent-after", silentAfter, "Fall silent after N received bytes");
+    app.add_option("--refuse-baud-code", refusedCodes, "Do not echo (nor switch on) this speed code, hex");
+    app.add_option("--fail-program-at", failingPages, "Fail the program of the page at this hex address");
+    app.add_flag("--fail-erase", failErase, "Report every erase as failed, flash kept");
+    app.add_option("--power-cycle-after", powerCycleAfter,
+                   "Power-cycle after N received bytes (9600 bit/s, status and ID reset, flash kept)");
+    app.add_option("--line-error-after", lineErrorAfter,
+                   "After N received bytes garble the next byte to the host");
+    app.add_option("--reply-delay-ms", replyDelayMs, "Extra delay before every reply");
+    app.add_flag("--realtime", realtime, "Model the wire time of the host's bytes as well");
+    app.add_option("--trace", traceFile, "Write the wire trace to this file at exit");
+    app.add_option("--flash-out", flashOut, "Write the flash contents at exit as S-records");
+    CLI11_PARSE(app, argc, argv);
+
+    sim::BootLoaderConfig config;
+    if (!idText.empty() && !ParseId(idText, config.id)) {
+        std::cerr << "torvane-sim: --id needs 14 hex digits\n";
+        return 2;
+    }
+    config.idVerifiedAtStart = idVerified;
+    config.ignoreFlashUntilId = !noIdGate;
+    config.eraseTimeMs = eraseMs;
+    config.programTimeMs = programMs;
+
+    sim::CBootLoader device(config);
+    if (!versionText.empty()) device.SetVersion(versionText);
+    device.SetSilent(silent);
+    if (silentAfter) device.SilentAfterBytes(*silentAfter);
+    for (const std::string& text : refusedCodes) {
+        uint32_t code = 0;
+        if (!ParseHex(text, code) || code > 0xFF) {
+            std::cerr << "torvane-sim: bad speed code " << text << "\n";
+            return 2;
+        }
+        device.RefuseBaudCode(static_cast<uint8_t>(code));
+    }
+    for (const std::string& text : failingPages) {
+        uint32_t address = 0;
+        if (!ParseHex(text, address) || address > 0xFFFFFF) {
+            std::cerr << "torvane-sim: bad page address " << text << "\n";
+            return 2;
+        }
+        device.FailProgramAtPage(address);
+    }
+    device.FailErase(failErase);
+    if (powerCycleAfter) device.PowerCycleAfterBytes(*powerCycleAfter);
+    device.SetReplyDelayMs(replyDelayMs);
+
+    InstallStopHandlers();
+    int exitCode = 0;
+    {
+        sim::CPtyServer server(device, {realtime, lineErrorAfter});
+        std::string error;
+        if (!server.Open(error) || !server.CreateAlias(platform::PortsDir() / portName, error)) {
+            std::cerr << "torvane-sim: " << error << "\n";
+            return 1;
+        }
+        std::cout << server.SlavePath() << std::endl;
+        server.Run(g_stop);
+    }
+
+    if (!traceFile.empty()) {
+        std::string text;
+        for (const sim::WireEvent& e : device.Trace())
+            text += sim::FormatWireEvent(e) + "\n";
+        if (!WriteFile(traceFile, text)) {
+            std::cerr << "torvane-sim: cannot write " << traceFile << "\n";
+            exitCode = 1;
+        }
+    }
+    if (!flashOut.empty() && !WriteFile(flashOut, sim::FormatFlashAsSRecords(device))) {
+        std::cerr << "torvane-sim: cannot write " << flashOut << "\n";
+        exitCode = 1;
+    }
+    return exitCode;
+}

@@ -1,0 +1,413 @@
+#include <array>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "framework/WinApp.h"
+#include "framework/Wnd.h"
+#include "image/MotFile.h"
+#include "platform/TextFile.h"
+#include "tests/image/ImageTestSupport.h"
+
+namespace {
+
+using Page = std::array<uint8_t, 256>;
+
+Page Blank()
+{
+    Page page;
+    page.fill(0xFF);
+    return page;
+}
+
+const std::string kRefusal = "Can not accept this file.";
+const std::string kCaption = "Firmaware Upgrade";
+
+class MotFileLoad : public ImageTest
+{
+protected:
+    int Load(const std::string& content) { return m_image.LoadFile(WriteFile("upgrade.mot", content)); }
+
+    Page PageAt(uint32_t index)
+    {
+        Page page = Blank();
+        EXPECT_NE(m_image.GetPage(page.data(), index), nullptr) << "page " << index << " is absent";
+        return page;
+    }
+
+    size_t PageCount() const
+    {
+        size_t count = 0;
+        for (uint32_t i = 0; i < CMotFile::kPageCount; ++i)
+            count += m_image.HasPage(i);
+        return count;
+    }
+
+    void ExpectOneRefusal()
+    {
+        ASSERT_EQ(m_host.boxes.size(), 1u);
+        EXPECT_EQ(m_host.boxes[0].text, kRefusal);
+        EXPECT_EQ(m_host.boxes[0].caption, kCaption);
+        EXPECT_EQ(m_host.boxes[0].type, static_cast<unsigned>(MB_OK));
+    }
+
+    CMotFile m_image;
+};
+
+TEST_F(MotFileLoad, loads_page_crossing_s2_record)
+{
+    EXPECT_EQ(Load(Record(2, 0x0FFFF0, Counting(32)) + "\n" + Record(9, 0, {}) + "\n"), 1);
+    Page low = PageAt(0x0FFF);
+    Page high = PageAt(0x1000);
+    Page expectedLow = Blank();
+    Page expectedHigh = Blank();
+    for (int i = 0; i < 16; ++i) {
+        expectedLow[0xF0 + i] = static_cast<uint8_t>(i);
+        expectedHigh[i] = static_cast<uint8_t>(16 + i);
+    }
+    EXPECT_EQ(low, expectedLow);
+    EXPECT_EQ(high, expectedHigh);
+    EXPECT_EQ(PageCount(), 2u);
+    EXPECT_TRUE(m_host.boxes.empty());
+}
+
+TEST_F(MotFileLoad, crossing_record_keeps_bytes_already_in_the_next_page)
+{
+    Load(Record(2, 0x001080, {0xAA}) + "\n" + Record(2, 0x000FF8, Counting(16)) + "\n");
+    Page next = PageAt(0x10);
+    EXPECT_EQ(next[0x07], 15);
+    EXPECT_EQ(next[0x08], 0xFF);
+    EXPECT_EQ(next[0x80], 0xAA);
+}
+
+TEST_F(MotFileLoad, s1_record_at_0100_creates_page_one_only)
+{
+    EXPECT_EQ(Load(Record(1, 0x0100, Counting(16, 0x40)) + "\n" + Record(9, 0, {}) + "\n"), 1);
+    Page expected = Blank();
+    for (int i = 0; i < 16; ++i)
+        expected[i] = static_cast<uint8_t>(0x40 + i);
+    EXPECT_EQ(PageAt(1), expected);
+    EXPECT_EQ(PageCount(), 1u);
+}
+
+TEST_F(MotFileLoad, s3_record_and_every_end_record_type)
+{
+    for (int end : {7, 8, 9}) {
+        SCOPED_TRACE(end);
+        EXPECT_EQ(Load(Record(3, 0x00F00010, {1, 2, 3}) + "\n" + Record(end, 0, {}) + "\n" +
+                       Record(3, 0x00F00020, {4}) + "\n"),
+                  1);
+        EXPECT_EQ(PageAt(0xF000)[0x10], 1);
+        EXPECT_EQ(PageAt(0xF000)[0x12], 3);
+        EXPECT_EQ(PageAt(0xF000)[0x20], 0xFF) << "a record after the end record was read";
+    }
+}
+
+TEST_F(MotFileLoad, file_without_end_record_keeps_its_data_and_returns_zero)
+{
+    EXPECT_EQ(Load(Record(2, 0x0F0000, {0x12}) + "\n" + Record(2, 0x0F0100, {0x34})), 0);
+    EXPECT_EQ(PageAt(0x0F00)[0], 0x12);
+    EXPECT_EQ(PageAt(0x0F01)[0], 0x34) << "the last line without a line feed was lost";
+    EXPECT_TRUE(m_host.boxes.empty());
+}
+
+TEST_F(MotFileLoad, header_and_end_only_give_an_empty_image)
+{
+    EXPECT_EQ(Load("S00F000068656C6C6F202020202000003C\nS9030000FC\n"), 1);
+    EXPECT_EQ(PageCount(), 0u);
+}
+
+TEST_F(MotFileLoad, empty_lines_and_crlf_line_ends)
+{
+    const std::string content = "\r\n\n" + Record(1, 0x0200, {9, 8}) + "\r\n\r\n\n" + Record(1, 0x0300, {7}) +
+                                "\r\n" + Record(9, 0, {}) + "\r\n";
+    EXPECT_EQ(Load(content), 1);
+    EXPECT_EQ(PageAt(2)[1], 8);
+    EXPECT_EQ(PageAt(3)[0], 7);
+    EXPECT_EQ(PageAt(3)[1], 0xFF) << "the carriage return was taken as data";
+}
+
+TEST_F(MotFileLoad, line_not_starting_with_upper_case_s_ends_the_load_silently)
+{
+    const std::string first = Record(2, 0x0F0000, {0x11}) + "\n";
+    const std::string later = Record(2, 0x0F0100, {0x22});
+    for (const std::string& stopper :
+         {std::string("s") + later.substr(1), " " + later, "\xEF\xBB\xBF" + later}) {
+        SCOPED_TRACE(stopper);
+        m_host.boxes.clear();
+        EXPECT_EQ(Load(first + stopper + "\n" + Record(9, 0, {}) + "\n"), 0);
+        EXPECT_EQ(PageAt(0x0F00)[0], 0x11);
+        EXPECT_FALSE(m_image.HasPage(0x0F01));
+        EXPECT_TRUE(m_host.boxes.empty());
+    }
+}
+
+TEST_F(MotFileLoad, bom_before_the_first_record_leaves_the_image_empty)
+{
+    EXPECT_EQ(Load("\xEF\xBB\xBF" + Record(2, 0x0F0000, {1}) + "\n" + Record(9, 0, {}) + "\n"), 0);
+    EXPECT_EQ(PageCount(), 0u);
+}
+
+TEST_F(MotFileLoad, non_data_record_types_are_skipped)
+{
+    const std::string content = "S00600004844521B\n" + Record(5, 3, {}) + "\n" + Record(6, 3, {}) + "\n" +
+                                "S4051234567890\n" + "SA0512345678FF\n" + "SF0512345678FF\n" +
+                                "SZ0512345678FF\n" + "S\n" + Record(1, 0x0400, {0x5A}) + "\n" +
+                                Record(9, 0, {}) + "\n";
+    EXPECT_EQ(Load(content), 1);
+    EXPECT_EQ(PageCount(), 1u);
+    EXPECT_EQ(PageAt(4)[0], 0x5A);
+    EXPECT_TRUE(m_host.boxes.empty());
+}
+
+TEST_F(MotFileLoad, wrong_checksum_is_accepted)
+{
+    std::string line = Record(2, 0x0F0000, {0xDE, 0xAD});
+    line.replace(line.size() - 2, 2, line.substr(line.size() - 2) == "00" ? "01" : "00");
+    EXPECT_EQ(Load(line + "\nS9030000FC\n"), 1);
+    EXPECT_EQ(PageAt(0x0F00)[1], 0xAD);
+}
+
+TEST_F(MotFileLoad, characters_after_the_counted_data_are_ignored)
+{
+    EXPECT_EQ(Load("S1040500AB4E trailing text\nS9030000FC\n"), 1);
+    EXPECT_EQ(PageAt(5)[0], 0xAB);
+    EXPECT_EQ(PageAt(5)[1], 0xFF);
+}
+
+TEST_F(MotFileLoad, later_record_wins_on_the_same_byte)
+{
+    Load(Record(2, 0x0F0010, {1, 2, 3}) + "\n" + Record(2, 0x0F0011, {9}) + "\n");
+    EXPECT_EQ(PageAt(0x0F00)[0x10], 1);
+    EXPECT_EQ(PageAt(0x0F00)[0x11], 9);
+    EXPECT_EQ(PageAt(0x0F00)[0x12], 3);
+}
+
+TEST_F(MotFileLoad, bad_data_byte_refuses_the_file_and_keeps_the_blank_page)
+{
+    EXPECT_EQ(Load(Record(2, 0x0F0000, {0x11}) + "\n" + "S2060F01001G22AA\n" + Record(2, 0x0F0200, {0x33}) +
+                   "\n" + Record(9, 0, {}) + "\n"),
+              0);
+    ExpectOneRefusal();
+    EXPECT_EQ(PageAt(0x0F00)[0], 0x11);
+    EXPECT_EQ(PageAt(0x0F01), Blank()) << "the refused record's page must exist, blank";
+    EXPECT_FALSE(m_image.HasPage(0x0F02));
+}
+
+TEST_F(MotFileLoad, line_shorter_than_its_count_is_refused)
+{
+    EXPECT_EQ(Load("S2100F0000010203\n" + Record(9, 0, {}) + "\n"), 0);
+    ExpectOneRefusal();
+    EXPECT_EQ(PageAt(0x0F00), Blank());
+}
+
+TEST_F(MotFileLoad, count_below_type_plus_two_is_refused)
+{
+    // Count 1 on an S1 record wraps to 255 data bytes the line does not have.
+    EXPECT_EQ(Load("S1010100AA\n" + Record(9, 0, {}) + "\n"), 0);
+    ExpectOneRefusal();
+}
+
+TEST_F(MotFileLoad, count_that_is_not_hexadecimal_only_creates_the_page)
+{
+    EXPECT_EQ(Load("S1XX0700AABB\n" + Record(9, 0, {}) + "\n"), 1);
+    EXPECT_EQ(PageAt(7), Blank());
+    EXPECT_TRUE(m_host.boxes.empty());
+}
+
+TEST_F(MotFileLoad, address_that_is_not_hexadecimal_is_refused_instead_of_landing_at_zero)
+{
+    EXPECT_EQ(Load(Record(2, 0x0F0000, {0x11}) + "\n" + "S2060F0G00AA00\n" + Record(9, 0, {}) + "\n"), 0);
+    ExpectOneRefusal();
+    EXPECT_FALSE(m_image.HasPage(0));
+    EXPECT_EQ(PageAt(0x0F00)[0], 0x11);
+}
+
+TEST_F(MotFileLoad, data_at_or_beyond_16_mib_is_refused)
+{
+    EXPECT_EQ(Load(Record(2, 0x0F0000, {0x11}) + "\n" + Record(3, 0x01000000, {1, 2}) + "\n" +
+                   Record(9, 0, {}) + "\n"),
+              0);
+    ExpectOneRefusal();
+    EXPECT_EQ(PageCount(), 1u);
+
+    m_host.boxes.clear();
+    EXPECT_EQ(Load(Record(2, 0xFFFFF0, Counting(32)) + "\n" + Record(9, 0, {}) + "\n"), 0);
+    ExpectOneRefusal();
+    EXPECT_EQ(PageCount(), 0u) << "nothing of a refused record may be written";
+
+    m_host.boxes.clear();
+    EXPECT_EQ(Load(Record(3, 0xFFFFFFF0, {1}) + "\n"), 0);
+    ExpectOneRefusal();
+}
+
+TEST_F(MotFileLoad, data_ending_exactly_at_the_top_of_the_address_space_is_accepted)
+{
+    EXPECT_EQ(Load(Record(3, 0x00FFFFF0, Counting(16)) + "\n" + Record(7, 0, {}) + "\n"), 1);
+    EXPECT_EQ(PageAt(0xFFFF)[0xFF], 15);
+    EXPECT_TRUE(m_host.boxes.empty());
+}
+
+TEST_F(MotFileLoad, refusal_box_is_owned_by_the_main_window_or_else_the_active_window)
+{
+    CWnd active;
+    m_host.activeWindow = &active;
+    Load("S2060F01001G22AA\n");
+    ASSERT_EQ(m_host.boxes.size(), 1u);
+    EXPECT_EQ(m_host.boxes[0].owner, &active);
+
+    CWinApp app;
+    CWnd mainWindow;
+    app.m_pMainWnd = &mainWindow;
+    Load("S2060F01001G22AA\n");
+    ASSERT_EQ(m_host.boxes.size(), 2u);
+    EXPECT_EQ(m_host.boxes[1].owner, &mainWindow);
+}
+
+TEST_F(MotFileLoad, reload_replaces_the_whole_image)
+{
+    Load(Record(2, 0x0F0000, {1}) + "\n" + Record(2, 0x0F1000, {2}) + "\nS9030000FC\n");
+    ASSERT_EQ(PageCount(), 2u);
+    EXPECT_EQ(Load(Record(2, 0x0F1001, {3}) + "\nS9030000FC\n"), 1);
+    EXPECT_EQ(PageCount(), 1u);
+    Page page = PageAt(0x0F10);
+    EXPECT_EQ(page[0], 0xFF) << "a byte of the previous file survived";
+    EXPECT_EQ(page[1], 3);
+}
+
+TEST_F(MotFileLoad, missing_file_throws_file_not_found_and_leaves_the_image_empty)
+{
+    Load(Record(2, 0x0F0000, {1}) + "\n");
+    const std::string path = (m_dir / "no-such.mot").string();
+    try {
+        m_image.LoadFile(path);
+        FAIL() << "no exception";
+    } catch (const CFileException& error) {
+        EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
+        EXPECT_EQ(error.m_strFileName, path);
+    }
+    EXPECT_EQ(PageCount(), 0u);
+    EXPECT_TRUE(m_host.boxes.empty());
+}
+
+TEST_F(MotFileLoad, unreadable_file_throws)
+{
+    EXPECT_THROW(m_image.LoadFile(m_dir.string()), CFileException);
+}
+
+TEST_F(MotFileLoad, lines_longer_than_the_read_block_are_handled)
+{
+    const std::string longTail(3 << 20, '0');
+    EXPECT_EQ(Load(Record(1, 0x0600, {0x42}) + longTail + "\n" + Record(1, 0x0700, {0x43}) + "\nS9030000FC"),
+              1);
+    EXPECT_EQ(PageAt(6)[0], 0x42);
+    EXPECT_EQ(PageAt(7)[0], 0x43);
+}
+
+TEST_F(MotFileLoad, whole_address_space_loads_completely)
+{
+    // 40 MB of S2 records: also crosses many read-block boundaries mid-line.
+    std::string content;
+    content.reserve(41u << 20);
+    for (uint32_t address = 0; address < CMotFile::kAddressLimit; address += 32) {
+        std::vector<uint8_t> bytes(32);
+        for (uint32_t i = 0; i < 32; ++i)
+            bytes[i] = static_cast<uint8_t>((address + i) * 7 + ((address + i) >> 8));
+        content += Record(2, address, bytes);
+        content += "\r\n";
+    }
+    content += "S804000000FB\r\n";
+    ASSERT_EQ(Load(content), 1);
+    ASSERT_EQ(PageCount(), CMotFile::kPageCount);
+    for (uint32_t index = 0; index < CMotFile::kPageCount; index += 257) {
+        Page page = PageAt(index);
+        for (uint32_t i = 0; i < 256; ++i) {
+            const uint32_t address = index * 256 + i;
+            ASSERT_EQ(page[i], static_cast<uint8_t>(address * 7 + (address >> 8))) << std::hex << address;
+        }
+    }
+}
+
+class MotFilePages : public testing::Test
+{
+protected:
+    CMotFile m_image;
+};
+
+TEST_F(MotFilePages, absent_page_leaves_the_buffer_untouched)
+{
+    Page buffer;
+    for (int i = 0; i < 256; ++i)
+        buffer[i] = static_cast<uint8_t>(i ^ 0x5C);
+    const Page before = buffer;
+    EXPECT_EQ(m_image.GetPage(buffer.data(), 0x0F00), nullptr);
+    EXPECT_EQ(m_image.GetPage(buffer.data(), CMotFile::kPageCount), nullptr);
+    EXPECT_EQ(m_image.GetPage(buffer.data(), 0xFFFFFFFF), nullptr);
+    EXPECT_EQ(buffer, before);
+    EXPECT_FALSE(m_image.HasPage(CMotFile::kPageCount));
+}
+
+TEST(LineImage, starts_blank_and_copies_at_the_offset_of_the_address)
+{
+    CLineImage page;
+    Page out;
+    EXPECT_EQ(page.GetData(out.data()), 256);
+    EXPECT_EQ(out, Blank());
+    const uint8_t bytes[] = {1, 2, 3};
+    EXPECT_EQ(page.SetData(bytes, 0x0F01FD, 3), 1);
+    page.GetData(out.data());
+    EXPECT_EQ(out[0xFC], 0xFF);
+    EXPECT_EQ(out[0xFD], 1);
+    EXPECT_EQ(out[0xFF], 3);
+    page.Fill();
+    page.GetData(out.data());
+    EXPECT_EQ(out, Blank());
+}
+
+TEST(MotFileRecord, hex_digits_of_both_cases_and_nothing_else)
+{
+    EXPECT_EQ(CMotFile::HexCharValue('0'), 0);
+    EXPECT_EQ(CMotFile::HexCharValue('9'), 9);
+    EXPECT_EQ(CMotFile::HexCharValue('a'), 10);
+    EXPECT_EQ(CMotFile::HexCharValue('F'), 15);
+    for (char c : {'G', 'g', ' ', '\0', '/', ':', '@', '`', '\xFF'})
+        EXPECT_EQ(CMotFile::HexCharValue(c), 0xFF) << c;
+
+    uint8_t place = 0xFF;
+    EXPECT_EQ(CMotFile::HexPairToByte(place, 'a', '7'), 1);
+    EXPECT_EQ(place, 0xA7);
+    EXPECT_EQ(CMotFile::HexPairToByte(place, '1', '2'), 0) << "a byte place not preset to 0xFF is kept";
+    EXPECT_EQ(place, 0xA7);
+    place = 0xFF;
+    EXPECT_EQ(CMotFile::HexPairToByte(place, '1', 'x'), 0);
+    EXPECT_EQ(place, 0xFF);
+}
+
+TEST(MotFileRecord, fields_of_a_line)
+{
+    EXPECT_EQ(CMotFile::GetRecordType("S2070F0000AABBCC00"), 2);
+    EXPECT_EQ(CMotFile::GetRecordType("SA"), 10);
+    EXPECT_EQ(CMotFile::GetRecordType("S"), 0xFF);
+    EXPECT_EQ(CMotFile::GetDataLength("S2070F0000AABBCC00"), 3);
+    EXPECT_EQ(CMotFile::GetDataLength("S1010100"), 254);
+    EXPECT_EQ(CMotFile::GetDataLength("S1Z10100"), 0);
+    EXPECT_EQ(CMotFile::GetAddress("S1051234AA00"), 0x1234u);
+    EXPECT_EQ(CMotFile::GetAddress("S2060F1234AA00"), 0x0F1234u);
+    EXPECT_EQ(CMotFile::GetAddress("S307FF0F1234AA00"), 0xFF0F1234u);
+    EXPECT_EQ(CMotFile::GetAddress("S2060F12G4AA00"), 0u);
+
+    uint8_t buffer[256];
+    std::memset(buffer, 0xFF, sizeof buffer);
+    EXPECT_EQ(CMotFile::ParseData("S2070F0000AABBCC00", buffer), 1);
+    EXPECT_EQ(buffer[0], 0xAA);
+    EXPECT_EQ(buffer[2], 0xCC);
+    EXPECT_EQ(buffer[3], 0xFF);
+    EXPECT_EQ(CMotFile::ParseData("s2070F0000AABBCC00", buffer), 0);
+    EXPECT_EQ(CMotFile::ParseData("S5030003", buffer), 1);
+
+    EXPECT_EQ(CMotFile::IsPageCrossing("S2050F00FFAA00"), 0);
+    EXPECT_EQ(CMotFile::IsPageCrossing("S2060F00FFAABB00"), 1);
+    EXPECT_EQ(CMotFile::IsPageCrossing("S2040F00FF00"), 0);
+}
+
+} // namespace

@@ -1,0 +1,318 @@
+// CSerialComm's own logic over a scripted driver on the virtual clock.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "link/SerialComm.h"
+#include "platform/Clock.h"
+
+using platform::WaitResult;
+
+namespace {
+
+// The far end: bytes that arrive at given virtual times, line errors, a hang-up.
+struct ScriptedLine
+{
+    std::mutex lock;
+    platform::CVirtualClock* clock = nullptr;
+    std::deque<std::pair<uint64_t, uint8_t>> incoming; // arrival time, byte
+    uint32_t pendingErrors = 0;
+    bool hungUp = false;
+    bool settingsFail = false;
+    bool dtrRaised = false;
+    int waits = 0;
+    platform::SerialLineSettings settings{9600, 8, 0, 0};
+
+    void Arrive(uint64_t atMs, std::initializer_list<uint8_t> bytes)
+    {
+        std::lock_guard guard(lock);
+        for (uint8_t b : bytes)
+            incoming.emplace_back(atMs, b);
+    }
+    uint32_t Queued()
+    {
+        uint32_t n = 0;
+        for (const auto& [at, b] : incoming)
+            if (at <= clock->Now()) ++n;
+        return n;
+    }
+};
+
+class ScriptedDriver final : public platform::ISerialDriver
+{
+public:
+    explicit ScriptedDriver(std::shared_ptr<ScriptedLine> line) : m_line(std::move(line)) {}
+
+    bool GetSettings(platform::SerialLineSettings& settings) override
+    {
+        if (m_line->settingsFail) return false;
+        settings = m_line->settings;
+        return true;
+    }
+    bool SetSettings(const platform::SerialLineSettings& settings) override
+    {
+        if (m_line->settingsFail || settings.baudRate == 12345) return false;
+        m_line->settings = settings;
+        return true;
+    }
+    bool TakeErrors(uint32_t& errors, uint32_t& queued) override
+    {
+        std::lock_guard guard(m_line->lock);
+        errors = std::exchange(m_line->pendingErrors, 0);
+        queued = m_line->Queued();
+        return true;
+    }
+    int Read(uint8_t* buffer, uint32_t count) override
+    {
+        std::lock_guard guard(m_line->lock);
+        uint32_t n = 0;
+        while (n < count && !m_line->incoming.empty() &&
+               m_line->incoming.front().first <= m_line->clock->Now()) {
+            buffer[n++] = m_line->incoming.front().second;
+            m_line->incoming.pop_front();
+        }
+        return static_cast<int>(n);
+    }
+    int Write(const uint8_t*, uint32_t count) override { return static_cast<int>(count); }
+    bool DiscardInput() override
+    {
+        std::lock_guard guard(m_line->lock);
+        while (!m_line->incoming.empty() && m_line->incoming.front().first <= m_line->clock->Now())
+            m_line->incoming.pop_front();
+        return true;
+    }
+    bool RaiseDtr() override
+    {
+        m_line->dtrRaised = true;
+        return true;
+    }
+    WaitResult WaitForInput(uint32_t queued, uint32_t milliseconds) override
+    {
+        std::lock_guard guard(m_line->lock);
+        ++m_line->waits;
+        if (m_line->hungUp) return WaitResult::HungUp;
+        const uint64_t deadline = m_line->clock->Now() + milliseconds;
+        for (const auto& [at, b] : m_line->incoming) {
+            if (at > m_line->clock->Now() && at <= deadline) {
+                m_line->clock->AdvanceTo(at);
+                return WaitResult::Ready;
+            }
+        }
+        m_line->clock->AdvanceTo(deadline);
+        return WaitResult::Timeout;
+    }
+
+private:
+    std::shared_ptr<ScriptedLine> m_line;
+};
+
+class SerialCommReadTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_line->clock = &m_clock;
+        std::weak_ptr<ScriptedLine> weak = m_line;
+        platform::RegisterSerialPort("SCRIPTED1", [weak](platform::OpenError&) {
+            return std::make_unique<ScriptedDriver>(weak.lock());
+        });
+        ASSERT_TRUE(m_port.Open("scripted1"));
+        m_start = m_clock.Now();
+    }
+    void TearDown() override
+    {
+        m_port.Close();
+        platform::UnregisterSerialPort("SCRIPTED1");
+    }
+
+    platform::CVirtualClock m_clock;
+    platform::CScopedClock m_scope{m_clock};
+    std::shared_ptr<ScriptedLine> m_line = std::make_shared<ScriptedLine>();
+    CSerialComm m_port;
+    uint64_t m_start = 0;
+};
+
+TEST_F(SerialCommReadTest, OpenStoresTheNameAndRaisesDtr)
+{
+    EXPECT_TRUE(m_port.IsOpen());
+    EXPECT_EQ(m_port.DeviceName(), "scripted1");
+    EXPECT_TRUE(m_line->dtrRaised);
+    EXPECT_EQ(m_port.LastOpenError(), platform::OpenError::None);
+}
+
+TEST_F(SerialCommReadTest, TimeOutIsStrict)
+{
+    m_port.SetTimeout(150);
+    uint8_t reply[2];
+    EXPECT_EQ(m_port.Read(reply, 2), 0u);
+    EXPECT_EQ(m_clock.Now() - m_start, 151u);
+    EXPECT_LE(m_line->waits, 3) << "Read polled instead of waiting";
+
+    // A reply complete exactly at the limit is still in time.
+    m_start = m_clock.Now();
+    m_line->Arrive(m_start + 100, {0x80});
+    m_line->Arrive(m_start + 150, {0x01});
+    EXPECT_EQ(m_port.Read(reply, 2), 2u);
+    EXPECT_EQ(reply[0], 0x80);
+    EXPECT_EQ(reply[1], 0x01);
+}
+
+TEST_F(SerialCommReadTest, ReadTakesOnlyWhatWasAskedFor)
+{
+    m_port.SetTimeout(5000);
+    m_line->Arrive(m_start, {1, 2, 3});
+    uint8_t buffer[3] = {};
+    EXPECT_EQ(m_port.Read(buffer, 2), 2u);
+    EXPECT_EQ(m_port.Read(buffer, 1), 1u);
+    EXPECT_EQ(buffer[0], 3);
+    EXPECT_EQ(m_port.Read(buffer, 0), 0u);
+}
+
+TEST_F(SerialCommReadTest, LineErrorFailsOneReadAndKeepsTheBytes)
+{
+    m_port.SetTimeout(5000);
+    m_line->Arrive(m_start, {0xB0});
+    m_line->pendingErrors = platform::kLineErrorFrame;
+    uint8_t byte = 0;
+    EXPECT_EQ(m_port.Read(&byte, 1), 0u);
+    EXPECT_EQ(m_clock.Now(), m_start) << "an error must fail at once";
+    EXPECT_EQ(m_port.Read(&byte, 1), 1u);
+    EXPECT_EQ(byte, 0xB0);
+}
+
+TEST_F(SerialCommReadTest, ZeroTimeOutWaitsWithoutLimit)
+{
+    m_port.SetTimeout(0);
+    m_line->Arrive(m_start + 60'000, {0x70, 0x71});
+    uint8_t reply[2];
+    EXPECT_EQ(m_port.Read(reply, 2), 2u);
+    EXPECT_EQ(m_clock.Now(), m_start + 60'000);
+}
+
+TEST_F(SerialCommReadTest, HangUpEndsTheRead)
+{
+    m_port.SetTimeout(0);
+    m_line->hungUp = true;
+    uint8_t byte = 0;
+    EXPECT_EQ(m_port.Read(&byte, 1), 0u);
+}
+
+TEST_F(SerialCommReadTest, PurgeClearsErrorsAndStaleBytesAndReportsZero)
+{
+    m_port.SetTimeout(100);
+    m_line->Arrive(m_start, {9, 9});
+    m_line->pendingErrors = platform::kLineErrorOverrun;
+    EXPECT_EQ(m_port.Purge(0), FALSE);
+    m_line->Arrive(m_start, {0x42});
+    uint8_t byte = 0;
+    EXPECT_EQ(m_port.Read(&byte, 1), 1u);
+    EXPECT_EQ(byte, 0x42);
+}
+
+TEST_F(SerialCommReadTest, StateChangesOnlyWhatTheDriverAccepts)
+{
+    CSerialCommState state;
+    state.m_dwBaudRate = 57600;
+    state.m_byByteSize = 8;
+    EXPECT_TRUE(m_port.SetState(state));
+    CSerialCommState read;
+    EXPECT_TRUE(m_port.GetState(read));
+    EXPECT_EQ(read.m_dwBaudRate, 57600u);
+
+    state.m_dwBaudRate = 12345;
+    EXPECT_FALSE(m_port.SetState(state));
+    EXPECT_EQ(m_line->settings.baudRate, 57600u);
+
+    CIoState foreign;
+    EXPECT_FALSE(m_port.SetState(foreign));
+    EXPECT_FALSE(m_port.GetState(foreign));
+
+    m_line->settingsFail = true;
+    EXPECT_FALSE(m_port.GetState(read));
+    EXPECT_EQ(read.m_dwBaudRate, 0u);
+    EXPECT_EQ(read.m_byByteSize, 0);
+    EXPECT_EQ(read.m_byParity, 0);
+    EXPECT_EQ(read.m_byStopBits, 0);
+}
+
+TEST_F(SerialCommReadTest, OpenAndCloseLifecycle)
+{
+    EXPECT_FALSE(m_port.Open("SCRIPTED1")) << "the open link was replaced";
+    EXPECT_EQ(m_port.LastOpenError(), platform::OpenError::InUse);
+    EXPECT_TRUE(m_port.IsOpen());
+    m_port.SetTimeout(777);
+    EXPECT_TRUE(m_port.Close());
+    EXPECT_TRUE(m_port.Close());
+    EXPECT_FALSE(m_port.IsOpen());
+    EXPECT_EQ(m_port.DeviceName(), "");
+    EXPECT_EQ(m_port.GetTimeout(), 777u) << "the time-out belongs to the object, not the open device";
+
+    CSerialComm other;
+    EXPECT_FALSE(other.Open("no-such-port-here"));
+    EXPECT_FALSE(other.IsOpen());
+    EXPECT_EQ(other.LastOpenError(), platform::OpenError::NotFound);
+}
+
+struct Notifications
+{
+    std::atomic<int> calls{0};
+    std::atomic<uint32_t> lastMask{0};
+};
+
+void CountNotification(void* user, uint32_t mask)
+{
+    auto* n = static_cast<Notifications*>(user);
+    n->lastMask = mask;
+    ++n->calls;
+}
+
+class RecordingPort : public CSerialComm
+{
+public:
+    void OnReceive(void*, uint32_t) override { ++received; }
+    std::atomic<int> received{0};
+};
+
+bool WaitFor(const std::function<bool()>& condition)
+{
+    for (int i = 0; i < 500 && !condition(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return condition();
+}
+
+TEST_F(SerialCommReadTest, WatcherNotifiesAndStops)
+{
+    Notifications notes;
+    m_line->pendingErrors = platform::kLineErrorBreak;
+    ASSERT_TRUE(m_port.StartWatch(&CountNotification, &notes, 4));
+    EXPECT_FALSE(m_port.StartWatch(&CountNotification, &notes, 4));
+    EXPECT_TRUE(WaitFor([&] { return notes.calls > 0; }));
+    EXPECT_EQ(notes.lastMask.load(), platform::kLineErrorBreak);
+    EXPECT_TRUE(m_port.StopWatch());
+    const int calls = notes.calls;
+    m_line->Arrive(0, {1, 2, 3, 4});
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(notes.calls, calls);
+
+    ASSERT_TRUE(m_port.StartWatch(&CountNotification, &notes, 4)) << "a stopped watcher can start again";
+    EXPECT_TRUE(WaitFor([&] { return notes.calls > calls; }));
+    m_port.Close(); // stops the watcher before the device goes
+    EXPECT_FALSE(m_port.StartWatch(&CountNotification, &notes, 4));
+}
+
+TEST_F(SerialCommReadTest, WatcherWithoutCallbackUsesOnReceive)
+{
+    m_port.Close();
+    RecordingPort port;
+    ASSERT_TRUE(port.Open("SCRIPTED1"));
+    m_line->Arrive(0, {1});
+    ASSERT_TRUE(port.StartWatch(nullptr, nullptr, 1));
+    EXPECT_TRUE(WaitFor([&] { return port.received > 0; }));
+    EXPECT_TRUE(port.StopWatch());
+}
+
+} // namespace
