@@ -162,7 +162,7 @@ INT_PTR CQtHost::RunModal(CDialog& dialog)
     const BOOL defaultFocus = dialog.OnInitDialog();
     if (!dialog.IsEnded() && m_windows.count(&dialog)) {
         window->show();
-        window->raise();
+        window->RaiseWindow();
         window->activateWindow();
         if (defaultFocus) window->FocusFirstTabStop();
         QEventLoop loop;

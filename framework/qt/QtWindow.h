@@ -26,6 +26,7 @@ public:
     void Detach();
     // Focus on the first enabled tab stop, as the dialog manager does after initialisation.
     void FocusFirstTabStop();
+    void RaiseWindow();
     void SetLoop(QEventLoop* loop) { m_pLoop = loop; }
     QEventLoop* Loop() const { return m_pLoop; }
 

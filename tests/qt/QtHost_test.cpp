@@ -229,7 +229,9 @@ TEST_F(QtHostTest, EveryTemplateRendersWithItsTextsStatesAndGeometry)
                 EXPECT_EQ(button->text().toStdString(), line.text);
                 EXPECT_EQ(widget->size(), area.size());
             } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-                if (line.kind == ControlKind::Static) EXPECT_EQ(label->text(), Shown(line.text, line.style));
+                if (line.kind == ControlKind::Static) {
+                    EXPECT_EQ(label->text(), Shown(line.text, line.style));
+                }
             } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
                 EXPECT_EQ(combo->count(), static_cast<int>(line.items.size()));
                 EXPECT_EQ(combo->isEditable(), line.kind == ControlKind::ComboDropDown);
@@ -409,6 +411,8 @@ TEST_F(QtHostTest, ModelessWindowDisablesAndRestoresItsParent)
     auto* progress = qobject_cast<QProgressBar*>(host.ControlWidget(bar, IDC_PROGRESS_BAR));
     ASSERT_NE(progress, nullptr);
     EXPECT_EQ(progress->maximum(), 70000 - 65536);
+    EXPECT_EQ(progress->value(), 3000);
+    bar.m_progress.SetPos(5000);
     EXPECT_EQ(progress->value(), 70000 - 65536);
 
     // Enter does nothing in the progress window; its close box cancels.
@@ -465,8 +469,9 @@ TEST_F(QtHostTest, SystemMenuEntriesAreOfferedFromTheContextMenu)
                               ASSERT_NE(menu, nullptr);
                               for (QAction* action : menu->actions())
                                   shown << action->text();
-                              menu->actions().back()->trigger();
-                              menu->close();
+                              menu->setActiveAction(menu->actions().back());
+                              QKeyEvent choose(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+                              QCoreApplication::sendEvent(menu, &choose);
                           });
                           QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
                                                   window.mapToGlobal(QPoint(5, 5)));
