@@ -17,6 +17,7 @@ const std::string& ScratchPath()
         const int fd = mkstemp(pattern.data());
         if (fd < 0) std::abort();
         close(fd);
+        std::atexit([] { unlink(ScratchPath().c_str()); });
         return pattern;
     }();
     return path;
@@ -25,7 +26,8 @@ const std::string& ScratchPath()
 void ScanAllPages(CMotFile& image)
 {
     uint8_t page[256];
-    for (uint32_t index = 0; index < CMotFile::kPageCount; ++index) image.GetPage(page, index);
+    for (uint32_t index = 0; index < CMotFile::kPageCount; ++index)
+        image.GetPage(page, index);
 }
 
 } // namespace

@@ -16,6 +16,7 @@ const std::string& ScratchPath()
         const int fd = mkstemp(pattern.data());
         if (fd < 0) std::abort();
         close(fd);
+        std::atexit([] { unlink(ScratchPath().c_str()); });
         return pattern;
     }();
     return path;

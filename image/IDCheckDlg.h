@@ -6,7 +6,8 @@
 
 #include "framework/Dialog.h"
 
-class CIDCheckDlg : public CDialog {
+class CIDCheckDlg : public CDialog
+{
 public:
     explicit CIDCheckDlg(CWnd* parent = nullptr);
 

@@ -4,7 +4,8 @@
 
 #include "framework/Dialog.h"
 
-class CSelectDlg : public CDialog {
+class CSelectDlg : public CDialog
+{
 public:
     explicit CSelectDlg(CWnd* parent = nullptr);
 

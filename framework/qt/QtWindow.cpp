@@ -63,19 +63,15 @@ CQtWindow::CQtWindow(CDialog& dialog, QWidget* owner) : QDialog(nullptr), m_pMod
     setFixedSize(DialogUnitsToPixels(base, 0, 0, tmpl.cx, tmpl.cy).size());
 
     QButtonGroup* radioGroup = nullptr;
-    std::vector<QWidget*> tabStops;
-    std::vector<QWidget*> frames;
     for (const ControlTemplate& line : tmpl.controls) {
         if (line.style & CS_GROUP) radioGroup = nullptr;
         BuildControl(line, base, radioGroup);
     }
-    for (QObject* child : children()) {
-        auto* widget = qobject_cast<QWidget*>(child);
-        if (!widget) continue;
-        if (qobject_cast<QGroupBox*>(widget)) frames.push_back(widget);
-    }
-    for (QWidget* frame : frames)
-        frame->lower();
+    // Texts behind the controls, group frames behind everything.
+    for (QLabel* label : findChildren<QLabel*>(Qt::FindDirectChildrenOnly))
+        label->lower();
+    for (QGroupBox* box : findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly))
+        box->lower();
     // Tab order is template order.
     QWidget* previous = nullptr;
     for (QObject* child : children()) {
@@ -208,6 +204,22 @@ void CQtWindow::BuildControl(const ControlTemplate& line, const QSize& baseUnits
     } else if (IsCombo(line.kind)) {
         // The template's height includes the dropped-down list.
         widget->setGeometry(area.x(), area.y(), area.width(), widget->sizeHint().height());
+    } else if (line.kind == ControlKind::Static && area.height() < 2 * fontMetrics().height()) {
+        // This font runs wider than the one the panels were laid out with: a one-line text
+        // that no longer fits grows sideways (behind its neighbours) rather than wrapping
+        // into a second line nobody can see.
+        auto* label = static_cast<QLabel*>(widget);
+        label->setWordWrap(false);
+        QRect grown = area;
+        const int needed = label->sizeHint().width();
+        if (needed > area.width()) {
+            const int extra = needed - area.width();
+            if (line.style & CS_CENTER)
+                grown.adjust(-extra / 2, 0, extra - extra / 2, 0);
+            else
+                grown.setWidth(needed);
+        }
+        widget->setGeometry(grown);
     } else {
         widget->setGeometry(area);
     }
