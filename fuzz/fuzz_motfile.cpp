@@ -17,7 +17,6 @@ const std::string& ScratchPath()
         const int fd = mkstemp(pattern.data());
         if (fd < 0) std::abort();
         close(fd);
-        std::atexit([] { unlink(ScratchPath().c_str()); });
         return pattern;
     }();
     return path;
@@ -48,5 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort(); // the file was just written: it must be readable
     }
     ScanAllPages(image);
+    unlink(path.c_str()); // written afresh for every input; nothing left behind at exit
     return 0;
 }

@@ -16,7 +16,6 @@ const std::string& ScratchPath()
         const int fd = mkstemp(pattern.data());
         if (fd < 0) std::abort();
         close(fd);
-        std::atexit([] { unlink(ScratchPath().c_str()); });
         return pattern;
     }();
     return path;
@@ -52,5 +51,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const std::string section = text.substr(0, split);
         platform::GetPrivateProfileInt(section, text.substr(split + 1, 16), 7, path);
     }
+    unlink(path.c_str()); // written afresh for every input; nothing left behind at exit
     return 0;
 }

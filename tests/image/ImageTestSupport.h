@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "framework/Host.h"
@@ -87,7 +89,8 @@ protected:
         m_previousHost = SetHost(&m_host);
         const auto* info = testing::UnitTest::GetInstance()->current_test_info();
         m_dir = std::filesystem::temp_directory_path() /
-                (std::string("torvane-image-") + info->test_suite_name() + "-" + info->name());
+                (std::string("torvane-image-") + std::to_string(getpid()) + "-" + info->test_suite_name() +
+                 "-" + info->name());
         std::filesystem::remove_all(m_dir);
         std::filesystem::create_directories(m_dir);
     }

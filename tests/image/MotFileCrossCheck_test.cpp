@@ -79,7 +79,9 @@ protected:
             const bool present = image.GetPage(page.data(), index) != nullptr;
             const auto it = expected.find(index);
             ASSERT_EQ(present, it != expected.end()) << "page " << std::hex << index;
-            if (present) ASSERT_EQ(page, it->second) << "page " << std::hex << index;
+            if (present) {
+                ASSERT_EQ(page, it->second) << "page " << std::hex << index;
+            }
         }
     }
 };
