@@ -31,14 +31,19 @@ void ReportOpenFailure(const std::string& port, const CSerialComm& link)
     const platform::OpenError error = link.LastOpenError();
     std::string line = "torvane: cannot open port " + port + " (" +
                        platform::ResolvePortName(port).string() + "): " + platform::DescribeOpenError(error);
-    if (error == platform::OpenError::AccessDenied)
-        line += "; add yourself to the dialout group (sudo adduser $USER dialout) and log in again";
+    if (error == platform::OpenError::AccessDenied) line += " - sudo adduser $USER dialout, then log in again";
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 } // namespace
 
 CTorvaneApp& TheApp() { return *static_cast<CTorvaneApp*>(AfxGetApp()); }
+
+void ReportSettingsWriteFailure()
+{
+    if (const std::string error = platform::LastProfileWriteError(); !error.empty())
+        std::fprintf(stderr, "torvane: cannot write the settings file: %s\n", error.c_str());
+}
 
 CTorvaneApp::CTorvaneApp() = default;
 CTorvaneApp::~CTorvaneApp() = default;
@@ -99,8 +104,7 @@ BOOL CTorvaneApp::InitInstance()
         CSaveIni settings;
         settings.Set(baudRate, byteSize, parity, stopBits);
         settings.Save();
-        if (const std::string error = platform::LastProfileWriteError(); !error.empty())
-            std::fprintf(stderr, "torvane: cannot write the settings file: %s\n", error.c_str());
+        ReportSettingsWriteFailure();
         switch (status::IdField(reply[1])) {
         case status::kIdVerified:
             m_bIdPassed = TRUE;
@@ -247,6 +251,7 @@ uint32_t CTorvaneApp::TimeoutRecovery()
             CSaveIni settings;
             settings.Set(kBaseRate, kByteSize, kNoParity, kOneStopBit);
             settings.Save();
+            ReportSettingsWriteFailure();
         }
         ApplyLinkState(m_link, kBaseRate, kByteSize, kNoParity, kOneStopBit);
         const uint8_t syncCode = bootcode::kBaud9600;

@@ -42,3 +42,6 @@ private:
 
 // The current application object as the program's own type.
 CTorvaneApp& TheApp();
+
+// One line on the terminal when the settings file could not be written (no dialog can say it).
+void ReportSettingsWriteFailure();

@@ -41,6 +41,7 @@ uint32_t CSettingCmd::Conclude(uint32_t result, uint8_t byteSize, uint8_t parity
     CSaveIni settings;
     settings.Set(result, byteSize, parity, stopBits);
     settings.Save();
+    ReportSettingsWriteFailure();
 
     app.m_link.Purge(0);
     const uint8_t request = bootcode::kReadStatus;
