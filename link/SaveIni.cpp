@@ -53,10 +53,14 @@ BOOL CSaveIni::Load()
 void CSaveIni::Save()
 {
     const auto file = platform::SettingsFilePath();
-    platform::WritePrivateProfileInt(kCommSection, kBaudRateKey, m_dwBaudRate, file);
-    platform::WritePrivateProfileInt(kCommSection, kByteSizeKey, m_byByteSize, file);
-    platform::WritePrivateProfileInt(kCommSection, kParityKey, m_byParity, file);
-    platform::WritePrivateProfileInt(kCommSection, kStopBitsKey, m_byStopBits, file);
+    // One replacement for the four keys, in their order: a crash never leaves a new rate
+    // beside an old byte size.
+    platform::WritePrivateProfileInts(kCommSection,
+                                      {{kBaudRateKey, m_dwBaudRate},
+                                       {kByteSizeKey, m_byByteSize},
+                                       {kParityKey, m_byParity},
+                                       {kStopBitsKey, m_byStopBits}},
+                                      file);
 }
 
 int CSaveIni::GetPageReadTimeout(int defaultValue)

@@ -209,14 +209,11 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
     return defaultValue;
 }
 
-bool WritePrivateProfileInt(const std::string& section, const std::string& key, int64_t value,
-                            const fs::path& file)
-{
-    std::string content;
-    int err = 0;
-    if (ReadWholeFile(file, content, err) == ReadStatus::Failed) return Fail("Cannot read", file, err);
+namespace {
 
-    std::vector<Line> lines = SplitLines(content);
+// Sets one key in the file's lines, as a profile write of that key would.
+void SetKey(std::vector<Line>& lines, const std::string& section, const std::string& key, int64_t value)
+{
     // Lines we add follow the file's own line ends.
     const std::string newline = !lines.empty() && lines.front().end == "\r\n" ? "\r\n" : "\n";
     const std::string entry = key + "=" + std::to_string(value);
@@ -246,18 +243,31 @@ bool WritePrivateProfileInt(const std::string& section, const std::string& key, 
             lastInSection = i + 1;
         }
     }
-    if (!done) {
-        // A last line without a line end needs one before anything follows it.
-        const bool appending = sectionIndex == lines.size() || lastInSection == lines.size();
-        if (appending && !lines.empty() && lines.back().end.empty()) lines.back().end = newline;
-        if (sectionIndex != lines.size()) {
-            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(lastInSection), Line{entry, newline});
-        } else {
-            if (!lines.empty() && !Trim(lines.back().text).empty()) lines.push_back({"", newline});
-            lines.push_back({"[" + section + "]", newline});
-            lines.push_back({entry, newline});
-        }
+    if (done) return;
+    // A last line without a line end needs one before anything follows it.
+    const bool appending = sectionIndex == lines.size() || lastInSection == lines.size();
+    if (appending && !lines.empty() && lines.back().end.empty()) lines.back().end = newline;
+    if (sectionIndex != lines.size()) {
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(lastInSection), Line{entry, newline});
+    } else {
+        if (!lines.empty() && !Trim(lines.back().text).empty()) lines.push_back({"", newline});
+        lines.push_back({"[" + section + "]", newline});
+        lines.push_back({entry, newline});
     }
+}
+
+} // namespace
+
+bool WritePrivateProfileInts(const std::string& section, const std::vector<std::pair<std::string, int64_t>>& entries,
+                             const fs::path& file)
+{
+    std::string content;
+    int err = 0;
+    if (ReadWholeFile(file, content, err) == ReadStatus::Failed) return Fail("Cannot read", file, err);
+
+    std::vector<Line> lines = SplitLines(content);
+    for (const auto& [key, value] : entries)
+        SetKey(lines, section, key, value);
 
     std::string output;
     for (const Line& line : lines)
@@ -265,6 +275,12 @@ bool WritePrivateProfileInt(const std::string& section, const std::string& key, 
     if (!ReplaceFile(file, output)) return false;
     g_lastWriteError.clear();
     return true;
+}
+
+bool WritePrivateProfileInt(const std::string& section, const std::string& key, int64_t value,
+                            const fs::path& file)
+{
+    return WritePrivateProfileInts(section, {{key, value}}, file);
 }
 
 std::string LastProfileWriteError()

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -18,6 +20,11 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
 // never leaves it truncated. False when the write failed (the old file then stands).
 bool WritePrivateProfileInt(const std::string& section, const std::string& key, int64_t value,
                             const std::filesystem::path& file);
+
+// Several keys of one section in one replacement of the file: the same result as
+// writing them one after the other, without the states in between.
+bool WritePrivateProfileInts(const std::string& section, const std::vector<std::pair<std::string, int64_t>>& entries,
+                             const std::filesystem::path& file);
 
 // The last write failure's description (for the one diagnostic line), empty if none.
 std::string LastProfileWriteError();
