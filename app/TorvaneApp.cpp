@@ -62,6 +62,7 @@ BOOL CTorvaneApp::InitInstance()
         if (portDialog.DoModal() != IDOK) return FALSE;
         port = portDialog.m_strPort;
     }
+    m_strPortName = port;
 
     if (!m_link.Open(port)) ReportOpenFailure(port, m_link);
     ApplyLinkState(m_link, kBaseRate, kByteSize, kNoParity, kOneStopBit);
@@ -229,6 +230,18 @@ void CTorvaneApp::ReturnTo9600(CSerialComm& link)
     AfxMessageBox(IDS_NO_9600, MB_ICONSTOP);
 }
 
+void CTorvaneApp::ReopenLinkIfLost()
+{
+    if (m_strPortName.empty() || (m_link.IsOpen() && !m_link.IsHungUp())) return;
+    const uint32_t timeout = m_link.GetTimeout();
+    m_link.Close();
+    if (!m_link.Open(m_strPortName)) {
+        ReportOpenFailure(m_strPortName, m_link);
+        return;
+    }
+    m_link.SetTimeout(timeout);
+}
+
 uint32_t CTorvaneApp::TimeoutRecovery()
 {
     if (m_nRecoveryDepth > 0) {
@@ -244,6 +257,7 @@ uint32_t CTorvaneApp::TimeoutRecovery()
     for (;;) {
         m_link.Purge(0);
         AfxMessageBox(IDS_TIMEOUT_ERROR, MB_ICONSTOP);
+        ReopenLinkIfLost();
         m_bLinkOk = FALSE;
         m_bIdPassed = FALSE;
         {

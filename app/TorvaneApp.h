@@ -3,6 +3,7 @@
 // flags that gate every flash command, runs the whole program from its start-up hook,
 // and provides the link services that keep both ends of the link at one speed.
 #include <cstdint>
+#include <string>
 
 #include "framework/WinApp.h"
 #include "image/MotFile.h"
@@ -36,6 +37,11 @@ public:
     CMotFile m_image;
 
 private:
+    // After the technician has dealt with the time-out box, a port that never opened or
+    // whose adapter was pulled out is opened again, so a replugged cable works.
+    void ReopenLinkIfLost();
+
+    std::string m_strPortName;
     int m_nRecoveryDepth = 0;
     BOOL m_bRecoveryHandedBack = FALSE;
 };

@@ -24,6 +24,7 @@ CSerialComm::~CSerialComm()
 BOOL CSerialComm::Open(const std::string& name)
 {
     if (!CIoController::Open(name)) return FALSE;
+    m_bHungUp = FALSE;
     // Ports without modem lines (pseudo-terminals) refuse; nothing depends on it there.
     m_hDevice->RaiseDtr();
     return TRUE;
@@ -49,7 +50,10 @@ uint32_t CSerialComm::Read(void* buffer, uint32_t count)
     for (;;) {
         uint32_t errors = 0;
         uint32_t queued = 0;
-        if (!m_hDevice->TakeErrors(errors, queued)) return 0;
+        if (!m_hDevice->TakeErrors(errors, queued)) {
+            m_bHungUp = TRUE;
+            return 0;
+        }
         if (errors != 0) return 0;
         if (queued >= count) {
             const int got = m_hDevice->Read(static_cast<uint8_t*>(buffer), count);
@@ -63,7 +67,10 @@ uint32_t CSerialComm::Read(void* buffer, uint32_t count)
             wait = static_cast<uint32_t>(
                 std::min<uint64_t>(static_cast<uint64_t>(m_dwReadTimeout) - elapsed + 1, UINT32_MAX));
         }
-        if (m_hDevice->WaitForInput(queued, wait) == platform::WaitResult::HungUp) return 0;
+        if (m_hDevice->WaitForInput(queued, wait) == platform::WaitResult::HungUp) {
+            m_bHungUp = TRUE;
+            return 0;
+        }
     }
 }
 

@@ -31,11 +31,15 @@ public:
     virtual void OnReceive(void* userValue, uint32_t errorMask);
 
     uint32_t GetTimeout() const { return m_dwReadTimeout; }
+    // The far end went away (a USB adapter pulled out): nothing more will come until the
+    // port is opened again.
+    BOOL IsHungUp() const { return m_bHungUp; }
 
 private:
     void WatchLoop(WatchCallback callback, void* userValue, uint32_t threshold);
 
     std::thread m_hWatchThread;
     uint32_t m_dwReadTimeout = 0;
+    BOOL m_bHungUp = FALSE;
     std::atomic<int> m_bWatchStopped{1};
 };

@@ -392,9 +392,10 @@ void CQtWindow::keyPressEvent(QKeyEvent* event)
 
 void CQtWindow::closeEvent(QCloseEvent* event)
 {
-    // Only EndDialog or DestroyWindow closes the window; the close box is a cancel command.
+    // Only EndDialog or DestroyWindow closes the window; the close box is a cancel command,
+    // and a disabled window (the panel under the progress window) takes no commands.
     event->ignore();
-    if (m_pModel) m_pModel->PressCloseBox();
+    if (m_pModel && m_pModel->IsWindowEnabled()) m_pModel->PressCloseBox();
 }
 
 void CQtWindow::contextMenuEvent(QContextMenuEvent* event)

@@ -248,7 +248,7 @@ TEST_F(LinkServices, RecoveryChainNeverGrowsTheStack)
     OpenLink();
     Device().SetSilent(true);
     // Every showing of the dialog must sit at the same stack depth.
-    constexpr int kPatientPresses = 40;
+    constexpr int kPatientPresses = 300;
     std::vector<uintptr_t> depths;
     auto recordDepth = [&](CDialog&) {
         volatile char marker = 0;
@@ -311,6 +311,27 @@ TEST_F(LinkServices, SettingFromTheSavedRateMovesTheLinkAndLearnsTheId)
     const std::vector<std::pair<uint8_t, uint32_t>> expected{{0xB0, 9600}, {0xB2, 9600}, {0xB2, 38400}, {0x70, 38400}};
     EXPECT_EQ(m_panel->HostBytesWithBaud(), expected);
     EXPECT_NE(SettingsText().find("Baundrate=38400"), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Startup, PortPluggedInDuringTheTimeoutBoxIsOpenedAgain)
+{
+    // COM7 does not exist at start: the adapter is plugged in while the box is open.
+    std::unique_ptr<sim::CSimulatedPanel> late;
+    m_host.onMessageBox = [&](const MessageBoxRecord& box) {
+        if (box.text == kTimeout && !late) late = std::make_unique<sim::CSimulatedPanel>("COM7");
+    };
+    m_host.Expect(IDD_S_PRG, CDialogScript().SetText(IDC_PORT, "COM7").Press(IDOK));
+    m_host.Expect(IDD_SETCOMM, CDialogScript().Press(IDOK));
+    ExpectUpgradeDialogAndPanel();
+    m_app->InitInstance();
+    EXPECT_EQ(Boxes(), std::vector<std::string>{kTimeout});
+    EXPECT_EQ(m_panelFlags.first, TRUE);
+    ASSERT_TRUE(late);
+    EXPECT_EQ(late->Device().Baud(), 9600u);
 }
 
 } // namespace
