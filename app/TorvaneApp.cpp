@@ -71,17 +71,9 @@ BOOL CTorvaneApp::InitInstance()
     // Synchronise: the boot loader answers the burst with one 0xB0 at 9600 bit/s.
     Sleep(50);
     m_link.Purge(0);
-    const uint8_t syncCode = bootcode::kBaud9600;
-    m_link.Write(&syncCode, 1);
-    Sleep(50);
-    for (int i = 0; i < kSyncFillerCount; ++i) {
-        const uint8_t filler = bootcode::kSyncFiller;
-        m_link.Write(&filler, 1);
-        Sleep(kStartupFillerPause);
-    }
-    Sleep(50);
+    SendSyncBurst(kStartupFillerPause);
     uint8_t echo = 0;
-    if (m_link.Read(&echo, 1) == 0 || echo != syncCode) TimeoutRecovery();
+    if (m_link.Read(&echo, 1) == 0 || echo != bootcode::kBaud9600) TimeoutRecovery();
 
     Sleep(kCodeSettleTime);
     m_link.Purge(0);
@@ -230,6 +222,19 @@ void CTorvaneApp::ReturnTo9600(CSerialComm& link)
     AfxMessageBox(IDS_NO_9600, MB_ICONSTOP);
 }
 
+void CTorvaneApp::SendSyncBurst(uint32_t fillerPause)
+{
+    const uint8_t syncCode = bootcode::kBaud9600;
+    m_link.Write(&syncCode, 1);
+    Sleep(50);
+    for (int i = 0; i < kSyncFillerCount; ++i) {
+        const uint8_t filler = bootcode::kSyncFiller;
+        m_link.Write(&filler, 1);
+        Sleep(fillerPause);
+    }
+    Sleep(50);
+}
+
 void CTorvaneApp::ReopenLinkIfLost()
 {
     if (m_strPortName.empty() || (m_link.IsOpen() && !m_link.IsHungUp())) return;
@@ -268,15 +273,7 @@ uint32_t CTorvaneApp::TimeoutRecovery()
             ReportSettingsWriteFailure();
         }
         ApplyLinkState(m_link, kBaseRate, kByteSize, kNoParity, kOneStopBit);
-        const uint8_t syncCode = bootcode::kBaud9600;
-        m_link.Write(&syncCode, 1);
-        Sleep(50);
-        for (int i = 0; i < kSyncFillerCount; ++i) {
-            const uint8_t filler = bootcode::kSyncFiller;
-            m_link.Write(&filler, 1);
-            Sleep(kRecoveryFillerPause);
-        }
-        Sleep(50);
+        SendSyncBurst(kRecoveryFillerPause);
 
         m_bRecoveryHandedBack = FALSE;
         CSettingCmd setting;

@@ -40,6 +40,8 @@ private:
     // After the technician has dealt with the time-out box, a port that never opened or
     // whose adapter was pulled out is opened again, so a replugged cable works.
     void ReopenLinkIfLost();
+    // 0xB0, sixteen 0x00 fillers with the given pause after each, 50 ms around them.
+    void SendSyncBurst(uint32_t fillerPause);
 
     std::string m_strPortName;
     int m_nRecoveryDepth = 0;
