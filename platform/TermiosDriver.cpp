@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <thread>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -297,6 +298,13 @@ int CTermiosDriver::Read(uint8_t* buffer, uint32_t count)
     return static_cast<int>(done);
 }
 
+int64_t CTermiosDriver::CharacterMicroseconds()
+{
+    SerialLineSettings settings;
+    if (!GetSettings(settings) || settings.baudRate == 0) return 1000;
+    return std::max<int64_t>(1, static_cast<int64_t>(BitsPerCharacter()) * 1'000'000 / settings.baudRate);
+}
+
 uint32_t CTermiosDriver::BitsPerCharacter()
 {
     SerialLineSettings settings;
@@ -308,8 +316,9 @@ uint32_t CTermiosDriver::BitsPerCharacter()
 
 int CTermiosDriver::Write(const uint8_t* buffer, uint32_t count)
 {
-    IClock& clock = Clock();
-    const uint32_t start = clock.GetTickCount();
+    // Measured on the steady clock in microseconds: a whole-millisecond floor would add
+    // up to a millisecond to every frame, and an upgrade has 256 of them.
+    const auto start = std::chrono::steady_clock::now();
     uint32_t done = 0;
     while (done < count) {
         const ssize_t n = write(m_fd.Get(), buffer + done, count - done);
@@ -333,12 +342,8 @@ int CTermiosDriver::Write(const uint8_t* buffer, uint32_t count)
     SerialLineSettings settings;
     if (count > 0 && GetSettings(settings) && settings.baudRate > 0) {
         const uint64_t bits = static_cast<uint64_t>(count) * BitsPerCharacter();
-        const uint64_t wireMs = (bits * 1000 + settings.baudRate - 1) / settings.baudRate;
-        // Ticks are whole milliseconds: k ticks may be only k - 1 ms of real time.
-        uint32_t elapsed = clock.GetTickCount() - start;
-        if (elapsed > 0) --elapsed;
-        if (wireMs > elapsed)
-            clock.Sleep(static_cast<uint32_t>(std::min<uint64_t>(wireMs - elapsed, UINT32_MAX)));
+        const auto wire = std::chrono::microseconds((bits * 1'000'000 + settings.baudRate - 1) / settings.baudRate);
+        std::this_thread::sleep_until(start + wire);
     }
     return static_cast<int>(done);
 }
@@ -366,11 +371,12 @@ WaitResult CTermiosDriver::WaitForInput(uint32_t queued, uint32_t milliseconds)
         const auto left = duration_cast<std::chrono::milliseconds>(deadline - steady_clock::now()).count();
         if (left <= 0) return WaitResult::Timeout;
         // poll only tells "something is queued"; while part of a reply is already
-        // there, look again after a short nap instead of spinning on it.
+        // there, look again after one character time instead of spinning on it.
         pollfd pfd{m_fd.Get(), static_cast<short>(length > 0 ? 0 : POLLIN), 0};
-        const int timeout =
-            static_cast<int>(length > 0 ? std::min<int64_t>(left, 1) : std::min<int64_t>(left, INT32_MAX));
-        const int ready = poll(&pfd, 1, timeout);
+        const int64_t leftUs = duration_cast<microseconds>(deadline - steady_clock::now()).count();
+        const int64_t napUs = length > 0 ? std::min<int64_t>(leftUs, CharacterMicroseconds()) : leftUs;
+        timespec timeout{static_cast<time_t>(napUs / 1'000'000), static_cast<long>(napUs % 1'000'000) * 1000};
+        const int ready = ppoll(&pfd, 1, &timeout, nullptr);
         if (ready < 0 && errno != EINTR) return WaitResult::HungUp;
         if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))) {
             // Bytes that arrived before the hang-up are still worth reading.

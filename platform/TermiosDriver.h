@@ -36,6 +36,7 @@ private:
     explicit CTermiosDriver(CUniqueFd fd);
     bool ReadCounts(ErrorCounts& counts);
     uint32_t BitsPerCharacter();
+    int64_t CharacterMicroseconds();
 
     CUniqueFd m_fd;
     // Line errors come from the kernel's cumulative counters; we report what changed
