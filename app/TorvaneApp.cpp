@@ -199,6 +199,8 @@ uint32_t CTorvaneApp::ChangeBaudRate(CSerialComm& link, uint32_t newRate, uint8_
         rate = state.m_dwBaudRate;
     }
     ApplyLinkState(link, rate, kByteSize, kNoParity, kOneStopBit);
+    // An echo that came late after a failed negotiation must not be taken for this one.
+    link.Purge(0);
     const uint8_t code = BaudCode(rate);
     link.Write(&code, 1);
     uint8_t echo = 0;

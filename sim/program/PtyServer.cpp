@@ -141,7 +141,9 @@ void CPtyServer::TakeHostBytes()
     const uint64_t now = NowUs();
     const uint64_t characterUs = baud ? 10'000'000ull / baud : 0;
     for (ssize_t i = 0; i < n; ++i) {
-        m_lastArrivalUs = std::max(now, m_lastArrivalUs + (m_options.realtime ? characterUs : 0));
+        // A byte has fully arrived one character time after it started, and no earlier
+        // than the byte before it ended.
+        m_lastArrivalUs = std::max(now, m_lastArrivalUs) + (m_options.realtime ? characterUs : 0);
         m_device.Receive(buffer[i], m_lastArrivalUs, baud);
         ++m_receivedCount;
         if (m_options.lineErrorAfterBytes && m_receivedCount == *m_options.lineErrorAfterBytes)
@@ -181,15 +183,16 @@ void CPtyServer::DeliverDeviceBytes()
 void CPtyServer::Run(const std::atomic<bool>& stop)
 {
     while (!stop) {
-        int timeoutMs = kIdlePollMs;
+        // Microsecond waits: a reply rounded up to whole milliseconds would reach the host
+        // late on every page.
+        uint64_t timeoutUs = static_cast<uint64_t>(kIdlePollMs) * 1000;
         if (auto next = m_device.NextOutputUs()) {
             const uint64_t now = NowUs();
-            timeoutMs = *next <= now
-                            ? 0
-                            : static_cast<int>(std::min<uint64_t>((*next - now + 999) / 1000, kIdlePollMs));
+            timeoutUs = *next <= now ? 0 : std::min<uint64_t>(*next - now, timeoutUs);
         }
         pollfd pfd{m_master.Get(), POLLIN, 0};
-        const int ready = ::poll(&pfd, 1, timeoutMs);
+        timespec timeout{static_cast<time_t>(timeoutUs / 1'000'000), static_cast<long>(timeoutUs % 1'000'000) * 1000};
+        const int ready = ::ppoll(&pfd, 1, &timeout, nullptr);
         if (ready < 0 && errno != EINTR) break;
         if (ready > 0 && (pfd.revents & POLLIN)) TakeHostBytes();
         DeliverDeviceBytes();
