@@ -17,6 +17,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "link/PtyPeer.h"
 #include "link/SerialComm.h"
 #include "platform/Paths.h"
 #include "platform/UniqueFd.h"
@@ -25,31 +26,6 @@ namespace fs = std::filesystem;
 using Ms = std::chrono::milliseconds;
 
 namespace {
-
-class PeerPty
-{
-public:
-    PeerPty()
-    {
-        m_master.Reset(posix_openpt(O_RDWR | O_NOCTTY));
-        if (!m_master.Valid() || grantpt(m_master.Get()) != 0 || unlockpt(m_master.Get()) != 0) return;
-        termios tio{};
-        tcgetattr(m_master.Get(), &tio);
-        cfmakeraw(&tio);
-        tcsetattr(m_master.Get(), TCSANOW, &tio);
-        m_slave = ptsname(m_master.Get());
-    }
-    const std::string& SlavePath() const { return m_slave; }
-    void Send(const std::string& bytes)
-    {
-        ASSERT_EQ(write(m_master.Get(), bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    }
-    void PullOut() { m_master.Reset(); }
-
-private:
-    platform::CUniqueFd m_master;
-    std::string m_slave;
-};
 
 double ThreadCpuSeconds()
 {
@@ -91,14 +67,14 @@ protected:
         ASSERT_FALSE(m_pty.SlavePath().empty()) << "no pseudo-terminal";
         ASSERT_TRUE(m_port.Open(m_pty.SlavePath())) << platform::DescribeOpenError(m_port.LastOpenError());
     }
-    PeerPty m_pty;
+    CPtyPeer m_pty;
     CSerialComm m_port;
 };
 
 TEST_F(PulledAdapter, ReadWithoutLimitEndsWhenThePeerVanishes)
 {
     m_port.SetTimeout(0); // only the hang-up can end this read
-    const ReadOutcome outcome = ReadWhile(m_port, 2, [&] { m_pty.PullOut(); });
+    const ReadOutcome outcome = ReadWhile(m_port, 2, [&] { m_pty.HangUp(); });
     EXPECT_EQ(outcome.got, 0u);
     EXPECT_LT(outcome.took.count(), 60 + 300);
     EXPECT_LT(outcome.cpu, 0.05) << "the waiting read spun";
@@ -108,7 +84,7 @@ TEST_F(PulledAdapter, ReadWithoutLimitEndsWhenThePeerVanishes)
 TEST_F(PulledAdapter, ReadWithTheEraseLimitDoesNotWaitItOut)
 {
     m_port.SetTimeout(40000);
-    const ReadOutcome outcome = ReadWhile(m_port, 2, [&] { m_pty.PullOut(); });
+    const ReadOutcome outcome = ReadWhile(m_port, 2, [&] { m_pty.HangUp(); });
     EXPECT_EQ(outcome.got, 0u);
     EXPECT_LT(outcome.took.count(), 60 + 300) << "waited for the time-out of a device that is gone";
     EXPECT_LT(outcome.cpu, 0.05);
@@ -120,7 +96,7 @@ TEST_F(PulledAdapter, HalfAReplyThenThePullGivesNothing)
     const ReadOutcome outcome = ReadWhile(m_port, 2, [&] {
         m_pty.Send("\x80");
         std::this_thread::sleep_for(Ms(20));
-        m_pty.PullOut();
+        m_pty.HangUp();
     });
     EXPECT_EQ(outcome.got, 0u);
     EXPECT_LT(outcome.took.count(), 60 + 20 + 300);
@@ -129,7 +105,7 @@ TEST_F(PulledAdapter, HalfAReplyThenThePullGivesNothing)
 
 TEST_F(PulledAdapter, LaterCallsFailAtOnceAndPurgeAndCloseStaySafe)
 {
-    m_pty.PullOut();
+    m_pty.HangUp();
     m_port.SetTimeout(5000);
     const auto start = std::chrono::steady_clock::now();
     uint8_t byte = 0x70;
@@ -188,7 +164,7 @@ protected:
 
     void TearDown() override { Release(); }
 
-    PeerPty m_pty;
+    CPtyPeer m_pty;
     pid_t m_child = -1;
     int m_release[2] = {-1, -1};
 };

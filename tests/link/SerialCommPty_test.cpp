@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "link/PtyPeer.h"
 #include "link/SerialComm.h"
 #include "platform/Paths.h"
 #include "platform/UniqueFd.h"
@@ -18,43 +19,6 @@ namespace fs = std::filesystem;
 using Ms = std::chrono::milliseconds;
 
 namespace {
-
-class Pty
-{
-public:
-    Pty()
-    {
-        m_master.Reset(posix_openpt(O_RDWR | O_NOCTTY));
-        if (!m_master.Valid() || grantpt(m_master.Get()) != 0 || unlockpt(m_master.Get()) != 0) return;
-        termios tio{};
-        tcgetattr(m_master.Get(), &tio);
-        cfmakeraw(&tio);
-        tcsetattr(m_master.Get(), TCSANOW, &tio);
-        m_slave = ptsname(m_master.Get());
-    }
-    const std::string& SlavePath() const { return m_slave; }
-    void Send(const std::string& bytes)
-    {
-        ASSERT_EQ(write(m_master.Get(), bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    }
-    std::string Receive(size_t count)
-    {
-        std::string bytes(count, '\0');
-        size_t got = 0;
-        while (got < count) {
-            const ssize_t n = read(m_master.Get(), bytes.data() + got, count - got);
-            if (n <= 0) break;
-            got += size_t(n);
-        }
-        bytes.resize(got);
-        return bytes;
-    }
-    void HangUp() { m_master.Reset(); }
-
-private:
-    platform::CUniqueFd m_master;
-    std::string m_slave;
-};
 
 double CpuSeconds()
 {
@@ -81,7 +45,7 @@ protected:
         return std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - start);
     }
 
-    Pty m_pty;
+    CPtyPeer m_pty;
     CSerialComm m_port;
 };
 
