@@ -1,9 +1,14 @@
 // The program takes no arguments of its own: everything is asked in its windows.
 #include "app/TorvaneApp.h"
 #include "framework/qt/QtHost.h"
+#include "platform/Clock.h"
 
 namespace {
 CTorvaneApp theApp;
 }
 
-int main(int argc, char** argv) { return RunQtApplication(argc, argv, theApp); }
+int main(int argc, char** argv)
+{
+    platform::UsePreciseTimers();
+    return RunQtApplication(argc, argv, theApp);
+}

@@ -262,7 +262,6 @@ void PrintSpread(const char* name, const Spread& s, double ideal)
 // page's time beyond the wire and the pause goes.
 int RunProbe(uint32_t rate, int rounds, long timerSlackNs)
 {
-    // The kernel's default timer slack (50 us) lets every sleep overrun by that much.
     if (timerSlackNs >= 0) prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(timerSlackNs), 0, 0, 0);
     CScriptedHost host;
     IHost* previousHost = SetHost(&host);
@@ -337,11 +336,13 @@ int main(int argc, char** argv)
         return it == options.end() ? fallback : std::strtol(it->second.c_str(), nullptr, 10);
     };
     const uint32_t rate = static_cast<uint32_t>(number("--rate", 0));
+    // As the program's own main does.
+    platform::UsePreciseTimers();
     if (mode == "growth" && options.empty()) return RunGrowth();
     if (mode == "probe" && rate != 0)
         return RunProbe(rate, static_cast<int>(number("--rounds", 50)), number("--timer-slack-ns", -1));
     if (mode == "session" && rate != 0 && options.count("--upgrade")) {
-        // Trying a smaller timer slack for the whole program; by default the kernel's is kept.
+        // Trying another timer slack for the whole program (the kernel's own is 50000 ns).
         if (const long slack = number("--timer-slack-ns", -1); slack >= 0)
             prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(slack), 0, 0, 0);
         return RunSession(rate, options["--upgrade"]);

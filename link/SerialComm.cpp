@@ -67,7 +67,7 @@ uint32_t CSerialComm::Read(void* buffer, uint32_t count)
             wait = static_cast<uint32_t>(
                 std::min<uint64_t>(static_cast<uint64_t>(m_dwReadTimeout) - elapsed + 1, UINT32_MAX));
         }
-        if (m_hDevice->WaitForInput(queued, wait) == platform::WaitResult::HungUp) {
+        if (m_hDevice->WaitForInput(queued, count, wait) == platform::WaitResult::HungUp) {
             m_bHungUp = TRUE;
             return 0;
         }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <thread>
+#include <sys/prctl.h>
 
 namespace platform {
 
@@ -19,6 +20,11 @@ uint32_t CRealClock::GetTickCount()
 void CRealClock::Sleep(uint32_t milliseconds)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void UsePreciseTimers()
+{
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 }
 
 IClock& Clock()

@@ -43,6 +43,10 @@ IClock* SetClock(IClock* clock);
 // The installed clock when it is virtual, else nullptr.
 CVirtualClock* VirtualClock();
 
+// Asks the kernel to end this thread's sleeps on time: by default a sleep may overrun
+// by 50 us, and an upgrade sleeps three times a page. Call on the protocol's thread.
+void UsePreciseTimers();
+
 // Installs a clock for the lifetime of a scope (tests).
 class CScopedClock {
 public:

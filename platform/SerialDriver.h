@@ -63,8 +63,10 @@ public:
     // Asserts DTR; false where the port has no modem lines.
     virtual bool RaiseDtr() = 0;
     // Waits until more than `queued` bytes are queued, a line error is pending, the port
-    // hangs up, or `milliseconds` of the platform clock have passed.
-    virtual WaitResult WaitForInput(uint32_t queued, uint32_t milliseconds) = 0;
+    // hangs up, or `milliseconds` of the platform clock have passed. `wanted` is how many
+    // bytes the reader is after: a driver may sleep on until that many are there (one
+    // wake-up a reply), and the caller must then take whatever has come.
+    virtual WaitResult WaitForInput(uint32_t queued, uint32_t wanted, uint32_t milliseconds) = 0;
 };
 
 using SerialDriverFactory = std::function<std::unique_ptr<ISerialDriver>(OpenError& error)>;

@@ -359,22 +359,36 @@ bool CTermiosDriver::RaiseDtr()
     return ioctl(m_fd.Get(), TIOCMBIS, &bits) == 0;
 }
 
-WaitResult CTermiosDriver::WaitForInput(uint32_t queued, uint32_t milliseconds)
+void CTermiosDriver::SetWakeCount(uint32_t count)
+{
+    if (count == m_wakeCount) return;
+    termios tio{};
+    if (tcgetattr(m_fd.Get(), &tio) != 0) return;
+    tio.c_cc[VMIN] = static_cast<cc_t>(count);
+    tio.c_cc[VTIME] = 0;
+    if (tcsetattr(m_fd.Get(), TCSANOW, &tio) == 0) m_wakeCount = count;
+}
+
+WaitResult CTermiosDriver::WaitForInput(uint32_t queued, uint32_t wanted, uint32_t milliseconds)
 {
     using namespace std::chrono;
     const auto deadline = steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    const uint32_t target = std::max(wanted, queued + 1);
+    // With VMIN at the reply's length the line discipline keeps poll asleep until the
+    // whole reply is there: one wake-up a reply instead of one a byte, each of them late.
+    // VMIN counts to 255 at most; the rest of a longer reply is timed by the wire.
+    SetWakeCount(std::min<uint32_t>(target, 255));
     for (;;) {
         int length = 0;
         if (ioctl(m_fd.Get(), FIONREAD, &length) != 0) return WaitResult::HungUp;
-        if (length > static_cast<int64_t>(queued)) return WaitResult::Ready;
+        if (length >= static_cast<int64_t>(target)) return WaitResult::Ready;
 
-        const auto left = duration_cast<std::chrono::milliseconds>(deadline - steady_clock::now()).count();
-        if (left <= 0) return WaitResult::Timeout;
-        // poll only tells "something is queued"; while part of a reply is already
-        // there, look again after one character time instead of spinning on it.
-        pollfd pfd{m_fd.Get(), static_cast<short>(length > 0 ? 0 : POLLIN), 0};
         const int64_t leftUs = duration_cast<microseconds>(deadline - steady_clock::now()).count();
-        const int64_t napUs = length > 0 ? std::min<int64_t>(leftUs, CharacterMicroseconds()) : leftUs;
+        if (leftUs <= 0) return WaitResult::Timeout;
+        const bool counted = length < static_cast<int64_t>(m_wakeCount);
+        pollfd pfd{m_fd.Get(), static_cast<short>(counted ? POLLIN : 0), 0};
+        const int64_t napUs =
+            counted ? leftUs : std::min<int64_t>(leftUs, (target - length) * CharacterMicroseconds());
         timespec timeout{static_cast<time_t>(napUs / 1'000'000), static_cast<long>(napUs % 1'000'000) * 1000};
         const int ready = ppoll(&pfd, 1, &timeout, nullptr);
         if (ready < 0 && errno != EINTR) return WaitResult::HungUp;

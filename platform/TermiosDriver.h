@@ -22,7 +22,7 @@ public:
     int Write(const uint8_t* buffer, uint32_t count) override;
     bool DiscardInput() override;
     bool RaiseDtr() override;
-    WaitResult WaitForInput(uint32_t queued, uint32_t milliseconds) override;
+    WaitResult WaitForInput(uint32_t queued, uint32_t wanted, uint32_t milliseconds) override;
 
 private:
     struct ErrorCounts
@@ -37,6 +37,7 @@ private:
     bool ReadCounts(ErrorCounts& counts);
     uint32_t BitsPerCharacter();
     int64_t CharacterMicroseconds();
+    void SetWakeCount(uint32_t count);
 
     CUniqueFd m_fd;
     // Line errors come from the kernel's cumulative counters; we report what changed
@@ -44,6 +45,8 @@ private:
     std::mutex m_countsLock;
     bool m_hasCounts = false;
     ErrorCounts m_counts;
+    // The line discipline's VMIN: poll reports input only once this many bytes are queued.
+    uint32_t m_wakeCount = 1;
 };
 
 } // namespace platform

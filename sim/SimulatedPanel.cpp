@@ -161,7 +161,7 @@ public:
 
     bool RaiseDtr() override { return true; }
 
-    platform::WaitResult WaitForInput(uint32_t queued, uint32_t milliseconds) override
+    platform::WaitResult WaitForInput(uint32_t queued, uint32_t, uint32_t milliseconds) override
     {
         std::unique_lock lock(m_shared->mutex);
         const uint64_t deadlineMs = NowMs() + milliseconds;

@@ -190,6 +190,7 @@ void CPtyServer::Run(const std::atomic<bool>& stop)
             const uint64_t now = NowUs();
             timeoutUs = *next <= now ? 0 : std::min<uint64_t>(*next - now, timeoutUs);
         }
+        if (m_options.busyWait) timeoutUs = 0;
         pollfd pfd{m_master.Get(), POLLIN, 0};
         timespec timeout{static_cast<time_t>(timeoutUs / 1'000'000), static_cast<long>(timeoutUs % 1'000'000) * 1000};
         const int ready = ::ppoll(&pfd, 1, &timeout, nullptr);

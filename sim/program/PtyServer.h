@@ -20,6 +20,9 @@ struct PtyServerOptions
     // pseudo-terminal cannot carry a framing error, a corrupted character is what a
     // host sees of one.
     std::optional<uint32_t> lineErrorAfterBytes;
+    // Never sleeps: host bytes are seen, and replies sent, at the microsecond a device's
+    // UART would, instead of whenever the scheduler wakes the simulator. Costs a core.
+    bool busyWait = false;
 };
 
 class CPtyServer

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "sim/BootLoader.h"
 #include "sim/FlashRecords.h"
@@ -93,6 +94,7 @@ int main(int argc, char** argv)
     std::optional<uint32_t> lineErrorAfter;
     uint32_t replyDelayMs = 0;
     bool realtime = false;
+    bool busyWait = false;
     std::string traceFile;
     std::string flashOut;
 
@@ -114,6 +116,7 @@ int main(int argc, char** argv)
                    "After N received bytes garble the next byte to the host");
     app.add_option("--reply-delay-ms", replyDelayMs, "Extra delay before every reply");
     app.add_flag("--realtime", realtime, "Model the wire time of the host's bytes as well");
+    app.add_flag("--busy-wait", busyWait, "Never sleep, for exact reply timing (uses a whole core)");
     app.add_option("--trace", traceFile, "Write the wire trace to this file at exit");
     app.add_option("--flash-out", flashOut, "Write the flash contents at exit as S-records");
     CLI11_PARSE(app, argc, argv);
@@ -155,13 +158,15 @@ int main(int argc, char** argv)
     InstallStopHandlers();
     int exitCode = 0;
     {
-        sim::CPtyServer server(device, {realtime, lineErrorAfter});
+        sim::CPtyServer server(device, {realtime, lineErrorAfter, busyWait});
         std::string error;
         if (!server.Open(error) || !server.CreateAlias(platform::PortsDir() / portName, error)) {
             std::cerr << "torvane-sim: " << error << "\n";
             return 1;
         }
         std::cout << server.SlavePath() << std::endl;
+        // A device's UART keeps time to the bit; the replies must not wait for a lazy timer.
+        platform::UsePreciseTimers();
         server.Run(g_stop);
     }
 

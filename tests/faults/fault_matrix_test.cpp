@@ -91,9 +91,9 @@ public:
     int Read(uint8_t* buffer, uint32_t count) override { return m_inner->Read(buffer, count); }
     bool DiscardInput() override { return m_inner->DiscardInput(); }
     bool RaiseDtr() override { return m_inner->RaiseDtr(); }
-    platform::WaitResult WaitForInput(uint32_t queued, uint32_t ms) override
+    platform::WaitResult WaitForInput(uint32_t queued, uint32_t wanted, uint32_t ms) override
     {
-        return m_inner->WaitForInput(queued, ms);
+        return m_inner->WaitForInput(queued, wanted, ms);
     }
     int Write(const uint8_t* buffer, uint32_t count) override
     {

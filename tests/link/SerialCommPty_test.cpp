@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <termios.h>
 #include <unistd.h>
 
@@ -106,6 +107,41 @@ TEST_F(SerialCommPtyTest, ReadWaitsForAReplyThatComesLater)
     sender.join();
     EXPECT_EQ(std::string(reply, 2), "xy");
     EXPECT_LT(took.count(), 500);
+}
+
+// The driver lets the kernel hold its wake-up until a whole reply is queued; replies
+// longer than the kernel can count, shorter ones after them, and a hang-up in the middle
+// of one must all still end the read.
+TEST_F(SerialCommPtyTest, WholeRepliesOfAnyLengthAndAHangUpMidReply)
+{
+    m_port.SetTimeout(1000);
+    const std::string page(300, '\x5A');
+    std::thread sender([&] {
+        m_pty.Send(page.substr(0, 100));
+        std::this_thread::sleep_for(Ms(20));
+        m_pty.Send(page.substr(100, 199));
+        std::this_thread::sleep_for(Ms(20));
+        m_pty.Send(page.substr(299));
+    });
+    std::string reply(300, '\0');
+    EXPECT_EQ(m_port.Read(reply.data(), 300), 300u);
+    sender.join();
+    EXPECT_EQ(reply, page);
+
+    m_pty.Send("k");
+    char one = 0;
+    EXPECT_LT(Timed([&] { EXPECT_EQ(m_port.Read(&one, 1), 1u); }).count(), 200);
+    EXPECT_EQ(one, 'k');
+
+    m_port.SetTimeout(0);
+    m_pty.Send("\x80");
+    std::thread hangUp([&] {
+        std::this_thread::sleep_for(Ms(30));
+        m_pty.HangUp();
+    });
+    uint8_t status[2];
+    EXPECT_LT(Timed([&] { EXPECT_EQ(m_port.Read(status, 2), 0u); }).count(), 500);
+    hangUp.join();
 }
 
 TEST_F(SerialCommPtyTest, HungUpPeerEndsReadsAtOnce)

@@ -90,7 +90,7 @@ public:
         m_line->dtrRaised = true;
         return true;
     }
-    WaitResult WaitForInput(uint32_t queued, uint32_t milliseconds) override
+    WaitResult WaitForInput(uint32_t queued, uint32_t, uint32_t milliseconds) override
     {
         std::lock_guard guard(m_line->lock);
         ++m_line->waits;

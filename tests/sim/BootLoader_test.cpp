@@ -367,7 +367,7 @@ TEST_F(BootLoaderTest, line_error_fails_the_next_read_once)
     panel.Device().LineErrorOnNextRead();
     Send({0x70});
     uint32_t errors = 0, queued = 0;
-    ASSERT_EQ(port->WaitForInput(0, 100), platform::WaitResult::Ready);
+    ASSERT_EQ(port->WaitForInput(0, 1, 100), platform::WaitResult::Ready);
     ASSERT_TRUE(port->TakeErrors(errors, queued));
     EXPECT_EQ(errors, platform::kLineErrorFrame);
     EXPECT_EQ(Receive(2), (Bytes{0x80, 0x00}));

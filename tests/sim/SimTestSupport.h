@@ -65,7 +65,7 @@ protected:
                 port->Read(bytes.data(), bytes.size());
                 return bytes;
             }
-            port->WaitForInput(queued, static_cast<uint32_t>(deadline - clock.Now()));
+            port->WaitForInput(queued, static_cast<uint32_t>(count), static_cast<uint32_t>(deadline - clock.Now()));
         }
     }
 

@@ -49,7 +49,7 @@ TEST_F(SimulatedPortTest, at_115200_a_page_frame_is_quick)
 TEST_F(SimulatedPortTest, waiting_for_a_silent_device_lasts_until_the_deadline)
 {
     const uint64_t start = Now();
-    EXPECT_EQ(port->WaitForInput(0, 150), platform::WaitResult::Timeout);
+    EXPECT_EQ(port->WaitForInput(0, 1, 150), platform::WaitResult::Timeout);
     EXPECT_EQ(Now() - start, 150u);
 }
 
@@ -57,7 +57,7 @@ TEST_F(SimulatedPortTest, waiting_returns_when_the_first_byte_arrives)
 {
     Send({0xFB});
     const uint64_t sent = Now();
-    EXPECT_EQ(port->WaitForInput(0, 5000), platform::WaitResult::Ready);
+    EXPECT_EQ(port->WaitForInput(0, 1, 5000), platform::WaitResult::Ready);
     EXPECT_EQ(Now() - sent, 1u); // one character time, 1.04 ms
 }
 
