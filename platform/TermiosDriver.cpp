@@ -119,7 +119,8 @@ std::unique_ptr<ISerialDriver> CTermiosDriver::Open(const std::filesystem::path&
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
     tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-    tio.c_cc[VMIN] = 0;
+    // Reads never block (O_NONBLOCK); VMIN only decides when poll reports input.
+    tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     if (tcsetattr(fd.Get(), TCSANOW, &tio) != 0) {
         error = FromErrno(errno);
