@@ -1,11 +1,13 @@
 #pragma once
 // Single-instance marker: a per-user lock that the kernel releases when the process
-// ends, however it ends.
+// ends, however it ends (a flock'ed file on POSIX, a named mutex on Windows).
+#include <cstdint>
 #include <string>
 
 namespace platform {
 
-class CInstanceLock {
+class CInstanceLock
+{
 public:
     CInstanceLock() = default;
     ~CInstanceLock() { Release(); }
@@ -16,10 +18,11 @@ public:
     // has it or the lock cannot be created.
     bool Acquire(const std::string& name);
     void Release();
-    bool IsHeld() const { return m_fd >= 0; }
+    bool IsHeld() const { return m_native != kNone; }
 
 private:
-    int m_fd = -1;
+    static constexpr intptr_t kNone = -1;
+    intptr_t m_native = kNone; // the descriptor or the mutex handle
 };
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #pragma once
-// Where the program keeps its files: ${XDG_CONFIG_HOME:-$HOME/.config}/torvane.
+// Where the program keeps its files: ${XDG_CONFIG_HOME:-$HOME/.config}/torvane on
+// POSIX, %APPDATA%\Torvane on Windows.
 #include <filesystem>
 #include <string>
 
@@ -10,11 +11,13 @@ std::filesystem::path ConfigDir();
 std::filesystem::path PortsDir();
 // The settings file: the executable's name + ".INI" in the configuration folder.
 std::filesystem::path SettingsFilePath();
-// Folder for the instance lock: $XDG_RUNTIME_DIR, else a per-user folder in /tmp.
+// Folder for the instance lock: $XDG_RUNTIME_DIR, else a per-user folder in /tmp
+// (Windows: the temporary folder; the lock there is a kernel object, not a file).
 std::filesystem::path RuntimeDir();
 
-// "COM3" -> ports-folder alias if present, else /dev/ttyS2; a name with "/" is a path;
-// anything else is taken as is (and will normally not be found).
+// POSIX: "COM3" -> ports-folder alias if present, else /dev/ttyS2; a name with "/" is
+// a path; anything else is taken as is (and will normally not be found).
+// Windows: "COM1".."COM10" -> \\.\COMn; anything else as typed.
 std::filesystem::path ResolvePortName(const std::string& name);
 
 } // namespace platform

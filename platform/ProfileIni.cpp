@@ -1,14 +1,9 @@
 #include "platform/ProfileIni.h"
 
 #include <cctype>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
-#include "platform/UniqueFd.h"
+#include "platform/ProfileFile.h"
 
 namespace platform {
 
@@ -106,78 +101,10 @@ int ParseProfileInt(const std::string& value)
     return static_cast<int>(result);
 }
 
-enum class ReadStatus { Ok, Missing, Failed };
-
-ReadStatus ReadWholeFile(const fs::path& file, std::string& content, int& err)
+bool Fail(const std::string& message)
 {
-    content.clear();
-    CUniqueFd fd(open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.Valid()) {
-        err = errno;
-        return err == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
-    }
-    char buffer[8192];
-    for (;;) {
-        const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
-        if (n == 0) return ReadStatus::Ok;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            err = errno;
-            return ReadStatus::Failed;
-        }
-        content.append(buffer, static_cast<size_t>(n));
-    }
-}
-
-bool Fail(const std::string& what, const fs::path& path, int err)
-{
-    g_lastWriteError = what + " " + path.string() + ": " + std::strerror(err);
+    g_lastWriteError = message;
     return false;
-}
-
-bool WriteAll(int fd, const std::string& content)
-{
-    size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = write(fd, content.data() + done, content.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Writes the content beside the target and renames it over, so that readers see
-// either the old file or the whole new one.
-bool ReplaceFile(const fs::path& file, const std::string& content)
-{
-    const fs::path dir = file.has_parent_path() ? file.parent_path() : fs::path(".");
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec) return Fail("Cannot create the folder", dir, ec.value());
-
-    std::string tempName = (dir / ("." + file.filename().string() + ".XXXXXX")).string();
-    CUniqueFd fd(mkostemp(tempName.data(), O_CLOEXEC));
-    if (!fd.Valid()) return Fail("Cannot create a file in", dir, errno);
-    const fs::path temp = tempName;
-
-    mode_t mode = 0644;
-    struct stat old = {};
-    if (stat(file.c_str(), &old) == 0) mode = old.st_mode & 07777;
-    int err = 0;
-    if (fchmod(fd.Get(), mode) != 0 || !WriteAll(fd.Get(), content) || fsync(fd.Get()) != 0) err = errno;
-    if (err == 0 && close(fd.Release()) != 0) err = errno;
-    if (err == 0 && rename(temp.c_str(), file.c_str()) != 0) err = errno;
-    if (err != 0) {
-        unlink(temp.c_str());
-        return Fail("Cannot write", file, err);
-    }
-    // Make the rename itself survive a crash.
-    if (CUniqueFd dirFd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dirFd.Valid())
-        fsync(dirFd.Get());
-    return true;
 }
 
 } // namespace
@@ -186,8 +113,8 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
                          const fs::path& file)
 {
     std::string content;
-    int err = 0;
-    if (ReadWholeFile(file, content, err) != ReadStatus::Ok) return defaultValue;
+    std::string error;
+    if (ReadWholeFile(file, content, error) != ReadStatus::Ok) return defaultValue;
     bool inSection = false;
     bool sectionSeen = false;
     for (const Line& line : SplitLines(content)) {
@@ -258,12 +185,13 @@ void SetKey(std::vector<Line>& lines, const std::string& section, const std::str
 
 } // namespace
 
-bool WritePrivateProfileInts(const std::string& section, const std::vector<std::pair<std::string, int64_t>>& entries,
+bool WritePrivateProfileInts(const std::string& section,
+                             const std::vector<std::pair<std::string, int64_t>>& entries,
                              const fs::path& file)
 {
     std::string content;
-    int err = 0;
-    if (ReadWholeFile(file, content, err) == ReadStatus::Failed) return Fail("Cannot read", file, err);
+    std::string error;
+    if (ReadWholeFile(file, content, error) == ReadStatus::Failed) return Fail(error);
 
     std::vector<Line> lines = SplitLines(content);
     for (const auto& [key, value] : entries)
@@ -272,7 +200,7 @@ bool WritePrivateProfileInts(const std::string& section, const std::vector<std::
     std::string output;
     for (const Line& line : lines)
         output += line.text + line.end;
-    if (!ReplaceFile(file, output)) return false;
+    if (!ReplaceFile(file, output, error)) return Fail(error);
     g_lastWriteError.clear();
     return true;
 }

@@ -5,9 +5,6 @@
 #include <map>
 #include <mutex>
 
-#include "platform/Paths.h"
-#include "platform/TermiosDriver.h"
-
 namespace platform {
 
 namespace {
@@ -33,25 +30,6 @@ Registry& Ports()
 
 } // namespace
 
-std::string DescribeOpenError(OpenError error)
-{
-    switch (error) {
-    case OpenError::None:
-        return "no error";
-    case OpenError::NotFound:
-        return "no such port";
-    case OpenError::AccessDenied:
-        return "access denied (is the user in the dialout group?)";
-    case OpenError::InUse:
-        return "the port is in use by another program";
-    case OpenError::NotATerminal:
-        return "not a serial port";
-    case OpenError::Other:
-        break;
-    }
-    return "the port cannot be opened";
-}
-
 std::unique_ptr<ISerialDriver> OpenSerialDriver(const std::string& name, OpenError& error)
 {
     error = OpenError::None;
@@ -66,7 +44,7 @@ std::unique_ptr<ISerialDriver> OpenSerialDriver(const std::string& name, OpenErr
     if (factory) {
         driver = factory(error);
     } else {
-        driver = CTermiosDriver::Open(ResolvePortName(name), error);
+        driver = OpenSystemSerialPort(name, error);
     }
     if (!driver && error == OpenError::None) error = OpenError::Other;
     if (driver) error = OpenError::None;

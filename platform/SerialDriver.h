@@ -1,7 +1,8 @@
 #pragma once
 // The operating-system side of a serial port, behind one small interface so that
-// the protocol code never sees a file descriptor. The termios driver talks to a
-// real port; the device simulator plugs its own driver in under a chosen name.
+// the protocol code never sees a file descriptor or a handle. Each operating system
+// has its own driver for real ports; the device simulator plugs its own driver in
+// under a chosen name.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -11,7 +12,8 @@ namespace platform {
 
 // Speed and framing, in the codes of the link settings record:
 // parity 0 none, 1 odd, 2 even, 3 mark, 4 space; stop bits 0 = 1, 1 = 1.5, 2 = 2.
-struct SerialLineSettings {
+struct SerialLineSettings
+{
     uint32_t baudRate = 0;
     uint8_t byteSize = 0;
     uint8_t parity = 0;
@@ -28,10 +30,10 @@ enum : uint32_t {
 
 enum class OpenError {
     None,
-    NotFound,        // no such device or alias
-    AccessDenied,    // permissions (typically: not in the dialout group)
-    InUse,           // another program holds the port
-    NotATerminal,    // a regular file, a directory, anything that is not a tty
+    NotFound,     // no such device or alias
+    AccessDenied, // permissions (typically: not in the dialout group)
+    InUse,        // another program holds the port
+    NotATerminal, // a regular file, a directory, anything that is not a tty
     Other,
 };
 
@@ -43,7 +45,8 @@ enum class WaitResult {
     HungUp,  // the far end is gone (adapter pulled out); nothing more will come
 };
 
-class ISerialDriver {
+class ISerialDriver
+{
 public:
     virtual ~ISerialDriver() = default;
 
@@ -72,12 +75,17 @@ public:
 using SerialDriverFactory = std::function<std::unique_ptr<ISerialDriver>(OpenError& error)>;
 
 // Opens a port by the name the user typed: a name registered by a simulator first,
-// then "COM1".."COM10" through the ports folder alias or /dev/ttyS<n-1>, then a path.
+// then the operating system's own port of that name.
 std::unique_ptr<ISerialDriver> OpenSerialDriver(const std::string& name, OpenError& error);
 
 // Makes OpenSerialDriver(name) use the factory (case-insensitive name). Tests and the
 // in-process simulator use this; Unregister removes it.
 void RegisterSerialPort(const std::string& name, SerialDriverFactory factory);
 void UnregisterSerialPort(const std::string& name);
+
+// The operating system's port of that name (one implementation per OS): on POSIX
+// "COM1".."COM10" through the ports folder alias or /dev/ttyS<n-1>, else a path; on
+// Windows "COM1".."COM10" as \\.\COMn, else the name as typed.
+std::unique_ptr<ISerialDriver> OpenSystemSerialPort(const std::string& name, OpenError& error);
 
 } // namespace platform

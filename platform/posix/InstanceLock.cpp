@@ -40,15 +40,15 @@ bool CInstanceLock::Acquire(const std::string& name)
         close(fd);
         return false;
     }
-    m_fd = fd;
+    m_native = fd;
     return true;
 }
 
 void CInstanceLock::Release()
 {
-    if (m_fd < 0) return;
-    close(m_fd); // closing the only descriptor drops the lock
-    m_fd = -1;
+    if (m_native == kNone) return;
+    close(static_cast<int>(m_native)); // closing the only descriptor drops the lock
+    m_native = kNone;
 }
 
 } // namespace platform

@@ -1,9 +1,8 @@
-#include "platform/TermiosDriver.h"
+#include "platform/posix/TermiosDriver.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <thread>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -11,6 +10,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 #include "platform/Clock.h"
@@ -343,7 +343,8 @@ int CTermiosDriver::Write(const uint8_t* buffer, uint32_t count)
     SerialLineSettings settings;
     if (count > 0 && GetSettings(settings) && settings.baudRate > 0) {
         const uint64_t bits = static_cast<uint64_t>(count) * BitsPerCharacter();
-        const auto wire = std::chrono::microseconds((bits * 1'000'000 + settings.baudRate - 1) / settings.baudRate);
+        const auto wire =
+            std::chrono::microseconds((bits * 1'000'000 + settings.baudRate - 1) / settings.baudRate);
         std::this_thread::sleep_until(start + wire);
     }
     return static_cast<int>(done);

@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "platform/SerialDriver.h"
-#include "platform/UniqueFd.h"
+#include "platform/posix/UniqueFd.h"
 
 namespace platform {
 

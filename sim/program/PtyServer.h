@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/UniqueFd.h"
+#include "platform/posix/UniqueFd.h"
 #include "sim/BootLoader.h"
 
 namespace sim {

@@ -20,7 +20,7 @@
 #include "link/PtyPeer.h"
 #include "link/SerialComm.h"
 #include "platform/Paths.h"
-#include "platform/UniqueFd.h"
+#include "platform/posix/UniqueFd.h"
 
 namespace fs = std::filesystem;
 using Ms = std::chrono::milliseconds;

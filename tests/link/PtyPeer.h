@@ -8,7 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "platform/UniqueFd.h"
+#include "platform/posix/UniqueFd.h"
 
 class CPtyPeer
 {

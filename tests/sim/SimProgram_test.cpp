@@ -17,7 +17,7 @@
 #include <unistd.h>
 
 #include "SimTestSupport.h"
-#include "platform/UniqueFd.h"
+#include "platform/posix/UniqueFd.h"
 
 extern char** environ;
 

@@ -1,0 +1,16 @@
+#pragma once
+// Where the settings file's text is read and stored: whole, and replaced atomically so
+// that readers see either the old file or the whole new one. One implementation per OS.
+#include <filesystem>
+#include <string>
+
+namespace platform {
+
+enum class ReadStatus { Ok, Missing, Failed };
+
+// On Failed, error holds one line naming the file and the cause.
+ReadStatus ReadWholeFile(const std::filesystem::path& file, std::string& content, std::string& error);
+// Creates the folder as needed; false (with error) when the old file still stands.
+bool ReplaceFile(const std::filesystem::path& file, const std::string& content, std::string& error);
+
+} // namespace platform
