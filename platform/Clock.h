@@ -5,7 +5,8 @@
 
 namespace platform {
 
-class IClock {
+class IClock
+{
 public:
     virtual ~IClock() = default;
     // Milliseconds since an arbitrary start; wraps at 2^32 like the Win32 tick count.
@@ -13,14 +14,16 @@ public:
     virtual void Sleep(uint32_t milliseconds) = 0;
 };
 
-class CRealClock final : public IClock {
+class CRealClock final : public IClock
+{
 public:
     uint32_t GetTickCount() override;
     void Sleep(uint32_t milliseconds) override;
 };
 
 // Time stands still until someone sleeps or advances it; sleeping returns at once.
-class CVirtualClock final : public IClock {
+class CVirtualClock final : public IClock
+{
 public:
     explicit CVirtualClock(uint64_t startMs = 1'000'000) : m_now(startMs) {}
     uint32_t GetTickCount() override { return static_cast<uint32_t>(m_now); }
@@ -48,7 +51,8 @@ CVirtualClock* VirtualClock();
 void UsePreciseTimers();
 
 // Installs a clock for the lifetime of a scope (tests).
-class CScopedClock {
+class CScopedClock
+{
 public:
     explicit CScopedClock(IClock& clock) : m_previous(SetClock(&clock)) {}
     ~CScopedClock() { SetClock(m_previous); }
@@ -61,6 +65,15 @@ private:
 
 } // namespace platform
 
-// The two kernel services the protocol code calls by their familiar names.
-inline void Sleep(uint32_t milliseconds) { platform::Clock().Sleep(milliseconds); }
-inline uint32_t GetTickCount() { return platform::Clock().GetTickCount(); }
+// The two kernel services the protocol code calls by their familiar names. A Windows
+// source that includes <windows.h> first sees the system's own and calls platform::Clock().
+#ifndef _WINBASE_
+inline void Sleep(uint32_t milliseconds)
+{
+    platform::Clock().Sleep(milliseconds);
+}
+inline uint32_t GetTickCount()
+{
+    return platform::Clock().GetTickCount();
+}
+#endif

@@ -11,6 +11,6 @@ enum class ReadStatus { Ok, Missing, Failed };
 // On Failed, error holds one line naming the file and the cause.
 ReadStatus ReadWholeFile(const std::filesystem::path& file, std::string& content, std::string& error);
 // Creates the folder as needed; false (with error) when the old file still stands.
-bool ReplaceFile(const std::filesystem::path& file, const std::string& content, std::string& error);
+bool ReplaceWholeFile(const std::filesystem::path& file, const std::string& content, std::string& error);
 
 } // namespace platform

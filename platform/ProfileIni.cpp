@@ -200,7 +200,7 @@ bool WritePrivateProfileInts(const std::string& section,
     std::string output;
     for (const Line& line : lines)
         output += line.text + line.end;
-    if (!ReplaceFile(file, output, error)) return Fail(error);
+    if (!ReplaceWholeFile(file, output, error)) return Fail(error);
     g_lastWriteError.clear();
     return true;
 }

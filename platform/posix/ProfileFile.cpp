@@ -63,7 +63,7 @@ ReadStatus ReadWholeFile(const fs::path& file, std::string& content, std::string
     }
 }
 
-bool ReplaceFile(const fs::path& file, const std::string& content, std::string& error)
+bool ReplaceWholeFile(const fs::path& file, const std::string& content, std::string& error)
 {
     const fs::path dir = file.has_parent_path() ? file.parent_path() : fs::path(".");
     std::error_code ec;

@@ -1,0 +1,236 @@
+#include "platform/win32/CommDriver.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace platform {
+
+namespace {
+
+OpenError FromLastError(DWORD code)
+{
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_BAD_NETPATH:
+    case ERROR_INVALID_NAME:
+        return OpenError::NotFound;
+    case ERROR_ACCESS_DENIED: // what Windows says for a COM port that another program holds
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+        return OpenError::InUse;
+    default:
+        return OpenError::Other;
+    }
+}
+
+// Returns at once with whatever is queued.
+constexpr COMMTIMEOUTS kNoWait{MAXDWORD, 0, 0, 0, 0};
+
+uint32_t TranslateErrors(DWORD errors)
+{
+    return errors & (CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK | CE_RXOVER);
+}
+
+} // namespace
+
+CCommDriver::CCommDriver(win32::CFileHandle handle) : m_handle(std::move(handle)) {}
+
+std::unique_ptr<ISerialDriver> CCommDriver::Open(const std::wstring& device, OpenError& error)
+{
+    win32::CFileHandle handle(
+        CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!handle.Valid()) {
+        error = FromLastError(GetLastError());
+        return nullptr;
+    }
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (GetFileType(handle.Get()) != FILE_TYPE_CHAR || !GetCommState(handle.Get(), &dcb)) {
+        error = OpenError::NotATerminal;
+        return nullptr;
+    }
+    dcb.fBinary = TRUE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fAbortOnError = FALSE;
+    if (!SetCommState(handle.Get(), &dcb)) {
+        error = OpenError::Other;
+        return nullptr;
+    }
+    std::unique_ptr<CCommDriver> driver(new CCommDriver(std::move(handle)));
+    if (!driver->SetTimeouts(kNoWait)) {
+        error = OpenError::Other;
+        return nullptr;
+    }
+    error = OpenError::None;
+    return driver;
+}
+
+bool CCommDriver::SetTimeouts(const COMMTIMEOUTS& timeouts)
+{
+    if (m_timeoutsKnown && memcmp(&timeouts, &m_timeouts, sizeof timeouts) == 0) return true;
+    COMMTIMEOUTS copy = timeouts;
+    if (!SetCommTimeouts(m_handle.Get(), &copy)) return false;
+    m_timeouts = timeouts;
+    m_timeoutsKnown = true;
+    return true;
+}
+
+bool CCommDriver::GetSettings(SerialLineSettings& settings)
+{
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(m_handle.Get(), &dcb)) return false;
+    // The record's codes are the DCB's own.
+    settings.baudRate = dcb.BaudRate;
+    settings.byteSize = dcb.ByteSize;
+    settings.parity = dcb.Parity;
+    settings.stopBits = dcb.StopBits;
+    return true;
+}
+
+bool CCommDriver::SetSettings(const SerialLineSettings& settings)
+{
+    if (settings.baudRate == 0 || settings.byteSize < 5 || settings.byteSize > 8 || settings.parity > 4 ||
+        settings.stopBits > 2)
+        return false;
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(m_handle.Get(), &dcb)) return false;
+    dcb.BaudRate = settings.baudRate;
+    dcb.ByteSize = settings.byteSize;
+    dcb.Parity = settings.parity;
+    dcb.StopBits = settings.stopBits;
+    dcb.fParity = settings.parity != NOPARITY;
+    return SetCommState(m_handle.Get(), &dcb) != FALSE;
+}
+
+bool CCommDriver::TakeErrors(uint32_t& errors, uint32_t& queued)
+{
+    DWORD flags = 0;
+    COMSTAT status{};
+    errors = 0;
+    queued = 0;
+    if (!ClearCommError(m_handle.Get(), &flags, &status)) return false;
+    errors = TranslateErrors(flags) | m_pendingErrors;
+    m_pendingErrors = 0;
+    queued = status.cbInQue + static_cast<uint32_t>(m_pending.size());
+    return true;
+}
+
+bool CCommDriver::ReadIntoPending(uint32_t count, const COMMTIMEOUTS& timeouts)
+{
+    if (count == 0) return true;
+    if (!SetTimeouts(timeouts)) return false;
+    const size_t before = m_pending.size();
+    m_pending.resize(before + count);
+    DWORD n = 0;
+    const BOOL ok = ReadFile(m_handle.Get(), m_pending.data() + before, count, &n, nullptr);
+    m_pending.resize(before + (ok ? n : 0));
+    return ok != FALSE;
+}
+
+int CCommDriver::Read(uint8_t* buffer, uint32_t count)
+{
+    uint32_t done = std::min<uint32_t>(count, static_cast<uint32_t>(m_pending.size()));
+    std::copy_n(m_pending.begin(), done, buffer);
+    m_pending.erase(m_pending.begin(), m_pending.begin() + done);
+    if (done == count) return static_cast<int>(done);
+    DWORD n = 0;
+    if (!SetTimeouts(kNoWait) || !ReadFile(m_handle.Get(), buffer + done, count - done, &n, nullptr))
+        return done > 0 ? static_cast<int>(done) : -1;
+    return static_cast<int>(done + n);
+}
+
+uint32_t CCommDriver::BitsPerCharacter()
+{
+    SerialLineSettings settings;
+    if (!GetSettings(settings)) return 10;
+    return 1 + settings.byteSize + (settings.parity != 0 ? 1 : 0) + (settings.stopBits != 0 ? 2 : 1);
+}
+
+int CCommDriver::Write(const uint8_t* buffer, uint32_t count)
+{
+    const auto start = std::chrono::steady_clock::now();
+    // No write time-out: WriteFile returns when the driver has taken the bytes. Should it
+    // report fewer (Wine has been seen to report 0 of 1 byte right after a purge, the
+    // byte leaving later), the rest is offered again; only a failure or a port that takes
+    // nothing for 2 s ends the write.
+    uint32_t done = 0;
+    auto lastProgress = start;
+    while (done < count) {
+        DWORD n = 0;
+        if (!WriteFile(m_handle.Get(), buffer + done, count - done, &n, nullptr))
+            return done > 0 ? static_cast<int>(done) : -1;
+        const auto now = std::chrono::steady_clock::now();
+        if (n > 0) {
+            done += n;
+            lastProgress = now;
+            continue;
+        }
+        if (now - lastProgress > std::chrono::seconds(2)) return done > 0 ? static_cast<int>(done) : -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    FlushFileBuffers(m_handle.Get()); // until the transmit buffer is empty
+
+    // The protocol's timing needs the bytes gone from the wire, which some drivers
+    // report before it is so.
+    SerialLineSettings settings;
+    if (count > 0 && GetSettings(settings) && settings.baudRate > 0) {
+        const uint64_t bits = static_cast<uint64_t>(count) * BitsPerCharacter();
+        const auto wire =
+            std::chrono::microseconds((bits * 1'000'000 + settings.baudRate - 1) / settings.baudRate);
+        std::this_thread::sleep_until(start + wire);
+    }
+    return static_cast<int>(done);
+}
+
+bool CCommDriver::DiscardInput()
+{
+    m_pending.clear();
+    return PurgeComm(m_handle.Get(), PURGE_RXCLEAR) != FALSE;
+}
+
+bool CCommDriver::RaiseDtr()
+{
+    return EscapeCommFunction(m_handle.Get(), SETDTR) != FALSE;
+}
+
+WaitResult CCommDriver::WaitForInput(uint32_t queued, uint32_t wanted, uint32_t milliseconds)
+{
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    const uint32_t target = std::max(wanted, queued + 1);
+    for (;;) {
+        DWORD flags = 0;
+        COMSTAT status{};
+        if (!ClearCommError(m_handle.Get(), &flags, &status)) return WaitResult::HungUp;
+        m_pendingErrors |= TranslateErrors(flags);
+        const uint32_t have = static_cast<uint32_t>(m_pending.size()) + status.cbInQue;
+        if (have >= target || m_pendingErrors != 0) return WaitResult::Ready;
+        const int64_t left = duration_cast<std::chrono::milliseconds>(deadline - steady_clock::now()).count();
+        if (left <= 0) return WaitResult::Timeout;
+        // Blocks until the rest of the reply is there or the time is up, whichever first.
+        const COMMTIMEOUTS timed{0, 0, static_cast<DWORD>(left), 0, 0};
+        const size_t before = m_pending.size();
+        if (!ReadIntoPending(target - have + status.cbInQue, timed)) {
+            // A pulled adapter fails the read; bytes that came before it are still worth reading.
+            return m_pending.size() > queued ? WaitResult::Ready : WaitResult::HungUp;
+        }
+        if (m_pending.size() == before && steady_clock::now() < deadline) {
+            // Returned early with nothing and no error: the device is gone or misbehaves;
+            // do not spin on it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+}
+
+} // namespace platform

@@ -1,0 +1,71 @@
+#include "platform/Paths.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <windows.h>
+
+#include <shlobj.h>
+
+#include "platform/win32/Win32Text.h"
+
+namespace platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path RoamingAppData()
+{
+    // %APPDATA% first, so that tests and portable setups can point it elsewhere.
+    if (const wchar_t* value = _wgetenv(L"APPDATA"); value && *value) return value;
+    wchar_t* folder = nullptr;
+    fs::path result;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &folder))) result = folder;
+    CoTaskMemFree(folder);
+    return result.empty() ? fs::path(L".") : result;
+}
+
+unsigned ComPortNumber(const std::string& name)
+{
+    if (name.size() < 4 || name.size() > 5) return 0;
+    for (size_t i = 0; i < 3; ++i)
+        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return 0;
+    unsigned number = 0;
+    for (size_t i = 3; i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return 0;
+        number = number * 10 + static_cast<unsigned>(name[i] - '0');
+    }
+    return number;
+}
+
+} // namespace
+
+fs::path ConfigDir()
+{
+    return RoamingAppData() / L"Torvane";
+}
+
+fs::path PortsDir()
+{
+    return ConfigDir() / L"ports"; // unused on Windows: COM names are the system's own
+}
+
+fs::path SettingsFilePath()
+{
+    return ConfigDir() / L"torvane.INI";
+}
+
+fs::path RuntimeDir()
+{
+    return fs::temp_directory_path();
+}
+
+fs::path ResolvePortName(const std::string& name)
+{
+    const unsigned number = ComPortNumber(name);
+    // "COM1".."COM10" through the device namespace (COM10 needs it, the rest do no harm).
+    if (number >= 1 && number <= 10) return fs::path(L"\\\\.\\COM" + std::to_wstring(number));
+    return fs::path(win32::Widen(name));
+}
+
+} // namespace platform
