@@ -2,6 +2,7 @@
 #include "app/TorvaneApp.h"
 #include "framework/qt/QtHost.h"
 #include "platform/Clock.h"
+#include "sim/BuiltInPanel.h"
 
 namespace {
 CTorvaneApp theApp;
@@ -10,5 +11,6 @@ CTorvaneApp theApp;
 int main(int argc, char** argv)
 {
     platform::UsePreciseTimers();
+    sim::RegisterBuiltInPanel();
     return RunQtApplication(argc, argv, theApp);
 }

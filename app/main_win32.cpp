@@ -3,6 +3,7 @@
 #include "app/TorvaneApp.h"
 #include "framework/win32/Win32Host.h"
 #include "platform/Clock.h"
+#include "sim/BuiltInPanel.h"
 
 namespace {
 CTorvaneApp theApp;
@@ -11,5 +12,6 @@ CTorvaneApp theApp;
 int main()
 {
     platform::UsePreciseTimers();
+    sim::RegisterBuiltInPanel();
     return RunWin32Application(nullptr, theApp);
 }

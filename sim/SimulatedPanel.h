@@ -13,7 +13,8 @@ namespace sim {
 class CSimulatedPanel
 {
 public:
-    // Registers the port name. Needs a platform::CVirtualClock installed while used.
+    // Registers the port name. Runs on the installed clock: the virtual one in tests,
+    // the real one (paced in real time) for the built-in "SIM" port.
     explicit CSimulatedPanel(std::string portName = "SIMPANEL", BootLoaderConfig config = {});
     ~CSimulatedPanel(); // unregisters
     CSimulatedPanel(const CSimulatedPanel&) = delete;
