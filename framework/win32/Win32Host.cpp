@@ -471,9 +471,10 @@ HWND CWin32Host::Window(const CDialog& dialog) const
 std::wstring Win32FileFilter(const std::string& filter)
 {
     std::wstring result = Widen(filter);
+    while (!result.empty() && result.back() == L'|')
+        result.pop_back();
     std::replace(result.begin(), result.end(), L'|', L'\0');
-    if (result.empty() || result.back() != L'\0') result.push_back(L'\0');
-    result.push_back(L'\0');
+    result.append(2, L'\0');
     return result;
 }
 
