@@ -1,0 +1,102 @@
+// The Win32 side of the platform services, under Wine: the instance mutex, the
+// settings file's place and replacement, port names, UTF-8 paths.
+#include <windows.h>
+// <windows.h> maps the name to its own GetPrivateProfileIntW.
+#undef GetPrivateProfileInt
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/InstanceLock.h"
+#include "platform/Paths.h"
+#include "platform/ProfileIni.h"
+#include "platform/TextFile.h"
+#include "platform/win32/Win32Text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+TEST(Win32InstanceLock, SecondHolderIsRefusedUntilTheFirstLetsGo)
+{
+    const std::string name = "TORVANE-test-" + std::to_string(GetCurrentProcessId());
+    platform::CInstanceLock first;
+    platform::CInstanceLock second;
+    ASSERT_TRUE(first.Acquire(name));
+    EXPECT_FALSE(second.Acquire(name));
+    EXPECT_FALSE(second.IsHeld());
+    first.Release();
+    EXPECT_TRUE(second.Acquire(name));
+}
+
+TEST(Win32Settings, LivesUnderAppDataAndIsReplacedWholeKeepingForeignSections)
+{
+    const fs::path file = platform::SettingsFilePath();
+    EXPECT_EQ(file, fs::path(_wgetenv(L"APPDATA")) / L"Torvane" / L"torvane.INI");
+    fs::create_directories(file.parent_path());
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << "[Other]\r\nkeep=1\r\n[Comm]\r\nbaud=9600\r\n";
+    }
+    ASSERT_TRUE(platform::WritePrivateProfileInt("Comm", "baud", 115200, file));
+    EXPECT_EQ(ReadAll(file), "[Other]\r\nkeep=1\r\n[Comm]\r\nbaud=115200\r\n");
+    EXPECT_EQ(platform::GetPrivateProfileInt("comm", "BAUD", 0, file), 115200);
+
+    // A program holding the file without delete sharing blocks the replacement: the
+    // old file must stand, the failure be told, and no temporary be left behind.
+    HANDLE holder =
+        CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(platform::WritePrivateProfileInt("Comm", "baud", 19200, file));
+    CloseHandle(holder);
+    EXPECT_FALSE(platform::LastProfileWriteError().empty());
+    EXPECT_EQ(platform::GetPrivateProfileInt("Comm", "baud", 0, file), 115200);
+    int entries = 0;
+    for (const auto& entry : fs::directory_iterator(file.parent_path())) {
+        (void)entry;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1);
+}
+
+TEST(Win32Paths, ComNamesOpenThroughTheDeviceNamespaceOthersAsTyped)
+{
+    EXPECT_EQ(platform::ResolvePortName("COM1"), fs::path(L"\\\\.\\COM1"));
+    EXPECT_EQ(platform::ResolvePortName("com10"), fs::path(L"\\\\.\\COM10"));
+    EXPECT_EQ(platform::ResolvePortName("COM11"), fs::path(L"COM11"));
+    EXPECT_EQ(platform::ResolvePortName("\\\\.\\COM3"), fs::path(L"\\\\.\\COM3"));
+}
+
+TEST(Win32TextFile, OpensUtf8NamesAndKeepsEveryByteOfALine)
+{
+    const std::string name =
+        platform::win32::Narrow((fs::temp_directory_path() / L"torvane-\u00e9t\u00e9.mot").wstring());
+    {
+        std::ofstream out(fs::path(platform::win32::Widen(name)), std::ios::binary);
+        out << std::string("S0\0x\r\n", 6) << "S9";
+    }
+    platform::CTextFile text;
+    text.Open(name);
+    std::string line;
+    ASSERT_TRUE(text.ReadLine(line));
+    EXPECT_EQ(line, std::string("S0\0x", 4));
+    ASSERT_TRUE(text.ReadLine(line));
+    EXPECT_EQ(line, "S9");
+    EXPECT_FALSE(text.ReadLine(line));
+    text.Close();
+    fs::remove(fs::path(platform::win32::Widen(name)));
+    EXPECT_THROW(text.Open(name), CFileException);
+}
