@@ -34,10 +34,35 @@ uint32_t TranslateErrors(DWORD errors)
 
 } // namespace
 
-CCommDriver::CCommDriver(win32::CFileHandle handle) : m_handle(std::move(handle)) {}
+CCommDriver::CCommDriver(win32::CFileHandle handle, win32::CKernelHandle portLock)
+    : m_handle(std::move(handle)), m_portLock(std::move(portLock))
+{
+}
+
+namespace {
+
+// One name per device, whatever way it was typed ("\\.\com3" and "\\.\COM3" alike).
+win32::CKernelHandle LockPort(const std::wstring& device, bool& inUse)
+{
+    std::wstring name = L"Local\\torvane-port-";
+    for (wchar_t c : device)
+        name += c == L'\\' ? L'_' : static_cast<wchar_t>(towupper(c));
+    win32::CKernelHandle lock(CreateMutexW(nullptr, FALSE, name.c_str()));
+    inUse = lock.Valid() && GetLastError() == ERROR_ALREADY_EXISTS;
+    if (inUse) lock.Reset();
+    return lock;
+}
+
+} // namespace
 
 std::unique_ptr<ISerialDriver> CCommDriver::Open(const std::wstring& device, OpenError& error)
 {
+    bool inUse = false;
+    win32::CKernelHandle portLock = LockPort(device, inUse);
+    if (inUse) {
+        error = OpenError::InUse;
+        return nullptr;
+    }
     win32::CFileHandle handle(
         CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!handle.Valid()) {
@@ -65,7 +90,7 @@ std::unique_ptr<ISerialDriver> CCommDriver::Open(const std::wstring& device, Ope
         error = OpenError::Other;
         return nullptr;
     }
-    std::unique_ptr<CCommDriver> driver(new CCommDriver(std::move(handle)));
+    std::unique_ptr<CCommDriver> driver(new CCommDriver(std::move(handle), std::move(portLock)));
     if (!driver->SetTimeouts(kNoWait)) {
         error = OpenError::Other;
         return nullptr;

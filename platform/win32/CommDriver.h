@@ -26,13 +26,17 @@ public:
     WaitResult WaitForInput(uint32_t queued, uint32_t wanted, uint32_t milliseconds) override;
 
 private:
-    explicit CCommDriver(win32::CFileHandle handle);
+    CCommDriver(win32::CFileHandle handle, win32::CKernelHandle portLock);
     // Reads into m_pending with the given timeouts; false when the port failed (gone).
     bool ReadIntoPending(uint32_t count, const COMMTIMEOUTS& timeouts);
     bool SetTimeouts(const COMMTIMEOUTS& timeouts);
     uint32_t BitsPerCharacter();
 
     win32::CFileHandle m_handle;
+    // Held while the port is open: Windows' own drivers refuse a second opener, but
+    // not every COM driver does (Wine's does not), and our GUI and command-line
+    // programs must never share a port.
+    win32::CKernelHandle m_portLock;
     // Bytes a timed wait has already taken from the driver and the reader has not:
     // waiting is done by a blocking ReadFile, which costs no CPU and wakes once a reply.
     std::vector<uint8_t> m_pending;
