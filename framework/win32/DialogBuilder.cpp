@@ -1,7 +1,10 @@
 #include "framework/win32/DialogBuilder.h"
 
-#include "framework/win32/Utf.h"
 #include "framework/win32/Win32.h"
+#include "platform/win32/Win32Text.h"
+
+using platform::win32::Narrow;
+using platform::win32::Widen;
 
 namespace {
 

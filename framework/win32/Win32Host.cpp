@@ -5,8 +5,11 @@
 #include "framework/Dialog.h"
 #include "framework/WinApp.h"
 #include "framework/win32/DialogBuilder.h"
-#include "framework/win32/Utf.h"
 #include "framework/win32/Win32.h"
+#include "platform/win32/Win32Text.h"
+
+using platform::win32::Narrow;
+using platform::win32::Widen;
 
 namespace {
 
@@ -81,6 +84,7 @@ private:
     void Place();
     void Command(int id, int code, HWND control);
     void KeepFocusUsable();
+    void FitOneLineTexts();
 
     bool m_bUpdating = false; // the window is being set from the model: no echo back
     UniqueIcon m_bigIcon, m_smallIcon;
@@ -181,7 +185,42 @@ void CWin32Window::InitDialog()
         ControlChanged(id);
     if (const int defId = m_pModel->GetDefID())
         SendMessageW(m_hwnd, DM_SETDEFID, static_cast<WPARAM>(defId), 0);
+    FitOneLineTexts();
     Place();
+}
+
+void CWin32Window::FitOneLineTexts()
+{
+    // The panels were laid out with a narrower face than some systems substitute for the
+    // dialog font: a one-line text that no longer fits grows sideways (behind its
+    // neighbours) rather than wrapping into a second line nobody can see.
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(m_hwnd, WM_GETFONT, 0, 0));
+    HDC dc = GetDC(m_hwnd);
+    HGDIOBJ previous = SelectObject(dc, font);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    for (HWND child = GetWindow(m_hwnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[16] = {};
+        GetClassNameW(child, className, 16);
+        const auto style = static_cast<uint32_t>(GetWindowLongW(child, GWL_STYLE));
+        const uint32_t type = style & SS_TYPEMASK;
+        if (_wcsicmp(className, L"Static") != 0 || (type != SS_LEFT && type != SS_CENTER)) continue;
+        RECT area{};
+        GetWindowRect(child, &area);
+        MapWindowPoints(nullptr, m_hwnd, reinterpret_cast<POINT*>(&area), 2);
+        if (area.bottom - area.top >= 2 * metrics.tmHeight) continue;
+        const std::wstring text = WindowText(child);
+        RECT needed{};
+        DrawTextW(dc, text.c_str(), -1, &needed,
+                  DT_CALCRECT | DT_SINGLELINE | ((style & SS_NOPREFIX) ? DT_NOPREFIX : 0));
+        const LONG extra = needed.right - (area.right - area.left);
+        if (extra <= 0) continue;
+        if (type == SS_CENTER) area.left -= extra / 2;
+        SetWindowPos(child, nullptr, area.left, area.top, area.right - area.left + extra,
+                     area.bottom - area.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    SelectObject(dc, previous);
+    ReleaseDC(m_hwnd, dc);
 }
 
 INT_PTR CALLBACK CWin32Window::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)

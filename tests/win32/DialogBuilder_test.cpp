@@ -96,21 +96,24 @@ TEST(DialogBuilder, EveryTemplateBuildsItsControlsInOrderWithTheirGeometry)
             const uint32_t wanted = ControlWindowStyle(line);
             const uint32_t checked = WS_VISIBLE | WS_DISABLED | WS_TABSTOP | WS_GROUP | 0x1F;
             if (line.kind != ControlKind::Static && line.kind != ControlKind::Icon &&
-                line.kind != ControlKind::EtchedHorz)
+                line.kind != ControlKind::EtchedHorz) {
                 EXPECT_EQ(childStyle & checked, wanted & checked);
-            else
+            } else {
                 EXPECT_EQ(childStyle & (WS_VISIBLE | SS_TYPEMASK), wanted & (WS_VISIBLE | SS_TYPEMASK));
+            }
             const RECT want = DialogRect(dialog.hwnd, line.x, line.y, line.cx, line.cy);
             const RECT got = ChildRect(dialog.hwnd, child);
             EXPECT_EQ(got.left, want.left);
             EXPECT_EQ(got.top, want.top);
             // A combo's window is its closed height; an icon takes the icon's own size.
             // An etched line draws its own edge.
-            if (line.kind != ControlKind::Icon && line.kind != ControlKind::EtchedHorz)
+            if (line.kind != ControlKind::Icon && line.kind != ControlKind::EtchedHorz) {
                 EXPECT_EQ(got.right, want.right);
+            }
             if (line.kind != ControlKind::Icon && line.kind != ControlKind::EtchedHorz &&
-                line.kind != ControlKind::ComboDropDown && line.kind != ControlKind::ComboDropList)
+                line.kind != ControlKind::ComboDropDown && line.kind != ControlKind::ComboDropList) {
                 EXPECT_EQ(got.bottom, want.bottom);
+            }
             child = GetWindow(child, GW_HWNDNEXT);
         }
         EXPECT_EQ(child, nullptr);
