@@ -5,8 +5,6 @@
 //   torvane-bench-session session --rate N --upgrade FILE [--timer-slack-ns NS]
 //   torvane-bench-session growth
 //   torvane-bench-session probe --rate N [--rounds K] [--timer-slack-ns NS]
-#include <sys/prctl.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -20,6 +18,7 @@
 #include <vector>
 
 #include "app/TorvaneApp.h"
+#include "bench/ProcessCpu.h"
 #include "bench/UpgradeFile.h"
 #include "commands/Command.h"
 #include "framework/ScriptedHost.h"
@@ -42,17 +41,9 @@ double SecondsBetween(SteadyClock::time_point from, SteadyClock::time_point to)
     return std::chrono::duration<double>(to - from).count();
 }
 
-double CpuSeconds(const rusage& usage)
-{
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 double ProcessCpuSeconds()
 {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+    return bench::ProcessCpu().Total();
 }
 
 bool WriteSavedRate(uint32_t rate)
@@ -118,8 +109,7 @@ int RunSession(uint32_t rate, const std::string& upgradeFile)
     }
     const SteadyClock::time_point sessionEnd = SteadyClock::now();
     const double cpuEnd = ProcessCpuSeconds();
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
+    const bench::CpuTimes usage = bench::ProcessCpu();
     SetHost(previousHost);
 
     const std::vector<std::string> boxes = host.MessageTexts();
@@ -163,13 +153,11 @@ int RunSession(uint32_t rate, const std::string& upgradeFile)
     std::printf("page_median_ms=%.4f\n", periods[periods.size() / 2]);
     std::printf("page_max_ms=%.4f\n", periods.back());
     const double wall = SecondsBetween(sessionStart, sessionEnd);
-    const double cpu = CpuSeconds(usage);
+    const double cpu = usage.Total();
     std::printf("total_s=%.4f\n", wall);
     std::printf("cpu_s=%.4f\n", cpu);
-    std::printf("cpu_user_s=%.4f\n",
-                static_cast<double>(usage.ru_utime.tv_sec) + usage.ru_utime.tv_usec / 1e6);
-    std::printf("cpu_sys_s=%.4f\n",
-                static_cast<double>(usage.ru_stime.tv_sec) + usage.ru_stime.tv_usec / 1e6);
+    std::printf("cpu_user_s=%.4f\n", usage.user);
+    std::printf("cpu_sys_s=%.4f\n", usage.system);
     std::printf("cpu_ratio_pct=%.4f\n", 100.0 * cpu / wall);
     return 0;
 }
@@ -262,7 +250,7 @@ void PrintSpread(const char* name, const Spread& s, double ideal)
 // page's time beyond the wire and the pause goes.
 int RunProbe(uint32_t rate, int rounds, long timerSlackNs)
 {
-    if (timerSlackNs >= 0) prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(timerSlackNs), 0, 0, 0);
+    if (timerSlackNs >= 0) bench::SetTimerSlackNs(timerSlackNs);
     CScriptedHost host;
     IHost* previousHost = SetHost(&host);
     int exitCode = 0;
@@ -302,8 +290,8 @@ int RunProbe(uint32_t rate, int rounds, long timerSlackNs)
             statusUs.push_back(SecondsBetween(t2, t3) * 1e6);
         }
         link.SetTimeout(linktime::kNormalReadTimeout);
-        std::printf("probe rate=%u rounds=%d timer_slack_ns=%d ok=%d\n", rate, rounds,
-                    prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), exitCode == 0 ? 1 : 0);
+        std::printf("probe rate=%u rounds=%d timer_slack_ns=%d ok=%d\n", rate, rounds, bench::TimerSlackNs(),
+                    exitCode == 0 ? 1 : 0);
         PrintSpread("frame_write", SpreadOf(frameUs), sizeof frame * characterUs);
         PrintSpread("page_pause", SpreadOf(pauseUs), kPagePause * 1000.0);
         PrintSpread("status_exchange", SpreadOf(statusUs), 3 * characterUs);
@@ -343,8 +331,7 @@ int main(int argc, char** argv)
         return RunProbe(rate, static_cast<int>(number("--rounds", 50)), number("--timer-slack-ns", -1));
     if (mode == "session" && rate != 0 && options.count("--upgrade")) {
         // Trying another timer slack for the whole program (the kernel's own is 50000 ns).
-        if (const long slack = number("--timer-slack-ns", -1); slack >= 0)
-            prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(slack), 0, 0, 0);
+        if (const long slack = number("--timer-slack-ns", -1); slack >= 0) bench::SetTimerSlackNs(slack);
         return RunSession(rate, options["--upgrade"]);
     }
     return Usage();
