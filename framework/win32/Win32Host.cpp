@@ -34,6 +34,8 @@ void SetTextIfChanged(HWND window, const std::wstring& text)
     if (WindowText(window) != text) SetWindowTextW(window, text.c_str());
 }
 
+constexpr UINT kCheckFocus = WM_APP + 1;
+
 bool IsPushButton(ControlKind kind)
 {
     return kind == ControlKind::PushButton || kind == ControlKind::DefPushButton;
@@ -149,11 +151,13 @@ void CWin32Window::ControlChanged(int id)
 
 void CWin32Window::KeepFocusUsable()
 {
-    // A control disabled or hidden while it had the focus would leave the keyboard dead.
+    // A control disabled or hidden while it had the focus would leave the keyboard dead,
+    // and so would an active dialog whose focus went nowhere.
+    if (!m_hwnd || ::GetActiveWindow() != m_hwnd) return;
     HWND focus = GetFocus();
     if (focus && GetParent(focus) != m_hwnd && IsChild(m_hwnd, focus)) focus = GetParent(focus); // combo edit
-    if (focus && GetParent(focus) == m_hwnd && (!IsWindowEnabled(focus) || !IsWindowVisible(focus)))
-        PostMessageW(m_hwnd, WM_NEXTDLGCTL, 0, FALSE);
+    const bool usable = focus && IsChild(m_hwnd, focus) && IsWindowEnabled(focus) && IsWindowVisible(focus);
+    if (!usable) PostMessageW(m_hwnd, WM_NEXTDLGCTL, 0, FALSE);
 }
 
 void CWin32Window::Place()
@@ -264,6 +268,14 @@ INT_PTR CWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     }
     case WM_COMMAND:
         if (!m_bUpdating) Command(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+        return TRUE;
+    case WM_ACTIVATE:
+        // The dialog manager gives the focus back to the control that had it, which may
+        // have been disabled meanwhile (Erase, once the flash is erased): look once it has.
+        if (LOWORD(wParam) != WA_INACTIVE) PostMessageW(m_hwnd, kCheckFocus, 0, 0);
+        return FALSE;
+    case kCheckFocus:
+        KeepFocusUsable();
         return TRUE;
     case WM_CLOSE:
         // Only EndDialog or DestroyWindow closes the window; the close box is a cancel
