@@ -31,12 +31,17 @@ private:
     bool ReadIntoPending(uint32_t count, const COMMTIMEOUTS& timeouts);
     bool SetTimeouts(const COMMTIMEOUTS& timeouts);
     uint32_t BitsPerCharacter();
+    // Sleeps until the point has passed: std::this_thread::sleep_until may end up to a
+    // millisecond early here, and a frame must not be reported gone before it is.
+    void WaitUntil(std::chrono::steady_clock::time_point until);
 
     win32::CFileHandle m_handle;
     // Held while the port is open: Windows' own drivers refuse a second opener, but
     // not every COM driver does (Wine's does not), and our GUI and command-line
     // programs must never share a port.
     win32::CKernelHandle m_portLock;
+    win32::CKernelHandle m_timer; // a high-resolution waitable timer where the system has one
+    int64_t m_timerLateUs = 500;  // how late the timer has been firing of late
     // Bytes a timed wait has already taken from the driver and the reader has not:
     // waiting is done by a blocking ReadFile, which costs no CPU and wakes once a reply.
     std::vector<uint8_t> m_pending;
