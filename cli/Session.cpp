@@ -92,6 +92,7 @@ ExitCode CSession::Run()
     host.onProgressStart = [this](const CConsoleHost::Progress& p) { m_reporter.ProgressStart(p.title); };
     host.onProgress = [this](const CConsoleHost::Progress& p) {
         m_reporter.Progress(p.title, p.position, p.upper);
+        if (onProgress) onProgress(p.title, p.position);
     };
     host.onProgressEnd = [this](const CConsoleHost::Progress&) { m_reporter.ProgressEnd(); };
     host.stopRequested = [] { return platform::InterruptCount() > 0; };

@@ -21,6 +21,8 @@ public:
 
     // For tests: called at every message box, with the program still running.
     std::function<void(const std::string&)> onMessage;
+    // For tests: called at every move of a progress bar (title, position).
+    std::function<void(const std::string&, int)> onProgress;
 
 private:
     void Fail(ExitCode code);
