@@ -140,9 +140,11 @@ void CReporter::ProgressEnd()
 void CReporter::Message(const std::string& text)
 {
     const std::string line = OneLine(text);
-    if (m_mode == OutputMode::Json) Emit({{"event", "message"}, {"text", line}});
+    if (m_mode == OutputMode::Json) {
+        Emit({{"event", "message"}, {"text", line}});
+        return;
+    }
     if (m_mode == OutputMode::Quiet) return;
-    // With --json the lines still reach standard error, for whoever watches.
     ClearBar();
     m_err << line << '\n';
     m_err.flush();
