@@ -14,7 +14,17 @@
 
 namespace {
 
-constexpr char kExitCodes[] = R"(Exit codes:
+constexpr char kExitCodes[] = R"(Examples:
+  torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --verify --backup old.mot
+  torvane-cli program panel-upgrade.mot --port COM1 --port COM2 --port /dev/ttyUSB0
+  torvane-cli status --port COM1
+  torvane-cli version --port COM1
+  torvane-cli erase --port COM1 --upgrade panel-upgrade.mot
+  torvane-cli blank --port COM1 --range F0000-FFFFF
+  torvane-cli read --port COM1 --range F0000-FFFFF -o panel-backup.mot
+  torvane-cli verify panel-upgrade.mot --port COM1 --json
+
+Exit codes:
   0 the command succeeded (program: the flash holds the file)
   1 other failure            2 usage error
   3 port cannot be opened    4 port in use

@@ -47,5 +47,6 @@ private:
     bool m_verified = false;
     bool m_done = false;
     uint32_t m_baud = 0;
+    uint32_t m_programStart = 0, m_programMs = 0, m_verifyMs = 0;
     std::string m_written;
 };
