@@ -163,7 +163,7 @@ ExitCode CSession::Run()
         m_app = &app;
         app.m_bSingleInstance = FALSE;
         app.InitInstance();
-        figures["baud"] = m_baud;
+        if (m_baud) figures["baud"] = m_baud;
         m_app = nullptr;
     }
     SetHost(previousHost);
