@@ -17,7 +17,9 @@ ProgressFigures ProgressFigures::FromSteps(const std::string& title, int positio
     const double doneBytes =
         std::min(totalBytes, std::max(0, position) * double(kProgressStepBytes) + kPageSize);
     f.pagesTotal = static_cast<uint32_t>(totalBytes / kPageSize + 0.5);
-    f.pagesDone = std::min(f.pagesTotal, static_cast<uint32_t>(doneBytes / kPageSize));
+    // The bar at its end has had its last page.
+    f.pagesDone = position >= upper ? f.pagesTotal
+                                    : std::min(f.pagesTotal, static_cast<uint32_t>(doneBytes / kPageSize));
     f.seconds = seconds;
     f.bytesPerSecond = seconds > 0 ? doneBytes / seconds : 0;
     f.secondsLeft = f.bytesPerSecond > 0 ? (totalBytes - doneBytes) / f.bytesPerSecond : 0;
