@@ -10,9 +10,9 @@
 #include "image/IDCheckDlg.h"
 #include "link/SaveIni.h"
 #include "link/SettingCmd.h"
+#include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/ProfileIni.h"
-#include "platform/Clock.h"
 #include "res/Resource.h"
 
 namespace {
@@ -29,15 +29,19 @@ constexpr uint32_t kCodeSettleTime = 1000;    // after each acknowledged code
 void ReportOpenFailure(const std::string& port, const CSerialComm& link)
 {
     const platform::OpenError error = link.LastOpenError();
-    std::string line = "torvane: cannot open port " + port + " (" +
-                       platform::ResolvePortName(port).string() + "): " + platform::DescribeOpenError(error);
-    if (error == platform::OpenError::AccessDenied) line += " - sudo adduser $USER dialout, then log in again";
+    std::string line = "torvane: cannot open port " + port + " (" + platform::ResolvePortName(port).string() +
+                       "): " + platform::DescribeOpenError(error);
+    if (error == platform::OpenError::AccessDenied)
+        line += " - sudo adduser $USER dialout, then log in again";
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 } // namespace
 
-CTorvaneApp& TheApp() { return *static_cast<CTorvaneApp*>(AfxGetApp()); }
+CTorvaneApp& TheApp()
+{
+    return *static_cast<CTorvaneApp*>(AfxGetApp());
+}
 
 void ReportSettingsWriteFailure()
 {
@@ -50,8 +54,9 @@ CTorvaneApp::~CTorvaneApp() = default;
 
 BOOL CTorvaneApp::InitInstance()
 {
-    if (!m_hMutex.Acquire(kInstanceName)) {
-        AfxMessageBoxCaption(nullptr, AfxLoadString(IDS_ALREADY_RUNNING), AfxLoadString(IDS_CAPTION), MB_ICONSTOP);
+    if (m_bSingleInstance && !m_hMutex.Acquire(kInstanceName)) {
+        AfxMessageBoxCaption(nullptr, AfxLoadString(IDS_ALREADY_RUNNING), AfxLoadString(IDS_CAPTION),
+                             MB_ICONSTOP);
         return FALSE;
     }
     m_bIdPassed = FALSE;
@@ -118,7 +123,8 @@ BOOL CTorvaneApp::InitInstance()
             CSettingCmd setting;
             setting.Run();
         } else if (answer == IDCANCEL) {
-            AfxMessageBoxCaption(nullptr, AfxLoadString(IDS_NO_OUTSIDE), AfxLoadString(IDS_CAPTION), MB_ICONSTOP);
+            AfxMessageBoxCaption(nullptr, AfxLoadString(IDS_NO_OUTSIDE), AfxLoadString(IDS_CAPTION),
+                                 MB_ICONSTOP);
         }
     }
 

@@ -10,7 +10,8 @@
 #include "link/SerialComm.h"
 #include "platform/InstanceLock.h"
 
-class CTorvaneApp : public CWinApp {
+class CTorvaneApp : public CWinApp
+{
 public:
     CTorvaneApp();
     ~CTorvaneApp() override;
@@ -19,10 +20,11 @@ public:
 
     // Link services.
     static uint8_t BaudCode(uint32_t baudRate);
-    BOOL ApplyLinkState(CSerialComm& link, uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
+    BOOL ApplyLinkState(CSerialComm& link, uint32_t baudRate, uint8_t byteSize, uint8_t parity,
+                        uint8_t stopBits);
     BOOL NegotiateBaudRate(uint32_t currentRate, uint32_t newRate);
-    uint32_t ChangeBaudRate(CSerialComm& link, uint32_t newRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits,
-                            unsigned messageId);
+    uint32_t ChangeBaudRate(CSerialComm& link, uint32_t newRate, uint8_t byteSize, uint8_t parity,
+                            uint8_t stopBits, unsigned messageId);
     void ReturnTo9600(CSerialComm& link);
     uint32_t TimeoutRecovery();
 
@@ -33,6 +35,8 @@ public:
     CSerialComm m_link;
     BOOL m_bIdPassed = FALSE;
     platform::CInstanceLock m_hMutex;
+    // The command-line front end runs one process per panel at once: it leaves the lock alone.
+    BOOL m_bSingleInstance = TRUE;
     BOOL m_bLinkOk = FALSE;
     CMotFile m_image;
 

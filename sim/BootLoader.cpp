@@ -323,6 +323,12 @@ void CBootLoader::ProgramPage(uint32_t page, const uint8_t* data, uint64_t atUs)
             it->second[i] &= data[i];
         }
     }
+    for (auto stuck = m_stuckBytes.lower_bound(page);
+         stuck != m_stuckBytes.end() && stuck->first < page + kPageSize; ++stuck) {
+        auto [it, fresh] = m_flash.try_emplace(page);
+        if (fresh) it->second.fill(0xFF);
+        it->second[stuck->first - page] = stuck->second;
+    }
     if (overZero) m_srd1Errors |= kSrd1ProgramError;
     m_programmed.push_back(page);
     AddEvent(WireEvent::PageProgrammed, atUs, page, overZero ? "failed" : "ok");
@@ -492,6 +498,12 @@ void CBootLoader::FailProgramAtPage(uint32_t pageAddress)
 {
     std::lock_guard lock(m_mutex);
     m_failingPages.push_back(pageAddress & ~(kPageSize - 1));
+}
+
+void CBootLoader::StickByte(uint32_t address, uint8_t value)
+{
+    std::lock_guard lock(m_mutex);
+    m_stuckBytes[address] = value;
 }
 
 void CBootLoader::FailErase(bool fail)

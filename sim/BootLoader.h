@@ -113,6 +113,8 @@ public:
     void RefuseBaudCode(uint8_t code);
     void FailProgramAtPage(uint32_t pageAddress);
     void FailErase(bool fail);
+    // A cell that keeps this value whatever its page is programmed with, and no error bit says so.
+    void StickByte(uint32_t address, uint8_t value);
     void PowerCycleAfterBytes(uint32_t count);
     void PowerCycleNow();
     void LineErrorOnNextRead();
@@ -167,6 +169,7 @@ private:
     std::optional<uint32_t> m_powerCycleAfter;
     std::vector<uint8_t> m_refusedBaudCodes;
     std::vector<uint32_t> m_failingPages;
+    std::map<uint32_t, uint8_t> m_stuckBytes;
     bool m_failErase = false;
     bool m_lineError = false;
     uint32_t m_replyDelayMs = 0;

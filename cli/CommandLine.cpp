@@ -1,0 +1,137 @@
+#include "cli/CommandLine.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+#include <regex>
+
+#include "cli/ExitCode.h"
+#include "cli/Options.h"
+#include "cli/ParallelRun.h"
+#include "cli/Reporter.h"
+#include "cli/Session.h"
+#include "platform/Console.h"
+
+namespace {
+
+constexpr char kExitCodes[] = R"(Examples:
+  torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --verify --backup old.mot
+  torvane-cli program panel-upgrade.mot --port COM1 --port COM2 --port /dev/ttyUSB0
+  torvane-cli status --port COM1
+  torvane-cli version --port COM1
+  torvane-cli erase --port COM1 --upgrade panel-upgrade.mot
+  torvane-cli blank --port COM1 --range F0000-FFFFF
+  torvane-cli read --port COM1 --range F0000-FFFFF -o panel-backup.mot
+  torvane-cli verify panel-upgrade.mot --port COM1 --json
+
+Exit codes:
+  0 the command succeeded (program: the flash holds the file)
+  1 other failure            2 usage error
+  3 port cannot be opened    4 port in use
+  5 device silent (time-out) 6 file refused
+  7 ID check failed          8 erase error
+  9 program error           10 verify mismatch (or not blank)
+ 11 stopped (Ctrl-C)
+With several --port, the largest code of all ports.)";
+
+// "F0000-FFFFF" (hex, inclusive) into start and end.
+bool ParseRange(const std::string& text, CliOptions& options)
+{
+    static const std::regex form("^(?:0[xX])?([0-9A-Fa-f]{1,6})-(?:0[xX])?([0-9A-Fa-f]{1,6})$");
+    std::smatch match;
+    if (!std::regex_match(text, match, form)) return false;
+    options.rangeStart = static_cast<uint32_t>(std::stoul(match[1], nullptr, 16));
+    options.rangeEnd = static_cast<uint32_t>(std::stoul(match[2], nullptr, 16));
+    return *options.rangeStart < *options.rangeEnd;
+}
+
+} // namespace
+
+int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
+{
+    CliOptions options;
+    bool json = false, quiet = false;
+    std::string range;
+
+    CLI::App app{"Upgrades the Orvex panel's firmware through its serial boot loader, without windows."};
+    app.name("torvane-cli");
+    app.require_subcommand(1);
+    app.footer(kExitCodes);
+    app.set_version_flag("--tool-version", "torvane-cli 1.0.0");
+
+    auto common = [&](CLI::App* sub) {
+        sub->add_option("--port", options.ports,
+                        "serial port: COM1..COM10 or a device path; repeat for several panels")
+            ->required()
+            ->take_all();
+        sub->add_option("--baud", options.baud, "bit rate to work at (default: the last one that worked)")
+            ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}));
+        sub->add_flag("--json", json, "one JSON object per event on standard output");
+        sub->add_flag("--quiet", quiet, "print only the result");
+    };
+    CLI::App* program =
+        app.add_subcommand("program", "load FILE and its .id, ID check, erase, program F0000-FFFFF");
+    program->add_option("FILE", options.file, "the upgrade (.mot, .s or .btp, with the .id file beside it)")
+        ->required();
+    program->add_flag("--verify", options.verify, "read every page back and compare it with FILE");
+    program->add_option("--backup", options.backup,
+                        "read F0000-FFFFF into this S-record file before the erase");
+    program->footer("Example: torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --verify");
+    CLI::App* status = app.add_subcommand("status", "the status register, decoded");
+    status->footer("Example: torvane-cli status --port COM1");
+    CLI::App* version = app.add_subcommand("version", "the boot loader's version text");
+    version->footer("Example: torvane-cli version --port /dev/ttyUSB0");
+    CLI::App* erase = app.add_subcommand("erase", "erase the whole user flash");
+    erase->footer("Example: torvane-cli erase --port COM1 --upgrade panel-upgrade.mot");
+    CLI::App* blank = app.add_subcommand("blank", "check that a range of the flash is erased");
+    blank->add_option("--range", range, "START-END in hex (default: the upgrade file's range)");
+    blank->footer("Example: torvane-cli blank --port COM1 --range F0000-FFFFF");
+    CLI::App* read = app.add_subcommand("read", "read a range of the flash into an S-record file");
+    read->add_option("--range", range, "START-END in hex")->required();
+    read->add_option("-o,--output", options.output, "the S-record file to write")->required();
+    read->footer("Example: torvane-cli read --port COM1 --range F0000-FFFFF -o panel-backup.mot");
+    CLI::App* verify = app.add_subcommand("verify", "compare F0000-FFFFF of the flash with FILE");
+    verify->add_option("FILE", options.file, "the upgrade file (with its .id beside it)")->required();
+    verify->footer("Example: torvane-cli verify panel-upgrade.mot --port COM1");
+    for (CLI::App* sub : {program, status, version, erase, blank, read, verify})
+        common(sub);
+    // A panel whose ID check has not passed since power-on needs the upgrade's .id first.
+    for (CLI::App* sub : {status, version, erase, blank, read})
+        sub->add_option("--upgrade", options.file, "an upgrade file whose .id passes the ID check first");
+
+    try {
+        app.parse(argc, argv);
+        if (!range.empty() && !ParseRange(range, options))
+            throw CLI::ValidationError("--range", "START-END in hex, START below END");
+    } catch (const CLI::ParseError& e) {
+        std::ostringstream outText, errText;
+        const int code = app.exit(e, outText, errText);
+        out << outText.str();
+        err << errText.str();
+        return code == 0 ? 0 : static_cast<int>(ExitCode::Usage);
+    }
+    for (CLI::App* sub : app.get_subcommands())
+        options.command = sub->get_name();
+    options.mode = json ? OutputMode::Json : quiet ? OutputMode::Quiet : OutputMode::Text;
+
+    platform::CatchInterrupts(static_cast<int>(ExitCode::Stopped));
+    if (options.ports.size() > 1) {
+        // The children get the same command line without the ports and output options.
+        std::vector<std::string> rest;
+        for (int i = 1; i < argc; ++i) {
+            const std::string arg = argv[i];
+            if (arg == "--port") {
+                ++i;
+                continue;
+            }
+            if (arg.rfind("--port=", 0) == 0 || arg == "--json" || arg == "--quiet") continue;
+            rest.push_back(arg);
+        }
+        return RunParallel(options, rest, out, err);
+    }
+    const bool terminal = platform::IsTerminal(platform::ConsoleStream::Error);
+    CReporter reporter(options.mode, out, err, terminal,
+                       platform::TerminalWidth(platform::ConsoleStream::Error));
+    CSession session(options, reporter);
+    return static_cast<int>(session.Run());
+}

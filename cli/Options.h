@@ -1,0 +1,21 @@
+#pragma once
+// What the command line asked for, for one panel.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/Reporter.h"
+
+struct CliOptions
+{
+    std::string command; // program, status, version, erase, blank, read, verify
+    std::string file;    // program, verify: the upgrade file
+    std::vector<std::string> ports;
+    std::optional<uint32_t> baud;
+    bool verify = false;
+    std::string backup;                           // program --backup
+    std::string output;                           // read -o
+    std::optional<uint32_t> rangeStart, rangeEnd; // inclusive
+    OutputMode mode = OutputMode::Text;
+};

@@ -1,0 +1,199 @@
+#include "cli/Reporter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "commands/Command.h"
+#include "platform/Clock.h"
+
+ProgressFigures ProgressFigures::FromSteps(const std::string& title, int position, int upper, double seconds)
+{
+    ProgressFigures f;
+    f.title = title;
+    // The steps are whole 500-byte counts: half a step is the best guess of the rest.
+    const double totalBytes =
+        std::max(0, upper) * double(kProgressStepBytes) + kPageSize + kProgressStepBytes / 2;
+    const double doneBytes =
+        std::min(totalBytes, std::max(0, position) * double(kProgressStepBytes) + kPageSize);
+    f.pagesTotal = static_cast<uint32_t>(totalBytes / kPageSize + 0.5);
+    // The bar at its end has had its last page.
+    f.pagesDone = position >= upper ? f.pagesTotal
+                                    : std::min(f.pagesTotal, static_cast<uint32_t>(doneBytes / kPageSize));
+    f.seconds = seconds;
+    f.bytesPerSecond = seconds > 0 ? doneBytes / seconds : 0;
+    f.secondsLeft = f.bytesPerSecond > 0 ? (totalBytes - doneBytes) / f.bytesPerSecond : 0;
+    return f;
+}
+
+nlohmann::json ProgressFigures::ToJson() const
+{
+    return {{"operation", title},
+            {"pages_done", pagesDone},
+            {"pages_total", pagesTotal},
+            {"seconds", std::round(seconds * 1000) / 1000},
+            {"bytes_per_second", std::round(bytesPerSecond)},
+            {"seconds_left", std::round(secondsLeft * 10) / 10}};
+}
+
+std::string ProgressFigures::BarLine(int width) const
+{
+    char tail[96];
+    const int left = static_cast<int>(secondsLeft + 0.5);
+    std::snprintf(tail, sizeof tail, " %u/%u pages  %.1f KiB/s  %d:%02d left", pagesDone, pagesTotal,
+                  bytesPerSecond / 1024.0, left / 60, left % 60);
+    std::string head = title;
+    head.resize(std::max<size_t>(head.size(), 8), ' ');
+    const int barWidth =
+        std::clamp(width - 1 - static_cast<int>(head.size() + std::string(tail).size()) - 3, 0, 40);
+    std::string line = head;
+    if (barWidth > 0) {
+        const int filled = pagesTotal ? static_cast<int>(int64_t(barWidth) * pagesDone / pagesTotal) : 0;
+        line += " [" + std::string(filled, '#') + std::string(barWidth - filled, '.') + "]";
+    }
+    line += tail;
+    if (width > 1 && static_cast<int>(line.size()) > width - 1) line.resize(width - 1);
+    return line;
+}
+
+CReporter::CReporter(OutputMode mode, std::ostream& out, std::ostream& err, bool terminal, int width)
+    : m_mode(mode), m_out(out), m_err(err), m_terminal(terminal), m_width(width)
+{
+}
+
+std::string CReporter::OneLine(std::string text)
+{
+    std::string line;
+    for (char c : text) {
+        if (c == '\r' || c == '\n') {
+            // "Find not match at address\r0F0123" reads best without a gap.
+            if (!line.empty() && line.back() != ' ' && c == '\n') line += ' ';
+            continue;
+        }
+        line += c;
+    }
+    return line;
+}
+
+void CReporter::Emit(const nlohmann::json& event)
+{
+    m_out << event.dump() << '\n';
+    m_out.flush();
+}
+
+void CReporter::ClearBar()
+{
+    if (!m_barShown) return;
+    m_err << "\r\x1b[K";
+    m_barShown = false;
+}
+
+void CReporter::Start(const std::string& command, const std::string& port)
+{
+    m_command = command;
+    m_port = port;
+    m_startTick = GetTickCount();
+    if (m_mode == OutputMode::Json) Emit({{"event", "start"}, {"command", command}, {"port", port}});
+}
+
+void CReporter::ProgressStart(const std::string& title)
+{
+    m_progressTick = GetTickCount();
+    m_lastDecile = -1;
+}
+
+void CReporter::Progress(const std::string& title, int position, int upper)
+{
+    const double seconds = (GetTickCount() - m_progressTick) / 1000.0;
+    const ProgressFigures f = ProgressFigures::FromSteps(title, position, upper, seconds);
+    switch (m_mode) {
+    case OutputMode::Quiet:
+        return;
+    case OutputMode::Json: {
+        nlohmann::json event = f.ToJson();
+        event["event"] = "progress";
+        Emit(event);
+        return;
+    }
+    case OutputMode::Text:
+        break;
+    }
+    if (m_terminal) {
+        m_err << '\r' << f.BarLine(m_width) << "\x1b[K";
+        m_err.flush();
+        m_barShown = true;
+        return;
+    }
+    const int decile = f.pagesTotal ? static_cast<int>(10 * f.pagesDone / f.pagesTotal) : 10;
+    if (decile == m_lastDecile) return;
+    m_lastDecile = decile;
+    m_err << f.title << ": " << decile * 10 << " % (" << f.pagesDone << "/" << f.pagesTotal << " pages)\n";
+    m_err.flush();
+}
+
+void CReporter::ProgressEnd()
+{
+    if (m_mode == OutputMode::Text && m_barShown) {
+        m_err << '\n';
+        m_barShown = false;
+    }
+}
+
+void CReporter::Message(const std::string& text)
+{
+    const std::string line = OneLine(text);
+    if (m_mode == OutputMode::Json) {
+        Emit({{"event", "message"}, {"text", line}});
+        return;
+    }
+    if (m_mode == OutputMode::Quiet) return;
+    ClearBar();
+    m_err << line << '\n';
+    m_err.flush();
+}
+
+void CReporter::Value(const std::string& name, const std::string& value)
+{
+    if (m_mode == OutputMode::Json) {
+        Emit({{"event", "value"}, {"name", name}, {"value", value}});
+        return;
+    }
+    if (m_mode == OutputMode::Text) m_out << name << ": " << value << '\n';
+}
+
+std::string CReporter::ResultLine(const std::string& command, const std::string& port, ExitCode code,
+                                  const nlohmann::json& figures)
+{
+    std::string line = command + " " + port + ": " + ExitCodeName(code);
+    std::string details;
+    auto add = [&details](const std::string& part) { details += (details.empty() ? "" : ", ") + part; };
+    if (figures.contains("pages")) add(std::to_string(figures["pages"].get<int>()) + " pages");
+    if (figures.contains("seconds")) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f s", figures["seconds"].get<double>());
+        add(text);
+    }
+    if (figures.contains("baud")) add(std::to_string(figures["baud"].get<int>()) + " bit/s");
+    if (figures.contains("verified") && figures["verified"].get<bool>()) add("verified");
+    if (figures.contains("output")) add("written to " + figures["output"].get<std::string>());
+    return details.empty() ? line : line + " (" + details + ")";
+}
+
+void CReporter::Result(ExitCode code, const nlohmann::json& figures)
+{
+    nlohmann::json all = figures;
+    all["seconds"] = std::round((GetTickCount() - m_startTick) / 10.0) / 100;
+    if (m_mode == OutputMode::Json) {
+        nlohmann::json event = {{"event", "result"},
+                                {"command", m_command},
+                                {"port", m_port},
+                                {"exit_code", static_cast<int>(code)},
+                                {"result", ExitCodeName(code)}};
+        event.update(all);
+        Emit(event);
+        return;
+    }
+    ClearBar();
+    m_out << ResultLine(m_command, m_port, code, all) << '\n';
+    m_out.flush();
+}

@@ -1,0 +1,64 @@
+#pragma once
+// Everything torvane-cli tells its user: the message boxes as lines on standard
+// error, progress as a bar redrawn in place on a terminal or a line every 10 %
+// otherwise, and the result; with --json one object per event on standard output.
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/ExitCode.h"
+
+enum class OutputMode { Text, Json, Quiet };
+
+// Progress of one long operation in pages, with its rate and the time left.
+struct ProgressFigures
+{
+    std::string title;
+    uint32_t pagesDone = 0, pagesTotal = 0;
+    double seconds = 0; // since the operation started
+    double bytesPerSecond = 0;
+    double secondsLeft = 0;
+
+    // Positions of a bar counting 500-byte steps (the last step one page).
+    static ProgressFigures FromSteps(const std::string& title, int position, int upper, double seconds);
+    nlohmann::json ToJson() const;
+    // "Program  [######......]  120/256 pages  3.1 KiB/s  0:44 left", cut to width.
+    std::string BarLine(int width) const;
+};
+
+class CReporter
+{
+public:
+    CReporter(OutputMode mode, std::ostream& out, std::ostream& err, bool terminal, int width);
+
+    void Start(const std::string& command, const std::string& port);
+    void ProgressStart(const std::string& title);
+    void Progress(const std::string& title, int position, int upper);
+    void ProgressEnd();
+    // A message box's text, as one line.
+    void Message(const std::string& text);
+    // A figure the command reads from the device (status bits, version text).
+    void Value(const std::string& name, const std::string& value);
+    void Result(ExitCode code, const nlohmann::json& figures);
+
+    static std::string OneLine(std::string text);
+    static std::string ResultLine(const std::string& command, const std::string& port, ExitCode code,
+                                  const nlohmann::json& figures);
+
+private:
+    void Emit(const nlohmann::json& event);
+    void ClearBar();
+
+    OutputMode m_mode;
+    std::ostream& m_out;
+    std::ostream& m_err;
+    bool m_terminal;
+    int m_width;
+    std::string m_command, m_port;
+    uint32_t m_startTick = 0;    // of the session
+    uint32_t m_progressTick = 0; // of the running operation
+    int m_lastDecile = -1;
+    bool m_barShown = false;
+};

@@ -1,0 +1,73 @@
+#include "platform/Console.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+
+namespace platform {
+namespace {
+
+std::atomic<int> g_interrupts{0};
+std::atomic<bool> g_simulated{false};
+std::atomic<int> g_exitCode{130};
+
+HANDLE Handle(ConsoleStream stream)
+{
+    return GetStdHandle(stream == ConsoleStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+}
+
+BOOL WINAPI OnControl(DWORD type)
+{
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+    if (g_interrupts.fetch_add(1) >= 1 && !g_simulated.load())
+        ExitProcess(static_cast<UINT>(g_exitCode.load()));
+    return TRUE;
+}
+
+} // namespace
+
+bool IsTerminal(ConsoleStream stream)
+{
+    DWORD mode = 0;
+    return GetConsoleMode(Handle(stream), &mode) != 0;
+}
+
+int TerminalWidth(ConsoleStream stream)
+{
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(Handle(stream), &info))
+        return info.srWindow.Right - info.srWindow.Left + 1;
+    return 80;
+}
+
+void CatchInterrupts(int exitCode)
+{
+    g_exitCode = exitCode;
+    SetConsoleCtrlHandler(OnControl, TRUE);
+    // The bar and the in-place lines use the terminal's escape sequences.
+    for (ConsoleStream stream : {ConsoleStream::Output, ConsoleStream::Error}) {
+        DWORD mode = 0;
+        if (GetConsoleMode(Handle(stream), &mode))
+            SetConsoleMode(Handle(stream), mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
+}
+
+int InterruptCount()
+{
+    return g_interrupts.load();
+}
+
+void SimulateInterrupt()
+{
+    g_simulated = true;
+    g_interrupts.fetch_add(1);
+}
+
+void ResetInterrupts()
+{
+    g_interrupts = 0;
+    g_simulated = false;
+}
+
+} // namespace platform

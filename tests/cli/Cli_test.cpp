@@ -1,0 +1,205 @@
+// torvane-cli's outcomes against the in-process panel on the virtual clock: one case
+// per exit code with the flash checked after it, the backup that puts the old flash
+// back, and the JSON events.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/CommandLine.h"
+#include "cli/Session.h"
+#include "fixtures/AppFixture.h"
+#include "platform/Console.h"
+
+namespace {
+
+constexpr uint32_t kArea = 0xF0000, kAreaLength = 0x10000;
+const char kIdFile[] = "FFFDF B6\nFFFE3 B6\nFFFEB B6\nFFFEF B6\nFFFF3 B6\nFFFF7 B6\nFFFFB B6\n";
+
+class Cli : public AppFixture
+{
+protected:
+    Cli()
+    {
+        platform::ResetInterrupts();
+        // Only the command line's own application object may exist while it runs.
+        m_app.reset();
+        m_upgrade = Pattern(kArea, kAreaLength, 3);
+        m_file = WriteFile("panel.mot", MakeSRecords({{kArea, m_upgrade}})).string();
+        WriteFile("panel.id", kIdFile);
+    }
+    ~Cli() override { platform::ResetInterrupts(); }
+
+    int Run(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), "torvane-cli");
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        m_out.str({});
+        m_err.str({});
+        return RunCommandLine(static_cast<int>(argv.size()), argv.data(), m_out, m_err);
+    }
+
+    std::vector<uint8_t> Area() { return Device().ReadFlashRange(kArea, kAreaLength); }
+    bool AreaBlank()
+    {
+        const std::vector<uint8_t> area = Area();
+        return std::all_of(area.begin(), area.end(), [](uint8_t b) { return b == 0xFF; });
+    }
+
+    std::vector<uint8_t> m_upgrade;
+    std::string m_file;
+    std::ostringstream m_out, m_err;
+};
+
+TEST_F(Cli, ProgramWithVerifyLeavesTheFileInFlashAndReportsItAsJson)
+{
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--baud", "115200", "--verify", "--json"}), 0)
+        << m_err.str();
+    EXPECT_EQ(Area(), m_upgrade);
+    EXPECT_EQ(Device().Baud(), 9600u) << "the link goes back to 9600 bit/s";
+    EXPECT_NE(SettingsText().find("Baundrate=115200"), std::string::npos);
+
+    std::vector<nlohmann::json> events;
+    std::istringstream lines(m_out.str());
+    for (std::string line; std::getline(lines, line);)
+        events.push_back(nlohmann::json::parse(line));
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(events.front()["event"], "start");
+    EXPECT_EQ(events.front()["port"], "COM1");
+    const nlohmann::json& result = events.back();
+    EXPECT_EQ(result["event"], "result");
+    EXPECT_EQ(result["exit_code"], 0);
+    EXPECT_EQ(result["pages"], 256);
+    EXPECT_EQ(result["baud"], 115200);
+    EXPECT_EQ(result["verified"], true);
+    EXPECT_GT(result["seconds"].get<double>(), 0);
+    std::vector<std::string> messages;
+    uint32_t lastProgramPages = 0;
+    for (const nlohmann::json& e : events) {
+        if (e["event"] == "message") messages.push_back(e["text"]);
+        if (e["event"] == "progress" && e["operation"] == "Program") {
+            EXPECT_EQ(e["pages_total"], 256);
+            EXPECT_GE(e["pages_done"].get<uint32_t>(), lastProgramPages);
+            lastProgramPages = e["pages_done"];
+            EXPECT_GE(e["bytes_per_second"].get<double>(), 0);
+        }
+    }
+    EXPECT_GT(lastProgramPages, 250u);
+    EXPECT_EQ(messages, (std::vector<std::string>{"Erase OK.", "Program OK."}));
+}
+
+TEST_F(Cli, EachFailureHasItsExitCodeAndLeavesTheFlashAsTheDeviceHasIt)
+{
+    // Silent panel: nothing written, the time-out line on standard error.
+    Device().SetSilent(true);
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM1"}), 5);
+    EXPECT_NE(m_err.str().find("Timeout Error. Please reset Orvex ( toggle power supply )."),
+              std::string::npos);
+    EXPECT_TRUE(AreaBlank());
+    Device().SetSilent(false);
+
+    // A file the loader refuses, and one that is not there.
+    const std::string text = WriteFile("panel.txt", "S0030000FC\n").string();
+    EXPECT_EQ(Run({"program", text, "--port", "COM1"}), 6);
+    EXPECT_NE(m_err.str().find("Can not accept this file."), std::string::npos);
+    EXPECT_EQ(Run({"program", m_file + ".missing", "--port", "COM1"}), 6);
+    EXPECT_TRUE(AreaBlank());
+
+    // No such port.
+    EXPECT_EQ(Run({"status", "--port", "COM9"}), 3);
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "--baud", "12345"}), 2);
+}
+
+TEST_F(Cli, IdMismatchStopsBeforeTheErase)
+{
+    Device().WriteFlash(kArea + 5, 0x12);
+    Device().SetId({1, 2, 3, 4, 5, 6, 7});
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM1"}), 7);
+    EXPECT_NE(m_err.str().find("Not match ID."), std::string::npos);
+    EXPECT_EQ(Device().ReadFlash(kArea + 5), 0x12);
+}
+
+TEST_F(Cli, EraseAndProgramErrors)
+{
+    Device().WriteFlash(kArea + 5, 0x12);
+    Device().FailErase(true);
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM1"}), 8);
+    EXPECT_NE(m_err.str().find("Erase error."), std::string::npos);
+    EXPECT_EQ(Device().ReadFlash(kArea + 5), 0x12) << "a failed erase keeps the flash";
+    Device().FailErase(false);
+
+    Device().FailProgramAtPage(0xF8000);
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM1"}), 9);
+    EXPECT_NE(m_err.str().find("Program error."), std::string::npos);
+    const std::vector<uint8_t> area = Area();
+    EXPECT_TRUE(std::equal(area.begin(), area.begin() + 0x8000, m_upgrade.begin()))
+        << "pages before it written";
+    EXPECT_TRUE(std::all_of(area.begin() + 0x8000, area.end(), [](uint8_t b) { return b == 0xFF; }))
+        << "nothing from the failing page on";
+}
+
+TEST_F(Cli, VerifyFindsTheOneByteTheFlashKeptWrong)
+{
+    Device().StickByte(kArea + 0x1234, static_cast<uint8_t>(m_upgrade[0x1234] ^ 0x5A));
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "--verify"}), 10);
+    EXPECT_NE(m_err.str().find("Program OK."), std::string::npos);
+    EXPECT_NE(m_err.str().find("Find not match at address0F1234"), std::string::npos) << m_err.str();
+    EXPECT_EQ(Run({"verify", m_file, "--port", "COM1"}), 10);
+    // Without the stuck cell the same flash verifies.
+    Device().WriteFlash(kArea + 0x1234, m_upgrade[0x1234]);
+    EXPECT_EQ(Run({"verify", m_file, "--port", "COM1", "--quiet"}), 0);
+    EXPECT_EQ(m_err.str(), "");
+    EXPECT_EQ(m_out.str().rfind("verify COM1: ok", 0), 0u) << m_out.str();
+}
+
+TEST_F(Cli, CtrlCStopsAfterThePageAndReturnsTo9600)
+{
+    WriteSavedRate(57600);
+    CliOptions options;
+    options.command = "program";
+    options.file = m_file;
+    options.ports = {"COM1"};
+    std::ostringstream out, err;
+    CReporter reporter(OutputMode::Text, out, err, false, 80);
+    CSession session(options, reporter);
+    session.onProgress = [](const std::string& title, int position) {
+        if (title == "Program" && position == 20) platform::SimulateInterrupt();
+    };
+    EXPECT_EQ(session.Run(), ExitCode::Stopped);
+    EXPECT_NE(err.str().find("Stop programming."), std::string::npos);
+    // Position 20 is set after the frame of page 40 (40 * 256 / 500): that page is the last.
+    const std::vector<uint32_t> pages = Device().ProgrammedPages();
+    ASSERT_FALSE(pages.empty());
+    EXPECT_EQ(pages.back(), kArea + 40 * 256);
+    const std::vector<uint8_t> area = Area();
+    EXPECT_TRUE(std::equal(area.begin(), area.begin() + 41 * 256, m_upgrade.begin()));
+    EXPECT_TRUE(std::all_of(area.begin() + 41 * 256, area.end(), [](uint8_t b) { return b == 0xFF; }));
+    EXPECT_EQ(Device().Baud(), 9600u);
+}
+
+TEST_F(Cli, BackupThenProgramOfTheBackupRestoresTheOldFlash)
+{
+    std::vector<uint8_t> old = Pattern(kArea, kAreaLength, 77);
+    std::fill(old.begin() + 0x300, old.begin() + 0x520, 0xFF); // erased stretches come back erased
+    Device().SetIdVerified(true);
+    for (uint32_t i = 0; i < kAreaLength; ++i)
+        Device().WriteFlash(kArea + i, old[i]);
+    const std::string backup = (m_dir / "old.mot").string();
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--backup", backup}), 0) << m_err.str();
+    EXPECT_EQ(Area(), m_upgrade);
+    ASSERT_EQ(Run({"program", backup, "--port", "COM1", "--verify"}), 0) << m_err.str();
+    EXPECT_EQ(Area(), old);
+    // read writes the same S-records for a range.
+    const std::string part = (m_dir / "part.mot").string();
+    ASSERT_EQ(Run({"read", "--port", "COM1", "--range", "F0100-F02FF", "-o", part}), 0) << m_err.str();
+    CMotFile image;
+    image.LoadFile(part);
+    uint8_t page[256];
+    ASSERT_TRUE(image.GetPage(page, 0xF01));
+    EXPECT_TRUE(std::equal(page, page + 256, old.begin() + 0x100));
+}
+
+} // namespace
