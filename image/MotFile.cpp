@@ -17,6 +17,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// Where the C library lacks a flag, the open goes on without it.
+#ifndef O_NONBLOCK
+#define O_NONBLOCK 0
+#endif
+#ifndef O_CLOEXEC
+#define O_CLOEXEC 0
+#endif
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
+
 namespace {
 
 constexpr uint8_t kNotHex = 0xFF;
@@ -245,7 +256,7 @@ int CMotFile::LoadFile(const std::string& fileName)
 int CMotFile::ReadRecords(const std::string& fileName)
 {
     // Opened without blocking: a FIFO with no writer must not hang the window.
-    const int descriptor = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int descriptor = ::open(fileName.c_str(), O_RDONLY | O_BINARY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) throw CFileException::FromErrno(errno, fileName);
     struct stat info;
     if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
