@@ -77,6 +77,22 @@ BOOL CTorvaneDlg::CheckLink()
     return FALSE;
 }
 
+BOOL CTorvaneDlg::CheckImage()
+{
+    // Erasing without a whole upgrade to write afterwards would leave the panel blank.
+    switch (TheApp().m_image.GetLoadState()) {
+    case CMotFile::LoadState::Whole:
+        return TRUE;
+    case CMotFile::LoadState::None:
+        AfxMessageBox(IDS_NO_FILENAME, MB_ICONEXCLAMATION, this);
+        return FALSE;
+    case CMotFile::LoadState::Refused:
+        break;
+    }
+    AfxMessageBox(IDS_CAN_NOT_ACCEPT_FILE, MB_ICONSTOP, this);
+    return FALSE;
+}
+
 BOOL CTorvaneDlg::ProbeLink()
 {
     CTorvaneApp& app = TheApp();
@@ -91,7 +107,7 @@ BOOL CTorvaneDlg::ProbeLink()
 
 void CTorvaneDlg::OnErase()
 {
-    if (!CheckReady() || !ProbeLink()) return;
+    if (!CheckReady() || !CheckImage() || !ProbeLink()) return;
     CEraseCmd command;
     if (command.Run()) {
         GetDlgItem(IDC_ERASE)->EnableWindow(FALSE);
@@ -101,7 +117,7 @@ void CTorvaneDlg::OnErase()
 
 void CTorvaneDlg::OnProgram()
 {
-    if (!CheckReady() || !ProbeLink()) return;
+    if (!CheckReady() || !CheckImage() || !ProbeLink()) return;
     CProgramCmd command;
     if (command.Run()) {
         GetDlgItem(IDC_PROGRAM)->EnableWindow(FALSE);
@@ -132,14 +148,14 @@ void CTorvaneDlg::OnRead()
 
 void CTorvaneDlg::OnBpr()
 {
-    if (!CheckReady() || !ProbeLink()) return;
+    if (!CheckReady() || !CheckImage() || !ProbeLink()) return;
     CBPRCmd command;
     command.Run();
 }
 
 void CTorvaneDlg::OnEpr()
 {
-    if (!CheckReady() || !ProbeLink()) return;
+    if (!CheckReady() || !CheckImage() || !ProbeLink()) return;
     CPreEraseDlg confirm;
     if (confirm.DoModal() != IDOK) return;
     CEPRCmd command;
@@ -162,7 +178,7 @@ void CTorvaneDlg::OnStatus()
 
 void CTorvaneDlg::OnDownload()
 {
-    if (!CheckReady() || !ProbeLink()) return;
+    if (!CheckReady() || !CheckImage() || !ProbeLink()) return;
     CDownloadCmd command;
     command.Run();
 }

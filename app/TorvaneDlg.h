@@ -3,11 +3,14 @@
 // link probe; nine hidden service buttons keep their handlers.
 #include "framework/Dialog.h"
 
-class CTorvaneDlg : public CDialog {
+class CTorvaneDlg : public CDialog
+{
 public:
     explicit CTorvaneDlg(CWnd* parent = nullptr);
 
     BOOL CheckReady();
+    // A whole upgrade image is loaded; otherwise says why not. Before any flash write.
+    BOOL CheckImage();
     BOOL ProbeLink();
 
     void OnErase();

@@ -15,12 +15,13 @@ int CBPRCmd::Run()
         AfxMessageBox(IDS_TOO_SMALL_START, MB_ICONWARNING);
         return 0;
     }
-    if (VerifyRange(link, start, end, VerifyMode::Blank, "Blank Check", "Blank check.") != VerifyOutcome::Passed)
+    if (VerifyRange(link, start, end, VerifyMode::Blank, "Blank Check", "Blank check.") !=
+        VerifyOutcome::Passed)
         return 0;
 
     CPreWriteDlg confirm;
     confirm.SetRange(ToHex6(start), ToHex6(end));
-    if (confirm.DoModal() == IDCANCEL) {
+    if (confirm.DoModal() != IDOK) { // a quit request ends the loop with -1
         AfxMessageBox(IDS_STOP_PROGRAMMING, MB_OK);
         return 0;
     }
@@ -29,7 +30,8 @@ int CBPRCmd::Run()
     if (programmed == ProgramOutcome::Stopped) return 0;
 
     // Every byte is compared: the loop programmed the image's 0xFF bytes as well.
-    const VerifyOutcome verified = VerifyRange(link, start, end, VerifyMode::CompareAll, "Read check.", "Read check.");
+    const VerifyOutcome verified =
+        VerifyRange(link, start, end, VerifyMode::CompareAll, "Read check.", "Read check.");
     if (verified == VerifyOutcome::Mismatch || verified == VerifyOutcome::ReadFailed) return 0;
 
     // A page that failed or went unanswered decides the verdict, whatever the status

@@ -115,6 +115,7 @@ BOOL CCheckMemorryCmd::AskAddressRange(uint32_t& start, uint32_t& end)
     if (dialog.DoModal() != IDOK) return FALSE;
     std::string startText, endText;
     if (!dialog.GetAddressText("start", startText) || !dialog.GetAddressText("end", endText)) return FALSE;
+    if (!CSetAddressDlg::IsAddressText(startText) || !CSetAddressDlg::IsAddressText(endText)) return FALSE;
     start = HexToNumber(startText);
     end = HexToNumber(endText);
     start -= start % kPageSize;
@@ -166,8 +167,8 @@ uint32_t CCheckMemorryCmd::PagePause()
     return pause;
 }
 
-CCheckMemorryCmd::ProgramOutcome CCheckMemorryCmd::ProgramRange(CSerialComm& link, uint32_t start, uint32_t end,
-                                                                uint32_t pagePause)
+CCheckMemorryCmd::ProgramOutcome CCheckMemorryCmd::ProgramRange(CSerialComm& link, uint32_t start,
+                                                                uint32_t end, uint32_t pagePause)
 {
     const uint8_t clearStatus = bootcode::kClearStatus;
     link.Write(&clearStatus, 1);

@@ -13,7 +13,9 @@
 
 namespace {
 constexpr uint32_t kHeaderSize = 4; // code, size low, size high, checksum
-}
+// The size field has 16 bits: a longer range would reach the boot loader as commands.
+constexpr uint32_t kLongestDownload = 0x10000;
+} // namespace
 
 int CDownloadCmd::Run()
 {
@@ -27,8 +29,12 @@ int CDownloadCmd::Run()
         AfxMessageBox(IDS_TOO_SMALL_START, MB_ICONEXCLAMATION);
         return 0;
     }
+    if (end - start + 1 > kLongestDownload || end < start) {
+        AfxMessageBox(IDS_STOP_DOWNLOADING, MB_ICONEXCLAMATION);
+        return 0;
+    }
     CDownloadDlg confirm;
-    if (confirm.DoModal() == IDCANCEL) {
+    if (confirm.DoModal() != IDOK) { // a quit request ends the loop with -1
         AfxMessageBox(IDS_STOP_DOWNLOADING, MB_OK);
         return 0;
     }
@@ -62,7 +68,13 @@ int CDownloadCmd::Run()
             frame.push_back(checksum);
         }
         frame.insert(frame.end(), page, page + kPageSize);
-        app.m_link.Write(frame.data(), static_cast<uint32_t>(frame.size()));
+        const auto size = static_cast<uint32_t>(frame.size());
+        if (app.m_link.Write(frame.data(), size) != size) {
+            // The boot loader holds a partial program: never report it as completed.
+            CProgressDlg::Finish(progress);
+            AfxMessageBox(IDS_COMM_ERROR_SETTING, MB_ICONSTOP);
+            return 0;
+        }
         CProgressDlg::SetPos(progress, (address - start) / kProgressStepBytes);
         PumpWaitingMessages();
         if (cancel) {

@@ -12,7 +12,7 @@ int CProgramCmd::Run()
 
     CPreWriteDlg confirm;
     confirm.SetRange(ToHex6(kAreaStart), ToHex6(kAreaEnd));
-    if (confirm.DoModal() == IDCANCEL) {
+    if (confirm.DoModal() != IDOK) { // a quit request ends the loop with -1
         AfxMessageBox(IDS_STOP_PROGRAMMING, MB_OK);
         return 0;
     }

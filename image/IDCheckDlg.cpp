@@ -5,8 +5,8 @@
 #include "framework/FileDialog.h"
 #include "framework/Host.h"
 #include "framework/WaitCursor.h"
-#include "platform/TextFile.h"
 #include "platform/Clock.h"
+#include "platform/TextFile.h"
 #include "res/Resource.h"
 
 namespace {
@@ -44,7 +44,8 @@ void CIDCheckDlg::DoDataExchange(CDataExchange* pDX)
 
 std::string* CIDCheckDlg::IdText(int index)
 {
-    std::string* texts[kIdBytes] = {&m_strId1, &m_strId2, &m_strId3, &m_strId4, &m_strId5, &m_strId6, &m_strId7};
+    std::string* texts[kIdBytes] = {&m_strId1, &m_strId2, &m_strId3, &m_strId4,
+                                    &m_strId5, &m_strId6, &m_strId7};
     return texts[index];
 }
 
@@ -60,12 +61,16 @@ void CIDCheckDlg::ClearIdTexts()
         IdText(i)->clear();
 }
 
-BOOL CIDCheckDlg::LoadUpgradeFile(const std::string& path) { return TheApp().m_image.LoadFile(path) ? TRUE : FALSE; }
+BOOL CIDCheckDlg::LoadUpgradeFile(const std::string& path)
+{
+    return TheApp().m_image.LoadFile(path) ? TRUE : FALSE;
+}
 
 std::string CIDCheckDlg::IdFileName(const std::string& path)
 {
     for (const char* extension : {".mot", ".s", ".btp"}) {
-        if (EndsWith(path, extension)) return path.substr(0, path.size() - std::string(extension).size()) + ".id";
+        if (EndsWith(path, extension))
+            return path.substr(0, path.size() - std::string(extension).size()) + ".id";
     }
     return {};
 }
@@ -75,7 +80,8 @@ void CIDCheckDlg::OnLoad()
     UpdateData(TRUE);
     s_nChipStyle = m_nChipStyle;
 
-    CFileDialog fileDialog(TRUE, nullptr, nullptr, OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, kUpgradeFilter, this);
+    CFileDialog fileDialog(TRUE, nullptr, nullptr, OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, kUpgradeFilter,
+                           this);
     if (fileDialog.DoModal() != IDOK) return;
     m_strFileName = fileDialog.GetPathName();
     UpdateData(FALSE);
@@ -160,7 +166,8 @@ void CIDCheckDlg::OnOK()
         AfxMessageBox(IDS_NO_FILENAME, MB_ICONEXCLAMATION, this);
         return;
     }
-    LoadUpgradeFile(m_strFileName);
+    // A refused file keeps the dialog open with nothing sent: pick another or cancel.
+    if (!LoadUpgradeFile(m_strFileName)) return;
 
     CTorvaneApp& app = TheApp();
     CSerialComm& link = app.m_link;
@@ -199,9 +206,10 @@ void CIDCheckDlg::OnOK()
         return;
     case -1:
         // Nobody confirmed the ID: the flag stays as the recovery's baud-rate setting
-        // found it in the status register.
+        // found it in the status register, and the dialog stays open so that OK, once
+        // the panel is back, checks the ID again.
         app.TimeoutRecovery();
-        break;
+        return;
     default:
         app.m_bIdPassed = TRUE;
         break;

@@ -13,7 +13,20 @@
 #include "platform/TextFile.h"
 #include "res/Resource.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+// Where the C library lacks a flag, the open goes on without it.
+#ifndef O_NONBLOCK
+#define O_NONBLOCK 0
+#endif
+#ifndef O_CLOEXEC
+#define O_CLOEXEC 0
+#endif
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
 
 namespace {
 
@@ -23,6 +36,8 @@ constexpr size_t kSmallestRead = 4096;
 constexpr size_t kTypeChar = 1;
 constexpr size_t kCountChar = 2;
 constexpr size_t kAddressChar = 4;
+// "S", type, then count and 255 counted bytes: no record is longer.
+constexpr size_t kLongestRecord = 4 + 2 * 255;
 
 constexpr std::array<uint8_t, 256> kHexValues = [] {
     std::array<uint8_t, 256> table{};
@@ -57,6 +72,23 @@ std::optional<uint32_t> ReadAddress(std::string_view line, uint8_t type)
         address = address * 256 + byte;
     }
     return address;
+}
+
+// The record's checksum: the one's complement of the low byte of the sum of the count,
+// address and data bytes. False when it is missing, not hexadecimal or wrong.
+bool ChecksumMatches(std::string_view line, uint8_t type, uint8_t count, uint32_t address,
+                     const uint8_t* data, uint8_t length)
+{
+    const size_t at = 2 * size_t{type} + 6 + 2 * size_t{length};
+    if (line.size() < at + 2) return false;
+    uint8_t stated = 0xFF;
+    if (!CMotFile::HexPairToByte(stated, line[at], line[at + 1])) return false;
+    unsigned sum = count;
+    for (unsigned i = 0; i <= type; ++i)
+        sum += (address >> (8 * i)) & 0xFF;
+    for (unsigned i = 0; i < length; ++i)
+        sum += data[i];
+    return static_cast<uint8_t>(~sum) == stated;
 }
 
 void RefuseFile()
@@ -167,10 +199,20 @@ int CMotFile::IsPageCrossing(std::string_view line)
 CMotFile::LineOutcome CMotFile::LoadLine(std::string_view line)
 {
     if (line.empty()) return LineOutcome::Next;
-    if (line[0] != 'S') return LineOutcome::Stop;
+    // A byte-order mark, a leading space or a lower-case "s" would otherwise end the
+    // load silently with the rest of the upgrade missing.
+    if (line[0] != 'S' || line.size() > kLongestRecord) {
+        RefuseFile();
+        return LineOutcome::Stop;
+    }
     const uint8_t type = GetRecordType(line);
     if (IsEndType(type)) return LineOutcome::End;
     if (!IsDataType(type)) return LineOutcome::Next;
+    uint8_t count = 0xFF;
+    if (line.size() < kCountChar + 2 || !HexPairToByte(count, line[kCountChar], line[kCountChar + 1])) {
+        RefuseFile();
+        return LineOutcome::Stop;
+    }
 
     // A garbled address would otherwise put the data at 0, and data at or past 16 MiB
     // has no page to go to: both files are refused rather than half-loaded wrongly.
@@ -185,7 +227,7 @@ CMotFile::LineOutcome CMotFile::LoadLine(std::string_view line)
     CLineImage& page = Touch(index);
     uint8_t work[CLineImage::kSize];
     std::memset(work, 0xFF, sizeof work);
-    if (!ParseData(line, work)) {
+    if (!ParseData(line, work) || !ChecksumMatches(line, type, count, *address, work, length)) {
         RefuseFile();
         return LineOutcome::Stop;
     }
@@ -204,17 +246,35 @@ CMotFile::LineOutcome CMotFile::LoadLine(std::string_view line)
 
 int CMotFile::LoadFile(const std::string& fileName)
 {
+    m_loadState = LoadState::Refused;
     Clear();
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(fileName.c_str(), "rb"));
-    if (!file) throw CFileException::FromErrno(errno, fileName);
+    const int result = ReadRecords(fileName);
+    if (result == 1) m_loadState = LoadState::Whole;
+    return result;
+}
+
+int CMotFile::ReadRecords(const std::string& fileName)
+{
+    // Opened without blocking: a FIFO with no writer must not hang the window.
+    const int descriptor = ::open(fileName.c_str(), O_RDONLY | O_BINARY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) throw CFileException::FromErrno(errno, fileName);
     struct stat info;
-    const bool known = fstat(fileno(file.get()), &info) == 0;
-    if (known && S_ISDIR(info.st_mode)) throw CFileException::FromErrno(EISDIR, fileName);
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        // A folder, a device or a pipe is no upgrade file (/dev/zero would never end).
+        ::close(descriptor);
+        RefuseFile();
+        return 0;
+    }
+    std::unique_ptr<FILE, FileCloser> file(fdopen(descriptor, "rb"));
+    if (!file) {
+        const int error = errno;
+        ::close(descriptor);
+        throw CFileException::FromErrno(error, fileName);
+    }
 
     // Lines are cut out of large blocks in place: no copy and no allocation per line.
     // A small file gets a small buffer: the image is reloaded often in tests and fuzzing.
-    const size_t expected =
-        known && S_ISREG(info.st_mode) ? static_cast<size_t>(info.st_size) + 1 : kReadChunk;
+    const size_t expected = static_cast<size_t>(info.st_size) + 1;
     std::vector<char> buffer(std::clamp(expected, kSmallestRead, kReadChunk));
     size_t begin = 0;
     size_t end = 0;
@@ -236,14 +296,21 @@ int CMotFile::LoadFile(const std::string& fileName)
                 return 1;
             }
         }
-        if (atEof) return 0;
+        if (atEof) {
+            // Cut off part-way: what is missing would be left erased in the panel.
+            RefuseFile();
+            return 0;
+        }
+        if (end - begin > kLongestRecord + 1) { // +1 for a carriage return
+            RefuseFile();
+            return 0;
+        }
 
         if (begin > 0) {
             std::memmove(buffer.data(), buffer.data() + begin, end - begin);
             end -= begin;
             begin = 0;
         }
-        if (end == buffer.size()) buffer.resize(buffer.size() * 2); // a line longer than the buffer
         const size_t wanted = buffer.size() - end;
         errno = 0;
         const size_t got = std::fread(buffer.data() + end, 1, wanted, file.get());

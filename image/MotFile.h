@@ -23,7 +23,17 @@ public:
     // Replaces the whole image with the file's records. 1 when an end record (S7, S8,
     // S9) was reached, 0 otherwise; pages built before a stop stay. Throws
     // CFileException (platform/TextFile.h) when the file cannot be opened or read.
+    // The file is refused, with "Can not accept this file." shown once, when a data
+    // record is bad (digits, length or checksum), a line is not a record or longer than
+    // any record, the end record is missing, or the path is not a regular file.
     int LoadFile(const std::string& fileName);
+
+    // What the last load left: no load yet, a refused or cut-short load, or a whole one
+    // (an end record reached with nothing refused). Flash may be written only from a
+    // whole image.
+    enum class LoadState { None, Refused, Whole };
+    LoadState GetLoadState() const { return m_loadState; }
+    bool IsWhole() const { return m_loadState == LoadState::Whole; }
 
     // The page at index with its 256 bytes copied to destination, or nullptr (absent
     // page or index beyond 65535) with destination untouched.
@@ -47,6 +57,8 @@ private:
     CLineImage& Touch(uint32_t index);
     enum class LineOutcome { Next, Stop, End };
     LineOutcome LoadLine(std::string_view line);
+    int ReadRecords(const std::string& fileName);
 
     std::vector<std::unique_ptr<CLineImage>> m_pages;
+    LoadState m_loadState = LoadState::None;
 };

@@ -31,7 +31,8 @@ void CSelectDlg::DoDataExchange(CDataExchange* pDX)
 void CSelectDlg::OnRefer()
 {
     UpdateData(TRUE);
-    CFileDialog fileDialog(TRUE, nullptr, nullptr, OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, kUpgradeFilter, this);
+    CFileDialog fileDialog(TRUE, nullptr, nullptr, OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, kUpgradeFilter,
+                           this);
     if (fileDialog.DoModal() != IDOK) return;
     m_strFileName = fileDialog.GetPathName();
     UpdateData(FALSE);
@@ -50,7 +51,7 @@ void CSelectDlg::OnOK()
         AfxMessageBox(IDS_NO_FILENAME, MB_ICONEXCLAMATION, this);
         return;
     }
-    CIDCheckDlg::LoadUpgradeFile(m_strFileName);
+    if (!CIDCheckDlg::LoadUpgradeFile(m_strFileName)) return; // refused: stay open
     TheApp().m_bIdPassed = TRUE;
     CIDCheckDlg::LoadUpgradeFile(m_strFileName);
     EndDialog(IDOK);

@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 #include <QWindow>
 
 #include "framework/Dialog.h"
@@ -37,6 +39,9 @@ protected:
 private:
     bool& m_flag;
 };
+
+constexpr double kTitleFontScale = 1.25;
+constexpr int kTitleBarButtonsWidth = 140;
 
 QMessageBox::Icon BoxIcon(unsigned type)
 {
@@ -210,6 +215,18 @@ int CQtHost::MessageBox(CWnd* owner, const std::string& text, const std::string&
                     ownerWidget);
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
+    // A box fits its text only; "Erase OK." would leave the window manager too little
+    // room for the caption and it would show "Fir… ade". The title bar's font is bold and
+    // larger in most themes, and its buttons take room of their own.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        QFont titleFont = box.font();
+        titleFont.setBold(true);
+        titleFont.setPointSizeF(titleFont.pointSizeF() * kTitleFontScale);
+        const int width =
+            QFontMetrics(titleFont).horizontalAdvance(box.windowTitle()) + kTitleBarButtonsWidth;
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(),
+                      0, 1, grid->columnCount());
+    }
     box.exec();
     return IDOK;
 }

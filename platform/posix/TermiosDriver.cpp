@@ -82,6 +82,27 @@ CTermiosDriver::CTermiosDriver(CUniqueFd fd) : m_fd(std::move(fd))
     m_hasCounts = ReadCounts(m_counts);
 }
 
+namespace {
+// USB-serial adapters otherwise hold received bytes for their latency timer (often
+// 16 ms), which every page's two-byte status reply would wait out. Drivers without
+// the request simply keep their timing.
+void RequestLowLatency(int fd)
+{
+    serial_struct serial{};
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+    if (serial.flags & ASYNC_LOW_LATENCY) return;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    (void)ioctl(fd, TIOCSSERIAL, &serial);
+}
+} // namespace
+
+CTermiosDriver::~CTermiosDriver()
+{
+    // The exclusive mark outlives this descriptor while another one keeps the device
+    // open (a simulator's own side): lift it so that the port can be opened again.
+    if (m_fd.Valid()) (void)ioctl(m_fd.Get(), TIOCNXCL);
+}
+
 std::unique_ptr<ISerialDriver> CTermiosDriver::Open(const std::filesystem::path& path, OpenError& error)
 {
     // Look before opening: opening some device nodes has effects of its own, and a
@@ -110,6 +131,14 @@ std::unique_ptr<ISerialDriver> CTermiosDriver::Open(const std::filesystem::path&
         error = errno == EWOULDBLOCK ? OpenError::InUse : FromErrno(errno);
         return nullptr;
     }
+    // flock binds only programs that use it: a terminal program or a desktop's modem
+    // manager probing a new USB adapter would still open the port and take bytes of
+    // the exchange. The kernel refuses them every further open while we hold it.
+    if (ioctl(fd.Get(), TIOCEXCL) != 0) {
+        error = FromErrno(errno);
+        return nullptr;
+    }
+    RequestLowLatency(fd.Get());
     termios tio{};
     if (tcgetattr(fd.Get(), &tio) != 0) {
         error = OpenError::NotATerminal;

@@ -14,6 +14,7 @@ class CTermiosDriver final : public ISerialDriver
 public:
     // Opens the device exclusively in raw mode; refuses anything that is not a terminal.
     static std::unique_ptr<ISerialDriver> Open(const std::filesystem::path& path, OpenError& error);
+    ~CTermiosDriver() override;
 
     bool GetSettings(SerialLineSettings& settings) override;
     bool SetSettings(const SerialLineSettings& settings) override;

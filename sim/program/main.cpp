@@ -9,7 +9,12 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include "platform/Clock.h"
 #include "platform/Paths.h"
@@ -20,10 +25,19 @@
 namespace {
 
 std::atomic<bool> g_stop{false};
+std::atomic<bool> g_togglePower{false};
+
+constexpr char kPowerKey = 'p';
+constexpr int kPowerPollMs = 50;
 
 extern "C" void OnStopSignal(int)
 {
     g_stop = true;
+}
+
+extern "C" void OnPowerSignal(int)
+{
+    g_togglePower = true;
 }
 
 void InstallStopHandlers()
@@ -37,7 +51,68 @@ void InstallStopHandlers()
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
+    action.sa_handler = OnPowerSignal;
+    sigaction(SIGUSR1, &action, nullptr);
 }
+
+// The technician's power switch: "p" in the simulator's terminal or SIGUSR1. Off, the
+// panel hears and answers nothing; on again, it starts as from power-on (9600 bit/s,
+// ID check reset, flash kept), as a real panel does after "toggle power supply".
+class CPowerSwitch
+{
+public:
+    explicit CPowerSwitch(sim::CBootLoader& device, bool startsOff) : m_device(device), m_off(startsOff)
+    {
+        // Keys arrive one by one, without echo, only when the terminal is ours.
+        m_terminal = isatty(STDIN_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp() &&
+                     tcgetattr(STDIN_FILENO, &m_saved) == 0;
+        if (m_terminal) {
+            termios raw = m_saved;
+            raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+            raw.c_cc[VMIN] = 0;
+            raw.c_cc[VTIME] = 0;
+            m_terminal = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
+        }
+    }
+    ~CPowerSwitch()
+    {
+        if (m_terminal) tcsetattr(STDIN_FILENO, TCSANOW, &m_saved);
+    }
+    CPowerSwitch(const CPowerSwitch&) = delete;
+    CPowerSwitch& operator=(const CPowerSwitch&) = delete;
+
+    // Watches the key and the signal until stop is set.
+    void Run(const std::atomic<bool>& stop)
+    {
+        while (!stop) {
+            pollfd pfd{m_terminal ? STDIN_FILENO : -1, POLLIN, 0};
+            const int ready = ::poll(&pfd, 1, kPowerPollMs);
+            if (ready > 0 && (pfd.revents & POLLIN)) {
+                char key = 0;
+                if (::read(STDIN_FILENO, &key, 1) == 1 && (key == kPowerKey || key == 'P')) Toggle();
+            }
+            if (g_togglePower.exchange(false)) Toggle();
+        }
+    }
+
+private:
+    void Toggle()
+    {
+        m_off = !m_off;
+        if (m_off) {
+            m_device.SetSilent(true);
+        } else {
+            m_device.PowerCycleNow();
+            m_device.SetSilent(false);
+        }
+        std::cerr << "torvane-sim: power " << (m_off ? "off" : "on") << std::endl;
+    }
+
+    sim::CBootLoader& m_device;
+    bool m_off;
+    bool m_terminal = false;
+    termios m_saved{};
+};
 
 bool ParseHex(const std::string& text, uint32_t& value)
 {
@@ -74,7 +149,10 @@ bool WriteFile(const std::string& path, const std::string& text)
 
 int main(int argc, char** argv)
 {
-    CLI::App app{"Serves a simulated panel boot loader on a pseudo-terminal and prints its path.",
+    CLI::App app{"Serves a simulated panel boot loader on a pseudo-terminal and prints its path.\n"
+                 "Press p in this terminal, or send SIGUSR1 (kill -USR1 PID), to toggle the\n"
+                 "panel's power: off it answers nothing; on again it starts as from power-on\n"
+                 "(9600 bit/s, ID check reset, flash kept).",
                  "torvane-sim"};
     app.set_version_flag("--version", "torvane-sim 1.0.0");
 
@@ -97,6 +175,7 @@ int main(int argc, char** argv)
     bool busyWait = false;
     std::string traceFile;
     std::string flashOut;
+    std::string flashIn;
 
     app.add_option("--port", portName, "Alias created in the ports folder")->capture_default_str();
     app.add_option("--id", idText, "The device's ID code, 14 hex digits (default B6B6B6B6B6B6B6)");
@@ -119,6 +198,7 @@ int main(int argc, char** argv)
     app.add_flag("--busy-wait", busyWait, "Never sleep, for exact reply timing (uses a whole core)");
     app.add_option("--trace", traceFile, "Write the wire trace to this file at exit");
     app.add_option("--flash-out", flashOut, "Write the flash contents at exit as S-records");
+    app.add_option("--flash-in", flashIn, "Start with this S-record file in the flash (the old firmware)");
     CLI11_PARSE(app, argc, argv);
 
     sim::BootLoaderConfig config;
@@ -154,6 +234,19 @@ int main(int argc, char** argv)
     device.FailErase(failErase);
     if (powerCycleAfter) device.PowerCycleAfterBytes(*powerCycleAfter);
     device.SetReplyDelayMs(replyDelayMs);
+    if (!flashIn.empty()) {
+        std::ifstream in(flashIn, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in.good() && !in.eof()) {
+            std::cerr << "torvane-sim: cannot read " << flashIn << "\n";
+            return 2;
+        }
+        std::string error;
+        if (!sim::LoadSRecordsIntoFlash(device, text, error)) {
+            std::cerr << "torvane-sim: " << flashIn << ": " << error << "\n";
+            return 2;
+        }
+    }
 
     InstallStopHandlers();
     int exitCode = 0;
@@ -167,7 +260,11 @@ int main(int argc, char** argv)
         std::cout << server.SlavePath() << std::endl;
         // A device's UART keeps time to the bit; the replies must not wait for a lazy timer.
         platform::UsePreciseTimers();
+        CPowerSwitch power(device, silent);
+        std::thread watcher([&power] { power.Run(g_stop); });
         server.Run(g_stop);
+        g_stop = true;
+        watcher.join();
     }
 
     if (!traceFile.empty()) {

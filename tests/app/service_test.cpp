@@ -19,7 +19,8 @@ namespace {
 
 const std::string kTimeout = "Timeout Error.\nPlease reset Orvex ( toggle power supply ).";
 
-class Service : public AppFixture {
+class Service : public AppFixture
+{
 protected:
     void SetUp() override
     {
@@ -50,7 +51,8 @@ TEST_F(Service, AddressRangeIsAlignedToPages)
     m_host.Expect(IDD_SETADDRESS, Range("0c0010", "0C0120"));
     CBlankCmd probe;
     uint32_t start = 0, end = 0;
-    struct Access : CBlankCmd {
+    struct Access : CBlankCmd
+    {
         using CCheckMemorryCmd::AskAddressRange;
     } access;
     EXPECT_TRUE(access.AskAddressRange(start, end));
@@ -73,9 +75,10 @@ TEST_F(Service, RangeDialogOffersTheImageRangeOrTheRememberedTexts)
 
     LoadImage({});
     g_strLastStart = "0D0000";
-    m_host.Expect(IDD_SETADDRESS, CDialogScript()
-                                      .Do([](CDialog& d) { EXPECT_EQ(d.GetDlgItemText(IDC_START_ADDRESS), "0D0000"); })
-                                      .Escape());
+    m_host.Expect(IDD_SETADDRESS,
+                  CDialogScript()
+                      .Do([](CDialog& d) { EXPECT_EQ(d.GetDlgItemText(IDC_START_ADDRESS), "0D0000"); })
+                      .Escape());
     EXPECT_EQ(blank.Run(), 0);
     EXPECT_TRUE(Boxes().empty());
     EXPECT_TRUE(HostBytes().empty());
@@ -125,7 +128,7 @@ TEST_F(Service, CancelInTheProgressWindowEndsTheCheckSilently)
     CBlankCmd blank;
     blank.Run();
     EXPECT_TRUE(Boxes().empty());
-    EXPECT_EQ(Count(0xFF) , 2u);
+    EXPECT_EQ(Count(0xFF), 2u);
 }
 
 TEST_F(Service, ReadBackNamesTheFirstDifferenceAndNeverAnErasedImageByte)
@@ -283,7 +286,8 @@ TEST_F(Service, DownloadSendsTheHeaderAndThePagesBackToBack)
         sum = static_cast<uint8_t>(sum + b);
     const auto sent = HostBytes();
     ASSERT_EQ(sent.size(), 1028u);
-    EXPECT_EQ(std::vector<uint8_t>(sent.begin(), sent.begin() + 4), (std::vector<uint8_t>{0xFA, 0x00, 0x04, sum}));
+    EXPECT_EQ(std::vector<uint8_t>(sent.begin(), sent.begin() + 4),
+              (std::vector<uint8_t>{0xFA, 0x00, 0x04, sum}));
     EXPECT_EQ(std::vector<uint8_t>(sent.begin() + 4, sent.end()), program);
     EXPECT_EQ(Device().DownloadedProgram(), program);
 }
@@ -306,7 +310,7 @@ TEST_F(Service, DownloadOf256PagesCarriesSizeZero)
 TEST_F(Service, DownloadNotConfirmedSendsNothing)
 {
     ReadyToErase({});
-    m_host.Expect(IDD_SETADDRESS, CDialogScript().Press(IDOK));
+    m_host.Expect(IDD_SETADDRESS, Range("0C0000", "0CFFFF"));
     m_host.Expect(IDD_DOWNLOAD, CDialogScript().Press(IDCANCEL));
     CDownloadCmd download;
     EXPECT_EQ(download.Run(), 0);

@@ -49,19 +49,24 @@ size_t CountFrames(const std::vector<uint8_t>& bytes, uint8_t code, size_t frame
     return frames;
 }
 
-class Upgrade : public AppFixture {
+class Upgrade : public AppFixture
+{
 protected:
     // Runs the panel with the given presses; returns the buttons' enabled states at the end.
-    struct Buttons {
+    struct Buttons
+    {
         BOOL erase, program, exit;
     };
     Buttons RunPanel(CDialogScript script)
     {
         Buttons state{};
-        m_host.Expect(IDD_TORVANE_DIALOG, script.Do([&](CDialog& d) {
-            state = {d.GetDlgItem(IDC_ERASE)->IsWindowEnabled(), d.GetDlgItem(IDC_PROGRAM)->IsWindowEnabled(),
-                     d.GetDlgItem(IDCANCEL)->IsWindowEnabled()};
-        }).CloseBox());
+        m_host.Expect(IDD_TORVANE_DIALOG, script
+                                              .Do([&](CDialog& d) {
+                                                  state = {d.GetDlgItem(IDC_ERASE)->IsWindowEnabled(),
+                                                           d.GetDlgItem(IDC_PROGRAM)->IsWindowEnabled(),
+                                                           d.GetDlgItem(IDCANCEL)->IsWindowEnabled()};
+                                              })
+                                              .CloseBox());
         CTorvaneDlg panel;
         m_app->m_pMainWnd = &panel;
         panel.DoModal();
@@ -82,10 +87,11 @@ TEST_F(Upgrade, WholeRoadFromStartToExitProgramsExactlyTheArea)
     WriteFile("panel.id", "FFFDF:B6\nFFFE3:B6\n");
     ExpectPortDialogOk();
     m_host.AnswerFileDialog(file.string());
-    m_host.Expect(IDD_IDCHECK, CDialogScript()
-                                   .Press(IDC_LOAD)
-                                   .Do([&](CDialog& d) { EXPECT_EQ(d.GetDlgItemText(IDC_FILENAME), file.string()); })
-                                   .Press(IDOK));
+    m_host.Expect(IDD_IDCHECK,
+                  CDialogScript()
+                      .Press(IDC_LOAD)
+                      .Do([&](CDialog& d) { EXPECT_EQ(d.GetDlgItemText(IDC_FILENAME), file.string()); })
+                      .Press(IDOK));
     m_host.Expect(IDD_PREWRITE, CDialogScript()
                                     .Do([](CDialog& d) {
                                         EXPECT_EQ(d.GetDlgItemText(IDC_PREWRITE_START), "0F0000");
@@ -201,7 +207,9 @@ TEST_F(Upgrade, StopAfterTheFirstFrameKeepsProgramOffered)
     m_host.CloseProgressAtRound(1);
     BOOL panelEnabledAtBox = FALSE;
     CWnd* panelWnd = nullptr;
-    m_host.onMessageBox = [&](const MessageBoxRecord&) { panelEnabledAtBox = panelWnd && panelWnd->IsWindowEnabled(); };
+    m_host.onMessageBox = [&](const MessageBoxRecord&) {
+        panelEnabledAtBox = panelWnd && panelWnd->IsWindowEnabled();
+    };
     const Buttons state = RunPanel(CDialogScript()
                                        .Do([&](CDialog& d) {
                                            panelWnd = &d;
@@ -270,7 +278,8 @@ TEST_F(Upgrade, QuitDuringProgrammingIsKeptForLater)
     EXPECT_EQ(Device().ProgrammedPages().size(), 256u);
 }
 
-class LoadUpgradeFile : public AppFixture {
+class LoadUpgradeFile : public AppFixture
+{
 protected:
     void SetUp() override
     {
@@ -326,11 +335,20 @@ TEST_F(LoadUpgradeFile, NoReplyAfterTheFrameDoesNotPassTheId)
     Device().PowerCycleAfterBytes(1 + 12);
     Device().SilentAfterBytes(1 + 12);
     m_host.Expect(IDD_SETCOMM, CDialogScript().Escape());
-    m_host.Expect(IDD_IDCHECK, CDialogScript().SetText(IDC_FILENAME, m_file.string()).Press(IDOK));
+    // The dialog stays open; once the panel answers again, OK checks the ID anew.
+    m_host.Expect(IDD_IDCHECK, CDialogScript()
+                                   .SetText(IDC_FILENAME, m_file.string())
+                                   .Press(IDOK)
+                                   .Do([this](CDialog&) {
+                                       EXPECT_EQ(Boxes(), std::vector<std::string>{kTimeout});
+                                       EXPECT_FALSE(m_app->m_bIdPassed);
+                                       Device().SetSilent(false);
+                                   })
+                                   .Press(IDOK));
     CIDCheckDlg dialog;
     EXPECT_EQ(dialog.DoModal(), IDOK);
-    EXPECT_EQ(Boxes(), std::vector<std::string>{kTimeout});
-    EXPECT_FALSE(m_app->m_bIdPassed);
+    EXPECT_EQ(IdFrames(), 2u);
+    EXPECT_TRUE(m_app->m_bIdPassed);
 }
 
 TEST_F(LoadUpgradeFile, CapitalExtensionIsRefusedButOkStillChecksTheId)
@@ -351,12 +369,15 @@ TEST_F(LoadUpgradeFile, IdFileBesideABootProgramIsRead)
     const auto btp = WriteFile("boot.btp", MakeSRecords(UpgradeImage()));
     WriteFile("boot.id", "FFFDF 12\nFFFE3 34\nFFFFB=AB\nXFFEB 99\nFFFDF 56\n");
     m_host.AnswerFileDialog(btp.string());
-    m_host.Expect(IDD_IDCHECK, CDialogScript().Press(IDC_LOAD).Do([](CDialog& d) {
-        EXPECT_EQ(d.GetDlgItemText(IDC_ID1), "56"); // the later line stands
-        EXPECT_EQ(d.GetDlgItemText(IDC_ID2), "34");
-        EXPECT_EQ(d.GetDlgItemText(IDC_ID3), "");
-        EXPECT_EQ(d.GetDlgItemText(IDC_ID7), "AB");
-    }).Escape());
+    m_host.Expect(IDD_IDCHECK, CDialogScript()
+                                   .Press(IDC_LOAD)
+                                   .Do([](CDialog& d) {
+                                       EXPECT_EQ(d.GetDlgItemText(IDC_ID1), "56"); // the later line stands
+                                       EXPECT_EQ(d.GetDlgItemText(IDC_ID2), "34");
+                                       EXPECT_EQ(d.GetDlgItemText(IDC_ID3), "");
+                                       EXPECT_EQ(d.GetDlgItemText(IDC_ID7), "AB");
+                                   })
+                                   .Escape());
     CIDCheckDlg dialog;
     EXPECT_EQ(dialog.DoModal(), IDCANCEL);
     EXPECT_TRUE(Boxes().empty());
@@ -379,10 +400,13 @@ TEST_F(LoadUpgradeFile, ImageReachingTheTopPageSelectsTheM16C80Keys)
     const auto top = WriteFile("top.mot", MakeSRecords({{0xFFFF00, Pattern(0xFFFF00, 16)}}));
     WriteFile("top.id", "FFFDF 11\nFFFFDF 22\n");
     m_host.AnswerFileDialog(top.string());
-    m_host.Expect(IDD_IDCHECK, CDialogScript().Press(IDC_LOAD).Do([](CDialog& d) {
-        EXPECT_EQ(d.GetDlgItemText(IDC_ID1), "22");
-        EXPECT_EQ(d.GetDlgItem(IDC_CHIP_80)->GetCheck(), 1);
-    }).Press(IDOK));
+    m_host.Expect(IDD_IDCHECK, CDialogScript()
+                                   .Press(IDC_LOAD)
+                                   .Do([](CDialog& d) {
+                                       EXPECT_EQ(d.GetDlgItemText(IDC_ID1), "22");
+                                       EXPECT_EQ(d.GetDlgItem(IDC_CHIP_80)->GetCheck(), 1);
+                                   })
+                                   .Press(IDOK));
     CIDCheckDlg dialog;
     dialog.DoModal();
     EXPECT_EQ(CIDCheckDlg::s_nChipStyle, 0); // OK puts the M16C/20-62 map back in force

@@ -1,6 +1,8 @@
 #include <array>
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "framework/WinApp.h"
@@ -103,12 +105,37 @@ TEST_F(MotFileLoad, s3_record_and_every_end_record_type)
     }
 }
 
-TEST_F(MotFileLoad, file_without_end_record_keeps_its_data_and_returns_zero)
+TEST_F(MotFileLoad, file_without_end_record_is_refused_but_keeps_its_data)
 {
     EXPECT_EQ(Load(Record(2, 0x0F0000, {0x12}) + "\n" + Record(2, 0x0F0100, {0x34})), 0);
     EXPECT_EQ(PageAt(0x0F00)[0], 0x12);
     EXPECT_EQ(PageAt(0x0F01)[0], 0x34) << "the last line without a line feed was lost";
+    ExpectOneRefusal();
+    EXPECT_FALSE(m_image.IsWhole());
+}
+
+TEST_F(MotFileLoad, damaged_copies_of_a_good_file_are_refused)
+{
+    std::string good = "S00600004844521B\n";
+    for (uint32_t address = 0x0F0000; address < 0x0F0400; address += 32)
+        good += Record(2, address, Counting(32)) + "\r\n";
+    good += Record(8, 0, {}) + "\r\n";
+    EXPECT_EQ(Load(good), 1);
+    EXPECT_TRUE(m_image.IsWhole());
     EXPECT_TRUE(m_host.boxes.empty());
+
+    const size_t firstData = good.find("S2");
+    std::string flipped = good;
+    flipped[firstData + 12] = flipped[firstData + 12] == '0' ? '1' : '0';
+    std::string longerCount = good;
+    longerCount[firstData + 3] = static_cast<char>(longerCount[firstData + 3] + 1);
+    for (const std::string& damaged :
+         {"\xEF\xBB\xBF" + good, good.substr(0, good.size() / 2), flipped, longerCount}) {
+        m_host.boxes.clear();
+        EXPECT_EQ(Load(damaged), 0);
+        ExpectOneRefusal();
+        EXPECT_FALSE(m_image.IsWhole());
+    }
 }
 
 TEST_F(MotFileLoad, header_and_end_only_give_an_empty_image)
@@ -127,7 +154,7 @@ TEST_F(MotFileLoad, empty_lines_and_crlf_line_ends)
     EXPECT_EQ(PageAt(3)[1], 0xFF) << "the carriage return was taken as data";
 }
 
-TEST_F(MotFileLoad, line_not_starting_with_upper_case_s_ends_the_load_silently)
+TEST_F(MotFileLoad, line_not_starting_with_upper_case_s_refuses_the_file)
 {
     const std::string first = Record(2, 0x0F0000, {0x11}) + "\n";
     const std::string later = Record(2, 0x0F0100, {0x22});
@@ -138,7 +165,8 @@ TEST_F(MotFileLoad, line_not_starting_with_upper_case_s_ends_the_load_silently)
         EXPECT_EQ(Load(first + stopper + "\n" + Record(9, 0, {}) + "\n"), 0);
         EXPECT_EQ(PageAt(0x0F00)[0], 0x11);
         EXPECT_FALSE(m_image.HasPage(0x0F01));
-        EXPECT_TRUE(m_host.boxes.empty());
+        ExpectOneRefusal();
+        EXPECT_FALSE(m_image.IsWhole());
     }
 }
 
@@ -160,17 +188,24 @@ TEST_F(MotFileLoad, non_data_record_types_are_skipped)
     EXPECT_TRUE(m_host.boxes.empty());
 }
 
-TEST_F(MotFileLoad, wrong_checksum_is_accepted)
+TEST_F(MotFileLoad, wrong_or_missing_checksum_is_refused)
 {
     std::string line = Record(2, 0x0F0000, {0xDE, 0xAD});
+    const std::string good = line;
     line.replace(line.size() - 2, 2, line.substr(line.size() - 2) == "00" ? "01" : "00");
-    EXPECT_EQ(Load(line + "\nS9030000FC\n"), 1);
-    EXPECT_EQ(PageAt(0x0F00)[1], 0xAD);
+    for (const std::string& bad :
+         {line, good.substr(0, good.size() - 2), good.substr(0, good.size() - 2) + "G0"}) {
+        SCOPED_TRACE(bad);
+        m_host.boxes.clear();
+        EXPECT_EQ(Load(bad + "\nS9030000FC\n"), 0);
+        ExpectOneRefusal();
+        EXPECT_FALSE(m_image.IsWhole());
+    }
 }
 
 TEST_F(MotFileLoad, characters_after_the_counted_data_are_ignored)
 {
-    EXPECT_EQ(Load("S1040500AB4E trailing text\nS9030000FC\n"), 1);
+    EXPECT_EQ(Load("S1040500AB4B trailing text\nS9030000FC\n"), 1);
     EXPECT_EQ(PageAt(5)[0], 0xAB);
     EXPECT_EQ(PageAt(5)[1], 0xFF);
 }
@@ -208,11 +243,15 @@ TEST_F(MotFileLoad, count_below_type_plus_two_is_refused)
     ExpectOneRefusal();
 }
 
-TEST_F(MotFileLoad, count_that_is_not_hexadecimal_only_creates_the_page)
+TEST_F(MotFileLoad, count_that_is_not_hexadecimal_is_refused)
 {
-    EXPECT_EQ(Load("S1XX0700AABB\n" + Record(9, 0, {}) + "\n"), 1);
-    EXPECT_EQ(PageAt(7), Blank());
-    EXPECT_TRUE(m_host.boxes.empty());
+    for (const std::string& bad : {std::string("S1XX0700AABB"), std::string("S1"), std::string("S10")}) {
+        SCOPED_TRACE(bad);
+        m_host.boxes.clear();
+        EXPECT_EQ(Load(bad + "\n" + Record(9, 0, {}) + "\n"), 0);
+        ExpectOneRefusal();
+        EXPECT_FALSE(m_image.IsWhole());
+    }
 }
 
 TEST_F(MotFileLoad, address_that_is_not_hexadecimal_is_refused_instead_of_landing_at_zero)
@@ -277,7 +316,7 @@ TEST_F(MotFileLoad, reload_replaces_the_whole_image)
 
 TEST_F(MotFileLoad, missing_file_throws_file_not_found_and_leaves_the_image_empty)
 {
-    Load(Record(2, 0x0F0000, {1}) + "\n");
+    Load(Record(2, 0x0F0000, {1}) + "\n" + Record(9, 0, {}) + "\n");
     const std::string path = (m_dir / "no-such.mot").string();
     try {
         m_image.LoadFile(path);
@@ -288,20 +327,35 @@ TEST_F(MotFileLoad, missing_file_throws_file_not_found_and_leaves_the_image_empt
     }
     EXPECT_EQ(PageCount(), 0u);
     EXPECT_TRUE(m_host.boxes.empty());
+    EXPECT_FALSE(m_image.IsWhole());
 }
 
-TEST_F(MotFileLoad, unreadable_file_throws)
+TEST_F(MotFileLoad, paths_that_are_no_regular_file_are_refused_without_blocking)
 {
-    EXPECT_THROW(m_image.LoadFile(m_dir.string()), CFileException);
+    const std::string fifo = (m_dir / "pipe.mot").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {m_dir.string(), fifo, std::string("/dev/zero")}) {
+        SCOPED_TRACE(path);
+        m_host.boxes.clear();
+        EXPECT_EQ(m_image.LoadFile(path), 0);
+        ExpectOneRefusal();
+        EXPECT_FALSE(m_image.IsWhole());
+    }
 }
 
-TEST_F(MotFileLoad, lines_longer_than_the_read_block_are_handled)
+TEST_F(MotFileLoad, line_longer_than_any_record_is_refused)
 {
-    const std::string longTail(3 << 20, '0');
-    EXPECT_EQ(Load(Record(1, 0x0600, {0x42}) + longTail + "\n" + Record(1, 0x0700, {0x43}) + "\nS9030000FC"),
-              1);
-    EXPECT_EQ(PageAt(6)[0], 0x42);
-    EXPECT_EQ(PageAt(7)[0], 0x43);
+    // The longest record with a carriage return is accepted; one character more is not.
+    const std::string longest = Record(1, 0x0600, Counting(252));
+    ASSERT_EQ(longest.size(), 514u);
+    EXPECT_EQ(Load(longest + "\r\n" + Record(9, 0, {}) + "\n"), 1);
+    EXPECT_TRUE(m_image.IsWhole());
+    for (size_t tail : {size_t{1}, size_t{3} << 20}) {
+        SCOPED_TRACE(tail);
+        m_host.boxes.clear();
+        EXPECT_EQ(Load(longest + std::string(tail, '0') + "\n" + Record(9, 0, {}) + "\n"), 0);
+        ExpectOneRefusal();
+    }
 }
 
 TEST_F(MotFileLoad, whole_address_space_loads_completely)

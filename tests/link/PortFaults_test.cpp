@@ -3,6 +3,7 @@
 // pseudo-terminals, short limits only.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -194,6 +196,37 @@ TEST_F(HeldPort, ExclusiveModeOfAnotherProgramIsNoCrash)
         EXPECT_EQ(port.LastOpenError(), platform::OpenError::InUse);
         EXPECT_FALSE(port.IsOpen());
     }
+}
+
+// Whether a program that does not use flock can open the slave while we hold it: 'y'
+// opened, 'b' refused busy, 's' the kernel would not bind this process (root), 'e' other.
+char OtherProgramOpens(const std::string& slave)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        // Root passes TIOCEXCL; an ordinary user (nobody) shows what the kernel enforces.
+        if (geteuid() == 0 && (chmod(slave.c_str(), 0666) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit('s');
+        const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        _exit(fd >= 0 ? 'y' : errno == EBUSY ? 'b' : 'e');
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? static_cast<char>(WEXITSTATUS(status)) : 'e';
+}
+
+TEST(ExclusivePort, OtherProgramsCannotOpenThePortWhileItIsHeld)
+{
+    CPtyPeer pty;
+    CSerialComm port;
+    ASSERT_TRUE(port.Open(pty.SlavePath()));
+    const char whileHeld = OtherProgramOpens(pty.SlavePath());
+    if (whileHeld == 's') GTEST_SKIP() << "cannot act as an ordinary user here";
+    EXPECT_EQ(whileHeld, 'b') << "a terminal program could take bytes of the exchange";
+    // Closed, the port is free again (and we may reopen it, as a recovery does).
+    EXPECT_TRUE(port.Close());
+    EXPECT_EQ(OtherProgramOpens(pty.SlavePath()), 'y');
+    EXPECT_TRUE(port.Open(pty.SlavePath()));
 }
 
 class PortNameToAFile : public ::testing::Test

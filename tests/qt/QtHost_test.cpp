@@ -210,6 +210,12 @@ TEST_F(QtHostTest, EveryTemplateRendersWithItsTextsStatesAndGeometry)
         EXPECT_TRUE(window->isVisible());
         EXPECT_EQ(window->windowTitle().toStdString(), tmpl->caption);
         EXPECT_EQ(window->size(), DialogUnitsToPixels(base, 0, 0, tmpl->cx, tmpl->cy).size());
+        // The frame the template asks for: a fixed size, no maximise box, a minimise box
+        // only where the template has one.
+        EXPECT_EQ(window->minimumSize(), window->maximumSize());
+        EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+        EXPECT_EQ(bool(window->windowFlags() & Qt::WindowMinimizeButtonHint),
+                  bool(tmpl->style & DS_MINIMIZEBOX));
         const QList<QLabel*> labels = window->findChildren<QLabel*>();
         for (const ControlTemplate& line : tmpl->controls) {
             SCOPED_TRACE(line.text);
@@ -371,6 +377,7 @@ TEST_F(QtHostTest, MessageBoxShowsTextCaptionAndIconOverItsOwner)
     QString text, caption;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     bool enabled = false;
+    int width = 0;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -379,6 +386,7 @@ TEST_F(QtHostTest, MessageBoxShowsTextCaptionAndIconOverItsOwner)
         caption = box->windowTitle();
         icon = box->icon();
         enabled = box->isEnabled();
+        width = box->width();
         box->button(QMessageBox::Ok)->click();
     });
     poll.start(10);
@@ -392,6 +400,8 @@ TEST_F(QtHostTest, MessageBoxShowsTextCaptionAndIconOverItsOwner)
     EXPECT_EQ(AfxMessageBox(IDS_ERASE_OK, MB_ICONINFORMATION), IDOK);
     EXPECT_EQ(text, "Erase OK.");
     EXPECT_EQ(icon, QMessageBox::Information);
+    // Room for the whole caption in a title bar, even over a short text.
+    EXPECT_GT(width, QFontMetrics(QApplication::font()).horizontalAdvance("Firmaware Upgrade") * 5 / 4 + 100);
     AfxMessageBox(IDS_NO_9600, MB_ICONEXCLAMATION);
     EXPECT_EQ(icon, QMessageBox::Warning);
     owner.DestroyWindow();

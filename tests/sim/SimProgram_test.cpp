@@ -14,6 +14,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 #include "SimTestSupport.h"
@@ -176,6 +177,31 @@ TEST_F(SimProgramTest, serves_a_speed_change_and_a_page_program_on_a_pseudo_term
         << records;
     EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 1 + 8 + 1);
     EXPECT_TRUE(records.ends_with("S804000000FB\n"));
+}
+
+TEST_F(SimProgramTest, power_toggles_on_a_signal_and_the_old_firmware_comes_from_a_file)
+{
+    const fs::path old = m_dir / "old.mot";
+    std::ofstream(old) << "S00600004844521B\nS2080F0000DEADBEEFB0\nS804000000FB\n";
+    const std::string device = Start({"--port", "COM7", "--id-verified", "--flash-in", old.string()});
+    ASSERT_FALSE(device.empty());
+    platform::CUniqueFd fd(open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    ASSERT_TRUE(fd.Valid());
+    ASSERT_TRUE(SetSpeed(fd.Get(), B9600));
+    WriteAll(fd.Get(), simtest::PageReadFrame(0xF0000));
+    const Bytes page = ReadBytes(fd.Get(), 256);
+    ASSERT_EQ(page.size(), 256u);
+    EXPECT_EQ(Bytes(page.begin(), page.begin() + 5), (Bytes{0xDE, 0xAD, 0xBE, 0xEF, 0xFF}));
+
+    kill(m_pid, SIGUSR1); // off: nothing is heard or answered
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    WriteAll(fd.Get(), {0x70});
+    EXPECT_TRUE(ReadBytes(fd.Get(), 2, 300).empty());
+    kill(m_pid, SIGUSR1); // on again, from power-on
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    WriteAll(fd.Get(), {0x70});
+    EXPECT_EQ(ReadBytes(fd.Get(), 2), (Bytes{0x80, 0x0C}));
+    EXPECT_EQ(Stop(), 0);
 }
 
 } // namespace
