@@ -13,21 +13,6 @@
 #include "platform/TextFile.h"
 #include "res/Resource.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-// Where the C library lacks a flag, the open goes on without it.
-#ifndef O_NONBLOCK
-#define O_NONBLOCK 0
-#endif
-#ifndef O_CLOEXEC
-#define O_CLOEXEC 0
-#endif
-#ifndef O_BINARY
-#define O_BINARY 0
-#endif
-
 namespace {
 
 constexpr uint8_t kNotHex = 0xFF;
@@ -97,11 +82,6 @@ void RefuseFile()
     if (!owner) owner = AfxGetActiveWindow();
     AfxMessageBox(IDS_CAN_NOT_ACCEPT_FILE, MB_OK, owner);
 }
-
-struct FileCloser
-{
-    void operator()(FILE* file) const { std::fclose(file); }
-};
 
 } // namespace
 
@@ -255,26 +235,16 @@ int CMotFile::LoadFile(const std::string& fileName)
 
 int CMotFile::ReadRecords(const std::string& fileName)
 {
-    // Opened without blocking: a FIFO with no writer must not hang the window.
-    const int descriptor = ::open(fileName.c_str(), O_RDONLY | O_BINARY | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0) throw CFileException::FromErrno(errno, fileName);
-    struct stat info;
-    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
-        // A folder, a device or a pipe is no upgrade file (/dev/zero would never end).
-        ::close(descriptor);
+    uint64_t size = 0;
+    const platform::UniqueFile file = platform::OpenRegularFile(fileName, size);
+    if (!file) {
         RefuseFile();
         return 0;
-    }
-    std::unique_ptr<FILE, FileCloser> file(fdopen(descriptor, "rb"));
-    if (!file) {
-        const int error = errno;
-        ::close(descriptor);
-        throw CFileException::FromErrno(error, fileName);
     }
 
     // Lines are cut out of large blocks in place: no copy and no allocation per line.
     // A small file gets a small buffer: the image is reloaded often in tests and fuzzing.
-    const size_t expected = static_cast<size_t>(info.st_size) + 1;
+    const size_t expected = static_cast<size_t>(std::min<uint64_t>(size, kReadChunk)) + 1;
     std::vector<char> buffer(std::clamp(expected, kSmallestRead, kReadChunk));
     size_t begin = 0;
     size_t end = 0;

@@ -1,12 +1,22 @@
 #pragma once
 // Text files read line by line, with the framework's file-error exception when a
 // file cannot be opened or read.
+#include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
-class CFileException {
+class CFileException
+{
 public:
-    enum Cause { none = 0, generic = 1, fileNotFound = 2, badPath = 3, accessDenied = 5, sharingViolation = 11 };
+    enum Cause {
+        none = 0,
+        generic = 1,
+        fileNotFound = 2,
+        badPath = 3,
+        accessDenied = 5,
+        sharingViolation = 11
+    };
 
     CFileException(Cause cause, std::string fileName, int osError = 0)
         : m_cause(cause), m_strFileName(std::move(fileName)), m_lOsError(osError)
@@ -25,7 +35,8 @@ public:
 namespace platform {
 
 // A line ends at a line feed; a carriage return right before it is dropped; lines have any length.
-class CTextFile {
+class CTextFile
+{
 public:
     CTextFile() = default;
     ~CTextFile();
@@ -42,5 +53,17 @@ private:
     FILE* m_file = nullptr;
     std::string m_path;
 };
+
+struct FileCloser
+{
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<FILE, FileCloser>;
+
+// Opens a file for reading in binary mode, without ever blocking (a FIFO with no writer
+// must not hang the window). Null when the path is no regular file (a folder, a device,
+// a pipe: /dev/zero would never end); `size` is the file's size then. Throws
+// CFileException when the file cannot be opened.
+UniqueFile OpenRegularFile(const std::string& path, uint64_t& size);
 
 } // namespace platform

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -53,6 +55,26 @@ void CTextFile::Close()
     if (m_file) std::fclose(m_file);
     m_file = nullptr;
     m_path.clear();
+}
+
+UniqueFile OpenRegularFile(const std::string& path, uint64_t& size)
+{
+    size = 0;
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) throw CFileException::FromErrno(errno, path);
+    struct stat info = {};
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(descriptor);
+        return nullptr;
+    }
+    UniqueFile file(fdopen(descriptor, "rb"));
+    if (!file) {
+        const int error = errno;
+        ::close(descriptor);
+        throw CFileException::FromErrno(error, path);
+    }
+    size = static_cast<uint64_t>(info.st_size);
+    return file;
 }
 
 } // namespace platform
