@@ -20,4 +20,8 @@ int InterruptCount();
 void SimulateInterrupt();
 void ResetInterrupts();
 
+// For the operating system's interrupt handler: counts one Ctrl-C; true when the process
+// is to end at once (a second real one). Safe in a signal handler.
+bool NoteInterrupt();
+
 } // namespace platform

@@ -4,13 +4,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <atomic>
 
 namespace platform {
 namespace {
 
-std::atomic<int> g_interrupts{0};
-std::atomic<bool> g_simulated{false};
 volatile sig_atomic_t g_exitCode = 130;
 
 int Descriptor(ConsoleStream stream)
@@ -20,7 +17,7 @@ int Descriptor(ConsoleStream stream)
 
 void OnInterrupt(int)
 {
-    if (g_interrupts.fetch_add(1) >= 1 && !g_simulated.load()) _exit(g_exitCode);
+    if (NoteInterrupt()) _exit(g_exitCode);
 }
 
 } // namespace
@@ -48,23 +45,6 @@ void CatchInterrupts(int exitCode)
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-}
-
-int InterruptCount()
-{
-    return g_interrupts.load();
-}
-
-void SimulateInterrupt()
-{
-    g_simulated = true;
-    g_interrupts.fetch_add(1);
-}
-
-void ResetInterrupts()
-{
-    g_interrupts = 0;
-    g_simulated = false;
 }
 
 } // namespace platform

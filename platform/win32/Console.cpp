@@ -8,8 +8,6 @@
 namespace platform {
 namespace {
 
-std::atomic<int> g_interrupts{0};
-std::atomic<bool> g_simulated{false};
 std::atomic<int> g_exitCode{130};
 
 HANDLE Handle(ConsoleStream stream)
@@ -20,8 +18,7 @@ HANDLE Handle(ConsoleStream stream)
 BOOL WINAPI OnControl(DWORD type)
 {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-    if (g_interrupts.fetch_add(1) >= 1 && !g_simulated.load())
-        ExitProcess(static_cast<UINT>(g_exitCode.load()));
+    if (NoteInterrupt()) ExitProcess(static_cast<UINT>(g_exitCode.load()));
     return TRUE;
 }
 
@@ -51,23 +48,6 @@ void CatchInterrupts(int exitCode)
         if (GetConsoleMode(Handle(stream), &mode))
             SetConsoleMode(Handle(stream), mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     }
-}
-
-int InterruptCount()
-{
-    return g_interrupts.load();
-}
-
-void SimulateInterrupt()
-{
-    g_simulated = true;
-    g_interrupts.fetch_add(1);
-}
-
-void ResetInterrupts()
-{
-    g_interrupts = 0;
-    g_simulated = false;
 }
 
 } // namespace platform
