@@ -15,6 +15,9 @@ std::filesystem::path SettingsFilePath();
 // (Windows: the temporary folder; the lock there is a kernel object, not a file).
 std::filesystem::path RuntimeDir();
 
+// The n of "COMn" (any case, up to nine digits), or 0 when the name is not of that form.
+unsigned ComPortNumber(const std::string& name);
+
 // POSIX: "COM3" -> ports-folder alias if present, else /dev/ttyS2; a name with "/" is
 // a path; anything else is taken as is (and will normally not be found).
 // Windows: "COM1".."COM10" -> \\.\COMn; anything else as typed.

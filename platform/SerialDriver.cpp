@@ -5,6 +5,8 @@
 #include <map>
 #include <mutex>
 
+#include "platform/Paths.h"
+
 namespace platform {
 
 namespace {
@@ -29,6 +31,19 @@ Registry& Ports()
 }
 
 } // namespace
+
+unsigned ComPortNumber(const std::string& name)
+{
+    if (name.size() < 4 || name.size() > 12) return 0;
+    for (size_t i = 0; i < 3; ++i)
+        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return 0;
+    unsigned number = 0;
+    for (size_t i = 3; i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return 0;
+        number = number * 10 + static_cast<unsigned>(name[i] - '0');
+    }
+    return number;
+}
 
 std::unique_ptr<ISerialDriver> OpenSerialDriver(const std::string& name, OpenError& error)
 {

@@ -25,20 +25,6 @@ fs::path HomeDir()
     return "/";
 }
 
-// The port number of "COMn" (any case, n >= 1), or 0 when the name is not of that form.
-unsigned ComPortNumber(const std::string& name)
-{
-    if (name.size() < 4 || name.size() > 12) return 0;
-    for (size_t i = 0; i < 3; ++i)
-        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return 0;
-    unsigned number = 0;
-    for (size_t i = 3; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return 0;
-        number = number * 10 + static_cast<unsigned>(name[i] - '0');
-    }
-    return number;
-}
-
 } // namespace
 
 fs::path ConfigDir()
