@@ -3,13 +3,15 @@
 #include <cstdio>
 
 #include "app/FirstSetDlg.h"
+#include "app/ProgressDlg.h"
 #include "app/S_PrgDlg.h"
 #include "app/TorvaneDlg.h"
-#include "commands/Command.h"
 #include "framework/Host.h"
-#include "image/IDCheckDlg.h"
+#include "image/shell/IDCheckDlg.h"
 #include "link/SaveIni.h"
-#include "link/SettingCmd.h"
+#include "link/shell/SetCommDlg.h"
+#include "link/shell/SettingCmd.h"
+#include "loader/Engine.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/ProfileIni.h"
@@ -18,12 +20,39 @@
 namespace {
 
 constexpr char kInstanceName[] = "TORVANE.exe";
-constexpr uint32_t kBaseRate = 9600;
+constexpr uint32_t kBaseRate = loader::kBaseRate;
 constexpr uint8_t kByteSize = 8, kNoParity = 0, kOneStopBit = 0;
-constexpr int kSyncFillerCount = 16;
 constexpr uint32_t kStartupFillerPause = 20;  // after each filler byte at start-up
 constexpr uint32_t kRecoveryFillerPause = 15; // after each filler byte in the recovery
-constexpr uint32_t kCodeSettleTime = 1000;    // after each acknowledged code
+
+// The progress window of one command, bound to its own cancel flag.
+class CProgressWindow final : public IProgressWindow
+{
+public:
+    CProgressWindow(const std::string& message, const std::string& title, uint32_t upper)
+        : m_dialog(CProgressDlg::Start(&m_nCancel))
+    {
+        CProgressDlg::SetUp(m_dialog, message, title, 0, upper, 0);
+    }
+    ~CProgressWindow() override { Finish(); }
+    void SetPos(uint32_t position) override { CProgressDlg::SetPos(m_dialog, position); }
+    bool PumpAndCheckCancel() override
+    {
+        PumpWaitingMessages();
+        return m_nCancel != 0;
+    }
+    void Finish() override
+    {
+        if (m_bFinished) return;
+        m_bFinished = true;
+        CProgressDlg::Finish(m_dialog);
+    }
+
+private:
+    int m_nCancel = 0;
+    CProgressDlg* m_dialog;
+    bool m_bFinished = false;
+};
 
 // One line on the terminal for what no dialog can tell: why the port did not open.
 void ReportOpenFailure(const std::string& port, const CSerialComm& link)
@@ -72,15 +101,16 @@ BOOL CTorvaneApp::InitInstance()
     if (!m_link.Open(port)) ReportOpenFailure(port, m_link);
     ApplyLinkState(m_link, kBaseRate, kByteSize, kNoParity, kOneStopBit);
     m_link.SetTimeout(linktime::kNormalReadTimeout);
+    loader::CEngine engine(m_link);
 
     // Synchronise: the boot loader answers the burst with one 0xB0 at 9600 bit/s.
-    Sleep(50);
+    Sleep(linktime::kSyncEdgePause);
     m_link.Purge(0);
-    SendSyncBurst(kStartupFillerPause);
+    engine.SendSyncBurst(kStartupFillerPause);
     uint8_t echo = 0;
-    if (m_link.Read(&echo, 1) == 0 || echo != bootcode::kBaud9600) TimeoutRecovery();
+    if (!engine.ReadByte(echo).Ok() || echo != bootcode::kBaud9600) TimeoutRecovery();
 
-    Sleep(kCodeSettleTime);
+    Sleep(linktime::kCodeSettleTime);
     m_link.Purge(0);
 
     uint32_t baudRate = kBaseRate;
@@ -94,16 +124,14 @@ BOOL CTorvaneApp::InitInstance()
     }
 
     m_link.Purge(0);
-    const uint8_t statusRequest = bootcode::kReadStatus;
-    uint8_t reply[2] = {0, 0};
-    m_link.Write(&statusRequest, 1);
-    if (m_link.Read(reply, 2) != 0) {
+    loader::StatusRegister status;
+    if (engine.ReadStatus(status).Ok()) {
         m_bLinkOk = TRUE;
         CSaveIni settings;
         settings.Set(baudRate, byteSize, parity, stopBits);
         settings.Save();
         ReportSettingsWriteFailure();
-        switch (status::IdField(reply[1])) {
+        switch (status.IdField()) {
         case status::kIdVerified:
             m_bIdPassed = TRUE;
             break;
@@ -128,9 +156,7 @@ BOOL CTorvaneApp::InitInstance()
         }
     }
 
-    const uint8_t clearStatus = bootcode::kClearStatus;
-    m_link.Write(&clearStatus, 1);
-    Sleep(50);
+    engine.ClearStatus();
 
     {
         CIDCheckDlg upgradeDialog;
@@ -148,20 +174,7 @@ BOOL CTorvaneApp::InitInstance()
 
 uint8_t CTorvaneApp::BaudCode(uint32_t baudRate)
 {
-    switch (baudRate) {
-    case 9600:
-        return bootcode::kBaud9600;
-    case 19200:
-        return bootcode::kBaud19200;
-    case 38400:
-        return bootcode::kBaud38400;
-    case 57600:
-        return bootcode::kBaud57600;
-    case 115200:
-        return bootcode::kBaud115200;
-    default:
-        return 0x00;
-    }
+    return loader::BaudCode(baudRate);
 }
 
 BOOL CTorvaneApp::ApplyLinkState(CSerialComm& link, uint32_t baudRate, uint8_t byteSize, uint8_t parity,
@@ -177,20 +190,8 @@ BOOL CTorvaneApp::ApplyLinkState(CSerialComm& link, uint32_t baudRate, uint8_t b
 
 BOOL CTorvaneApp::NegotiateBaudRate(uint32_t currentRate, uint32_t newRate)
 {
-    const uint8_t codes[2] = {BaudCode(currentRate), BaudCode(newRate)};
-    m_link.Purge(0);
-    Sleep(50);
-    // The first code proves the device still listens at this speed; the second moves it.
-    for (const uint8_t code : codes) {
-        m_link.Write(&code, 1);
-        uint8_t echo = 0;
-        if (m_link.Read(&echo, 1) == 0 || echo != code) {
-            m_link.Purge(0);
-            return FALSE;
-        }
-        Sleep(kCodeSettleTime);
-    }
-    return TRUE;
+    loader::CEngine engine(m_link);
+    return engine.NegotiateRate(currentRate, newRate).Ok() ? TRUE : FALSE;
 }
 
 uint32_t CTorvaneApp::ChangeBaudRate(CSerialComm& link, uint32_t newRate, uint8_t, uint8_t, uint8_t,
@@ -205,12 +206,8 @@ uint32_t CTorvaneApp::ChangeBaudRate(CSerialComm& link, uint32_t newRate, uint8_
         rate = state.m_dwBaudRate;
     }
     ApplyLinkState(link, rate, kByteSize, kNoParity, kOneStopBit);
-    // An echo that came late after a failed negotiation must not be taken for this one.
-    link.Purge(0);
-    const uint8_t code = BaudCode(rate);
-    link.Write(&code, 1);
-    uint8_t echo = 0;
-    if (link.Read(&echo, 1) != 0 && echo == code) return rate;
+    loader::CEngine engine(link);
+    if (engine.ConfirmRate(rate).Ok()) return rate;
     return TimeoutRecovery();
 }
 
@@ -223,24 +220,22 @@ void CTorvaneApp::ReturnTo9600(CSerialComm& link)
         return;
     }
     ApplyLinkState(link, kBaseRate, kByteSize, kNoParity, kOneStopBit);
-    const uint8_t code = bootcode::kBaud9600;
-    link.Write(&code, 1);
-    uint8_t echo = 0;
-    if (link.Read(&echo, 1) != 0 && echo == code) return;
+    loader::CEngine engine(link);
+    if (engine.SendBaudCode(bootcode::kBaud9600).Ok()) return;
     AfxMessageBox(IDS_NO_9600, MB_ICONSTOP);
 }
 
-void CTorvaneApp::SendSyncBurst(uint32_t fillerPause)
+uint32_t CTorvaneApp::CommandPagePause()
 {
-    const uint8_t syncCode = bootcode::kBaud9600;
-    m_link.Write(&syncCode, 1);
-    Sleep(50);
-    for (int i = 0; i < kSyncFillerCount; ++i) {
-        const uint8_t filler = bootcode::kSyncFiller;
-        m_link.Write(&filler, 1);
-        Sleep(fillerPause);
-    }
-    Sleep(50);
+    uint32_t pause = g_dwPagePause;
+    CSetCommDlg().GetPagePause(pause);
+    return pause;
+}
+
+std::unique_ptr<IProgressWindow> CTorvaneApp::StartProgress(const std::string& message,
+                                                            const std::string& title, uint32_t upper)
+{
+    return std::make_unique<CProgressWindow>(message, title, upper);
 }
 
 void CTorvaneApp::ReopenLinkIfLost()
@@ -281,7 +276,7 @@ uint32_t CTorvaneApp::TimeoutRecovery()
             ReportSettingsWriteFailure();
         }
         ApplyLinkState(m_link, kBaseRate, kByteSize, kNoParity, kOneStopBit);
-        SendSyncBurst(kRecoveryFillerPause);
+        loader::CEngine(m_link).SendSyncBurst(kRecoveryFillerPause);
 
         m_bRecoveryHandedBack = FALSE;
         CSettingCmd setting;

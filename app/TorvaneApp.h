@@ -5,12 +5,13 @@
 #include <cstdint>
 #include <string>
 
+#include "commands/CommandContext.h"
 #include "framework/WinApp.h"
 #include "image/MotFile.h"
 #include "link/SerialComm.h"
 #include "platform/InstanceLock.h"
 
-class CTorvaneApp : public CWinApp
+class CTorvaneApp : public CWinApp, public ICommandContext
 {
 public:
     CTorvaneApp();
@@ -26,7 +27,14 @@ public:
     uint32_t ChangeBaudRate(CSerialComm& link, uint32_t newRate, uint8_t byteSize, uint8_t parity,
                             uint8_t stopBits, unsigned messageId);
     void ReturnTo9600(CSerialComm& link);
-    uint32_t TimeoutRecovery();
+    uint32_t TimeoutRecovery() override;
+
+    // What the commands reach through the application object.
+    CSerialComm& CommandLink() override { return m_link; }
+    CMotFile& CommandImage() override { return m_image; }
+    uint32_t CommandPagePause() override;
+    std::unique_ptr<IProgressWindow> StartProgress(const std::string& message, const std::string& title,
+                                                   uint32_t upper) override;
 
     // The recovery chain runs as a loop, not as nested calls: a recovery requested while
     // one is already offering its baud-rate dialog is handed back to that one.
@@ -44,8 +52,6 @@ private:
     // After the technician has dealt with the time-out box, a port that never opened or
     // whose adapter was pulled out is opened again, so a replugged cable works.
     void ReopenLinkIfLost();
-    // 0xB0, sixteen 0x00 fillers with the given pause after each, 50 ms around them.
-    void SendSyncBurst(uint32_t fillerPause);
 
     std::string m_strPortName;
     int m_nRecoveryDepth = 0;

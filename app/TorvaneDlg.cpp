@@ -14,8 +14,9 @@
 #include "commands/StatesCmd.h"
 #include "commands/VersionCmd.h"
 #include "framework/Host.h"
-#include "image/IDCheckDlg.h"
-#include "link/SettingCmd.h"
+#include "image/shell/IDCheckDlg.h"
+#include "link/shell/SettingCmd.h"
+#include "loader/Engine.h"
 #include "res/Resource.h"
 
 CTorvaneDlg::CTorvaneDlg(CWnd* parent) : CDialog(IDD_TORVANE_DIALOG, parent), m_hIcon(IDR_MAINFRAME)
@@ -97,10 +98,9 @@ BOOL CTorvaneDlg::ProbeLink()
 {
     CTorvaneApp& app = TheApp();
     app.m_link.Purge(0);
-    const uint8_t request = bootcode::kReadStatus;
-    uint8_t reply[2];
-    app.m_link.Write(&request, 1);
-    if (app.m_link.Read(reply, 2) != 0) return TRUE;
+    loader::CEngine engine(app.m_link);
+    loader::StatusRegister status;
+    if (engine.ReadStatus(status).Ok()) return TRUE;
     app.TimeoutRecovery();
     return FALSE;
 }

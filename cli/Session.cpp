@@ -11,7 +11,7 @@
 #include "commands/VersionDlg.h"
 #include "framework/Dialog.h"
 #include "framework/console/ConsoleHost.h"
-#include "image/IDCheckDlg.h"
+#include "image/shell/IDCheckDlg.h"
 #include "link/SerialCommState.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"

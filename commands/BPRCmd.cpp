@@ -1,13 +1,13 @@
 #include "commands/BPRCmd.h"
 
-#include "app/TorvaneApp.h"
 #include "commands/PreWriteDlg.h"
 #include "framework/Host.h"
+#include "link/SerialComm.h"
 #include "res/Resource.h"
 
 int CBPRCmd::Run()
 {
-    CSerialComm& link = TheApp().m_link;
+    CSerialComm& link = CommandContext().CommandLink();
     uint32_t start = 0, end = 0;
     if (!AskImageRange(start, end)) return 0;
     const uint32_t pagePause = PagePause();

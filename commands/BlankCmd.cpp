@@ -1,6 +1,5 @@
 #include "commands/BlankCmd.h"
 
-#include "app/TorvaneApp.h"
 #include "framework/Host.h"
 #include "res/Resource.h"
 
@@ -12,6 +11,6 @@ int CBlankCmd::Run()
         AfxMessageBox(IDS_TOO_SMALL_START, MB_ICONWARNING);
         return 0;
     }
-    VerifyRange(TheApp().m_link, start, end, VerifyMode::Blank, "Blank Check", "Blank check.");
+    VerifyRange(CommandContext().CommandLink(), start, end, VerifyMode::Blank, "Blank Check", "Blank check.");
     return 0;
 }

@@ -1,18 +1,20 @@
 #include "commands/Command.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstring>
 
-#include "app/ProgressDlg.h"
-#include "app/TorvaneApp.h"
 #include "commands/SetAddressDlg.h"
 #include "framework/Host.h"
 #include "framework/WinApp.h"
+#include "image/MotFile.h"
 #include "link/SaveIni.h"
-#include "link/SetCommDlg.h"
-#include "platform/Clock.h"
+#include "link/SerialComm.h"
 #include "res/Resource.h"
+
+ICommandContext& CommandContext()
+{
+    return dynamic_cast<ICommandContext&>(*AfxGetApp());
+}
 
 int CCommand::HexDigitValue(char& character)
 {
@@ -28,16 +30,51 @@ int CCommand::HexDigitValue(char& character)
 
 int CCommand::CheckStatusBit(CSerialComm& link, const std::string& operation)
 {
-    const uint8_t request = bootcode::kReadStatus;
-    uint8_t reply[2] = {0, 0};
-    link.Write(&request, 1);
-    if (link.Read(reply, 2) == 0) {
-        TheApp().TimeoutRecovery();
+    loader::CEngine engine(link);
+    loader::StatusRegister status;
+    if (!engine.ReadStatus(status).Ok()) {
+        CommandContext().TimeoutRecovery();
         return 1;
     }
-    if (operation == "erase") return (reply[0] & status::kSrd1EraseError) ? 1 : 0;
-    if (operation == "program") return (reply[0] & status::kSrd1ProgramError) ? 1 : 0;
+    if (operation == "erase") return status.EraseError() ? 1 : 0;
+    if (operation == "program") return status.ProgramError() ? 1 : 0;
     return 0;
+}
+
+CCommandProgress::CCommandProgress(std::string message, std::string title, uint32_t start, uint32_t end)
+    : m_strMessage(std::move(message)), m_strTitle(std::move(title)), m_dwStart(start), m_dwEnd(end)
+{
+}
+
+CCommandProgress::~CCommandProgress()
+{
+    Finish();
+}
+
+void CCommandProgress::OnStart(uint32_t)
+{
+    if (m_strTitle.empty() || m_window) return;
+    m_window = CommandContext().StartProgress(m_strMessage, m_strTitle,
+                                              loader::CEngine::ProgressSteps(m_dwStart, m_dwEnd));
+}
+
+void CCommandProgress::OnPage(uint32_t, uint32_t, uint32_t address)
+{
+    if (!m_window) return;
+    m_window->SetPos((address - m_dwStart) / kProgressStepBytes);
+    m_bCancelled = m_window->PumpAndCheckCancel();
+}
+
+void CCommandProgress::OnNoReply()
+{
+    CommandContext().TimeoutRecovery();
+}
+
+void CCommandProgress::Finish()
+{
+    if (!m_window) return;
+    m_window->Finish();
+    m_window.reset();
 }
 
 uint32_t CCheckMemorryCmd::HexToNumber(std::string text)
@@ -78,12 +115,17 @@ int CCheckMemorryCmd::FillPageZero(uint8_t* page)
     return 0;
 }
 
+loader::PageSource CCheckMemorryCmd::ImagePages()
+{
+    CMotFile& image = CommandContext().CommandImage();
+    return [&image](uint8_t* page, uint32_t index) { return image.GetPage(page, index) != nullptr; };
+}
+
 void CCheckMemorryCmd::ScanImage(uint32_t& start, uint32_t& end)
 {
-    uint8_t scratch[kPageSize];
-    CMotFile& image = TheApp().m_image;
-    for (uint32_t page = 0; page < 65536; ++page) {
-        if (image.GetPage(scratch, page)) {
+    const CMotFile& image = CommandContext().CommandImage();
+    for (uint32_t page = 0; page < CMotFile::kPageCount; ++page) {
+        if (image.HasPage(page)) {
             const uint32_t address = page * kPageSize;
             if (start == 0) start = address;
             end = address + 255;
@@ -123,133 +165,70 @@ BOOL CCheckMemorryCmd::AskAddressRange(uint32_t& start, uint32_t& end)
     return TRUE;
 }
 
+uint32_t CCheckMemorryCmd::PageReadTimeout(CSerialComm& link)
+{
+    const uint32_t inForce = link.GetTimeout();
+    CSaveIni settings;
+    const int pageRead = settings.GetPageReadTimeout(static_cast<int>(inForce));
+    // A zero or negative value would mean "wait for ever": keep the time-out in force then.
+    return pageRead > 0 ? static_cast<uint32_t>(pageRead) : inForce;
+}
+
 BOOL CCheckMemorryCmd::ReadPage(CSerialComm& link, uint8_t* buffer, uint32_t address)
 {
-    const uint32_t previousTimeout = link.GetTimeout();
-    CSaveIni settings;
-    const int pageRead = settings.GetPageReadTimeout(static_cast<int>(previousTimeout));
-    // A zero or negative value would mean "wait for ever": keep the time-out in force then.
-    link.SetTimeout(pageRead > 0 ? static_cast<uint32_t>(pageRead) : previousTimeout);
-
-    uint8_t frame[3] = {bootcode::kPageRead, 0, 0};
-    SplitAddress(address, frame[2], frame[1]);
-    link.Purge(0);
-    link.Write(frame, sizeof frame);
-    BOOL result = TRUE;
-    if (link.Read(buffer, kPageSize) == 0) {
-        TheApp().TimeoutRecovery();
-        result = FALSE;
-    }
-    link.SetTimeout(previousTimeout);
-    return result;
-}
-
-uint32_t CCheckMemorryCmd::WritePageFrame(CSerialComm& link, uint32_t address)
-{
-    uint8_t frame[3 + kPageSize];
-    frame[0] = bootcode::kPageProgram;
-    SplitAddress(address, frame[2], frame[1]);
-    FillPageErased(frame + 3);
-    TheApp().m_image.GetPage(frame + 3, address / kPageSize);
-    return link.Write(frame, sizeof frame);
-}
-
-uint32_t CCheckMemorryCmd::ProgressSteps(uint32_t start, uint32_t end)
-{
-    if (end - start < 2 * kPageSize - 1) return 0;
-    return (end - start - kPageSize) / kProgressStepBytes;
+    CCommandProgress recovery;
+    loader::CEngine engine(link, &recovery);
+    return engine.ReadPage(address, buffer, PageReadTimeout(link)).Ok() ? TRUE : FALSE;
 }
 
 uint32_t CCheckMemorryCmd::PagePause()
 {
-    uint32_t pause = g_dwPagePause;
-    CSetCommDlg().GetPagePause(pause);
-    return pause;
+    return CommandContext().CommandPagePause();
 }
 
 CCheckMemorryCmd::ProgramOutcome CCheckMemorryCmd::ProgramRange(CSerialComm& link, uint32_t start,
                                                                 uint32_t end, uint32_t pagePause)
 {
-    const uint8_t clearStatus = bootcode::kClearStatus;
-    link.Write(&clearStatus, 1);
-    Sleep(linktime::kCommandPause);
-
-    int cancel = 0;
-    CProgressDlg* progress = CProgressDlg::Start(&cancel);
-    CProgressDlg::SetUp(progress, "Program.", "Program", 0, ProgressSteps(start, end), 0);
-    link.SetTimeout(linktime::kPageStatusTimeout);
-
-    ProgramOutcome outcome = ProgramOutcome::Done;
-    for (uint32_t address = start; address < end; address += kPageSize) {
-        WritePageFrame(link, address);
-        CProgressDlg::SetPos(progress, (address - start) / kProgressStepBytes);
-        PumpWaitingMessages();
-        if (cancel) {
-            AfxMessageBox(IDS_STOP_PROGRAMMING, MB_ICONINFORMATION);
-            outcome = ProgramOutcome::Stopped;
-            break;
-        }
-        Sleep(pagePause);
-        if (CheckStatusBit(link, "program")) {
-            outcome = ProgramOutcome::PageFailed;
-            break;
-        }
-        if (address > 0xFFFFFFFF - kPageSize) break; // the last page of a 32-bit range
+    CCommandProgress progress("Program.", "Program", start, end);
+    loader::CEngine engine(link, &progress);
+    loader::ProgramOptions options;
+    options.pagePause = pagePause;
+    const loader::Result result = engine.ProgramRange(ImagePages(), start, end, options);
+    switch (result.outcome) {
+    case loader::Outcome::Done:
+        return ProgramOutcome::Done;
+    case loader::Outcome::Cancelled:
+        AfxMessageBox(IDS_STOP_PROGRAMMING, MB_ICONINFORMATION);
+        return ProgramOutcome::Stopped;
+    default:
+        // An unanswered page has had its recovery (the listener ran it at that moment).
+        return ProgramOutcome::PageFailed;
     }
-    link.SetTimeout(linktime::kNormalReadTimeout);
-    CProgressDlg::Finish(progress);
-    return outcome;
 }
 
 CCheckMemorryCmd::VerifyOutcome CCheckMemorryCmd::VerifyRange(CSerialComm& link, uint32_t start, uint32_t end,
                                                               VerifyMode mode, const std::string& title,
                                                               const std::string& message)
 {
-    int cancel = 0;
-    CProgressDlg* progress = CProgressDlg::Start(&cancel);
-    CProgressDlg::SetUp(progress, message, title, 0, ProgressSteps(start, end), 0);
-
-    uint8_t flash[kPageSize];
-    uint8_t image[kPageSize];
-    VerifyOutcome outcome = VerifyOutcome::Passed;
-    for (uint32_t address = start; address < end; address += kPageSize) {
-        link.Purge(0);
-        if (!ReadPage(link, flash, address)) {
-            outcome = VerifyOutcome::ReadFailed;
-            break;
-        }
-        if (mode != VerifyMode::Blank) {
-            FillPageErased(image);
-            TheApp().m_image.GetPage(image, address / kPageSize);
-        }
-        int offender = -1;
-        for (int i = 0; i < static_cast<int>(kPageSize) && offender < 0; ++i) {
-            switch (mode) {
-            case VerifyMode::Blank:
-                if (flash[i] != 0xFF) offender = i;
-                break;
-            case VerifyMode::CompareAll:
-                if (flash[i] != image[i]) offender = i;
-                break;
-            case VerifyMode::CompareSkipErased:
-                if (image[i] != 0xFF && flash[i] != image[i]) offender = i;
-                break;
-            }
-        }
-        if (offender >= 0) {
-            const unsigned textId = mode == VerifyMode::Blank ? IDS_NOT_BLANK : IDS_NOT_MATCH;
-            AfxMessageBox(AfxLoadString(textId) + ToHex6(address + static_cast<uint32_t>(offender)), MB_OK);
-            outcome = VerifyOutcome::Mismatch;
-            break;
-        }
-        CProgressDlg::SetPos(progress, (address - start) / kProgressStepBytes);
-        PumpWaitingMessages();
-        if (cancel) {
-            outcome = VerifyOutcome::Cancelled;
-            break;
-        }
-        if (address > 0xFFFFFFFF - kPageSize) break;
+    CCommandProgress progress(message, title, start, end);
+    loader::CEngine engine(link, &progress);
+    const loader::CheckMode checkMode = mode == VerifyMode::Blank ? loader::CheckMode::Blank
+                                        : mode == VerifyMode::CompareAll
+                                            ? loader::CheckMode::CompareAll
+                                            : loader::CheckMode::CompareSkipErased;
+    const loader::Result result =
+        engine.CheckRange(ImagePages(), start, end, checkMode, PageReadTimeout(link));
+    switch (result.outcome) {
+    case loader::Outcome::Done:
+        return VerifyOutcome::Passed;
+    case loader::Outcome::Mismatch: {
+        const unsigned textId = mode == VerifyMode::Blank ? IDS_NOT_BLANK : IDS_NOT_MATCH;
+        AfxMessageBox(AfxLoadString(textId) + ToHex6(result.address), MB_OK);
+        return VerifyOutcome::Mismatch;
     }
-    CProgressDlg::Finish(progress);
-    return outcome;
+    case loader::Outcome::Cancelled:
+        return VerifyOutcome::Cancelled;
+    default:
+        return VerifyOutcome::ReadFailed;
+    }
 }

@@ -1,59 +1,19 @@
 #pragma once
-// The boot-loader commands' common base: the command-code index, the status-bit check,
-// hex text conversions, the image scan and the page read.
+// The boot-loader commands' common base: the status-bit check, hex text conversions,
+// the image scan, the page read and the page loops with their progress windows, all
+// on the boot-loader engine.
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "commands/CommandContext.h"
+#include "loader/Engine.h"
 #include "platform/WinTypes.h"
 
 class CSerialComm;
 
-// Every byte the program sends to the boot loader.
-namespace bootcode {
-constexpr uint8_t kSyncFiller = 0x00;
-constexpr uint8_t kBaud9600 = 0xB0;
-constexpr uint8_t kBaud19200 = 0xB1;
-constexpr uint8_t kBaud38400 = 0xB2;
-constexpr uint8_t kBaud57600 = 0xB3;
-constexpr uint8_t kBaud115200 = 0xB4;
-constexpr uint8_t kReadStatus = 0x70;  // reply: SRD1, SRD2
-constexpr uint8_t kClearStatus = 0x50;
-constexpr uint8_t kLockBitDisable = 0x75;
-constexpr uint8_t kEraseAll = 0xA7;    // followed by kEraseConfirm
-constexpr uint8_t kEraseConfirm = 0xD0;
-constexpr uint8_t kPageProgram = 0x41; // + A8..A15, A16..A23, 256 data bytes
-constexpr uint8_t kPageRead = 0xFF;    // + A8..A15, A16..A23; reply: 256 bytes
-constexpr uint8_t kIdCheck = 0xF5;     // + 0xDF 0xFF 0x0F, 7, seven ID bytes
-constexpr uint8_t kDownload = 0xFA;    // + size lo, size hi, checksum, pages
-constexpr uint8_t kVersion = 0xFB;     // reply: 8 bytes of text
-} // namespace bootcode
-
-// Read time-outs and pauses of the exchanges.
-namespace linktime {
-constexpr uint32_t kNormalReadTimeout = 5000;
-constexpr uint32_t kEraseStatusTimeout = 40000;
-constexpr uint32_t kPageStatusTimeout = 150;
-constexpr uint32_t kCommandPause = 50; // between command bytes
-} // namespace linktime
-
-constexpr uint32_t kPageSize = 256;
-constexpr uint32_t kProgressStepBytes = 500; // progress bars count in 500-byte steps
-
-// Status register bits.
-namespace status {
-constexpr uint8_t kSrd1Ready = 0x80;
-constexpr uint8_t kSrd1EraseError = 0x20;
-constexpr uint8_t kSrd1ProgramError = 0x10;
-constexpr uint8_t kSrd1BlockError = 0x08;
-constexpr uint8_t kSrd2CheckSum = 0x10;
-constexpr uint8_t kSrd2ReceiveTimeout = 0x02;
-constexpr uint8_t kSrd2OverNumber = 0x01;
-constexpr int kIdNotYet = 0, kIdMismatch = 1, kIdVerified = 3;
-// The two-bit ID-check field, bits 3..2 of SRD2.
-inline int IdField(uint8_t srd2) { return (srd2 / 4) % 4; }
-} // namespace status
-
-class CCommand {
+class CCommand
+{
 public:
     virtual ~CCommand() = default;
 
@@ -64,7 +24,31 @@ public:
     int CheckStatusBit(CSerialComm& link, const std::string& operation);
 };
 
-class CCheckMemorryCmd : public CCommand {
+// The engine's listener of a command: the progress window, its stop, and the time-out
+// recovery at the moment a reply fails to come.
+class CCommandProgress : public loader::IProgress
+{
+public:
+    // With no title no window is opened (a single exchange that only needs the recovery).
+    CCommandProgress(std::string message = {}, std::string title = {}, uint32_t start = 0, uint32_t end = 0);
+    ~CCommandProgress() override;
+
+    void OnStart(uint32_t totalPages) override;
+    void OnPage(uint32_t done, uint32_t total, uint32_t address) override;
+    bool Cancelled() override { return m_bCancelled; }
+    void OnNoReply() override;
+    // Closes the window (after any box that belongs inside it).
+    void Finish();
+
+private:
+    std::string m_strMessage, m_strTitle;
+    uint32_t m_dwStart, m_dwEnd;
+    std::unique_ptr<IProgressWindow> m_window;
+    bool m_bCancelled = false;
+};
+
+class CCheckMemorryCmd : public CCommand
+{
 public:
     static uint32_t HexToNumber(std::string text);
     static std::string ToHex6(uint32_t number);
@@ -100,13 +84,15 @@ protected:
 
     // The page pause of the programming loops ("Set baudrate" holds it).
     static uint32_t PagePause();
+    // The settings file's "pageread" time-out, or the one in force.
+    static uint32_t PageReadTimeout(CSerialComm& link);
+    // The application's image as the engine reads it.
+    static loader::PageSource ImagePages();
 
     // Lowest and highest page with data (start stays 0 for a page at 0 or none).
     void ScanImage(uint32_t& start, uint32_t& end);
-    // Builds and writes one page-program frame from the image (absent pages as 0xFF);
-    // returns what Write returned.
-    uint32_t WritePageFrame(CSerialComm& link, uint32_t address);
-    // Progress steps of a range: (end - start - 256) / 500 in 32-bit unsigned arithmetic,
-    // 0 for a single page.
-    static uint32_t ProgressSteps(uint32_t start, uint32_t end);
+    static uint32_t ProgressSteps(uint32_t start, uint32_t end)
+    {
+        return loader::CEngine::ProgressSteps(start, end);
+    }
 };

@@ -2,7 +2,8 @@
 // "Download?" — the confirmation before a boot-program download.
 #include "framework/Dialog.h"
 
-class CDownloadDlg : public CDialog {
+class CDownloadDlg : public CDialog
+{
 public:
     explicit CDownloadDlg(CWnd* parent = nullptr);
 };

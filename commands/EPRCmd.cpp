@@ -1,13 +1,13 @@
 #include "commands/EPRCmd.h"
 
-#include "app/TorvaneApp.h"
 #include "commands/EraseCmd.h"
 #include "framework/Host.h"
+#include "link/SerialComm.h"
 #include "res/Resource.h"
 
 int CEPRCmd::Run()
 {
-    CSerialComm& link = TheApp().m_link;
+    CSerialComm& link = CommandContext().CommandLink();
     CEraseCmd erase;
     if (erase.EraseAndCheck(link)) {
         AfxMessageBox(IDS_ERASE_ERROR, MB_ICONSTOP);

@@ -2,7 +2,8 @@
 // Erases the whole user flash, locked blocks included, and reports the outcome.
 #include "commands/Command.h"
 
-class CEraseCmd : public CCommand {
+class CEraseCmd : public CCommand
+{
 public:
     int Run();
 

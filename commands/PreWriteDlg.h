@@ -4,7 +4,8 @@
 
 #include "framework/Dialog.h"
 
-class CPreWriteDlg : public CDialog {
+class CPreWriteDlg : public CDialog
+{
 public:
     explicit CPreWriteDlg(CWnd* parent = nullptr);
 

@@ -1,13 +1,13 @@
 #include "commands/ProgramCmd.h"
 
-#include "app/TorvaneApp.h"
 #include "commands/PreWriteDlg.h"
 #include "framework/Host.h"
+#include "link/SerialComm.h"
 #include "res/Resource.h"
 
 int CProgramCmd::Run()
 {
-    CSerialComm& link = TheApp().m_link;
+    CSerialComm& link = CommandContext().CommandLink();
     const uint32_t pagePause = PagePause();
 
     CPreWriteDlg confirm;

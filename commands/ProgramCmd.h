@@ -2,7 +2,8 @@
 #include "commands/Command.h"
 
 // Programs the fixed area 0xF0000..0xFFFFF from the image, page by page.
-class CProgramCmd : public CCheckMemorryCmd {
+class CProgramCmd : public CCheckMemorryCmd
+{
 public:
     static constexpr uint32_t kAreaStart = 0xF0000;
     static constexpr uint32_t kAreaEnd = 0xFFFFF;

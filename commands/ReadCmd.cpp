@@ -1,6 +1,5 @@
 #include "commands/ReadCmd.h"
 
-#include "app/TorvaneApp.h"
 #include "framework/Host.h"
 #include "res/Resource.h"
 
@@ -12,6 +11,7 @@ int CReadCmd::Run()
         AfxMessageBox(IDS_TOO_SMALL_START, MB_ICONWARNING);
         return 0;
     }
-    VerifyRange(TheApp().m_link, start, end, VerifyMode::CompareSkipErased, "Read check.", "Read check.");
+    VerifyRange(CommandContext().CommandLink(), start, end, VerifyMode::CompareSkipErased, "Read check.",
+                "Read check.");
     return 0;
 }

@@ -3,7 +3,8 @@
 
 // Compares a chosen range of the flash with the image (bytes the image leaves at 0xFF
 // are not compared).
-class CReadCmd : public CCheckMemorryCmd {
+class CReadCmd : public CCheckMemorryCmd
+{
 public:
     int Run(); // always 0
 };

@@ -2,7 +2,8 @@
 #include "commands/Command.h"
 
 // Reads the status register and shows it decoded.
-class CStatesCmd : public CCommand {
+class CStatesCmd : public CCommand
+{
 public:
     int Run();
 };

@@ -5,7 +5,8 @@
 
 #include "framework/Dialog.h"
 
-class CStatesDlg : public CDialog {
+class CStatesDlg : public CDialog
+{
 public:
     explicit CStatesDlg(CWnd* parent = nullptr);
 

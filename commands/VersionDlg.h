@@ -4,7 +4,8 @@
 
 #include "framework/Dialog.h"
 
-class CVersionDlg : public CDialog {
+class CVersionDlg : public CDialog
+{
 public:
     explicit CVersionDlg(CWnd* parent = nullptr);
     void SetVersion(const char* text) { m_strVersion = text; }

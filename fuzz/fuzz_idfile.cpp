@@ -8,7 +8,7 @@
 
 #include "app/TorvaneApp.h"
 #include "framework/ScriptedHost.h"
-#include "image/IDCheckDlg.h"
+#include "image/shell/IDCheckDlg.h"
 #include "res/Resource.h"
 
 namespace {

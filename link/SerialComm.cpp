@@ -45,33 +45,59 @@ uint32_t CSerialComm::Write(const void* buffer, uint32_t count)
 
 uint32_t CSerialComm::Read(void* buffer, uint32_t count)
 {
-    if (count == 0 || !m_hDevice) return 0;
+    if (!m_hDevice) {
+        m_lastReadEnd = ReadEnd::NotOpen;
+        return 0;
+    }
+    if (count == 0) return 0;
     const uint32_t start = GetTickCount();
     for (;;) {
         uint32_t errors = 0;
         uint32_t queued = 0;
         if (!m_hDevice->TakeErrors(errors, queued)) {
             m_bHungUp = TRUE;
+            m_lastReadEnd = ReadEnd::HungUp;
             return 0;
         }
-        if (errors != 0) return 0;
+        if (errors != 0) {
+            m_lastReadEnd = ReadEnd::LineError;
+            return 0;
+        }
         if (queued >= count) {
             const int got = m_hDevice->Read(static_cast<uint8_t*>(buffer), count);
+            m_lastReadEnd = got < 0 ? ReadEnd::HungUp : ReadEnd::Complete;
             return got < 0 ? 0 : static_cast<uint32_t>(got);
         }
         uint32_t wait = kUnlimitedWaitSlice;
         if (m_dwReadTimeout != 0) {
             const uint32_t elapsed = GetTickCount() - start;
-            if (elapsed > m_dwReadTimeout) return 0;
+            if (elapsed > m_dwReadTimeout) {
+                m_lastReadEnd = ReadEnd::TimedOut;
+                return 0;
+            }
             // Wake just after the limit has been passed, not at it: the limit is strict.
             wait = static_cast<uint32_t>(
                 std::min<uint64_t>(static_cast<uint64_t>(m_dwReadTimeout) - elapsed + 1, UINT32_MAX));
         }
-        if (m_hDevice->WaitForInput(queued, count, wait) == platform::WaitResult::HungUp) {
+        if (m_waitHook) wait = std::min(wait, kWaitHookSlice);
+        const platform::WaitResult result = m_hDevice->WaitForInput(queued, count, wait);
+        if (result == platform::WaitResult::HungUp) {
             m_bHungUp = TRUE;
+            m_lastReadEnd = ReadEnd::HungUp;
+            return 0;
+        }
+        if (result == platform::WaitResult::Timeout && m_waitHook) m_waitHook();
+        if (!m_hDevice) { // the hook closed the port
+            m_lastReadEnd = ReadEnd::NotOpen;
             return 0;
         }
     }
+}
+
+CSerialComm::WaitHook CSerialComm::SetWaitHook(WaitHook hook)
+{
+    std::swap(hook, m_waitHook);
+    return hook;
 }
 
 BOOL CSerialComm::SetTimeout(uint32_t milliseconds)

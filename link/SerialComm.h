@@ -4,6 +4,7 @@
 // read time-out passes.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <thread>
 
 #include "link/IoController.h"
@@ -35,11 +36,25 @@ public:
     // port is opened again.
     BOOL IsHungUp() const { return m_bHungUp; }
 
+    // Why the last Read ended: the caller of a failed read can tell silence from a
+    // garbled byte and from a port that is gone.
+    enum class ReadEnd { Complete, TimedOut, LineError, HungUp, NotOpen };
+    ReadEnd LastReadEnd() const { return m_lastReadEnd; }
+
+    // While set, a waiting Read wakes at least every `slice` ms and calls the hook, so a
+    // front end can stay responsive through a 40 s wait; the read's time-out is unchanged.
+    // Returns the hook it replaces.
+    using WaitHook = std::function<void()>;
+    WaitHook SetWaitHook(WaitHook hook);
+    static constexpr uint32_t kWaitHookSlice = 100;
+
 private:
     void WatchLoop(WatchCallback callback, void* userValue, uint32_t threshold);
 
     std::thread m_hWatchThread;
     uint32_t m_dwReadTimeout = 0;
     BOOL m_bHungUp = FALSE;
+    ReadEnd m_lastReadEnd = ReadEnd::Complete;
+    WaitHook m_waitHook;
     std::atomic<int> m_bWatchStopped{1};
 };

@@ -6,8 +6,8 @@
 #include "commands/ProgramCmd.h"
 #include "fixtures/AppFixture.h"
 #include "framework/Dialog.h"
-#include "image/IDCheckDlg.h"
-#include "image/SelectDlg.h"
+#include "image/shell/IDCheckDlg.h"
+#include "image/shell/SelectDlg.h"
 #include "res/Resource.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include "commands/VersionCmd.h"
 #include "fixtures/AppFixture.h"
 #include "framework/Dialog.h"
-#include "image/SelectDlg.h"
-#include "link/SetCommDlg.h"
+#include "image/shell/SelectDlg.h"
+#include "link/shell/SetCommDlg.h"
 #include "res/Resource.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include "fixtures/AppFixture.h"
 #include "framework/Dialog.h"
-#include "link/SettingCmd.h"
+#include "link/shell/SettingCmd.h"
 #include "platform/InstanceLock.h"
 #include "res/Resource.h"
 

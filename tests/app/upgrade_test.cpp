@@ -9,7 +9,7 @@
 #include "commands/StatesDlg.h"
 #include "fixtures/AppFixture.h"
 #include "framework/Dialog.h"
-#include "image/IDCheckDlg.h"
+#include "image/shell/IDCheckDlg.h"
 #include "res/Resource.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "fixtures/AppFixture.h"
 #include "framework/Dialog.h"
-#include "image/IDCheckDlg.h"
+#include "image/shell/IDCheckDlg.h"
 #include "link/SaveIni.h"
 #include "platform/Paths.h"
 #include "platform/ProfileIni.h"

@@ -1,4 +1,4 @@
-#include "link/SetCommDlg.h"
+#include "link/shell/SetCommDlg.h"
 
 #include <cctype>
 

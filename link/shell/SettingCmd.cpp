@@ -1,9 +1,10 @@
-#include "link/SettingCmd.h"
+#include "link/shell/SettingCmd.h"
 
 #include "app/TorvaneApp.h"
 #include "framework/WaitCursor.h"
 #include "link/SaveIni.h"
-#include "link/SetCommDlg.h"
+#include "link/shell/SetCommDlg.h"
+#include "loader/Engine.h"
 #include "res/Resource.h"
 
 uint32_t CSettingCmd::Run()
@@ -44,11 +45,10 @@ uint32_t CSettingCmd::Conclude(uint32_t result, uint8_t byteSize, uint8_t parity
     ReportSettingsWriteFailure();
 
     app.m_link.Purge(0);
-    const uint8_t request = bootcode::kReadStatus;
-    uint8_t reply[2] = {0, 0};
-    app.m_link.Write(&request, 1);
-    if (app.m_link.Read(reply, 2) != 0) {
-        switch (status::IdField(reply[1])) {
+    loader::CEngine engine(app.m_link);
+    loader::StatusRegister status;
+    if (engine.ReadStatus(status).Ok()) {
+        switch (status.IdField()) {
         case status::kIdVerified:
             app.m_bIdPassed = TRUE;
             break;

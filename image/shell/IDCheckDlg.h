@@ -12,7 +12,7 @@ public:
     explicit CIDCheckDlg(CWnd* parent = nullptr);
 
     void OnLoad();
-    // 1 verified, 0 not verified, -1 no reply.
+    // The verdict of the last ID frame: 1 verified, 0 not verified, -1 no reply.
     int CheckIdStatus();
     static BOOL HexTextToByte(uint8_t& place, const std::string& text);
     static BOOL LoadUpgradeFile(const std::string& path);
@@ -36,4 +36,6 @@ private:
     bool MarkStyleFromIdFile(const std::string& idFile);
     bool ReadIdTexts(const std::string& idFile);
     void ClearIdTexts();
+
+    int m_nIdVerdict = -1;
 };

@@ -1,10 +1,10 @@
-#include "image/SelectDlg.h"
+#include "image/shell/SelectDlg.h"
 
 #include "app/TorvaneApp.h"
 #include "framework/FileDialog.h"
 #include "framework/Host.h"
 #include "framework/WaitCursor.h"
-#include "image/IDCheckDlg.h"
+#include "image/shell/IDCheckDlg.h"
 #include "res/Resource.h"
 
 namespace {

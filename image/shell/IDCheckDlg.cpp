@@ -1,10 +1,12 @@
-#include "image/IDCheckDlg.h"
+#include "image/shell/IDCheckDlg.h"
+
+#include <array>
 
 #include "app/TorvaneApp.h"
-#include "commands/Command.h"
 #include "framework/FileDialog.h"
 #include "framework/Host.h"
 #include "framework/WaitCursor.h"
+#include "loader/Engine.h"
 #include "platform/Clock.h"
 #include "platform/TextFile.h"
 #include "res/Resource.h"
@@ -14,8 +16,6 @@ namespace {
 constexpr int kIdBytes = 7;
 constexpr char kDefaultIdText[] = "B6";
 constexpr char kStyle1Mark[] = "FFFFDF";
-// Address of ID byte 1 in the M16C/20-62 map, low byte first, then the byte count.
-constexpr uint8_t kIdFrameHeader[] = {bootcode::kIdCheck, 0xDF, 0xFF, 0x0F, kIdBytes};
 constexpr char kUpgradeFilter[] =
     "Motlora Hex File (*.s;*.mot)|*.s;*.mot|Boot Program (*.btp)|*.btp|All Files (*.*)|*.*|";
 
@@ -171,15 +171,14 @@ void CIDCheckDlg::OnOK()
 
     CTorvaneApp& app = TheApp();
     CSerialComm& link = app.m_link;
-    const uint8_t request = bootcode::kReadStatus;
-    uint8_t reply[2] = {0, 0};
-    link.Write(&request, 1);
-    if (link.Read(reply, 2) == 0) {
+    loader::CEngine engine(link);
+    loader::StatusRegister status;
+    if (!engine.ReadStatus(status).Ok()) {
         app.TimeoutRecovery();
-        reply[0] = reply[1] = 0;
+        status = {};
     }
 
-    if (status::IdField(reply[1]) == status::kIdVerified) {
+    if (status.IdVerified()) {
         app.m_bIdPassed = TRUE;
         LoadUpgradeFile(m_strFileName);
         EndDialog(IDOK);
@@ -189,14 +188,14 @@ void CIDCheckDlg::OnOK()
     // The ID file's texts are shown, but the code sent is the fixed default.
     for (int i = 0; i < kIdBytes; ++i)
         *IdText(i) = kDefaultIdText;
-    uint8_t frame[sizeof kIdFrameHeader + kIdBytes];
-    std::copy(std::begin(kIdFrameHeader), std::end(kIdFrameHeader), frame);
+    std::array<uint8_t, loader::kIdLength> id;
     for (int i = 0; i < kIdBytes; ++i) {
-        frame[sizeof kIdFrameHeader + i] = 0xFF;
-        HexTextToByte(frame[sizeof kIdFrameHeader + i], *IdText(i));
+        id[i] = 0xFF;
+        HexTextToByte(id[i], *IdText(i));
     }
-    link.Write(frame, sizeof frame);
-    Sleep(linktime::kCommandPause);
+    loader::StatusRegister after;
+    const loader::Result checked = engine.CheckId(id, after);
+    m_nIdVerdict = checked.Ok() ? (after.IdVerified() ? 1 : 0) : -1;
 
     switch (CheckIdStatus()) {
     case 0:
@@ -220,12 +219,7 @@ void CIDCheckDlg::OnOK()
 
 int CIDCheckDlg::CheckIdStatus()
 {
-    CSerialComm& link = TheApp().m_link;
-    const uint8_t request = bootcode::kReadStatus;
-    uint8_t reply[2] = {0, 0};
-    link.Write(&request, 1);
-    if (link.Read(reply, 2) == 0) return -1;
-    return status::IdField(reply[1]) == status::kIdVerified ? 1 : 0;
+    return m_nIdVerdict;
 }
 
 BOOL CIDCheckDlg::HexTextToByte(uint8_t& place, const std::string& text)

@@ -1,0 +1,38 @@
+#pragma once
+// The application object as the commands see it: the link, the image, the page pause,
+// the progress window and the time-out recovery. The application implements it, so the
+// commands reach it without depending on the layer above them.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CSerialComm;
+class CMotFile;
+
+// A progress window opened for one long command.
+class IProgressWindow
+{
+public:
+    virtual ~IProgressWindow() = default;
+    virtual void SetPos(uint32_t position) = 0;
+    // Pumps the waiting messages, then reads the window's cancel flag.
+    virtual bool PumpAndCheckCancel() = 0;
+    // Closes the window; nothing else may be called afterwards.
+    virtual void Finish() = 0;
+};
+
+class ICommandContext
+{
+public:
+    virtual ~ICommandContext() = default;
+    virtual CSerialComm& CommandLink() = 0;
+    virtual CMotFile& CommandImage() = 0;
+    // The page pause of the programming loops, as "Set baudrate" holds it.
+    virtual uint32_t CommandPagePause() = 0;
+    virtual std::unique_ptr<IProgressWindow> StartProgress(const std::string& message,
+                                                           const std::string& title, uint32_t upper) = 0;
+    virtual uint32_t TimeoutRecovery() = 0;
+};
+
+// The running application.
+ICommandContext& CommandContext();

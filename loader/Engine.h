@@ -1,0 +1,127 @@
+#pragma once
+// The boot loader's protocol as plain calls on an open link. Each call sends its bytes,
+// keeps its waits and returns what happened; none of them shows anything, retries or
+// recovers. Front ends (the windows, the command line, the station) decide what a
+// result means.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "loader/Progress.h"
+#include "loader/Result.h"
+
+class CSerialComm;
+
+namespace loader {
+
+// Copies page `index` (address / 256) into the buffer when the image holds it and
+// returns true; leaves the buffer untouched and returns false otherwise.
+using PageSource = std::function<bool(uint8_t* page, uint32_t index)>;
+
+struct ProgramOptions
+{
+    uint32_t pagePause = linktime::kDefaultPagePause;
+    // Send only pages that hold a byte other than 0xFF. Only sound after an erase whose
+    // status reported success, and with a verify of the whole area afterwards.
+    bool skipBlankPages = false;
+    // Ask for the status again until the ready bit is set (within the page's 150 ms),
+    // so that a page pause shorter than the panel's programming time never sends the
+    // next frame into a busy panel.
+    bool waitForReady = false;
+};
+
+enum class CheckMode {
+    Blank,             // every byte 0xFF
+    CompareAll,        // every byte equal to the image (absent pages as 0xFF)
+    CompareSkipErased, // equal where the image holds something other than 0xFF
+};
+
+class CEngine
+{
+public:
+    // The progress interface is optional; while it is given, the link's waits call it.
+    explicit CEngine(CSerialComm& link, IProgress* progress = nullptr);
+    ~CEngine();
+    CEngine(const CEngine&) = delete;
+    CEngine& operator=(const CEngine&) = delete;
+
+    CSerialComm& Link() { return m_link; }
+
+    // Speed and framing of the PC's end (8 data bits, no parity, one stop bit).
+    bool SetLinkRate(uint32_t baudRate);
+    uint32_t LinkRate();
+
+    // 0xB0, a pause, sixteen 0x00 fillers each followed by fillerPause, a pause. The
+    // boot loader answers with one 0xB0, which the caller reads (ReadByte) or discards.
+    Result SendSyncBurst(uint32_t fillerPause);
+    Result ReadByte(uint8_t& byte);
+
+    // 0x70: SRD1 and SRD2.
+    Result ReadStatus(StatusRegister& status);
+    // 0x50, then the command pause.
+    Result ClearStatus();
+    // 0x75, then the command pause.
+    Result DisableLockBits();
+    // Clear status, lock-bit disable, 0xA7 0xD0, then the status within 40 s; a status
+    // with the erase-error bit is a DeviceError. The usual time-out is back afterwards.
+    Result EraseAll();
+    // One page frame, the page pause and the status within 150 ms (previous time-out
+    // restored); the program-error bit is a DeviceError.
+    Result ProgramPage(uint32_t address, const uint8_t* data, uint32_t pagePause);
+    // Purge, 0xFF with the page address, and the 256 bytes within `timeout`; the time-out
+    // in force before is restored.
+    Result ReadPage(uint32_t address, uint8_t* page, uint32_t timeout);
+    // The ID frame with seven ID bytes, the command pause, then the status (whose ID
+    // field is the verdict).
+    Result CheckId(const std::array<uint8_t, kIdLength>& id, StatusRegister& after);
+    // 0xFB: eight bytes of text.
+    Result ReadVersion(std::string& text);
+    // One speed code and its echo.
+    Result SendBaudCode(uint8_t code);
+    // Purge, a pause, then the current speed's code and the new one, each echoed and
+    // followed by the settle time. On a wrong or missing echo the input is purged. The
+    // PC's end is left at the current speed.
+    Result NegotiateRate(uint32_t currentRate, uint32_t newRate);
+    // Purge, then the speed's code once more at the PC's (already changed) speed.
+    Result ConfirmRate(uint32_t rate);
+
+    // Clear status, then every page of [start, end) with the page pause and a status
+    // read after each, progress after each frame and the stop asked between the frame
+    // and its pause. pagesSent counts the frames sent; address names a failed page.
+    // The usual time-out is back afterwards.
+    Result ProgramRange(const PageSource& image, uint32_t start, uint32_t end, const ProgramOptions& options);
+    // Reads every page of [start, end) and checks it; the first offending byte's address
+    // comes with Mismatch. `image` may be empty for the blank check.
+    Result CheckRange(const PageSource& image, uint32_t start, uint32_t end, CheckMode mode,
+                      uint32_t pageTimeout);
+    // Reads [start, end) into bytes.
+    Result ReadRange(uint32_t start, uint32_t end, uint32_t pageTimeout, std::vector<uint8_t>& bytes);
+    // The boot-program download: 0xFA, the length in 16 bits and the checksum ahead of
+    // the first page, every page of [start, end) (absent bytes as 0x00) with the page
+    // pause after each. A range longer than 0x10000 bytes is refused by the caller.
+    Result DownloadRange(const PageSource& image, uint32_t start, uint32_t end, uint32_t pagePause);
+
+    // The pause the protocol asks for, with the front end called at least every 100 ms.
+    void Pause(uint32_t milliseconds);
+
+    // The progress bars' position for an address of a range (500-byte steps).
+    static uint32_t ProgressSteps(uint32_t start, uint32_t end);
+
+private:
+    bool Send(const uint8_t* bytes, uint32_t count);
+    bool Send(uint8_t byte) { return Send(&byte, 1); }
+    Result Receive(uint8_t* buffer, uint32_t count);
+    Result Failure(Outcome outcome) const;
+    Result PageFrame(const PageSource& image, uint32_t address, bool* blank);
+    Result PageStatus(const ProgramOptions& options, StatusRegister& status);
+    bool Stop();
+    void NoReply();
+
+    CSerialComm& m_link;
+    IProgress* m_progress;
+    std::function<void()> m_previousHook;
+};
+
+} // namespace loader
