@@ -93,6 +93,19 @@ public:
         m_bEnded = FALSE;
         m_nModalResult = -1;
     }
+    // The bookkeeping every host does when it makes and destroys the window.
+    void HostWindowCreated(BOOL modal, BOOL visible)
+    {
+        SetWindowExists(TRUE);
+        SetModal(modal);
+        ResetModalState();
+        SetVisibleFromHost(visible);
+    }
+    void HostWindowDestroyed()
+    {
+        SetWindowExists(FALSE);
+        SetVisibleFromHost(FALSE);
+    }
     std::map<int, std::unique_ptr<CControl>>& Controls() { return m_controls; }
 
 protected:

@@ -162,10 +162,7 @@ INT_PTR CScriptedHost::RunModal(CDialog& dialog)
     const CDialogScript script = std::move(queued->second.front());
     queued->second.pop_front();
 
-    dialog.SetWindowExists(TRUE);
-    dialog.SetModal(TRUE);
-    dialog.ResetModalState();
-    dialog.SetVisibleFromHost(TRUE);
+    dialog.HostWindowCreated(TRUE, TRUE);
     auto& peer = m_peers[&dialog];
     peer = std::make_unique<Peer>(*this, dialog);
     dialog.AttachPeer(peer.get());
@@ -185,8 +182,7 @@ INT_PTR CScriptedHost::RunModal(CDialog& dialog)
     std::erase(m_windows, &dialog);
     dialog.AttachPeer(nullptr);
     m_peers.erase(&dialog);
-    dialog.SetWindowExists(FALSE);
-    dialog.SetVisibleFromHost(FALSE);
+    dialog.HostWindowDestroyed();
     m_events.push_back("end " + std::to_string(id) + " " + std::to_string(result));
     return result;
 }
@@ -253,10 +249,7 @@ bool CScriptedHost::CreateModeless(CDialog& dialog, CWnd*)
         m_failModeless = false;
         return false;
     }
-    dialog.SetWindowExists(TRUE);
-    dialog.SetModal(FALSE);
-    dialog.ResetModalState();
-    dialog.SetVisibleFromHost((dialog.Template().style & DS_VISIBLE) ? TRUE : FALSE);
+    dialog.HostWindowCreated(FALSE, (dialog.Template().style & DS_VISIBLE) ? TRUE : FALSE);
     auto& peer = m_peers[&dialog];
     peer = std::make_unique<Peer>(*this, dialog);
     dialog.AttachPeer(peer.get());
@@ -271,8 +264,7 @@ void CScriptedHost::DestroyWindow(CDialog& dialog)
     std::erase(m_windows, &dialog);
     dialog.AttachPeer(nullptr);
     m_peers.erase(&dialog);
-    dialog.SetWindowExists(FALSE);
-    dialog.SetVisibleFromHost(FALSE);
+    dialog.HostWindowDestroyed();
 }
 
 int CScriptedHost::MessageBox(CWnd* owner, const std::string& text, const std::string& caption, unsigned type)

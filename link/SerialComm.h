@@ -46,7 +46,7 @@ public:
     // Returns the hook it replaces.
     using WaitHook = std::function<void()>;
     WaitHook SetWaitHook(WaitHook hook);
-    static constexpr uint32_t kWaitHookSlice = 100;
+    static constexpr uint32_t kWaitHookSlice = 50; // well inside the 100 ms a window may be unresponsive
 
 private:
     void WatchLoop(WatchCallback callback, void* userValue, uint32_t threshold);

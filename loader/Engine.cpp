@@ -122,7 +122,7 @@ void CEngine::Pause(uint32_t milliseconds)
         const uint32_t slice = std::min(milliseconds, kWaitSlice);
         Sleep(slice);
         milliseconds -= slice;
-        if (milliseconds > 0) m_progress->OnWait();
+        m_progress->OnWait();
     }
 }
 

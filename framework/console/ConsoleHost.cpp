@@ -85,16 +85,12 @@ void CConsoleHost::Detach(CDialog& dialog)
         it->second->Ended();
         m_peers.erase(it);
     }
-    dialog.SetWindowExists(FALSE);
-    dialog.SetVisibleFromHost(FALSE);
+    dialog.HostWindowDestroyed();
 }
 
 INT_PTR CConsoleHost::RunModal(CDialog& dialog)
 {
-    dialog.SetWindowExists(TRUE);
-    dialog.SetModal(TRUE);
-    dialog.ResetModalState();
-    dialog.SetVisibleFromHost(TRUE);
+    dialog.HostWindowCreated(TRUE, TRUE);
     Attach(dialog);
     dialog.OnInitDialog();
     // Copied: an answer may open dialogs whose answers change the table.
@@ -112,10 +108,7 @@ void CConsoleHost::EndModal(CDialog&, int) {}
 
 bool CConsoleHost::CreateModeless(CDialog& dialog, CWnd*)
 {
-    dialog.SetWindowExists(TRUE);
-    dialog.SetModal(FALSE);
-    dialog.ResetModalState();
-    dialog.SetVisibleFromHost(TRUE);
+    dialog.HostWindowCreated(FALSE, TRUE);
     Attach(dialog);
     dialog.OnInitDialog();
     return true;

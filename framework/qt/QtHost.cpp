@@ -148,8 +148,7 @@ void CQtHost::Forget(CDialog& dialog)
     m_windows.erase(it);
     std::erase(m_order, &dialog);
     dialog.AttachPeer(nullptr);
-    dialog.SetWindowExists(FALSE);
-    dialog.SetVisibleFromHost(FALSE);
+    dialog.HostWindowDestroyed();
     window->Detach();
     window->hide();
     // The window may be in the middle of one of its own handlers (its close box).
@@ -160,10 +159,7 @@ INT_PTR CQtHost::RunModal(CDialog& dialog)
 {
     CQtWindow* window = Build(dialog, dialog.GetParent());
     window->setWindowModality(Qt::ApplicationModal);
-    dialog.SetWindowExists(TRUE);
-    dialog.SetModal(TRUE);
-    dialog.ResetModalState();
-    dialog.SetVisibleFromHost(TRUE);
+    dialog.HostWindowCreated(TRUE, TRUE);
     const BOOL defaultFocus = dialog.OnInitDialog();
     if (!dialog.IsEnded() && m_windows.count(&dialog)) {
         window->show();
@@ -191,10 +187,7 @@ bool CQtHost::CreateModeless(CDialog& dialog, CWnd* parent)
 {
     CQtWindow* window = Build(dialog, parent);
     const bool visible = dialog.Template().style & DS_VISIBLE;
-    dialog.SetWindowExists(TRUE);
-    dialog.SetModal(FALSE);
-    dialog.ResetModalState();
-    dialog.SetVisibleFromHost(visible ? TRUE : FALSE);
+    dialog.HostWindowCreated(FALSE, visible ? TRUE : FALSE);
     dialog.OnInitDialog();
     if (visible && m_windows.count(&dialog)) {
         window->show();

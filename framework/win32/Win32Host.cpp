@@ -373,8 +373,7 @@ void CWin32Host::Forget(CDialog& dialog)
     m_windows.erase(it);
     std::erase(m_order, &dialog);
     dialog.AttachPeer(nullptr);
-    dialog.SetWindowExists(FALSE);
-    dialog.SetVisibleFromHost(FALSE);
+    dialog.HostWindowDestroyed();
     window->m_pModel = nullptr;
     if (window->m_hwnd && IsWindow(window->m_hwnd)) {
         if (window->m_bModal) {
@@ -400,10 +399,7 @@ INT_PTR CWin32Host::RunModal(CDialog& dialog)
 {
     CWin32Window* window = Track(dialog, dialog.GetParent());
     window->m_bModal = true;
-    dialog.SetWindowExists(TRUE);
-    dialog.SetModal(TRUE);
-    dialog.ResetModalState();
-    dialog.SetVisibleFromHost(TRUE);
+    dialog.HostWindowCreated(TRUE, TRUE);
     DialogBoxIndirectParamW(m_instance, static_cast<LPCDLGTEMPLATEW>(window->m_blob.Data()), window->m_owner,
                             &CWin32Window::Proc, reinterpret_cast<LPARAM>(window));
     window->m_hwnd = nullptr; // the dialog manager destroyed it on the way out
@@ -423,10 +419,7 @@ bool CWin32Host::CreateModeless(CDialog& dialog, CWnd* parent)
 {
     CWin32Window* window = Track(dialog, parent);
     const bool visible = dialog.Template().style & tpl::kVisible;
-    dialog.SetWindowExists(TRUE);
-    dialog.SetModal(FALSE);
-    dialog.ResetModalState();
-    dialog.SetVisibleFromHost(visible ? TRUE : FALSE);
+    dialog.HostWindowCreated(FALSE, visible ? TRUE : FALSE);
     HWND created =
         CreateDialogIndirectParamW(m_instance, static_cast<LPCDLGTEMPLATEW>(window->m_blob.Data()),
                                    window->m_owner, &CWin32Window::Proc, reinterpret_cast<LPARAM>(window));
