@@ -1,7 +1,8 @@
 #pragma once
 #include "framework/Dialog.h"
 
-class CAboutDlg : public CDialog {
+class CAboutDlg : public CDialog
+{
 public:
     CAboutDlg();
 };

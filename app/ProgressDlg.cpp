@@ -22,8 +22,8 @@ CProgressDlg* CProgressDlg::Start(int* cancelFlag, CWnd* parent)
     return dialog;
 }
 
-void CProgressDlg::SetUp(CProgressDlg* dialog, const std::string& message, const std::string& title, uint32_t lower,
-                         uint32_t upper, uint32_t position)
+void CProgressDlg::SetUp(CProgressDlg* dialog, const std::string& message, const std::string& title,
+                         uint32_t lower, uint32_t upper, uint32_t position)
 {
     if (!dialog || !dialog->IsWindow()) return;
     dialog->m_strMessage = message;

@@ -6,15 +6,16 @@
 
 #include "framework/Dialog.h"
 
-class CProgressDlg : public CDialog {
+class CProgressDlg : public CDialog
+{
 public:
     // Opens the window bound to the caller's cancel flag; with no parent, the active
     // window is disabled meanwhile. nullptr when the flag is null or creation fails.
     static CProgressDlg* Start(int* cancelFlag, CWnd* parent = nullptr);
 
     // The object may be nullptr (no window could be made): then these do nothing.
-    static void SetUp(CProgressDlg* dialog, const std::string& message, const std::string& title, uint32_t lower,
-                      uint32_t upper, uint32_t position);
+    static void SetUp(CProgressDlg* dialog, const std::string& message, const std::string& title,
+                      uint32_t lower, uint32_t upper, uint32_t position);
     static void SetPos(CProgressDlg* dialog, uint32_t position);
     // Closes the window if still open and releases the object; never touch it afterwards.
     static void Finish(CProgressDlg* dialog);

@@ -4,7 +4,8 @@
 
 #include "framework/Dialog.h"
 
-class CS_PrgDlg : public CDialog {
+class CS_PrgDlg : public CDialog
+{
 public:
     explicit CS_PrgDlg(CWnd* parent = nullptr);
 

@@ -54,15 +54,19 @@ private:
     bool m_bFinished = false;
 };
 
-// One line on the terminal for what no dialog can tell: why the port did not open.
+// Why the port did not open, in a box (a Windows GUI program has no terminal) and, where
+// there is one, on the terminal. A port that never opened must not be blamed on the panel.
 void ReportOpenFailure(const std::string& port, const CSerialComm& link)
 {
     const platform::OpenError error = link.LastOpenError();
-    std::string line = "torvane: cannot open port " + port + " (" + platform::ResolvePortName(port).string() +
-                       "): " + platform::DescribeOpenError(error);
+    std::string text = "Can not open " + port + " (" + platform::ResolvePortName(port).string() +
+                       "): " + platform::DescribeOpenError(error) + ".";
+#ifndef _WIN32
     if (error == platform::OpenError::AccessDenied)
-        line += " - sudo adduser $USER dialout, then log in again";
-    std::fprintf(stderr, "%s\n", line.c_str());
+        text += "\nsudo adduser $USER dialout, then log in again.";
+#endif
+    std::fprintf(stderr, "torvane: %s\n", text.c_str());
+    AfxMessageBoxCaption(nullptr, text, AfxLoadString(IDS_CAPTION), MB_ICONSTOP);
 }
 
 } // namespace
@@ -90,22 +94,25 @@ BOOL CTorvaneApp::InitInstance()
     }
     m_bIdPassed = FALSE;
 
+    // The port dialog comes back until a port opens or the technician leaves.
     std::string port;
-    {
+    for (;;) {
         CS_PrgDlg portDialog;
         if (portDialog.DoModal() != IDOK) return FALSE;
         port = portDialog.m_strPort;
+        if (m_link.Open(port)) break;
+        ReportOpenFailure(port, m_link);
     }
     m_strPortName = port;
+    m_link.SetWaitHook([] { KeepWindowsResponsive(); });
 
-    if (!m_link.Open(port)) ReportOpenFailure(port, m_link);
     ApplyLinkState(m_link, kBaseRate, kByteSize, kNoParity, kOneStopBit);
     m_link.SetTimeout(linktime::kNormalReadTimeout);
     loader::CEngine engine(m_link);
 
     // Synchronise: the boot loader answers the burst with one 0xB0 at 9600 bit/s.
     Sleep(linktime::kSyncEdgePause);
-    m_link.Purge(0);
+    engine.DiscardStaleInput();
     engine.SendSyncBurst(kStartupFillerPause);
     uint8_t echo = 0;
     if (!engine.ReadByte(echo).Ok() || echo != bootcode::kBaud9600) TimeoutRecovery();
@@ -238,15 +245,19 @@ std::unique_ptr<IProgressWindow> CTorvaneApp::StartProgress(const std::string& m
     return std::make_unique<CProgressWindow>(message, title, upper);
 }
 
-void CTorvaneApp::ReopenLinkIfLost()
+void CTorvaneApp::ReopenLink()
 {
-    if (m_strPortName.empty() || (m_link.IsOpen() && !m_link.IsHungUp())) return;
+    if (m_link.IsOpen()) m_strPortName = m_link.DeviceName();
+    if (m_strPortName.empty()) return;
     const uint32_t timeout = m_link.GetTimeout();
     m_link.Close();
     if (!m_link.Open(m_strPortName)) {
-        ReportOpenFailure(m_strPortName, m_link);
+        // Once per loss: a recovery that goes round again must not pile up boxes.
+        if (!m_bReopenFailureShown) ReportOpenFailure(m_strPortName, m_link);
+        m_bReopenFailureShown = TRUE;
         return;
     }
+    m_bReopenFailureShown = FALSE;
     m_link.SetTimeout(timeout);
 }
 
@@ -265,7 +276,7 @@ uint32_t CTorvaneApp::TimeoutRecovery()
     for (;;) {
         m_link.Purge(0);
         AfxMessageBox(IDS_TIMEOUT_ERROR, MB_ICONSTOP);
-        ReopenLinkIfLost();
+        ReopenLink();
         m_bLinkOk = FALSE;
         m_bIdPassed = FALSE;
         {
@@ -276,7 +287,9 @@ uint32_t CTorvaneApp::TimeoutRecovery()
             ReportSettingsWriteFailure();
         }
         ApplyLinkState(m_link, kBaseRate, kByteSize, kNoParity, kOneStopBit);
-        loader::CEngine(m_link).SendSyncBurst(kRecoveryFillerPause);
+        loader::CEngine engine(m_link);
+        engine.DiscardStaleInput();
+        engine.SendSyncBurst(kRecoveryFillerPause);
 
         m_bRecoveryHandedBack = FALSE;
         CSettingCmd setting;

@@ -49,13 +49,14 @@ public:
     CMotFile m_image;
 
 private:
-    // After the technician has dealt with the time-out box, a port that never opened or
-    // whose adapter was pulled out is opened again, so a replugged cable works.
-    void ReopenLinkIfLost();
+    // After the technician has dealt with the time-out box the port is opened again, so a
+    // replugged cable works (some drivers report a pulled adapter only as silence).
+    void ReopenLink();
 
     std::string m_strPortName;
     int m_nRecoveryDepth = 0;
     BOOL m_bRecoveryHandedBack = FALSE;
+    BOOL m_bReopenFailureShown = FALSE;
 };
 
 // The current application object as the program's own type.

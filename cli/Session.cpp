@@ -50,6 +50,9 @@ void CSession::OnMessage(const std::string& text)
     auto is = [&text](unsigned id) { return text == AfxLoadString(id); };
     if (StartsWith(text, AfxLoadString(IDS_NOT_MATCH)) || StartsWith(text, AfxLoadString(IDS_NOT_BLANK))) {
         Fail(ExitCode::VerifyMismatch);
+    } else if (StartsWith(text, "Can not open ")) {
+        Fail(m_app && m_app->m_link.LastOpenError() == platform::OpenError::InUse ? ExitCode::PortInUse
+                                                                                  : ExitCode::PortOpen);
     } else if (is(IDS_TIMEOUT_ERROR) || is(IDS_CAN_NOT_COMMUNICATE) || is(IDS_NO_OUTSIDE)) {
         // Silence from a port that never opened is the port's fault, not the panel's.
         if (m_app && !m_app->m_link.IsOpen())
@@ -99,7 +102,10 @@ ExitCode CSession::Run()
     host.onProgressEnd = [this](const CConsoleHost::Progress&) { m_reporter.ProgressEnd(); };
     host.stopRequested = [] { return platform::InterruptCount() > 0; };
 
-    host.SetAnswer(IDD_S_PRG, [&port](CDialog& d) {
+    host.SetAnswer(IDD_S_PRG, [&port, this](CDialog& d) {
+        // Offered again after a port that did not open: that is the answer.
+        if (m_sawPortDialog) return;
+        m_sawPortDialog = true;
         CConsoleHost::SetText(d, IDC_PORT, port);
         CConsoleHost::Press(d, IDOK);
     });

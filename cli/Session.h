@@ -45,6 +45,7 @@ private:
     int m_rateDialogs = 0;
     uint32_t m_pages = 0;
     bool m_verified = false;
+    bool m_sawPortDialog = false;
     bool m_done = false;
     uint32_t m_baud = 0;
     uint32_t m_programStart = 0, m_programMs = 0, m_verifyMs = 0;

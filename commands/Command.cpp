@@ -65,6 +65,12 @@ void CCommandProgress::OnPage(uint32_t, uint32_t, uint32_t address)
     m_bCancelled = m_window->PumpAndCheckCancel();
 }
 
+void CCommandProgress::OnWait()
+{
+    // With a progress window open its Stop must still be heard at the page's own pump.
+    KeepWindowsResponsive(!m_window);
+}
+
 void CCommandProgress::OnNoReply()
 {
     CommandContext().TimeoutRecovery();

@@ -36,6 +36,7 @@ public:
     void OnStart(uint32_t totalPages) override;
     void OnPage(uint32_t done, uint32_t total, uint32_t address) override;
     bool Cancelled() override { return m_bCancelled; }
+    void OnWait() override;
     void OnNoReply() override;
     // Closes the window (after any box that belongs inside it).
     void Finish();

@@ -44,6 +44,11 @@ public:
     virtual bool PeekMessage() = 0; // something is waiting; never blocks
     virtual bool PumpMessage() = 0; // processes one waiting message; false on quit
     virtual void PostQuitMessage(int exitCode) = 0;
+    // During a wait for the device: let the windows repaint and answer the system. Input
+    // is dropped (dropInput) or left for the next ordinary pump (a progress window's Stop);
+    // a close request is ignored and a quit request held for the next ordinary pump.
+    // Hosts without real windows have nothing to do.
+    virtual void PumpWhileBusy(bool dropInput) {}
 
     // The active window of the thread (the top modal or modeless dialog), or nullptr.
     virtual CWnd* GetActiveWindow() = 0;

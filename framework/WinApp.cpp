@@ -63,6 +63,23 @@ void PumpWaitingMessages()
     }
 }
 
+namespace {
+bool g_bWindowsBusy = false;
+} // namespace
+
+void KeepWindowsResponsive(bool dropInput)
+{
+    if (g_bWindowsBusy) return;
+    g_bWindowsBusy = true;
+    Host().PumpWhileBusy(dropInput);
+    g_bWindowsBusy = false;
+}
+
+bool WindowsBusy()
+{
+    return g_bWindowsBusy;
+}
+
 int AfxWinMain(IHost& host, CWinApp& app)
 {
     IHost* previous = SetHost(&host);

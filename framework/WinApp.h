@@ -33,6 +33,10 @@ BOOL AfxPeekMessage(); // a message is waiting (not removed, never blocks)
 void AfxPostQuitMessage(int exitCode);
 // The shared pump step of the long loops: process what is waiting, re-post a quit.
 void PumpWaitingMessages();
+// Keeps the windows alive through a long wait for the device (see IHost::PumpWhileBusy).
+void KeepWindowsResponsive(bool dropInput = true);
+// True while KeepWindowsResponsive runs: a close box does nothing then.
+bool WindowsBusy();
 
 // Runs an application under a host: installs the host, calls InitInstance, returns the
 // process exit code.

@@ -46,6 +46,7 @@ public:
     // Returns the hook it replaces.
     using WaitHook = std::function<void()>;
     WaitHook SetWaitHook(WaitHook hook);
+    const WaitHook& GetWaitHook() const { return m_waitHook; }
     static constexpr uint32_t kWaitHookSlice = 50; // well inside the 100 ms a window may be unresponsive
 
 private:

@@ -114,15 +114,18 @@ uint32_t CEngine::LinkRate()
 
 void CEngine::Pause(uint32_t milliseconds)
 {
-    if (!m_progress) {
+    const CSerialComm::WaitHook& hook = m_link.GetWaitHook();
+    if (!hook) {
         Sleep(milliseconds);
         return;
     }
-    while (milliseconds > 0) {
-        const uint32_t slice = std::min(milliseconds, kWaitSlice);
-        Sleep(slice);
-        milliseconds -= slice;
-        m_progress->OnWait();
+    // Against a deadline, so the time the front end spends in its calls is part of the pause.
+    const uint32_t started = GetTickCount();
+    for (;;) {
+        const uint32_t elapsed = GetTickCount() - started;
+        if (elapsed >= milliseconds) break;
+        Sleep(std::min(milliseconds - elapsed, kWaitSlice));
+        hook();
     }
 }
 
@@ -174,6 +177,13 @@ bool CEngine::Stop()
 void CEngine::NoReply()
 {
     if (m_progress) m_progress->OnNoReply();
+}
+
+void CEngine::DiscardStaleInput()
+{
+    m_link.Purge(0);
+    Pause(linktime::kAdapterFlushTime);
+    m_link.Purge(0);
 }
 
 Result CEngine::SendSyncBurst(uint32_t fillerPause)

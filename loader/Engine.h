@@ -53,6 +53,10 @@ public:
     bool SetLinkRate(uint32_t baudRate);
     uint32_t LinkRate();
 
+    // Where the link starts over: purge, wait, purge again, so bytes a USB adapter still
+    // held back (its latency timer) cannot land in the next reply.
+    void DiscardStaleInput();
+
     // 0xB0, a pause, sixteen 0x00 fillers each followed by fillerPause, a pause. The
     // boot loader answers with one 0xB0, which the caller reads (ReadByte) or discards.
     Result SendSyncBurst(uint32_t fillerPause);
@@ -103,7 +107,8 @@ public:
     // pause after each. A range longer than 0x10000 bytes is refused by the caller.
     Result DownloadRange(const PageSource& image, uint32_t start, uint32_t end, uint32_t pagePause);
 
-    // The pause the protocol asks for, with the front end called at least every 100 ms.
+    // The pause the protocol asks for, with the front end called at least every 100 ms
+    // (through the link's wait hook: the listener's, or one the front end installed).
     void Pause(uint32_t milliseconds);
 
     // The progress bars' position for an address of a range (500-byte steps).

@@ -32,6 +32,7 @@ constexpr uint32_t kCommandPause = 50;     // between command bytes
 constexpr uint32_t kSyncEdgePause = 50;    // before and after the synchronisation fillers
 constexpr uint32_t kCodeSettleTime = 1000; // after each acknowledged baud-rate code
 constexpr uint32_t kDefaultPagePause = 40; // between a page frame and its status read
+constexpr uint32_t kAdapterFlushTime = 20; // longer than a USB adapter's 16 ms latency timer
 } // namespace linktime
 
 constexpr uint32_t kPageSize = 256;

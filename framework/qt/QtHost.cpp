@@ -270,6 +270,44 @@ bool CQtHost::PumpMessage()
     return true;
 }
 
+namespace {
+
+// Eats the user's input while the device is being waited for.
+class CInputDropper final : public QObject
+{
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Wheel:
+        case QEvent::Shortcut:
+        case QEvent::ShortcutOverride:
+            return true;
+        default:
+            return false;
+        }
+    }
+};
+
+} // namespace
+
+void CQtHost::PumpWhileBusy(bool dropInput)
+{
+    if (!dropInput) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        return;
+    }
+    CInputDropper dropper;
+    QCoreApplication::instance()->installEventFilter(&dropper);
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QCoreApplication::instance()->removeEventFilter(&dropper);
+}
+
 void CQtHost::PostQuitMessage(int exitCode)
 {
     // Everything runs inside the start-up hook: the quit is seen when it returns.

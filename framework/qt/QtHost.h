@@ -39,6 +39,7 @@ public:
     void BeginPumpRound() override;
     bool PeekMessage() override;
     bool PumpMessage() override;
+    void PumpWhileBusy(bool dropInput) override;
     void PostQuitMessage(int exitCode) override;
     CWnd* GetActiveWindow() override;
 

@@ -1,4 +1,5 @@
 #include "framework/qt/QtWindow.h"
+#include "framework/WinApp.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -395,7 +396,7 @@ void CQtWindow::closeEvent(QCloseEvent* event)
     // Only EndDialog or DestroyWindow closes the window; the close box is a cancel command,
     // and a disabled window (the panel under the progress window) takes no commands.
     event->ignore();
-    if (m_pModel && m_pModel->IsWindowEnabled()) m_pModel->PressCloseBox();
+    if (m_pModel && m_pModel->IsWindowEnabled() && !WindowsBusy()) m_pModel->PressCloseBox();
 }
 
 void CQtWindow::contextMenuEvent(QContextMenuEvent* event)

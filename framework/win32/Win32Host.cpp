@@ -280,7 +280,7 @@ INT_PTR CWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_CLOSE:
         // Only EndDialog or DestroyWindow closes the window; the close box is a cancel
         // command, and a disabled window (the panel under the progress window) takes none.
-        if (m_pModel->IsWindowEnabled()) m_pModel->PressCloseBox();
+        if (m_pModel->IsWindowEnabled() && !WindowsBusy()) m_pModel->PressCloseBox();
         return TRUE;
     case WM_SYSCOMMAND: {
         const unsigned command = static_cast<unsigned>(wParam & 0xFFF0);
@@ -494,6 +494,33 @@ bool CWin32Host::PumpMessage()
     TranslateMessage(&message);
     DispatchMessageW(&message);
     return true;
+}
+
+void CWin32Host::PumpWhileBusy(bool dropInput)
+{
+    // Paint, timers and the system's own messages go through; keyboard and mouse are
+    // dropped (a click must not start a command in the middle of an erase) or left queued
+    // for the page loop's own pump, and a quit is posted again for the pump that follows.
+    MSG message;
+    bool quit = false;
+    int exitCode = 0;
+    const UINT which =
+        dropInput ? PM_REMOVE : PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE | PM_QS_POSTMESSAGE;
+    while (::PeekMessageW(&message, nullptr, 0, 0, which)) {
+        if (message.message == WM_QUIT) {
+            quit = true;
+            exitCode = static_cast<int>(message.wParam);
+            continue;
+        }
+        const UINT id = message.message;
+        const bool input = (id >= WM_KEYFIRST && id <= WM_KEYLAST) ||
+                           (id >= WM_MOUSEFIRST && id <= WM_MOUSELAST) ||
+                           (id >= WM_NCMOUSEMOVE && id <= WM_NCXBUTTONDBLCLK) || id == WM_INPUT;
+        if (input) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    if (quit) ::PostQuitMessage(exitCode);
 }
 
 void CWin32Host::PostQuitMessage(int exitCode)

@@ -32,6 +32,7 @@ public:
     void EndWaitCursor() override;
     bool PeekMessage() override;
     bool PumpMessage() override;
+    void PumpWhileBusy(bool dropInput) override;
     void PostQuitMessage(int exitCode) override;
     CWnd* GetActiveWindow() override;
 

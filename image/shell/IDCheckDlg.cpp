@@ -172,6 +172,7 @@ void CIDCheckDlg::OnOK()
     CTorvaneApp& app = TheApp();
     CSerialComm& link = app.m_link;
     loader::CEngine engine(link);
+    engine.DiscardStaleInput();
     loader::StatusRegister status;
     if (!engine.ReadStatus(status).Ok()) {
         app.TimeoutRecovery();

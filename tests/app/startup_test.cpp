@@ -25,13 +25,18 @@ std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& 
     return a;
 }
 
-class Startup : public AppFixture {
+class Startup : public AppFixture
+{
 protected:
     // Leaves "Load Upgrade File" with Escape and the panel with its close box.
     void ExpectUpgradeDialogAndPanel()
     {
         m_host.Expect(IDD_IDCHECK, CDialogScript().Escape());
-        m_host.Expect(IDD_TORVANE_DIALOG, CDialogScript().Do([this](CDialog&) { m_panelFlags = {m_app->m_bLinkOk, m_app->m_bIdPassed}; }).CloseBox());
+        m_host.Expect(IDD_TORVANE_DIALOG, CDialogScript()
+                                              .Do([this](CDialog&) {
+                                                  m_panelFlags = {m_app->m_bLinkOk, m_app->m_bIdPassed};
+                                              })
+                                              .CloseBox());
     }
     std::pair<BOOL, BOOL> m_panelFlags{-1, -1};
 };
@@ -82,7 +87,8 @@ TEST_F(Startup, RestoresTheSavedRateAndRewritesIt)
     std::vector<std::pair<uint8_t, uint32_t>> expected;
     for (uint8_t b : SyncBurst())
         expected.emplace_back(b, 9600);
-    expected.insert(expected.end(), {{0xB0, 9600}, {0xB3, 9600}, {0xB3, 57600}, {0x70, 57600}, {0x50, 57600}});
+    expected.insert(expected.end(),
+                    {{0xB0, 9600}, {0xB3, 9600}, {0xB3, 57600}, {0x70, 57600}, {0x50, 57600}});
     ASSERT_GE(sent.size(), expected.size());
     EXPECT_EQ(std::vector(sent.begin(), sent.begin() + static_cast<long>(expected.size())), expected);
     EXPECT_NE(SettingsText().find("Baundrate=57600"), std::string::npos);
@@ -105,7 +111,8 @@ TEST_F(Startup, SilentDeviceRecoversOffersTheDialogsAndStillReachesThePanel)
 {
     Device().SetSilent(true);
     uint64_t portDialogClosed = 0, timeoutShown = 0;
-    m_host.Expect(IDD_S_PRG, CDialogScript().Do([&](CDialog&) { portDialogClosed = m_clock.Now(); }).Press(IDOK));
+    m_host.Expect(IDD_S_PRG,
+                  CDialogScript().Do([&](CDialog&) { portDialogClosed = m_clock.Now(); }).Press(IDOK));
     m_host.onMessageBox = [&](const MessageBoxRecord& box) {
         if (box.text == kTimeout && !timeoutShown) timeoutShown = m_clock.Now();
     };
@@ -121,12 +128,14 @@ TEST_F(Startup, SilentDeviceRecoversOffersTheDialogsAndStillReachesThePanel)
     ExpectUpgradeDialogAndPanel();
     m_app->InitInstance();
 
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{kTimeout, kCommError, kTimeout, "Can not communicate to outside.",
-                                                 "Can not set baudrate to 9600bps."}));
+    EXPECT_EQ(Boxes(),
+              (std::vector<std::string>{kTimeout, kCommError, kTimeout, "Can not communicate to outside.",
+                                        "Can not set baudrate to 9600bps."}));
     EXPECT_GE(timeoutShown - portDialogClosed, 5000u);
     EXPECT_LT(timeoutShown - portDialogClosed, 5600u);
     EXPECT_EQ(m_panelFlags, std::make_pair(FALSE, FALSE));
-    const std::vector<unsigned> icons{MB_ICONSTOP, MB_ICONEXCLAMATION, MB_ICONSTOP, MB_ICONSTOP, MB_ICONEXCLAMATION};
+    const std::vector<unsigned> icons{MB_ICONSTOP, MB_ICONEXCLAMATION, MB_ICONSTOP, MB_ICONSTOP,
+                                      MB_ICONEXCLAMATION};
     for (size_t i = 0; i < icons.size(); ++i)
         EXPECT_EQ(m_host.MessageBoxes()[i].type, icons[i]) << i;
 }
@@ -137,7 +146,8 @@ TEST_F(Startup, FirstSettingOkRunsTheBaudRateSetting)
     Device().SilentAfterBytes(17);
     ExpectPortDialogOk();
     m_host.Expect(IDD_FIRSTSET, CDialogScript().Press(IDOK));
-    m_host.Expect(IDD_SETCOMM, CDialogScript().Do([this](CDialog&) { Device().SetSilent(false); }).Press(IDOK));
+    m_host.Expect(IDD_SETCOMM,
+                  CDialogScript().Do([this](CDialog&) { Device().SetSilent(false); }).Press(IDOK));
     ExpectUpgradeDialogAndPanel();
     m_app->InitInstance();
     EXPECT_TRUE(Boxes().empty());
@@ -176,7 +186,9 @@ TEST_F(Startup, TypedPortNameIsTheOneOpened)
     EXPECT_FALSE(third.HostBytes().empty());
 }
 
-class LinkServices : public AppFixture {};
+class LinkServices : public AppFixture
+{
+};
 
 TEST_F(LinkServices, BaudCodes)
 {
@@ -308,7 +320,8 @@ TEST_F(LinkServices, SettingFromTheSavedRateMovesTheLinkAndLearnsTheId)
     EXPECT_EQ(setting.Run(), 38400u);
     EXPECT_TRUE(m_app->m_bLinkOk);
     EXPECT_TRUE(m_app->m_bIdPassed);
-    const std::vector<std::pair<uint8_t, uint32_t>> expected{{0xB0, 9600}, {0xB2, 9600}, {0xB2, 38400}, {0x70, 38400}};
+    const std::vector<std::pair<uint8_t, uint32_t>> expected{
+        {0xB0, 9600}, {0xB2, 9600}, {0xB2, 38400}, {0x70, 38400}};
     EXPECT_EQ(m_panel->HostBytesWithBaud(), expected);
     EXPECT_NE(SettingsText().find("Baundrate=38400"), std::string::npos);
 }
@@ -317,21 +330,55 @@ TEST_F(LinkServices, SettingFromTheSavedRateMovesTheLinkAndLearnsTheId)
 
 namespace {
 
-TEST_F(Startup, PortPluggedInDuringTheTimeoutBoxIsOpenedAgain)
+TEST_F(Startup, PortThatDoesNotOpenSaysWhyAndOffersThePortDialogAgain)
 {
-    // COM7 does not exist at start: the adapter is plugged in while the box is open.
+    // COM7 does not exist at first: its adapter is plugged in while the box is open.
     std::unique_ptr<sim::CSimulatedPanel> late;
     m_host.onMessageBox = [&](const MessageBoxRecord& box) {
-        if (box.text == kTimeout && !late) late = std::make_unique<sim::CSimulatedPanel>("COM7");
+        if (!late) late = std::make_unique<sim::CSimulatedPanel>("COM7");
+        EXPECT_EQ(box.type & MB_ICONMASK, MB_ICONSTOP);
+        EXPECT_EQ(box.caption, "Firmaware Upgrade");
     };
     m_host.Expect(IDD_S_PRG, CDialogScript().SetText(IDC_PORT, "COM7").Press(IDOK));
-    m_host.Expect(IDD_SETCOMM, CDialogScript().Press(IDOK));
+    m_host.Expect(IDD_S_PRG, CDialogScript().SetText(IDC_PORT, "COM7").Press(IDOK));
     ExpectUpgradeDialogAndPanel();
     m_app->InitInstance();
-    EXPECT_EQ(Boxes(), std::vector<std::string>{kTimeout});
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].rfind("Can not open COM7 (", 0), 0u) << Boxes()[0];
+    EXPECT_NE(Boxes()[0].find("): no such port."), std::string::npos) << Boxes()[0];
     EXPECT_EQ(m_panelFlags.first, TRUE);
     ASSERT_TRUE(late);
     EXPECT_EQ(late->Device().Baud(), 9600u);
+}
+
+TEST_F(Startup, ExitAfterAPortThatDoesNotOpenEndsWithoutATimeout)
+{
+    m_host.Expect(IDD_S_PRG, CDialogScript().SetText(IDC_PORT, "COM8").Press(IDOK));
+    m_host.Expect(IDD_S_PRG, CDialogScript().Press(IDCANCEL));
+    EXPECT_FALSE(m_app->InitInstance());
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].rfind("Can not open COM8", 0), 0u);
+}
+
+TEST_F(LinkServices, RecoveryReopensThePortAndSaysOnceWhenItIsGone)
+{
+    // COM99 is no port of the machine's: once its simulated adapter is gone it stays gone.
+    auto adapter = std::make_unique<sim::CSimulatedPanel>("COM99");
+    adapter->Device().SetSilent(true);
+    ASSERT_TRUE(m_app->m_link.Open("COM99"));
+    m_app->m_link.SetTimeout(5000);
+    // The adapter is pulled out while the time-out box is open; the technician tries the
+    // baud-rate dialog once more, then gives up.
+    m_host.onMessageBox = [&](const MessageBoxRecord& box) {
+        if (box.text == kTimeout) adapter.reset();
+    };
+    m_host.Expect(IDD_SETCOMM, CDialogScript().Press(IDOK));
+    m_host.Expect(IDD_SETCOMM, CDialogScript().Escape());
+    m_app->TimeoutRecovery();
+    const auto boxes = Boxes();
+    EXPECT_EQ(std::count_if(boxes.begin(), boxes.end(),
+                            [](const std::string& text) { return text.rfind("Can not open COM99", 0) == 0; }),
+              1);
 }
 
 } // namespace
