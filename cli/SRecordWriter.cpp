@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "platform/Paths.h"
+
 namespace {
 
 std::string Record(char type, uint32_t address, int addressBytes, const uint8_t* data, size_t length)
@@ -35,7 +37,7 @@ std::string Record(char type, uint32_t address, int addressBytes, const uint8_t*
 
 bool WriteSRecordFile(const std::string& path, uint32_t start, const std::vector<uint8_t>& bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(platform::PathFromUtf8(path), std::ios::binary | std::ios::trunc);
     if (!out) return false;
     const uint8_t header[] = {'t', 'o', 'r', 'v', 'a', 'n', 'e'};
     out << Record('0', 0, 2, header, sizeof header);

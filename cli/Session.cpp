@@ -15,6 +15,7 @@
 #include "link/SerialCommState.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
+#include "platform/Paths.h"
 #include "res/Resource.h"
 
 namespace {
@@ -85,7 +86,8 @@ ExitCode CSession::Run()
     m_reporter.Start(m_options.command, port);
     nlohmann::json figures;
 
-    if (!m_options.file.empty() && !std::filesystem::is_regular_file(m_options.file)) {
+    if (!m_options.file.empty() &&
+        !std::filesystem::is_regular_file(platform::PathFromUtf8(m_options.file))) {
         m_reporter.Message("torvane-cli: " + m_options.file + ": no such file");
         m_reporter.Result(ExitCode::FileRefused, figures);
         return ExitCode::FileRefused;
@@ -283,7 +285,8 @@ bool CSession::Backup()
     const std::string idTo = CIDCheckDlg::IdFileName(m_options.backup);
     if (!idFrom.empty() && !idTo.empty() && idFrom != idTo) {
         std::error_code ec;
-        std::filesystem::copy_file(idFrom, idTo, std::filesystem::copy_options::overwrite_existing, ec);
+        std::filesystem::copy_file(platform::PathFromUtf8(idFrom), platform::PathFromUtf8(idTo),
+                                   std::filesystem::copy_options::overwrite_existing, ec);
     }
     return true;
 }

@@ -15,12 +15,17 @@ std::filesystem::path SettingsFilePath();
 // (Windows: the temporary folder; the lock there is a kernel object, not a file).
 std::filesystem::path RuntimeDir();
 
+// A file name as the program holds it (UTF-8) as the system's path: on Windows a
+// std::string would be read in the ANSI code page, so names go through here.
+std::filesystem::path PathFromUtf8(const std::string& utf8);
+
 // The n of "COMn" (any case, up to nine digits), or 0 when the name is not of that form.
 unsigned ComPortNumber(const std::string& name);
 
 // POSIX: "COM3" -> ports-folder alias if present, else /dev/ttyS2; a name with "/" is
 // a path; anything else is taken as is (and will normally not be found).
-// Windows: "COM1".."COM10" -> \\.\COMn; anything else as typed.
+// Windows: "COMn" (any n >= 1, also typed as \\.\COMn) -> \\.\COMn; anything else as typed,
+// which is shown in messages but never opened.
 std::filesystem::path ResolvePortName(const std::string& name);
 
 } // namespace platform

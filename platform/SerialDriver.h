@@ -85,7 +85,7 @@ void UnregisterSerialPort(const std::string& name);
 
 // The operating system's port of that name (one implementation per OS): on POSIX
 // "COM1".."COM10" through the ports folder alias or /dev/ttyS<n-1>, else a path; on
-// Windows "COM1".."COM10" as \\.\COMn, else the name as typed.
+// Windows "COMn" as \\.\COMn and no other name (no such port).
 std::unique_ptr<ISerialDriver> OpenSystemSerialPort(const std::string& name, OpenError& error);
 
 } // namespace platform

@@ -164,8 +164,21 @@ void CWin32Window::Place()
 {
     RECT frame{};
     GetWindowRect(m_hwnd, &frame);
+    // Inside the work area of the screen the owner is on (the technician's second
+    // monitor, say), not the primary one's.
+    HMONITOR monitor = nullptr;
+    if (m_owner) monitor = MonitorFromWindow(m_owner, MONITOR_DEFAULTTONEAREST);
+    if (!monitor) monitor = m_host.m_monitor;
+    if (!monitor) monitor = MonitorFromWindow(m_hwnd, MONITOR_DEFAULTTONEAREST);
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
     RECT work{};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    if (monitor && GetMonitorInfoW(monitor, &info)) {
+        work = info.rcWork;
+        m_host.m_monitor = monitor;
+    } else {
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    }
     RECT area = work;
     if (m_owner && !(m_pModel->Template().style & tpl::kCenter) && IsWindowVisible(m_owner))
         GetWindowRect(m_owner, &area);
@@ -455,7 +468,8 @@ std::optional<std::string> CWin32Host::OpenFileDialog(CWnd* owner, const std::st
     request.nFilterIndex = 1;
     request.lpstrFile = path.data();
     request.nMaxFile = static_cast<DWORD>(path.size());
-    request.Flags = flags | OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+    // OFN_NOCHANGEDIR: a working folder left on a USB stick keeps it from being ejected.
+    request.Flags = flags | OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
     if (!GetOpenFileNameW(&request)) return std::nullopt;
     path.resize(wcslen(path.c_str()));
     return Narrow(path);

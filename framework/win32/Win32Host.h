@@ -12,6 +12,7 @@ class CWinApp;
 class CWin32Window;
 struct HWND__;
 struct HINSTANCE__;
+struct HMONITOR__;
 
 class CWin32Host : public IHost
 {
@@ -53,6 +54,9 @@ private:
     std::vector<CDialog*> m_order; // open windows, most recent last
     std::vector<std::unique_ptr<CWin32Window>> m_graveyard;
     int m_waitDepth = 0;
+    // The screen the last window was put on: the next one without an owner opens
+    // there too instead of jumping to the primary one.
+    HMONITOR__* m_monitor = nullptr;
 };
 
 // "Name (*.x)|*.x|...|" as the open-file dialog takes it: pairs separated by NULs,

@@ -1,7 +1,10 @@
 #include "platform/win32/CommDriver.h"
 
 #include <algorithm>
+#include <string_view>
 #include <thread>
+
+#include "platform/Paths.h"
 
 namespace platform {
 
@@ -26,6 +29,13 @@ OpenError FromLastError(DWORD code)
 
 // Returns at once with whatever is queued.
 constexpr COMMTIMEOUTS kNoWait{MAXDWORD, 0, 0, 0, 0};
+
+constexpr char kXon = 0x11;
+constexpr char kXoff = 0x13;
+constexpr WORD kFlowLimit = 1024; // a quarter of the usual 4 KiB queue
+
+// Beyond each frame's own wire time: a driver that takes nothing for this long is stuck.
+constexpr DWORD kWriteSlackMs = 1000;
 
 uint32_t TranslateErrors(DWORD errors)
 {
@@ -70,39 +80,54 @@ void CCommDriver::WaitUntil(std::chrono::steady_clock::time_point until)
     }
 }
 
+unsigned ComDeviceNumber(const std::string& name)
+{
+    // "\\.\COM12" as some tools print it names the same port as "COM12".
+    constexpr std::string_view kDevicePrefix = "\\\\.\\";
+    if (name.size() > kDevicePrefix.size() && name.compare(0, kDevicePrefix.size(), kDevicePrefix) == 0)
+        return ComPortNumber(name.substr(kDevicePrefix.size()));
+    return ComPortNumber(name);
+}
+
 namespace {
 
-// One name per device, whatever way it was typed ("\\.\com3" and "\\.\COM3" alike).
-win32::CKernelHandle LockPort(const std::wstring& device, bool& inUse)
+// One name per port, held while it is open. Without it we would have no guard against
+// a second opener on drivers that allow one, so an open that cannot make it fails.
+win32::CKernelHandle LockPort(unsigned comNumber, OpenError& error)
 {
-    std::wstring name = L"Local\\torvane-port-";
-    for (wchar_t c : device)
-        name += c == L'\\' ? L'_' : static_cast<wchar_t>(towupper(c));
+    const std::wstring name = L"Local\\torvane-port-COM" + std::to_wstring(comNumber);
     win32::CKernelHandle lock(CreateMutexW(nullptr, FALSE, name.c_str()));
-    inUse = lock.Valid() && GetLastError() == ERROR_ALREADY_EXISTS;
-    if (inUse) lock.Reset();
+    const DWORD code = GetLastError();
+    if (lock.Valid() && code == ERROR_ALREADY_EXISTS) {
+        lock.Reset();
+        error = OpenError::InUse;
+    } else if (!lock.Valid()) {
+        // Denied: it exists and belongs to a program running with other rights.
+        error = code == ERROR_ACCESS_DENIED ? OpenError::InUse : OpenError::Other;
+    }
     return lock;
 }
 
 } // namespace
 
-std::unique_ptr<ISerialDriver> CCommDriver::Open(const std::wstring& device, OpenError& error)
+std::unique_ptr<ISerialDriver> CCommDriver::Open(unsigned comNumber, OpenError& error)
 {
-    bool inUse = false;
-    win32::CKernelHandle portLock = LockPort(device, inUse);
-    if (inUse) {
-        error = OpenError::InUse;
-        return nullptr;
-    }
+    error = OpenError::None;
+    win32::CKernelHandle portLock = LockPort(comNumber, error);
+    if (!portLock.Valid()) return nullptr;
+    const std::wstring device = L"\\\\.\\COM" + std::to_wstring(comNumber);
+    // Identification only: should the name ever lead to a pipe, its server cannot act
+    // as this user.
     win32::CFileHandle handle(
-        CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
     if (!handle.Valid()) {
         error = FromLastError(GetLastError());
         return nullptr;
     }
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (GetFileType(handle.Get()) != FILE_TYPE_CHAR || !GetCommState(handle.Get(), &dcb)) {
+    if (!GetCommState(handle.Get(), &dcb)) { // what answers this is a serial port
         error = OpenError::NotATerminal;
         return nullptr;
     }
@@ -117,27 +142,41 @@ std::unique_ptr<ISerialDriver> CCommDriver::Open(const std::wstring& device, Ope
     dcb.fNull = FALSE;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
     dcb.fAbortOnError = FALSE;
+    // Unused with flow control off, but some virtual COM drivers report 0 for both
+    // characters and then refuse their own state back (XON equal to XOFF).
+    dcb.XonChar = kXon;
+    dcb.XoffChar = kXoff;
+    dcb.XonLim = kFlowLimit;
+    dcb.XoffLim = kFlowLimit;
     if (!SetCommState(handle.Get(), &dcb)) {
         error = OpenError::Other;
         return nullptr;
     }
     std::unique_ptr<CCommDriver> driver(new CCommDriver(std::move(handle), std::move(portLock)));
+    driver->SizeWriteTimeout(dcb.BaudRate);
     if (!driver->SetTimeouts(kNoWait)) {
         error = OpenError::Other;
         return nullptr;
     }
-    error = OpenError::None;
     return driver;
 }
 
-bool CCommDriver::SetTimeouts(const COMMTIMEOUTS& timeouts)
+bool CCommDriver::SetTimeouts(const COMMTIMEOUTS& readTimeouts)
 {
+    COMMTIMEOUTS timeouts = readTimeouts;
+    timeouts.WriteTotalTimeoutMultiplier = m_writeMsPerByte;
+    timeouts.WriteTotalTimeoutConstant = kWriteSlackMs;
     if (m_timeoutsKnown && memcmp(&timeouts, &m_timeouts, sizeof timeouts) == 0) return true;
-    COMMTIMEOUTS copy = timeouts;
-    if (!SetCommTimeouts(m_handle.Get(), &copy)) return false;
+    if (!SetCommTimeouts(m_handle.Get(), &timeouts)) return false;
     m_timeouts = timeouts;
     m_timeoutsKnown = true;
     return true;
+}
+
+void CCommDriver::SizeWriteTimeout(uint32_t baudRate)
+{
+    // Twelve bits a character covers every framing; a whole millisecond at least.
+    m_writeMsPerByte = baudRate > 0 ? std::max<DWORD>(1, (12 * 1000 + baudRate - 1) / baudRate) : 12;
 }
 
 bool CCommDriver::GetSettings(SerialLineSettings& settings)
@@ -166,7 +205,12 @@ bool CCommDriver::SetSettings(const SerialLineSettings& settings)
     dcb.Parity = settings.parity;
     dcb.StopBits = settings.stopBits;
     dcb.fParity = settings.parity != NOPARITY;
-    return SetCommState(m_handle.Get(), &dcb) != FALSE;
+    if (!SetCommState(m_handle.Get(), &dcb)) return false;
+    SizeWriteTimeout(settings.baudRate);
+    // The speed is set either way; should the driver refuse the new write limit, the old
+    // one only makes a slow write come back in parts, which Write offers again.
+    SetTimeouts(m_timeoutsKnown ? m_timeouts : kNoWait);
+    return true;
 }
 
 bool CCommDriver::TakeErrors(uint32_t& errors, uint32_t& queued)
@@ -215,10 +259,11 @@ uint32_t CCommDriver::BitsPerCharacter()
 
 int CCommDriver::Write(const uint8_t* buffer, uint32_t count)
 {
-    const auto start = std::chrono::steady_clock::now();
-    // No write time-out: WriteFile returns when the driver has taken the bytes. Should it
-    // report fewer (Wine has been seen to report 0 of 1 byte right after a purge, the
-    // byte leaving later), the rest is offered again; only a failure or a port that takes
+    using namespace std::chrono;
+    const auto start = steady_clock::now();
+    // The write time-out ends a WriteFile that the driver cannot finish; should it report
+    // fewer bytes (Wine has been seen to report 0 of 1 byte right after a purge, the byte
+    // leaving later), the rest is offered again. Only a failure or a port that takes
     // nothing for 2 s ends the write.
     uint32_t done = 0;
     auto lastProgress = start;
@@ -226,25 +271,34 @@ int CCommDriver::Write(const uint8_t* buffer, uint32_t count)
         DWORD n = 0;
         if (!WriteFile(m_handle.Get(), buffer + done, count - done, &n, nullptr))
             return done > 0 ? static_cast<int>(done) : -1;
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = steady_clock::now();
         if (n > 0) {
             done += n;
             lastProgress = now;
             continue;
         }
-        if (now - lastProgress > std::chrono::seconds(2)) return done > 0 ? static_cast<int>(done) : -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (now - lastProgress > seconds(2)) return done > 0 ? static_cast<int>(done) : -1;
+        std::this_thread::sleep_for(milliseconds(1));
     }
-    FlushFileBuffers(m_handle.Get()); // until the transmit buffer is empty
+    if (count == 0) return 0;
 
-    // The protocol's timing needs the bytes gone from the wire, which some drivers
-    // report before it is so.
+    // The protocol's timing needs the bytes gone from the wire. FlushFileBuffers would
+    // say so but stalls on some USB drivers; the output queue running empty is asked
+    // instead, and the wire time waited out, since many drivers empty their queue into
+    // the adapter before the bytes are sent.
     SerialLineSettings settings;
-    if (count > 0 && GetSettings(settings) && settings.baudRate > 0) {
-        const uint64_t bits = static_cast<uint64_t>(count) * BitsPerCharacter();
-        const auto wire =
-            std::chrono::microseconds((bits * 1'000'000 + settings.baudRate - 1) / settings.baudRate);
-        WaitUntil(start + wire);
+    const uint32_t baudRate = GetSettings(settings) && settings.baudRate > 0 ? settings.baudRate : 9600;
+    const uint64_t bits = static_cast<uint64_t>(count) * BitsPerCharacter();
+    const auto wire = microseconds((bits * 1'000'000 + baudRate - 1) / baudRate);
+    WaitUntil(start + wire);
+    const auto giveUp = start + wire + milliseconds(kWriteSlackMs);
+    for (;;) {
+        DWORD flags = 0;
+        COMSTAT status{};
+        if (!ClearCommError(m_handle.Get(), &flags, &status)) break;
+        m_pendingErrors |= TranslateErrors(flags);
+        if (status.cbOutQue == 0 || steady_clock::now() >= giveUp) break;
+        std::this_thread::sleep_for(milliseconds(1));
     }
     return static_cast<int>(done);
 }

@@ -10,11 +10,15 @@
 
 namespace platform {
 
+// The n of "COMn" or "\\.\COMn" (any case, n >= 1); 0 for every other name, which
+// then opens nothing: not a file, a pipe or a share that happens to bear the name.
+unsigned ComDeviceNumber(const std::string& name);
+
 class CCommDriver final : public ISerialDriver
 {
 public:
-    // Opens the device exclusively (share mode 0), binary, no flow control, DTR raised.
-    static std::unique_ptr<ISerialDriver> Open(const std::wstring& device, OpenError& error);
+    // Opens \\.\COMn exclusively (share mode 0), binary, no flow control, DTR raised.
+    static std::unique_ptr<ISerialDriver> Open(unsigned comNumber, OpenError& error);
 
     bool GetSettings(SerialLineSettings& settings) override;
     bool SetSettings(const SerialLineSettings& settings) override;
@@ -29,7 +33,9 @@ private:
     CCommDriver(win32::CFileHandle handle, win32::CKernelHandle portLock);
     // Reads into m_pending with the given timeouts; false when the port failed (gone).
     bool ReadIntoPending(uint32_t count, const COMMTIMEOUTS& timeouts);
-    bool SetTimeouts(const COMMTIMEOUTS& timeouts);
+    // The read time-outs given, with the write time-out of the current speed.
+    bool SetTimeouts(const COMMTIMEOUTS& readTimeouts);
+    void SizeWriteTimeout(uint32_t baudRate);
     uint32_t BitsPerCharacter();
     // Sleeps until the point has passed: std::this_thread::sleep_until may end up to a
     // millisecond early here, and a frame must not be reported gone before it is.
@@ -47,6 +53,7 @@ private:
     std::vector<uint8_t> m_pending;
     uint32_t m_pendingErrors = 0;
     COMMTIMEOUTS m_timeouts{};
+    DWORD m_writeMsPerByte = 12;
     bool m_timeoutsKnown = false;
 };
 

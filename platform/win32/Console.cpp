@@ -26,8 +26,14 @@ BOOL WINAPI OnControl(DWORD type)
 
 bool IsTerminal(ConsoleStream stream)
 {
+    // A console that cannot take escape sequences (before Windows 10, or with the legacy
+    // console chosen) would print the bar's redraws as garbage: it gets the plain lines
+    // a file gets.
+    HANDLE handle = Handle(stream);
     DWORD mode = 0;
-    return GetConsoleMode(Handle(stream), &mode) != 0;
+    if (!GetConsoleMode(handle, &mode)) return false;
+    if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return true;
+    return SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 int TerminalWidth(ConsoleStream stream)
@@ -42,12 +48,6 @@ void CatchInterrupts(int exitCode)
 {
     g_exitCode = exitCode;
     SetConsoleCtrlHandler(OnControl, TRUE);
-    // The bar and the in-place lines use the terminal's escape sequences.
-    for (ConsoleStream stream : {ConsoleStream::Output, ConsoleStream::Error}) {
-        DWORD mode = 0;
-        if (GetConsoleMode(Handle(stream), &mode))
-            SetConsoleMode(Handle(stream), mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-    }
 }
 
 } // namespace platform

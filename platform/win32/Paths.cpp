@@ -6,6 +6,7 @@
 
 #include <shlobj.h>
 
+#include "platform/win32/CommDriver.h"
 #include "platform/win32/Win32Text.h"
 
 namespace platform {
@@ -49,9 +50,10 @@ fs::path RuntimeDir()
 
 fs::path ResolvePortName(const std::string& name)
 {
-    const unsigned number = ComPortNumber(name);
-    // "COM1".."COM10" through the device namespace (COM10 needs it, the rest do no harm).
-    if (number >= 1 && number <= 10) return fs::path(L"\\\\.\\COM" + std::to_wstring(number));
+    // Only the device namespace: Windows keeps just COM1..COM9 as reserved names, so a
+    // bare "COM12" would be a file in the working folder.
+    if (const unsigned number = ComDeviceNumber(name))
+        return fs::path(L"\\\\.\\COM" + std::to_wstring(number));
     return fs::path(win32::Widen(name));
 }
 

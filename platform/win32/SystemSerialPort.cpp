@@ -1,4 +1,3 @@
-#include "platform/Paths.h"
 #include "platform/SerialDriver.h"
 #include "platform/win32/CommDriver.h"
 
@@ -25,7 +24,12 @@ std::string DescribeOpenError(OpenError error)
 
 std::unique_ptr<ISerialDriver> OpenSystemSerialPort(const std::string& name, OpenError& error)
 {
-    return CCommDriver::Open(ResolvePortName(name).wstring(), error);
+    const unsigned number = ComDeviceNumber(name);
+    if (number == 0) {
+        error = OpenError::NotFound;
+        return nullptr;
+    }
+    return CCommDriver::Open(number, error);
 }
 
 } // namespace platform

@@ -101,3 +101,24 @@ TEST(Win32CommDriver, WaitsReadsPurgesChangesSpeedAndSeesTheHangUp)
     std::printf("hang-up seen as %s after %lld ms\n",
                 gone == platform::WaitResult::HungUp ? "HungUp" : "Timeout", MsSince(start));
 }
+
+TEST(Win32CommDriver, AComNumberAboveTenInLowerCaseOpensTalksAndWritesAtWireSpeed)
+{
+    const char* name = std::getenv("TORVANE_TEST_COM_SECOND");
+    if (!name) GTEST_SKIP() << "no second pseudo-terminal mapped (run through run-pty-test)";
+    platform::OpenError error;
+    auto port = platform::OpenSerialDriver(name, error);
+    ASSERT_TRUE(port) << name << ": " << platform::DescribeOpenError(error);
+    ASSERT_TRUE(port->SetSettings({9600, 8, 0, 0}));
+    ASSERT_TRUE(Send(*port, 'Q'));
+    ASSERT_EQ(port->WaitForInput(0, 3, 2000), platform::WaitResult::Ready);
+    EXPECT_EQ(ReadN(*port, 3), "abc");
+
+    // 96 bytes at 9600 bit/s are 100 ms on the wire: the write returns after them, and
+    // the wait for the output queue does not hang on a driver that reports it oddly.
+    const std::string frame(96, 'x');
+    const auto start = Clock::now();
+    EXPECT_EQ(port->Write(reinterpret_cast<const uint8_t*>(frame.data()), 96), 96);
+    EXPECT_GE(MsSince(start), 100);
+    EXPECT_LT(MsSince(start), 900);
+}

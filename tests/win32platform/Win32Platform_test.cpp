@@ -9,10 +9,12 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "platform/InstanceLock.h"
 #include "platform/Paths.h"
 #include "platform/ProfileIni.h"
+#include "platform/SerialDriver.h"
 #include "platform/TextFile.h"
 #include "platform/win32/Win32Text.h"
 
@@ -70,14 +72,52 @@ TEST(Win32Settings, LivesUnderAppDataAndIsReplacedWholeKeepingForeignSections)
         ++entries;
     }
     EXPECT_EQ(entries, 1);
+
+    // A scanner that holds the file for a moment only delays the replacement.
+    holder = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    std::thread scanner([holder] {
+        Sleep(120);
+        CloseHandle(holder);
+    });
+    EXPECT_TRUE(platform::WritePrivateProfileInt("Comm", "baud", 38400, file))
+        << platform::LastProfileWriteError();
+    scanner.join();
+    EXPECT_EQ(platform::GetPrivateProfileInt("Comm", "baud", 0, file), 38400);
+
+    // Only a small regular file is read as settings.
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << "[Comm]\r\nbaud=57600\r\n" << std::string(64 * 1024, ';');
+    }
+    EXPECT_EQ(platform::GetPrivateProfileInt("Comm", "baud", 7, file), 7);
+    fs::remove(file);
 }
 
-TEST(Win32Paths, ComNamesOpenThroughTheDeviceNamespaceOthersAsTyped)
+TEST(Win32Paths, EveryComNameOpensThroughTheDeviceNamespaceAndNothingElseOpens)
 {
     EXPECT_EQ(platform::ResolvePortName("COM1"), fs::path(L"\\\\.\\COM1"));
     EXPECT_EQ(platform::ResolvePortName("com10"), fs::path(L"\\\\.\\COM10"));
-    EXPECT_EQ(platform::ResolvePortName("COM11"), fs::path(L"COM11"));
-    EXPECT_EQ(platform::ResolvePortName("\\\\.\\COM3"), fs::path(L"\\\\.\\COM3"));
+    EXPECT_EQ(platform::ResolvePortName("COM12"), fs::path(L"\\\\.\\COM12"));
+    EXPECT_EQ(platform::ResolvePortName("Com256"), fs::path(L"\\\\.\\COM256"));
+    EXPECT_EQ(platform::ResolvePortName("\\\\.\\com3"), fs::path(L"\\\\.\\COM3"));
+    EXPECT_EQ(platform::ResolvePortName("COM0"), fs::path(L"COM0"));
+
+    // A file in the working folder, a pipe or a share that bears the typed name is never
+    // opened as the port, and a file stays as it was.
+    const fs::path file = fs::current_path() / L"torvane-port-file";
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << "keep";
+    }
+    for (const char* name : {"torvane-port-file", "COM0", "COM12x", "\\\\.\\pipe\\torvane",
+                             "\\\\localhost\\share\\COM3", "\\\\?\\C:\\torvane-port-file"}) {
+        platform::OpenError error = platform::OpenError::None;
+        EXPECT_FALSE(platform::OpenSerialDriver(name, error)) << name;
+        EXPECT_EQ(error, platform::OpenError::NotFound) << name;
+    }
+    EXPECT_EQ(ReadAll(file), "keep");
+    fs::remove(file);
 }
 
 TEST(Win32TextFile, OpensUtf8NamesAndKeepsEveryByteOfALine)
