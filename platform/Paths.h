@@ -18,8 +18,9 @@ std::filesystem::path RuntimeDir();
 // The n of "COMn" (any case, up to nine digits), or 0 when the name is not of that form.
 unsigned ComPortNumber(const std::string& name);
 
-// POSIX: "COM3" -> ports-folder alias if present, else /dev/ttyS2; a name with "/" is
-// a path; anything else is taken as is (and will normally not be found).
+// POSIX: "COM3" -> ports-folder alias if present, else /dev/ttyS2; another plain name ->
+// its ports-folder alias; an absolute path as is. Anything else (a relative path, a
+// plain name without an alias) gives an empty path, which opens nothing.
 // Windows: "COM1".."COM10" -> \\.\COMn; anything else as typed.
 std::filesystem::path ResolvePortName(const std::string& name);
 

@@ -25,15 +25,19 @@ TEST(PathsTest, ComNamesResolveToAliasOrTtyS)
     EXPECT_EQ(platform::ResolvePortName("COM1"), "/dev/ttyS0");
     EXPECT_EQ(platform::ResolvePortName("com10"), "/dev/ttyS9");
     EXPECT_EQ(platform::ResolvePortName("/dev/ttyUSB0"), "/dev/ttyUSB0");
-    EXPECT_EQ(platform::ResolvePortName("COM0"), "COM0");
-    EXPECT_EQ(platform::ResolvePortName("COMX"), "COMX");
-    EXPECT_EQ(platform::ResolvePortName("printer"), "printer");
+    // Nothing is looked up in the working folder: a file "printer" there is not a port.
+    for (const char* name : {"COM0", "COMX", "printer", "dev/ttyS0", "./ttyS0", "..", ""})
+        EXPECT_EQ(platform::ResolvePortName(name), fs::path()) << name;
 
     fs::create_directories(platform::PortsDir());
     const fs::path alias = platform::PortsDir() / "COM4";
+    const fs::path named = platform::PortsDir() / "bench-panel";
     fs::create_symlink("/dev/ttyUSB7", alias);
+    fs::create_symlink("/dev/ttyUSB8", named);
     EXPECT_EQ(platform::ResolvePortName("Com4"), alias);
+    EXPECT_EQ(platform::ResolvePortName("bench-panel"), named);
     fs::remove(alias);
+    fs::remove(named);
 }
 
 TEST(InstanceLockTest, SecondHolderIsRefusedUntilReleased)
