@@ -17,7 +17,8 @@ bool IsSameFile(const fs::path& first, const fs::path& second)
 
 bool IsWindowsDeviceName(const fs::path& path)
 {
-    std::string name = path.filename().string();
+    std::string name = path.string();
+    name = name.substr(name.find_last_of("/\\") == std::string::npos ? 0 : name.find_last_of("/\\") + 1);
     // "NUL.mot", "nul .txt" and "COM1." all name the device; the stem is what counts.
     name = name.substr(0, name.find('.'));
     while (!name.empty() && (name.back() == ' ' || name.back() == '.'))

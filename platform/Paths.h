@@ -11,8 +11,8 @@ std::filesystem::path ConfigDir();
 std::filesystem::path PortsDir();
 // The settings file: the executable's name + ".INI" in the configuration folder.
 std::filesystem::path SettingsFilePath();
-// Folder for the instance lock: $XDG_RUNTIME_DIR, else a per-user folder in /tmp
-// (Windows: the temporary folder; the lock there is a kernel object, not a file).
+// Folder for the instance lock: $XDG_RUNTIME_DIR, else ~/.cache/torvane of the
+// user's own home (Windows: the temporary folder; the lock there is a kernel object).
 std::filesystem::path RuntimeDir();
 
 // The n of "COMn" (any case, up to nine digits), or 0 when the name is not of that form.

@@ -48,7 +48,10 @@ fs::path RuntimeDir()
 {
     std::string runtime = NonEmptyEnv("XDG_RUNTIME_DIR");
     if (!runtime.empty()) return runtime;
-    return fs::path("/tmp") / ("torvane-" + std::to_string(getuid()));
+    // Without a runtime folder (under sudo, say) a folder in the user's own home; never a
+    // shared folder such as /tmp, where another user could take the name first. The lock
+    // checks that the folder is this user's and private.
+    return HomeDir() / ".cache" / "torvane";
 }
 
 fs::path ResolvePortName(const std::string& name)
