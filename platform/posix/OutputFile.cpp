@@ -106,6 +106,13 @@ SmallFileStatus ReadSmallFile(const fs::path& path, std::string& content, std::s
                               FollowLinks follow)
 {
     content.clear();
+    // Looked at before the open as well: opening a device can act by itself (a watchdog).
+    if (struct stat before = {};
+        (follow == FollowLinks::Yes ? stat(path.c_str(), &before) : lstat(path.c_str(), &before)) == 0 &&
+        !S_ISREG(before.st_mode) && !S_ISLNK(before.st_mode)) {
+        Fail(error, "Cannot read", path, S_ISDIR(before.st_mode) ? "it is a folder" : "not a regular file");
+        return SmallFileStatus::Refused;
+    }
     const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (follow == FollowLinks::No ? O_NOFOLLOW : 0);
     CUniqueFd fd(open(path.c_str(), flags));
     if (!fd.Valid()) {
