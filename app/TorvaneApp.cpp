@@ -82,16 +82,25 @@ void ReportSettingsWriteFailure()
         std::fprintf(stderr, "torvane: cannot write the settings file: %s\n", error.c_str());
 }
 
+// A second copy is told so; a lock that cannot be made is told apart, with the reason,
+// since "already running" would send the user looking for a copy that does not exist.
+static bool InstanceLockHeld(platform::CInstanceLock::Result result, const std::string& why)
+{
+    if (result == platform::CInstanceLock::Result::Held) return true;
+    const std::string text = result == platform::CInstanceLock::Result::HeldByAnother
+                                 ? AfxLoadString(IDS_ALREADY_RUNNING)
+                                 : "Cannot create the lock that keeps a second copy from starting:\n" + why;
+    AfxMessageBoxCaption(nullptr, text, AfxLoadString(IDS_CAPTION), MB_ICONSTOP);
+    return false;
+}
+
 CTorvaneApp::CTorvaneApp() = default;
 CTorvaneApp::~CTorvaneApp() = default;
 
 BOOL CTorvaneApp::InitInstance()
 {
-    if (m_bSingleInstance && !m_hMutex.Acquire(kInstanceName)) {
-        AfxMessageBoxCaption(nullptr, AfxLoadString(IDS_ALREADY_RUNNING), AfxLoadString(IDS_CAPTION),
-                             MB_ICONSTOP);
+    if (std::string why; m_bSingleInstance && !InstanceLockHeld(m_hMutex.TryAcquire(kInstanceName, why), why))
         return FALSE;
-    }
     m_bIdPassed = FALSE;
 
     // The port dialog comes back until a port opens or the technician leaves.

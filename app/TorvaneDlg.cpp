@@ -14,6 +14,7 @@
 #include "commands/StatesCmd.h"
 #include "commands/VersionCmd.h"
 #include "framework/Host.h"
+#include "image/UpgradeArea.h"
 #include "image/shell/IDCheckDlg.h"
 #include "link/shell/SettingCmd.h"
 #include "loader/Engine.h"
@@ -78,12 +79,14 @@ BOOL CTorvaneDlg::CheckLink()
     return FALSE;
 }
 
-BOOL CTorvaneDlg::CheckImage()
+BOOL CTorvaneDlg::CheckImage(bool needsUpgradeArea)
 {
     // Erasing without a whole upgrade to write afterwards would leave the panel blank.
     switch (TheApp().m_image.GetLoadState()) {
     case CMotFile::LoadState::Whole:
-        return TRUE;
+        // A file for another memory map would program the whole area with 0xFF.
+        if (!needsUpgradeArea || HoldsUpgradeArea(TheApp().m_image)) return TRUE;
+        break;
     case CMotFile::LoadState::None:
         AfxMessageBox(IDS_NO_FILENAME, MB_ICONEXCLAMATION, this);
         return FALSE;
@@ -178,7 +181,7 @@ void CTorvaneDlg::OnStatus()
 
 void CTorvaneDlg::OnDownload()
 {
-    if (!CheckReady() || !CheckImage() || !ProbeLink()) return;
+    if (!CheckReady() || !CheckImage(false) || !ProbeLink()) return;
     CDownloadCmd command;
     command.Run();
 }

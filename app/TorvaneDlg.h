@@ -10,7 +10,7 @@ public:
 
     BOOL CheckReady();
     // A whole upgrade image is loaded; otherwise says why not. Before any flash write.
-    BOOL CheckImage();
+    BOOL CheckImage(bool needsUpgradeArea = true);
     BOOL ProbeLink();
 
     void OnErase();

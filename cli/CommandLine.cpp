@@ -7,6 +7,7 @@
 
 #include "cli/ExitCode.h"
 #include "cli/Options.h"
+#include "cli/OutputTargets.h"
 #include "cli/ParallelRun.h"
 #include "cli/Reporter.h"
 #include "cli/Session.h"
@@ -75,7 +76,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
         ->required();
     program->add_flag("--verify", options.verify, "read every page back and compare it with FILE");
     program->add_option("--backup", options.backup,
-                        "read F0000-FFFFF into this S-record file before the erase");
+                        "read F0000-FFFFF into this S-record file (and its .id) before the erase; "
+                        "with one --port only");
     program->footer("Example: torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --verify");
     CLI::App* status = app.add_subcommand("status", "the status register, decoded");
     status->footer("Example: torvane-cli status --port COM1");
@@ -88,7 +90,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     blank->footer("Example: torvane-cli blank --port COM1 --range F0000-FFFFF");
     CLI::App* read = app.add_subcommand("read", "read a range of the flash into an S-record file");
     read->add_option("--range", range, "START-END in hex")->required();
-    read->add_option("-o,--output", options.output, "the S-record file to write")->required();
+    read->add_option("-o,--output", options.output, "the S-record file to write; with one --port only")
+        ->required();
     read->footer("Example: torvane-cli read --port COM1 --range F0000-FFFFF -o panel-backup.mot");
     CLI::App* verify = app.add_subcommand("verify", "compare F0000-FFFFF of the flash with FILE");
     verify->add_option("FILE", options.file, "the upgrade file (with its .id beside it)")->required();
@@ -103,6 +106,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
         app.parse(argc, argv);
         if (!range.empty() && !ParseRange(range, options))
             throw CLI::ValidationError("--range", "START-END in hex, START below END");
+        if (const std::string refusal = RefuseOutputTargets(options); !refusal.empty())
+            throw CLI::ValidationError("output", refusal);
     } catch (const CLI::ParseError& e) {
         std::ostringstream outText, errText;
         const int code = app.exit(e, outText, errText);

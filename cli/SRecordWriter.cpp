@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 
+#include "platform/OutputFile.h"
 #include "platform/Paths.h"
 
 namespace {
@@ -35,21 +35,30 @@ std::string Record(char type, uint32_t address, int addressBytes, const uint8_t*
 
 } // namespace
 
-bool WriteSRecordFile(const std::string& path, uint32_t start, const std::vector<uint8_t>& bytes)
+std::string SRecordText(uint32_t start, const std::vector<uint8_t>& bytes)
 {
-    std::ofstream out(platform::PathFromUtf8(path), std::ios::binary | std::ios::trunc);
-    if (!out) return false;
     const uint8_t header[] = {'t', 'o', 'r', 'v', 'a', 'n', 'e'};
-    out << Record('0', 0, 2, header, sizeof header);
+    std::string text = Record('0', 0, 2, header, sizeof header);
     constexpr size_t kLine = 16;
     for (size_t offset = 0; offset < bytes.size(); offset += kLine) {
         const size_t n = std::min(kLine, bytes.size() - offset);
         const auto first = bytes.begin() + static_cast<std::ptrdiff_t>(offset);
         if (std::all_of(first, first + static_cast<std::ptrdiff_t>(n), [](uint8_t b) { return b == 0xFF; }))
             continue;
-        out << Record('2', start + static_cast<uint32_t>(offset), 3, bytes.data() + offset, n);
+        text += Record('2', start + static_cast<uint32_t>(offset), 3, bytes.data() + offset, n);
     }
-    out << Record('8', 0, 3, nullptr, 0);
-    out.flush();
-    return static_cast<bool>(out);
+    return text + Record('8', 0, 3, nullptr, 0);
+}
+
+bool WriteSRecordFile(const std::string& path, uint32_t start, const std::vector<uint8_t>& bytes,
+                      std::string& error)
+{
+    // A backup must be whole and on the disk before the erase that it guards.
+    return platform::WriteFileAtomically(platform::PathFromUtf8(path), SRecordText(start, bytes), error);
+}
+
+bool WriteSRecordFile(const std::string& path, uint32_t start, const std::vector<uint8_t>& bytes)
+{
+    std::string error;
+    return WriteSRecordFile(path, start, bytes, error);
 }

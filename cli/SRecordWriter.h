@@ -5,4 +5,9 @@
 #include <string>
 #include <vector>
 
+std::string SRecordText(uint32_t start, const std::vector<uint8_t>& bytes);
+// Written atomically (platform/OutputFile.h): the old file or the whole new one, flushed
+// to the disk. False with one line naming the file and the cause in error.
+bool WriteSRecordFile(const std::string& path, uint32_t start, const std::vector<uint8_t>& bytes,
+                      std::string& error);
 bool WriteSRecordFile(const std::string& path, uint32_t start, const std::vector<uint8_t>& bytes);

@@ -6,6 +6,7 @@
 
 #include "app/TorvaneApp.h"
 #include "cli/FlashAccess.h"
+#include "cli/OutputTargets.h"
 #include "cli/SRecordWriter.h"
 #include "commands/StatesDlg.h"
 #include "commands/VersionDlg.h"
@@ -268,8 +269,8 @@ bool CSession::ReadInto(uint32_t start, uint32_t end, const std::string& path)
         Fail(platform::InterruptCount() > 0 ? ExitCode::Stopped : ExitCode::Silent);
         return false;
     }
-    if (!WriteSRecordFile(path, start, bytes)) {
-        m_reporter.Message("torvane-cli: cannot write " + path);
+    if (std::string error; !WriteSRecordFile(path, start, bytes, error)) {
+        m_reporter.Message("torvane-cli: " + error);
         Fail(ExitCode::Failed);
         return false;
     }
@@ -283,10 +284,10 @@ bool CSession::Backup()
     // The backup is an upgrade file of its own: its ID file goes beside it.
     const std::string idFrom = CIDCheckDlg::IdFileName(m_options.file);
     const std::string idTo = CIDCheckDlg::IdFileName(m_options.backup);
-    if (!idFrom.empty() && !idTo.empty() && idFrom != idTo) {
-        std::error_code ec;
-        std::filesystem::copy_file(platform::PathFromUtf8(idFrom), platform::PathFromUtf8(idTo),
-                                   std::filesystem::copy_options::overwrite_existing, ec);
+    if (std::string error; !idFrom.empty() && !idTo.empty() && !CopyIdFile(idFrom, idTo, error)) {
+        m_reporter.Message("torvane-cli: " + error);
+        Fail(ExitCode::Failed);
+        return false;
     }
     return true;
 }

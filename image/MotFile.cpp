@@ -44,6 +44,43 @@ bool IsEndType(uint8_t type)
 {
     return type >= 7 && type <= 9;
 }
+bool IsRecordCountType(uint8_t type)
+{
+    return type == 5 || type == 6;
+}
+// Records whose every character the count accounts for: S4 is reserved and letters are
+// no record type, so those lines stay skipped as they are.
+bool IsCountedType(uint8_t type)
+{
+    return type <= 9 && type != 4;
+}
+
+// One's complement of the low byte of the sum of the count and every following byte
+// before the checksum; the line's length has already been checked against its count.
+bool LineChecksumMatches(std::string_view line)
+{
+    unsigned sum = 0;
+    uint8_t byte = 0xFF;
+    for (size_t at = 2; at + 2 < line.size(); at += 2, byte = 0xFF) {
+        if (!CMotFile::HexPairToByte(byte, line[at], line[at + 1])) return false;
+        sum += byte;
+    }
+    byte = 0xFF;
+    return CMotFile::HexPairToByte(byte, line[line.size() - 2], line[line.size() - 1]) &&
+           static_cast<uint8_t>(~sum) == byte;
+}
+
+// The number an S5 or S6 record states: every byte between its count and its checksum.
+std::optional<uint32_t> StatedRecordCount(std::string_view line)
+{
+    uint32_t value = 0;
+    for (size_t at = 4; at + 2 < line.size(); at += 2) {
+        uint8_t byte = 0xFF;
+        if (!CMotFile::HexPairToByte(byte, line[at], line[at + 1]) || value > 0xFFFFFF) return std::nullopt;
+        value = value * 256 + byte;
+    }
+    return value;
+}
 
 std::optional<uint32_t> ReadAddress(std::string_view line, uint8_t type)
 {
@@ -93,6 +130,23 @@ void CMotFile::Clear()
 {
     for (auto& page : m_pages)
         page.reset();
+    m_filled.clear();
+    m_dataRecords = 0;
+}
+
+void CMotFile::NoteData(uint32_t address, uint32_t length)
+{
+    const uint32_t end = address + length;
+    if (!m_filled.empty() && m_filled.back().second == address)
+        m_filled.back().second = end;
+    else
+        m_filled.emplace_back(address, end);
+}
+
+bool CMotFile::HoldsDataIn(uint32_t start, uint32_t end) const
+{
+    return std::any_of(m_filled.begin(), m_filled.end(),
+                       [&](const auto& span) { return span.first < end && start < span.second; });
 }
 
 bool CMotFile::HasPage(uint32_t index) const
@@ -186,13 +240,31 @@ CMotFile::LineOutcome CMotFile::LoadLine(std::string_view line)
         return LineOutcome::Stop;
     }
     const uint8_t type = GetRecordType(line);
-    if (IsEndType(type)) return LineOutcome::End;
-    if (!IsDataType(type)) return LineOutcome::Next;
+    if (!IsCountedType(type)) return LineOutcome::Next;
+    // Text after the checksum, or a line shorter than its count, is not a record that a
+    // tool wrote: a file damaged or edited by hand, refused rather than half believed.
     uint8_t count = 0xFF;
     if (line.size() < kCountChar + 2 || !HexPairToByte(count, line[kCountChar], line[kCountChar + 1])) {
         RefuseFile();
         return LineOutcome::Stop;
     }
+    const bool lengthMatches = line.size() == kAddressChar + 2 * size_t{count};
+    if (!lengthMatches && !IsDataType(type)) {
+        RefuseFile();
+        return LineOutcome::Stop;
+    }
+    if (IsEndType(type)) return LineOutcome::End;
+    if (IsRecordCountType(type)) {
+        // A count that differs from the data records read means records were lost or added.
+        const std::optional<uint32_t> stated = StatedRecordCount(line);
+        if (count < 3 || !LineChecksumMatches(line) || !stated || *stated != m_dataRecords) {
+            RefuseFile();
+            return LineOutcome::Stop;
+        }
+        return LineOutcome::Next;
+    }
+    if (!IsDataType(type)) return LineOutcome::Next;
+    ++m_dataRecords;
 
     // A garbled address would otherwise put the data at 0, and data at or past 16 MiB
     // has no page to go to: both files are refused rather than half-loaded wrongly.
@@ -207,11 +279,13 @@ CMotFile::LineOutcome CMotFile::LoadLine(std::string_view line)
     CLineImage& page = Touch(index);
     uint8_t work[CLineImage::kSize];
     std::memset(work, 0xFF, sizeof work);
-    if (!ParseData(line, work) || !ChecksumMatches(line, type, count, *address, work, length)) {
+    if (!lengthMatches || !ParseData(line, work) ||
+        !ChecksumMatches(line, type, count, *address, work, length)) {
         RefuseFile();
         return LineOutcome::Stop;
     }
     if (length == 0) return LineOutcome::Next;
+    NoteData(*address, length);
 
     const uint32_t offset = *address % CLineImage::kSize;
     if (offset + length > CLineImage::kSize) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "image/LineImage.h"
@@ -24,8 +25,9 @@ public:
     // S9) was reached, 0 otherwise; pages built before a stop stay. Throws
     // CFileException (platform/TextFile.h) when the file cannot be opened or read.
     // The file is refused, with "Can not accept this file." shown once, when a data
-    // record is bad (digits, length or checksum), a line is not a record or longer than
-    // any record, the end record is missing, or the path is not a regular file.
+    // record is bad (digits, length or checksum), a record's line is longer or shorter
+    // than its count says, an S5 record's count is not the number of data records, a
+    // line is not a record, the end record is missing, or the path is not a regular file.
     int LoadFile(const std::string& fileName);
 
     // What the last load left: no load yet, a refused or cut-short load, or a whole one
@@ -41,6 +43,10 @@ public:
     const CLineImage* GetPage(uint8_t* destination, uint32_t index) const;
     bool HasPage(uint32_t index) const;
     void Clear();
+
+    // True when a data record of the last load put at least one byte into [start, end).
+    // A page present only because of a record without data holds no byte.
+    bool HoldsDataIn(uint32_t start, uint32_t end) const;
 
     // Record operations on one line of text (line feed and carriage return removed).
     static uint8_t HexCharValue(char c); // 0..15, or 0xFF for a non-hex character
@@ -59,6 +65,11 @@ private:
     LineOutcome LoadLine(std::string_view line);
     int ReadRecords(const std::string& fileName);
 
+    void NoteData(uint32_t address, uint32_t length);
+
     std::vector<std::unique_ptr<CLineImage>> m_pages;
+    // Address ranges that records filled, in file order, touching neighbours merged.
+    std::vector<std::pair<uint32_t, uint32_t>> m_filled;
+    uint32_t m_dataRecords = 0; // for the S5 record's count
     LoadState m_loadState = LoadState::None;
 };

@@ -12,9 +12,11 @@ bool IsTerminal(ConsoleStream stream);
 int TerminalWidth(ConsoleStream stream);
 
 // From now on each Ctrl-C is counted instead of ending the process; from the second
-// one on the process ends at once with exitCode. Safe to call more than once.
+// one on the process ends at once with exitCode. On POSIX, SIGTERM and SIGHUP are counted
+// the same way but never end the process at once, and SIGPIPE is ignored: a closed output
+// is no reason to stop half-way through the flash. Safe to call more than once.
 void CatchInterrupts(int exitCode);
-// How many Ctrl-C have arrived since CatchInterrupts.
+// How many stop requests (Ctrl-C, SIGTERM, SIGHUP) have arrived since CatchInterrupts.
 int InterruptCount();
 // For tests: as if Ctrl-C had been pressed (the second one does not end the process).
 void SimulateInterrupt();
@@ -23,5 +25,8 @@ void ResetInterrupts();
 // For the operating system's interrupt handler: counts one Ctrl-C; true when the process
 // is to end at once (a second real one). Safe in a signal handler.
 bool NoteInterrupt();
+// For the handler of a stop request that is not the interrupt key (SIGTERM, SIGHUP): counts
+// it like a Ctrl-C, never ends the process. Safe in a signal handler.
+void NoteStopRequest();
 
 } // namespace platform

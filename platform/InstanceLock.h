@@ -14,15 +14,20 @@ public:
     CInstanceLock(const CInstanceLock&) = delete;
     CInstanceLock& operator=(const CInstanceLock&) = delete;
 
-    // True when this process now holds the lock named `name`; false when another holder
-    // has it or the lock cannot be created.
+    enum class Result { Held, HeldByAnother, CannotCreate };
+    // Held when this process now holds the lock named `name`; HeldByAnother when another
+    // copy of the program holds it; CannotCreate when the lock cannot be made at all (no
+    // private folder for it, a foreign object in its place), with the reason in why.
+    Result TryAcquire(const std::string& name, std::string& why);
+    // True when held now; false in both other cases.
     bool Acquire(const std::string& name);
     void Release();
     bool IsHeld() const { return m_native != kNone; }
 
 private:
     static constexpr intptr_t kNone = -1;
-    intptr_t m_native = kNone; // the descriptor or the mutex handle
+    intptr_t m_native = kNone;  // the descriptor, or the private mutex on Windows
+    intptr_t m_visible = kNone; // Windows: the mutex under the program's well-known name
 };
 
 } // namespace platform

@@ -11,8 +11,8 @@ std::filesystem::path ConfigDir();
 std::filesystem::path PortsDir();
 // The settings file: the executable's name + ".INI" in the configuration folder.
 std::filesystem::path SettingsFilePath();
-// Folder for the instance lock: $XDG_RUNTIME_DIR, else a per-user folder in /tmp
-// (Windows: the temporary folder; the lock there is a kernel object, not a file).
+// Folder for the instance lock: $XDG_RUNTIME_DIR, else ~/.cache/torvane of the
+// user's own home (Windows: the temporary folder; the lock there is a kernel object).
 std::filesystem::path RuntimeDir();
 
 // A file name as the program holds it (UTF-8) as the system's path: on Windows a
@@ -22,8 +22,9 @@ std::filesystem::path PathFromUtf8(const std::string& utf8);
 // The n of "COMn" (any case, up to nine digits), or 0 when the name is not of that form.
 unsigned ComPortNumber(const std::string& name);
 
-// POSIX: "COM3" -> ports-folder alias if present, else /dev/ttyS2; a name with "/" is
-// a path; anything else is taken as is (and will normally not be found).
+// POSIX: "COM3" -> ports-folder alias if present, else /dev/ttyS2; another plain name ->
+// its ports-folder alias; an absolute path as is. Anything else (a relative path, a
+// plain name without an alias) gives an empty path, which opens nothing.
 // Windows: "COMn" (any n >= 1, also typed as \\.\COMn) -> \\.\COMn; anything else as typed,
 // which is shown in messages but never opened.
 std::filesystem::path ResolvePortName(const std::string& name);

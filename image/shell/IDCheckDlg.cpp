@@ -8,7 +8,7 @@
 #include "framework/WaitCursor.h"
 #include "loader/Engine.h"
 #include "platform/Clock.h"
-#include "platform/TextFile.h"
+#include "platform/SmallFile.h"
 #include "res/Resource.h"
 
 namespace {
@@ -119,7 +119,7 @@ void CIDCheckDlg::OnLoad()
 bool CIDCheckDlg::MarkStyleFromIdFile(const std::string& idFile)
 {
     try {
-        platform::CTextFile file;
+        platform::CSmallTextFile file;
         file.Open(idFile);
         std::string line;
         while (file.ReadLine(line)) {
@@ -134,7 +134,7 @@ bool CIDCheckDlg::MarkStyleFromIdFile(const std::string& idFile)
 bool CIDCheckDlg::ReadIdTexts(const std::string& idFile)
 {
     try {
-        platform::CTextFile file;
+        platform::CSmallTextFile file;
         file.Open(idFile);
         const unsigned firstKey = s_nChipStyle == 1 ? IDS_ID_KEY_STYLE1 : IDS_ID_KEY_STYLE0;
         const size_t keyLength = s_nChipStyle == 1 ? 6 : 5;

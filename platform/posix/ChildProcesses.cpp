@@ -1,5 +1,8 @@
 #include "platform/ChildProcesses.h"
 
+#include "platform/Console.h"
+
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -29,7 +32,8 @@ std::vector<int> RunChildren(const std::vector<std::vector<std::string>>& comman
     std::vector<Child> children(commands.size());
     for (size_t i = 0; i < commands.size(); ++i) {
         int fds[2];
-        if (commands[i].empty() || pipe(fds) != 0) continue;
+        // Close-on-exec: otherwise each later child holds its elder siblings' read ends.
+        if (commands[i].empty() || pipe2(fds, O_CLOEXEC) != 0) continue;
         const pid_t pid = fork();
         if (pid == 0) {
             // Ctrl-C reaches the whole process group: each child stops its own panel.
@@ -52,7 +56,17 @@ std::vector<int> RunChildren(const std::vector<std::vector<std::string>>& comman
         children[i].out = fds[0];
     }
 
+    // Ctrl-C reaches the children by itself; SIGTERM and SIGHUP sent to this process
+    // alone are passed on, so that every panel stops after its page and goes back to
+    // 9600 bit/s instead of the upgrade running on.
+    int stopsSeen = InterruptCount();
+    constexpr int kStopLookMs = 200;
     for (;;) {
+        if (const int stops = InterruptCount(); stops != stopsSeen) {
+            stopsSeen = stops;
+            for (const Child& child : children)
+                if (child.pid > 0) kill(child.pid, SIGTERM);
+        }
         std::vector<pollfd> waiting;
         std::vector<size_t> owners;
         for (size_t i = 0; i < children.size(); ++i)
@@ -61,7 +75,7 @@ std::vector<int> RunChildren(const std::vector<std::vector<std::string>>& comman
                 owners.push_back(i);
             }
         if (waiting.empty()) break;
-        if (poll(waiting.data(), waiting.size(), -1) < 0) {
+        if (poll(waiting.data(), waiting.size(), kStopLookMs) < 0) {
             if (errno == EINTR) continue;
             break;
         }

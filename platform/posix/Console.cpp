@@ -4,7 +4,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-
 namespace platform {
 namespace {
 
@@ -18,6 +17,11 @@ int Descriptor(ConsoleStream stream)
 void OnInterrupt(int)
 {
     if (NoteInterrupt()) _exit(g_exitCode);
+}
+
+void OnStopRequest(int)
+{
+    NoteStopRequest();
 }
 
 } // namespace
@@ -42,9 +46,17 @@ void CatchInterrupts(int exitCode)
     };
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
+    // Restarting is right for the calls that block here (a write to standard output, the
+    // wait for a reply that keeps the link in step): the count is looked at between
+    // pages, and a parent's wait for its children looks at it after every wake-up.
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
+    action.sa_handler = OnStopRequest;
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    // `program --json | head` must not die half-way through the flash: a write to the
+    // closed pipe fails instead, and the run goes on to the end.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 } // namespace platform

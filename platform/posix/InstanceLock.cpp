@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -13,35 +14,65 @@ namespace platform {
 
 namespace {
 
-bool PrepareRuntimeDir(const std::filesystem::path& dir)
+std::string Reason(const std::string& what, const std::filesystem::path& path, int err)
 {
-    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    if (const char* runtime = getenv("XDG_RUNTIME_DIR"); runtime && *runtime) return true;
-    // The fallback folder lives in the shared /tmp: anyone could have created it first,
-    // so use it only when it is a real folder of ours that nobody else can write to.
+    return what + " " + path.string() + ": " + std::strerror(err);
+}
+
+// The lock's folder must be the user's own: one that someone else made first (in a shared
+// place) could keep the program from ever starting, or hand its lock to another user.
+bool PrepareRuntimeDir(const std::filesystem::path& dir, std::string& why)
+{
+    std::error_code ec;
+    if (dir.has_parent_path()) std::filesystem::create_directories(dir.parent_path(), ec);
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        why = Reason("cannot create the folder", dir, errno);
+        return false;
+    }
     struct stat info = {};
-    if (lstat(dir.c_str(), &info) != 0) return false;
-    if (!S_ISDIR(info.st_mode) || info.st_uid != getuid()) return false;
-    return (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    if (lstat(dir.c_str(), &info) != 0) {
+        why = Reason("cannot use the folder", dir, errno);
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode) || info.st_uid != getuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        why = "the folder " + dir.string() + " is not a private folder of this user";
+        return false;
+    }
+    return true;
 }
 
 } // namespace
 
 bool CInstanceLock::Acquire(const std::string& name)
 {
-    if (IsHeld()) return true;
-    if (name.empty() || name.find('/') != std::string::npos) return false;
+    std::string why;
+    return TryAcquire(name, why) == Result::Held;
+}
+
+CInstanceLock::Result CInstanceLock::TryAcquire(const std::string& name, std::string& why)
+{
+    if (IsHeld()) return Result::Held;
+    if (name.empty() || name.find('/') != std::string::npos) {
+        why = "no valid lock name";
+        return Result::CannotCreate;
+    }
     const std::filesystem::path dir = RuntimeDir();
-    if (!PrepareRuntimeDir(dir)) return false;
+    if (!PrepareRuntimeDir(dir, why)) return Result::CannotCreate;
     const std::filesystem::path file = dir / (name + ".lock");
     const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        why = Reason("cannot create the lock", file, errno);
+        return Result::CannotCreate;
+    }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
         close(fd);
-        return false;
+        if (err == EWOULDBLOCK) return Result::HeldByAnother;
+        why = Reason("cannot lock", file, err);
+        return Result::CannotCreate;
     }
     m_native = fd;
-    return true;
+    return Result::Held;
 }
 
 void CInstanceLock::Release()

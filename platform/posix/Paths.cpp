@@ -48,18 +48,23 @@ fs::path RuntimeDir()
 {
     std::string runtime = NonEmptyEnv("XDG_RUNTIME_DIR");
     if (!runtime.empty()) return runtime;
-    return fs::path("/tmp") / ("torvane-" + std::to_string(getuid()));
+    // Without a runtime folder (under sudo, say) a folder in the user's own home; never a
+    // shared folder such as /tmp, where another user could take the name first. The lock
+    // checks that the folder is this user's and private.
+    return HomeDir() / ".cache" / "torvane";
 }
 
 fs::path ResolvePortName(const std::string& name)
 {
-    if (name.find('/') != std::string::npos) return name;
+    // Only absolute paths: a relative one would open whatever the working folder holds.
+    if (name.find('/') != std::string::npos) return name.front() == '/' ? fs::path(name) : fs::path();
+    if (name.empty() || name == "." || name == "..") return {};
     const unsigned number = ComPortNumber(name);
-    if (number == 0) return name;
-    const fs::path alias = PortsDir() / ("COM" + std::to_string(number));
+    const fs::path alias = PortsDir() / (number != 0 ? "COM" + std::to_string(number) : name);
     std::error_code ec;
     // A dangling alias still wins: the user meant that device, and "not found" is the truth.
     if (fs::exists(fs::symlink_status(alias, ec))) return alias;
+    if (number == 0) return {}; // never looked up in the working folder
     return "/dev/ttyS" + std::to_string(number - 1);
 }
 

@@ -9,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -96,6 +97,21 @@ void RequestLowLatency(int fd)
 }
 } // namespace
 
+bool IsTerminalDevice(dev_t device)
+{
+    // Pseudo-terminal slaves have no entry under /sys/dev/char; their majors are fixed.
+    constexpr unsigned kFirstPtySlaveMajor = 136, kPtySlaveMajors = 8;
+    const unsigned major = ::major(device);
+    if (major >= kFirstPtySlaveMajor && major < kFirstPtySlaveMajor + kPtySlaveMajors) return true;
+    // Opening a device can act by itself (a watchdog starts counting): the kernel's class of
+    // the device is asked first, and only a terminal is opened.
+    const std::string entry =
+        "/sys/dev/char/" + std::to_string(major) + ":" + std::to_string(::minor(device)) + "/subsystem";
+    std::error_code ec;
+    const std::filesystem::path subsystem = std::filesystem::read_symlink(entry, ec);
+    return !ec && subsystem.filename() == "tty";
+}
+
 CTermiosDriver::~CTermiosDriver()
 {
     // The exclusive mark outlives this descriptor while another one keeps the device
@@ -112,7 +128,7 @@ std::unique_ptr<ISerialDriver> CTermiosDriver::Open(const std::filesystem::path&
         error = FromErrno(errno);
         return nullptr;
     }
-    if (!S_ISCHR(info.st_mode)) {
+    if (!S_ISCHR(info.st_mode) || !IsTerminalDevice(info.st_rdev)) {
         error = OpenError::NotATerminal;
         return nullptr;
     }

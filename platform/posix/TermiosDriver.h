@@ -3,11 +3,16 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <sys/types.h>
 
 #include "platform/SerialDriver.h"
 #include "platform/posix/UniqueFd.h"
 
 namespace platform {
+
+// True when the character device is a terminal by the kernel's own account (its class in
+// /sys is "tty", or it is a pseudo-terminal), decided without opening it.
+bool IsTerminalDevice(dev_t device);
 
 class CTermiosDriver final : public ISerialDriver
 {

@@ -256,16 +256,35 @@ TEST_F(Upgrade, CancelledAreaDialogSendsNothing)
     EXPECT_TRUE(HostBytes().empty());
 }
 
-TEST_F(Upgrade, EmptyImageProgramsTheWholeAreaErased)
+// Whole, well-formed files that would blank the panel: Erase and Program refuse them
+// before any byte, and the old firmware stays.
+class NothingForTheArea : public Upgrade, public ::testing::WithParamInterface<MemoryMap>
 {
-    ReadyToErase({});
-    Device().WriteFlash(0xF0000, 0xFF);
-    m_host.Expect(IDD_PREWRITE, CDialogScript().Press(IDOK));
-    CProgramCmd program;
-    EXPECT_EQ(program.Run(), 1);
-    EXPECT_EQ(Device().ProgrammedPages().size(), 256u);
-    EXPECT_EQ(Device().ReadFlashRange(0xF0000, 0x10000), std::vector<uint8_t>(0x10000, 0xFF));
+};
+
+TEST_P(NothingForTheArea, IsRefusedBeforeAnyByte)
+{
+    ReadyToErase(GetParam());
+    ASSERT_TRUE(m_app->m_image.IsWhole());
+    Device().WriteFlash(0xF1234, 0x00);
+    // Program is reached too, as after an erase that an earlier file passed.
+    const Buttons state = RunPanel(CDialogScript()
+                                       .Press(IDC_ERASE)
+                                       .Do([](CDialog& d) { d.GetDlgItem(IDC_PROGRAM)->EnableWindow(TRUE); })
+                                       .Press(IDC_PROGRAM));
+    EXPECT_EQ(Boxes(), (std::vector<std::string>(2, "Can not accept this file.")));
+    for (const auto& box : m_host.MessageBoxes())
+        EXPECT_EQ(box.type, static_cast<unsigned>(MB_ICONSTOP));
+    EXPECT_EQ(HostBytes(), (std::vector<uint8_t>{0xB0, 0xB0, 0xB0})) << "only the exit's codes";
+    EXPECT_EQ(Device().ReadFlash(0xF1234), 0x00);
+    EXPECT_TRUE(Device().ProgrammedPages().empty());
+    EXPECT_TRUE(state.erase);
+    EXPECT_FALSE(state.exit);
 }
+
+INSTANTIATE_TEST_SUITE_P(Upgrade, NothingForTheArea,
+                         ::testing::Values(MemoryMap{}, MemoryMap{{0xC0000, Pattern(0xC0000, 0x100)}},
+                                           MemoryMap{{0xEFF00, Pattern(0xEFF00, 0x100)}}));
 
 TEST_F(Upgrade, QuitDuringProgrammingIsKeptForLater)
 {

@@ -178,7 +178,7 @@ TEST_F(MotFileLoad, bom_before_the_first_record_leaves_the_image_empty)
 
 TEST_F(MotFileLoad, non_data_record_types_are_skipped)
 {
-    const std::string content = "S00600004844521B\n" + Record(5, 3, {}) + "\n" + Record(6, 3, {}) + "\n" +
+    const std::string content = "S00600004844521B\n" + Record(5, 0, {}) + "\n" + Record(6, 0, {}) + "\n" +
                                 "S4051234567890\n" + "SA0512345678FF\n" + "SF0512345678FF\n" +
                                 "SZ0512345678FF\n" + "S\n" + Record(1, 0x0400, {0x5A}) + "\n" +
                                 Record(9, 0, {}) + "\n";
@@ -203,11 +203,51 @@ TEST_F(MotFileLoad, wrong_or_missing_checksum_is_refused)
     }
 }
 
-TEST_F(MotFileLoad, characters_after_the_counted_data_are_ignored)
+TEST_F(MotFileLoad, characters_after_the_checksum_are_refused)
 {
-    EXPECT_EQ(Load("S1040500AB4B trailing text\nS9030000FC\n"), 1);
-    EXPECT_EQ(PageAt(5)[0], 0xAB);
-    EXPECT_EQ(PageAt(5)[1], 0xFF);
+    const std::string data = Record(1, 0x0500, {0xAB});
+    for (const std::string& bad :
+         {data + " trailing text\n" + Record(9, 0, {}), data + " \n" + Record(9, 0, {}),
+          data + "\nS9030000FC00\n", "S00600004844521B00\n" + data + "\n" + Record(9, 0, {})}) {
+        SCOPED_TRACE(bad);
+        m_host.boxes.clear();
+        EXPECT_EQ(Load(bad + "\n"), 0);
+        ExpectOneRefusal();
+        EXPECT_FALSE(m_image.IsWhole());
+    }
+}
+
+TEST_F(MotFileLoad, s5_count_must_match_the_data_records_before_it)
+{
+    const std::string two = Record(1, 0x0500, {1}) + "\n" + Record(2, 0x0F0000, {2}) + "\n";
+    EXPECT_EQ(Load(two + Record(5, 2, {}) + "\n" + Record(9, 0, {}) + "\n"), 1);
+    EXPECT_TRUE(m_host.boxes.empty());
+    for (uint32_t wrong : {1u, 3u, 0x0102u}) {
+        SCOPED_TRACE(wrong);
+        m_host.boxes.clear();
+        EXPECT_EQ(Load(two + Record(5, wrong, {}) + "\n" + Record(9, 0, {}) + "\n"), 0);
+        ExpectOneRefusal();
+    }
+    std::string badSum = Record(5, 2, {});
+    badSum.replace(badSum.size() - 2, 2, "00");
+    m_host.boxes.clear();
+    EXPECT_EQ(Load(two + badSum + "\n" + Record(9, 0, {}) + "\n"), 0);
+    ExpectOneRefusal();
+}
+
+TEST_F(MotFileLoad, holds_data_in_sees_bytes_not_pages)
+{
+    // A record without data still creates its page, but puts no byte there.
+    ASSERT_EQ(Load(Record(2, 0x0F0000, {}) + "\n" + Record(2, 0x0EFFFE, {1, 2, 3}) + "\n" +
+                   Record(2, 0x0C0000, {4}) + "\n" + Record(9, 0, {}) + "\n"),
+              1);
+    EXPECT_TRUE(m_image.HasPage(0x0F00));
+    EXPECT_TRUE(m_image.HoldsDataIn(0x0F0000, 0x100000)); // 0x0F0000 from the crossing record
+    EXPECT_FALSE(m_image.HoldsDataIn(0x0F0001, 0x100000));
+    EXPECT_TRUE(m_image.HoldsDataIn(0x0C0000, 0x0C0001));
+    EXPECT_FALSE(m_image.HoldsDataIn(0x0C0001, 0x0EFFFE));
+    ASSERT_EQ(Load(Record(0, 0, {}) + "\n" + Record(9, 0, {}) + "\n"), 1);
+    EXPECT_FALSE(m_image.HoldsDataIn(0, CMotFile::kAddressLimit));
 }
 
 TEST_F(MotFileLoad, later_record_wins_on_the_same_byte)

@@ -2,6 +2,8 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <functional>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,15 +27,19 @@ TEST(PathsTest, ComNamesResolveToAliasOrTtyS)
     EXPECT_EQ(platform::ResolvePortName("COM1"), "/dev/ttyS0");
     EXPECT_EQ(platform::ResolvePortName("com10"), "/dev/ttyS9");
     EXPECT_EQ(platform::ResolvePortName("/dev/ttyUSB0"), "/dev/ttyUSB0");
-    EXPECT_EQ(platform::ResolvePortName("COM0"), "COM0");
-    EXPECT_EQ(platform::ResolvePortName("COMX"), "COMX");
-    EXPECT_EQ(platform::ResolvePortName("printer"), "printer");
+    // Nothing is looked up in the working folder: a file "printer" there is not a port.
+    for (const char* name : {"COM0", "COMX", "printer", "dev/ttyS0", "./ttyS0", "..", ""})
+        EXPECT_EQ(platform::ResolvePortName(name), fs::path()) << name;
 
     fs::create_directories(platform::PortsDir());
     const fs::path alias = platform::PortsDir() / "COM4";
+    const fs::path named = platform::PortsDir() / "bench-panel";
     fs::create_symlink("/dev/ttyUSB7", alias);
+    fs::create_symlink("/dev/ttyUSB8", named);
     EXPECT_EQ(platform::ResolvePortName("Com4"), alias);
+    EXPECT_EQ(platform::ResolvePortName("bench-panel"), named);
     fs::remove(alias);
+    fs::remove(named);
 }
 
 TEST(InstanceLockTest, SecondHolderIsRefusedUntilReleased)
@@ -87,3 +93,73 @@ TEST(InstanceLockTest, KilledHolderReleasesTheLock)
 }
 
 } // namespace
+
+namespace {
+
+// Runs body in a child process with HOME in a scratch folder and no XDG_RUNTIME_DIR, as
+// under sudo; the child's exit code is the number of failed checks.
+int WithoutRuntimeDir(const std::function<int(const fs::path& lockDir)>& body)
+{
+    const fs::path home = fs::path(std::getenv("XDG_CONFIG_HOME")).parent_path() / "home-without-runtime";
+    fs::remove_all(home);
+    fs::create_directories(home);
+    const pid_t child = fork();
+    if (child == 0) {
+        setenv("HOME", home.c_str(), 1);
+        unsetenv("XDG_RUNTIME_DIR");
+        _exit(body(home / ".cache" / "torvane"));
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
+
+} // namespace
+
+TEST(InstanceLockTest, WithoutRuntimeDirTheLockIsInAPrivateFolderOfTheUser)
+{
+    EXPECT_EQ(WithoutRuntimeDir([](const fs::path& dir) {
+                  platform::CInstanceLock first, second;
+                  std::string why;
+                  int failed = first.TryAcquire("TORVANE.exe", why) != platform::CInstanceLock::Result::Held;
+                  failed +=
+                      second.TryAcquire("TORVANE.exe", why) != platform::CInstanceLock::Result::HeldByAnother;
+                  struct stat info = {};
+                  failed += lstat(dir.c_str(), &info) != 0 || (info.st_mode & 0777) != 0700;
+                  return failed;
+              }),
+              0);
+}
+
+TEST(InstanceLockTest, LockFolderMadeBySomeoneElseIsToldApartFromASecondCopy)
+{
+    using Result = platform::CInstanceLock::Result;
+    // Open to others, a link to a shared folder, and (as root) another user's folder.
+    EXPECT_EQ(WithoutRuntimeDir([](const fs::path& dir) {
+                  fs::create_directories(dir);
+                  chmod(dir.c_str(), 0777);
+                  platform::CInstanceLock lock;
+                  std::string why;
+                  const bool refused = lock.TryAcquire("TORVANE.exe", why) == Result::CannotCreate;
+                  return refused && why.find(dir.string()) != std::string::npos ? 0 : 1;
+              }),
+              0);
+    EXPECT_EQ(WithoutRuntimeDir([](const fs::path& dir) {
+                  fs::create_directories(dir.parent_path());
+                  fs::create_symlink("/tmp", dir);
+                  platform::CInstanceLock lock;
+                  std::string why;
+                  return lock.TryAcquire("TORVANE.exe", why) == Result::CannotCreate ? 0 : 1;
+              }),
+              0);
+    if (geteuid() != 0) return;
+    EXPECT_EQ(WithoutRuntimeDir([](const fs::path& dir) {
+                  fs::create_directories(dir);
+                  chmod(dir.c_str(), 0700);
+                  if (chown(dir.c_str(), 65534, 65534) != 0) return 2;
+                  platform::CInstanceLock lock;
+                  std::string why;
+                  return lock.TryAcquire("TORVANE.exe", why) == Result::CannotCreate ? 0 : 1;
+              }),
+              0);
+}

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -148,6 +150,42 @@ TEST_F(ProfileIniTest, FullDiskDuringWriteKeepsTheOldFileWhole)
         ++files;
     }
     EXPECT_EQ(files, 1) << "a temporary file was left behind";
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ProfileIniTest, SettingsBehindALinkFifoOrDeviceAreNeitherFollowedNorAHang)
+{
+    const fs::path real = m_dir / "elsewhere.INI";
+    {
+        std::ofstream(real, std::ios::binary) << "[S]\nA=5\n";
+    }
+    fs::create_symlink(real, m_file);
+    EXPECT_EQ(Value("A"), -7) << "read through the link";
+    EXPECT_FALSE(platform::WritePrivateProfileInt("S", "A", 9, m_file));
+    EXPECT_NE(platform::LastProfileWriteError().find(m_file.string()), std::string::npos);
+    EXPECT_TRUE(fs::is_symlink(m_file));
+    EXPECT_EQ(GetPrivateProfileInt("S", "A", 0, real), 5);
+
+    const auto start = std::chrono::steady_clock::now();
+    fs::remove(m_file);
+    ASSERT_EQ(mkfifo(m_file.c_str(), 0600), 0);
+    EXPECT_EQ(Value("A"), -7);
+    EXPECT_FALSE(platform::WritePrivateProfileInt("S", "A", 9, m_file));
+    fs::remove(m_file);
+    std::ofstream(m_file, std::ios::binary) << std::string(70 * 1024, '\n') << "[S]\nA=1\n";
+    EXPECT_EQ(Value("A"), -7) << "more than 64 KiB is not read";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+TEST_F(ProfileIniTest, WrittenSettingsAreTheUsersAlone)
+{
+    ASSERT_TRUE(platform::WritePrivateProfileInt("S", "A", 1, m_file));
+    struct stat info = {};
+    ASSERT_EQ(stat(m_file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
 } // namespace

@@ -1,0 +1,72 @@
+#include "cli/OutputTargets.h"
+
+#include <filesystem>
+#include <vector>
+
+#include "image/shell/IDCheckDlg.h"
+#include "platform/OutputFile.h"
+#include "platform/Paths.h"
+#include "platform/SmallFile.h"
+
+namespace {
+
+bool SameFile(const std::string& first, const std::string& second)
+{
+    namespace fs = std::filesystem;
+    if (platform::IsSameFile(platform::PathFromUtf8(first), platform::PathFromUtf8(second))) return true;
+    std::error_code ec1, ec2;
+    const fs::path a = fs::weakly_canonical(platform::PathFromUtf8(first), ec1);
+    const fs::path b = fs::weakly_canonical(platform::PathFromUtf8(second), ec2);
+    return !ec1 && !ec2 && a == b;
+}
+
+} // namespace
+
+std::string RefuseOutputTargets(const CliOptions& options)
+{
+    std::vector<std::string> outputs;
+    for (const std::string* output : {&options.backup, &options.output}) {
+        if (output->empty()) continue;
+        outputs.push_back(*output);
+        if (output == &options.backup) {
+            if (const std::string id = CIDCheckDlg::IdFileName(*output); !id.empty()) outputs.push_back(id);
+        }
+    }
+    if (outputs.empty()) return {};
+    if (options.ports.size() > 1)
+        return "one output file cannot serve several --port (each panel would overwrite the others'); run "
+               "once "
+               "per port";
+    std::vector<std::string> inputs;
+    if (!options.file.empty()) {
+        inputs.push_back(options.file);
+        if (const std::string id = CIDCheckDlg::IdFileName(options.file); !id.empty()) inputs.push_back(id);
+    }
+    for (const std::string& output : outputs) {
+        // The backup's .id may be the upgrade's own .id (old.s beside old.mot): copying a
+        // file onto itself is left out, so only the first output is held to this.
+        if (output == outputs.front()) {
+            for (const std::string& input : inputs)
+                if (SameFile(output, input))
+                    return output + " is the upgrade file itself; choose another name";
+        }
+        if (std::string error; !platform::CheckOutputTarget(output, error)) return error;
+    }
+    return {};
+}
+
+bool CopyIdFile(const std::string& from, const std::string& to, std::string& error)
+{
+    if (platform::IsSameFile(platform::PathFromUtf8(from), platform::PathFromUtf8(to))) return true;
+    std::string content;
+    switch (platform::ReadSmallFile(platform::PathFromUtf8(from), content, error)) {
+    case platform::SmallFileStatus::Ok:
+        break;
+    case platform::SmallFileStatus::Missing:
+        error = "Cannot read " + from + ": no such file";
+        return false;
+    case platform::SmallFileStatus::Refused:
+        return false;
+    }
+    return platform::WriteFileAtomically(platform::PathFromUtf8(to), content, error);
+}

@@ -1,0 +1,16 @@
+#pragma once
+// Output files of the command line (read -o, --backup and the backup's .id), checked
+// before any port is touched and written so that nothing else is harmed.
+#include <string>
+
+#include "cli/Options.h"
+
+// Empty when the options' output files may be written, else why not: one output file with
+// several ports (each panel's child would overwrite the others', leaving a mix of two
+// panels), an output that is the upgrade file or its .id itself, or a target that is no
+// plain file (a folder, a device, NUL.mot on Windows).
+std::string RefuseOutputTargets(const CliOptions& options);
+
+// Copies the upgrade's .id beside its backup, read as a small file and written atomically.
+// Nothing to do when both names lead to one file. False with the reason in error.
+bool CopyIdFile(const std::string& from, const std::string& to, std::string& error);
