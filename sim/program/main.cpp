@@ -183,6 +183,7 @@ private:
     std::string m_path;
     std::string m_written;
 };
+
 } // namespace
 
 int main(int argc, char** argv)
