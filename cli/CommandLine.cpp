@@ -9,6 +9,7 @@
 #include "cli/Options.h"
 #include "cli/OutputTargets.h"
 #include "cli/ParallelRun.h"
+#include "cli/PortsCommand.h"
 #include "cli/Reporter.h"
 #include "cli/Session.h"
 #include "platform/Console.h"
@@ -24,6 +25,7 @@ constexpr char kExitCodes[] = R"(Examples:
   torvane-cli blank --port COM1 --range F0000-FFFFF
   torvane-cli read --port COM1 --range F0000-FFFFF -o panel-backup.mot
   torvane-cli verify panel-upgrade.mot --port COM1 --json
+  torvane-cli ports
 
 Exit codes:
   0 the command succeeded (program: the flash holds the file)
@@ -98,6 +100,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     verify->footer("Example: torvane-cli verify panel-upgrade.mot --port COM1");
     for (CLI::App* sub : {program, status, version, erase, blank, read, verify})
         common(sub);
+    PortsCommandOptions portsOptions;
+    CLI::App* ports = AddPortsCommand(app, portsOptions);
     // A panel whose ID check has not passed since power-on needs the upgrade's .id first.
     for (CLI::App* sub : {status, version, erase, blank, read})
         sub->add_option("--upgrade", options.file, "an upgrade file whose .id passes the ID check first");
@@ -115,6 +119,7 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
         err << errText.str();
         return code == 0 ? 0 : static_cast<int>(ExitCode::Usage);
     }
+    if (ports->parsed()) return RunPortsCommand(portsOptions, out);
     for (CLI::App* sub : app.get_subcommands())
         options.command = sub->get_name();
     options.mode = json ? OutputMode::Json : quiet ? OutputMode::Quiet : OutputMode::Text;

@@ -64,6 +64,12 @@ void CControl::SetCurSel(int index)
     StateChanged();
 }
 
+int CControl::AddString(const std::string& item)
+{
+    m_items.push_back(item);
+    return static_cast<int>(m_items.size()) - 1;
+}
+
 void CControl::SetCurSelFromUser(int index)
 {
     if (index < 0 || index >= static_cast<int>(m_items.size())) {

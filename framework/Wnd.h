@@ -63,6 +63,8 @@ public:
 
     // Combo boxes.
     const std::vector<std::string>& Items() const { return m_items; }
+    // Appends an item; before the window is shown, as the hosts list the items when they build it.
+    int AddString(const std::string& item);
     int GetCurSel() const { return m_nCurSel; }
     void SetCurSel(int index); // -1 clears the selection; the edit text follows the item
     // First item beginning with text, case-insensitively, from index start + 1; -1 if none.

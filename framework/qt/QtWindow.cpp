@@ -156,7 +156,9 @@ void CQtWindow::BuildControl(const ControlTemplate& line, const QSize& baseUnits
         auto* combo = new QComboBox(this);
         combo->setEditable(line.kind == ControlKind::ComboDropDown);
         combo->setInsertPolicy(QComboBox::NoInsert);
-        for (const std::string& item : line.items)
+        // The dialog may have added items to its template's (the ports present).
+        const CControl* model = m_pModel->GetDlgItem(id);
+        for (const std::string& item : model ? model->Items() : line.items)
             combo->addItem(QString::fromStdString(item));
         connect(combo, &QComboBox::activated, this, [this, id](int index) {
             if (CControl* control = m_pModel ? m_pModel->GetDlgItem(id) : nullptr)

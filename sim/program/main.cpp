@@ -6,8 +6,10 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,13 +58,15 @@ void InstallStopHandlers()
 }
 
 // The technician's power switch: "p" in the simulator's terminal or SIGUSR1. Off, the
-// panel hears and answers nothing; on again, it starts as from power-on (9600 bit/s,
-// ID check reset, flash kept), as a real panel does after "toggle power supply".
+// panel stops whatever it was doing, hears and answers nothing; on again, it starts as
+// from power-on (9600 bit/s, ID check reset, flash kept), as a real panel does after
+// "toggle power supply".
 class CPowerSwitch
 {
 public:
     explicit CPowerSwitch(sim::CBootLoader& device, bool startsOff) : m_device(device), m_off(startsOff)
     {
+        if (m_off) m_device.PowerOff();
         // Keys arrive one by one, without echo, only when the terminal is ours.
         m_terminal = isatty(STDIN_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp() &&
                      tcgetattr(STDIN_FILENO, &m_saved) == 0;
@@ -81,8 +85,8 @@ public:
     CPowerSwitch(const CPowerSwitch&) = delete;
     CPowerSwitch& operator=(const CPowerSwitch&) = delete;
 
-    // Watches the key and the signal until stop is set.
-    void Run(const std::atomic<bool>& stop)
+    // Watches the key and the signal until stop is set; tick runs on every round.
+    void Run(const std::atomic<bool>& stop, const std::function<void()>& tick)
     {
         while (!stop) {
             pollfd pfd{m_terminal ? STDIN_FILENO : -1, POLLIN, 0};
@@ -92,6 +96,7 @@ public:
                 if (::read(STDIN_FILENO, &key, 1) == 1 && (key == kPowerKey || key == 'P')) Toggle();
             }
             if (g_togglePower.exchange(false)) Toggle();
+            tick();
         }
     }
 
@@ -99,12 +104,10 @@ private:
     void Toggle()
     {
         m_off = !m_off;
-        if (m_off) {
-            m_device.SetSilent(true);
-        } else {
-            m_device.PowerCycleNow();
-            m_device.SetSilent(false);
-        }
+        if (m_off)
+            m_device.PowerOff();
+        else
+            m_device.PowerOn();
         std::cerr << "torvane-sim: power " << (m_off ? "off" : "on") << std::endl;
     }
 
@@ -145,14 +148,54 @@ bool WriteFile(const std::string& path, const std::string& text)
     return static_cast<bool>(out);
 }
 
+std::string FormatStatus(const sim::CBootLoader& device)
+{
+    const sim::FrameCounters c = device.Counters();
+    std::ostringstream text;
+    text << "power=" << (device.PoweredOn() ? "on" : "off") << "\n"
+         << "page_frames=" << c.pageFrames << "\n"
+         << "page_frames_while_busy=" << c.pageFramesWhileBusy << "\n"
+         << "erase_commands=" << c.eraseCommands << "\n"
+         << "page_reads=" << c.pageReads << "\n"
+         << "status_requests=" << c.statusRequests << "\n"
+         << "bytes_lost=" << c.bytesLost << "\n";
+    return text.str();
+}
+
+// A reader never sees half a file: the new text replaces the old one in one rename.
+class CStatusFile
+{
+public:
+    explicit CStatusFile(std::string path) : m_path(std::move(path)) {}
+
+    bool Update(const sim::CBootLoader& device)
+    {
+        if (m_path.empty()) return true;
+        const std::string text = FormatStatus(device);
+        if (text == m_written) return true;
+        const std::string temporary = m_path + ".tmp";
+        if (!WriteFile(temporary, text) || std::rename(temporary.c_str(), m_path.c_str()) != 0) return false;
+        m_written = text;
+        return true;
+    }
+
+private:
+    std::string m_path;
+    std::string m_written;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     CLI::App app{"Serves a simulated panel boot loader on a pseudo-terminal and prints its path.\n"
                  "Press p in this terminal, or send SIGUSR1 (kill -USR1 PID), to toggle the\n"
-                 "panel's power: off it answers nothing; on again it starts as from power-on\n"
-                 "(9600 bit/s, ID check reset, flash kept).",
+                 "panel's power: off it stops an erase or a page where it stands, drops the\n"
+                 "replies on their way and hears nothing; on again it starts as from power-on\n"
+                 "(9600 bit/s, ID check reset, flash kept).\n"
+                 "--status-file FILE keeps FILE up to date (within 50 ms, and at exit) with lines\n"
+                 "name=value: power (on/off), page_frames, page_frames_while_busy,\n"
+                 "erase_commands, page_reads, status_requests, bytes_lost (received while off).",
                  "torvane-sim"};
     app.set_version_flag("--version", "torvane-sim 1.0.0");
 
@@ -176,6 +219,9 @@ int main(int argc, char** argv)
     std::string traceFile;
     std::string flashOut;
     std::string flashIn;
+    std::string eraseLeavesPage;
+    uint32_t busyAfterPageMs = 0;
+    std::string statusFile;
 
     app.add_option("--port", portName, "Alias created in the ports folder")->capture_default_str();
     app.add_option("--id", idText, "The device's ID code, 14 hex digits (default B6B6B6B6B6B6B6)");
@@ -184,11 +230,17 @@ int main(int argc, char** argv)
     app.add_option("--erase-ms", eraseMs, "Time an erase takes")->capture_default_str();
     app.add_option("--program-ms", programMs, "Time a page program takes")->capture_default_str();
     app.add_option("--version-text", versionText, "Reply to the version request (8 characters)");
-    app.add_flag("--silent", silent, "Answer nothing at all");
+    app.add_flag("--silent", silent, "Start with the power off: answer nothing until it is switched on");
     app.add_option("--silent-after", silentAfter, "Fall silent after N received bytes");
     app.add_option("--refuse-baud-code", refusedCodes, "Do not echo (nor switch on) this speed code, hex");
     app.add_option("--fail-program-at", failingPages, "Fail the program of the page at this hex address");
     app.add_flag("--fail-erase", failErase, "Report every erase as failed, flash kept");
+    app.add_option("--erase-leaves-page", eraseLeavesPage,
+                   "Erase reports success but the page at this hex address keeps its old data");
+    app.add_option("--busy-after-page-ms", busyAfterPageMs,
+                   "After each page the ready bit (SRD1 bit 7) stays clear this long; a page frame "
+                   "begun meanwhile is dropped and counted");
+    app.add_option("--status-file", statusFile, "Keep the power state and frame counters in this file");
     app.add_option("--power-cycle-after", powerCycleAfter,
                    "Power-cycle after N received bytes (9600 bit/s, status and ID reset, flash kept)");
     app.add_option("--line-error-after", lineErrorAfter,
@@ -213,7 +265,6 @@ int main(int argc, char** argv)
 
     sim::CBootLoader device(config);
     if (!versionText.empty()) device.SetVersion(versionText);
-    device.SetSilent(silent);
     if (silentAfter) device.SilentAfterBytes(*silentAfter);
     for (const std::string& text : refusedCodes) {
         uint32_t code = 0;
@@ -232,6 +283,15 @@ int main(int argc, char** argv)
         device.FailProgramAtPage(address);
     }
     device.FailErase(failErase);
+    if (!eraseLeavesPage.empty()) {
+        uint32_t address = 0;
+        if (!ParseHex(eraseLeavesPage, address) || address > 0xFFFFFF) {
+            std::cerr << "torvane-sim: bad page address " << eraseLeavesPage << "\n";
+            return 2;
+        }
+        device.EraseLeavesPage(address);
+    }
+    device.SetBusyAfterPageMs(busyAfterPageMs);
     if (powerCycleAfter) device.PowerCycleAfterBytes(*powerCycleAfter);
     device.SetReplyDelayMs(replyDelayMs);
     if (!flashIn.empty()) {
@@ -250,6 +310,7 @@ int main(int argc, char** argv)
 
     InstallStopHandlers();
     int exitCode = 0;
+    CStatusFile status(statusFile);
     {
         sim::CPtyServer server(device, {realtime, lineErrorAfter, busyWait});
         std::string error;
@@ -261,12 +322,17 @@ int main(int argc, char** argv)
         // A device's UART keeps time to the bit; the replies must not wait for a lazy timer.
         platform::UsePreciseTimers();
         CPowerSwitch power(device, silent);
-        std::thread watcher([&power] { power.Run(g_stop); });
+        status.Update(device);
+        std::thread watcher([&] { power.Run(g_stop, [&] { status.Update(device); }); });
         server.Run(g_stop);
         g_stop = true;
         watcher.join();
     }
 
+    if (!status.Update(device)) {
+        std::cerr << "torvane-sim: cannot write " << statusFile << "\n";
+        exitCode = 1;
+    }
     if (!traceFile.empty()) {
         std::string text;
         for (const sim::WireEvent& e : device.Trace())

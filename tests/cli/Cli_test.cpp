@@ -3,6 +3,7 @@
 // back, and the JSON events.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -11,6 +12,7 @@
 #include "cli/Session.h"
 #include "fixtures/AppFixture.h"
 #include "platform/Console.h"
+#include "platform/Paths.h"
 
 namespace {
 
@@ -200,6 +202,32 @@ TEST_F(Cli, BackupThenProgramOfTheBackupRestoresTheOldFlash)
     uint8_t page[256];
     ASSERT_TRUE(image.GetPage(page, 0xF01));
     EXPECT_TRUE(std::equal(page, page + 256, old.begin() + 0x100));
+}
+
+TEST_F(Cli, PortsListsTheAliasesAsTextAndJsonLines)
+{
+    namespace fs = std::filesystem;
+    fs::create_directories(platform::PortsDir());
+    fs::create_symlink("/dev/torvane-no-such-adapter", platform::PortsDir() / "COM2");
+    ASSERT_EQ(Run({"ports"}), 0) << m_err.str();
+    EXPECT_NE(m_out.str().find("  COM2 -> /dev/torvane-no-such-adapter  (absent)\n"), std::string::npos)
+        << m_out.str();
+
+    ASSERT_EQ(Run({"ports", "--json"}), 0);
+    std::istringstream lines(m_out.str());
+    std::vector<nlohmann::json> aliases;
+    for (std::string line; std::getline(lines, line);) {
+        const nlohmann::json event = nlohmann::json::parse(line);
+        if (event["event"] == "alias")
+            aliases.push_back(event);
+        else
+            EXPECT_EQ(event["event"], "port");
+    }
+    fs::remove_all(platform::PortsDir());
+    ASSERT_EQ(aliases.size(), 1u);
+    EXPECT_EQ(aliases[0]["name"], "COM2");
+    EXPECT_EQ(aliases[0]["present"], false);
+    EXPECT_EQ(Run({"ports", "--port", "COM1"}), 2) << "ports takes no port";
 }
 
 } // namespace

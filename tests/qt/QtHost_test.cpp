@@ -271,9 +271,12 @@ TEST_F(QtHostTest, ComboDataExchangeBothWays)
 {
     CPortDlg dlg;
     dlg.m_strPort = "com3";
+    dlg.GetDlgItem(IDC_PORT)->AddString("/dev/ttyUSB9"); // a port present beside the template's
     const INT_PTR result = RunWith(host, dlg, [&](QDialog&) {
         auto* combo = qobject_cast<QComboBox*>(host.ControlWidget(dlg, IDC_PORT));
         ASSERT_NE(combo, nullptr);
+        EXPECT_EQ(combo->count(), 11);
+        EXPECT_EQ(combo->itemText(10), "/dev/ttyUSB9");
         EXPECT_EQ(combo->currentText(), "COM3");
         EXPECT_EQ(combo->currentIndex(), 2);
         combo->lineEdit()->selectAll();

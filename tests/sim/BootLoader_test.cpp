@@ -386,6 +386,93 @@ TEST_F(BootLoaderTest, reply_delay_makes_a_slow_device)
     EXPECT_LE(Now() - sent, 124u);
 }
 
+// The power switch
+
+TEST_F(BootLoaderTest, power_off_during_an_erase_stops_it_and_no_status_ever_answers_it)
+{
+    PassId();
+    panel.Device().SetEraseTimeMs(15000);
+    for (uint32_t page = 0xF0000; page < 0xF1000; page += 0x100)
+        panel.Device().WriteFlash(page, 0x00);
+    Send({0xA7, 0xD0});
+    Send({0x70});
+    clock.Advance(3000);
+    panel.Device().PowerOff();
+    EXPECT_EQ(Receive(2, 60000), Bytes{}) << "an erase cut off must never report its end";
+    // A fifth of the way through: the pages it had not reached keep their data.
+    const std::vector<uint32_t> kept = panel.Device().NonBlankPages();
+    ASSERT_EQ(kept.size(), 13u);
+    EXPECT_EQ(kept.front(), 0xF0300u);
+    EXPECT_EQ(Status(), Bytes{}) << "nothing is heard while off";
+    EXPECT_EQ(panel.Device().Counters().bytesLost, 1u);
+
+    panel.Device().PowerOn();
+    EXPECT_EQ(Status(), (Bytes{0x80, 0x00})) << "afresh: 9600 bit/s, ID check not passed";
+    EXPECT_EQ(panel.Device().NonBlankPages(), kept);
+}
+
+TEST_F(BootLoaderTest, power_off_leaves_a_page_half_programmed_and_drops_a_frame_half_received)
+{
+    PassId();
+    panel.Device().SetProgramTimeMs(100);
+    Send(simtest::PageFrame(0xF0000, Bytes(256, 0x00)));
+    clock.Advance(50);
+    panel.Device().PowerOff();
+    const Bytes page = panel.Device().ReadFlashRange(0xF0000, 256);
+    EXPECT_EQ(std::count(page.begin(), page.begin() + 120, 0x00), 120);
+    EXPECT_EQ(std::count(page.begin() + 136, page.end(), 0xFF), 120);
+
+    panel.Device().PowerOn();
+    PassId();
+    const Bytes half(simtest::PageFrame(0xF0100, Bytes(256, 0x11)));
+    Send(Bytes(half.begin(), half.begin() + 100));
+    panel.Device().PowerOff();
+    panel.Device().PowerOn();
+    PassId();
+    Send(Bytes(half.begin() + 100, half.end())); // the rest is no command of its own
+    clock.Advance(10);
+    EXPECT_EQ(panel.Device().ReadFlash(0xF0100), 0xFF);
+    EXPECT_EQ(panel.Device().Counters().pageFrames, 1u);
+}
+
+// What the upgrade tests need to see
+
+TEST_F(BootLoaderTest, counters_and_an_erase_that_leaves_one_page_with_its_old_data)
+{
+    PassId();
+    panel.Device().WriteFlash(0xF0200, 0x12);
+    panel.Device().WriteFlash(0xF0400, 0x34);
+    panel.Device().EraseLeavesPage(0xF0420);
+    Send({0xA7, 0xD0});
+    EXPECT_EQ(Status(), (Bytes{0x80, 0x0C})) << "the erase says it succeeded";
+    EXPECT_EQ(panel.Device().NonBlankPages(), (std::vector<uint32_t>{0xF0400}));
+    Send(simtest::PageFrame(0xF0000, Bytes(256, 0x00)));
+    Send(simtest::PageReadFrame(0xF0000));
+    EXPECT_EQ(Receive(256).size(), 256u);
+    const sim::FrameCounters counters = panel.Device().Counters();
+    EXPECT_EQ(counters.eraseCommands, 1u);
+    EXPECT_EQ(counters.pageFrames, 1u);
+    EXPECT_EQ(counters.pageReads, 1u);
+    EXPECT_EQ(counters.statusRequests, 1u);
+    panel.Device().ResetCounters();
+    EXPECT_EQ(panel.Device().Counters().pageFrames, 0u);
+}
+
+TEST_F(BootLoaderTest, a_panel_busy_after_each_page_shows_it_in_srd1_and_drops_a_frame_sent_meanwhile)
+{
+    PassId();
+    panel.Device().SetBusyAfterPageMs(30);
+    Send(simtest::PageFrame(0xF0000, Bytes(256, 0x00)));
+    EXPECT_EQ(Status(), (Bytes{0x00, 0x0C})) << "answered at once, ready bit clear";
+    Send(simtest::PageFrame(0xF0100, Bytes(256, 0x00)));
+    clock.Advance(30);
+    EXPECT_EQ(Status(), (Bytes{0x80, 0x0C}));
+    EXPECT_EQ(panel.Device().ReadFlash(0xF0100), 0xFF) << "a frame sent while busy is not programmed";
+    const sim::FrameCounters counters = panel.Device().Counters();
+    EXPECT_EQ(counters.pageFrames, 2u);
+    EXPECT_EQ(counters.pageFramesWhileBusy, 1u);
+}
+
 // Flash written out as S-records
 
 TEST(FlashRecordsTest, blank_flash_gives_header_and_end_only)

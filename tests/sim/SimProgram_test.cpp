@@ -179,28 +179,38 @@ TEST_F(SimProgramTest, serves_a_speed_change_and_a_page_program_on_a_pseudo_term
     EXPECT_TRUE(records.ends_with("S804000000FB\n"));
 }
 
-TEST_F(SimProgramTest, power_toggles_on_a_signal_and_the_old_firmware_comes_from_a_file)
+TEST_F(SimProgramTest, power_off_on_a_signal_cuts_an_erase_and_the_status_file_counts_frames)
 {
     const fs::path old = m_dir / "old.mot";
+    const fs::path status = m_dir / "status";
     std::ofstream(old) << "S00600004844521B\nS2080F0000DEADBEEFB0\nS804000000FB\n";
-    const std::string device = Start({"--port", "COM7", "--id-verified", "--flash-in", old.string()});
+    const std::string device = Start({"--port", "COM7", "--id-verified", "--flash-in", old.string(),
+                                      "--erase-ms", "1000", "--status-file", status.string()});
     ASSERT_FALSE(device.empty());
     platform::CUniqueFd fd(open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
     ASSERT_TRUE(fd.Valid());
     ASSERT_TRUE(SetSpeed(fd.Get(), B9600));
-    WriteAll(fd.Get(), simtest::PageReadFrame(0xF0000));
-    const Bytes page = ReadBytes(fd.Get(), 256);
-    ASSERT_EQ(page.size(), 256u);
-    EXPECT_EQ(Bytes(page.begin(), page.begin() + 5), (Bytes{0xDE, 0xAD, 0xBE, 0xEF, 0xFF}));
-
-    kill(m_pid, SIGUSR1); // off: nothing is heard or answered
+    WriteAll(fd.Get(), {0xA7, 0xD0, 0x70});
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(m_pid, SIGUSR1); // off a fifth into the erase
+    EXPECT_TRUE(ReadBytes(fd.Get(), 2, 1200).empty()) << "the erase's status must never come";
     WriteAll(fd.Get(), {0x70});
-    EXPECT_TRUE(ReadBytes(fd.Get(), 2, 300).empty());
+    EXPECT_TRUE(ReadBytes(fd.Get(), 2, 200).empty());
+    std::ifstream in(status);
+    std::stringstream text;
+    text << in.rdbuf();
+    for (const char* line : {"power=off\n", "erase_commands=1\n", "status_requests=1\n", "bytes_lost=1\n"})
+        EXPECT_NE(text.str().find(line), std::string::npos) << line << " in\n" << text.str();
+
     kill(m_pid, SIGUSR1); // on again, from power-on
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     WriteAll(fd.Get(), {0x70});
     EXPECT_EQ(ReadBytes(fd.Get(), 2), (Bytes{0x80, 0x0C}));
+    WriteAll(fd.Get(), simtest::PageReadFrame(0xF0000));
+    const Bytes page = ReadBytes(fd.Get(), 256);
+    ASSERT_EQ(page.size(), 256u);
+    EXPECT_EQ(Bytes(page.begin(), page.begin() + 5), (Bytes{0xDE, 0xAD, 0xBE, 0xEF, 0xFF}))
+        << "the erase had not reached the page";
     EXPECT_EQ(Stop(), 0);
 }
 

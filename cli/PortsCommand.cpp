@@ -1,0 +1,94 @@
+#include "cli/PortsCommand.h"
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <ostream>
+
+#include "platform/Paths.h"
+#include "platform/SerialPorts.h"
+
+namespace {
+
+std::string Hex4(uint16_t value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%04x", value);
+    return text;
+}
+
+nlohmann::json PortJson(const platform::SerialPortInfo& port)
+{
+    nlohmann::json json{{"event", "port"},
+                        {"name", port.name},
+                        {"kind", port.kind},
+                        {"source", port.source},
+                        {"description", port.description},
+                        {"by_path", port.byPath},
+                        {"by_id", port.byId},
+                        {"manufacturer", port.manufacturer},
+                        {"product", port.product},
+                        {"serial_number", port.serialNumber},
+                        {"driver", port.driver}};
+    json["vendor_id"] = port.vendorId ? nlohmann::json(Hex4(*port.vendorId)) : nlohmann::json(nullptr);
+    json["product_id"] = port.productId ? nlohmann::json(Hex4(*port.productId)) : nlohmann::json(nullptr);
+    return json;
+}
+
+void PrintPort(const platform::SerialPortInfo& port, std::ostream& out)
+{
+    out << port.name << "  " << port.kind;
+    if (port.vendorId && port.productId) out << "  " << Hex4(*port.vendorId) << ":" << Hex4(*port.productId);
+    // The Device Manager's name already carries the maker; a USB product text may not.
+    std::string words = port.description;
+    if (!port.manufacturer.empty() && words.find(port.manufacturer) == std::string::npos)
+        words = port.manufacturer + (words.empty() ? "" : " " + words);
+    if (!words.empty()) out << "  " << words;
+    if (!port.serialNumber.empty()) out << "  serial " << port.serialNumber;
+    if (!port.driver.empty()) out << "  driver " << port.driver;
+    out << "\n";
+    for (const std::string& name : port.byPath)
+        out << "    " << name << "\n";
+    for (const std::string& name : port.byId)
+        out << "    " << name << "\n";
+}
+
+} // namespace
+
+CLI::App* AddPortsCommand(CLI::App& app, PortsCommandOptions& options)
+{
+    CLI::App* ports =
+        app.add_subcommand("ports", "list the serial ports present and the aliases of the ports folder");
+    ports->add_flag("--json", options.json, "one JSON object per port and per alias on standard output");
+    ports->footer("Example: torvane-cli ports --json");
+    return ports;
+}
+
+int RunPortsCommand(const PortsCommandOptions& options, std::ostream& out)
+{
+    const std::vector<platform::SerialPortInfo> ports = platform::ListSerialPorts();
+    const std::vector<platform::PortAlias> aliases = platform::ListPortAliases();
+    if (options.json) {
+        for (const platform::SerialPortInfo& port : ports)
+            out << PortJson(port).dump() << "\n";
+        for (const platform::PortAlias& alias : aliases)
+            out << nlohmann::json{{"event", "alias"},
+                                  {"name", alias.name},
+                                  {"target", alias.target},
+                                  {"present", alias.present}}
+                       .dump()
+                << "\n";
+        return 0;
+    }
+    if (ports.empty()) out << "No serial ports present.\n";
+    for (const platform::SerialPortInfo& port : ports)
+        PrintPort(port, out);
+    if (!aliases.empty()) {
+        out << "\nAliases in " << platform::PortsDir().string() << ":\n";
+        for (const platform::PortAlias& alias : aliases)
+            out << "  " << alias.name << " -> " << alias.target << (alias.present ? "" : "  (absent)")
+                << "\n";
+    }
+    return 0;
+}
