@@ -1,0 +1,60 @@
+#pragma once
+// The record of one program, verify or erase: the options that choose the records
+// file, the file opened and checked before any panel is touched, the row begun before
+// the work and completed after it.
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/ExitCode.h"
+#include "cli/Options.h"
+#include "cli/records/Attempt.h"
+
+namespace CLI {
+class App;
+}
+class CRecordStore;
+
+// What --records and --no-records chose.
+struct RecordsChoice
+{
+    std::string file; // empty: the default file
+    bool none = false;
+};
+
+class CCommandRecords
+{
+public:
+    CCommandRecords();
+    ~CCommandRecords();
+
+    static void AddOptions(CLI::App* command, RecordsChoice& choice);
+
+    // False only when a file named with --records is refused: the line is on err and
+    // the command ends with ExitCode::Failed before it touches a panel. The default file
+    // that cannot be used gives one warning and no records.
+    bool Open(const RecordsChoice& choice, std::ostream& err);
+    bool Enabled() const { return m_store != nullptr; }
+
+    // Inserts the attempt as unfinished, with what the command line tells: command,
+    // port and its device, the upgrade file with its size and SHA-256, the rate asked
+    // for. False (the line on err) when it cannot be written: the caller should not
+    // flash a panel it cannot record.
+    bool Begin(const CliOptions& options, const std::string& port, std::ostream& err);
+    // The attempt, for the caller to fill what it learns on the way (the boot loader's
+    // version, the steps' results, pages sent, page pause, serial, backup file).
+    CAttempt& Attempt() { return m_attempt; }
+    // A line the user was shown.
+    void Message(const std::string& line);
+    // Completes the record from the exit code and the result figures ("pages", "baud",
+    // "verified", "output") for the fields still empty. Returns the exit code to end
+    // with: ExitCode::Failed (the line on err) when the write failed and code was Ok.
+    ExitCode Complete(ExitCode code, const nlohmann::json& figures, std::ostream& err);
+
+private:
+    std::unique_ptr<CRecordStore> m_store;
+    CAttempt m_attempt;
+    bool m_begun = false;
+};
