@@ -8,16 +8,21 @@ namespace fs = std::filesystem;
 
 std::string NetworkShareKind(const fs::path& path)
 {
-    std::error_code ec;
-    fs::path full = fs::absolute(path, ec);
-    if (ec) full = path;
-    const std::wstring text = full.wstring();
+    std::wstring text = path.wstring();
     auto startsWith = [&text](const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; };
     // \\?\C:\... and \\.\C:\... are local names in the device namespace; any other
-    // name that starts with two backslashes names a server.
+    // name that starts with two (back)slashes names a server. Asked before the name is
+    // made absolute, which may map it to a drive.
     if (startsWith(L"\\\\?\\UNC\\")) return "a network share";
     const bool deviceName = startsWith(L"\\\\?\\") || startsWith(L"\\\\.\\");
     if (!deviceName && (startsWith(L"\\\\") || startsWith(L"//"))) return "a network share";
+    std::error_code ec;
+    if (!deviceName) {
+        const fs::path full = fs::absolute(path, ec);
+        if (!ec) text = full.wstring();
+        if (startsWith(L"\\\\") && !startsWith(L"\\\\?\\") && !startsWith(L"\\\\.\\"))
+            return "a network share"; // a relative name inside a share's current folder
+    }
     wchar_t volume[MAX_PATH + 1] = {};
     if (!GetVolumePathNameW(text.c_str(), volume, MAX_PATH)) {
         if (text.size() < 2 || text[1] != L':') return {};
