@@ -65,9 +65,11 @@ ExitCode CCommandRecords::Complete(ExitCode code, const nlohmann::json& figures,
     if (!m_store || !m_begun) return code;
     CAttempt& a = m_attempt;
     a.exitCode = static_cast<int>(code);
-    a.outcome = code == ExitCode::Ok        ? outcome::kPass
-                : code == ExitCode::Stopped ? outcome::kStopped
-                                            : outcome::kFail;
+    // The caller may have set it already ("unchanged" for a panel that held the file).
+    if (a.outcome == outcome::kUnfinished)
+        a.outcome = code == ExitCode::Ok        ? outcome::kPass
+                    : code == ExitCode::Stopped ? outcome::kStopped
+                                                : outcome::kFail;
     if (figures.contains("baud")) a.baudRate = figures["baud"].get<int64_t>();
     if (!a.pagesSent && figures.contains("pages") && a.command == "program")
         a.pagesSent = figures["pages"].get<int64_t>();

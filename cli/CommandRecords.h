@@ -48,8 +48,9 @@ public:
     CAttempt& Attempt() { return m_attempt; }
     // A line the user was shown.
     void Message(const std::string& line);
-    // Completes the record from the exit code and the result figures ("pages", "baud",
-    // "verified", "output") for the fields still empty. Returns the exit code to end
+    // Completes the record from the exit code (the outcome, unless the caller set one)
+    // and the result figures ("pages", "baud", "verified", "output") for the fields still
+    // empty. Returns the exit code to end
     // with: ExitCode::Failed (the line on err) when the write failed and code was Ok.
     ExitCode Complete(ExitCode code, const nlohmann::json& figures, std::ostream& err);
 
