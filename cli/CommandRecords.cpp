@@ -31,8 +31,9 @@ bool CCommandRecords::Open(const RecordsChoice& choice, std::ostream& err)
     return true;
 }
 
-bool CCommandRecords::Begin(const CliOptions& options, const std::string& port, std::ostream& err)
+bool CCommandRecords::Begin(const CliOptions& options, const std::string& port)
 {
+    m_problem.clear();
     if (!m_store) return true;
     m_attempt = CAttempt();
     m_attempt.command = options.command;
@@ -48,7 +49,7 @@ bool CCommandRecords::Begin(const CliOptions& options, const std::string& port, 
         m_attempt.fileSha256 = platform::Sha256OfFile(options.file).value_or("");
     }
     if (!m_store->Begin(m_attempt)) {
-        err << "torvane-cli: cannot write the record: " << m_store->LastError() << '\n';
+        m_problem = "torvane-cli: cannot write the record: " + m_store->LastError();
         return false;
     }
     m_begun = true;
@@ -60,8 +61,9 @@ void CCommandRecords::Message(const std::string& line)
     m_attempt.messages.push_back(line);
 }
 
-ExitCode CCommandRecords::Complete(ExitCode code, const nlohmann::json& figures, std::ostream& err)
+ExitCode CCommandRecords::Complete(ExitCode code, const nlohmann::json& figures)
 {
+    m_problem.clear();
     if (!m_store || !m_begun) return code;
     CAttempt& a = m_attempt;
     a.exitCode = static_cast<int>(code);
@@ -96,6 +98,6 @@ ExitCode CCommandRecords::Complete(ExitCode code, const nlohmann::json& figures,
         a.backupFile = figures["output"].get<std::string>();
 
     if (m_store->Complete(a)) return code;
-    err << "torvane-cli: cannot write the record: " << m_store->LastError() << '\n';
+    m_problem = "torvane-cli: cannot write the record: " + m_store->LastError();
     return code == ExitCode::Ok ? ExitCode::Failed : code;
 }

@@ -40,9 +40,9 @@ public:
 
     // Inserts the attempt as unfinished, with what the command line tells: command,
     // port and its device, the upgrade file with its size and SHA-256, the rate asked
-    // for. False (the line on err) when it cannot be written: the caller should not
+    // for. False when it cannot be written (the line in Problem()): the caller should not
     // flash a panel it cannot record.
-    bool Begin(const CliOptions& options, const std::string& port, std::ostream& err);
+    bool Begin(const CliOptions& options, const std::string& port);
     // The attempt, for the caller to fill what it learns on the way (the boot loader's
     // version, the steps' results, pages sent, page pause, serial, backup file).
     CAttempt& Attempt() { return m_attempt; }
@@ -50,12 +50,15 @@ public:
     void Message(const std::string& line);
     // Completes the record from the exit code (the outcome, unless the caller set one)
     // and the result figures ("pages", "baud", "verified", "output") for the fields still
-    // empty. Returns the exit code to end
-    // with: ExitCode::Failed (the line on err) when the write failed and code was Ok.
-    ExitCode Complete(ExitCode code, const nlohmann::json& figures, std::ostream& err);
+    // empty. Returns the exit code to end with: ExitCode::Failed when the write failed
+    // and code was Ok (the line in Problem(), for the caller to show with the result).
+    ExitCode Complete(ExitCode code, const nlohmann::json& figures);
+    // Why the last Begin or Complete failed, as one line; empty when they did not.
+    const std::string& Problem() const { return m_problem; }
 
 private:
     std::unique_ptr<CRecordStore> m_store;
     CAttempt m_attempt;
     bool m_begun = false;
+    std::string m_problem;
 };

@@ -324,12 +324,12 @@ TEST_F(Records, TheCommandRecordFollowsTheExitCodeAndAFailedWriteEndsInExitOne)
     {
         CCommandRecords records;
         ASSERT_TRUE(records.Open({m_file.string(), false}, err)) << err.str();
-        ASSERT_TRUE(records.Begin(options, "COM1", err)) << err.str();
+        ASSERT_TRUE(records.Begin(options, "COM1")) << records.Problem();
         records.Message("Erase OK.");
         records.Message("Program OK.");
-        EXPECT_EQ(records.Complete(ExitCode::Ok, {{"pages", 256}, {"baud", 115200}, {"verified", true}}, err),
+        EXPECT_EQ(records.Complete(ExitCode::Ok, {{"pages", 256}, {"baud", 115200}, {"verified", true}}),
                   ExitCode::Ok);
-        EXPECT_EQ(err.str(), "");
+        EXPECT_EQ(records.Problem(), "");
     }
     auto store = OpenStore();
     std::vector<CAttempt> rows;
@@ -347,18 +347,16 @@ TEST_F(Records, TheCommandRecordFollowsTheExitCodeAndAFailedWriteEndsInExitOne)
     // cannot be completed, and a flash that went well still ends in exit code 1.
     CCommandRecords records;
     ASSERT_TRUE(records.Open({m_file.string(), false}, err));
-    ASSERT_TRUE(records.Begin(options, "COM2", err));
+    ASSERT_TRUE(records.Begin(options, "COM2"));
     {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(m_file.string().c_str(), &db), SQLITE_OK);
         sqlite3_exec(db, "DELETE FROM attempt WHERE port = 'COM2'", nullptr, nullptr, nullptr);
         sqlite3_close(db);
     }
-    err.str({});
-    EXPECT_EQ(records.Complete(ExitCode::Ok, {}, err), ExitCode::Failed);
-    EXPECT_NE(err.str().find("cannot write the record"), std::string::npos) << err.str();
-    EXPECT_EQ(records.Complete(ExitCode::EraseError, {}, err), ExitCode::EraseError)
-        << "the worse code stays";
+    EXPECT_EQ(records.Complete(ExitCode::Ok, {}), ExitCode::Failed);
+    EXPECT_NE(records.Problem().find("cannot write the record"), std::string::npos) << records.Problem();
+    EXPECT_EQ(records.Complete(ExitCode::EraseError, {}), ExitCode::EraseError) << "the worse code stays";
 }
 
 TEST_F(Records, TheDefaultFileIsUsedWhenItCanBeAndOtherwiseAWarningSaysSo)
@@ -380,8 +378,8 @@ TEST_F(Records, TheDefaultFileIsUsedWhenItCanBeAndOtherwiseAWarningSaysSo)
         CCommandRecords records;
         ASSERT_TRUE(records.Open({}, err));
         EXPECT_TRUE(records.Enabled());
-        ASSERT_TRUE(records.Begin(options, "COM3", err));
-        EXPECT_EQ(records.Complete(ExitCode::EraseError, {}, err), ExitCode::EraseError);
+        ASSERT_TRUE(records.Begin(options, "COM3"));
+        EXPECT_EQ(records.Complete(ExitCode::EraseError, {}), ExitCode::EraseError);
     }
     EXPECT_EQ(err.str(), "");
     EXPECT_TRUE(fs::exists(CRecordStore::DefaultPath())) << CRecordStore::DefaultPath();
@@ -398,8 +396,8 @@ TEST_F(Records, TheDefaultFileIsUsedWhenItCanBeAndOtherwiseAWarningSaysSo)
         return std::count(text.begin(), text.end(), '\n');
     };
     EXPECT_EQ(lines(), 1);
-    EXPECT_TRUE(records.Begin(options, "COM3", err));
-    EXPECT_EQ(records.Complete(ExitCode::Ok, {}, err), ExitCode::Ok);
+    EXPECT_TRUE(records.Begin(options, "COM3"));
+    EXPECT_EQ(records.Complete(ExitCode::Ok, {}), ExitCode::Ok);
     EXPECT_EQ(lines(), 1) << "warned once";
     set(saved);
 }
