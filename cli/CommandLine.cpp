@@ -10,6 +10,7 @@
 #include "cli/OutputTargets.h"
 #include "cli/ParallelRun.h"
 #include "cli/PortsCommand.h"
+#include "cli/RecordsCommand.h"
 #include "cli/Reporter.h"
 #include "cli/Session.h"
 #include "platform/Console.h"
@@ -105,6 +106,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     // A panel whose ID check has not passed since power-on needs the upgrade's .id first.
     for (CLI::App* sub : {status, version, erase, blank, read})
         sub->add_option("--upgrade", options.file, "an upgrade file whose .id passes the ID check first");
+    CRecordsCommand records;
+    records.Register(app);
 
     try {
         app.parse(argc, argv);
@@ -120,6 +123,7 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
         return code == 0 ? 0 : static_cast<int>(ExitCode::Usage);
     }
     if (ports->parsed()) return RunPortsCommand(portsOptions, out);
+    if (records.Chosen()) return records.Run(out, err);
     for (CLI::App* sub : app.get_subcommands())
         options.command = sub->get_name();
     options.mode = json ? OutputMode::Json : quiet ? OutputMode::Quiet : OutputMode::Text;

@@ -7,6 +7,9 @@
 namespace platform {
 
 std::filesystem::path ConfigDir();
+// Where the program keeps what it accumulates (the records database):
+// ${XDG_DATA_HOME:-$HOME/.local/share}/torvane on POSIX, %LOCALAPPDATA%\Torvane on Windows.
+std::filesystem::path DataDir();
 // Folder of "COM1".."COM10" aliases (symlinks to the real device node).
 std::filesystem::path PortsDir();
 // The settings file: the executable's name + ".INI" in the configuration folder.

@@ -34,6 +34,13 @@ fs::path ConfigDir()
     return root / "torvane";
 }
 
+fs::path DataDir()
+{
+    std::string base = NonEmptyEnv("XDG_DATA_HOME");
+    const fs::path root = base.empty() ? HomeDir() / ".local" / "share" : fs::path(base);
+    return root / "torvane";
+}
+
 fs::path PortsDir()
 {
     return ConfigDir() / "ports";

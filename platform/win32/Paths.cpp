@@ -15,13 +15,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path RoamingAppData()
+// The variable first, so that tests and portable setups can point it elsewhere.
+fs::path KnownFolder(const wchar_t* variable, REFKNOWNFOLDERID id)
 {
-    // %APPDATA% first, so that tests and portable setups can point it elsewhere.
-    if (const wchar_t* value = _wgetenv(L"APPDATA"); value && *value) return value;
+    if (const wchar_t* value = _wgetenv(variable); value && *value) return value;
     wchar_t* folder = nullptr;
     fs::path result;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &folder))) result = folder;
+    if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &folder))) result = folder;
     CoTaskMemFree(folder);
     return result.empty() ? fs::path(L".") : result;
 }
@@ -30,7 +30,12 @@ fs::path RoamingAppData()
 
 fs::path ConfigDir()
 {
-    return RoamingAppData() / L"Torvane";
+    return KnownFolder(L"APPDATA", FOLDERID_RoamingAppData) / L"Torvane";
+}
+
+fs::path DataDir()
+{
+    return KnownFolder(L"LOCALAPPDATA", FOLDERID_LocalAppData) / L"Torvane";
 }
 
 fs::path PortsDir()

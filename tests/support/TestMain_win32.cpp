@@ -18,6 +18,11 @@ int main(int argc, char** argv)
     const std::wstring appData = (dir / L"appdata").wstring();
     _wputenv_s(L"APPDATA", appData.c_str());
     SetEnvironmentVariableW(L"APPDATA", appData.c_str());
+    // The records database lives in %LOCALAPPDATA%.
+    fs::create_directories(dir / L"localappdata", ec);
+    const std::wstring localAppData = (dir / L"localappdata").wstring();
+    _wputenv_s(L"LOCALAPPDATA", localAppData.c_str());
+    SetEnvironmentVariableW(L"LOCALAPPDATA", localAppData.c_str());
     testing::InitGoogleTest(&argc, argv);
     const int rc = RUN_ALL_TESTS();
     fs::remove_all(dir, ec);

@@ -1,0 +1,103 @@
+#include "cli/CommandRecords.h"
+
+#include <CLI/CLI.hpp>
+
+#include "cli/records/RecordStore.h"
+#include "platform/Paths.h"
+#include "platform/Sha256.h"
+
+CCommandRecords::CCommandRecords() = default;
+CCommandRecords::~CCommandRecords() = default;
+
+void CCommandRecords::AddOptions(CLI::App* command, RecordsChoice& choice)
+{
+    CLI::Option* file = command->add_option(
+        "--records", choice.file,
+        "the records database to write (default: " + CRecordStore::DefaultPath().string() + ")");
+    command->add_flag("--no-records", choice.none, "write no record")->excludes(file);
+}
+
+bool CCommandRecords::Open(const RecordsChoice& choice, std::ostream& err)
+{
+    if (choice.none) return true;
+    std::string error;
+    if (!choice.file.empty()) {
+        m_store = CRecordStore::Open(choice.file, RecordsFile::Named, error);
+        if (!m_store) err << "torvane-cli: records file refused: " << error << '\n';
+        return m_store != nullptr;
+    }
+    m_store = CRecordStore::Open(CRecordStore::DefaultPath(), RecordsFile::Default, error);
+    if (!m_store) err << "torvane-cli: warning: no records are kept: " << error << '\n';
+    return true;
+}
+
+bool CCommandRecords::Begin(const CliOptions& options, const std::string& port)
+{
+    m_problem.clear();
+    if (!m_store) return true;
+    m_attempt = CAttempt();
+    m_attempt.command = options.command;
+    m_attempt.port = port;
+    m_attempt.device = platform::ResolvePortName(port).string();
+    if (options.baud) m_attempt.baudRate = *options.baud;
+    if (!options.file.empty()) {
+        std::error_code ec;
+        const std::filesystem::path file = std::filesystem::absolute(options.file, ec);
+        m_attempt.fileName = (ec ? std::filesystem::path(options.file) : file).string();
+        if (const auto size = std::filesystem::file_size(options.file, ec); !ec)
+            m_attempt.fileSize = static_cast<int64_t>(size);
+        m_attempt.fileSha256 = platform::Sha256OfFile(options.file).value_or("");
+    }
+    if (!m_store->Begin(m_attempt)) {
+        m_problem = "torvane-cli: cannot write the record: " + m_store->LastError();
+        return false;
+    }
+    m_begun = true;
+    return true;
+}
+
+void CCommandRecords::Message(const std::string& line)
+{
+    m_attempt.messages.push_back(line);
+}
+
+ExitCode CCommandRecords::Complete(ExitCode code, const nlohmann::json& figures)
+{
+    m_problem.clear();
+    if (!m_store || !m_begun) return code;
+    CAttempt& a = m_attempt;
+    a.exitCode = static_cast<int>(code);
+    // The caller may have set it already ("unchanged" for a panel that held the file).
+    if (a.outcome == outcome::kUnfinished)
+        a.outcome = code == ExitCode::Ok        ? outcome::kPass
+                    : code == ExitCode::Stopped ? outcome::kStopped
+                                                : outcome::kFail;
+    if (figures.contains("baud")) a.baudRate = figures["baud"].get<int64_t>();
+    if (!a.pagesSent && figures.contains("pages") && a.command == "program")
+        a.pagesSent = figures["pages"].get<int64_t>();
+    // The steps that the exit code tells of, where the caller did not set them.
+    auto set = [](std::string& field, const char* value) {
+        if (field.empty()) field = value;
+    };
+    const bool stopped = code == ExitCode::Stopped;
+    if (a.command == "program" || a.command == "erase") {
+        if (code == ExitCode::IdFailed) set(a.idCheck, step::kFailed);
+        if (code == ExitCode::EraseError) set(a.eraseResult, step::kFailed);
+        if (code == ExitCode::ProgramError || code == ExitCode::VerifyMismatch || code == ExitCode::Ok)
+            set(a.eraseResult, step::kOk);
+    }
+    if (a.command == "program") {
+        if (code == ExitCode::ProgramError) set(a.programResult, step::kFailed);
+        if (code == ExitCode::Ok || code == ExitCode::VerifyMismatch) set(a.programResult, step::kOk);
+        if (stopped && !a.eraseResult.empty()) set(a.programResult, step::kStopped);
+    }
+    if (code == ExitCode::VerifyMismatch) set(a.verifyResult, step::kMismatch);
+    if (figures.contains("verified") && figures["verified"] == true) set(a.verifyResult, step::kOk);
+    if (!a.eraseResult.empty() || !a.verifyResult.empty()) set(a.idCheck, step::kOk);
+    if (figures.contains("output") && a.command == "program")
+        a.backupFile = figures["output"].get<std::string>();
+
+    if (m_store->Complete(a)) return code;
+    m_problem = "torvane-cli: cannot write the record: " + m_store->LastError();
+    return code == ExitCode::Ok ? ExitCode::Failed : code;
+}

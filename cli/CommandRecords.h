@@ -1,0 +1,64 @@
+#pragma once
+// The record of one program, verify or erase: the options that choose the records
+// file, the file opened and checked before any panel is touched, the row begun before
+// the work and completed after it.
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/ExitCode.h"
+#include "cli/Options.h"
+#include "cli/records/Attempt.h"
+
+namespace CLI {
+class App;
+}
+class CRecordStore;
+
+// What --records and --no-records chose.
+struct RecordsChoice
+{
+    std::string file; // empty: the default file
+    bool none = false;
+};
+
+class CCommandRecords
+{
+public:
+    CCommandRecords();
+    ~CCommandRecords();
+
+    static void AddOptions(CLI::App* command, RecordsChoice& choice);
+
+    // False only when a file named with --records is refused: the line is on err and
+    // the command ends with ExitCode::Failed before it touches a panel. The default file
+    // that cannot be used gives one warning and no records.
+    bool Open(const RecordsChoice& choice, std::ostream& err);
+    bool Enabled() const { return m_store != nullptr; }
+
+    // Inserts the attempt as unfinished, with what the command line tells: command,
+    // port and its device, the upgrade file with its size and SHA-256, the rate asked
+    // for. False when it cannot be written (the line in Problem()): the caller should not
+    // flash a panel it cannot record.
+    bool Begin(const CliOptions& options, const std::string& port);
+    // The attempt, for the caller to fill what it learns on the way (the boot loader's
+    // version, the steps' results, pages sent, page pause, serial, backup file).
+    CAttempt& Attempt() { return m_attempt; }
+    // A line the user was shown.
+    void Message(const std::string& line);
+    // Completes the record from the exit code (the outcome, unless the caller set one)
+    // and the result figures ("pages", "baud", "verified", "output") for the fields still
+    // empty. Returns the exit code to end with: ExitCode::Failed when the write failed
+    // and code was Ok (the line in Problem(), for the caller to show with the result).
+    ExitCode Complete(ExitCode code, const nlohmann::json& figures);
+    // Why the last Begin or Complete failed, as one line; empty when they did not.
+    const std::string& Problem() const { return m_problem; }
+
+private:
+    std::unique_ptr<CRecordStore> m_store;
+    CAttempt m_attempt;
+    bool m_begun = false;
+    std::string m_problem;
+};

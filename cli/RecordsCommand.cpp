@@ -1,0 +1,86 @@
+#include "cli/RecordsCommand.h"
+
+#include <CLI/CLI.hpp>
+
+#include "cli/ExitCode.h"
+#include "cli/RecordsReport.h"
+#include "cli/records/RecordStore.h"
+#include "cli/records/RecordTime.h"
+
+void CRecordsCommand::Register(CLI::App& app)
+{
+    m_command = app.add_subcommand("records", "the attempts kept in the records database");
+    m_command->add_option("--since", m_since, "started at or after T (2026-12-09, 2026-12-09T08:00, ...Z)");
+    m_command->add_option("--until", m_until, "started before T (a date alone: up to the end of that day)");
+    m_command->add_option("--port", m_port, "on this port (the name given or its device)");
+    m_command->add_option("--outcome", m_outcome, "with this outcome")
+        ->check(CLI::IsMember(
+            {outcome::kPass, outcome::kFail, outcome::kStopped, outcome::kUnchanged, outcome::kUnfinished}));
+    m_command->add_option("--tag", m_tag, "with this tag");
+    m_command->add_option("--serial", m_serial, "of the panel with this serial (text or hex)");
+    CLI::Option* csv = m_command->add_flag("--csv", m_csv, "CSV (RFC 4180) with every field");
+    m_command->add_flag("--json", m_json, "one JSON object per attempt, every field, times in UTC")
+        ->excludes(csv);
+    m_command->add_flag("--stats", m_stats, "passed, failed and yield per local day and per port");
+    m_command->add_option("--records", m_file,
+                          "the records file (default: " + CRecordStore::DefaultPath().string() + ")");
+    m_command->footer("Times are local unless marked Z.\n"
+                      "Example: torvane-cli records --since 2026-12-09 --port COM1 --outcome fail");
+}
+
+bool CRecordsCommand::Chosen() const
+{
+    return m_command && m_command->parsed();
+}
+
+int CRecordsCommand::Run(std::ostream& out, std::ostream& err)
+{
+    CRecordFilter filter;
+    filter.port = m_port;
+    filter.outcome = m_outcome;
+    filter.tag = m_tag;
+    filter.serial = m_serial;
+    for (auto [text, bound, endOfDay] :
+         {std::tuple{&m_since, &filter.sinceUtc, false}, std::tuple{&m_until, &filter.untilUtc, true}}) {
+        if (text->empty()) continue;
+        const auto ms = records::ParseUserTime(*text, endOfDay);
+        if (!ms) {
+            err << "torvane-cli: " << *text
+                << ": not a time (2026-12-09, 2026-12-09T08:00, 2026-12-09T07:00Z)\n";
+            return static_cast<int>(ExitCode::Usage);
+        }
+        *bound = records::UtcText(*ms);
+    }
+
+    const RecordsFormat format = m_json  ? RecordsFormat::Json
+                                 : m_csv ? RecordsFormat::Csv
+                                         : RecordsFormat::Table;
+    CRecordsReport report(format, out);
+    std::vector<CAttempt> attempts;
+    const std::filesystem::path path =
+        m_file.empty() ? CRecordStore::DefaultPath() : std::filesystem::path(m_file);
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        // Reading never creates: a mistyped name must not become an empty database.
+        if (!m_file.empty()) {
+            err << "torvane-cli: " << m_file << ": no such records file\n";
+            return static_cast<int>(ExitCode::Failed);
+        }
+    } else {
+        std::string error;
+        std::unique_ptr<CRecordStore> store = CRecordStore::Open(path, RecordsFile::Named, error);
+        if (!store) {
+            err << "torvane-cli: " << error << '\n';
+            return static_cast<int>(ExitCode::Failed);
+        }
+        if (!store->Query(filter, attempts)) {
+            err << "torvane-cli: " << store->LastError() << '\n';
+            return static_cast<int>(ExitCode::Failed);
+        }
+    }
+    if (m_stats)
+        report.Stats(attempts);
+    else
+        report.Attempts(attempts);
+    return static_cast<int>(ExitCode::Ok);
+}

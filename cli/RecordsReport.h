@@ -1,0 +1,30 @@
+#pragma once
+// The records as people and programs read them: an aligned table, CSV (RFC 4180) or
+// JSON lines, and the yield per local day and per port.
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/records/Attempt.h"
+
+enum class RecordsFormat { Table, Csv, Json };
+
+class CRecordsReport
+{
+public:
+    CRecordsReport(RecordsFormat format, std::ostream& out);
+
+    void Attempts(const std::vector<CAttempt>& attempts);
+    // Passed (pass and unchanged) and failed per local day and per port; stopped and
+    // unfinished attempts count for neither.
+    void Stats(const std::vector<CAttempt>& attempts);
+
+    static std::string CsvField(const std::string& text);
+
+private:
+    using Row = std::vector<std::string>;
+    void Rows(const Row& header, const std::vector<Row>& rows);
+
+    RecordsFormat m_format;
+    std::ostream& m_out;
+};

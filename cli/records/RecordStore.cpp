@@ -1,0 +1,405 @@
+#include "cli/records/RecordStore.h"
+
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <random>
+
+#include <sqlite3.h>
+
+#include "cli/records/RecordTime.h"
+#include "platform/NetworkShare.h"
+#include "platform/Paths.h"
+#include "platform/ThisProcess.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Long enough for the other ports' short transactions, short enough that a stuck
+// writer is reported instead of hanging a station.
+constexpr int kBusyTimeoutMs = 15000;
+
+constexpr char kSchema[] = R"(
+CREATE TABLE attempt (
+    id TEXT PRIMARY KEY NOT NULL,
+    started_utc TEXT NOT NULL,
+    ended_utc TEXT,
+    host TEXT NOT NULL,
+    user TEXT NOT NULL,
+    process_id INTEGER NOT NULL,
+    process_start TEXT,
+    tool_version TEXT NOT NULL,
+    port TEXT,
+    device TEXT,
+    command TEXT NOT NULL,
+    file_name TEXT,
+    file_size INTEGER,
+    file_sha256 TEXT,
+    pages_sent INTEGER,
+    baud_rate INTEGER,
+    page_pause_ms INTEGER,
+    loader_version TEXT,
+    serial_hex TEXT,
+    serial_text TEXT,
+    id_check TEXT,
+    erase_result TEXT,
+    program_result TEXT,
+    verify_result TEXT,
+    backup_file TEXT,
+    outcome TEXT NOT NULL CHECK (outcome IN ('pass', 'fail', 'stopped', 'unchanged', 'unfinished')),
+    exit_code INTEGER,
+    messages TEXT,
+    duration_ms INTEGER,
+    tag TEXT,
+    station_run TEXT,
+    revision INTEGER NOT NULL DEFAULT 1,
+    sent_revision INTEGER NOT NULL DEFAULT 0
+);
+CREATE INDEX attempt_started ON attempt (started_utc);
+CREATE INDEX attempt_port ON attempt (port, started_utc);
+CREATE INDEX attempt_unsent ON attempt (started_utc) WHERE sent_revision < revision;
+PRAGMA user_version = 1;
+)";
+
+// The columns a front end writes, in the order of the parameters below.
+constexpr std::array kColumns = {
+    "id",          "started_utc",   "ended_utc",      "host",          "user",
+    "process_id",  "process_start", "tool_version",   "port",          "device",
+    "command",     "file_name",     "file_size",      "file_sha256",   "pages_sent",
+    "baud_rate",   "page_pause_ms", "loader_version", "serial_hex",    "serial_text",
+    "id_check",    "erase_result",  "program_result", "verify_result", "backup_file",
+    "outcome",     "exit_code",     "messages",       "duration_ms",   "tag",
+    "station_run", "revision",      "sent_revision"};
+constexpr int kWrittenColumns = static_cast<int>(kColumns.size()) - 2;
+
+std::string ColumnList(int count)
+{
+    std::string list;
+    for (int i = 0; i < count; ++i)
+        list += (i ? ", " : "") + std::string(kColumns[static_cast<size_t>(i)]);
+    return list;
+}
+
+std::string JoinMessages(const std::vector<std::string>& messages)
+{
+    std::string text;
+    for (std::string line : messages) {
+        for (char& c : line)
+            if (c == '\n' || c == '\r') c = ' ';
+        text += (text.empty() ? "" : "\n") + line;
+    }
+    return text;
+}
+
+std::vector<std::string> SplitMessages(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+void BindAttempt(CSqliteStatement& s, const CAttempt& a)
+{
+    int i = 1;
+    s.BindText(i++, a.id);
+    s.BindText(i++, a.startedUtc);
+    s.BindText(i++, a.endedUtc);
+    s.BindText(i++, a.host);
+    s.BindText(i++, a.user);
+    s.BindInt(i++, a.processId);
+    s.BindText(i++, a.processStart);
+    s.BindText(i++, a.toolVersion);
+    s.BindText(i++, a.port);
+    s.BindText(i++, a.device);
+    s.BindText(i++, a.command);
+    s.BindText(i++, a.fileName);
+    s.BindInt(i++, a.fileSize);
+    s.BindText(i++, a.fileSha256);
+    s.BindInt(i++, a.pagesSent);
+    s.BindInt(i++, a.baudRate);
+    s.BindInt(i++, a.pagePauseMs);
+    s.BindText(i++, a.loaderVersion);
+    s.BindText(i++, a.serialHex);
+    s.BindText(i++, a.serialText);
+    s.BindText(i++, a.idCheck);
+    s.BindText(i++, a.eraseResult);
+    s.BindText(i++, a.programResult);
+    s.BindText(i++, a.verifyResult);
+    s.BindText(i++, a.backupFile);
+    s.BindText(i++, a.outcome);
+    s.BindInt(i++, a.exitCode);
+    s.BindText(i++, JoinMessages(a.messages));
+    s.BindInt(i++, a.durationMs);
+    s.BindText(i++, a.tag);
+    s.BindText(i++, a.stationRun);
+}
+
+CAttempt ReadAttempt(const CSqliteStatement& s)
+{
+    CAttempt a;
+    int i = 0;
+    a.id = s.Text(i++);
+    a.startedUtc = s.Text(i++);
+    a.endedUtc = s.Text(i++);
+    a.host = s.Text(i++);
+    a.user = s.Text(i++);
+    a.processId = static_cast<uint32_t>(s.Int(i++).value_or(0));
+    a.processStart = s.Text(i++);
+    a.toolVersion = s.Text(i++);
+    a.port = s.Text(i++);
+    a.device = s.Text(i++);
+    a.command = s.Text(i++);
+    a.fileName = s.Text(i++);
+    a.fileSize = s.Int(i++);
+    a.fileSha256 = s.Text(i++);
+    a.pagesSent = s.Int(i++);
+    a.baudRate = s.Int(i++);
+    a.pagePauseMs = s.Int(i++);
+    a.loaderVersion = s.Text(i++);
+    a.serialHex = s.Text(i++);
+    a.serialText = s.Text(i++);
+    a.idCheck = s.Text(i++);
+    a.eraseResult = s.Text(i++);
+    a.programResult = s.Text(i++);
+    a.verifyResult = s.Text(i++);
+    a.backupFile = s.Text(i++);
+    a.outcome = s.Text(i++);
+    a.exitCode = s.Int(i++);
+    a.messages = SplitMessages(s.Text(i++));
+    a.durationMs = s.Int(i++);
+    a.tag = s.Text(i++);
+    a.stationRun = s.Text(i++);
+    a.revision = s.Int(i++).value_or(0);
+    a.sentRevision = s.Int(i++).value_or(0);
+    return a;
+}
+
+std::string Utf8(const fs::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+// The header every SQLite database starts with; a file without it is never opened, so
+// that SQLite cannot take some other file for an empty database and write over it.
+enum class Header { Empty, Sqlite, Foreign, Unreadable };
+Header ReadHeader(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return Header::Unreadable;
+    char header[16] = {};
+    file.read(header, sizeof header);
+    if (file.gcount() == 0) return Header::Empty;
+    if (file.gcount() == sizeof header && std::memcmp(header, "SQLite format 3", 16) == 0)
+        return Header::Sqlite;
+    return Header::Foreign;
+}
+
+bool SingleText(CSqliteDb& db, const std::string& sql, std::string& value)
+{
+    CSqliteStatement statement(db, sql);
+    if (statement.Step() != SQLITE_ROW) return false;
+    value = statement.Text(0);
+    return true;
+}
+
+} // namespace
+
+fs::path CRecordStore::DefaultPath()
+{
+    return platform::DataDir() / "records.sqlite3";
+}
+
+std::string CRecordStore::NewAttemptId()
+{
+    std::random_device source;
+    std::array<uint8_t, 16> bytes;
+    for (size_t i = 0; i < bytes.size(); i += 4) {
+        const uint32_t word = source();
+        std::memcpy(&bytes[i], &word, 4);
+    }
+    bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40); // version 4
+    bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
+    static const char kHex[] = "0123456789abcdef";
+    std::string id;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) id += '-';
+        id += kHex[bytes[i] >> 4];
+        id += kHex[bytes[i] & 15];
+    }
+    return id;
+}
+
+std::unique_ptr<CRecordStore> CRecordStore::Open(const fs::path& path, RecordsFile kind, std::string& error)
+{
+    auto refuse = [&](const std::string& why) {
+        error = Utf8(path) + ": " + why;
+        return nullptr;
+    };
+    std::error_code ec;
+    if (kind == RecordsFile::Default && path.has_parent_path())
+        fs::create_directories(path.parent_path(), ec);
+    if (const std::string share = platform::NetworkShareKind(path); !share.empty())
+        return refuse("lies on " + share +
+                      "; the records need a local disk (SQLite's journal does not work "
+                      "over a network)");
+
+    const bool exists = fs::exists(fs::symlink_status(path, ec)) || fs::exists(path, ec);
+    if (exists) {
+        if (!fs::is_regular_file(path, ec)) return refuse("is not a file");
+        switch (ReadHeader(path)) {
+        case Header::Unreadable:
+            return refuse("cannot be read");
+        case Header::Foreign:
+            return refuse("is not a records database (not an SQLite file)");
+        case Header::Empty:
+        case Header::Sqlite:
+            break;
+        }
+    }
+
+    std::unique_ptr<CRecordStore> store(new CRecordStore);
+    store->m_path = path;
+    CSqliteDb& db = store->m_db;
+    const int flags = SQLITE_OPEN_READWRITE | (exists ? 0 : SQLITE_OPEN_CREATE) | SQLITE_OPEN_NOMUTEX;
+    if (!db.Open(Utf8(path), flags)) return refuse("cannot be opened: " + db.Error());
+    if (sqlite3_db_readonly(db.Get(), "main") == 1) return refuse("cannot be written (read-only)");
+    sqlite3_busy_timeout(db.Get(), kBusyTimeoutMs);
+
+    // Nothing is written before the file has shown itself sound and ours.
+    std::string check;
+    if (!SingleText(db, "PRAGMA quick_check", check)) {
+        if (db.ErrorCode() == SQLITE_NOTADB) return refuse("is not a records database (not an SQLite file)");
+        if (db.ErrorCode() == SQLITE_CORRUPT) return refuse("is damaged (" + db.Error() + ")");
+        return refuse("cannot be read: " + db.Error());
+    }
+    if (check != "ok") {
+        for (char& c : check)
+            if (c == '\n') c = ' ';
+        return refuse("is damaged (" + check + ")");
+    }
+    std::string version, tables;
+    if (!SingleText(db, "PRAGMA user_version", version)) return refuse("cannot be read: " + db.Error());
+    if (std::stoi(version) > kSchemaVersion)
+        return refuse("was written by a newer Torvane (records version " + version + ")");
+    if (!SingleText(db, "SELECT group_concat(name) FROM sqlite_master WHERE type = 'table'", tables))
+        return refuse("cannot be read: " + db.Error());
+    if (version == "0" ? !tables.empty() : tables.find("attempt") == std::string::npos)
+        return refuse("is not a records database (it holds other tables)");
+
+    std::string mode;
+    if (!SingleText(db, "PRAGMA journal_mode = WAL", mode) || mode != "wal")
+        return refuse("cannot keep a write-ahead log: " + (mode.empty() ? db.Error() : mode));
+    // A record shown as PASS must survive a power cut of the PC.
+    if (!db.Exec("PRAGMA synchronous = FULL")) return refuse("cannot be set up: " + db.Error());
+    if (version == "0") {
+        // Two processes may create the same new file: the second finds the schema there.
+        if (!db.Exec("BEGIN IMMEDIATE")) return refuse("cannot be set up: " + db.Error());
+        if (!SingleText(db, "PRAGMA user_version", version)) version.clear();
+        if (version == "0" && !db.Exec(kSchema)) {
+            const std::string why = db.Error();
+            db.Exec("ROLLBACK");
+            return refuse("cannot be set up: " + why);
+        }
+        if (!db.Exec("COMMIT")) {
+            const std::string why = db.Error();
+            db.Exec("ROLLBACK");
+            return refuse("cannot be set up: " + why);
+        }
+    }
+    return store;
+}
+
+bool CRecordStore::Fail(const std::string& what)
+{
+    m_lastError = Utf8(m_path) + ": " + what + ": " + m_db.Error();
+    return false;
+}
+
+bool CRecordStore::Begin(CAttempt& attempt)
+{
+    const int64_t now = records::NowMs();
+    if (attempt.id.empty()) attempt.id = NewAttemptId();
+    if (attempt.startedUtc.empty()) attempt.startedUtc = records::UtcText(now);
+    if (attempt.host.empty()) attempt.host = platform::HostName();
+    if (attempt.user.empty()) attempt.user = platform::UserName();
+    if (attempt.processId == 0) attempt.processId = platform::ProcessId();
+    if (attempt.processStart.empty()) attempt.processStart = platform::ProcessStartStamp(attempt.processId);
+    if (attempt.toolVersion.empty()) attempt.toolVersion = TORVANE_VERSION;
+    attempt.outcome = outcome::kUnfinished;
+    attempt.endedUtc.clear();
+
+    std::string placeholders;
+    for (int i = 1; i <= kWrittenColumns; ++i)
+        placeholders += (i > 1 ? ", ?" : "?") + std::to_string(i);
+    CSqliteStatement insert(m_db, "INSERT INTO attempt (" + ColumnList(kWrittenColumns) + ") VALUES (" +
+                                      placeholders + ")");
+    if (!insert.Valid()) return Fail("cannot record the attempt");
+    BindAttempt(insert, attempt);
+    if (!insert.Done()) return Fail("cannot record the attempt");
+    attempt.revision = 1;
+    return true;
+}
+
+bool CRecordStore::Complete(CAttempt& attempt)
+{
+    const int64_t now = records::NowMs();
+    if (attempt.endedUtc.empty()) attempt.endedUtc = records::UtcText(now);
+    if (!attempt.durationMs) {
+        if (const auto started = records::ParseUtcText(attempt.startedUtc))
+            attempt.durationMs = records::ParseUtcText(attempt.endedUtc).value_or(now) - *started;
+    }
+    if (attempt.outcome == outcome::kUnfinished) attempt.outcome = outcome::kFail;
+
+    // Every column but the id is rewritten: the row is the attempt as the caller holds it.
+    std::string assignments;
+    for (int i = 2; i <= kWrittenColumns; ++i)
+        assignments += (i > 2 ? ", " : "") + std::string(kColumns[static_cast<size_t>(i - 1)]) + " = ?" +
+                       std::to_string(i);
+    CSqliteStatement update(m_db, "UPDATE attempt SET " + assignments +
+                                      ", revision = revision + 1 WHERE id = ?1 RETURNING revision");
+    if (!update.Valid()) return Fail("cannot complete the record");
+    BindAttempt(update, attempt);
+    const int step = update.Step();
+    if (step == SQLITE_DONE) {
+        m_lastError = Utf8(m_path) + ": the record of attempt " + attempt.id + " is missing";
+        return false;
+    }
+    if (step != SQLITE_ROW) return Fail("cannot complete the record");
+    attempt.revision = update.Int(0).value_or(0);
+    if (!update.Done()) return Fail("cannot complete the record");
+    return true;
+}
+
+bool CRecordStore::Query(const CRecordFilter& filter, std::vector<CAttempt>& attempts)
+{
+    CSqliteStatement select(m_db, "SELECT " + ColumnList(static_cast<int>(kColumns.size())) +
+                                      " FROM attempt"
+                                      " WHERE (?1 IS NULL OR started_utc >= ?1)"
+                                      " AND (?2 IS NULL OR started_utc < ?2)"
+                                      " AND (?3 IS NULL OR port = ?3 OR device = ?3)"
+                                      " AND (?4 IS NULL OR outcome = ?4)"
+                                      " AND (?5 IS NULL OR tag = ?5)"
+                                      " AND (?6 IS NULL OR serial_text = ?6 OR lower(serial_hex) = lower(?6))"
+                                      " ORDER BY started_utc, rowid");
+    if (!select.Valid()) return Fail("cannot read the records");
+    select.BindText(1, filter.sinceUtc);
+    select.BindText(2, filter.untilUtc);
+    select.BindText(3, filter.port);
+    select.BindText(4, filter.outcome);
+    select.BindText(5, filter.tag);
+    select.BindText(6, filter.serial);
+    attempts.clear();
+    int step;
+    while ((step = select.Step()) == SQLITE_ROW)
+        attempts.push_back(ReadAttempt(select));
+    if (step != SQLITE_DONE) return Fail("cannot read the records");
+    return true;
+}

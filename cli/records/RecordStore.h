@@ -1,0 +1,52 @@
+#pragma once
+// The records database: one row per attempt at a panel, in an SQLite file that many
+// processes (one per port) write at once. A row is inserted as "unfinished" when the
+// attempt begins and completed when it ends, so an attempt cut short by a crash or a
+// power cut stays visible.
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/records/Attempt.h"
+#include "cli/records/RecordFilter.h"
+#include "cli/records/SqliteStatement.h"
+
+enum class RecordsFile {
+    Named,   // --records FILE: any doubt about the file refuses it
+    Default, // the default file: its folder is created; the caller warns and goes on without
+};
+
+class CRecordStore
+{
+public:
+    static constexpr int kSchemaVersion = 1;
+
+    // The file, opened and checked, with its schema in place; or nothing, with the
+    // reason as one line in error ("FILE: is not a records database"). A file that is
+    // refused is left exactly as it was.
+    static std::unique_ptr<CRecordStore> Open(const std::filesystem::path& path, RecordsFile kind,
+                                              std::string& error);
+    static std::filesystem::path DefaultPath();
+
+    // Inserts the attempt as unfinished; fills its id, start, host, user, process and
+    // tool version where empty.
+    bool Begin(CAttempt& attempt);
+    // Writes the attempt's end (its end time and duration unless set) over its row.
+    bool Complete(CAttempt& attempt);
+    // The attempts the filter selects, oldest first.
+    bool Query(const CRecordFilter& filter, std::vector<CAttempt>& attempts);
+    // Why the last call failed, as one line.
+    const std::string& LastError() const { return m_lastError; }
+    const std::filesystem::path& Path() const { return m_path; }
+
+    static std::string NewAttemptId();
+
+private:
+    CRecordStore() = default;
+    bool Fail(const std::string& what);
+
+    CSqliteDb m_db;
+    std::filesystem::path m_path;
+    std::string m_lastError;
+};

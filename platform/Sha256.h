@@ -1,0 +1,13 @@
+#pragma once
+// SHA-256 of a file, for the record of what was flashed: nettle on POSIX, the
+// system's CNG (bcrypt) on Windows.
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// Lower-case hex digest of the file's bytes, or nothing when it cannot be read.
+std::optional<std::string> Sha256OfFile(const std::filesystem::path& path);
+
+} // namespace platform

@@ -1,0 +1,33 @@
+#include "platform/Sha256.h"
+
+#include <fstream>
+#include <vector>
+
+#include <nettle/sha2.h>
+
+namespace platform {
+
+std::optional<std::string> Sha256OfFile(const std::filesystem::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return std::nullopt;
+    sha256_ctx context;
+    sha256_init(&context);
+    std::vector<char> chunk(64 * 1024);
+    while (file) {
+        file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        sha256_update(&context, static_cast<size_t>(file.gcount()), reinterpret_cast<uint8_t*>(chunk.data()));
+    }
+    if (file.bad()) return std::nullopt;
+    uint8_t digest[SHA256_DIGEST_SIZE];
+    sha256_digest(&context, sizeof digest, digest);
+    static const char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (uint8_t byte : digest) {
+        text += kHex[byte >> 4];
+        text += kHex[byte & 15];
+    }
+    return text;
+}
+
+} // namespace platform
