@@ -158,6 +158,10 @@ void CBootLoader::Receive(uint8_t byte, uint64_t atUs, uint32_t hostBaud)
     m_lastUs = std::max(m_lastUs, atUs);
     ApplyPendingBaud(atUs);
     AddEvent(WireEvent::HostToDevice, atUs, 0, {}, byte, hostBaud);
+    if (!m_poweredOn) {
+        ++m_counters.bytesLost;
+        return;
+    }
 
     if (m_silentAfter) {
         if (*m_silentAfter == 0) {
@@ -179,6 +183,7 @@ void CBootLoader::Receive(uint8_t byte, uint64_t atUs, uint32_t hostBaud)
             m_srd2 |= kSrd2ReceiveTimeout;
         }
         m_lastByteUs = atUs;
+        if (m_frame.empty()) m_frameStartUs = atUs;
         m_frame.push_back(byte);
         if (m_frame.size() == FrameLength()) {
             Execute(atUs);
@@ -222,6 +227,7 @@ bool CBootLoader::FlashAllowed() const
 void CBootLoader::Execute(uint64_t atUs)
 {
     const uint8_t code = m_frame[0];
+    CountFrame(code);
     const bool flashCommand = code == kCmdEraseAll || code == kCmdPageProgram || code == kCmdPageRead;
     if (flashCommand && !FlashAllowed()) {
         AddEvent(WireEvent::Note, atUs, 0, "flash command ignored: ID not verified");
@@ -230,10 +236,13 @@ void CBootLoader::Execute(uint64_t atUs)
     switch (code) {
     case kCmdSyncFiller:
         break;
-    case kCmdReadStatus:
+    case kCmdReadStatus: {
         // The status register is only read out when the flash is idle again.
-        Send({static_cast<uint8_t>(kSrd1Ready | m_srd1Errors), m_srd2}, std::max(atUs, m_busyUntilUs));
+        const uint64_t readAtUs = std::max(atUs, m_busyUntilUs);
+        const uint8_t ready = readAtUs >= m_readyAtUs ? kSrd1Ready : 0;
+        Send({static_cast<uint8_t>(ready | m_srd1Errors), m_srd2}, readAtUs);
         break;
+    }
     case kCmdClearStatus:
         m_srd1Errors = 0;
         m_srd2 &= static_cast<uint8_t>(~(kSrd2ReceiveTimeout | kSrd2OverNumber));
@@ -247,6 +256,11 @@ void CBootLoader::Execute(uint64_t atUs)
             AddEvent(WireEvent::Note, atUs, 0, "erase without confirmation byte ignored");
         break;
     case kCmdPageProgram:
+        if (m_frameStartUs < m_readyAtUs) {
+            ++m_counters.pageFramesWhileBusy;
+            AddEvent(WireEvent::Note, atUs, 0, "page frame begun while busy dropped");
+            break;
+        }
         ProgramPage((m_frame[2] << 16) | (m_frame[1] << 8), m_frame.data() + 3, atUs);
         break;
     case kCmdPageRead: {
@@ -292,26 +306,60 @@ void CBootLoader::Send(const std::vector<uint8_t>& bytes, uint64_t notBeforeUs)
     m_txFreeUs = t;
 }
 
+void CBootLoader::CountFrame(uint8_t code)
+{
+    switch (code) {
+    case kCmdPageProgram:
+        ++m_counters.pageFrames;
+        break;
+    case kCmdEraseAll:
+        if (m_frame[1] == kEraseConfirm) ++m_counters.eraseCommands;
+        break;
+    case kCmdPageRead:
+        ++m_counters.pageReads;
+        break;
+    case kCmdReadStatus:
+        ++m_counters.statusRequests;
+        break;
+    default:
+        break;
+    }
+}
+
 void CBootLoader::EraseAll(uint64_t atUs)
 {
-    m_busyUntilUs = std::max(atUs, m_busyUntilUs) + uint64_t{m_config.eraseTimeMs} * 1000;
+    const uint64_t startUs = std::max(atUs, m_busyUntilUs);
+    m_busyUntilUs = startUs + uint64_t{m_config.eraseTimeMs} * 1000;
     if (m_failErase) {
         m_srd1Errors |= kSrd1EraseError;
         AddEvent(WireEvent::Erase, atUs, 0, "failed");
         return;
     }
-    m_flash.clear();
+    m_flashBeforeErase = std::exchange(m_flash, {});
+    m_erase = {startUs, m_busyUntilUs};
+    if (m_eraseLeavesPage) {
+        if (auto kept = m_flashBeforeErase.find(*m_eraseLeavesPage); kept != m_flashBeforeErase.end())
+            m_flash.insert(*kept);
+    }
     AddEvent(WireEvent::Erase, atUs, 0, "ok");
 }
 
 void CBootLoader::ProgramPage(uint32_t page, const uint8_t* data, uint64_t atUs)
 {
-    m_busyUntilUs = std::max(atUs, m_busyUntilUs) + uint64_t{m_config.programTimeMs} * 1000;
+    const uint64_t startUs = std::max(atUs, m_busyUntilUs);
+    m_busyUntilUs = startUs + uint64_t{m_config.programTimeMs} * 1000;
+    if (m_busyAfterPageMs) m_readyAtUs = atUs + uint64_t{m_busyAfterPageMs} * 1000;
     if (std::find(m_failingPages.begin(), m_failingPages.end(), page) != m_failingPages.end()) {
         m_srd1Errors |= kSrd1ProgramError;
         AddEvent(WireEvent::PageProgrammed, atUs, page, "failed");
         return;
     }
+    m_pageInProgress = page;
+    m_pageProgram = {startUs, m_busyUntilUs};
+    if (auto it = m_flash.find(page); it != m_flash.end())
+        m_pageBefore = it->second;
+    else
+        m_pageBefore.fill(0xFF);
     bool overZero = false;
     const bool allBlank = std::all_of(data, data + kPageSize, [](uint8_t b) { return b == 0xFF; });
     if (!allBlank || m_flash.count(page)) {
@@ -385,19 +433,106 @@ bool CBootLoader::TakeLineError()
 
 void CBootLoader::PowerCycleAt(uint64_t atUs)
 {
+    CutPower(atUs);
+    RestorePower(atUs);
+    AddEvent(WireEvent::PowerCycle, atUs);
+}
+
+void CBootLoader::CutPower(uint64_t atUs)
+{
     // Whatever was still on its way out is cut off with the supply.
     while (!m_output.empty() && m_output.back().arrivalUs > atUs)
         m_output.pop_back();
+    if (atUs < m_erase.untilUs) {
+        // The erase works up from the lowest block; the pages it had not reached keep their data.
+        const uint64_t doneUs = atUs - std::min(atUs, m_erase.fromUs);
+        const size_t reached =
+            static_cast<size_t>(m_flashBeforeErase.size() * doneUs / (m_erase.untilUs - m_erase.fromUs));
+        size_t index = 0;
+        for (const auto& [page, data] : m_flashBeforeErase)
+            if (index++ >= reached) m_flash[page] = data;
+        AddEvent(WireEvent::Note, atUs, 0, "erase cut off");
+    }
+    m_erase = {};
+    m_flashBeforeErase.clear();
+    if (atUs < m_pageProgram.untilUs) {
+        const uint64_t doneUs = atUs - std::min(atUs, m_pageProgram.fromUs);
+        const size_t written =
+            static_cast<size_t>(kPageSize * doneUs / (m_pageProgram.untilUs - m_pageProgram.fromUs));
+        auto [it, fresh] = m_flash.try_emplace(m_pageInProgress);
+        if (fresh) it->second.fill(0xFF);
+        std::copy(m_pageBefore.begin() + written, m_pageBefore.end(), it->second.begin() + written);
+        AddEvent(WireEvent::Note, atUs, m_pageInProgress, "page program cut off");
+    }
+    m_pageProgram = {};
+    m_frame.clear();
+    m_busyUntilUs = 0;
+    m_readyAtUs = 0;
+    m_pendingBaud = 0;
+    m_poweredOn = false;
+}
+
+void CBootLoader::RestorePower(uint64_t atUs)
+{
     m_baud = kPowerOnBaud;
     m_pendingBaud = 0;
     m_srd1Errors = 0;
     m_srd2 = m_config.idVerifiedAtStart ? kSrd2IdField : 0;
     m_busyUntilUs = 0;
+    m_readyAtUs = 0;
     m_txFreeUs = atUs;
     m_frame.clear();
     m_programmed.clear();
     m_download.clear();
-    AddEvent(WireEvent::PowerCycle, atUs);
+    m_poweredOn = true;
+}
+
+void CBootLoader::PowerOff()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_poweredOn) return;
+    const uint64_t nowUs = NowUs();
+    CutPower(nowUs);
+    AddEvent(WireEvent::Note, nowUs, 0, "power off");
+}
+
+void CBootLoader::PowerOn()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_poweredOn) return;
+    const uint64_t nowUs = NowUs();
+    RestorePower(nowUs);
+    AddEvent(WireEvent::Note, nowUs, 0, "power on");
+}
+
+bool CBootLoader::PoweredOn() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_poweredOn;
+}
+
+void CBootLoader::EraseLeavesPage(uint32_t pageAddress)
+{
+    std::lock_guard lock(m_mutex);
+    m_eraseLeavesPage = pageAddress & ~(kPageSize - 1);
+}
+
+void CBootLoader::SetBusyAfterPageMs(uint32_t milliseconds)
+{
+    std::lock_guard lock(m_mutex);
+    m_busyAfterPageMs = milliseconds;
+}
+
+FrameCounters CBootLoader::Counters() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_counters;
+}
+
+void CBootLoader::ResetCounters()
+{
+    std::lock_guard lock(m_mutex);
+    m_counters = {};
 }
 
 uint8_t CBootLoader::ReadFlash(uint32_t address) const
@@ -448,7 +583,8 @@ uint32_t CBootLoader::Baud() const
 bool CBootLoader::Busy() const
 {
     std::lock_guard lock(m_mutex);
-    return NowUs() < m_busyUntilUs;
+    const uint64_t nowUs = NowUs();
+    return nowUs < m_busyUntilUs || nowUs < m_readyAtUs;
 }
 
 uint8_t CBootLoader::Srd1() const

@@ -35,6 +35,18 @@ enum class Fault {
     LineErrorOnNextRead,  // the host's next read sees a framing error
 };
 
+// What the device has received since it was made (power cycles do not reset them), so that
+// tests can count what a host put on the wire.
+struct FrameCounters
+{
+    uint32_t pageFrames = 0;          // whole page-program frames (0x41)
+    uint32_t pageFramesWhileBusy = 0; // of those, begun while SRD1 bit 7 was clear: not programmed
+    uint32_t eraseCommands = 0;       // whole erase frames (0xA7 0xD0)
+    uint32_t pageReads = 0;           // whole page-read frames (0xFF)
+    uint32_t statusRequests = 0;      // 0x70
+    uint32_t bytesLost = 0;           // bytes that arrived while the power was off
+};
+
 struct WireEvent
 {
     uint64_t timeMs = 0;
@@ -117,6 +129,20 @@ public:
     void StickByte(uint32_t address, uint8_t value);
     void PowerCycleAfterBytes(uint32_t count);
     void PowerCycleNow();
+    // The supply. Off cuts what is in progress where it stands (an erase leaves the pages it
+    // had not reached, a page program the bytes it had not written), drops every reply
+    // still on its way and hears nothing; on starts the boot loader afresh (9600 bit/s,
+    // status and ID check reset, flash kept).
+    void PowerOff();
+    void PowerOn();
+    bool PoweredOn() const;
+    // An erase that reports success but leaves this page holding its old data.
+    void EraseLeavesPage(uint32_t pageAddress);
+    // After each page program SRD1 bit 7 stays clear for this long; a status request is
+    // answered at once meanwhile, and a page frame begun meanwhile is counted and dropped.
+    void SetBusyAfterPageMs(uint32_t milliseconds);
+    FrameCounters Counters() const;
+    void ResetCounters();
     void LineErrorOnNextRead();
     void SetEraseTimeMs(uint32_t milliseconds);
     void SetProgramTimeMs(uint32_t milliseconds);
@@ -132,10 +158,13 @@ private:
     uint64_t NowUs() const;
     void ApplyPendingBaud(uint64_t atUs);
     void PowerCycleAt(uint64_t atUs);
+    void CutPower(uint64_t atUs);
+    void RestorePower(uint64_t atUs);
     void Execute(uint64_t atUs);
     void Send(const std::vector<uint8_t>& bytes, uint64_t notBeforeUs);
     bool FlashAllowed() const;
     void ProgramPage(uint32_t page, const uint8_t* data, uint64_t atUs);
+    void CountFrame(uint8_t code);
     void EraseAll(uint64_t atUs);
     void CheckId(uint64_t atUs);
     void Download(uint64_t atUs);
@@ -173,6 +202,25 @@ private:
     bool m_failErase = false;
     bool m_lineError = false;
     uint32_t m_replyDelayMs = 0;
+
+    bool m_poweredOn = true;
+    std::optional<uint32_t> m_eraseLeavesPage;
+    uint32_t m_busyAfterPageMs = 0;
+    uint64_t m_readyAtUs = 0; // SRD1 bit 7 clear before this (busy after a page)
+    uint64_t m_frameStartUs = 0;
+    FrameCounters m_counters;
+
+    // The work in progress, so that a power cut can leave it half done.
+    struct Progress
+    {
+        uint64_t fromUs = 0;
+        uint64_t untilUs = 0;
+    };
+    Progress m_erase;
+    std::map<uint32_t, std::array<uint8_t, kPageSize>> m_flashBeforeErase;
+    Progress m_pageProgram;
+    uint32_t m_pageInProgress = 0;
+    std::array<uint8_t, kPageSize> m_pageBefore{};
 
     std::vector<WireEvent> m_trace;
 };
