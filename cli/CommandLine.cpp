@@ -16,7 +16,7 @@
 namespace {
 
 constexpr char kExitCodes[] = R"(Examples:
-  torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --verify --backup old.mot
+  torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --backup old.mot
   torvane-cli program panel-upgrade.mot --port COM1 --port COM2 --port /dev/ttyUSB0
   torvane-cli status --port COM1
   torvane-cli version --port COM1
@@ -34,6 +34,9 @@ Exit codes:
   9 program error           10 verify mismatch (or not blank)
  11 stopped (Ctrl-C)
 With several --port, the largest code of all ports.)";
+
+// The page pauses the "Set baudrate" dialog offers.
+const std::vector<uint32_t> kPagePauses = {5, 10, 15, 20, 25, 30, 35, 40, 45, 50};
 
 // "F0000-FFFFF" (hex, inclusive) into start and end.
 bool ParseRange(const std::string& text, CliOptions& options)
@@ -63,7 +66,12 @@ std::vector<std::string> ChildArguments(const CliOptions& options)
     else if (!options.file.empty())
         args.insert(args.end(), {"--upgrade", options.file});
     if (options.baud) args.insert(args.end(), {"--baud", std::to_string(*options.baud)});
-    if (options.verify) args.push_back("--verify");
+    if (options.command == "program") {
+        if (!options.verify) args.push_back("--no-verify");
+        if (options.allPages) args.push_back("--all-pages");
+        if (options.pagePause) args.insert(args.end(), {"--page-pause", std::to_string(*options.pagePause)});
+        if (options.ifDifferent) args.push_back("--if-different");
+    }
     if (!options.backup.empty()) args.insert(args.end(), {"--backup", options.backup});
     if (!options.output.empty()) args.insert(args.end(), {"-o", options.output});
     if (options.rangeStart)
@@ -98,10 +106,19 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     };
     CLI::App* program = app.add_subcommand("program", "load FILE, ID check, erase, program F0000-FFFFF");
     program->add_option("FILE", options.file, "the upgrade (.mot, .s or .btp)")->required();
-    program->add_flag("--verify", options.verify, "read every page back and compare it with FILE");
+    program->add_flag("--verify,!--no-verify", options.verify,
+                      "read every byte of F0000-FFFFF back and compare it with FILE (the default)");
+    program->add_flag("--all-pages", options.allPages,
+                      "send every page, also those FILE leaves at FF (as the windows do)");
+    program
+        ->add_option("--page-pause", options.pagePause, "ms between a page and its status read (default 40)")
+        ->check(CLI::IsMember(kPagePauses));
+    program->add_flag("--if-different", options.ifDifferent,
+                      "read F0000-FFFFF first and leave it untouched when it already holds FILE");
     program->add_option("--backup", options.backup,
                         "read F0000-FFFFF into this S-record file before the erase");
-    program->footer("Example: torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --verify");
+    program->footer(
+        "Example: torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --page-pause 10");
     CLI::App* status = app.add_subcommand("status", "the status register, decoded");
     status->footer("Example: torvane-cli status --port COM1");
     CLI::App* version = app.add_subcommand("version", "the boot loader's version text");

@@ -368,6 +368,20 @@ ExitCode CSession::Erase()
 
 ExitCode CSession::Program()
 {
+    if (m_options.ifDifferent) {
+        m_progress->Begin("Compare");
+        const loader::Result same = m_engine->CheckRange(ImagePages(), loader::kAreaStart, loader::kAreaEnd,
+                                                         loader::CheckMode::CompareAll, kPageReadTimeout);
+        m_progress->End();
+        if (same.Ok()) {
+            Message("torvane-cli: " + m_port + ": already up to date");
+            m_figures["up_to_date"] = true;
+            m_figures["pages"] = 0;
+            return ExitCode::Ok;
+        }
+        if (same.outcome != loader::Outcome::Mismatch)
+            return Failure(same, "compare, page " + Hex6(same.address));
+    }
     if (!m_options.backup.empty()) {
         const ExitCode code = Backup();
         if (code != ExitCode::Ok) return code;
@@ -378,11 +392,18 @@ ExitCode CSession::Program()
     if (Stopping()) return ExitCode::Stopped;
 
     loader::ProgramOptions options;
+    options.pagePause = m_options.pagePause.value_or(linktime::kDefaultPagePause);
+    // A shorter pause than the usual may end before the panel has written the page.
+    options.waitForReady = options.pagePause < linktime::kDefaultPagePause;
+    // The erase has reported success, so every page the file leaves empty reads 0xFF
+    // already, and the verify of every byte proves it (a page the erase left is caught).
+    options.skipBlankPages = m_options.verify && !m_options.allPages;
     const uint32_t started = GetTickCount();
     m_progress->Begin("Program");
     loader::Result result =
         m_engine->ProgramRange(ImagePages(), loader::kAreaStart, loader::kAreaEnd, options);
     m_progress->End();
+    const uint32_t pagesSent = result.pagesSent;
     if (result.outcome == loader::Outcome::Cancelled) {
         Message(IDS_STOP_PROGRAMMING);
         return ExitCode::Stopped;
@@ -398,10 +419,14 @@ ExitCode CSession::Program()
     if (!result.Ok()) return Failure(result, "program, page " + Hex6(result.address));
     Message(IDS_PROGRAM_OK);
     m_figures["program_seconds"] = (GetTickCount() - started) / 1000.0;
-    m_figures["pages"] = (loader::kAreaEnd - loader::kAreaStart) / kPageSize;
-    if (!m_options.verify) return ExitCode::Ok;
+    if (!m_options.verify) {
+        m_figures["pages"] = pagesSent;
+        return ExitCode::Ok;
+    }
     if (Stopping()) return ExitCode::Stopped;
-    return Check(loader::kAreaStart, loader::kAreaEnd, loader::CheckMode::CompareAll, "Verify");
+    code = Check(loader::kAreaStart, loader::kAreaEnd, loader::CheckMode::CompareAll, "Verify");
+    m_figures["pages"] = pagesSent; // the pages sent, not those read back
+    return code;
 }
 
 ExitCode CSession::Check(uint32_t start, uint32_t end, loader::CheckMode mode, const std::string& title)

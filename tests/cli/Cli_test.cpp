@@ -316,4 +316,65 @@ TEST_F(Cli, TheFileIsJudgedBeforeThePortIsTouched)
     EXPECT_EQ(Area(), m_upgrade);
 }
 
+TEST_F(Cli, OnlyThePagesTheFileHoldsAreSentAndTheVerifyProvesTheRest)
+{
+    MemoryMap memory; // 21 pages spread over the area
+    std::vector<uint8_t> expected(kAreaLength, 0xFF);
+    for (uint32_t i = 0; i < 21; ++i) {
+        const uint32_t address = kArea + i * 12 * 256;
+        memory[address] = Pattern(address, 256, 9);
+        std::copy(memory[address].begin(), memory[address].end(), expected.begin() + (address - kArea));
+    }
+    const std::string sparse = WriteFile("sparse.mot", MakeSRecords(memory)).string();
+    Device().ResetCounters();
+    ASSERT_EQ(Run({"program", sparse, "--port", "COM1", "--json"}), 0) << m_err.str();
+    EXPECT_EQ(Device().Counters().pageFrames, 21u);
+    EXPECT_EQ(Area(), expected);
+    const std::vector<nlohmann::json> events = Events();
+    EXPECT_EQ(events.back()["pages"], 21);
+    EXPECT_EQ(events.back()["verified"], true);
+    for (const nlohmann::json& e : events)
+        if (e["event"] == "progress" && e["operation"] == "Program") EXPECT_EQ(e["pages_total"], 21);
+
+    for (const char* option : {"--all-pages", "--no-verify"}) {
+        Device().ResetCounters();
+        ASSERT_EQ(Run({"program", sparse, "--port", "COM1", option}), 0) << option;
+        EXPECT_EQ(Device().Counters().pageFrames, 256u) << option;
+        EXPECT_EQ(Area(), expected);
+    }
+
+    // An erase that says it succeeded but left old data in a page the file does not hold.
+    Device().WriteFlash(kArea + 0x507, 0x12);
+    Device().EraseLeavesPage(kArea + 0x500);
+    EXPECT_EQ(Run({"program", sparse, "--port", "COM1"}), 10);
+    EXPECT_NE(m_err.str().find("0F0507"), std::string::npos) << m_err.str();
+}
+
+TEST_F(Cli, AShortPagePauseNeverSendsAFrameIntoABusyPanel)
+{
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "--page-pause", "7"}), 2);
+    EXPECT_TRUE(HostBytes().empty());
+    Device().SetBusyAfterPageMs(20);
+    Device().ResetCounters();
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--page-pause", "5"}), 0) << m_err.str();
+    EXPECT_EQ(Device().Counters().pageFrames, 256u);
+    EXPECT_EQ(Device().Counters().pageFramesWhileBusy, 0u);
+    EXPECT_EQ(Area(), m_upgrade);
+}
+
+TEST_F(Cli, IfDifferentLeavesAFlashThatAlreadyHoldsTheFile)
+{
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1"}), 0) << m_err.str();
+    Device().ResetCounters();
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--if-different", "--json"}), 0) << m_err.str();
+    EXPECT_EQ(Device().Counters().eraseCommands, 0u);
+    EXPECT_EQ(Device().Counters().pageFrames, 0u);
+    EXPECT_EQ(Events().back()["up_to_date"], true);
+
+    Device().WriteFlash(kArea + 0x77, 0x00);
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--if-different"}), 0) << m_err.str();
+    EXPECT_EQ(Device().Counters().eraseCommands, 1u);
+    EXPECT_EQ(Area(), m_upgrade);
+}
+
 } // namespace
