@@ -334,7 +334,9 @@ TEST_F(Cli, OnlyThePagesTheFileHoldsAreSentAndTheVerifyProvesTheRest)
     EXPECT_EQ(events.back()["pages"], 21);
     EXPECT_EQ(events.back()["verified"], true);
     for (const nlohmann::json& e : events)
-        if (e["event"] == "progress" && e["operation"] == "Program") EXPECT_EQ(e["pages_total"], 21);
+        if (e["event"] == "progress" && e["operation"] == "Program") {
+            EXPECT_EQ(e["pages_total"], 21);
+        }
 
     for (const char* option : {"--all-pages", "--no-verify"}) {
         Device().ResetCounters();
