@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <iostream>
 #include <regex>
 
@@ -18,7 +19,7 @@
 namespace {
 
 constexpr char kExitCodes[] = R"(Examples:
-  torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --verify --backup old.mot
+  torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --backup old.mot
   torvane-cli program panel-upgrade.mot --port COM1 --port COM2 --port /dev/ttyUSB0
   torvane-cli status --port COM1
   torvane-cli version --port COM1
@@ -38,6 +39,9 @@ Exit codes:
  11 stopped (Ctrl-C)
 With several --port, the largest code of all ports.)";
 
+// The page pauses the "Set baudrate" dialog offers.
+const std::vector<uint32_t> kPagePauses = {5, 10, 15, 20, 25, 30, 35, 40, 45, 50};
+
 // "F0000-FFFFF" (hex, inclusive) into start and end.
 bool ParseRange(const std::string& text, CliOptions& options)
 {
@@ -47,6 +51,36 @@ bool ParseRange(const std::string& text, CliOptions& options)
     options.rangeStart = static_cast<uint32_t>(std::stoul(match[1], nullptr, 16));
     options.rangeEnd = static_cast<uint32_t>(std::stoul(match[2], nullptr, 16));
     return *options.rangeStart < *options.rangeEnd;
+}
+
+std::string Hex(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%X", static_cast<unsigned>(value));
+    return text;
+}
+
+// One port's command line, from the parsed options (ports and output mode left out).
+std::vector<std::string> ChildArguments(const CliOptions& options)
+{
+    std::vector<std::string> args{options.command};
+    const bool fileArgument = options.command == "program" || options.command == "verify";
+    if (fileArgument)
+        args.push_back(options.file);
+    else if (!options.file.empty())
+        args.insert(args.end(), {"--upgrade", options.file});
+    if (options.baud) args.insert(args.end(), {"--baud", std::to_string(*options.baud)});
+    if (options.command == "program") {
+        if (!options.verify) args.push_back("--no-verify");
+        if (options.allPages) args.push_back("--all-pages");
+        if (options.pagePause) args.insert(args.end(), {"--page-pause", std::to_string(*options.pagePause)});
+        if (options.ifDifferent) args.push_back("--if-different");
+    }
+    if (!options.backup.empty()) args.insert(args.end(), {"--backup", options.backup});
+    if (!options.output.empty()) args.insert(args.end(), {"-o", options.output});
+    if (options.rangeStart)
+        args.insert(args.end(), {"--range", Hex(*options.rangeStart) + "-" + Hex(*options.rangeEnd)});
+    return args;
 }
 
 } // namespace
@@ -64,24 +98,32 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     app.set_version_flag("--tool-version", "torvane-cli 1.0.0");
 
     auto common = [&](CLI::App* sub) {
+        // One value per --port: a stray word after it is a usage error, not a second port.
         sub->add_option("--port", options.ports,
                         "serial port: COM1..COM10 or a device path; repeat for several panels")
             ->required()
-            ->take_all();
+            ->allow_extra_args(false);
         sub->add_option("--baud", options.baud, "bit rate to work at (default: the last one that worked)")
             ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}));
         sub->add_flag("--json", json, "one JSON object per event on standard output");
         sub->add_flag("--quiet", quiet, "print only the result");
     };
-    CLI::App* program =
-        app.add_subcommand("program", "load FILE and its .id, ID check, erase, program F0000-FFFFF");
-    program->add_option("FILE", options.file, "the upgrade (.mot, .s or .btp, with the .id file beside it)")
-        ->required();
-    program->add_flag("--verify", options.verify, "read every page back and compare it with FILE");
+    CLI::App* program = app.add_subcommand("program", "load FILE, ID check, erase, program F0000-FFFFF");
+    program->add_option("FILE", options.file, "the upgrade (.mot, .s or .btp)")->required();
+    program->add_flag("--verify,!--no-verify", options.verify,
+                      "read every byte of F0000-FFFFF back and compare it with FILE (the default)");
+    program->add_flag("--all-pages", options.allPages,
+                      "send every page, also those FILE leaves at FF (as the windows do)");
+    program
+        ->add_option("--page-pause", options.pagePause, "ms between a page and its status read (default 40)")
+        ->check(CLI::IsMember(kPagePauses));
+    program->add_flag("--if-different", options.ifDifferent,
+                      "read F0000-FFFFF first and leave it untouched when it already holds FILE");
     program->add_option("--backup", options.backup,
                         "read F0000-FFFFF into this S-record file (and its .id) before the erase; "
                         "with one --port only");
-    program->footer("Example: torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --verify");
+    program->footer(
+        "Example: torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --page-pause 10");
     CLI::App* status = app.add_subcommand("status", "the status register, decoded");
     status->footer("Example: torvane-cli status --port COM1");
     CLI::App* version = app.add_subcommand("version", "the boot loader's version text");
@@ -97,15 +139,15 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
         ->required();
     read->footer("Example: torvane-cli read --port COM1 --range F0000-FFFFF -o panel-backup.mot");
     CLI::App* verify = app.add_subcommand("verify", "compare F0000-FFFFF of the flash with FILE");
-    verify->add_option("FILE", options.file, "the upgrade file (with its .id beside it)")->required();
+    verify->add_option("FILE", options.file, "the upgrade file")->required();
     verify->footer("Example: torvane-cli verify panel-upgrade.mot --port COM1");
     for (CLI::App* sub : {program, status, version, erase, blank, read, verify})
         common(sub);
     PortsCommandOptions portsOptions;
     CLI::App* ports = AddPortsCommand(app, portsOptions);
-    // A panel whose ID check has not passed since power-on needs the upgrade's .id first.
+    // A panel whose ID check has not passed since power-on needs an upgrade file first.
     for (CLI::App* sub : {status, version, erase, blank, read})
-        sub->add_option("--upgrade", options.file, "an upgrade file whose .id passes the ID check first");
+        sub->add_option("--upgrade", options.file, "an upgrade file: the ID check is passed first");
     CRecordsCommand records;
     records.Register(app);
 
@@ -129,20 +171,7 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     options.mode = json ? OutputMode::Json : quiet ? OutputMode::Quiet : OutputMode::Text;
 
     platform::CatchInterrupts(static_cast<int>(ExitCode::Stopped));
-    if (options.ports.size() > 1) {
-        // The children get the same command line without the ports and output options.
-        std::vector<std::string> rest;
-        for (int i = 1; i < argc; ++i) {
-            const std::string arg = argv[i];
-            if (arg == "--port") {
-                ++i;
-                continue;
-            }
-            if (arg.rfind("--port=", 0) == 0 || arg == "--json" || arg == "--quiet") continue;
-            rest.push_back(arg);
-        }
-        return RunParallel(options, rest, out, err);
-    }
+    if (options.ports.size() > 1) return RunParallel(options, ChildArguments(options), out, err);
     const bool terminal = platform::IsTerminal(platform::ConsoleStream::Error);
     CReporter reporter(options.mode, out, err, terminal,
                        platform::TerminalWidth(platform::ConsoleStream::Error));

@@ -13,9 +13,12 @@ struct CliOptions
     std::string file;    // program, verify: the upgrade file
     std::vector<std::string> ports;
     std::optional<uint32_t> baud;
-    bool verify = false;
-    std::string backup;                           // program --backup
-    std::string output;                           // read -o
+    bool verify = true;                // program: read the area back afterwards (--no-verify: not)
+    bool allPages = false;             // program: send every page, also those the file leaves at 0xFF
+    std::optional<uint32_t> pagePause; // program: ms between a page and its status read
+    bool ifDifferent = false;          // program: leave a flash that already holds the file
+    std::string backup;                // program --backup
+    std::string output;                // read -o
     std::optional<uint32_t> rangeStart, rangeEnd; // inclusive
     OutputMode mode = OutputMode::Text;
 };

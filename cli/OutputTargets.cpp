@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "image/shell/IDCheckDlg.h"
+#include "cli/UpgradeFile.h"
 #include "platform/OutputFile.h"
 #include "platform/Paths.h"
 #include "platform/SmallFile.h"
@@ -29,7 +29,7 @@ std::string RefuseOutputTargets(const CliOptions& options)
         if (output->empty()) continue;
         outputs.push_back(*output);
         if (output == &options.backup) {
-            if (const std::string id = CIDCheckDlg::IdFileName(*output); !id.empty()) outputs.push_back(id);
+            if (const std::string id = IdFileName(*output); !id.empty()) outputs.push_back(id);
         }
     }
     if (outputs.empty()) return {};
@@ -40,7 +40,7 @@ std::string RefuseOutputTargets(const CliOptions& options)
     std::vector<std::string> inputs;
     if (!options.file.empty()) {
         inputs.push_back(options.file);
-        if (const std::string id = CIDCheckDlg::IdFileName(options.file); !id.empty()) inputs.push_back(id);
+        if (const std::string id = IdFileName(options.file); !id.empty()) inputs.push_back(id);
     }
     for (const std::string& output : outputs) {
         // The backup's .id may be the upgrade's own .id (old.s beside old.mot): copying a

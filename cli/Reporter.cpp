@@ -4,25 +4,20 @@
 #include <cmath>
 #include <cstdio>
 
-#include "commands/Command.h"
+#include "loader/Protocol.h"
 #include "platform/Clock.h"
 
-ProgressFigures ProgressFigures::FromSteps(const std::string& title, int position, int upper, double seconds)
+ProgressFigures ProgressFigures::FromPages(const std::string& title, uint32_t done, uint32_t total,
+                                           double seconds)
 {
     ProgressFigures f;
     f.title = title;
-    // The steps are whole 500-byte counts: half a step is the best guess of the rest.
-    const double totalBytes =
-        std::max(0, upper) * double(kProgressStepBytes) + kPageSize + kProgressStepBytes / 2;
-    const double doneBytes =
-        std::min(totalBytes, std::max(0, position) * double(kProgressStepBytes) + kPageSize);
-    f.pagesTotal = static_cast<uint32_t>(totalBytes / kPageSize + 0.5);
-    // The bar at its end has had its last page.
-    f.pagesDone = position >= upper ? f.pagesTotal
-                                    : std::min(f.pagesTotal, static_cast<uint32_t>(doneBytes / kPageSize));
+    f.pagesDone = std::min(done, total);
+    f.pagesTotal = total;
     f.seconds = seconds;
+    const double doneBytes = double(f.pagesDone) * kPageSize;
     f.bytesPerSecond = seconds > 0 ? doneBytes / seconds : 0;
-    f.secondsLeft = f.bytesPerSecond > 0 ? (totalBytes - doneBytes) / f.bytesPerSecond : 0;
+    f.secondsLeft = f.bytesPerSecond > 0 ? double(total - f.pagesDone) * kPageSize / f.bytesPerSecond : 0;
     return f;
 }
 
@@ -102,10 +97,10 @@ void CReporter::ProgressStart(const std::string& title)
     m_lastDecile = -1;
 }
 
-void CReporter::Progress(const std::string& title, int position, int upper)
+void CReporter::Progress(const std::string& title, uint32_t pagesDone, uint32_t pagesTotal)
 {
     const double seconds = (GetTickCount() - m_progressTick) / 1000.0;
-    const ProgressFigures f = ProgressFigures::FromSteps(title, position, upper, seconds);
+    const ProgressFigures f = ProgressFigures::FromPages(title, pagesDone, pagesTotal, seconds);
     switch (m_mode) {
     case OutputMode::Quiet:
         return;
@@ -152,6 +147,16 @@ void CReporter::Message(const std::string& text)
     m_err.flush();
 }
 
+void CReporter::PortNotOpened(const std::string& line, const std::string& reason)
+{
+    m_openFailure = reason;
+    if (m_mode == OutputMode::Json) {
+        Emit({{"event", "message"}, {"text", line}, {"reason", reason}});
+        return;
+    }
+    Message(line);
+}
+
 void CReporter::Value(const std::string& name, const std::string& value)
 {
     if (m_mode == OutputMode::Json) {
@@ -190,6 +195,7 @@ void CReporter::Result(ExitCode code, const nlohmann::json& figures)
                                 {"exit_code", static_cast<int>(code)},
                                 {"result", ExitCodeName(code)}};
         event.update(all);
+        if (!m_openFailure.empty()) event["reason"] = m_openFailure;
         Emit(event);
         return;
     }

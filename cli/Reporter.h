@@ -21,8 +21,7 @@ struct ProgressFigures
     double bytesPerSecond = 0;
     double secondsLeft = 0;
 
-    // Positions of a bar counting 500-byte steps (the last step one page).
-    static ProgressFigures FromSteps(const std::string& title, int position, int upper, double seconds);
+    static ProgressFigures FromPages(const std::string& title, uint32_t done, uint32_t total, double seconds);
     nlohmann::json ToJson() const;
     // "Program  [######......]  120/256 pages  3.1 KiB/s  0:44 left", cut to width.
     std::string BarLine(int width) const;
@@ -35,12 +34,14 @@ public:
 
     void Start(const std::string& command, const std::string& port);
     void ProgressStart(const std::string& title);
-    void Progress(const std::string& title, int position, int upper);
+    void Progress(const std::string& title, uint32_t pagesDone, uint32_t pagesTotal);
     void ProgressEnd();
-    // A message box's text, as one line.
+    // A line for the user (a message box's text, a warning), on one line.
     void Message(const std::string& text);
     // A figure the command reads from the device (status bits, version text).
     void Value(const std::string& name, const std::string& value);
+    // A port that did not open: the line, and the reason in the JSON events.
+    void PortNotOpened(const std::string& line, const std::string& reason);
     void Result(ExitCode code, const nlohmann::json& figures);
 
     static std::string OneLine(std::string text);
@@ -61,4 +62,5 @@ private:
     uint32_t m_progressTick = 0; // of the running operation
     int m_lastDecile = -1;
     bool m_barShown = false;
+    std::string m_openFailure; // the reason, for the JSON result
 };

@@ -1,326 +1,487 @@
 #include "cli/Session.h"
 
-#include <algorithm>
+#include <array>
+#include <cstdio>
 #include <filesystem>
 #include <vector>
 
-#include "app/TorvaneApp.h"
-#include "cli/FlashAccess.h"
 #include "cli/OutputTargets.h"
+#include "cli/RateMemory.h"
 #include "cli/SRecordWriter.h"
-#include "commands/StatesDlg.h"
-#include "commands/VersionDlg.h"
-#include "framework/Dialog.h"
-#include "framework/console/ConsoleHost.h"
-#include "image/shell/IDCheckDlg.h"
-#include "link/SerialCommState.h"
+#include "cli/UpgradeFile.h"
+#include "framework/Afx.h"
+#include "loader/RateSearch.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
 #include "platform/Paths.h"
+#include "platform/ProfileIni.h"
+#include "platform/SerialDriver.h"
 #include "res/Resource.h"
 
 namespace {
 
-constexpr uint32_t kAreaStart = 0xF0000;
-constexpr uint32_t kAreaEnd = 0x100000;
+// The command line's own waits: a panel answers a status or a speed code within
+// milliseconds, so a silent one is told in about a second, not in the windows' 5 s.
+constexpr uint32_t kReplyTimeout = 1000;
+constexpr uint32_t kPageReadTimeout = 2000;
+constexpr uint32_t kSyncReplyTimeout = 200;
+constexpr uint32_t kStartupFillerPause = 20;
+// The windows send the fixed default ID whatever the .id file holds; so does this.
+constexpr std::array<uint8_t, loader::kIdLength> kDefaultId{0xB6, 0xB6, 0xB6, 0xB6, 0xB6, 0xB6, 0xB6};
 
-bool StartsWith(const std::string& text, const std::string& prefix)
+std::string Hex6(uint32_t value)
 {
-    return text.compare(0, prefix.size(), prefix) == 0;
+    char text[16];
+    std::snprintf(text, sizeof text, "%06X", static_cast<unsigned>(value));
+    return text;
+}
+
+std::string RateList(const std::vector<uint32_t>& rates)
+{
+    std::string text;
+    for (size_t i = 0; i < rates.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == rates.size() ? " and " : ", ") + std::to_string(rates[i]);
+    return text + " bit/s";
+}
+
+bool Stopping()
+{
+    return platform::InterruptCount() > 0;
+}
+
+bool NeedsId(const std::string& command)
+{
+    return command == "program" || command == "verify" || command == "erase" || command == "blank" ||
+           command == "read";
 }
 
 } // namespace
 
-CSession::CSession(const CliOptions& options, CReporter& reporter) : m_options(options), m_reporter(reporter)
+// Pages to the reporter, Ctrl-C to the engine between pages.
+class CSession::Progress final : public loader::IProgress
+{
+public:
+    explicit Progress(CSession& session) : m_session(session) {}
+    void Begin(const std::string& title) { m_title = title; }
+    void End()
+    {
+        if (m_started) m_session.m_reporter.ProgressEnd();
+        m_started = false;
+        m_title.clear();
+    }
+    void OnStart(uint32_t) override
+    {
+        if (m_title.empty()) return;
+        m_started = true;
+        m_session.m_reporter.ProgressStart(m_title);
+    }
+    void OnPage(uint32_t done, uint32_t total, uint32_t) override
+    {
+        if (!m_started) return;
+        m_session.m_reporter.Progress(m_title, done, total);
+        if (m_session.onProgress) m_session.onProgress(m_title, done);
+    }
+    bool Cancelled() override { return Stopping(); }
+
+private:
+    CSession& m_session;
+    std::string m_title;
+    bool m_started = false;
+};
+
+CSession::CSession(const CliOptions& options, CReporter& reporter)
+    : m_options(options), m_reporter(reporter), m_port(options.ports.front())
 {
 }
 
-void CSession::Fail(ExitCode code)
-{
-    if (m_outcome == ExitCode::Ok) m_outcome = code;
-}
+CSession::~CSession() = default;
 
-bool CSession::Going() const
-{
-    return m_outcome == ExitCode::Ok && platform::InterruptCount() == 0;
-}
-
-void CSession::OnMessage(const std::string& text)
+void CSession::Message(const std::string& text)
 {
     m_reporter.Message(text);
     if (onMessage) onMessage(text);
-    auto is = [&text](unsigned id) { return text == AfxLoadString(id); };
-    if (StartsWith(text, AfxLoadString(IDS_NOT_MATCH)) || StartsWith(text, AfxLoadString(IDS_NOT_BLANK))) {
-        Fail(ExitCode::VerifyMismatch);
-    } else if (StartsWith(text, "Can not open ")) {
-        Fail(m_app && m_app->m_link.LastOpenError() == platform::OpenError::InUse ? ExitCode::PortInUse
-                                                                                  : ExitCode::PortOpen);
-    } else if (is(IDS_TIMEOUT_ERROR) || is(IDS_CAN_NOT_COMMUNICATE) || is(IDS_NO_OUTSIDE)) {
-        // Silence from a port that never opened is the port's fault, not the panel's.
-        if (m_app && !m_app->m_link.IsOpen())
-            Fail(m_app->m_link.LastOpenError() == platform::OpenError::InUse ? ExitCode::PortInUse
-                                                                             : ExitCode::PortOpen);
-        Fail(ExitCode::Silent);
-    } else if (is(IDS_CAN_NOT_ACCEPT_FILE) || is(IDS_NO_ID_FILE) || is(IDS_NO_FILENAME)) {
-        Fail(ExitCode::FileRefused);
-    } else if (is(IDS_NOT_MATCH_ID) || is(IDS_DID_NOT_PASS_ID)) {
-        Fail(ExitCode::IdFailed);
-    } else if (is(IDS_ERASE_ERROR)) {
-        Fail(ExitCode::EraseError);
-    } else if (is(IDS_ERASE_OK)) {
-        m_eraseOk = true;
-    } else if (is(IDS_PROGRAM_ERROR)) {
-        Fail(ExitCode::ProgramError);
-    } else if (is(IDS_PROGRAM_OK)) {
-        m_programOk = true;
-        m_programMs = GetTickCount() - m_programStart;
-    } else if (is(IDS_STOP_PROGRAMMING)) {
-        Fail(ExitCode::Stopped);
-    } else if (is(IDS_TOO_SMALL_START)) {
-        Fail(ExitCode::Usage);
-    }
+}
+
+void CSession::Message(unsigned stringId)
+{
+    Message(AfxLoadString(stringId));
 }
 
 ExitCode CSession::Run()
 {
-    const std::string& port = m_options.ports.front();
-    m_reporter.Start(m_options.command, port);
-    nlohmann::json figures;
+    m_reporter.Start(m_options.command, m_port);
+    ExitCode code = LoadFile();
+    if (code == ExitCode::Ok) code = OpenPort();
+    if (code == ExitCode::Ok) code = Connect();
+    if (code == ExitCode::Ok) code = CheckId();
+    if (code == ExitCode::Ok) code = RunCommand();
+    if (code == ExitCode::Ok && Stopping()) code = ExitCode::Stopped;
+    if (m_found && m_link.IsOpen()) ReturnTo9600();
+    m_engine.reset();
+    m_link.Close();
+    m_reporter.Result(code, m_figures);
+    return code;
+}
 
-    if (!m_options.file.empty() &&
-        !std::filesystem::is_regular_file(platform::PathFromUtf8(m_options.file))) {
-        m_reporter.Message("torvane-cli: " + m_options.file + ": no such file");
-        m_reporter.Result(ExitCode::FileRefused, figures);
+ExitCode CSession::LoadFile()
+{
+    if (m_options.file.empty()) return ExitCode::Ok;
+    std::vector<std::string> lines;
+    const bool accepted = LoadUpgradeFile(m_options.file, m_image, lines);
+    for (const std::string& line : lines)
+        Message(line);
+    if (!accepted) return ExitCode::FileRefused;
+    m_imageLoaded = true;
+    if (m_options.command != "program" && m_options.command != "verify") return ExitCode::Ok;
+    const AreaCoverage coverage = CoverageOf(m_image);
+    if (!coverage.inside) {
+        Message("torvane-cli: " + m_options.file +
+                " holds nothing for 0F0000-0FFFFF, the area that is programmed");
         return ExitCode::FileRefused;
     }
+    if (coverage.outside)
+        Message("torvane-cli: warning: " + m_options.file +
+                " also holds data outside 0F0000-0FFFFF, which is not programmed");
+    return ExitCode::Ok;
+}
 
-    CConsoleHost host;
-    IHost* previousHost = SetHost(&host);
-    host.onMessageBox = [this](const MessageBoxRecord& box) { OnMessage(box.text); };
-    host.onProgressStart = [this](const CConsoleHost::Progress& p) { m_reporter.ProgressStart(p.title); };
-    host.onProgress = [this](const CConsoleHost::Progress& p) {
-        m_reporter.Progress(p.title, p.position, p.upper);
-        if (onProgress) onProgress(p.title, p.position);
-    };
-    host.onProgressEnd = [this](const CConsoleHost::Progress&) { m_reporter.ProgressEnd(); };
-    host.stopRequested = [] { return platform::InterruptCount() > 0; };
+ExitCode CSession::OpenPort()
+{
+    if (!m_link.Open(m_port)) {
+        const platform::OpenError error = m_link.LastOpenError();
+        const std::string reason = platform::DescribeOpenError(error);
+        m_reporter.PortNotOpened("torvane-cli: cannot open port " + m_port + " (" +
+                                     platform::ResolvePortName(m_port).string() + "): " + reason,
+                                 reason);
+        return error == platform::OpenError::InUse ? ExitCode::PortInUse : ExitCode::PortOpen;
+    }
+    m_progress = std::make_unique<Progress>(*this);
+    m_engine = std::make_unique<loader::CEngine>(m_link, m_progress.get());
+    return ExitCode::Ok;
+}
 
-    host.SetAnswer(IDD_S_PRG, [&port, this](CDialog& d) {
-        // Offered again after a port that did not open: that is the answer.
-        if (m_sawPortDialog) return;
-        m_sawPortDialog = true;
-        CConsoleHost::SetText(d, IDC_PORT, port);
-        CConsoleHost::Press(d, IDOK);
-    });
-    host.SetAnswer(IDD_FIRSTSET, [this](CDialog& d) {
-        if (Going()) CConsoleHost::Press(d, IDOK);
-    });
-    host.SetAnswer(IDD_SETCOMM, [this](CDialog& d) {
-        // One answer after a time-out: a panel that stays silent must end the chain.
-        if (m_outcome != ExitCode::Ok && m_outcome != ExitCode::Silent) return;
-        if (m_outcome == ExitCode::Silent && ++m_rateDialogs > 1) return;
-        if (m_options.baud) CConsoleHost::SetText(d, IDC_BAUDRATE, std::to_string(*m_options.baud));
-        CConsoleHost::Press(d, IDOK);
-    });
-    host.SetAnswer(IDD_IDCHECK, [this, &host](CDialog& d) {
-        if (!Going() || m_options.file.empty()) return;
-        host.SetFileAnswer(m_options.file);
-        CConsoleHost::Press(d, IDC_LOAD);
-        if (Going()) CConsoleHost::Press(d, IDOK);
-    });
-    host.SetAnswer(IDD_TORVANE_DIALOG, [this](CDialog& d) { RunPanel(d); });
-    auto ok = [this](CDialog& d) {
-        if (Going()) CConsoleHost::Press(d, IDOK);
-    };
-    host.SetAnswer(IDD_PREWRITE, [this](CDialog& d) {
-        m_programStart = GetTickCount();
-        if (Going()) CConsoleHost::Press(d, IDOK);
-    });
-    host.SetAnswer(IDD_PREERASE, ok);
-    host.SetAnswer(IDD_SETADDRESS, [this](CDialog& d) {
-        if (!Going()) return;
+ExitCode CSession::Failure(const loader::Result& result, const std::string& during)
+{
+    const std::string rate = std::to_string(m_engine->LinkRate()) + " bit/s";
+    switch (result.outcome) {
+    case loader::Outcome::Done:
+        return ExitCode::Ok;
+    case loader::Outcome::Cancelled:
+        return ExitCode::Stopped;
+    case loader::Outcome::PortLost:
+        Message("torvane-cli: " + m_port + ": the port went away (" + during + ")");
+        return ExitCode::PortOpen;
+    case loader::Outcome::Silent:
+        Message("torvane-cli: " + m_port + ": no reply from the panel at " + rate + " (" + during + ")");
+        return ExitCode::Silent;
+    case loader::Outcome::LineError:
+        Message("torvane-cli: " + m_port + ": garbled reply from the panel at " + rate + " (" + during + ")");
+        return ExitCode::Silent;
+    case loader::Outcome::DeviceError:
+    case loader::Outcome::Mismatch:
+        break;
+    }
+    return ExitCode::Failed;
+}
+
+ExitCode CSession::Connect()
+{
+    loader::CEngine& engine = *m_engine;
+    engine.SetLinkRate(loader::kBaseRate);
+    m_link.SetTimeout(kReplyTimeout);
+    const uint32_t remembered = RememberedRate(m_port);
+
+    // A panel fresh from power-on answers the windows' synchronisation burst at 9600 bit/s.
+    engine.Pause(linktime::kSyncEdgePause);
+    m_link.Purge(0);
+    loader::Result result = engine.SendSyncBurst(kStartupFillerPause);
+    if (result.outcome == loader::Outcome::PortLost) return Failure(result, "synchronisation");
+    uint8_t echo = 0;
+    m_link.SetTimeout(kSyncReplyTimeout);
+    const bool synchronised = engine.ReadByte(echo).Ok() && echo == bootcode::kBaud9600;
+    m_link.SetTimeout(kReplyTimeout);
+    if (synchronised) {
+        engine.Pause(linktime::kCodeSettleTime);
+        m_link.Purge(0);
+        m_found = engine.ReadStatus(m_status).Ok();
+    }
+    if (!m_found) {
+        // A run that ended part-way may have left it at another rate.
+        const std::vector<uint32_t> order = loader::SearchOrder(remembered);
+        const loader::PanelSearch search = loader::FindPanel(engine, order);
+        if (search.outcome == loader::Outcome::PortLost) {
+            loader::Result lost;
+            lost.outcome = loader::Outcome::PortLost;
+            return Failure(lost, "rate search");
+        }
+        if (!search.found) {
+            Message("torvane-cli: " + m_port +
+                    ": the panel does not answer (synchronisation at 9600 bit/s, status request at " +
+                    RateList(order) + ")");
+            return ExitCode::Silent;
+        }
+        m_found = true;
+        m_status = search.status;
+    }
+    if (Stopping()) return ExitCode::Stopped;
+    return SetWorkingRate(m_options.baud.value_or(remembered));
+}
+
+ExitCode CSession::SetWorkingRate(uint32_t wanted)
+{
+    loader::CEngine& engine = *m_engine;
+    const uint32_t found = engine.LinkRate();
+    uint32_t rate = found;
+    if (wanted != found) {
+        if (engine.NegotiateRate(found, wanted).Ok()) {
+            engine.SetLinkRate(wanted);
+            rate = wanted;
+            if (!engine.ConfirmRate(wanted).Ok()) {
+                const loader::PanelSearch search = loader::FindPanel(engine, loader::SearchOrder(wanted));
+                if (!search.found) {
+                    Message("torvane-cli: " + m_port + ": the panel stopped answering while moving to " +
+                            std::to_string(wanted) + " bit/s");
+                    return ExitCode::Silent;
+                }
+                rate = search.rate;
+            }
+        } else {
+            Message("torvane-cli: " + m_port + ": the panel did not take " + std::to_string(wanted) +
+                    " bit/s; working at " + std::to_string(found) + " bit/s");
+        }
+    }
+    const loader::Result result = engine.ReadStatus(m_status);
+    if (!result.Ok()) return Failure(result, "status");
+    m_figures["baud"] = rate;
+    if (rate == wanted && !RememberRate(m_port, rate))
+        Message("torvane-cli: cannot write the settings file: " + platform::LastProfileWriteError());
+    return ExitCode::Ok;
+}
+
+ExitCode CSession::CheckId()
+{
+    if (!m_status.IdVerified() && m_imageLoaded) {
+        loader::StatusRegister after;
+        const loader::Result result = m_engine->CheckId(kDefaultId, after);
+        if (!result.Ok()) return Failure(result, "ID check");
+        if (!after.IdVerified()) {
+            m_link.Purge(0);
+            Message(IDS_NOT_MATCH_ID);
+            return ExitCode::IdFailed;
+        }
+        m_status = after;
+    }
+    if (NeedsId(m_options.command) && !m_status.IdVerified()) {
+        Message(IDS_DID_NOT_PASS_ID);
+        return ExitCode::IdFailed;
+    }
+    return ExitCode::Ok;
+}
+
+loader::PageSource CSession::ImagePages()
+{
+    return [this](uint8_t* page, uint32_t index) { return m_image.GetPage(page, index) != nullptr; };
+}
+
+ExitCode CSession::RunCommand()
+{
+    const std::string& command = m_options.command;
+    if (command == "program") return Program();
+    if (command == "status") return Status();
+    if (command == "version") {
+        std::string text;
+        const loader::Result result = m_engine->ReadVersion(text);
+        if (!result.Ok()) return Failure(result, "version");
+        m_reporter.Value("version", text);
+        return ExitCode::Ok;
+    }
+    if (command == "erase") return Erase();
+    if (command == "blank") {
+        uint32_t start = loader::kAreaStart, end = loader::kAreaEnd;
         if (m_options.rangeStart) {
-            CConsoleHost::SetText(d, IDC_START_ADDRESS, CCheckMemorryCmd::ToHex6(*m_options.rangeStart));
-            CConsoleHost::SetText(d, IDC_END_ADDRESS, CCheckMemorryCmd::ToHex6(*m_options.rangeEnd));
+            start = *m_options.rangeStart;
+            end = *m_options.rangeEnd + 1;
+        } else if (m_imageLoaded) {
+            // The upgrade's own range, as the Blank Check dialog proposes it.
+            bool any = false;
+            for (uint32_t page = 0; page < CMotFile::kPageCount; ++page) {
+                if (!m_image.HasPage(page)) continue;
+                if (!any) start = page * kPageSize;
+                end = (page + 1) * kPageSize;
+                any = true;
+            }
         }
-        CConsoleHost::Press(d, IDOK);
-    });
-    host.SetAnswer(IDD_STATES, [this](CDialog& d) {
-        auto& s = static_cast<CStatesDlg&>(d);
-        const std::pair<const char*, const std::string*> rows[] = {
-            {"ready", &s.m_strReady},
-            {"erase", &s.m_strErase},
-            {"program", &s.m_strProgram},
-            {"block", &s.m_strAfterBlock},
-            {"check_sum", &s.m_strCheckSum},
-            {"id_check", &s.m_strIdCheck},
-            {"receive_timeout", &s.m_strReceiveTimeout},
-            {"over_number", &s.m_strOverNumber}};
-        for (const auto& [name, value] : rows)
-            m_reporter.Value(name, *value);
-        m_done = true;
-        CConsoleHost::Press(d, IDOK);
-    });
-    host.SetAnswer(IDD_VERSION, [this](CDialog& d) {
-        m_reporter.Value("version", static_cast<CVersionDlg&>(d).m_strVersion);
-        m_done = true;
-        CConsoleHost::Press(d, IDOK);
-    });
-
-    {
-        CTorvaneApp app;
-        m_app = &app;
-        app.m_bSingleInstance = FALSE;
-        app.InitInstance();
-        if (m_baud) figures["baud"] = m_baud;
-        m_app = nullptr;
+        start -= start % kPageSize;
+        end = (end + kPageSize - 1) / kPageSize * kPageSize;
+        return Check(start, end, loader::CheckMode::Blank, "Blank Check");
     }
-    SetHost(previousHost);
-
-    if (m_outcome == ExitCode::Ok && platform::InterruptCount() > 0) m_outcome = ExitCode::Stopped;
-    if (m_outcome == ExitCode::Ok && !m_done) m_outcome = ExitCode::Failed;
-    if (m_pages) figures["pages"] = m_pages;
-    if (m_options.verify) figures["verified"] = m_verified;
-    // The phases' own times, for the benchmark: "Program" confirmed to "Program OK.", the compare alone.
-    if (m_programOk) figures["program_seconds"] = m_programMs / 1000.0;
-    if (m_verified) figures["verify_seconds"] = m_verifyMs / 1000.0;
-    if (!m_written.empty()) figures["output"] = m_written;
-    m_reporter.Result(m_outcome, figures);
-    return m_outcome;
+    if (command == "read") {
+        const uint32_t start = *m_options.rangeStart - *m_options.rangeStart % kPageSize;
+        const uint32_t end = *m_options.rangeEnd - *m_options.rangeEnd % kPageSize + kPageSize;
+        return ReadInto(start, end, m_options.output);
+    }
+    if (command == "verify")
+        return Check(loader::kAreaStart, loader::kAreaEnd, loader::CheckMode::CompareAll, "Verify");
+    return ExitCode::Usage;
 }
 
-bool CSession::CheckReady()
+ExitCode CSession::Status()
 {
-    if (!m_app->m_bLinkOk) {
-        AfxMessageBox(IDS_CAN_NOT_COMMUNICATE, MB_ICONINFORMATION);
-        return false;
-    }
-    if (!m_app->m_bIdPassed) {
-        AfxMessageBox(IDS_DID_NOT_PASS_ID, MB_ICONINFORMATION);
-        return false;
-    }
-    return true;
+    const loader::Result result = m_engine->ReadStatus(m_status);
+    if (!result.Ok()) return Failure(result, "status");
+    const loader::StatusRegister& s = m_status;
+    auto errorText = [](bool set) { return set ? "Error" : "Right"; };
+    const char* idText[] = {"Not yet", "Not match", "", "Match"};
+    m_reporter.Value("ready", s.Ready() ? "Ready" : "Busy");
+    m_reporter.Value("erase", errorText(s.EraseError()));
+    m_reporter.Value("program", errorText(s.ProgramError()));
+    m_reporter.Value("block", errorText(s.srd1 & status::kSrd1BlockError));
+    m_reporter.Value("check_sum", (s.srd2 & status::kSrd2CheckSum) ? "Match" : "Not match");
+    m_reporter.Value("id_check", idText[s.IdField()]);
+    m_reporter.Value("receive_timeout", (s.srd2 & status::kSrd2ReceiveTimeout) ? "Timeout" : "Right");
+    m_reporter.Value("over_number", (s.srd2 & status::kSrd2OverNumber) ? "Over" : "Right");
+    return ExitCode::Ok;
 }
 
-void CSession::RunPanel(CDialog& panel)
+ExitCode CSession::Erase()
 {
-    if (Going() && m_options.baud) CConsoleHost::Press(panel, IDC_SETTING);
-    if (Going()) {
-        const std::string& c = m_options.command;
-        if (c == "program") {
-            Program(panel);
-        } else if (c == "status") {
-            CConsoleHost::Press(panel, IDC_STATUS);
-        } else if (c == "version") {
-            CConsoleHost::Press(panel, IDC_VERSION);
-        } else if (c == "erase") {
-            CConsoleHost::Press(panel, IDC_ERASE);
-            m_done = m_eraseOk;
-            if (!m_eraseOk) Fail(ExitCode::EraseError);
-        } else if (c == "blank") {
-            CConsoleHost::Press(panel, IDC_BLANK);
-            m_done = Going();
-        } else if (c == "read") {
-            Read();
-        } else if (c == "verify") {
-            if (CheckReady()) Verify(kAreaStart, kAreaEnd);
-            m_done = m_verified;
+    const loader::Result result = m_engine->EraseAll();
+    m_link.SetTimeout(kReplyTimeout);
+    if (result.outcome == loader::Outcome::DeviceError) {
+        Message(IDS_ERASE_ERROR);
+        return ExitCode::EraseError;
+    }
+    if (!result.Ok()) return Failure(result, "erase");
+    Message(IDS_ERASE_OK);
+    return ExitCode::Ok;
+}
+
+ExitCode CSession::Program()
+{
+    if (m_options.ifDifferent) {
+        m_progress->Begin("Compare");
+        const loader::Result same = m_engine->CheckRange(ImagePages(), loader::kAreaStart, loader::kAreaEnd,
+                                                         loader::CheckMode::CompareAll, kPageReadTimeout);
+        m_progress->End();
+        if (same.Ok()) {
+            Message("torvane-cli: " + m_port + ": already up to date");
+            m_figures["up_to_date"] = true;
+            m_figures["pages"] = 0;
+            return ExitCode::Ok;
         }
+        if (same.outcome != loader::Outcome::Mismatch)
+            return Failure(same, "compare, page " + Hex6(same.address));
     }
-    CSerialCommState state;
-    if (m_app->m_link.GetState(state)) m_baud = state.m_dwBaudRate;
-    // A silent panel or a port that never opened cannot be asked to change speed.
-    if (m_outcome == ExitCode::Silent || m_outcome == ExitCode::PortOpen || m_outcome == ExitCode::PortInUse)
-        panel.EndDialog(IDCANCEL);
-    else
-        CConsoleHost::Press(panel, IDCANCEL); // "Exit": back to 9600 bit/s
-}
+    if (!m_options.backup.empty()) {
+        const ExitCode code = Backup();
+        if (code != ExitCode::Ok) return code;
+    }
+    if (Stopping()) return ExitCode::Stopped;
+    ExitCode code = Erase();
+    if (code != ExitCode::Ok) return code;
+    if (Stopping()) return ExitCode::Stopped;
 
-void CSession::Program(CDialog& panel)
-{
-    if (!m_options.backup.empty() && !Backup()) return;
-    if (!Going()) return;
-    CConsoleHost::Press(panel, IDC_ERASE);
-    if (!m_eraseOk) {
-        Fail(ExitCode::EraseError);
-        return;
-    }
-    if (!Going()) return;
-    CConsoleHost::Press(panel, IDC_PROGRAM);
-    if (!m_programOk) {
-        Fail(ExitCode::ProgramError);
-        return;
-    }
-    m_pages = (kAreaEnd - kAreaStart) / kPageSize;
-    if (m_options.verify) {
-        if (!Going()) return;
-        Verify(kAreaStart, kAreaEnd);
-        if (!m_verified) return;
-    }
-    m_done = true;
-}
-
-bool CSession::ReadInto(uint32_t start, uint32_t end, const std::string& path)
-{
-    if (!CheckReady()) return false;
-    CFlashAccess flash;
-    std::vector<uint8_t> bytes;
-    if (!flash.Read(start, end, bytes)) {
-        Fail(platform::InterruptCount() > 0 ? ExitCode::Stopped : ExitCode::Silent);
-        return false;
-    }
-    if (std::string error; !WriteSRecordFile(path, start, bytes, error)) {
-        m_reporter.Message("torvane-cli: " + error);
-        Fail(ExitCode::Failed);
-        return false;
-    }
-    m_written = path;
-    return true;
-}
-
-bool CSession::Backup()
-{
-    if (!ReadInto(kAreaStart, kAreaEnd, m_options.backup)) return false;
-    // The backup is an upgrade file of its own: its ID file goes beside it.
-    const std::string idFrom = CIDCheckDlg::IdFileName(m_options.file);
-    const std::string idTo = CIDCheckDlg::IdFileName(m_options.backup);
-    if (std::string error; !idFrom.empty() && !idTo.empty() && !CopyIdFile(idFrom, idTo, error)) {
-        m_reporter.Message("torvane-cli: " + error);
-        Fail(ExitCode::Failed);
-        return false;
-    }
-    return true;
-}
-
-void CSession::Verify(uint32_t start, uint32_t end)
-{
-    CFlashAccess flash;
+    loader::ProgramOptions options;
+    options.pagePause = m_options.pagePause.value_or(linktime::kDefaultPagePause);
+    // A shorter pause than the usual may end before the panel has written the page.
+    options.waitForReady = options.pagePause < linktime::kDefaultPagePause;
+    // The erase has reported success, so every page the file leaves empty reads 0xFF
+    // already, and the verify of every byte proves it (a page the erase left is caught).
+    options.skipBlankPages = m_options.verify && !m_options.allPages;
     const uint32_t started = GetTickCount();
-    const CFlashAccess::VerifyOutcome outcome = flash.Compare(start, end);
-    m_verifyMs = GetTickCount() - started;
-    switch (outcome) {
-    case CFlashAccess::VerifyOutcome::Passed:
-        m_verified = true;
-        m_pages = std::max(m_pages, (end - start) / kPageSize);
-        break;
-    case CFlashAccess::VerifyOutcome::Mismatch:
-        Fail(ExitCode::VerifyMismatch);
-        break;
-    case CFlashAccess::VerifyOutcome::ReadFailed:
-        Fail(ExitCode::Silent);
-        break;
-    case CFlashAccess::VerifyOutcome::Cancelled:
-        Fail(ExitCode::Stopped);
-        break;
+    m_progress->Begin("Program");
+    loader::Result result =
+        m_engine->ProgramRange(ImagePages(), loader::kAreaStart, loader::kAreaEnd, options);
+    m_progress->End();
+    const uint32_t pagesSent = result.pagesSent;
+    if (result.outcome == loader::Outcome::Cancelled) {
+        Message(IDS_STOP_PROGRAMMING);
+        return ExitCode::Stopped;
     }
+    // The page decides, and then the status once more: a panel may report the error late.
+    loader::StatusRegister status;
+    if (result.Ok()) result = m_engine->ReadStatus(status);
+    if (result.Ok() && status.ProgramError()) result.outcome = loader::Outcome::DeviceError;
+    if (result.outcome == loader::Outcome::DeviceError) {
+        Message(IDS_PROGRAM_ERROR);
+        return ExitCode::ProgramError;
+    }
+    if (!result.Ok()) return Failure(result, "program, page " + Hex6(result.address));
+    Message(IDS_PROGRAM_OK);
+    m_figures["program_seconds"] = (GetTickCount() - started) / 1000.0;
+    if (!m_options.verify) {
+        m_figures["pages"] = pagesSent;
+        return ExitCode::Ok;
+    }
+    if (Stopping()) return ExitCode::Stopped;
+    code = Check(loader::kAreaStart, loader::kAreaEnd, loader::CheckMode::CompareAll, "Verify");
+    m_figures["pages"] = pagesSent; // the pages sent, not those read back
+    return code;
 }
 
-void CSession::Read()
+ExitCode CSession::Check(uint32_t start, uint32_t end, loader::CheckMode mode, const std::string& title)
 {
-    const uint32_t start = *m_options.rangeStart - *m_options.rangeStart % kPageSize;
-    const uint32_t end = *m_options.rangeEnd - *m_options.rangeEnd % kPageSize + kPageSize;
-    if (ReadInto(start, end, m_options.output)) {
-        m_pages = (end - start) / kPageSize;
-        m_done = true;
+    const uint32_t started = GetTickCount();
+    m_progress->Begin(title);
+    const loader::Result result = m_engine->CheckRange(ImagePages(), start, end, mode, kPageReadTimeout);
+    m_progress->End();
+    const bool verify = mode != loader::CheckMode::Blank;
+    if (verify) m_figures["verified"] = result.Ok();
+    if (result.outcome == loader::Outcome::Mismatch) {
+        Message(AfxLoadString(verify ? IDS_NOT_MATCH : IDS_NOT_BLANK) + Hex6(result.address));
+        return ExitCode::VerifyMismatch;
     }
+    if (!result.Ok()) return Failure(result, title + ", page " + Hex6(result.address));
+    if (verify) m_figures["verify_seconds"] = (GetTickCount() - started) / 1000.0;
+    m_figures["pages"] = (end - start) / kPageSize;
+    return ExitCode::Ok;
+}
+
+ExitCode CSession::ReadInto(uint32_t start, uint32_t end, const std::string& path)
+{
+    std::vector<uint8_t> bytes;
+    m_progress->Begin("Read");
+    const loader::Result result = m_engine->ReadRange(start, end, kPageReadTimeout, bytes);
+    m_progress->End();
+    if (!result.Ok()) return Failure(result, "read, page " + Hex6(result.address));
+    if (std::string error; !WriteSRecordFile(path, start, bytes, error)) {
+        Message("torvane-cli: " + error);
+        return ExitCode::Failed;
+    }
+    m_figures["output"] = path;
+    m_figures["pages"] = (end - start) / kPageSize;
+    return ExitCode::Ok;
+}
+
+ExitCode CSession::Backup()
+{
+    const ExitCode code = ReadInto(loader::kAreaStart, loader::kAreaEnd, m_options.backup);
+    m_figures.erase("pages");
+    if (code != ExitCode::Ok) return code;
+    // The backup is an upgrade file of its own: its ID file goes beside it.
+    const std::string idFrom = IdFileName(m_options.file);
+    const std::string idTo = IdFileName(m_options.backup);
+    // Written and on the disk before the erase, or the run ends here.
+    if (std::string error; !idFrom.empty() && !idTo.empty() && !CopyIdFile(idFrom, idTo, error)) {
+        Message("torvane-cli: " + error);
+        return ExitCode::Failed;
+    }
+    return ExitCode::Ok;
+}
+
+void CSession::ReturnTo9600()
+{
+    loader::CEngine& engine = *m_engine;
+    m_link.SetTimeout(kReplyTimeout);
+    uint32_t rate = engine.LinkRate();
+    if (rate == loader::kBaseRate) return;
+    bool moved = engine.NegotiateRate(rate, loader::kBaseRate).Ok();
+    if (!moved) {
+        // Silent after a failure part-way: it may still be at this rate or already at 9600.
+        const loader::PanelSearch search = loader::FindPanel(engine, loader::SearchOrder(rate));
+        if (search.found && search.rate == loader::kBaseRate) return;
+        moved = search.found && engine.NegotiateRate(search.rate, loader::kBaseRate).Ok();
+    }
+    engine.SetLinkRate(loader::kBaseRate);
+    if (!moved || !engine.ConfirmRate(loader::kBaseRate).Ok()) Message(IDS_NO_9600);
 }

@@ -1,53 +1,65 @@
 #pragma once
-// One panel on one port: the real program (application object, start-up sequence,
-// panel and commands) under the console host, with every dialog answered from the
-// options and every message box turned into an outcome.
+// One panel on one port, the road composed on the boot-loader engine: the file judged
+// first, then the port, the panel found (at whatever rate a run left it), its status,
+// the ID check, the command, and the panel back at 9600 bit/s on every way out that
+// still has a link. Each engine result maps straight to an exit code.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "cli/ExitCode.h"
 #include "cli/Options.h"
 #include "cli/Reporter.h"
-
-class CDialog;
-class CTorvaneApp;
+#include "image/MotFile.h"
+#include "link/SerialComm.h"
+#include "loader/Engine.h"
 
 class CSession
 {
 public:
     CSession(const CliOptions& options, CReporter& reporter);
+    ~CSession();
     ExitCode Run();
 
-    // For tests: called at every message box, with the program still running.
+    // For tests: called at every line for the user, with the session still running.
     std::function<void(const std::string&)> onMessage;
-    // For tests: called at every move of a progress bar (title, position).
-    std::function<void(const std::string&, int)> onProgress;
+    // For tests: called after every page of a range (operation, pages done).
+    std::function<void(const std::string&, uint32_t)> onProgress;
 
 private:
-    void Fail(ExitCode code);
-    bool Going() const;
-    void OnMessage(const std::string& text);
-    void AnswerUpgradeDialog(CDialog& dialog);
-    void RunPanel(CDialog& panel);
-    void Program(CDialog& panel);
-    bool CheckReady();
-    bool ReadInto(uint32_t start, uint32_t end, const std::string& path);
-    bool Backup();
-    void Verify(uint32_t start, uint32_t end);
-    void Read();
+    class Progress;
+
+    ExitCode LoadFile();
+    ExitCode OpenPort();
+    ExitCode Connect();
+    ExitCode SetWorkingRate(uint32_t wanted);
+    ExitCode CheckId();
+    ExitCode RunCommand();
+    ExitCode Program();
+    ExitCode Erase();
+    ExitCode Backup();
+    ExitCode ReadInto(uint32_t start, uint32_t end, const std::string& path);
+    ExitCode Check(uint32_t start, uint32_t end, loader::CheckMode mode, const std::string& title);
+    ExitCode Status();
+    void ReturnTo9600();
+
+    void Message(const std::string& text);
+    void Message(unsigned stringId);
+    ExitCode Failure(const loader::Result& result, const std::string& during);
+    loader::PageSource ImagePages();
 
     const CliOptions& m_options;
     CReporter& m_reporter;
-    CTorvaneApp* m_app = nullptr;
-    ExitCode m_outcome = ExitCode::Ok;
-    bool m_programOk = false, m_eraseOk = false, m_sawDevice = false;
-    int m_rateDialogs = 0;
-    uint32_t m_pages = 0;
-    bool m_verified = false;
-    bool m_sawPortDialog = false;
-    bool m_done = false;
-    uint32_t m_baud = 0;
-    uint32_t m_programStart = 0, m_programMs = 0, m_verifyMs = 0;
-    std::string m_written;
+    const std::string m_port;
+    CMotFile m_image;
+    bool m_imageLoaded = false;
+    CSerialComm m_link;
+    std::unique_ptr<Progress> m_progress;
+    std::unique_ptr<loader::CEngine> m_engine;
+    bool m_found = false; // the panel has answered: it can be sent back to 9600 bit/s
+    loader::StatusRegister m_status;
+    nlohmann::json m_figures;
 };

@@ -286,11 +286,15 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const fs::path& path, RecordsFi
         return refuse("is damaged (" + check + ")");
     }
     std::string version, tables;
-    if (!SingleText(db, "PRAGMA user_version", version)) return refuse("cannot be read: " + db.Error());
+    // One snapshot for both: another process may be creating the schema in between.
+    if (!db.Exec("BEGIN")) return refuse("cannot be read: " + db.Error());
+    const bool read =
+        SingleText(db, "PRAGMA user_version", version) &&
+        SingleText(db, "SELECT group_concat(name) FROM sqlite_master WHERE type = 'table'", tables);
+    db.Exec("COMMIT");
+    if (!read) return refuse("cannot be read: " + db.Error());
     if (std::stoi(version) > kSchemaVersion)
         return refuse("was written by a newer Torvane (records version " + version + ")");
-    if (!SingleText(db, "SELECT group_concat(name) FROM sqlite_master WHERE type = 'table'", tables))
-        return refuse("cannot be read: " + db.Error());
     if (version == "0" ? !tables.empty() : tables.find("attempt") == std::string::npos)
         return refuse("is not a records database (it holds other tables)");
 

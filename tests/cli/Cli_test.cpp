@@ -11,6 +11,8 @@
 #include "cli/CommandLine.h"
 #include "cli/Session.h"
 #include "fixtures/AppFixture.h"
+#include "link/SerialComm.h"
+#include "loader/Engine.h"
 #include "platform/Console.h"
 #include "platform/Paths.h"
 
@@ -49,6 +51,29 @@ protected:
     {
         const std::vector<uint8_t> area = Area();
         return std::all_of(area.begin(), area.end(), [](uint8_t b) { return b == 0xFF; });
+    }
+
+    // The JSON events of the last run.
+    std::vector<nlohmann::json> Events()
+    {
+        std::vector<nlohmann::json> events;
+        std::istringstream lines(m_out.str());
+        for (std::string line; std::getline(lines, line);)
+            events.push_back(nlohmann::json::parse(line));
+        return events;
+    }
+    static size_t Lines(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
+
+    // What a run that failed part-way at this rate leaves behind: the panel there.
+    void LeavePanelAt(uint32_t rate)
+    {
+        CSerialComm link;
+        ASSERT_TRUE(link.Open("COM1"));
+        link.SetTimeout(1000);
+        loader::CEngine engine(link);
+        engine.SetLinkRate(9600);
+        ASSERT_TRUE(engine.NegotiateRate(9600, rate).Ok());
+        ASSERT_EQ(Device().Baud(), rate);
     }
 
     std::vector<uint8_t> m_upgrade;
@@ -95,11 +120,10 @@ TEST_F(Cli, ProgramWithVerifyLeavesTheFileInFlashAndReportsItAsJson)
 
 TEST_F(Cli, EachFailureHasItsExitCodeAndLeavesTheFlashAsTheDeviceHasIt)
 {
-    // Silent panel: nothing written, the time-out line on standard error.
+    // Silent panel: nothing written, one line saying what was tried.
     Device().SetSilent(true);
     EXPECT_EQ(Run({"program", m_file, "--port", "COM1"}), 5);
-    EXPECT_NE(m_err.str().find("Timeout Error. Please reset Orvex ( toggle power supply )."),
-              std::string::npos);
+    EXPECT_NE(m_err.str().find("the panel does not answer"), std::string::npos) << m_err.str();
     EXPECT_TRUE(AreaBlank());
     Device().SetSilent(false);
 
@@ -167,12 +191,12 @@ TEST_F(Cli, CtrlCStopsAfterThePageAndReturnsTo9600)
     std::ostringstream out, err;
     CReporter reporter(OutputMode::Text, out, err, false, 80);
     CSession session(options, reporter);
-    session.onProgress = [](const std::string& title, int position) {
-        if (title == "Program" && position == 20) platform::SimulateInterrupt();
+    session.onProgress = [](const std::string& title, uint32_t pages) {
+        if (title == "Program" && pages == 41) platform::SimulateInterrupt();
     };
     EXPECT_EQ(session.Run(), ExitCode::Stopped);
     EXPECT_NE(err.str().find("Stop programming."), std::string::npos);
-    // Position 20 is set after the frame of page 40 (40 * 256 / 500): that page is the last.
+    // The 41st page's frame has gone out: that page is the last.
     const std::vector<uint32_t> pages = Device().ProgrammedPages();
     ASSERT_FALSE(pages.empty());
     EXPECT_EQ(pages.back(), kArea + 40 * 256);
@@ -228,6 +252,159 @@ TEST_F(Cli, PortsListsTheAliasesAsTextAndJsonLines)
     EXPECT_EQ(aliases[0]["name"], "COM2");
     EXPECT_EQ(aliases[0]["present"], false);
     EXPECT_EQ(Run({"ports", "--port", "COM1"}), 2) << "ports takes no port";
+}
+
+TEST_F(Cli, AMissingPortIsOneLineAtOnce)
+{
+    const uint32_t started = GetTickCount();
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM9", "--baud", "115200"}), 3);
+    EXPECT_LT(GetTickCount() - started, 100u);
+    EXPECT_EQ(Lines(m_err.str()), 1u) << m_err.str();
+    EXPECT_NE(m_err.str().find("COM9"), std::string::npos);
+    EXPECT_NE(m_err.str().find("no such port"), std::string::npos);
+    EXPECT_EQ(m_err.str().find("Timeout"), std::string::npos);
+    EXPECT_EQ(m_out.str().find("bit/s"), std::string::npos) << "no rate was used: " << m_out.str();
+
+    EXPECT_EQ(Run({"status", "--port", "COM9", "--quiet"}), 3);
+    EXPECT_EQ(m_err.str(), "");
+    EXPECT_EQ(m_out.str().rfind("status COM9: port-open", 0), 0u) << m_out.str();
+
+    EXPECT_EQ(Run({"status", "--port", "COM9", "--json"}), 3);
+    EXPECT_EQ(Events().back()["reason"], "no such port");
+}
+
+TEST_F(Cli, ASilentPanelIsToldWithinSixSecondsWithWhatWasTried)
+{
+    Device().SetSilent(true);
+    const uint32_t started = GetTickCount();
+    EXPECT_EQ(Run({"status", "--port", "COM1", "--baud", "57600"}), 5);
+    EXPECT_LT(GetTickCount() - started, 6000u);
+    EXPECT_EQ(Lines(m_err.str()), 1u) << m_err.str();
+    EXPECT_NE(
+        m_err.str().find("synchronisation at 9600 bit/s, status request at 9600, 19200, 38400, 57600 and "
+                         "115200 bit/s"),
+        std::string::npos)
+        << m_err.str();
+}
+
+TEST_F(Cli, APanelLeftAtAFastRateIsFoundAndEveryWayOutReturnsItTo9600)
+{
+    WriteSavedRate(9600);
+    LeavePanelAt(115200);
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1"}), 0) << m_err.str();
+    EXPECT_EQ(Area(), m_upgrade);
+    EXPECT_EQ(Device().Baud(), 9600u);
+
+    // A program error at 115200 bit/s: the panel is back at 9600 all the same.
+    Device().FailProgramAtPage(0xF8000);
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "--baud", "115200"}), 9);
+    EXPECT_EQ(Device().Baud(), 9600u);
+}
+
+TEST_F(Cli, EachPortTakesOneValueAndAStrayWordIsAUsageError)
+{
+    EXPECT_EQ(Run({"version", "--port", "SIM", "sim"}), 2);
+    EXPECT_TRUE(HostBytes().empty());
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "extra"}), 2);
+    EXPECT_TRUE(HostBytes().empty());
+}
+
+TEST_F(Cli, AFailingPortNeverChangesTheRateRememberedForAnother)
+{
+    WriteSettings("[torvane-cli port COM1]\nBaud rate=115200\n");
+    EXPECT_EQ(Run({"status", "--port", "COM9"}), 3);
+    Device().SetSilent(true);
+    EXPECT_EQ(Run({"status", "--port", "COM1"}), 5);
+    Device().SetSilent(false);
+    EXPECT_NE(SettingsText().find("Baud rate=115200"), std::string::npos) << SettingsText();
+
+    ASSERT_EQ(Run({"status", "--port", "COM1", "--json"}), 0) << m_err.str();
+    EXPECT_EQ(Events().back()["baud"], 115200) << "the port's own rate, not the windows' 9600";
+    EXPECT_NE(SettingsText().find("Baud rate=115200"), std::string::npos) << SettingsText();
+}
+
+TEST_F(Cli, TheFileIsJudgedBeforeThePortIsTouched)
+{
+    const std::string text = WriteFile("panel.txt", "S0030000FC\n").string();
+    EXPECT_EQ(Run({"program", text, "--port", "COM1", "--baud", "115200"}), 6);
+    EXPECT_NE(m_err.str().find("Can not accept this file."), std::string::npos);
+    EXPECT_EQ(m_out.str().find("bit/s"), std::string::npos) << m_out.str();
+    // Nothing for the area that is programmed.
+    const std::string elsewhere =
+        WriteFile("elsewhere.mot", MakeSRecords({{0xC0000, Pattern(0xC0000, 0x100)}})).string();
+    EXPECT_EQ(Run({"program", elsewhere, "--port", "COM1"}), 6);
+    EXPECT_TRUE(HostBytes().empty());
+
+    // Data beside the area: one warning, and the area programmed.
+    const std::string both =
+        WriteFile("both.mot", MakeSRecords({{0xC0000, Pattern(0xC0000, 0x100)}, {kArea, m_upgrade}}))
+            .string();
+    EXPECT_EQ(Run({"program", both, "--port", "COM1"}), 0) << m_err.str();
+    EXPECT_NE(m_err.str().find("warning"), std::string::npos);
+    EXPECT_EQ(Area(), m_upgrade);
+}
+
+TEST_F(Cli, OnlyThePagesTheFileHoldsAreSentAndTheVerifyProvesTheRest)
+{
+    MemoryMap memory; // 21 pages spread over the area
+    std::vector<uint8_t> expected(kAreaLength, 0xFF);
+    for (uint32_t i = 0; i < 21; ++i) {
+        const uint32_t address = kArea + i * 12 * 256;
+        memory[address] = Pattern(address, 256, 9);
+        std::copy(memory[address].begin(), memory[address].end(), expected.begin() + (address - kArea));
+    }
+    const std::string sparse = WriteFile("sparse.mot", MakeSRecords(memory)).string();
+    Device().ResetCounters();
+    ASSERT_EQ(Run({"program", sparse, "--port", "COM1", "--json"}), 0) << m_err.str();
+    EXPECT_EQ(Device().Counters().pageFrames, 21u);
+    EXPECT_EQ(Area(), expected);
+    const std::vector<nlohmann::json> events = Events();
+    EXPECT_EQ(events.back()["pages"], 21);
+    EXPECT_EQ(events.back()["verified"], true);
+    for (const nlohmann::json& e : events)
+        if (e["event"] == "progress" && e["operation"] == "Program") {
+            EXPECT_EQ(e["pages_total"], 21);
+        }
+
+    for (const char* option : {"--all-pages", "--no-verify"}) {
+        Device().ResetCounters();
+        ASSERT_EQ(Run({"program", sparse, "--port", "COM1", option}), 0) << option;
+        EXPECT_EQ(Device().Counters().pageFrames, 256u) << option;
+        EXPECT_EQ(Area(), expected);
+    }
+
+    // An erase that says it succeeded but left old data in a page the file does not hold.
+    Device().WriteFlash(kArea + 0x507, 0x12);
+    Device().EraseLeavesPage(kArea + 0x500);
+    EXPECT_EQ(Run({"program", sparse, "--port", "COM1"}), 10);
+    EXPECT_NE(m_err.str().find("0F0507"), std::string::npos) << m_err.str();
+}
+
+TEST_F(Cli, AShortPagePauseNeverSendsAFrameIntoABusyPanel)
+{
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "--page-pause", "7"}), 2);
+    EXPECT_TRUE(HostBytes().empty());
+    Device().SetBusyAfterPageMs(20);
+    Device().ResetCounters();
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--page-pause", "5"}), 0) << m_err.str();
+    EXPECT_EQ(Device().Counters().pageFrames, 256u);
+    EXPECT_EQ(Device().Counters().pageFramesWhileBusy, 0u);
+    EXPECT_EQ(Area(), m_upgrade);
+}
+
+TEST_F(Cli, IfDifferentLeavesAFlashThatAlreadyHoldsTheFile)
+{
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1"}), 0) << m_err.str();
+    Device().ResetCounters();
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--if-different", "--json"}), 0) << m_err.str();
+    EXPECT_EQ(Device().Counters().eraseCommands, 0u);
+    EXPECT_EQ(Device().Counters().pageFrames, 0u);
+    EXPECT_EQ(Events().back()["up_to_date"], true);
+
+    Device().WriteFlash(kArea + 0x77, 0x00);
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--if-different"}), 0) << m_err.str();
+    EXPECT_EQ(Device().Counters().eraseCommands, 1u);
+    EXPECT_EQ(Area(), m_upgrade);
 }
 
 } // namespace

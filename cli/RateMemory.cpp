@@ -1,0 +1,40 @@
+#include "cli/RateMemory.h"
+
+#include "link/SaveIni.h"
+#include "loader/Protocol.h"
+#include "platform/Paths.h"
+#include "platform/ProfileIni.h"
+
+namespace {
+
+constexpr char kSectionPrefix[] = "torvane-cli port ";
+constexpr char kRateKey[] = "Baud rate";
+constexpr uint8_t kByteSize = 8, kNoParity = 0, kOneStopBit = 0;
+
+bool Known(uint32_t rate)
+{
+    return loader::BaudCode(rate) != 0;
+}
+
+} // namespace
+
+uint32_t RememberedRate(const std::string& port)
+{
+    const int own =
+        platform::GetPrivateProfileInt(kSectionPrefix + port, kRateKey, 0, platform::SettingsFilePath());
+    if (own > 0 && Known(static_cast<uint32_t>(own))) return static_cast<uint32_t>(own);
+    CSaveIni windows;
+    if (windows.Load() && Known(windows.m_dwBaudRate)) return windows.m_dwBaudRate;
+    return loader::kBaseRate;
+}
+
+bool RememberRate(const std::string& port, uint32_t rate)
+{
+    if (!platform::WritePrivateProfileInt(kSectionPrefix + port, kRateKey, rate,
+                                          platform::SettingsFilePath()))
+        return false;
+    CSaveIni windows;
+    windows.Set(rate, kByteSize, kNoParity, kOneStopBit);
+    windows.Save();
+    return true;
+}
