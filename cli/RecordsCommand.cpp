@@ -6,6 +6,7 @@
 #include "cli/RecordsReport.h"
 #include "cli/records/RecordStore.h"
 #include "cli/records/RecordTime.h"
+#include "platform/Paths.h"
 
 void CRecordsCommand::Register(CLI::App& app)
 {
@@ -58,7 +59,7 @@ int CRecordsCommand::Run(std::ostream& out, std::ostream& err)
     CRecordsReport report(format, out);
     std::vector<CAttempt> attempts;
     const std::filesystem::path path =
-        m_file.empty() ? CRecordStore::DefaultPath() : std::filesystem::path(m_file);
+        m_file.empty() ? CRecordStore::DefaultPath() : platform::PathFromUtf8(m_file);
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
         // Reading never creates: a mistyped name must not become an empty database.
