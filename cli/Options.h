@@ -35,4 +35,5 @@ struct CliOptions
     std::string scannedSerial;        // station --scan: this panel's serial as typed
     std::string tag;                  // station: stored with every record
     std::string stationRun;           // station: the id shared by its attempts
+    std::string recordsServer;        // station --job: where a records sender delivers
 };

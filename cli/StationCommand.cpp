@@ -383,7 +383,7 @@ bool ApplyStationJob(const std::string& jobFile, bool verifyGiven, CliOptions& o
         error = jobFile + ": serial-at = " + serial + " is no ADDR:LEN outside 0F0000-0FFFFF";
         return false;
     }
-    station.recordsServer = get("records-server");
+    options.recordsServer = get("records-server");
     return true;
 }
 

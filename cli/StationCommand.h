@@ -16,8 +16,7 @@ class Option;
 struct StationOptions
 {
     std::string backupDir;
-    std::string job;           // --job FILE
-    std::string recordsServer; // the job's records-server, for the records sender
+    std::string job; // --job FILE
     bool scan = false;
     bool json = false;
     const CLI::Option* verifyFlag = nullptr; // given on the command line: the job's verify is not used

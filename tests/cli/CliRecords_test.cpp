@@ -49,7 +49,9 @@ protected:
         auto store = CRecordStore::Open(m_db, RecordsFile::Named, error);
         EXPECT_TRUE(store) << error;
         std::vector<CAttempt> rows;
-        if (store) EXPECT_TRUE(store->Query(CRecordFilter{}, rows));
+        if (store) {
+            EXPECT_TRUE(store->Query(CRecordFilter{}, rows));
+        }
         return rows;
     }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/CommandRecords.h"
+#include "cli/StationCommand.h"
 #include "cli/StationPort.h"
 #include "cli/records/RecordFilter.h"
 #include "cli/records/RecordStore.h"
@@ -60,8 +61,8 @@ protected:
 
     int Count(const std::string& state) const
     {
-        return static_cast<int>(
-            std::count_if(m_seen.begin(), m_seen.end(), [&](const Seen& seen) { return seen.state == state; }));
+        return static_cast<int>(std::count_if(m_seen.begin(), m_seen.end(),
+                                              [&](const Seen& seen) { return seen.state == state; }));
     }
 
     const Seen* First(const std::string& state, uint64_t afterMs = 0) const
@@ -196,6 +197,47 @@ TEST_F(Station, AnAdapterPluggedInLaterIsWaitedFor)
     EXPECT_LT(First("flashing")->atMs - pluggedAt, 1000u);
     EXPECT_EQ(m_passed, 1);
     EXPECT_EQ(late->Device().ReadFlashRange(kArea, m_upgrade.size()), m_upgrade);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Station, AJobFileFillsWhatTheCommandLineLeavesOpen)
+{
+    const std::string job = WriteFile("line-3.ini", "[station]\n"
+                                                    "file = panel.mot\n"
+                                                    "sha256 = 00ff\n"
+                                                    "ports = /dev/serial/by-path/a, /dev/serial/by-path/b\n"
+                                                    "baud = 57600\n"
+                                                    "page-pause = 10\n"
+                                                    "verify = off\n"
+                                                    "tag = WO-9\n"
+                                                    "records-server = postgresql://records.line/torvane\n")
+                                .string();
+    CliOptions options;
+    StationOptions station;
+    options.baud = 115200; // given on the command line
+    std::string error;
+    ASSERT_TRUE(ApplyStationJob(job, false, options, station, error)) << error;
+    EXPECT_EQ(options.file, (m_dir / "panel.mot").string()) << "beside the job file";
+    EXPECT_EQ(options.expectSha256, "00ff");
+    EXPECT_EQ(options.ports, (std::vector<std::string>{"/dev/serial/by-path/a", "/dev/serial/by-path/b"}));
+    EXPECT_EQ(options.baud, 115200u);
+    EXPECT_EQ(options.pagePause, 10u);
+    EXPECT_FALSE(options.verify);
+    EXPECT_EQ(options.tag, "WO-9");
+    EXPECT_EQ(options.recordsServer, "postgresql://records.line/torvane");
+
+    CliOptions verifyGiven;
+    ASSERT_TRUE(ApplyStationJob(job, true, verifyGiven, station, error)) << error;
+    EXPECT_TRUE(verifyGiven.verify);
+
+    const std::string bad = WriteFile("bad.ini", "[station]\nbaud = 12345\n").string();
+    CliOptions other;
+    EXPECT_FALSE(ApplyStationJob(bad, false, other, station, error));
+    EXPECT_NE(error.find("baud"), std::string::npos);
+    EXPECT_FALSE(ApplyStationJob((m_dir / "none.ini").string(), false, other, station, error));
 }
 
 } // namespace
