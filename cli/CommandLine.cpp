@@ -6,6 +6,7 @@
 #include <iostream>
 #include <regex>
 
+#include "cli/CommandRecords.h"
 #include "cli/ExitCode.h"
 #include "cli/Options.h"
 #include "cli/OutputTargets.h"
@@ -14,6 +15,7 @@
 #include "cli/RecordsCommand.h"
 #include "cli/Reporter.h"
 #include "cli/Session.h"
+#include "cli/StationCommand.h"
 #include "platform/Console.h"
 
 namespace {
@@ -76,6 +78,10 @@ std::vector<std::string> ChildArguments(const CliOptions& options)
         if (options.pagePause) args.insert(args.end(), {"--page-pause", std::to_string(*options.pagePause)});
         if (options.ifDifferent) args.push_back("--if-different");
     }
+    if (!options.expectSha256.empty()) args.insert(args.end(), {"--expect-sha256", options.expectSha256});
+    if (options.serialAt)
+        args.insert(args.end(),
+                    {"--serial-at", Hex(*options.serialAt) + ":" + std::to_string(options.serialLength)});
     if (!options.backup.empty()) args.insert(args.end(), {"--backup", options.backup});
     if (!options.output.empty()) args.insert(args.end(), {"-o", options.output});
     if (options.rangeStart)
@@ -150,11 +156,20 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
         sub->add_option("--upgrade", options.file, "an upgrade file: the ID check is passed first");
     CRecordsCommand records;
     records.Register(app);
+    for (CLI::App* sub : {program, verify, erase})
+        CCommandRecords::AddOptions(sub, options.records);
+    std::string serialAt;
+    AddProductionOptions(program, options, serialAt);
+    StationOptions stationOptions;
+    CLI::App* station = AddStationCommand(app, options, stationOptions, serialAt);
 
     try {
         app.parse(argc, argv);
         if (!range.empty() && !ParseRange(range, options))
             throw CLI::ValidationError("--range", "START-END in hex, START below END");
+        if (!serialAt.empty() && !ParseSerialAt(serialAt, options))
+            throw CLI::ValidationError("--serial-at",
+                                       "ADDR:LEN, ADDR in hex outside 0F0000-0FFFFF, LEN 1 to 256 bytes");
         if (const std::string refusal = RefuseOutputTargets(options); !refusal.empty())
             throw CLI::ValidationError("output", refusal);
     } catch (const CLI::ParseError& e) {
@@ -166,15 +181,27 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     }
     if (ports->parsed()) return RunPortsCommand(portsOptions, out);
     if (records.Chosen()) return records.Run(out, err);
+    if (station->parsed()) return RunStationCommand(options, stationOptions, out, err);
     for (CLI::App* sub : app.get_subcommands())
         options.command = sub->get_name();
     options.mode = json ? OutputMode::Json : quiet ? OutputMode::Quiet : OutputMode::Text;
 
+    // A records file named on the command line that cannot be used ends the command here,
+    // before any panel is touched; the default one warns once, here, and is left out.
+    CCommandRecords commandRecords;
+    const bool recorded =
+        options.command == "program" || options.command == "verify" || options.command == "erase";
+    if (recorded && !commandRecords.Open(options.records, err)) return static_cast<int>(ExitCode::Failed);
+    if (recorded && !commandRecords.Enabled()) options.records.none = true;
     platform::CatchInterrupts(static_cast<int>(ExitCode::Stopped));
-    if (options.ports.size() > 1) return RunParallel(options, ChildArguments(options), out, err);
+    if (options.ports.size() > 1) {
+        std::vector<std::string> childArguments = ChildArguments(options);
+        if (recorded) AddRecordsArguments(options.records, childArguments);
+        return RunParallel(options, childArguments, out, err);
+    }
     const bool terminal = platform::IsTerminal(platform::ConsoleStream::Error);
     CReporter reporter(options.mode, out, err, terminal,
                        platform::TerminalWidth(platform::ConsoleStream::Error));
-    CSession session(options, reporter);
+    CSession session(options, reporter, recorded ? &commandRecords : nullptr);
     return static_cast<int>(session.Run());
 }

@@ -36,7 +36,8 @@ bool CCommandRecords::Begin(const CliOptions& options, const std::string& port)
     m_problem.clear();
     if (!m_store) return true;
     m_attempt = CAttempt();
-    m_attempt.command = options.command;
+    // A station's attempts are programs, told apart by their own command.
+    m_attempt.command = options.stationRun.empty() ? options.command : "station";
     m_attempt.port = port;
     m_attempt.device = platform::ResolvePortName(port).string();
     if (options.baud) m_attempt.baudRate = *options.baud;
@@ -74,20 +75,22 @@ ExitCode CCommandRecords::Complete(ExitCode code, const nlohmann::json& figures)
                     : code == ExitCode::Stopped ? outcome::kStopped
                                                 : outcome::kFail;
     if (figures.contains("baud")) a.baudRate = figures["baud"].get<int64_t>();
-    if (!a.pagesSent && figures.contains("pages") && a.command == "program")
-        a.pagesSent = figures["pages"].get<int64_t>();
+    const bool programs = a.command == "program" || a.command == "station";
+    if (!a.pagesSent && figures.contains("pages") && programs) a.pagesSent = figures["pages"].get<int64_t>();
     // The steps that the exit code tells of, where the caller did not set them.
     auto set = [](std::string& field, const char* value) {
         if (field.empty()) field = value;
     };
     const bool stopped = code == ExitCode::Stopped;
-    if (a.command == "program" || a.command == "erase") {
+    // A panel that already held the file was neither erased nor programmed.
+    const bool untouched = a.outcome == outcome::kUnchanged;
+    if (!untouched && (programs || a.command == "erase")) {
         if (code == ExitCode::IdFailed) set(a.idCheck, step::kFailed);
         if (code == ExitCode::EraseError) set(a.eraseResult, step::kFailed);
         if (code == ExitCode::ProgramError || code == ExitCode::VerifyMismatch || code == ExitCode::Ok)
             set(a.eraseResult, step::kOk);
     }
-    if (a.command == "program") {
+    if (!untouched && programs) {
         if (code == ExitCode::ProgramError) set(a.programResult, step::kFailed);
         if (code == ExitCode::Ok || code == ExitCode::VerifyMismatch) set(a.programResult, step::kOk);
         if (stopped && !a.eraseResult.empty()) set(a.programResult, step::kStopped);
@@ -95,8 +98,7 @@ ExitCode CCommandRecords::Complete(ExitCode code, const nlohmann::json& figures)
     if (code == ExitCode::VerifyMismatch) set(a.verifyResult, step::kMismatch);
     if (figures.contains("verified") && figures["verified"] == true) set(a.verifyResult, step::kOk);
     if (!a.eraseResult.empty() || !a.verifyResult.empty()) set(a.idCheck, step::kOk);
-    if (figures.contains("output") && a.command == "program")
-        a.backupFile = figures["output"].get<std::string>();
+    if (figures.contains("output") && programs) a.backupFile = figures["output"].get<std::string>();
 
     if (m_store->Complete(a)) return code;
     m_problem = "torvane-cli: cannot write the record: " + m_store->LastError();

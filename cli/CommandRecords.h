@@ -17,13 +17,6 @@ class App;
 }
 class CRecordStore;
 
-// What --records and --no-records chose.
-struct RecordsChoice
-{
-    std::string file; // empty: the default file
-    bool none = false;
-};
-
 class CCommandRecords
 {
 public:

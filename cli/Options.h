@@ -7,6 +7,13 @@
 
 #include "cli/Reporter.h"
 
+// What --records and --no-records chose.
+struct RecordsChoice
+{
+    std::string file; // empty: the default file
+    bool none = false;
+};
+
 struct CliOptions
 {
     std::string command; // program, status, version, erase, blank, read, verify
@@ -21,4 +28,12 @@ struct CliOptions
     std::string output;                // read -o
     std::optional<uint32_t> rangeStart, rangeEnd; // inclusive
     OutputMode mode = OutputMode::Text;
+    RecordsChoice records;            // program, verify, erase, station
+    std::string expectSha256;         // program, station: refuse a file whose digest differs
+    std::optional<uint32_t> serialAt; // program, station: where the panel keeps its serial...
+    uint32_t serialLength = 0;        // ...and how many bytes it has
+    std::string scannedSerial;        // station --scan: this panel's serial as typed
+    std::string tag;                  // station: stored with every record
+    std::string stationRun;           // station: the id shared by its attempts
+    std::string recordsServer;        // station --job: where a records sender delivers
 };

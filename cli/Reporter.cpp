@@ -181,6 +181,7 @@ std::string CReporter::ResultLine(const std::string& command, const std::string&
     if (figures.contains("baud")) add(std::to_string(figures["baud"].get<int>()) + " bit/s");
     if (figures.contains("verified") && figures["verified"].get<bool>()) add("verified");
     if (figures.contains("output")) add("written to " + figures["output"].get<std::string>());
+    if (figures.contains("record_error")) add("record not written");
     return details.empty() ? line : line + " (" + details + ")";
 }
 

@@ -1,10 +1,12 @@
 #include "cli/Session.h"
 
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
 
+#include "cli/CommandRecords.h"
 #include "cli/OutputTargets.h"
 #include "cli/RateMemory.h"
 #include "cli/SRecordWriter.h"
@@ -16,6 +18,7 @@
 #include "platform/Paths.h"
 #include "platform/ProfileIni.h"
 #include "platform/SerialDriver.h"
+#include "platform/Sha256.h"
 #include "res/Resource.h"
 
 namespace {
@@ -42,6 +45,13 @@ std::string RateList(const std::vector<uint32_t>& rates)
     for (size_t i = 0; i < rates.size(); ++i)
         text += (i == 0 ? "" : i + 1 == rates.size() ? " and " : ", ") + std::to_string(rates[i]);
     return text + " bit/s";
+}
+
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
 }
 
 bool Stopping()
@@ -89,8 +99,8 @@ private:
     bool m_started = false;
 };
 
-CSession::CSession(const CliOptions& options, CReporter& reporter)
-    : m_options(options), m_reporter(reporter), m_port(options.ports.front())
+CSession::CSession(const CliOptions& options, CReporter& reporter, CCommandRecords* records)
+    : m_options(options), m_reporter(reporter), m_records(records), m_port(options.ports.front())
 {
 }
 
@@ -99,6 +109,7 @@ CSession::~CSession() = default;
 void CSession::Message(const std::string& text)
 {
     m_reporter.Message(text);
+    if (m_records) m_records->Message(CReporter::OneLine(text));
     if (onMessage) onMessage(text);
 }
 
@@ -110,39 +121,96 @@ void CSession::Message(unsigned stringId)
 ExitCode CSession::Run()
 {
     m_reporter.Start(m_options.command, m_port);
+    if (m_records && !m_records->Begin(m_options, m_port)) {
+        // A panel that cannot be recorded is not touched.
+        m_reporter.Message(m_records->Problem());
+        m_figures["record_error"] = m_records->Problem();
+        m_reporter.Result(ExitCode::Failed, m_figures);
+        return ExitCode::Failed;
+    }
+    if (m_records) {
+        CAttempt& attempt = m_records->Attempt();
+        attempt.tag = m_options.tag;
+        attempt.stationRun = m_options.stationRun;
+        if (!m_options.scannedSerial.empty()) attempt.serialText = m_options.scannedSerial;
+        if (m_options.command == "program")
+            attempt.pagePauseMs = m_options.pagePause.value_or(linktime::kDefaultPagePause);
+    }
     ExitCode code = LoadFile();
     if (code == ExitCode::Ok) code = OpenPort();
     if (code == ExitCode::Ok) code = Connect();
     if (code == ExitCode::Ok) code = CheckId();
+    if (code == ExitCode::Ok && m_records) {
+        // The boot loader's version belongs to the record; a panel that cannot tell it is
+        // still worked on.
+        std::string text;
+        if (m_engine->ReadVersion(text).Ok()) m_records->Attempt().loaderVersion = text;
+    }
     if (code == ExitCode::Ok) code = RunCommand();
     if (code == ExitCode::Ok && Stopping()) code = ExitCode::Stopped;
     if (m_found && m_link.IsOpen()) ReturnTo9600();
     m_engine.reset();
     m_link.Close();
+    code = CompleteRecord(code);
     m_reporter.Result(code, m_figures);
     return code;
+}
+
+ExitCode CSession::CompleteRecord(ExitCode code)
+{
+    if (!m_records) return code;
+    CAttempt& attempt = m_records->Attempt();
+    if (m_figures.contains("up_to_date") && code == ExitCode::Ok) attempt.outcome = outcome::kUnchanged;
+    if (code == ExitCode::Stopped) {
+        if (!attempt.eraseResult.empty() && attempt.programResult.empty() && m_options.command == "program")
+            attempt.programResult = step::kStopped;
+        if (attempt.programResult == step::kOk && attempt.verifyResult.empty() && m_options.verify)
+            attempt.verifyResult = step::kStopped;
+    }
+    const ExitCode recorded = m_records->Complete(code, m_figures);
+    if (!m_records->Problem().empty()) {
+        m_reporter.Message(m_records->Problem());
+        m_figures["record_error"] = m_records->Problem();
+    }
+    return recorded;
+}
+
+ExitCode CSession::JudgeUpgradeFile(const CliOptions& options, CMotFile& image,
+                                    std::vector<std::string>& lines)
+{
+    if (!options.expectSha256.empty()) {
+        const std::string digest = platform::Sha256OfFile(options.file).value_or("");
+        if (digest != Lower(options.expectSha256)) {
+            lines.push_back("torvane-cli: " + options.file + ": refused: its SHA-256 is " +
+                            (digest.empty() ? std::string("unreadable") : digest) + ", not the expected " +
+                            Lower(options.expectSha256));
+            return ExitCode::FileRefused;
+        }
+    }
+    if (!LoadUpgradeFile(options.file, image, lines)) return ExitCode::FileRefused;
+    if (options.command != "program" && options.command != "verify" && options.command != "station")
+        return ExitCode::Ok;
+    const AreaCoverage coverage = CoverageOf(image);
+    if (!coverage.inside) {
+        lines.push_back("torvane-cli: " + options.file +
+                        " holds nothing for 0F0000-0FFFFF, the area that is programmed");
+        return ExitCode::FileRefused;
+    }
+    if (coverage.outside)
+        lines.push_back("torvane-cli: warning: " + options.file +
+                        " also holds data outside 0F0000-0FFFFF, which is not programmed");
+    return ExitCode::Ok;
 }
 
 ExitCode CSession::LoadFile()
 {
     if (m_options.file.empty()) return ExitCode::Ok;
     std::vector<std::string> lines;
-    const bool accepted = LoadUpgradeFile(m_options.file, m_image, lines);
+    const ExitCode code = JudgeUpgradeFile(m_options, m_image, lines);
     for (const std::string& line : lines)
         Message(line);
-    if (!accepted) return ExitCode::FileRefused;
-    m_imageLoaded = true;
-    if (m_options.command != "program" && m_options.command != "verify") return ExitCode::Ok;
-    const AreaCoverage coverage = CoverageOf(m_image);
-    if (!coverage.inside) {
-        Message("torvane-cli: " + m_options.file +
-                " holds nothing for 0F0000-0FFFFF, the area that is programmed");
-        return ExitCode::FileRefused;
-    }
-    if (coverage.outside)
-        Message("torvane-cli: warning: " + m_options.file +
-                " also holds data outside 0F0000-0FFFFF, which is not programmed");
-    return ExitCode::Ok;
+    m_imageLoaded = code == ExitCode::Ok;
+    return code;
 }
 
 ExitCode CSession::OpenPort()
@@ -150,6 +218,7 @@ ExitCode CSession::OpenPort()
     if (!m_link.Open(m_port)) {
         const platform::OpenError error = m_link.LastOpenError();
         const std::string reason = platform::DescribeOpenError(error);
+        if (m_records) m_records->Message("torvane-cli: cannot open port " + m_port + ": " + reason);
         m_reporter.PortNotOpened("torvane-cli: cannot open port " + m_port + " (" +
                                      platform::ResolvePortName(m_port).string() + "): " + reason,
                                  reason);
@@ -260,18 +329,26 @@ ExitCode CSession::SetWorkingRate(uint32_t wanted)
 
 ExitCode CSession::CheckId()
 {
+    std::string* recorded = m_records ? &m_records->Attempt().idCheck : nullptr;
+    if (recorded && m_status.IdVerified()) *recorded = step::kAlready;
     if (!m_status.IdVerified() && m_imageLoaded) {
         loader::StatusRegister after;
         const loader::Result result = m_engine->CheckId(kDefaultId, after);
-        if (!result.Ok()) return Failure(result, "ID check");
+        if (!result.Ok()) {
+            if (recorded) *recorded = step::kFailed;
+            return Failure(result, "ID check");
+        }
         if (!after.IdVerified()) {
+            if (recorded) *recorded = step::kFailed;
             m_link.Purge(0);
             Message(IDS_NOT_MATCH_ID);
             return ExitCode::IdFailed;
         }
+        if (recorded) *recorded = step::kOk;
         m_status = after;
     }
     if (NeedsId(m_options.command) && !m_status.IdVerified()) {
+        if (recorded) *recorded = step::kFailed;
         Message(IDS_DID_NOT_PASS_ID);
         return ExitCode::IdFailed;
     }
@@ -347,6 +424,7 @@ ExitCode CSession::Erase()
 {
     const loader::Result result = m_engine->EraseAll();
     m_link.SetTimeout(kReplyTimeout);
+    if (m_records) m_records->Attempt().eraseResult = result.Ok() ? step::kOk : step::kFailed;
     if (result.outcome == loader::Outcome::DeviceError) {
         Message(IDS_ERASE_ERROR);
         return ExitCode::EraseError;
@@ -372,6 +450,10 @@ ExitCode CSession::Program()
         if (same.outcome != loader::Outcome::Mismatch)
             return Failure(same, "compare, page " + Hex6(same.address));
     }
+    if (m_options.serialAt) {
+        const ExitCode code = ReadSerial();
+        if (code != ExitCode::Ok) return code;
+    }
     if (!m_options.backup.empty()) {
         const ExitCode code = Backup();
         if (code != ExitCode::Ok) return code;
@@ -394,6 +476,7 @@ ExitCode CSession::Program()
         m_engine->ProgramRange(ImagePages(), loader::kAreaStart, loader::kAreaEnd, options);
     m_progress->End();
     const uint32_t pagesSent = result.pagesSent;
+    if (m_records) m_records->Attempt().pagesSent = pagesSent;
     if (result.outcome == loader::Outcome::Cancelled) {
         Message(IDS_STOP_PROGRAMMING);
         return ExitCode::Stopped;
@@ -402,6 +485,7 @@ ExitCode CSession::Program()
     loader::StatusRegister status;
     if (result.Ok()) result = m_engine->ReadStatus(status);
     if (result.Ok() && status.ProgramError()) result.outcome = loader::Outcome::DeviceError;
+    if (m_records) m_records->Attempt().programResult = result.Ok() ? step::kOk : step::kFailed;
     if (result.outcome == loader::Outcome::DeviceError) {
         Message(IDS_PROGRAM_ERROR);
         return ExitCode::ProgramError;
@@ -427,6 +511,10 @@ ExitCode CSession::Check(uint32_t start, uint32_t end, loader::CheckMode mode, c
     m_progress->End();
     const bool verify = mode != loader::CheckMode::Blank;
     if (verify) m_figures["verified"] = result.Ok();
+    if (verify && m_records && result.outcome != loader::Outcome::Cancelled)
+        m_records->Attempt().verifyResult = result.Ok()                                   ? step::kOk
+                                            : result.outcome == loader::Outcome::Mismatch ? step::kMismatch
+                                                                                          : step::kFailed;
     if (result.outcome == loader::Outcome::Mismatch) {
         Message(AfxLoadString(verify ? IDS_NOT_MATCH : IDS_NOT_BLANK) + Hex6(result.address));
         return ExitCode::VerifyMismatch;
@@ -453,11 +541,40 @@ ExitCode CSession::ReadInto(uint32_t start, uint32_t end, const std::string& pat
     return ExitCode::Ok;
 }
 
+ExitCode CSession::ReadSerial()
+{
+    const uint32_t first = *m_options.serialAt, length = m_options.serialLength;
+    const uint32_t start = first - first % kPageSize;
+    const uint32_t end = (first + length + kPageSize - 1) / kPageSize * kPageSize;
+    std::vector<uint8_t> bytes;
+    const loader::Result result = m_engine->ReadRange(start, end, kPageReadTimeout, bytes);
+    if (!result.Ok()) return Failure(result, "serial number, page " + Hex6(result.address));
+    std::string hex, text;
+    for (uint32_t i = 0; i < length; ++i) {
+        const uint8_t byte = bytes[first - start + i];
+        char digits[4];
+        std::snprintf(digits, sizeof digits, "%02X", byte);
+        hex += digits;
+        text += byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.';
+    }
+    // An unused area's fill is no part of the number.
+    while (!text.empty() && text.back() == '.')
+        text.pop_back();
+    m_figures["serial"] = text;
+    m_figures["serial_hex"] = hex;
+    if (m_records) {
+        m_records->Attempt().serialHex = hex;
+        if (m_options.scannedSerial.empty()) m_records->Attempt().serialText = text;
+    }
+    return ExitCode::Ok;
+}
+
 ExitCode CSession::Backup()
 {
     const ExitCode code = ReadInto(loader::kAreaStart, loader::kAreaEnd, m_options.backup);
     m_figures.erase("pages");
     if (code != ExitCode::Ok) return code;
+    if (m_records) m_records->Attempt().backupFile = m_options.backup;
     // The backup is an upgrade file of its own: its ID file goes beside it.
     const std::string idFrom = IdFileName(m_options.file);
     const std::string idTo = IdFileName(m_options.backup);

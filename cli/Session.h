@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -17,12 +18,20 @@
 #include "link/SerialComm.h"
 #include "loader/Engine.h"
 
+class CCommandRecords;
+
 class CSession
 {
 public:
-    CSession(const CliOptions& options, CReporter& reporter);
+    // With records, the attempt is begun before anything else and completed at the end.
+    CSession(const CliOptions& options, CReporter& reporter, CCommandRecords* records = nullptr);
     ~CSession();
     ExitCode Run();
+
+    // The upgrade file judged as a program or verify judges it: its SHA-256 when one is
+    // expected, its records, the area it fills. The lines for the user in lines.
+    static ExitCode JudgeUpgradeFile(const CliOptions& options, CMotFile& image,
+                                     std::vector<std::string>& lines);
 
     // For tests: called at every line for the user, with the session still running.
     std::function<void(const std::string&)> onMessage;
@@ -44,7 +53,9 @@ private:
     ExitCode ReadInto(uint32_t start, uint32_t end, const std::string& path);
     ExitCode Check(uint32_t start, uint32_t end, loader::CheckMode mode, const std::string& title);
     ExitCode Status();
+    ExitCode ReadSerial();
     void ReturnTo9600();
+    ExitCode CompleteRecord(ExitCode code);
 
     void Message(const std::string& text);
     void Message(unsigned stringId);
@@ -53,6 +64,7 @@ private:
 
     const CliOptions& m_options;
     CReporter& m_reporter;
+    CCommandRecords* m_records;
     const std::string m_port;
     CMotFile m_image;
     bool m_imageLoaded = false;

@@ -109,12 +109,15 @@ bool Fail(const std::string& message)
 
 } // namespace
 
-int GetPrivateProfileInt(const std::string& section, const std::string& key, int defaultValue,
-                         const fs::path& file)
+namespace {
+
+// The value of key in the first section of that name, if the file has one.
+bool FindProfileValue(const std::string& section, const std::string& key, const fs::path& file,
+                      std::string& value)
 {
     std::string content;
     std::string error;
-    if (ReadWholeFile(file, content, error) != ReadStatus::Ok) return defaultValue;
+    if (ReadWholeFile(file, content, error) != ReadStatus::Ok) return false;
     bool inSection = false;
     bool sectionSeen = false;
     for (const Line& line : SplitLines(content)) {
@@ -127,13 +130,26 @@ int GetPrivateProfileInt(const std::string& section, const std::string& key, int
             continue;
         }
         std::string lineKey;
-        std::string value;
-        if (inSection && ParseKey(line.text, lineKey, value) && EqualNoCase(lineKey, key)) {
-            if (value.empty()) return defaultValue;
-            return ParseProfileInt(value);
-        }
+        if (inSection && ParseKey(line.text, lineKey, value) && EqualNoCase(lineKey, key)) return true;
     }
-    return defaultValue;
+    return false;
+}
+
+} // namespace
+
+int GetPrivateProfileInt(const std::string& section, const std::string& key, int defaultValue,
+                         const fs::path& file)
+{
+    std::string value;
+    if (!FindProfileValue(section, key, file, value) || value.empty()) return defaultValue;
+    return ParseProfileInt(value);
+}
+
+std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+                                    const std::string& defaultValue, const fs::path& file)
+{
+    std::string value;
+    return FindProfileValue(section, key, file, value) ? value : defaultValue;
 }
 
 namespace {

@@ -15,6 +15,9 @@ namespace platform {
 int GetPrivateProfileInt(const std::string& section, const std::string& key, int defaultValue,
                          const std::filesystem::path& file);
 
+// The text of key in section (blanks around it trimmed), or the default.
+std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+                                    const std::string& defaultValue, const std::filesystem::path& file);
 // Writes one key as decimal text, creating the file, folder and section as needed and
 // keeping every other line. The file is replaced atomically, so a crash or a full disk
 // never leaves it truncated. False when the write failed (the old file then stands).
@@ -23,7 +26,8 @@ bool WritePrivateProfileInt(const std::string& section, const std::string& key, 
 
 // Several keys of one section in one replacement of the file: the same result as
 // writing them one after the other, without the states in between.
-bool WritePrivateProfileInts(const std::string& section, const std::vector<std::pair<std::string, int64_t>>& entries,
+bool WritePrivateProfileInts(const std::string& section,
+                             const std::vector<std::pair<std::string, int64_t>>& entries,
                              const std::filesystem::path& file);
 
 // The last write failure's description (for the one diagnostic line), empty if none.

@@ -1,0 +1,490 @@
+#include "cli/StationCommand.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/CommandRecords.h"
+#include "cli/ExitCode.h"
+#include "cli/Session.h"
+#include "cli/StationPort.h"
+#include "cli/records/RecordStore.h"
+#include "cli/records/RecordTime.h"
+#include "image/MotFile.h"
+#include "platform/ChildProcesses.h"
+#include "platform/Clock.h"
+#include "platform/Console.h"
+#include "platform/ProfileIni.h"
+
+#ifndef _WIN32
+#include <poll.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::vector<uint32_t> kRates = {9600, 19200, 38400, 57600, 115200};
+// The page pauses the "Set baudrate" dialog offers, as `program` takes them.
+const std::vector<uint32_t> kPagePauses = {5, 10, 15, 20, 25, 30, 35, 40, 45, 50};
+
+std::string Hex(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%X", static_cast<unsigned>(value));
+    return text;
+}
+
+bool ParseSwitch(std::string text, bool& value)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (text == "on" || text == "yes" || text == "true" || text == "1") return value = true, true;
+    if (text == "off" || text == "no" || text == "false" || text == "0") return value = false, true;
+    return false;
+}
+
+std::string MinutesSeconds(double seconds)
+{
+    const int whole = static_cast<int>(std::lround(std::max(0.0, seconds)));
+    char text[16];
+    std::snprintf(text, sizeof text, "%d:%02d", whole / 60, whole % 60);
+    return text;
+}
+
+// The next line on standard input, waiting in short steps so that Ctrl-C ends the wait.
+bool ReadScannedLine(std::string& line)
+{
+#ifndef _WIN32
+    for (;;) {
+        if (platform::InterruptCount() > 0) return false;
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        if (poll(&input, 1, 200) > 0) break;
+    }
+#endif
+    if (!std::getline(std::cin, line)) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+// The table, the lines or the events of a station, fed with its children's events.
+class CStationBoard
+{
+public:
+    CStationBoard(const std::vector<std::string>& ports, OutputMode mode, bool terminal, bool colour,
+                  std::ostream& out)
+        : m_ports(ports), m_rows(ports.size()), m_mode(mode), m_terminal(terminal), m_colour(colour),
+          m_out(out), m_started(GetTickCount())
+    {
+        for (const std::string& port : ports)
+            m_labelWidth = std::max(m_labelWidth, port.size());
+        m_labelWidth = std::max<size_t>(m_labelWidth, 5);
+        if (m_terminal) Draw();
+    }
+
+    void OnEvent(size_t i, const nlohmann::json& event)
+    {
+        Row& row = m_rows[i];
+        const std::string kind = event.value("event", "");
+        std::string key;
+        if (kind == "state") {
+            key = event.value("state", "");
+            row.text = event.value("text", "");
+            row.passed = event.value("passed", row.passed);
+            row.failed = event.value("failed", row.failed);
+            if (event.contains("last")) row.last = event["last"];
+            row.kind = key;
+        } else if (kind == "progress") {
+            const std::string operation = event.value("operation", "");
+            const std::string name = operation == "Program"  ? "programming"
+                                     : operation == "Verify" ? "verifying"
+                                     : operation == "Read"   ? "reading the backup"
+                                                             : "comparing";
+            key = name;
+            row.text = name + " " + std::to_string(event.value("pages_done", 0)) + "/" +
+                       std::to_string(event.value("pages_total", 0)) + ", " +
+                       MinutesSeconds(event.value("seconds_left", 0.0)) + " left";
+            row.kind = "busy";
+        } else {
+            return;
+        }
+        const bool changed = key != row.key;
+        row.key = key;
+        if (m_terminal) {
+            Draw();
+        } else if (changed && m_mode == OutputMode::Json) {
+            nlohmann::json tagged =
+                kind == "state" ? event : nlohmann::json{{"event", "state"}, {"state", key}};
+            tagged["port"] = m_ports[i];
+            if (kind != "state") tagged["text"] = key;
+            m_out << tagged.dump() << '\n' << std::flush;
+        } else if (changed) {
+            m_out << ClockNow() << "  " << m_ports[i] << ": " << (kind == "state" ? row.text : key) << '\n'
+                  << std::flush;
+        }
+    }
+
+    void Summary(const std::vector<int>& codes, const std::string& run)
+    {
+        if (m_terminal) Draw();
+        int passed = 0, failed = 0;
+        for (const Row& row : m_rows) {
+            passed += row.passed;
+            failed += row.failed;
+        }
+        const bool recorded = std::all_of(codes.begin(), codes.end(), [](int code) { return code == 0; });
+        if (m_mode == OutputMode::Json) {
+            nlohmann::json ports = nlohmann::json::array();
+            for (size_t i = 0; i < m_rows.size(); ++i)
+                ports.push_back({{"port", m_ports[i]},
+                                 {"passed", m_rows[i].passed},
+                                 {"failed", m_rows[i].failed},
+                                 {"all_recorded", i < codes.size() && codes[i] == 0}});
+            m_out << nlohmann::json{{"event", "summary"},        {"station_run", run},
+                                    {"passed", passed},          {"failed", failed},
+                                    {"panels_per_hour", Rate()}, {"ports", ports},
+                                    {"all_recorded", recorded}}
+                         .dump()
+                  << '\n';
+        } else {
+            m_out << "station stopped (run " << run << ")\n";
+            for (size_t i = 0; i < m_rows.size(); ++i)
+                m_out << "  " << Label(m_ports[i]) << m_rows[i].passed << " passed, " << m_rows[i].failed
+                      << " failed"
+                      << (i < codes.size() && codes[i] != 0 ? ", not every attempt recorded" : "") << '\n';
+            m_out << "  " << Label("total") << passed << " passed, " << failed << " failed, " << Rate()
+                  << " panels per hour\n";
+        }
+        m_out.flush();
+    }
+
+private:
+    struct Row
+    {
+        std::string text = "starting", key, kind, last = "-";
+        int passed = 0, failed = 0;
+    };
+
+    static std::string ClockNow()
+    {
+        const std::string local = records::LocalText(records::NowMs());
+        return local.size() >= 19 ? local.substr(11, 8) : local;
+    }
+
+    std::string Label(const std::string& text) const
+    {
+        std::string label = text;
+        label.resize(std::max(m_labelWidth, text.size()), ' ');
+        return label + "  ";
+    }
+
+    int Rate() const
+    {
+        int panels = 0;
+        for (const Row& row : m_rows)
+            panels += row.passed + row.failed;
+        const double hours = (GetTickCount() - m_started) / 3600000.0;
+        return hours > 0 ? static_cast<int>(std::lround(panels / hours)) : 0;
+    }
+
+    std::string Line(const std::string& label, std::string state, const std::string& kind, int passed,
+                     int failed, const std::string& last) const
+    {
+        const size_t stateWidth = 40;
+        if (state.size() > stateWidth) state = state.substr(0, stateWidth - 3) + "...";
+        std::string padded = state;
+        padded.resize(stateWidth, ' ');
+        if (m_colour && kind == "pass") padded = "\x1b[32m" + padded + "\x1b[0m";
+        if (m_colour && kind == "fail") padded = "\x1b[31m" + padded + "\x1b[0m";
+        char counts[64];
+        std::snprintf(counts, sizeof counts, "%6d  %6d  ", passed, failed);
+        return Label(label) + padded + counts + last;
+    }
+
+    void Draw()
+    {
+        if (m_drawn) m_out << "\x1b[" << (m_rows.size() + 2) << "A";
+        m_out << '\r' << Label("PORT") << "STATE                                   PASSED  FAILED  LAST"
+              << "\x1b[K\n";
+        int passed = 0, failed = 0;
+        for (size_t i = 0; i < m_rows.size(); ++i) {
+            const Row& row = m_rows[i];
+            passed += row.passed;
+            failed += row.failed;
+            m_out << '\r' << Line(m_ports[i], row.text, row.kind, row.passed, row.failed, row.last)
+                  << "\x1b[K\n";
+        }
+        m_out << '\r' << Line("total", "", "", passed, failed, std::to_string(Rate()) + " panels/h")
+              << "\x1b[K\n";
+        m_out.flush();
+        m_drawn = true;
+    }
+
+    const std::vector<std::string>& m_ports;
+    std::vector<Row> m_rows;
+    OutputMode m_mode;
+    bool m_terminal, m_colour;
+    std::ostream& m_out;
+    uint32_t m_started;
+    size_t m_labelWidth = 0;
+    bool m_drawn = false;
+};
+
+// One port's loop in this process (a station's child), its events on standard output.
+int RunStationChild(CliOptions& options, StationOptions& station, std::ostream& out, std::ostream& err)
+{
+    CCommandRecords records;
+    if (!records.Open(options.records, err)) return static_cast<int>(ExitCode::Failed);
+    platform::CatchInterrupts(static_cast<int>(ExitCode::Stopped));
+    CStationPort port(options, station.backupDir, records.Enabled() ? &records : nullptr,
+                      [&out](const nlohmann::json& event) { out << event.dump() << '\n'
+                                                                << std::flush; });
+    if (station.scan) port.nextSerial = ReadScannedLine;
+    return port.Run();
+}
+
+} // namespace
+
+void AddProductionOptions(CLI::App* command, CliOptions& options, std::string& serialAt)
+{
+    command
+        ->add_option(
+            "--expect-sha256", options.expectSha256,
+            "refuse the upgrade file unless its SHA-256 is HEX (a file swapped or edited is never flashed)")
+        ->check(
+            [](const std::string& text) {
+                static const std::regex form("^[0-9A-Fa-f]{64}$");
+                return std::regex_match(text, form) ? std::string() : std::string("64 hex digits expected");
+            },
+            "HEX");
+    command->add_option("--serial-at", serialAt,
+                        "read LEN bytes at ADDR (hex, outside 0F0000-0FFFFF) before the erase and keep them "
+                        "with the record: the panel's serial number");
+}
+
+bool ParseSerialAt(const std::string& text, CliOptions& options)
+{
+    static const std::regex form("^(?:0[xX])?([0-9A-Fa-f]{1,6}):([0-9]{1,3})$");
+    std::smatch match;
+    if (!std::regex_match(text, match, form)) return false;
+    const uint32_t address = static_cast<uint32_t>(std::stoul(match[1], nullptr, 16));
+    const uint32_t length = static_cast<uint32_t>(std::stoul(match[2]));
+    // The area that is erased would hold nothing of the panel's own.
+    if (length == 0 || length > 256 || address + length > 0xF0000) return false;
+    options.serialAt = address;
+    options.serialLength = length;
+    return true;
+}
+
+void AddRecordsArguments(const RecordsChoice& choice, std::vector<std::string>& args)
+{
+    if (choice.none)
+        args.push_back("--no-records");
+    else if (!choice.file.empty())
+        args.insert(args.end(), {"--records", choice.file});
+}
+
+CLI::App* AddStationCommand(CLI::App& app, CliOptions& options, StationOptions& station,
+                            std::string& serialAt)
+{
+    CLI::App* command = app.add_subcommand(
+        "station", "flash panel after panel on one or more ports until stopped, recording each");
+    command->add_option("FILE", options.file, "the upgrade (.mot, .s or .btp); or from --job");
+    command
+        ->add_option("--port", options.ports,
+                     "a fixture's serial port (best its stable /dev/serial/by-path name); repeat for several")
+        ->allow_extra_args(false);
+    command->add_option("--baud", options.baud, "bit rate to work at (default: the last one that worked)")
+        ->check(CLI::IsMember(kRates));
+    command
+        ->add_option("--page-pause", options.pagePause, "ms between a page and its status read (default 40)")
+        ->check(CLI::IsMember(kPagePauses));
+    station.verifyFlag = command->add_flag("--verify,!--no-verify", options.verify,
+                                           "read the area back after programming (the default)");
+    command->add_option("--backup-dir", station.backupDir,
+                        "read each panel's flash into this folder before the erase, named by port and time");
+    command->add_option("--tag", options.tag, "text stored with every record (a work order, a batch)");
+    command->add_flag("--scan", station.scan,
+                      "with one --port: the next line on standard input is the next panel's serial");
+    command->add_option("--job", station.job, "a job file with the settings (the command line overrides it)");
+    command->add_flag("--json", station.json, "one JSON object per state change on standard output");
+    CCommandRecords::AddOptions(command, options.records);
+    AddProductionOptions(command, options, serialAt);
+    command->add_flag("--station-child", station.child)->group("");
+    command->add_option("--station-run", options.stationRun)->group("");
+    command->footer("Example: torvane-cli station panel-upgrade.mot --port /dev/serial/by-path/...-port0 "
+                    "--baud 115200 --tag WO-1234\n"
+                    "Ctrl-C ends it after the current page; exit code 0 when every attempt was recorded.");
+    return command;
+}
+
+bool ApplyStationJob(const std::string& jobFile, bool verifyGiven, CliOptions& options,
+                     StationOptions& station, std::string& error)
+{
+    std::error_code ec;
+    if (!fs::is_regular_file(jobFile, ec)) {
+        error = "the job file " + jobFile + " cannot be read";
+        return false;
+    }
+    const fs::path folder = fs::path(jobFile).parent_path();
+    auto get = [&](const char* key) {
+        return platform::GetPrivateProfileString("station", key, "", jobFile);
+    };
+    // Relative names are the job file's neighbours, wherever the station is started.
+    auto path = [&](const std::string& text) {
+        return fs::path(text).is_absolute() ? text : (folder / text).string();
+    };
+    auto number = [&](const char* key, std::optional<uint32_t>& value, const std::vector<uint32_t>& allowed) {
+        const std::string text = get(key);
+        if (text.empty() || value) return true;
+        const std::string digits = text.substr(0, text.find_first_not_of("0123456789"));
+        const uint32_t parsed =
+            digits.empty() || digits.size() > 6 ? 0 : static_cast<uint32_t>(std::stoul(digits));
+        if (digits != text || std::find(allowed.begin(), allowed.end(), parsed) == allowed.end()) {
+            error = jobFile + ": " + key + " = " + text + " is not one of the values it can have";
+            return false;
+        }
+        value = parsed;
+        return true;
+    };
+    if (options.file.empty() && !get("file").empty()) options.file = path(get("file"));
+    if (options.expectSha256.empty()) options.expectSha256 = get("sha256");
+    if (options.ports.empty()) {
+        std::string list = get("ports");
+        std::replace(list.begin(), list.end(), ',', ' ');
+        std::istringstream words(list);
+        for (std::string port; words >> port;)
+            options.ports.push_back(port);
+    }
+    if (!number("baud", options.baud, kRates) || !number("page-pause", options.pagePause, kPagePauses))
+        return false;
+    if (const std::string verify = get("verify");
+        !verify.empty() && !verifyGiven && !ParseSwitch(verify, options.verify)) {
+        error = jobFile + ": verify = " + verify + " is neither on nor off";
+        return false;
+    }
+    if (options.tag.empty()) options.tag = get("tag");
+    if (station.backupDir.empty() && !get("backup-dir").empty()) station.backupDir = path(get("backup-dir"));
+    if (options.records.file.empty() && !options.records.none && !get("records").empty())
+        options.records.file = path(get("records"));
+    if (const std::string serial = get("serial-at");
+        !serial.empty() && !options.serialAt && !ParseSerialAt(serial, options)) {
+        error = jobFile + ": serial-at = " + serial + " is no ADDR:LEN outside 0F0000-0FFFFF";
+        return false;
+    }
+    options.recordsServer = get("records-server");
+    return true;
+}
+
+std::string ModemManagerWarning()
+{
+#ifdef __linux__
+    std::error_code ec;
+    for (fs::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
+        std::FILE* comm = std::fopen((it->path() / "comm").c_str(), "r");
+        if (!comm) continue;
+        char text[32] = {};
+        const bool read = std::fgets(text, sizeof text, comm) != nullptr;
+        std::fclose(comm);
+        if (read && std::string(text) == "ModemManager\n")
+            return "torvane-cli: warning: ModemManager is running: it probes every serial adapter that "
+                   "appears "
+                   "with \"AT\" commands, and 'A' is the page-program command. Keep it off the fixtures' "
+                   "adapters (README, \"On a production line\").";
+    }
+#endif
+    return {};
+}
+
+int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream& out, std::ostream& err)
+{
+    options.command = "station";
+    options.mode = station.json ? OutputMode::Json : OutputMode::Text;
+    if (station.child) return RunStationChild(options, station, out, err);
+
+    auto usage = [&err](const std::string& line) {
+        err << "torvane-cli station: " << line << '\n';
+        return static_cast<int>(ExitCode::Usage);
+    };
+    if (!station.job.empty()) {
+        std::string error;
+        const bool verifyGiven = station.verifyFlag && station.verifyFlag->count() > 0;
+        if (!ApplyStationJob(station.job, verifyGiven, options, station, error)) return usage(error);
+    }
+    if (options.file.empty())
+        return usage("an upgrade FILE is needed (on the command line or in the job file)");
+    if (options.ports.empty())
+        return usage("at least one --port is needed (on the command line or in the job file)");
+    if (std::set<std::string>(options.ports.begin(), options.ports.end()).size() != options.ports.size())
+        return usage("a port is named twice");
+    if (station.scan && options.ports.size() != 1) return usage("--scan takes exactly one --port");
+
+    // The station's own faults end it before any panel is touched.
+    CMotFile image;
+    std::vector<std::string> lines;
+    const ExitCode judged = CSession::JudgeUpgradeFile(options, image, lines);
+    for (const std::string& line : lines)
+        err << line << '\n';
+    if (judged != ExitCode::Ok) return static_cast<int>(judged);
+    CCommandRecords records;
+    if (!records.Open(options.records, err)) return static_cast<int>(ExitCode::Failed);
+    if (!records.Enabled()) options.records.none = true;
+    if (!station.backupDir.empty()) {
+        std::error_code ec;
+        fs::create_directories(station.backupDir, ec);
+        if (ec || !fs::is_directory(station.backupDir)) {
+            err << "torvane-cli: the backup folder " << station.backupDir
+                << " cannot be made: " << ec.message() << '\n';
+            return static_cast<int>(ExitCode::Failed);
+        }
+    }
+    if (const std::string warning = ModemManagerWarning(); !warning.empty()) err << warning << '\n';
+    const std::string run = CRecordStore::NewAttemptId();
+
+    std::vector<std::string> common{"station",       options.file, "--station-child",
+                                    "--station-run", run,          "--json"};
+    if (options.baud) common.insert(common.end(), {"--baud", std::to_string(*options.baud)});
+    if (options.pagePause) common.insert(common.end(), {"--page-pause", std::to_string(*options.pagePause)});
+    if (!options.verify) common.push_back("--no-verify");
+    if (!options.tag.empty()) common.insert(common.end(), {"--tag", options.tag});
+    if (!station.backupDir.empty()) common.insert(common.end(), {"--backup-dir", station.backupDir});
+    if (!options.expectSha256.empty()) common.insert(common.end(), {"--expect-sha256", options.expectSha256});
+    if (options.serialAt)
+        common.insert(common.end(),
+                      {"--serial-at", Hex(*options.serialAt) + ":" + std::to_string(options.serialLength)});
+    if (station.scan) common.push_back("--scan");
+    AddRecordsArguments(options.records, common);
+    std::vector<std::vector<std::string>> commands;
+    for (const std::string& port : options.ports) {
+        std::vector<std::string> command{platform::SelfExecutablePath()};
+        command.insert(command.end(), common.begin(), common.end());
+        command.insert(command.end(), {"--port", port});
+        commands.push_back(command);
+    }
+
+    const bool terminal =
+        options.mode == OutputMode::Text && platform::IsTerminal(platform::ConsoleStream::Output);
+    const char* noColour = std::getenv("NO_COLOR");
+    CStationBoard board(options.ports, options.mode, terminal, terminal && !(noColour && *noColour), out);
+    platform::CatchInterrupts(static_cast<int>(ExitCode::Stopped));
+    const std::vector<int> codes = platform::RunChildren(commands, [&](size_t i, const std::string& text) {
+        const nlohmann::json event = nlohmann::json::parse(text, nullptr, false);
+        if (!event.is_discarded()) board.OnEvent(i, event);
+    });
+    board.Summary(codes, run);
+    const bool recorded = std::all_of(codes.begin(), codes.end(), [](int code) { return code == 0; });
+    return static_cast<int>(recorded ? ExitCode::Ok : ExitCode::Failed);
+}

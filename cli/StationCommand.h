@@ -1,0 +1,42 @@
+#pragma once
+// `torvane-cli station`: the production line's loop on many ports, one child process
+// per port (the same program with a hidden option), the parent drawing their table.
+// Also the production options `program` shares with it.
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/Options.h"
+
+namespace CLI {
+class App;
+class Option;
+} // namespace CLI
+
+struct StationOptions
+{
+    std::string backupDir;
+    std::string job; // --job FILE
+    bool scan = false;
+    bool json = false;
+    const CLI::Option* verifyFlag = nullptr; // given on the command line: the job's verify is not used
+    bool child = false;                      // this process runs one port for a station
+};
+
+// --expect-sha256 and --serial-at (its text into serialAt, parsed after the command line).
+void AddProductionOptions(CLI::App* command, CliOptions& options, std::string& serialAt);
+// "F8000:16" into options.serialAt and serialLength; false for text that is no such area.
+bool ParseSerialAt(const std::string& text, CliOptions& options);
+// --records FILE or --no-records for a child process.
+void AddRecordsArguments(const RecordsChoice& choice, std::vector<std::string>& args);
+
+CLI::App* AddStationCommand(CLI::App& app, CliOptions& options, StationOptions& station,
+                            std::string& serialAt);
+int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream& out, std::ostream& err);
+
+// A job file's settings under options the command line left unset; false with the line
+// in error when the file cannot be read or holds a value that is not understood.
+bool ApplyStationJob(const std::string& jobFile, bool verifyGiven, CliOptions& options,
+                     StationOptions& station, std::string& error);
+// The line to warn with when a running ModemManager will probe the adapters; empty when none runs.
+std::string ModemManagerWarning();

@@ -1,0 +1,224 @@
+#include "cli/StationPort.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <sstream>
+
+#include "cli/CommandRecords.h"
+#include "cli/Reporter.h"
+#include "cli/Session.h"
+#include "cli/records/RecordTime.h"
+#include "loader/Engine.h"
+#include "loader/RateSearch.h"
+#include "platform/Clock.h"
+#include "platform/Console.h"
+#include "platform/SerialDriver.h"
+
+namespace {
+
+// Hands every line the session's reporter writes (one JSON event each) to the sink.
+class CEventLines final : public std::stringbuf
+{
+public:
+    explicit CEventLines(const CStationPort::EventSink& emit) : m_emit(emit) {}
+
+protected:
+    int sync() override
+    {
+        std::string text = str();
+        size_t start = 0;
+        for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+            const nlohmann::json event =
+                nlohmann::json::parse(text.substr(start, end - start), nullptr, false);
+            if (!event.is_discarded()) m_emit(event);
+        }
+        str(text.substr(start));
+        return 0;
+    }
+
+private:
+    const CStationPort::EventSink& m_emit;
+};
+
+std::string ClockTime()
+{
+    const std::string local = records::LocalText(records::NowMs()); // 2026-12-09T13:06:01+01:00
+    return local.size() >= 19 ? local.substr(11, 8) : local;
+}
+
+} // namespace
+
+CStationPort::CStationPort(const CliOptions& options, const std::string& backupDir, CCommandRecords* records,
+                           EventSink emit)
+    : m_options(options), m_port(options.ports.front()), m_backupDir(backupDir), m_records(records),
+      m_emit(std::move(emit))
+{
+    m_options.command = "program";
+    m_options.ports = {m_port};
+    m_options.backup.clear();
+    m_options.ifDifferent = false;
+    m_options.mode = OutputMode::Json;
+}
+
+CStationPort::~CStationPort() = default;
+
+bool CStationPort::Stopping() const
+{
+    return stopRequested ? stopRequested() : platform::InterruptCount() > 0;
+}
+
+// Sleeps in short steps so that a stop is seen at once.
+bool CStationPort::Pause(uint32_t ms)
+{
+    for (uint32_t slept = 0; slept < ms && !Stopping(); slept += 50)
+        Sleep(std::min<uint32_t>(50, ms - slept));
+    return !Stopping();
+}
+
+void CStationPort::State(const std::string& state, const std::string& text, nlohmann::json extra)
+{
+    if (state == m_state && text == m_text) return;
+    m_state = state;
+    m_text = text;
+    nlohmann::json event = {{"event", "state"}, {"port", m_port},     {"state", state},
+                            {"text", text},     {"passed", m_passed}, {"failed", m_failed}};
+    if (extra.is_object()) event.update(extra);
+    m_emit(event);
+}
+
+bool CStationPort::OpenLink()
+{
+    if (m_link.IsOpen()) return true;
+    if (!m_link.Open(m_port)) {
+        const platform::OpenError error = m_link.LastOpenError();
+        State(error == platform::OpenError::InUse ? "in use" : "no port",
+              error == platform::OpenError::InUse ? "port in use"
+                                                  : "no port (" + platform::DescribeOpenError(error) + ")");
+        return false;
+    }
+    m_engine = std::make_unique<loader::CEngine>(m_link, nullptr);
+    m_engine->SetLinkRate(loader::kBaseRate);
+    return true;
+}
+
+void CStationPort::CloseLink()
+{
+    m_engine.reset();
+    m_link.Close();
+}
+
+int CStationPort::Run()
+{
+    while (!Stopping()) {
+        if (nextSerial) {
+            State("scan", "scan the next serial");
+            std::string serial;
+            if (!nextSerial(serial)) break;
+            m_options.scannedSerial = serial;
+        }
+        if (!WaitForPanel()) break;
+        FlashPanel();
+        WaitUntilGone();
+    }
+    CloseLink();
+    State("stopped", "stopped");
+    return m_recordFailed ? 1 : 0;
+}
+
+bool CStationPort::WaitForPanel()
+{
+    while (!Stopping()) {
+        if (!OpenLink()) {
+            Pause(kStationReopenGap);
+            continue;
+        }
+        State("waiting", "waiting");
+        // A panel fresh from power-on answers at 9600 bit/s: one rate keeps the probe
+        // short, so that it is taken within a second of its first answer.
+        const loader::PanelSearch search = loader::FindPanel(*m_engine, {loader::kBaseRate});
+        if (search.found) return true;
+        if (search.outcome == loader::Outcome::PortLost) {
+            CloseLink();
+            continue;
+        }
+        Pause(kStationProbeGap);
+    }
+    return false;
+}
+
+std::string CStationPort::BackupName() const
+{
+    std::string name = std::filesystem::path(m_port).filename().string();
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '_';
+    std::string stamp = records::LocalText(records::NowMs()).substr(0, 19); // 2026-12-09T13:06:01
+    for (char& c : stamp)
+        if (c == ':') c = '-';
+    std::filesystem::path path = std::filesystem::path(m_backupDir) / (name + "-" + stamp + ".mot");
+    for (int i = 2; std::filesystem::exists(path); ++i)
+        path = std::filesystem::path(m_backupDir) / (name + "-" + stamp + "-" + std::to_string(i) + ".mot");
+    return path.string();
+}
+
+void CStationPort::FlashPanel()
+{
+    // The session opens the port itself and finds the panel again at 9600 bit/s.
+    CloseLink();
+    State("flashing", "flashing");
+    CliOptions options = m_options;
+    if (!m_backupDir.empty()) options.backup = BackupName();
+    CEventLines lines(m_emit);
+    std::ostream out(&lines), none(nullptr);
+    CReporter reporter(OutputMode::Json, out, none, false, 80);
+    CSession session(options, reporter, m_records);
+    std::string lastMessage;
+    session.onMessage = [&lastMessage](const std::string& text) { lastMessage = CReporter::OneLine(text); };
+    const ExitCode code = session.Run();
+    out.flush();
+    m_options.scannedSerial.clear();
+
+    bool passed = code == ExitCode::Ok;
+    std::string note;
+    if (m_records && m_records->Enabled() && !m_records->Problem().empty()) {
+        // The panel is what it is; the missing record is said beside it.
+        m_recordFailed = true;
+        passed = m_records->Attempt().outcome == outcome::kPass;
+        note = " (record not written)";
+        if (!passed && lastMessage.empty()) lastMessage = m_records->Problem();
+    }
+    const nlohmann::json extra = {{"last", ClockTime()}, {"exit_code", static_cast<int>(code)}};
+    if (code == ExitCode::Stopped) {
+        State("stopped", "stopped part-way" + note, extra);
+        return;
+    }
+    if (passed) {
+        ++m_passed;
+        State("pass", "PASS" + note, extra);
+        return;
+    }
+    ++m_failed;
+    const std::string reason = !lastMessage.empty() ? lastMessage : ExitCodeName(code);
+    State("fail", "FAIL: " + reason + note, extra);
+}
+
+void CStationPort::WaitUntilGone()
+{
+    uint32_t lastAnswer = GetTickCount();
+    while (!Stopping()) {
+        if (!OpenLink()) break;
+        // Every rate: a panel that a failure left at another one is still there.
+        const loader::PanelSearch search =
+            loader::FindPanel(*m_engine, loader::SearchOrder(loader::kBaseRate));
+        if (search.outcome == loader::Outcome::PortLost) {
+            CloseLink();
+            break;
+        }
+        if (search.found)
+            lastAnswer = GetTickCount();
+        else if (GetTickCount() - lastAnswer >= kStationGoneAfter)
+            break;
+        Pause(kStationProbeGap);
+    }
+    if (!Stopping()) State("removed", "removed");
+}

@@ -1,0 +1,142 @@
+// The record each program, verify and erase leaves, against the in-process panel on the
+// virtual clock: the steps, figures and outcome of each row, and the files that end a
+// command before any panel is touched.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/CommandLine.h"
+#include "cli/records/RecordFilter.h"
+#include "cli/records/RecordStore.h"
+#include "fixtures/AppFixture.h"
+#include "platform/Console.h"
+#include "platform/Sha256.h"
+
+namespace {
+
+constexpr uint32_t kArea = 0xF0000, kAreaLength = 0x10000;
+const char kIdFile[] = "FFFDF B6\nFFFE3 B6\nFFFEB B6\nFFFEF B6\nFFFF3 B6\nFFFF7 B6\nFFFFB B6\n";
+
+class CliRecords : public AppFixture
+{
+protected:
+    CliRecords()
+    {
+        platform::ResetInterrupts();
+        m_app.reset();
+        m_upgrade = Pattern(kArea, 0x3000, 5); // 48 pages with data, the rest left empty
+        m_file = WriteFile("panel.mot", MakeSRecords({{kArea, m_upgrade}})).string();
+        WriteFile("panel.id", kIdFile);
+        m_db = (m_dir / "records.sqlite3").string();
+    }
+
+    int Run(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), "torvane-cli");
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        m_out.str({});
+        m_err.str({});
+        return RunCommandLine(static_cast<int>(argv.size()), argv.data(), m_out, m_err);
+    }
+
+    std::vector<CAttempt> Rows()
+    {
+        std::string error;
+        auto store = CRecordStore::Open(m_db, RecordsFile::Named, error);
+        EXPECT_TRUE(store) << error;
+        std::vector<CAttempt> rows;
+        if (store) {
+            EXPECT_TRUE(store->Query(CRecordFilter{}, rows));
+        }
+        return rows;
+    }
+
+    std::vector<uint8_t> m_upgrade;
+    std::string m_file, m_db;
+    std::ostringstream m_out, m_err;
+};
+
+TEST_F(CliRecords, ProgramVerifyAndEraseEachLeaveTheirRow)
+{
+    Device().SetVersion("VER 1.23");
+    for (uint32_t i = 0; i < 6; ++i)
+        Device().WriteFlash(0xE0000 + i, static_cast<uint8_t>("SN-042"[i]));
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--baud", "115200", "--records", m_db, "--serial-at",
+                   "E0000:8"}),
+              0)
+        << m_err.str();
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--if-different", "--records", m_db}), 0)
+        << m_err.str();
+    Device().WriteFlash(kArea + 0x10, 0x00);
+    EXPECT_EQ(Run({"verify", m_file, "--port", "COM1", "--records", m_db}), 10);
+    ASSERT_EQ(Run({"erase", "--port", "COM1", "--upgrade", m_file, "--records", m_db}), 0) << m_err.str();
+
+    std::vector<CAttempt> rows = Rows();
+    ASSERT_EQ(rows.size(), 4u);
+    std::sort(rows.begin(), rows.end(),
+              [](const CAttempt& a, const CAttempt& b) { return a.startedUtc < b.startedUtc; });
+    const CAttempt& program = rows[0];
+    EXPECT_EQ(program.command, "program");
+    EXPECT_EQ(program.outcome, "pass");
+    EXPECT_EQ(program.exitCode, 0);
+    EXPECT_EQ(program.port, "COM1");
+    EXPECT_EQ(program.fileSha256, platform::Sha256OfFile(m_file).value());
+    EXPECT_EQ(program.pagesSent, 48) << "only the pages the file holds";
+    EXPECT_EQ(program.baudRate, 115200);
+    EXPECT_EQ(program.pagePauseMs, 40);
+    EXPECT_EQ(program.loaderVersion, "VER 1.23");
+    EXPECT_EQ(program.serialText, "SN-042");
+    EXPECT_EQ(program.serialHex, "534E2D303432FFFF");
+    EXPECT_EQ(program.idCheck, "ok");
+    EXPECT_EQ(program.eraseResult, "ok");
+    EXPECT_EQ(program.programResult, "ok");
+    EXPECT_EQ(program.verifyResult, "ok");
+    EXPECT_NE(std::find(program.messages.begin(), program.messages.end(), "Program OK."),
+              program.messages.end());
+    EXPECT_FALSE(program.endedUtc.empty());
+
+    EXPECT_EQ(rows[1].outcome, "unchanged");
+    EXPECT_EQ(rows[1].eraseResult, "") << "a panel that held the file is not erased";
+    EXPECT_EQ(rows[2].command, "verify");
+    EXPECT_EQ(rows[2].outcome, "fail");
+    EXPECT_EQ(rows[2].verifyResult, "mismatch");
+    EXPECT_EQ(rows[2].exitCode, 10);
+    EXPECT_EQ(rows[3].command, "erase");
+    EXPECT_EQ(rows[3].outcome, "pass");
+    EXPECT_EQ(rows[3].eraseResult, "ok");
+}
+
+TEST_F(CliRecords, RefusedFilesEndTheCommandBeforeThePanelHearsAByte)
+{
+    // A records file that is no database: refused, kept as it was.
+    const std::filesystem::path notes =
+        WriteFile("notes.txt", "not a database, and never to be overwritten\n");
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "--records", notes.string()}), 1);
+    EXPECT_NE(m_err.str().find("records file refused"), std::string::npos) << m_err.str();
+    std::ifstream in(notes);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+              "not a database, and never to be overwritten\n");
+
+    // A file whose digest is not the one the line expects.
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "--records", m_db, "--expect-sha256",
+                   std::string(64, 'a')}),
+              6);
+    EXPECT_NE(m_err.str().find("SHA-256"), std::string::npos) << m_err.str();
+    EXPECT_TRUE(HostBytes().empty());
+    const std::vector<CAttempt> rows = Rows();
+    ASSERT_EQ(rows.size(), 1u) << "the refusal is recorded";
+    EXPECT_EQ(rows[0].outcome, "fail");
+    EXPECT_EQ(rows[0].exitCode, 6);
+
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "--serial-at", "F0000:8"}), 2)
+        << "inside the erased area";
+    const std::string digest = platform::Sha256OfFile(m_file).value();
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "--no-records", "--expect-sha256", digest}), 0)
+        << m_err.str();
+}
+
+} // namespace

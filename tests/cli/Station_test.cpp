@@ -1,0 +1,243 @@
+// The station's loop on one fixture, on the virtual clock with the in-process panel:
+// the panel taken within a second of its first answer, one attempt per panel however
+// long it stays, a failing panel followed by a good one, an adapter plugged in later.
+// The script of power switches runs in the loop's stop check, which it calls often.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "cli/CommandRecords.h"
+#include "cli/StationCommand.h"
+#include "cli/StationPort.h"
+#include "cli/records/RecordFilter.h"
+#include "cli/records/RecordStore.h"
+#include "fixtures/AppFixture.h"
+#include "platform/Console.h"
+
+namespace {
+
+constexpr uint32_t kArea = 0xF0000;
+const char kIdFile[] = "FFFDF B6\nFFFE3 B6\nFFFEB B6\nFFFEF B6\nFFFF3 B6\nFFFF7 B6\nFFFFB B6\n";
+
+struct Seen
+{
+    uint64_t atMs;
+    std::string state, text;
+};
+
+class Station : public AppFixture
+{
+protected:
+    Station()
+    {
+        platform::ResetInterrupts();
+        m_app.reset();
+        m_upgrade = Pattern(kArea, 0x2000, 9);
+        m_options.file = WriteFile("panel.mot", MakeSRecords({{kArea, m_upgrade}})).string();
+        WriteFile("panel.id", kIdFile);
+        m_options.ports = {"COM1"};
+        m_options.baud = 115200;
+        m_options.tag = "WO-17";
+        m_options.stationRun = "run-1";
+        m_db = (m_dir / "records.sqlite3").string();
+        m_options.records.file = m_db;
+        EXPECT_TRUE(m_records.Open(m_options.records, std::cerr));
+    }
+
+    // Runs the loop until script() says stop; every state change is kept with its time.
+    int RunStation(const std::function<bool()>& script, uint64_t limitMs = 120000)
+    {
+        CStationPort port(m_options, "", &m_records, [this](const nlohmann::json& event) {
+            if (event["event"] == "state") m_seen.push_back({m_clock.Now(), event["state"], event["text"]});
+        });
+        const uint64_t limit = m_clock.Now() + limitMs;
+        port.stopRequested = [&] { return script() || m_clock.Now() > limit; };
+        const int code = port.Run();
+        m_passed = port.Passed();
+        m_failed = port.Failed();
+        return code;
+    }
+
+    int Count(const std::string& state) const
+    {
+        return static_cast<int>(std::count_if(m_seen.begin(), m_seen.end(),
+                                              [&](const Seen& seen) { return seen.state == state; }));
+    }
+
+    const Seen* First(const std::string& state, uint64_t afterMs = 0) const
+    {
+        for (const Seen& seen : m_seen)
+            if (seen.state == state && seen.atMs >= afterMs) return &seen;
+        return nullptr;
+    }
+
+    std::vector<CAttempt> Rows()
+    {
+        std::string error;
+        auto store = CRecordStore::Open(m_db, RecordsFile::Named, error);
+        std::vector<CAttempt> rows;
+        if (store) store->Query(CRecordFilter{}, rows);
+        std::sort(rows.begin(), rows.end(),
+                  [](const CAttempt& a, const CAttempt& b) { return a.startedUtc < b.startedUtc; });
+        return rows;
+    }
+
+    bool Flashed() { return Device().ReadFlashRange(kArea, m_upgrade.size()) == m_upgrade; }
+
+    std::vector<uint8_t> m_upgrade;
+    CliOptions m_options;
+    std::string m_db;
+    CCommandRecords m_records;
+    std::vector<Seen> m_seen;
+    int m_passed = 0, m_failed = 0;
+};
+
+TEST_F(Station, TakesEachPanelWithinASecondAndOnlyOnce)
+{
+    Device().PowerOff();
+    const uint64_t start = m_clock.Now();
+    uint64_t firstOn = start + 2345, secondOn = 0;
+    int panels = 0;
+    uint32_t erasesOfFirst = 0;
+    const int code = RunStation([&] {
+        const uint64_t now = m_clock.Now();
+        if (!Device().PoweredOn() && now >= firstOn && panels == 0) {
+            Device().PowerOn();
+            panels = 1;
+        }
+        // The first panel stays in its fixture for 6 s after its PASS: no second attempt.
+        if (panels == 1 && Count("pass") == 1 && !secondOn) {
+            const Seen* pass = First("pass");
+            if (now >= pass->atMs + 6000) {
+                erasesOfFirst = Device().Counters().eraseCommands;
+                Device().PowerOff();
+                secondOn = now + 3000;
+            }
+        }
+        if (panels == 1 && secondOn && now >= secondOn) {
+            Device().ResetCounters();
+            Device().PowerOn();
+            panels = 2;
+        }
+        return Count("pass") == 2 && First("removed", secondOn) == nullptr && First("pass", secondOn) &&
+               now >= First("pass", secondOn)->atMs + 100;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(m_passed, 2);
+    EXPECT_EQ(m_failed, 0);
+    EXPECT_TRUE(Flashed());
+    EXPECT_EQ(erasesOfFirst, 1u);
+    EXPECT_EQ(Device().Counters().eraseCommands, 1u);
+
+    const Seen* taken = First("flashing");
+    ASSERT_TRUE(taken);
+    EXPECT_LT(taken->atMs - firstOn, 1000u);
+    const Seen* removed = First("removed");
+    ASSERT_TRUE(removed);
+    EXPECT_GE(removed->atMs, First("pass")->atMs + 6000);
+    const Seen* second = First("flashing", secondOn);
+    ASSERT_TRUE(second);
+    EXPECT_LT(second->atMs - secondOn, 1000u);
+
+    const std::vector<CAttempt> rows = Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    for (const CAttempt& row : rows) {
+        EXPECT_EQ(row.command, "station");
+        EXPECT_EQ(row.outcome, "pass");
+        EXPECT_EQ(row.tag, "WO-17");
+        EXPECT_EQ(row.stationRun, "run-1");
+        EXPECT_EQ(row.verifyResult, "ok");
+        EXPECT_EQ(row.pagesSent, 32);
+    }
+}
+
+TEST_F(Station, AFailingPanelIsToldAndTheNextOneFlashed)
+{
+    Device().FailErase(true);
+    bool swapped = false;
+    uint64_t nextOn = 0;
+    RunStation([&] {
+        const uint64_t now = m_clock.Now();
+        if (Count("fail") == 1 && !swapped) {
+            Device().PowerOff();
+            Device().FailErase(false);
+            swapped = true;
+            nextOn = now + 1500;
+        }
+        if (swapped && !Device().PoweredOn() && now >= nextOn) Device().PowerOn();
+        return Count("pass") == 1;
+    });
+    EXPECT_EQ(m_failed, 1);
+    EXPECT_EQ(m_passed, 1);
+    EXPECT_TRUE(Flashed());
+    const Seen* fail = First("fail");
+    ASSERT_TRUE(fail);
+    EXPECT_EQ(fail->text, "FAIL: Erase error.");
+    const std::vector<CAttempt> rows = Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].outcome, "fail");
+    EXPECT_EQ(rows[0].eraseResult, "failed");
+    EXPECT_EQ(rows[0].exitCode, 8);
+    EXPECT_EQ(rows[1].outcome, "pass");
+}
+
+TEST_F(Station, AnAdapterPluggedInLaterIsWaitedFor)
+{
+    m_options.ports = {"COM7"};
+    std::unique_ptr<sim::CSimulatedPanel> late;
+    const uint64_t pluggedAt = m_clock.Now() + 4000;
+    RunStation([&] {
+        if (!late && m_clock.Now() >= pluggedAt) late = std::make_unique<sim::CSimulatedPanel>("COM7");
+        return Count("pass") == 1;
+    });
+    ASSERT_TRUE(First("no port"));
+    EXPECT_LT(First("no port")->atMs, pluggedAt);
+    ASSERT_TRUE(First("flashing"));
+    EXPECT_LT(First("flashing")->atMs - pluggedAt, 1000u);
+    EXPECT_EQ(m_passed, 1);
+    EXPECT_EQ(late->Device().ReadFlashRange(kArea, m_upgrade.size()), m_upgrade);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Station, AJobFileFillsWhatTheCommandLineLeavesOpen)
+{
+    const std::string job = WriteFile("line-3.ini", "[station]\n"
+                                                    "file = panel.mot\n"
+                                                    "sha256 = 00ff\n"
+                                                    "ports = /dev/serial/by-path/a, /dev/serial/by-path/b\n"
+                                                    "baud = 57600\n"
+                                                    "page-pause = 10\n"
+                                                    "verify = off\n"
+                                                    "tag = WO-9\n"
+                                                    "records-server = postgresql://records.line/torvane\n")
+                                .string();
+    CliOptions options;
+    StationOptions station;
+    options.baud = 115200; // given on the command line
+    std::string error;
+    ASSERT_TRUE(ApplyStationJob(job, false, options, station, error)) << error;
+    EXPECT_EQ(options.file, (m_dir / "panel.mot").string()) << "beside the job file";
+    EXPECT_EQ(options.expectSha256, "00ff");
+    EXPECT_EQ(options.ports, (std::vector<std::string>{"/dev/serial/by-path/a", "/dev/serial/by-path/b"}));
+    EXPECT_EQ(options.baud, 115200u);
+    EXPECT_EQ(options.pagePause, 10u);
+    EXPECT_FALSE(options.verify);
+    EXPECT_EQ(options.tag, "WO-9");
+    EXPECT_EQ(options.recordsServer, "postgresql://records.line/torvane");
+
+    CliOptions verifyGiven;
+    ASSERT_TRUE(ApplyStationJob(job, true, verifyGiven, station, error)) << error;
+    EXPECT_TRUE(verifyGiven.verify);
+
+    const std::string bad = WriteFile("bad.ini", "[station]\nbaud = 12345\n").string();
+    CliOptions other;
+    EXPECT_FALSE(ApplyStationJob(bad, false, other, station, error));
+    EXPECT_NE(error.find("baud"), std::string::npos);
+    EXPECT_FALSE(ApplyStationJob((m_dir / "none.ini").string(), false, other, station, error));
+}
+
+} // namespace
