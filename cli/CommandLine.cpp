@@ -12,6 +12,7 @@
 #include "cli/ParallelRun.h"
 #include "cli/PortsCommand.h"
 #include "cli/RecordsCommand.h"
+#include "cli/RecordsServer.h"
 #include "cli/Reporter.h"
 #include "cli/Session.h"
 #include "platform/Console.h"
@@ -78,6 +79,7 @@ std::vector<std::string> ChildArguments(const CliOptions& options)
     }
     if (!options.backup.empty()) args.insert(args.end(), {"--backup", options.backup});
     if (!options.output.empty()) args.insert(args.end(), {"-o", options.output});
+    if (!options.recordsServer.empty()) args.insert(args.end(), {"--records-server", options.recordsServer});
     if (options.rangeStart)
         args.insert(args.end(), {"--range", Hex(*options.rangeStart) + "-" + Hex(*options.rangeEnd)});
     return args;
@@ -143,6 +145,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     verify->footer("Example: torvane-cli verify panel-upgrade.mot --port COM1");
     for (CLI::App* sub : {program, status, version, erase, blank, read, verify})
         common(sub);
+    for (CLI::App* sub : {program, verify, erase})
+        AddRecordsServerOption(sub, options.recordsServer);
     PortsCommandOptions portsOptions;
     CLI::App* ports = AddPortsCommand(app, portsOptions);
     // A panel whose ID check has not passed since power-on needs an upgrade file first.

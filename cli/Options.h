@@ -20,5 +20,6 @@ struct CliOptions
     std::string backup;                // program --backup
     std::string output;                // read -o
     std::optional<uint32_t> rangeStart, rangeEnd; // inclusive
+    std::string recordsServer; // program, verify, erase: where the journal's records also go
     OutputMode mode = OutputMode::Text;
 };
