@@ -180,12 +180,14 @@ void AddRecordsServerOption(CLI::App* command, std::string& url)
         ->add_option("--records-server", url,
                      "also send the records to this PostgreSQL server (a libpq connection string; the "
                      "password from ~/.pgpass)")
-        ->check(CLI::Validator([](std::string& text) { return CPgConnection::Refuse(text); }, "URL", ""));
+        ->type_name("URL")
+        ->check(CLI::Validator([](std::string& text) { return CPgConnection::Refuse(text); }, "", ""));
 #else
     command
         ->add_option("--records-server", url,
                      "not in the Windows build: records --json, then records --import")
-        ->check(CLI::Validator([](std::string&) { return std::string(kNoSink); }, "URL", ""));
+        ->type_name("URL")
+        ->check(CLI::Validator([](std::string&) { return std::string(kNoSink); }, "", ""));
 #endif
 }
 
@@ -269,6 +271,10 @@ std::string CBackgroundRecordsSender::Problem() const
 void AddRecordsServerActions(CLI::App* records, RecordsServerActions& actions)
 {
     AddRecordsServerOption(records, actions.url);
+    if (RecordsServerBuilt())
+        records->get_option("--records-server")
+            ->description("the server of --sync, --init-server and --import (a libpq connection string; "
+                          "default: libpq's environment)");
     const std::string where = RecordsServerBuilt() ? "" : " (not in the Windows build)";
     CLI::Option* sync = records->add_flag(
         "--sync", actions.sync, "send what the server lacks; exit 0 only when nothing is left" + where);
@@ -277,11 +283,15 @@ void AddRecordsServerActions(CLI::App* records, RecordsServerActions& actions)
     CLI::Option* import =
         records->add_option("--import", actions.importFile,
                             "send a records --json export (a Windows station's) to the server" + where);
-    CLI::Option* read = records->add_option(
-        "--server", actions.readFrom, "read the records from this server instead of this PC's file" + where);
+    CLI::Option* read =
+        records
+            ->add_option("--server", actions.readFrom,
+                         "read the records from this server instead of this PC's file" + where)
+            ->type_name("URL");
     sync->excludes(init)->excludes(import)->excludes(read);
     init->excludes(import)->excludes(read);
     import->excludes(read);
+    import->type_name("FILE");
 }
 
 bool ServerActionChosen(const RecordsServerActions& actions)
