@@ -230,6 +230,17 @@ TEST_F(RecordsServer, ServerStoppedMidRunBacklogGrowsThenDrainsWithoutDuplicateO
     size_t rows = 0;
     EXPECT_EQ(ServerIds(rows), JournalIds(*store));
     EXPECT_EQ(rows, 35u);
+
+    // Restarted while the sink held a sound connection: the next send finds it dropped
+    // and connects again.
+    m_conn.Close();
+    Shell(Script() + " stop " + Quoted(s_dir / "cluster"), status);
+    Shell(Script() + " start " + Quoted(s_dir / "cluster"), status);
+    ASSERT_EQ(status, 0);
+    Finished(*store, "after-restart");
+    const SendReport again = sink.SendBacklog(*store, std::chrono::steady_clock::now() + 20s);
+    EXPECT_EQ(again.problem, "");
+    EXPECT_EQ(again.sent, 1);
 }
 
 TEST_F(RecordsServer, ResendsNeverDuplicateAndTheServerRowOnlyMovesForward)

@@ -100,8 +100,13 @@ SendReport CServerSink::SendBacklog(CRecordStore& store, std::chrono::steady_clo
             break;
         }
         std::vector<std::pair<std::string, int64_t>> delivered;
-        const CPgResult begin = m_conn.Exec("BEGIN");
-        if (!begin.Ok()) report.problem = begin.Error();
+        CPgResult begin = m_conn.Exec("BEGIN");
+        if (!begin.Ok() && !m_conn.Connected() && first == 0) {
+            // A kept connection that the server dropped meanwhile (a restart): one new try.
+            m_prepared = false;
+            if (Ready(report.problem)) begin = m_conn.Exec("BEGIN");
+        }
+        if (!begin.Ok() && report.problem.empty()) report.problem = begin.Error();
         for (size_t i = first; i < std::min(ids.size(), first + kBatch) && report.problem.empty(); ++i) {
             CAttempt attempt;
             if (!store.Read(ids[i], attempt)) {
