@@ -42,11 +42,12 @@ bool CCommandRecords::Begin(const CliOptions& options, const std::string& port)
     if (options.baud) m_attempt.baudRate = *options.baud;
     if (!options.file.empty()) {
         std::error_code ec;
-        const std::filesystem::path file = std::filesystem::absolute(options.file, ec);
-        m_attempt.fileName = (ec ? std::filesystem::path(options.file) : file).string();
-        if (const auto size = std::filesystem::file_size(options.file, ec); !ec)
+        const std::filesystem::path given = platform::PathFromUtf8(options.file);
+        const std::filesystem::path file = std::filesystem::absolute(given, ec);
+        m_attempt.fileName = platform::Utf8FromPath(ec ? given : file);
+        if (const auto size = std::filesystem::file_size(given, ec); !ec)
             m_attempt.fileSize = static_cast<int64_t>(size);
-        m_attempt.fileSha256 = platform::Sha256OfFile(options.file).value_or("");
+        m_attempt.fileSha256 = platform::Sha256OfFile(given).value_or("");
     }
     if (!m_store->Begin(m_attempt)) {
         m_problem = "torvane-cli: cannot write the record: " + m_store->LastError();

@@ -50,7 +50,8 @@ std::string RefuseOutputTargets(const CliOptions& options)
                 if (SameFile(output, input))
                     return output + " is the upgrade file itself; choose another name";
         }
-        if (std::string error; !platform::CheckOutputTarget(output, error)) return error;
+        if (std::string error; !platform::CheckOutputTarget(platform::PathFromUtf8(output), error))
+            return error;
     }
     return {};
 }

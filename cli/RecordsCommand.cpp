@@ -6,6 +6,7 @@
 #include "cli/RecordsReport.h"
 #include "cli/records/RecordStore.h"
 #include "cli/records/RecordTime.h"
+#include "platform/Paths.h"
 
 void CRecordsCommand::Register(CLI::App& app)
 {
@@ -54,7 +55,7 @@ int CRecordsCommand::Run(std::ostream& out, std::ostream& err)
     }
 
     const std::filesystem::path path =
-        m_file.empty() ? CRecordStore::DefaultPath() : std::filesystem::path(m_file);
+        m_file.empty() ? CRecordStore::DefaultPath() : platform::PathFromUtf8(m_file);
     if (ServerActionChosen(m_server)) return RunServerAction(m_server, path, out, err);
 
     const RecordsFormat format = m_json  ? RecordsFormat::Json

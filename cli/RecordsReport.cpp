@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/records/RecordTime.h"
+#include "platform/Paths.h"
 
 namespace {
 
@@ -191,7 +192,7 @@ void CRecordsReport::Attempts(const std::vector<CAttempt>& attempts)
     }
     for (const CAttempt& a : attempts) {
         const std::string serial = !a.serialText.empty() ? a.serialText : a.serialHex;
-        const std::string file = std::filesystem::path(a.fileName).filename().string();
+        const std::string file = platform::Utf8FromPath(platform::PathFromUtf8(a.fileName).filename());
         rows.push_back({Local(a.startedUtc), a.port, a.command, a.outcome, Number(a.exitCode), serial, file,
                         a.fileSha256.substr(0, 12), a.tag, Seconds(a.durationMs)});
     }

@@ -21,6 +21,8 @@ std::filesystem::path RuntimeDir();
 // A file name as the program holds it (UTF-8) as the system's path: on Windows a
 // std::string would be read in the ANSI code page, so names go through here.
 std::filesystem::path PathFromUtf8(const std::string& utf8);
+// And back: the path's name as UTF-8 text.
+std::string Utf8FromPath(const std::filesystem::path& path);
 
 // The n of "COMn" (any case, up to nine digits), or 0 when the name is not of that form.
 unsigned ComPortNumber(const std::string& name);

@@ -4,6 +4,12 @@
 
 namespace platform {
 
+std::string Utf8FromPath(const std::filesystem::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 std::filesystem::path PathFromUtf8(const std::string& utf8)
 {
     // char8_t text is UTF-8 by definition, on every system.

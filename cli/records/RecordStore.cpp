@@ -1,9 +1,11 @@
 #include "cli/records/RecordStore.h"
 
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include <sqlite3.h>
 
@@ -299,8 +301,13 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const fs::path& path, RecordsFi
         return refuse("is not a records database (it holds other tables)");
 
     std::string mode;
-    if (!SingleText(db, "PRAGMA journal_mode = WAL", mode) || mode != "wal")
-        return refuse("cannot keep a write-ahead log: " + (mode.empty() ? db.Error() : mode));
+    // Switching a new file to WAL takes the whole file: a process creating it at the same
+    // moment is waited for (SQLite does not call the busy handler for this one).
+    for (int waited = 0; !SingleText(db, "PRAGMA journal_mode = WAL", mode) &&
+                         (db.ErrorCode() & 0xFF) == SQLITE_BUSY && waited < kBusyTimeoutMs;
+         waited += 20)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (mode != "wal") return refuse("cannot keep a write-ahead log: " + (mode.empty() ? db.Error() : mode));
     // A record shown as PASS must survive a power cut of the PC.
     if (!db.Exec("PRAGMA synchronous = FULL")) return refuse("cannot be set up: " + db.Error());
     if (version == "0") {

@@ -166,7 +166,8 @@ void CIDCheckDlg::OnOK()
         AfxMessageBox(IDS_NO_FILENAME, MB_ICONEXCLAMATION, this);
         return;
     }
-    // A refused file keeps the dialog open with nothing sent: pick another or cancel.
+    // Loaded once: what is programmed is what was loaded here, even if the file is replaced
+    // while the ID is checked. A refused file keeps the dialog open with nothing sent.
     if (!LoadUpgradeFile(m_strFileName)) return;
 
     CTorvaneApp& app = TheApp();
@@ -181,7 +182,6 @@ void CIDCheckDlg::OnOK()
 
     if (status.IdVerified()) {
         app.m_bIdPassed = TRUE;
-        LoadUpgradeFile(m_strFileName);
         EndDialog(IDOK);
         return;
     }
@@ -214,7 +214,6 @@ void CIDCheckDlg::OnOK()
         app.m_bIdPassed = TRUE;
         break;
     }
-    LoadUpgradeFile(m_strFileName);
     EndDialog(IDOK);
 }
 

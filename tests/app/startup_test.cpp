@@ -332,19 +332,19 @@ namespace {
 
 TEST_F(Startup, PortThatDoesNotOpenSaysWhyAndOffersThePortDialogAgain)
 {
-    // COM7 does not exist at first: its adapter is plugged in while the box is open.
+    // COM77 does not exist at first: its adapter is plugged in while the box is open.
     std::unique_ptr<sim::CSimulatedPanel> late;
     m_host.onMessageBox = [&](const MessageBoxRecord& box) {
-        if (!late) late = std::make_unique<sim::CSimulatedPanel>("COM7");
+        if (!late) late = std::make_unique<sim::CSimulatedPanel>("COM77");
         EXPECT_EQ(box.type & MB_ICONMASK, MB_ICONSTOP);
         EXPECT_EQ(box.caption, "Firmaware Upgrade");
     };
-    m_host.Expect(IDD_S_PRG, CDialogScript().SetText(IDC_PORT, "COM7").Press(IDOK));
-    m_host.Expect(IDD_S_PRG, CDialogScript().SetText(IDC_PORT, "COM7").Press(IDOK));
+    m_host.Expect(IDD_S_PRG, CDialogScript().SetText(IDC_PORT, "COM77").Press(IDOK));
+    m_host.Expect(IDD_S_PRG, CDialogScript().SetText(IDC_PORT, "COM77").Press(IDOK));
     ExpectUpgradeDialogAndPanel();
     m_app->InitInstance();
     ASSERT_EQ(Boxes().size(), 1u);
-    EXPECT_EQ(Boxes()[0].rfind("Can not open COM7 (", 0), 0u) << Boxes()[0];
+    EXPECT_EQ(Boxes()[0].rfind("Can not open COM77 (", 0), 0u) << Boxes()[0];
     EXPECT_NE(Boxes()[0].find("): no such port."), std::string::npos) << Boxes()[0];
     EXPECT_EQ(m_panelFlags.first, TRUE);
     ASSERT_TRUE(late);
@@ -353,11 +353,11 @@ TEST_F(Startup, PortThatDoesNotOpenSaysWhyAndOffersThePortDialogAgain)
 
 TEST_F(Startup, ExitAfterAPortThatDoesNotOpenEndsWithoutATimeout)
 {
-    m_host.Expect(IDD_S_PRG, CDialogScript().SetText(IDC_PORT, "COM8").Press(IDOK));
+    m_host.Expect(IDD_S_PRG, CDialogScript().SetText(IDC_PORT, "COM78").Press(IDOK));
     m_host.Expect(IDD_S_PRG, CDialogScript().Press(IDCANCEL));
     EXPECT_FALSE(m_app->InitInstance());
     ASSERT_EQ(Boxes().size(), 1u);
-    EXPECT_EQ(Boxes()[0].rfind("Can not open COM8", 0), 0u);
+    EXPECT_EQ(Boxes()[0].rfind("Can not open COM78", 0), 0u);
 }
 
 TEST_F(LinkServices, RecoveryReopensThePortAndSaysOnceWhenItIsGone)

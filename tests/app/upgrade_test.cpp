@@ -414,6 +414,26 @@ TEST_F(LoadUpgradeFile, MissingIdFileIsSilentAndTheDefaultCodeIsSent)
     EXPECT_TRUE(m_app->m_bIdPassed);
 }
 
+TEST_F(LoadUpgradeFile, AFileReplacedDuringTheIdCheckIsNotWhatIsKept)
+{
+    Device().SetIdVerified(false);
+    m_host.AnswerFileDialog(m_file.string());
+    m_host.Expect(IDD_IDCHECK, CDialogScript().Press(IDC_LOAD).Press(IDOK));
+    // The file is swapped at the first wait of the OK's exchange with the panel.
+    const std::string other = MakeSRecords({{0xF0000, std::vector<uint8_t>(256, 0x5A)}});
+    bool swapped = false;
+    m_app->m_link.SetWaitHook([&] {
+        if (!swapped) WriteFile("panel.mot", other);
+        swapped = true;
+    });
+    CIDCheckDlg dialog;
+    EXPECT_EQ(dialog.DoModal(), IDOK);
+    ASSERT_TRUE(swapped);
+    uint8_t page[256];
+    ASSERT_NE(m_app->m_image.GetPage(page, 0xF00), nullptr);
+    EXPECT_NE(page[0], 0x5A);
+}
+
 TEST_F(LoadUpgradeFile, ImageReachingTheTopPageSelectsTheM16C80Keys)
 {
     const auto top = WriteFile("top.mot", MakeSRecords({{0xFFFF00, Pattern(0xFFFF00, 16)}}));

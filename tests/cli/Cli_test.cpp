@@ -232,7 +232,9 @@ TEST_F(Cli, PortsListsTheAliasesAsTextAndJsonLines)
 {
     namespace fs = std::filesystem;
     fs::create_directories(platform::PortsDir());
-    fs::create_symlink("/dev/torvane-no-such-adapter", platform::PortsDir() / "COM2");
+    std::error_code ec;
+    fs::create_symlink("/dev/torvane-no-such-adapter", platform::PortsDir() / "COM2", ec);
+    if (ec) GTEST_SKIP() << "no symbolic links here: " << ec.message();
     ASSERT_EQ(Run({"ports"}), 0) << m_err.str();
     EXPECT_NE(m_out.str().find("  COM2 -> /dev/torvane-no-such-adapter  (absent)\n"), std::string::npos)
         << m_out.str();
@@ -257,19 +259,19 @@ TEST_F(Cli, PortsListsTheAliasesAsTextAndJsonLines)
 TEST_F(Cli, AMissingPortIsOneLineAtOnce)
 {
     const uint32_t started = GetTickCount();
-    EXPECT_EQ(Run({"program", m_file, "--port", "COM9", "--baud", "115200"}), 3);
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM79", "--baud", "115200"}), 3);
     EXPECT_LT(GetTickCount() - started, 100u);
     EXPECT_EQ(Lines(m_err.str()), 1u) << m_err.str();
-    EXPECT_NE(m_err.str().find("COM9"), std::string::npos);
+    EXPECT_NE(m_err.str().find("COM79"), std::string::npos);
     EXPECT_NE(m_err.str().find("no such port"), std::string::npos);
     EXPECT_EQ(m_err.str().find("Timeout"), std::string::npos);
     EXPECT_EQ(m_out.str().find("bit/s"), std::string::npos) << "no rate was used: " << m_out.str();
 
-    EXPECT_EQ(Run({"status", "--port", "COM9", "--quiet"}), 3);
+    EXPECT_EQ(Run({"status", "--port", "COM79", "--quiet"}), 3);
     EXPECT_EQ(m_err.str(), "");
-    EXPECT_EQ(m_out.str().rfind("status COM9: port-open", 0), 0u) << m_out.str();
+    EXPECT_EQ(m_out.str().rfind("status COM79: port-open", 0), 0u) << m_out.str();
 
-    EXPECT_EQ(Run({"status", "--port", "COM9", "--json"}), 3);
+    EXPECT_EQ(Run({"status", "--port", "COM79", "--json"}), 3);
     EXPECT_EQ(Events().back()["reason"], "no such port");
 }
 

@@ -23,7 +23,11 @@
 #include "framework/Dialog.h"
 #include "framework/WinApp.h"
 #include "framework/qt/QtHost.h"
+#include "link/SerialComm.h"
+#include "link/SerialCommState.h"
+#include "loader/Engine.h"
 #include "res/Resource.h"
+#include "sim/SimulatedPanel.h"
 
 namespace {
 
@@ -460,6 +464,42 @@ TEST_F(QtHostTest, PumpProcessesWhatIsWaitingOncePerRound)
     EXPECT_TRUE(host.PumpMessage());
     EXPECT_FALSE(host.PeekMessage());
     EXPECT_EQ(ran, 1);
+}
+
+TEST_F(QtHostTest, WindowsAnswerThroughALongWaitForThePanelButTakeNoInput)
+{
+    // A real-time erase of 1.5 s on the simulated panel, waited for as the program does.
+    sim::BootLoaderConfig config;
+    config.idVerifiedAtStart = true;
+    config.eraseTimeMs = 1500;
+    sim::CSimulatedPanel panel("QTWAIT", config);
+    CSerialComm link;
+    ASSERT_TRUE(link.Open("QTWAIT"));
+    CSerialCommState state;
+    state.m_dwBaudRate = 9600;
+    state.m_byByteSize = 8;
+    link.SetState(state);
+    link.SetTimeout(5000);
+    link.SetWaitHook([] { KeepWindowsResponsive(); });
+
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(20);
+    QLineEdit field;
+    field.show();
+    QTimer::singleShot(300, [&] {
+        QCoreApplication::postEvent(&field, new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x"));
+    });
+
+    QElapsedTimer clock;
+    clock.start();
+    loader::CEngine engine(link);
+    EXPECT_EQ(engine.EraseAll().outcome, loader::Outcome::Done);
+    EXPECT_GE(clock.elapsed(), 1500);
+    // Loose bounds: the timer ran during the wait, not only after it.
+    EXPECT_GE(ticks, 10);
+    EXPECT_TRUE(field.text().isEmpty()) << "a key pressed during the erase was taken";
 }
 
 TEST_F(QtHostTest, SystemMenuEntriesAreOfferedFromTheContextMenu)

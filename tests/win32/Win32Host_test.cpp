@@ -2,9 +2,17 @@
 // exchange, and the keyboard and frame of a modal dialog.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "framework/Dialog.h"
+#include "framework/WinApp.h"
 #include "framework/win32/Win32Host.h"
+#include "link/SerialComm.h"
+#include "link/SerialCommState.h"
+#include "loader/Engine.h"
 #include "res/Resource.h"
+#include "sim/SimulatedPanel.h"
 // After the framework headers: see the wrapper.
 #include "framework/win32/Win32.h"
 
@@ -154,6 +162,53 @@ TEST_F(HostTest, ModalKeyboardAndFrame)
     frame.GetDlgItem(IDOK)->EnableWindow(FALSE);
     EXPECT_EQ(frame.DoModal(), IDCANCEL);
     EXPECT_EQ(frame.sysCommands, std::vector<unsigned>{IDM_ABOUTBOX});
+}
+
+TEST_F(HostTest, WindowAnswersThroughALongWaitForThePanelAndKeepsItsCloseBox)
+{
+    // A real-time erase of 1.5 s on the simulated panel, waited for as the program does.
+    sim::BootLoaderConfig config;
+    config.idVerifiedAtStart = true;
+    config.eraseTimeMs = 1500;
+    sim::CSimulatedPanel panel("WINWAIT", config);
+    CSerialComm link;
+    ASSERT_TRUE(link.Open("WINWAIT"));
+    CSerialCommState state;
+    state.m_dwBaudRate = 9600;
+    state.m_byByteSize = 8;
+    link.SetState(state);
+    link.SetTimeout(5000);
+    link.SetWaitHook([] { KeepWindowsResponsive(); });
+
+    CDialog dialog(IDD_PREERASE);
+    ASSERT_TRUE(dialog.Create(IDD_PREERASE));
+    HWND window = host.Window(dialog);
+    dialog.ShowWindow(SW_SHOW);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+
+    // Another thread asks the window as the system's hung-window check does.
+    std::atomic<bool> waiting{true};
+    std::atomic<int> answered{0}, unanswered{0};
+    std::thread asker([&] {
+        while (waiting) {
+            DWORD_PTR result = 0;
+            if (SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 500, &result))
+                ++answered;
+            else
+                ++unanswered;
+            Sleep(100);
+        }
+    });
+    loader::CEngine engine(link);
+    const loader::Outcome outcome = engine.EraseAll().outcome;
+    waiting = false;
+    asker.join();
+    EXPECT_EQ(outcome, loader::Outcome::Done);
+    // Loose bounds: most of the questions were answered while the erase ran.
+    EXPECT_GE(answered.load(), 5);
+    EXPECT_LE(unanswered.load(), 1);
+    EXPECT_TRUE(IsWindow(window)) << "the close box acted in the middle of the wait";
+    dialog.DestroyWindow();
 }
 
 TEST(Win32Text, FilterAndMessageLines)
