@@ -13,6 +13,7 @@
 #include "cli/ParallelRun.h"
 #include "cli/PortsCommand.h"
 #include "cli/RecordsCommand.h"
+#include "cli/RecordsServer.h"
 #include "cli/Reporter.h"
 #include "cli/Session.h"
 #include "cli/StationCommand.h"
@@ -84,6 +85,7 @@ std::vector<std::string> ChildArguments(const CliOptions& options)
                     {"--serial-at", Hex(*options.serialAt) + ":" + std::to_string(options.serialLength)});
     if (!options.backup.empty()) args.insert(args.end(), {"--backup", options.backup});
     if (!options.output.empty()) args.insert(args.end(), {"-o", options.output});
+    if (!options.recordsServer.empty()) args.insert(args.end(), {"--records-server", options.recordsServer});
     if (options.rangeStart)
         args.insert(args.end(), {"--range", Hex(*options.rangeStart) + "-" + Hex(*options.rangeEnd)});
     return args;
@@ -149,6 +151,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     verify->footer("Example: torvane-cli verify panel-upgrade.mot --port COM1");
     for (CLI::App* sub : {program, status, version, erase, blank, read, verify})
         common(sub);
+    for (CLI::App* sub : {program, verify, erase})
+        AddRecordsServerOption(sub, options.recordsServer);
     PortsCommandOptions portsOptions;
     CLI::App* ports = AddPortsCommand(app, portsOptions);
     // A panel whose ID check has not passed since power-on needs an upgrade file first.
@@ -162,6 +166,7 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     AddProductionOptions(program, options, serialAt);
     StationOptions stationOptions;
     CLI::App* station = AddStationCommand(app, options, stationOptions, serialAt);
+    AddRecordsServerOption(station, options.recordsServer);
 
     try {
         app.parse(argc, argv);
@@ -203,5 +208,9 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     CReporter reporter(options.mode, out, err, terminal,
                        platform::TerminalWidth(platform::ConsoleStream::Error));
     CSession session(options, reporter, recorded ? &commandRecords : nullptr);
-    return static_cast<int>(session.Run());
+    const ExitCode code = session.Run();
+    // Committed to the journal first; the server gets it now or with a later send.
+    if (commandRecords.Store() && !options.recordsServer.empty())
+        SendRecordsAtEnd(*commandRecords.Store(), options.recordsServer, err);
+    return static_cast<int>(code);
 }

@@ -30,6 +30,8 @@ public:
     // that cannot be used gives one warning and no records.
     bool Open(const RecordsChoice& choice, std::ostream& err);
     bool Enabled() const { return m_store != nullptr; }
+    // The open journal (null without records), for SendRecordsAtEnd (cli/RecordsServer.h).
+    CRecordStore* Store() const { return m_store.get(); }
 
     // Inserts the attempt as unfinished, with what the command line tells: command,
     // port and its device, the upgrade file with its size and SHA-256, the rate asked

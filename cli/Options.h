@@ -27,6 +27,7 @@ struct CliOptions
     std::string backup;                // program --backup
     std::string output;                // read -o
     std::optional<uint32_t> rangeStart, rangeEnd; // inclusive
+    std::string recordsServer; // program, verify, erase, station (or its job): where records also go
     OutputMode mode = OutputMode::Text;
     RecordsChoice records;            // program, verify, erase, station
     std::string expectSha256;         // program, station: refuse a file whose digest differs
@@ -35,5 +36,4 @@ struct CliOptions
     std::string scannedSerial;        // station --scan: this panel's serial as typed
     std::string tag;                  // station: stored with every record
     std::string stationRun;           // station: the id shared by its attempts
-    std::string recordsServer;        // station --job: where a records sender delivers
 };

@@ -25,6 +25,7 @@ void CRecordsCommand::Register(CLI::App& app)
     m_command->add_flag("--stats", m_stats, "passed, failed and yield per local day and per port");
     m_command->add_option("--records", m_file,
                           "the records file (default: " + CRecordStore::DefaultPath().string() + ")");
+    AddRecordsServerActions(m_command, m_server);
     m_command->footer("Times are local unless marked Z.\n"
                       "Example: torvane-cli records --since 2026-12-09 --port COM1 --outcome fail");
 }
@@ -53,15 +54,23 @@ int CRecordsCommand::Run(std::ostream& out, std::ostream& err)
         *bound = records::UtcText(*ms);
     }
 
+    const std::filesystem::path path =
+        m_file.empty() ? CRecordStore::DefaultPath() : platform::PathFromUtf8(m_file);
+    if (ServerActionChosen(m_server)) return RunServerAction(m_server, path, out, err);
+
     const RecordsFormat format = m_json  ? RecordsFormat::Json
                                  : m_csv ? RecordsFormat::Csv
                                          : RecordsFormat::Table;
     CRecordsReport report(format, out);
     std::vector<CAttempt> attempts;
-    const std::filesystem::path path =
-        m_file.empty() ? CRecordStore::DefaultPath() : platform::PathFromUtf8(m_file);
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
+    if (!m_server.readFrom.empty()) {
+        std::string error;
+        if (!QueryRecordsServer(m_server.readFrom, filter, attempts, error)) {
+            err << "torvane-cli: " << error << '\n';
+            return static_cast<int>(ExitCode::Failed);
+        }
+    } else if (!std::filesystem::exists(path, ec)) {
         // Reading never creates: a mistyped name must not become an empty database.
         if (!m_file.empty()) {
             err << "torvane-cli: " << m_file << ": no such records file\n";

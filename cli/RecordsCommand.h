@@ -4,6 +4,8 @@
 #include <ostream>
 #include <string>
 
+#include "cli/RecordsServer.h"
+
 namespace CLI {
 class App;
 }
@@ -22,4 +24,5 @@ private:
     CLI::App* m_command = nullptr;
     std::string m_since, m_until, m_port, m_outcome, m_tag, m_serial, m_file;
     bool m_csv = false, m_json = false, m_stats = false;
+    RecordsServerActions m_server;
 };

@@ -143,7 +143,8 @@ void CRecordsReport::Attempts(const std::vector<CAttempt>& attempts)
                                                    {"messages", a.messages},
                                                    {"duration_ms", OrNull(a.durationMs)},
                                                    {"tag", OrNull(a.tag)},
-                                                   {"station_run", OrNull(a.stationRun)}};
+                                                   {"station_run", OrNull(a.stationRun)},
+                                                   {"revision", a.revision}};
             m_out << object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
         }
         return;

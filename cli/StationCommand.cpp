@@ -17,6 +17,7 @@
 
 #include "cli/CommandRecords.h"
 #include "cli/ExitCode.h"
+#include "cli/RecordsServer.h"
 #include "cli/Session.h"
 #include "cli/StationPort.h"
 #include "cli/records/RecordStore.h"
@@ -479,12 +480,33 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
         options.mode == OutputMode::Text && platform::IsTerminal(platform::ConsoleStream::Output);
     const char* noColour = std::getenv("NO_COLOR");
     CStationBoard board(options.ports, options.mode, terminal, terminal && !(noColour && *noColour), out);
+    // The fixtures record into the journal; this sender takes what they finished to the
+    // line's server, so no fixture ever waits for the network.
+    CBackgroundRecordsSender sender;
+    const bool sending = !options.recordsServer.empty() && records.Store() &&
+                         sender.Start(records.Store()->Path(), options.recordsServer);
+    if (!options.recordsServer.empty() && !sending)
+        err << "torvane-cli: station: no records server sink in this build; the records stay in the "
+               "journal\n";
     platform::CatchInterrupts(static_cast<int>(ExitCode::Stopped));
     const std::vector<int> codes = platform::RunChildren(commands, [&](size_t i, const std::string& text) {
         const nlohmann::json event = nlohmann::json::parse(text, nullptr, false);
-        if (!event.is_discarded()) board.OnEvent(i, event);
+        if (event.is_discarded()) return;
+        board.OnEvent(i, event);
+        if (sending && event.value("event", "") == "state") {
+            const std::string state = event.value("state", "");
+            if (state == "pass" || state == "fail" || state == "stopped") sender.Nudge();
+        }
     });
     board.Summary(codes, run);
+    if (sending) {
+        sender.Stop();
+        if (const int64_t waiting = sender.Waiting(); waiting != 0)
+            err << "torvane-cli: station: " << (waiting < 0 ? std::string("some") : std::to_string(waiting))
+                << " records not yet on the server"
+                << (sender.Problem().empty() ? "" : ": " + sender.Problem())
+                << "; torvane-cli records --sync sends them\n";
+    }
     const bool recorded = std::all_of(codes.begin(), codes.end(), [](int code) { return code == 0; });
     return static_cast<int>(recorded ? ExitCode::Ok : ExitCode::Failed);
 }

@@ -414,3 +414,70 @@ bool CRecordStore::Query(const CRecordFilter& filter, std::vector<CAttempt>& att
     if (step != SQLITE_DONE) return Fail("cannot read the records");
     return true;
 }
+
+bool CRecordStore::ListUnsent(std::vector<Unsent>& rows)
+{
+    CSqliteStatement select(m_db, "SELECT id, outcome, host, process_id, process_start FROM attempt"
+                                  " WHERE sent_revision < revision ORDER BY started_utc, rowid");
+    if (!select.Valid()) return Fail("cannot read the records");
+    rows.clear();
+    int step;
+    while ((step = select.Step()) == SQLITE_ROW)
+        rows.push_back({select.Text(0), select.Text(1), select.Text(2), select.Text(4),
+                        static_cast<uint32_t>(select.Int(3).value_or(0))});
+    if (step != SQLITE_DONE) return Fail("cannot read the records");
+    return true;
+}
+
+bool CRecordStore::Read(const std::string& id, CAttempt& attempt)
+{
+    CSqliteStatement select(m_db, "SELECT " + ColumnList(static_cast<int>(kColumns.size())) +
+                                      " FROM attempt WHERE id = ?1");
+    if (!select.Valid()) return Fail("cannot read the records");
+    select.BindText(1, id);
+    const int step = select.Step();
+    if (step == SQLITE_ROW) {
+        attempt = ReadAttempt(select);
+        return true;
+    }
+    if (step == SQLITE_DONE)
+        m_lastError.clear();
+    else
+        Fail("cannot read the records");
+    return false;
+}
+
+bool CRecordStore::MarkSent(const std::vector<std::pair<std::string, int64_t>>& delivered)
+{
+    if (!m_db.Exec("BEGIN IMMEDIATE")) return Fail("cannot mark records sent");
+    {
+        CSqliteStatement update(m_db,
+                                "UPDATE attempt SET sent_revision = ?2 WHERE id = ?1 AND sent_revision < ?2");
+        bool written = update.Valid();
+        for (const auto& [id, revision] : delivered) {
+            if (!written) break;
+            update.BindText(1, id);
+            update.BindInt(2, revision);
+            written = update.Done() && update.Reset();
+        }
+        if (!written) {
+            Fail("cannot mark records sent");
+            m_db.Exec("ROLLBACK");
+            return false;
+        }
+    }
+    if (!m_db.Exec("COMMIT")) {
+        Fail("cannot mark records sent");
+        m_db.Exec("ROLLBACK");
+        return false;
+    }
+    return true;
+}
+
+bool CRecordStore::CountUnsent(int64_t& count)
+{
+    CSqliteStatement select(m_db, "SELECT count(*) FROM attempt WHERE sent_revision < revision");
+    if (!select.Valid() || select.Step() != SQLITE_ROW) return Fail("cannot read the records");
+    count = select.Int(0).value_or(0);
+    return true;
+}

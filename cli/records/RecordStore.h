@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/records/Attempt.h"
@@ -36,6 +37,21 @@ public:
     bool Complete(CAttempt& attempt);
     // The attempts the filter selects, oldest first.
     bool Query(const CRecordFilter& filter, std::vector<CAttempt>& attempts);
+
+    // For a sender to a server: the rows not yet delivered at their present revision,
+    // in start order, with what tells whether an unfinished one can still be completed.
+    struct Unsent
+    {
+        std::string id, outcome, host, processStart;
+        uint32_t processId = 0;
+    };
+    bool ListUnsent(std::vector<Unsent>& rows);
+    // The row with this id; false (and no error) when there is none.
+    bool Read(const std::string& id, CAttempt& attempt);
+    // Stores, in one transaction, that the server acknowledged each id at its revision.
+    // A row written again since keeps its higher revision, so it stays unsent.
+    bool MarkSent(const std::vector<std::pair<std::string, int64_t>>& delivered);
+    bool CountUnsent(int64_t& count);
     // Why the last call failed, as one line.
     const std::string& LastError() const { return m_lastError; }
     const std::filesystem::path& Path() const { return m_path; }

@@ -57,6 +57,11 @@ void CSqliteStatement::BindInt(int index, std::optional<int64_t> value)
         sqlite3_bind_null(m_statement, index);
 }
 
+bool CSqliteStatement::Reset()
+{
+    return m_statement && sqlite3_reset(m_statement) == SQLITE_OK;
+}
+
 int CSqliteStatement::Step()
 {
     return m_statement ? sqlite3_step(m_statement) : SQLITE_MISUSE;

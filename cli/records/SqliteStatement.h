@@ -43,6 +43,8 @@ public:
     // SQLITE_ROW, SQLITE_DONE or an error code.
     int Step();
     bool Done() { return Step() == 101 /* SQLITE_DONE */; }
+    // Ready to run again with new bindings.
+    bool Reset();
 
     std::string Text(int column) const;
     std::optional<int64_t> Int(int column) const;

@@ -1,0 +1,343 @@
+#include "cli/RecordsServer.h"
+
+#include <CLI/CLI.hpp>
+
+#include <fstream>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/ExitCode.h"
+#include "cli/records/RecordStore.h"
+#include "platform/ThisProcess.h"
+
+#ifdef TORVANE_RECORDS_SERVER
+#include "cli/records/server/RecordsSender.h"
+#include "cli/records/server/ServerRecords.h"
+#endif
+
+namespace {
+
+constexpr char kNoSink[] = "this Windows build sends no records to a server: export them with "
+                           "torvane-cli records --json and import that file on a Linux host with "
+                           "torvane-cli records --import FILE --records-server URL";
+
+#ifdef TORVANE_RECORDS_SERVER
+std::string Records(int64_t count)
+{
+    return std::to_string(count) + (count == 1 ? " record" : " records");
+}
+
+std::string Text(const nlohmann::json& object, const char* key)
+{
+    const auto found = object.find(key);
+    return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
+
+std::optional<int64_t> Number(const nlohmann::json& object, const char* key)
+{
+    const auto found = object.find(key);
+    if (found == object.end() || !found->is_number_integer()) return std::nullopt;
+    return found->get<int64_t>();
+}
+
+// One line of records --json.
+bool AttemptFromJson(const nlohmann::json& o, CAttempt& a)
+{
+    if (!o.is_object()) return false;
+    a.id = Text(o, "id");
+    a.startedUtc = Text(o, "started_utc");
+    a.outcome = Text(o, "outcome");
+    a.command = Text(o, "command");
+    if (a.id.empty() || a.startedUtc.empty() || a.outcome.empty() || a.command.empty()) return false;
+    a.endedUtc = Text(o, "ended_utc");
+    a.host = Text(o, "host");
+    a.user = Text(o, "user");
+    a.processId = static_cast<uint32_t>(Number(o, "process_id").value_or(0));
+    a.processStart = Text(o, "process_start");
+    a.toolVersion = Text(o, "tool_version");
+    a.port = Text(o, "port");
+    a.device = Text(o, "device");
+    a.fileName = Text(o, "file_name");
+    a.fileSize = Number(o, "file_size");
+    a.fileSha256 = Text(o, "file_sha256");
+    a.pagesSent = Number(o, "pages_sent");
+    a.baudRate = Number(o, "baud_rate");
+    a.pagePauseMs = Number(o, "page_pause_ms");
+    a.loaderVersion = Text(o, "loader_version");
+    a.serialHex = Text(o, "serial_hex");
+    a.serialText = Text(o, "serial_text");
+    a.idCheck = Text(o, "id_check");
+    a.eraseResult = Text(o, "erase");
+    a.programResult = Text(o, "program");
+    a.verifyResult = Text(o, "verify");
+    a.backupFile = Text(o, "backup_file");
+    a.exitCode = Number(o, "exit_code");
+    if (const auto messages = o.find("messages"); messages != o.end() && messages->is_array())
+        for (const auto& line : *messages)
+            if (line.is_string()) a.messages.push_back(line.get<std::string>());
+    a.durationMs = Number(o, "duration_ms");
+    a.tag = Text(o, "tag");
+    a.stationRun = Text(o, "station_run");
+    // An export without revisions: a finished attempt outranks the unfinished row that a
+    // sender may have delivered before.
+    a.revision = Number(o, "revision").value_or(a.outcome == outcome::kUnfinished ? 1 : 2);
+    return true;
+}
+
+bool Connect(CPgConnection& conn, const std::string& url, std::ostream& err)
+{
+    std::string error;
+    if (conn.Connect(url, error)) return true;
+    err << "torvane-cli: records server: " << error << '\n';
+    return false;
+}
+
+int Sync(const std::string& url, const std::filesystem::path& journal, std::ostream& out, std::ostream& err)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(journal, ec)) {
+        out << "No records file (" << journal.string() << "): nothing to send.\n";
+        return static_cast<int>(ExitCode::Ok);
+    }
+    std::string error;
+    const std::unique_ptr<CRecordStore> store = CRecordStore::Open(journal, RecordsFile::Named, error);
+    if (!store) {
+        err << "torvane-cli: " << error << '\n';
+        return static_cast<int>(ExitCode::Failed);
+    }
+    CServerSink sink(url);
+    const SendReport report = sink.SendBacklog(*store, std::chrono::steady_clock::time_point::max());
+    out << Records(report.sent) << " sent, " << (report.waiting < 0 ? "?" : std::to_string(report.waiting))
+        << " left.\n";
+    if (!report.problem.empty())
+        err << "torvane-cli: records server: " << report.problem << '\n';
+    else if (report.running > 0)
+        err << "torvane-cli: " << Records(report.running)
+            << " of attempts still in progress: sent once they end\n";
+    return static_cast<int>(report.waiting == 0 ? ExitCode::Ok : ExitCode::Failed);
+}
+
+int Import(const std::string& url, const std::string& file, std::ostream& out, std::ostream& err)
+{
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        err << "torvane-cli: " << file << ": cannot be read\n";
+        return static_cast<int>(ExitCode::Failed);
+    }
+    // All or nothing checked before the first row goes: a damaged export is refused whole.
+    std::vector<CAttempt> attempts;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+        const nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
+        CAttempt attempt;
+        if (object.is_discarded() || !AttemptFromJson(object, attempt)) {
+            err << "torvane-cli: " << file << ":" << number
+                << ": not a record of torvane-cli records --json; nothing imported\n";
+            return static_cast<int>(ExitCode::Failed);
+        }
+        attempts.push_back(std::move(attempt));
+    }
+    CPgConnection conn;
+    if (!Connect(conn, url, err)) return static_cast<int>(ExitCode::Failed);
+    std::string error;
+    if (!records_server::PrepareUpsert(conn, error) || !conn.Exec("BEGIN").Ok()) {
+        err << "torvane-cli: records server: " << (error.empty() ? conn.Error() : error) << '\n';
+        return static_cast<int>(ExitCode::Failed);
+    }
+    const std::string host = platform::HostName();
+    for (const CAttempt& attempt : attempts) {
+        if (!records_server::Upsert(conn, attempt, host, error)) {
+            conn.Exec("ROLLBACK");
+            err << "torvane-cli: records server: " << error << "; nothing imported\n";
+            return static_cast<int>(ExitCode::Failed);
+        }
+    }
+    if (const CPgResult commit = conn.Exec("COMMIT"); !commit.Ok()) {
+        err << "torvane-cli: records server: " << commit.Error() << "; nothing imported\n";
+        return static_cast<int>(ExitCode::Failed);
+    }
+    out << Records(static_cast<int64_t>(attempts.size())) << " imported from " << file << ".\n";
+    return static_cast<int>(ExitCode::Ok);
+}
+#endif
+
+} // namespace
+
+bool RecordsServerBuilt()
+{
+#ifdef TORVANE_RECORDS_SERVER
+    return true;
+#else
+    return false;
+#endif
+}
+
+void AddRecordsServerOption(CLI::App* command, std::string& url)
+{
+#ifdef TORVANE_RECORDS_SERVER
+    command
+        ->add_option("--records-server", url,
+                     "also send the records to this PostgreSQL server (a libpq connection string; the "
+                     "password from ~/.pgpass)")
+        ->type_name("URL")
+        ->check(CLI::Validator([](std::string& text) { return CPgConnection::Refuse(text); }, "", ""));
+#else
+    command
+        ->add_option("--records-server", url,
+                     "not in the Windows build: records --json, then records --import")
+        ->type_name("URL")
+        ->check(CLI::Validator([](std::string&) { return std::string(kNoSink); }, "", ""));
+#endif
+}
+
+void SendRecordsAtEnd(CRecordStore& store, const std::string& url, std::ostream& err,
+                      std::chrono::milliseconds timeLimit)
+{
+#ifdef TORVANE_RECORDS_SERVER
+    if (url.empty()) return;
+    CServerSink sink(url);
+    const SendReport report = sink.SendBacklog(store, std::chrono::steady_clock::now() + timeLimit);
+    if (!report.problem.empty())
+        err << "torvane-cli: records server: " << report.problem << "; "
+            << (report.waiting < 0 ? "records" : Records(report.waiting)) << " wait in "
+            << store.Path().string() << " (torvane-cli records --sync sends them)\n";
+#else
+    (void)store, (void)url, (void)err, (void)timeLimit;
+#endif
+}
+
+#ifdef TORVANE_RECORDS_SERVER
+struct CBackgroundRecordsSender::Impl
+{
+    std::unique_ptr<CRecordsSender> sender;
+};
+#else
+struct CBackgroundRecordsSender::Impl
+{
+};
+#endif
+
+CBackgroundRecordsSender::CBackgroundRecordsSender() : m_impl(std::make_unique<Impl>()) {}
+CBackgroundRecordsSender::~CBackgroundRecordsSender()
+{
+    Stop();
+}
+
+bool CBackgroundRecordsSender::Start(const std::filesystem::path& journal, const std::string& url)
+{
+#ifdef TORVANE_RECORDS_SERVER
+    m_impl->sender = std::make_unique<CRecordsSender>(journal, url);
+    m_impl->sender->Start();
+    return true;
+#else
+    (void)journal, (void)url;
+    return false;
+#endif
+}
+
+void CBackgroundRecordsSender::Nudge()
+{
+#ifdef TORVANE_RECORDS_SERVER
+    if (m_impl->sender) m_impl->sender->Nudge();
+#endif
+}
+
+void CBackgroundRecordsSender::Stop()
+{
+#ifdef TORVANE_RECORDS_SERVER
+    if (m_impl->sender) m_impl->sender->Stop();
+#endif
+}
+
+int64_t CBackgroundRecordsSender::Waiting() const
+{
+#ifdef TORVANE_RECORDS_SERVER
+    if (m_impl->sender) return m_impl->sender->Last().waiting;
+#endif
+    return -1;
+}
+
+std::string CBackgroundRecordsSender::Problem() const
+{
+#ifdef TORVANE_RECORDS_SERVER
+    if (m_impl->sender) return m_impl->sender->Last().problem;
+    return {};
+#else
+    return kNoSink;
+#endif
+}
+
+void AddRecordsServerActions(CLI::App* records, RecordsServerActions& actions)
+{
+    AddRecordsServerOption(records, actions.url);
+    if (RecordsServerBuilt())
+        records->get_option("--records-server")
+            ->description("the server of --sync, --init-server and --import (a libpq connection string; "
+                          "default: libpq's environment)");
+    const std::string where = RecordsServerBuilt() ? "" : " (not in the Windows build)";
+    CLI::Option* sync = records->add_flag(
+        "--sync", actions.sync, "send what the server lacks; exit 0 only when nothing is left" + where);
+    CLI::Option* init = records->add_flag("--init-server", actions.init,
+                                          "create or migrate the records tables on the server" + where);
+    CLI::Option* import =
+        records->add_option("--import", actions.importFile,
+                            "send a records --json export (a Windows station's) to the server" + where);
+    CLI::Option* read =
+        records
+            ->add_option("--server", actions.readFrom,
+                         "read the records from this server instead of this PC's file" + where)
+            ->type_name("URL");
+    sync->excludes(init)->excludes(import)->excludes(read);
+    init->excludes(import)->excludes(read);
+    import->excludes(read);
+    import->type_name("FILE");
+}
+
+bool ServerActionChosen(const RecordsServerActions& actions)
+{
+    return actions.sync || actions.init || !actions.importFile.empty();
+}
+
+int RunServerAction(const RecordsServerActions& actions, const std::filesystem::path& journal,
+                    std::ostream& out, std::ostream& err)
+{
+#ifdef TORVANE_RECORDS_SERVER
+    if (actions.sync) return Sync(actions.url, journal, out, err);
+    if (!actions.importFile.empty()) return Import(actions.url, actions.importFile, out, err);
+    CPgConnection conn;
+    if (!Connect(conn, actions.url, err)) return static_cast<int>(ExitCode::Failed);
+    std::string done, error;
+    if (!records_server::InitSchema(conn, done, error)) {
+        err << "torvane-cli: records server: " << error << '\n';
+        return static_cast<int>(ExitCode::Failed);
+    }
+    out << done << ".\n";
+    return static_cast<int>(ExitCode::Ok);
+#else
+    (void)actions, (void)journal, (void)out;
+    err << "torvane-cli: " << kNoSink << '\n';
+    return static_cast<int>(ExitCode::Usage);
+#endif
+}
+
+bool QueryRecordsServer(const std::string& url, const CRecordFilter& filter, std::vector<CAttempt>& attempts,
+                        std::string& error)
+{
+#ifdef TORVANE_RECORDS_SERVER
+    if (const std::string refused = CPgConnection::Refuse(url); !refused.empty()) {
+        error = "--server: " + refused;
+        return false;
+    }
+    CPgConnection conn;
+    if (!conn.Connect(url, error) || !records_server::Query(conn, filter, attempts, error)) {
+        error = "records server: " + error;
+        return false;
+    }
+    return true;
+#else
+    (void)url, (void)filter, (void)attempts;
+    error = kNoSink;
+    return false;
+#endif
+}

@@ -1,0 +1,382 @@
+// The records server: a throw-away PostgreSQL cluster per test program (tests/records/
+// pg-cluster), stations' journals delivering to it through the sender, the server
+// stopped in the middle, resends, a wrong password, hostile text and an import.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "cli/records/RecordStore.h"
+#include "cli/records/server/RecordsSender.h"
+#include "cli/records/server/ServerRecords.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string Shell(const std::string& command, int& status)
+{
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return {};
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, n);
+    const int raw = pclose(pipe);
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return output;
+}
+
+std::string Quoted(const fs::path& path)
+{
+    return "'" + path.string() + "'";
+}
+
+class RecordsServer : public testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_dir = fs::temp_directory_path() / ("torvane-pg-" + std::to_string(getpid()));
+        fs::remove_all(s_dir);
+        fs::create_directories(s_dir);
+        // The server runs as another user (under root): it must reach its folder.
+        chmod(s_dir.c_str(), 0755);
+        int status = 0;
+        const std::string url = Shell(Script() + " start " + Quoted(s_dir / "cluster") + " 2>&1", status);
+        if (status == 77) {
+            s_missing = true;
+            return;
+        }
+        ASSERT_EQ(status, 0) << url;
+        s_url = url.substr(0, url.find('\n'));
+        WritePassFile(s_dir / "pgpass", Password());
+        setenv("PGPASSFILE", (s_dir / "pgpass").c_str(), 1);
+        CPgConnection conn;
+        std::string done, error;
+        ASSERT_TRUE(conn.Connect(s_url, error)) << error;
+        ASSERT_TRUE(records_server::InitSchema(conn, done, error)) << error;
+    }
+    static void TearDownTestSuite()
+    {
+        int status = 0;
+        if (!s_missing) Shell(Script() + " destroy " + Quoted(s_dir / "cluster"), status);
+        std::error_code ec;
+        fs::remove_all(s_dir, ec);
+    }
+
+    void SetUp() override
+    {
+        if (s_missing) GTEST_SKIP() << "no PostgreSQL server programs (scripts/setup installs postgresql)";
+        m_journal =
+            s_dir / (std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + ".sqlite3");
+        std::string error;
+        ASSERT_TRUE(m_conn.Connect(s_url, error)) << error;
+        ASSERT_TRUE(m_conn.Exec("TRUNCATE torvane_attempt").Ok()) << m_conn.Error();
+    }
+
+    static std::string Script() { return TORVANE_SOURCE_DIR "/tests/records/pg-cluster"; }
+    static std::string Cli() { return TORVANE_BINARY_DIR "/torvane-cli"; }
+    static std::string Password()
+    {
+        std::ifstream in(s_dir / "cluster" / "password");
+        std::string password;
+        std::getline(in, password);
+        return password;
+    }
+    static void WritePassFile(const fs::path& path, const std::string& password)
+    {
+        std::ofstream(path) << "*:*:*:torvane:" << password << "\n";
+        chmod(path.c_str(), 0600);
+    }
+
+    std::unique_ptr<CRecordStore> Journal()
+    {
+        std::string error;
+        auto store = CRecordStore::Open(m_journal, RecordsFile::Named, error);
+        EXPECT_TRUE(store) << error;
+        return store;
+    }
+    static CAttempt Finished(CRecordStore& store, const std::string& tag)
+    {
+        CAttempt a;
+        a.command = "program";
+        a.port = "/dev/ttyUSB0";
+        a.tag = tag;
+        EXPECT_TRUE(store.Begin(a)) << store.LastError();
+        a.outcome = outcome::kPass;
+        a.exitCode = 0;
+        a.serialText = "SN-" + tag;
+        a.messages = {"Erase OK.", "Program OK."};
+        EXPECT_TRUE(store.Complete(a)) << store.LastError();
+        return a;
+    }
+    static int64_t Unsent(CRecordStore& store)
+    {
+        int64_t count = -1;
+        EXPECT_TRUE(store.CountUnsent(count)) << store.LastError();
+        return count;
+    }
+    // Every id on the server, and how many rows there are (a duplicate shows as a difference).
+    std::set<std::string> ServerIds(size_t& rows)
+    {
+        std::vector<CAttempt> attempts;
+        std::string error;
+        EXPECT_TRUE(records_server::Query(m_conn, {}, attempts, error)) << error;
+        rows = attempts.size();
+        std::set<std::string> ids;
+        for (const CAttempt& a : attempts)
+            ids.insert(a.id);
+        return ids;
+    }
+    std::set<std::string> JournalIds(CRecordStore& store)
+    {
+        std::vector<CAttempt> attempts;
+        EXPECT_TRUE(store.Query({}, attempts));
+        std::set<std::string> ids;
+        for (const CAttempt& a : attempts)
+            ids.insert(a.id);
+        return ids;
+    }
+    static SendReport Send(CRecordStore& store)
+    {
+        CServerSink sink(s_url);
+        return sink.SendBacklog(store, std::chrono::steady_clock::now() + 20s);
+    }
+
+    static inline fs::path s_dir;
+    static inline std::string s_url;
+    static inline bool s_missing = false;
+    fs::path m_journal;
+    CPgConnection m_conn;
+};
+
+TEST_F(RecordsServer, TwoWriterProcessesAtOnceReachTheServerEachRecordOnce)
+{
+    constexpr int kWriters = 2, kEach = 60;
+    m_conn.Close(); // not shared with the children
+    Journal();      // created before the writers start
+    std::vector<pid_t> children;
+    for (int writer = 0; writer < kWriters; ++writer) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            std::string error;
+            auto store = CRecordStore::Open(m_journal, RecordsFile::Named, error);
+            if (!store) _exit(2);
+            CServerSink sink(s_url);
+            for (int n = 0; n < kEach; ++n) {
+                Finished(*store, "w" + std::to_string(writer) + "-" + std::to_string(n));
+                const SendReport report = sink.SendBacklog(*store, std::chrono::steady_clock::now() + 30s);
+                if (!report.problem.empty()) {
+                    std::fprintf(stderr, "writer %d: %s\n", writer, report.problem.c_str());
+                    _exit(3);
+                }
+            }
+            _exit(0);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    std::string error;
+    ASSERT_TRUE(m_conn.Connect(s_url, error)) << error;
+    auto store = Journal();
+    EXPECT_EQ(Unsent(*store), 0) << "each writer's own send delivered what it wrote";
+    size_t rows = 0;
+    const std::set<std::string> ids = ServerIds(rows);
+    EXPECT_EQ(rows, size_t(kWriters * kEach));
+    EXPECT_EQ(ids, JournalIds(*store));
+}
+
+TEST_F(RecordsServer, ServerStoppedMidRunBacklogGrowsThenDrainsWithoutDuplicateOrLoss)
+{
+    auto store = Journal();
+    for (int n = 0; n < 10; ++n)
+        Finished(*store, "before-" + std::to_string(n));
+    EXPECT_EQ(Send(*store).sent, 10);
+
+    int status = 0;
+    m_conn.Close();
+    Shell(Script() + " stop " + Quoted(s_dir / "cluster"), status);
+    ASSERT_EQ(status, 0);
+    CServerSink sink(s_url); // a station's sink, its connection now broken
+    for (int n = 0; n < 25; ++n) {
+        Finished(*store, "during-" + std::to_string(n)); // the writes go on
+        const SendReport report = sink.SendBacklog(*store, std::chrono::steady_clock::now() + 5s);
+        EXPECT_FALSE(report.problem.empty());
+        EXPECT_EQ(report.waiting, n + 1);
+    }
+    const std::string started = Shell(Script() + " start " + Quoted(s_dir / "cluster"), status);
+    ASSERT_EQ(status, 0) << started;
+
+    const SendReport drained = sink.SendBacklog(*store, std::chrono::steady_clock::now() + 20s);
+    EXPECT_EQ(drained.problem, "");
+    EXPECT_EQ(drained.sent, 25);
+    EXPECT_EQ(drained.waiting, 0);
+    std::string error;
+    ASSERT_TRUE(m_conn.Connect(s_url, error)) << error;
+    size_t rows = 0;
+    EXPECT_EQ(ServerIds(rows), JournalIds(*store));
+    EXPECT_EQ(rows, 35u);
+
+    // Restarted while the sink held a sound connection: the next send finds it dropped
+    // and connects again.
+    m_conn.Close();
+    Shell(Script() + " stop " + Quoted(s_dir / "cluster"), status);
+    Shell(Script() + " start " + Quoted(s_dir / "cluster"), status);
+    ASSERT_EQ(status, 0);
+    Finished(*store, "after-restart");
+    const SendReport again = sink.SendBacklog(*store, std::chrono::steady_clock::now() + 20s);
+    EXPECT_EQ(again.problem, "");
+    EXPECT_EQ(again.sent, 1);
+}
+
+TEST_F(RecordsServer, ResendsNeverDuplicateAndTheServerRowOnlyMovesForward)
+{
+    auto store = Journal();
+    std::vector<CAttempt> written;
+    for (int n = 0; n < 5; ++n)
+        written.push_back(Finished(*store, "again-" + std::to_string(n)));
+    // A quoted tag and SQL text travel as a parameter and come back as they were.
+    const std::string hostile = "x'); DROP TABLE torvane_attempt; -- \"q\" \\ $1";
+    written.push_back(Finished(*store, hostile));
+    EXPECT_EQ(Send(*store).sent, 6);
+
+    // The acknowledgement lost: the journal never marked them sent, so all go again.
+    CSqliteDb db;
+    ASSERT_TRUE(db.Open(m_journal.string(), 2 /* SQLITE_OPEN_READWRITE */));
+    ASSERT_TRUE(db.Exec("UPDATE attempt SET sent_revision = 0"));
+    EXPECT_EQ(Send(*store).sent, 6);
+    size_t rows = 0;
+    ServerIds(rows);
+    EXPECT_EQ(rows, 6u);
+
+    // A late resend of the unfinished first revision does not undo the finished row.
+    CAttempt stale = written[0];
+    stale.outcome = outcome::kUnfinished;
+    stale.revision = 1;
+    std::string error;
+    ASSERT_TRUE(records_server::PrepareUpsert(m_conn, error)) << error;
+    ASSERT_TRUE(records_server::Upsert(m_conn, stale, "elsewhere", error)) << error;
+    CRecordFilter byTag;
+    byTag.tag = written[0].tag;
+    std::vector<CAttempt> found;
+    ASSERT_TRUE(records_server::Query(m_conn, byTag, found, error)) << error;
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].outcome, outcome::kPass);
+    EXPECT_EQ(found[0].messages, written[0].messages);
+
+    byTag.tag = hostile;
+    ASSERT_TRUE(records_server::Query(m_conn, byTag, found, error)) << error;
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].tag, hostile);
+    EXPECT_EQ(found[0].startedUtc, written.back().startedUtc);
+
+    // An attempt still running here waits; one whose process is gone goes as it is and
+    // is completed on the server when it is finished later.
+    CAttempt running;
+    running.command = "verify";
+    ASSERT_TRUE(store->Begin(running));
+    CAttempt orphan;
+    orphan.command = "erase";
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    orphan.processId = static_cast<uint32_t>(gone);
+    orphan.processStart = "an earlier run";
+    ASSERT_TRUE(store->Begin(orphan));
+    const SendReport report = Send(*store);
+    EXPECT_EQ(report.sent, 1);
+    EXPECT_EQ(report.running, 1);
+    EXPECT_EQ(report.waiting, 1);
+    byTag = {};
+    byTag.outcome = outcome::kUnfinished;
+    ASSERT_TRUE(records_server::Query(m_conn, byTag, found, error)) << error;
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].id, orphan.id);
+    orphan.outcome = outcome::kFail;
+    ASSERT_TRUE(store->Complete(orphan));
+    EXPECT_EQ(Send(*store).sent, 1);
+    ASSERT_TRUE(records_server::Query(m_conn, byTag, found, error)) << error;
+    EXPECT_TRUE(found.empty());
+
+    // The station's sender, on its own thread: a nudge after an attempt delivers it.
+    CRecordsSender sender(m_journal, s_url);
+    sender.Start();
+    running.outcome = outcome::kPass;
+    ASSERT_TRUE(store->Complete(running));
+    sender.Nudge();
+    for (int i = 0; i < 200 && Unsent(*store) != 0; ++i)
+        std::this_thread::sleep_for(50ms);
+    sender.Stop();
+    EXPECT_EQ(Unsent(*store), 0);
+    EXPECT_EQ(sender.Last().problem, "");
+}
+
+TEST_F(RecordsServer, CommandLineSyncWrongPasswordImportAndRead)
+{
+    auto store = Journal();
+    for (int n = 0; n < 3; ++n)
+        Finished(*store, "cli-" + std::to_string(n));
+    const std::string records = Cli() + " records --records " + Quoted(m_journal);
+    const std::string server = " --records-server '" + s_url + "'";
+
+    WritePassFile(s_dir / "wrong-pgpass", "not-the-password");
+    int status = 0;
+    std::string output = Shell("PGPASSFILE=" + Quoted(s_dir / "wrong-pgpass") + " " + records + " --sync" +
+                                   server + " 2>&1 >/dev/null",
+                               status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(output.find("password authentication failed"), std::string::npos) << output;
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+    EXPECT_EQ(Unsent(*store), 3) << "the journal keeps everything";
+    EXPECT_EQ(JournalIds(*store).size(), 3u);
+
+    output = Shell(records + " --sync" + server + " 2>&1", status);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(output, "3 records sent, 0 left.\n");
+    output = Shell(records + " --sync" + server + " 2>&1", status);
+    EXPECT_EQ(status, 0) << output;
+
+    // A Windows station's export (records --json), imported twice: each record once.
+    Finished(*store, "windows-only");
+    const fs::path exported = s_dir / "station7.jsonl";
+    Shell(records + " --json > " + Quoted(exported), status);
+    ASSERT_EQ(status, 0);
+    const fs::path damaged = s_dir / "damaged.jsonl";
+    fs::copy_file(exported, damaged, fs::copy_options::overwrite_existing);
+    std::ofstream(damaged, std::ios::app) << "{\"id\": 1}\n";
+    output = Shell(Cli() + " records --import " + Quoted(damaged) + server + " 2>&1", status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(output.find("damaged.jsonl:5: not a record"), std::string::npos) << output;
+    for (int round = 0; round < 2; ++round) {
+        output = Shell(Cli() + " records --import " + Quoted(exported) + server + " 2>&1", status);
+        EXPECT_EQ(status, 0) << output;
+    }
+    size_t rows = 0;
+    EXPECT_EQ(ServerIds(rows), JournalIds(*store));
+    EXPECT_EQ(rows, 4u);
+
+    // The line's history read the way one station's is.
+    output = Shell(Cli() + " records --csv --tag windows-only --server '" + s_url + "'", status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(output.find("SN-windows-only"), std::string::npos) << output;
+    output = Shell(
+        Cli() + " program x.mot --port /dev/null --records-server 'postgresql://u:secret@db/t' 2>&1", status);
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(output.find("holds a password"), std::string::npos) << output;
+}
+
+} // namespace
