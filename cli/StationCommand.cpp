@@ -94,6 +94,19 @@ public:
         if (m_terminal) Draw();
     }
 
+    // What the line's records server still lacks, on the total line ("" when nothing).
+    void SetBacklog(const std::string& text)
+    {
+        if (text == m_backlog) return;
+        m_backlog = text;
+        if (m_terminal)
+            Draw();
+        else if (m_mode == OutputMode::Json)
+            m_out << nlohmann::json{{"event", "records"}, {"backlog", text}}.dump() << '\n' << std::flush;
+        else if (!text.empty())
+            m_out << ClockNow() << "  " << text << '\n' << std::flush;
+    }
+
     void OnEvent(size_t i, const nlohmann::json& event)
     {
         Row& row = m_rows[i];
@@ -226,7 +239,7 @@ private:
             m_out << '\r' << Line(m_ports[i], row.text, row.kind, row.passed, row.failed, row.last)
                   << "\x1b[K\n";
         }
-        m_out << '\r' << Line("total", "", "", passed, failed, std::to_string(Rate()) + " panels/h")
+        m_out << '\r' << Line("total", m_backlog, "", passed, failed, std::to_string(Rate()) + " panels/h")
               << "\x1b[K\n";
         m_out.flush();
         m_drawn = true;
@@ -237,6 +250,7 @@ private:
     OutputMode m_mode;
     bool m_terminal, m_colour;
     std::ostream& m_out;
+    std::string m_backlog;
     uint32_t m_started;
     size_t m_labelWidth = 0;
     bool m_drawn = false;
@@ -496,6 +510,12 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
         if (sending && event.value("event", "") == "state") {
             const std::string state = event.value("state", "");
             if (state == "pass" || state == "fail" || state == "stopped") sender.Nudge();
+        }
+        if (sending) {
+            const int64_t waiting = sender.Waiting();
+            board.SetBacklog(waiting > 0 ? "records: " + std::to_string(waiting) + " not yet on the server" +
+                                               (sender.Problem().empty() ? "" : " (" + sender.Problem() + ")")
+                                         : "");
         }
     });
     board.Summary(codes, run);
