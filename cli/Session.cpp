@@ -59,6 +59,11 @@ bool Stopping()
     return platform::InterruptCount() > 0;
 }
 
+double SecondsSince(uint32_t started)
+{
+    return (GetTickCount() - started) / 1000.0;
+}
+
 bool NeedsId(const std::string& command)
 {
     return command == "program" || command == "verify" || command == "erase" || command == "blank" ||
@@ -138,8 +143,11 @@ ExitCode CSession::Run()
     }
     ExitCode code = LoadFile();
     if (code == ExitCode::Ok) code = OpenPort();
+    // Each phase's time, so that the gap to the protocol's own time shows.
+    const uint32_t connectStarted = GetTickCount();
     if (code == ExitCode::Ok) code = Connect();
     if (code == ExitCode::Ok) code = CheckId();
+    if (code == ExitCode::Ok) m_figures["connect_seconds"] = SecondsSince(connectStarted);
     if (code == ExitCode::Ok && m_records) {
         // The boot loader's version belongs to the record; a panel that cannot tell it is
         // still worked on.
@@ -148,7 +156,11 @@ ExitCode CSession::Run()
     }
     if (code == ExitCode::Ok) code = RunCommand();
     if (code == ExitCode::Ok && Stopping()) code = ExitCode::Stopped;
-    if (m_found && m_link.IsOpen()) ReturnTo9600();
+    if (m_found && m_link.IsOpen()) {
+        const uint32_t returnStarted = GetTickCount();
+        ReturnTo9600();
+        m_figures["return_seconds"] = SecondsSince(returnStarted);
+    }
     m_engine.reset();
     m_link.Close();
     code = CompleteRecord(code);
@@ -422,6 +434,7 @@ ExitCode CSession::Status()
 
 ExitCode CSession::Erase()
 {
+    const uint32_t started = GetTickCount();
     const loader::Result result = m_engine->EraseAll();
     m_link.SetTimeout(kReplyTimeout);
     if (m_records) m_records->Attempt().eraseResult = result.Ok() ? step::kOk : step::kFailed;
@@ -431,16 +444,19 @@ ExitCode CSession::Erase()
     }
     if (!result.Ok()) return Failure(result, "erase");
     Message(IDS_ERASE_OK);
+    m_figures["erase_seconds"] = SecondsSince(started);
     return ExitCode::Ok;
 }
 
 ExitCode CSession::Program()
 {
     if (m_options.ifDifferent) {
+        const uint32_t started = GetTickCount();
         m_progress->Begin("Compare");
         const loader::Result same = m_engine->CheckRange(ImagePages(), loader::kAreaStart, loader::kAreaEnd,
                                                          loader::CheckMode::CompareAll, kPageReadTimeout);
         m_progress->End();
+        m_figures["compare_seconds"] = SecondsSince(started);
         if (same.Ok()) {
             Message("torvane-cli: " + m_port + ": already up to date");
             m_figures["up_to_date"] = true;

@@ -40,13 +40,13 @@ constexpr uint8_t kSrd2OverNumber = 0x01;
 
 constexpr uint32_t kBaudByCode[] = {9600, 19200, 38400, 57600, 115200};
 
-// Ten bits per character: start, eight data, stop.
-uint64_t CharacterTimeUs(uint32_t baud)
-{
-    return baud ? 10'000'000ull / baud : 0;
-}
-
 } // namespace
+
+uint64_t WireTimeUs(uint32_t baud, uint64_t characters)
+{
+    // Ten bits per character: start, eight data, stop.
+    return baud ? (characters * 10'000'000ull + baud - 1) / baud : 0;
+}
 
 std::string FormatWireEvent(const WireEvent& e)
 {
@@ -297,13 +297,12 @@ void CBootLoader::Execute(uint64_t atUs)
 
 void CBootLoader::Send(const std::vector<uint8_t>& bytes, uint64_t notBeforeUs)
 {
-    uint64_t t = std::max(notBeforeUs + uint64_t{m_replyDelayMs} * 1000, m_txFreeUs);
-    const uint32_t baud = BaudAt(t);
-    for (uint8_t b : bytes) {
-        t += CharacterTimeUs(baud);
-        m_output.push_back({b, t, baud});
-    }
-    m_txFreeUs = t;
+    const uint64_t start = std::max(notBeforeUs + uint64_t{m_replyDelayMs} * 1000, m_txFreeUs);
+    const uint32_t baud = BaudAt(start);
+    uint64_t sent = 0;
+    for (uint8_t b : bytes)
+        m_output.push_back({b, start + WireTimeUs(baud, ++sent), baud});
+    m_txFreeUs = start + WireTimeUs(baud, sent);
 }
 
 void CBootLoader::CountFrame(uint8_t code)

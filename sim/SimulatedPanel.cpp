@@ -18,11 +18,6 @@ uint64_t NowMs()
     return platform::Clock().GetTickCount();
 }
 
-uint64_t CharacterTimeUs(uint32_t baud)
-{
-    return baud ? 10'000'000ull / baud : 0;
-}
-
 uint64_t CeilMs(uint64_t us)
 {
     return (us + 999) / 1000;
@@ -138,12 +133,11 @@ public:
         std::lock_guard lock(m_shared->mutex);
         m_shared->Sync();
         const uint64_t startMs = NowMs();
-        uint64_t t = std::max(startMs * 1000, m_shared->hostTxFreeUs);
+        const uint64_t first = std::max(startMs * 1000, m_shared->hostTxFreeUs);
         const uint32_t baud = m_shared->host.baudRate;
-        for (uint32_t i = 0; i < count; ++i) {
-            t += CharacterTimeUs(baud);
-            m_shared->device.Receive(buffer[i], t, baud);
-        }
+        for (uint32_t i = 0; i < count; ++i)
+            m_shared->device.Receive(buffer[i], first + WireTimeUs(baud, i + 1), baud);
+        const uint64_t t = first + WireTimeUs(baud, count);
         m_shared->hostTxFreeUs = t;
         // Returns once the last stop bit has left, as a drained real port does.
         const uint64_t endMs = CeilMs(t);

@@ -139,11 +139,15 @@ void CPtyServer::TakeHostBytes()
     if (n <= 0) return;
     const uint32_t baud = HostBaud();
     const uint64_t now = NowUs();
-    const uint64_t characterUs = baud ? 10'000'000ull / baud : 0;
     for (ssize_t i = 0; i < n; ++i) {
         // A byte has fully arrived one character time after it started, and no earlier
-        // than the byte before it ended.
-        m_lastArrivalUs = std::max(now, m_lastArrivalUs) + (m_options.realtime ? characterUs : 0);
+        // than the byte before it ended; bytes back to back are timed from the first.
+        if (now > m_lastArrivalUs || baud != m_burstBaud) {
+            m_burstStartUs = std::max(now, m_lastArrivalUs);
+            m_burstBaud = baud;
+            m_burstCount = 0;
+        }
+        m_lastArrivalUs = m_burstStartUs + (m_options.realtime ? WireTimeUs(baud, ++m_burstCount) : 0);
         m_device.Receive(buffer[i], m_lastArrivalUs, baud);
         ++m_receivedCount;
         if (m_options.lineErrorAfterBytes && m_receivedCount == *m_options.lineErrorAfterBytes)
@@ -192,7 +196,8 @@ void CPtyServer::Run(const std::atomic<bool>& stop)
         }
         if (m_options.busyWait) timeoutUs = 0;
         pollfd pfd{m_master.Get(), POLLIN, 0};
-        timespec timeout{static_cast<time_t>(timeoutUs / 1'000'000), static_cast<long>(timeoutUs % 1'000'000) * 1000};
+        timespec timeout{static_cast<time_t>(timeoutUs / 1'000'000),
+                         static_cast<long>(timeoutUs % 1'000'000) * 1000};
         const int ready = ::ppoll(&pfd, 1, &timeout, nullptr);
         if (ready < 0 && errno != EINTR) break;
         if (ready > 0 && (pfd.revents & POLLIN)) TakeHostBytes();

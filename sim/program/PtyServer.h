@@ -55,6 +55,9 @@ private:
     std::filesystem::path m_alias;
     uint64_t m_startNs = 0;
     uint64_t m_lastArrivalUs = 0;
+    uint64_t m_burstStartUs = 0; // the start of the first byte of those arriving back to back
+    uint32_t m_burstBaud = 0;
+    uint64_t m_burstCount = 0;
     uint32_t m_receivedCount = 0;
 };
 

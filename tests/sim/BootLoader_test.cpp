@@ -473,6 +473,29 @@ TEST_F(BootLoaderTest, a_panel_busy_after_each_page_shows_it_in_srd1_and_drops_a
     EXPECT_EQ(counters.pageFramesWhileBusy, 1u);
 }
 
+TEST(BootLoaderTimingTest, a_page_read_takes_its_whole_wire_time_at_every_rate)
+{
+    // 256 bytes at 115200 bit/s take 22222.2 us; a character time cut to 86 us gave 22016.
+    sim::BootLoaderConfig config;
+    config.ignoreFlashUntilId = false;
+    sim::CBootLoader device(config);
+    const Bytes frame = simtest::PageReadFrame(0xF0000);
+    uint64_t at = 1'000'000;
+    for (const uint8_t code : {0xB0, 0xB4}) {
+        const uint32_t baud = code == 0xB0 ? 9600 : 115200;
+        const uint64_t wireUs = code == 0xB0 ? 266'667 : 22'223;
+        device.Receive(code, at, 9600); // echoed at 9600, then the device moves
+        at = device.TakeOutput(at + 1'000'000).back().arrivalUs;
+        for (const uint8_t byte : frame)
+            device.Receive(byte, at, baud);
+        const std::vector<sim::DeviceByte> reply = device.TakeOutput(at + 1'000'000);
+        ASSERT_EQ(reply.size(), 256u);
+        EXPECT_EQ(reply.back().arrivalUs - at, wireUs);
+        at = reply.back().arrivalUs + 1000;
+    }
+    EXPECT_EQ(sim::WireTimeUs(9600, 259), 269792u);
+}
+
 // Flash written out as S-records
 
 TEST(FlashRecordsTest, blank_flash_gives_header_and_end_only)
