@@ -191,7 +191,7 @@ ExitCode CSession::JudgeUpgradeFile(const CliOptions& options, CMotFile& image,
                                     std::vector<std::string>& lines)
 {
     if (!options.expectSha256.empty()) {
-        const std::string digest = platform::Sha256OfFile(options.file).value_or("");
+        const std::string digest = platform::Sha256OfFile(platform::PathFromUtf8(options.file)).value_or("");
         if (digest != Lower(options.expectSha256)) {
             lines.push_back("torvane-cli: " + options.file + ": refused: its SHA-256 is " +
                             (digest.empty() ? std::string("unreadable") : digest) + ", not the expected " +

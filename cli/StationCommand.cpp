@@ -26,6 +26,7 @@
 #include "platform/ChildProcesses.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
+#include "platform/Paths.h"
 #include "platform/ProfileIni.h"
 
 #ifndef _WIN32
@@ -348,17 +349,18 @@ bool ApplyStationJob(const std::string& jobFile, bool verifyGiven, CliOptions& o
                      StationOptions& station, std::string& error)
 {
     std::error_code ec;
-    if (!fs::is_regular_file(jobFile, ec)) {
+    if (!fs::is_regular_file(platform::PathFromUtf8(jobFile), ec)) {
         error = "the job file " + jobFile + " cannot be read";
         return false;
     }
-    const fs::path folder = fs::path(jobFile).parent_path();
+    const fs::path folder = platform::PathFromUtf8(jobFile).parent_path();
     auto get = [&](const char* key) {
         return platform::GetPrivateProfileString("station", key, "", jobFile);
     };
     // Relative names are the job file's neighbours, wherever the station is started.
     auto path = [&](const std::string& text) {
-        return fs::path(text).is_absolute() ? text : (folder / text).string();
+        const fs::path given = platform::PathFromUtf8(text);
+        return given.is_absolute() ? text : platform::Utf8FromPath(folder / given);
     };
     auto number = [&](const char* key, std::optional<uint32_t>& value, const std::vector<uint32_t>& allowed) {
         const std::string text = get(key);
@@ -459,8 +461,9 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
     if (!records.Enabled()) options.records.none = true;
     if (!station.backupDir.empty()) {
         std::error_code ec;
-        fs::create_directories(station.backupDir, ec);
-        if (ec || !fs::is_directory(station.backupDir)) {
+        const fs::path folder = platform::PathFromUtf8(station.backupDir);
+        fs::create_directories(folder, ec);
+        if (ec || !fs::is_directory(folder)) {
             err << "torvane-cli: the backup folder " << station.backupDir
                 << " cannot be made: " << ec.message() << '\n';
             return static_cast<int>(ExitCode::Failed);

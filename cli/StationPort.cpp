@@ -13,6 +13,7 @@
 #include "loader/RateSearch.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
+#include "platform/Paths.h"
 #include "platform/SerialDriver.h"
 
 namespace {
@@ -155,10 +156,11 @@ std::string CStationPort::BackupName() const
     std::string stamp = records::LocalText(records::NowMs()).substr(0, 19); // 2026-12-09T13:06:01
     for (char& c : stamp)
         if (c == ':') c = '-';
-    std::filesystem::path path = std::filesystem::path(m_backupDir) / (name + "-" + stamp + ".mot");
+    const std::filesystem::path folder = platform::PathFromUtf8(m_backupDir);
+    std::filesystem::path path = folder / (name + "-" + stamp + ".mot");
     for (int i = 2; std::filesystem::exists(path); ++i)
-        path = std::filesystem::path(m_backupDir) / (name + "-" + stamp + "-" + std::to_string(i) + ".mot");
-    return path.string();
+        path = folder / (name + "-" + stamp + "-" + std::to_string(i) + ".mot");
+    return platform::Utf8FromPath(path);
 }
 
 void CStationPort::FlashPanel()
