@@ -62,3 +62,8 @@ struct CAttempt
     int64_t revision = 0;
     int64_t sentRevision = 0;
 };
+
+// The messages of an attempt as the journal and the server keep them: one per line
+// (a line break inside a message becomes a space).
+std::string JoinMessages(const std::vector<std::string>& messages);
+std::vector<std::string> SplitMessages(const std::string& text);

@@ -83,30 +83,6 @@ std::string ColumnList(int count)
     return list;
 }
 
-std::string JoinMessages(const std::vector<std::string>& messages)
-{
-    std::string text;
-    for (std::string line : messages) {
-        for (char& c : line)
-            if (c == '\n' || c == '\r') c = ' ';
-        text += (text.empty() ? "" : "\n") + line;
-    }
-    return text;
-}
-
-std::vector<std::string> SplitMessages(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
 void BindAttempt(CSqliteStatement& s, const CAttempt& a)
 {
     int i = 1;
@@ -213,6 +189,30 @@ bool SingleText(CSqliteDb& db, const std::string& sql, std::string& value)
 }
 
 } // namespace
+
+std::string JoinMessages(const std::vector<std::string>& messages)
+{
+    std::string text;
+    for (std::string line : messages) {
+        for (char& c : line)
+            if (c == '\n' || c == '\r') c = ' ';
+        text += (text.empty() ? "" : "\n") + line;
+    }
+    return text;
+}
+
+std::vector<std::string> SplitMessages(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
 
 fs::path CRecordStore::DefaultPath()
 {

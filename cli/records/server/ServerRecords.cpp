@@ -80,27 +80,6 @@ std::optional<int64_t> Number(const std::string& text)
     return std::stoll(text);
 }
 
-std::string Joined(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (const std::string& line : lines)
-        text += (text.empty() ? "" : "\n") + line;
-    return text;
-}
-
-std::vector<std::string> Split(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
 // UTC with milliseconds and a Z, as the journal writes it.
 std::string UtcColumn(const char* column)
 {
@@ -205,7 +184,7 @@ bool Upsert(CPgConnection& conn, const CAttempt& a, const std::string& stationHo
                              Text(a.backupFile),
                              Text(a.outcome),
                              Number(a.exitCode),
-                             Text(Joined(a.messages)),
+                             Text(JoinMessages(a.messages)),
                              Number(a.durationMs),
                              Text(a.tag),
                              Text(a.stationRun),
@@ -276,7 +255,7 @@ bool Query(CPgConnection& conn, const CRecordFilter& filter, std::vector<CAttemp
         a.backupFile = text();
         a.outcome = text();
         a.exitCode = Number(text());
-        a.messages = Split(text());
+        a.messages = SplitMessages(text());
         a.durationMs = Number(text());
         a.tag = text();
         a.stationRun = text();
