@@ -8,6 +8,7 @@
 
 #include "platform/Paths.h"
 #include "platform/SerialPorts.h"
+#include "platform/ShownText.h"
 
 namespace {
 
@@ -38,20 +39,22 @@ nlohmann::json PortJson(const platform::SerialPortInfo& port)
 
 void PrintPort(const platform::SerialPortInfo& port, std::ostream& out)
 {
-    out << port.name << "  " << port.kind;
+    // A description or serial comes from the adapter itself, whatever it claims to be.
+    using platform::ShownText;
+    out << ShownText(port.name) << "  " << ShownText(port.kind);
     if (port.vendorId && port.productId) out << "  " << Hex4(*port.vendorId) << ":" << Hex4(*port.productId);
     // The Device Manager's name already carries the maker; a USB product text may not.
     std::string words = port.description;
     if (!port.manufacturer.empty() && words.find(port.manufacturer) == std::string::npos)
         words = port.manufacturer + (words.empty() ? "" : " " + words);
-    if (!words.empty()) out << "  " << words;
-    if (!port.serialNumber.empty()) out << "  serial " << port.serialNumber;
-    if (!port.driver.empty()) out << "  driver " << port.driver;
+    if (!words.empty()) out << "  " << ShownText(words);
+    if (!port.serialNumber.empty()) out << "  serial " << ShownText(port.serialNumber);
+    if (!port.driver.empty()) out << "  driver " << ShownText(port.driver);
     out << "\n";
     for (const std::string& name : port.byPath)
-        out << "    " << name << "\n";
+        out << "    " << ShownText(name) << "\n";
     for (const std::string& name : port.byId)
-        out << "    " << name << "\n";
+        out << "    " << ShownText(name) << "\n";
 }
 
 } // namespace
@@ -87,8 +90,8 @@ int RunPortsCommand(const PortsCommandOptions& options, std::ostream& out)
     if (!aliases.empty()) {
         out << "\nAliases in " << platform::PortsDir().string() << ":\n";
         for (const platform::PortAlias& alias : aliases)
-            out << "  " << alias.name << " -> " << alias.target << (alias.present ? "" : "  (absent)")
-                << "\n";
+            out << "  " << platform::ShownText(alias.name) << " -> " << platform::ShownText(alias.target)
+                << (alias.present ? "" : "  (absent)") << "\n";
     }
     return 0;
 }

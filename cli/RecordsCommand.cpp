@@ -78,7 +78,8 @@ int CRecordsCommand::Run(std::ostream& out, std::ostream& err)
         }
     } else {
         std::string error;
-        std::unique_ptr<CRecordStore> store = CRecordStore::Open(path, RecordsFile::Named, error);
+        // Read only: a file the user may read but not write is shown all the same.
+        std::unique_ptr<CRecordStore> store = CRecordStore::Open(path, RecordsFile::ReadOnly, error);
         if (!store) {
             err << "torvane-cli: " << error << '\n';
             return static_cast<int>(ExitCode::Failed);

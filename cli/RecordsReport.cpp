@@ -10,6 +10,7 @@
 
 #include "cli/records/RecordTime.h"
 #include "platform/Paths.h"
+#include "platform/ShownText.h"
 
 namespace {
 
@@ -87,13 +88,19 @@ void CRecordsReport::Rows(const Row& header, const std::vector<Row>& rows)
                 m_out << (i ? "," : "") << CsvField((*row)[i]) << (i + 1 == row->size() ? "\r\n" : "");
         for (const Row& row : rows)
             for (size_t i = 0; i < row.size(); ++i)
-                m_out << (i ? "," : "") << CsvField(row[i]) << (i + 1 == row.size() ? "\r\n" : "");
+                m_out << (i ? "," : "") << CsvField(platform::SpreadsheetText(row[i]))
+                      << (i + 1 == row.size() ? "\r\n" : "");
         return;
     }
+    // A serial, tag or file name may hold anything: the terminal gets it escaped.
+    std::vector<Row> shown = rows;
+    for (Row& row : shown)
+        for (std::string& cell : row)
+            cell = platform::ShownText(cell);
     std::vector<size_t> widths(header.size());
     for (size_t i = 0; i < header.size(); ++i)
         widths[i] = header[i].size();
-    for (const Row& row : rows)
+    for (const Row& row : shown)
         for (size_t i = 0; i < row.size(); ++i)
             widths[i] = std::max(widths[i], row[i].size());
     auto line = [&](const Row& row) {
@@ -105,7 +112,7 @@ void CRecordsReport::Rows(const Row& header, const std::vector<Row>& rows)
         m_out << text << '\n';
     };
     line(header);
-    for (const Row& row : rows)
+    for (const Row& row : shown)
         line(row);
 }
 

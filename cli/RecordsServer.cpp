@@ -8,6 +8,7 @@
 
 #include "cli/ExitCode.h"
 #include "cli/records/RecordStore.h"
+#include "platform/ShownText.h"
 #include "platform/ThisProcess.h"
 
 #ifdef TORVANE_RECORDS_SERVER
@@ -78,9 +79,7 @@ bool AttemptFromJson(const nlohmann::json& o, CAttempt& a)
     a.durationMs = Number(o, "duration_ms");
     a.tag = Text(o, "tag");
     a.stationRun = Text(o, "station_run");
-    // An export without revisions: a finished attempt outranks the unfinished row that a
-    // sender may have delivered before.
-    a.revision = Number(o, "revision").value_or(a.outcome == outcome::kUnfinished ? 1 : 2);
+    // The file's revision is never taken: the server keeps its own (records_server::Import).
     return true;
 }
 
@@ -92,7 +91,18 @@ bool Connect(CPgConnection& conn, const std::string& url, std::ostream& err)
     return false;
 }
 
-int Sync(const std::string& url, const std::filesystem::path& journal, std::ostream& out, std::ostream& err)
+// One line per row set aside, naming it, for standard error.
+void TellSetAside(const std::vector<CRecordStore::SetAsideRow>& rows, const std::string& who,
+                  std::ostream& err)
+{
+    for (const CRecordStore::SetAsideRow& row : rows)
+        err << who << "record " << row.id
+            << " set aside, the server refused it: " << platform::ShownText(row.reason)
+            << " (torvane-cli records --sync --retry-set-aside sends it again)\n";
+}
+
+int Sync(const std::string& url, const std::filesystem::path& journal, bool retrySetAside, std::ostream& out,
+         std::ostream& err)
 {
     std::error_code ec;
     if (!std::filesystem::exists(journal, ec)) {
@@ -105,16 +115,46 @@ int Sync(const std::string& url, const std::filesystem::path& journal, std::ostr
         err << "torvane-cli: " << error << '\n';
         return static_cast<int>(ExitCode::Failed);
     }
+    if (retrySetAside && !store->RetrySetAside()) {
+        err << "torvane-cli: " << store->LastError() << '\n';
+        return static_cast<int>(ExitCode::Failed);
+    }
     CServerSink sink(url);
     const SendReport report = sink.SendBacklog(*store, std::chrono::steady_clock::time_point::max());
     out << Records(report.sent) << " sent, " << (report.waiting < 0 ? "?" : std::to_string(report.waiting))
-        << " left.\n";
+        << " left"
+        << (report.setAside.empty() ? "" : ", " + std::to_string(report.setAside.size()) + " set aside")
+        << ".\n";
+    for (const std::string& note : report.notes)
+        err << "torvane-cli: " << platform::ShownText(note) << '\n';
+    TellSetAside(report.setAside, "torvane-cli: ", err);
     if (!report.problem.empty())
-        err << "torvane-cli: records server: " << report.problem << '\n';
+        err << "torvane-cli: records server: " << platform::ShownText(report.problem) << '\n';
     else if (report.running > 0)
         err << "torvane-cli: " << Records(report.running)
             << " of attempts still in progress: sent once they end\n";
-    return static_cast<int>(report.waiting == 0 ? ExitCode::Ok : ExitCode::Failed);
+    return static_cast<int>(report.waiting == 0 && report.setAside.empty() ? ExitCode::Ok : ExitCode::Failed);
+}
+
+// A line longer than any record of records --json: a file that is not an export (say,
+// /dev/zero) is refused instead of read into memory whole.
+constexpr size_t kLongestImportLine = 1 << 20;
+
+enum class LineRead { Line, End, TooLong, Failed };
+
+// One line, without its line break; a read error (libstdc++ sets badbit) is told apart
+// from the file's end.
+LineRead ReadLine(std::istream& in, std::string& line)
+{
+    line.clear();
+    char c;
+    while (in.get(c)) {
+        if (c == '\n') return LineRead::Line;
+        if (line.size() == kLongestImportLine) return LineRead::TooLong;
+        line += c;
+    }
+    if (in.bad()) return LineRead::Failed;
+    return line.empty() ? LineRead::End : LineRead::Line;
 }
 
 int Import(const std::string& url, const std::string& file, std::ostream& out, std::ostream& err)
@@ -124,10 +164,20 @@ int Import(const std::string& url, const std::string& file, std::ostream& out, s
         err << "torvane-cli: " << file << ": cannot be read\n";
         return static_cast<int>(ExitCode::Failed);
     }
-    // All or nothing checked before the first row goes: a damaged export is refused whole.
+    // All or nothing checked before the first row goes: a damaged export is refused whole,
+    // and so is one whose reading ended anywhere but at its end.
     std::vector<CAttempt> attempts;
     std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
+    for (int number = 1;; ++number) {
+        const LineRead read = ReadLine(in, line);
+        if (read == LineRead::End) break;
+        if (read == LineRead::Failed || read == LineRead::TooLong) {
+            err << "torvane-cli: " << file << ":" << number << ": "
+                << (read == LineRead::Failed ? "the file could not be read to its end"
+                                             : "a line longer than any record of torvane-cli records --json")
+                << "; nothing imported\n";
+            return static_cast<int>(ExitCode::Failed);
+        }
         if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
         const nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
         CAttempt attempt;
@@ -141,15 +191,26 @@ int Import(const std::string& url, const std::string& file, std::ostream& out, s
     CPgConnection conn;
     if (!Connect(conn, url, err)) return static_cast<int>(ExitCode::Failed);
     std::string error;
-    if (!records_server::PrepareUpsert(conn, error) || !conn.Exec("BEGIN").Ok()) {
+    if (!records_server::PrepareImport(conn, error) || !conn.Exec("BEGIN").Ok()) {
         err << "torvane-cli: records server: " << (error.empty() ? conn.Error() : error) << '\n';
         return static_cast<int>(ExitCode::Failed);
     }
     const std::string host = platform::HostName();
+    int64_t added = 0, there = 0, completed = 0;
     for (const CAttempt& attempt : attempts) {
-        if (!records_server::Upsert(conn, attempt, host, error)) {
+        switch (records_server::Import(conn, attempt, host, error)) {
+        case records_server::Imported::New:
+            ++added;
+            break;
+        case records_server::Imported::Completed:
+            ++completed;
+            [[fallthrough]];
+        case records_server::Imported::AlreadyThere:
+            ++there;
+            break;
+        case records_server::Imported::Failed:
             conn.Exec("ROLLBACK");
-            err << "torvane-cli: records server: " << error << "; nothing imported\n";
+            err << "torvane-cli: records server: " << platform::ShownText(error) << "; nothing imported\n";
             return static_cast<int>(ExitCode::Failed);
         }
     }
@@ -157,7 +218,8 @@ int Import(const std::string& url, const std::string& file, std::ostream& out, s
         err << "torvane-cli: records server: " << commit.Error() << "; nothing imported\n";
         return static_cast<int>(ExitCode::Failed);
     }
-    out << Records(static_cast<int64_t>(attempts.size())) << " imported from " << file << ".\n";
+    out << "Imported from " << file << ": " << Records(added) << " new, " << there << " already there"
+        << (completed ? " (" + std::to_string(completed) + " unfinished completed)" : "") << ".\n";
     return static_cast<int>(ExitCode::Ok);
 }
 #endif
@@ -198,8 +260,11 @@ void SendRecordsAtEnd(CRecordStore& store, const std::string& url, std::ostream&
     if (url.empty()) return;
     CServerSink sink(url);
     const SendReport report = sink.SendBacklog(store, std::chrono::steady_clock::now() + timeLimit);
+    for (const std::string& note : report.notes)
+        err << "torvane-cli: records server: " << platform::ShownText(note) << '\n';
+    TellSetAside(report.setAside, "torvane-cli: records server: ", err);
     if (!report.problem.empty())
-        err << "torvane-cli: records server: " << report.problem << "; "
+        err << "torvane-cli: records server: " << platform::ShownText(report.problem) << "; "
             << (report.waiting < 0 ? "records" : Records(report.waiting)) << " wait in "
             << store.Path().string() << " (torvane-cli records --sync sends them)\n";
 #else
@@ -258,6 +323,37 @@ int64_t CBackgroundRecordsSender::Waiting() const
     return -1;
 }
 
+std::string CBackgroundRecordsSender::BacklogText() const
+{
+#ifdef TORVANE_RECORDS_SERVER
+    if (!m_impl->sender) return {};
+    const SendReport last = m_impl->sender->Last();
+    std::string text;
+    if (last.waiting > 0)
+        text = std::to_string(last.waiting) + " not yet on the server" +
+               (last.problem.empty() ? "" : " (" + last.problem + ")");
+    if (!last.setAside.empty())
+        text += (text.empty() ? "" : "; ") + std::to_string(last.setAside.size()) +
+                " set aside: " + last.setAside.back().id + " (" + last.setAside.back().reason + ")" +
+                (last.setAside.size() > 1 ? " and earlier ones" : "");
+    return text.empty() ? text : "records: " + text;
+#else
+    return {};
+#endif
+}
+
+std::vector<std::string> CBackgroundRecordsSender::SetAsideLines() const
+{
+    std::vector<std::string> lines;
+#ifdef TORVANE_RECORDS_SERVER
+    if (m_impl->sender)
+        for (const CRecordStore::SetAsideRow& row : m_impl->sender->Last().setAside)
+            lines.push_back("record " + row.id + " set aside, the server refused it: " + row.reason +
+                            " (torvane-cli records --sync --retry-set-aside sends it again)");
+#endif
+    return lines;
+}
+
 std::string CBackgroundRecordsSender::Problem() const
 {
 #ifdef TORVANE_RECORDS_SERVER
@@ -283,6 +379,10 @@ void AddRecordsServerActions(CLI::App* records, RecordsServerActions& actions)
     CLI::Option* import =
         records->add_option("--import", actions.importFile,
                             "send a records --json export (a Windows station's) to the server" + where);
+    CLI::Option* retry =
+        records->add_flag("--retry-set-aside", actions.retrySetAside,
+                          "with --sync: send again the records the server refused for their data" + where);
+    retry->needs(sync);
     CLI::Option* read =
         records
             ->add_option("--server", actions.readFrom,
@@ -303,7 +403,7 @@ int RunServerAction(const RecordsServerActions& actions, const std::filesystem::
                     std::ostream& out, std::ostream& err)
 {
 #ifdef TORVANE_RECORDS_SERVER
-    if (actions.sync) return Sync(actions.url, journal, out, err);
+    if (actions.sync) return Sync(actions.url, journal, actions.retrySetAside, out, err);
     if (!actions.importFile.empty()) return Import(actions.url, actions.importFile, out, err);
     CPgConnection conn;
     if (!Connect(conn, actions.url, err)) return static_cast<int>(ExitCode::Failed);

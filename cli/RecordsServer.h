@@ -45,6 +45,11 @@ public:
     // they wait (one line, empty when nothing is wrong).
     int64_t Waiting() const;
     std::string Problem() const;
+    // The line for the station's board: what waits and why, and the rows set aside with
+    // the last one's id and reason; empty when nothing is amiss.
+    std::string BacklogText() const;
+    // One line per row set aside, with its id and the server's reason.
+    std::vector<std::string> SetAsideLines() const;
 
 private:
     struct Impl;
@@ -57,6 +62,7 @@ struct RecordsServerActions
     std::string readFrom;   // --server: read the records there instead of the journal
     std::string importFile; // --import
     bool sync = false, init = false;
+    bool retrySetAside = false; // --retry-set-aside, with --sync
 };
 void AddRecordsServerActions(CLI::App* records, RecordsServerActions& actions);
 bool ServerActionChosen(const RecordsServerActions& actions);

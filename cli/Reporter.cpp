@@ -6,6 +6,7 @@
 
 #include "loader/Protocol.h"
 #include "platform/Clock.h"
+#include "platform/ShownText.h"
 
 ProgressFigures ProgressFigures::FromPages(const std::string& title, uint32_t done, uint32_t total,
                                            double seconds)
@@ -143,7 +144,7 @@ void CReporter::Message(const std::string& text)
     }
     if (m_mode == OutputMode::Quiet) return;
     ClearBar();
-    m_err << line << '\n';
+    m_err << platform::ShownText(line) << '\n';
     m_err.flush();
 }
 
@@ -163,7 +164,7 @@ void CReporter::Value(const std::string& name, const std::string& value)
         Emit({{"event", "value"}, {"name", name}, {"value", value}});
         return;
     }
-    if (m_mode == OutputMode::Text) m_out << name << ": " << value << '\n';
+    if (m_mode == OutputMode::Text) m_out << name << ": " << platform::ShownText(value) << '\n';
 }
 
 std::string CReporter::ResultLine(const std::string& command, const std::string& port, ExitCode code,
@@ -201,6 +202,6 @@ void CReporter::Result(ExitCode code, const nlohmann::json& figures)
         return;
     }
     ClearBar();
-    m_out << ResultLine(m_command, m_port, code, all) << '\n';
+    m_out << platform::ShownText(ResultLine(m_command, m_port, code, all)) << '\n';
     m_out.flush();
 }

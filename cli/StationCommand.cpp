@@ -28,6 +28,7 @@
 #include "platform/Console.h"
 #include "platform/Paths.h"
 #include "platform/ProfileIni.h"
+#include "platform/ShownText.h"
 
 #ifndef _WIN32
 #include <poll.h>
@@ -105,7 +106,7 @@ public:
         else if (m_mode == OutputMode::Json)
             m_out << nlohmann::json{{"event", "records"}, {"backlog", text}}.dump() << '\n' << std::flush;
         else if (!text.empty())
-            m_out << ClockNow() << "  " << text << '\n' << std::flush;
+            m_out << ClockNow() << "  " << platform::ShownText(text) << '\n' << std::flush;
     }
 
     void OnEvent(size_t i, const nlohmann::json& event)
@@ -145,7 +146,8 @@ public:
             if (kind != "state") tagged["text"] = key;
             m_out << tagged.dump() << '\n' << std::flush;
         } else if (changed) {
-            m_out << ClockNow() << "  " << m_ports[i] << ": " << (kind == "state" ? row.text : key) << '\n'
+            m_out << ClockNow() << "  " << platform::ShownText(m_ports[i]) << ": "
+                  << platform::ShownText(kind == "state" ? row.text : key) << '\n'
                   << std::flush;
         }
     }
@@ -175,8 +177,8 @@ public:
         } else {
             m_out << "station stopped (run " << run << ")\n";
             for (size_t i = 0; i < m_rows.size(); ++i)
-                m_out << "  " << Label(m_ports[i]) << m_rows[i].passed << " passed, " << m_rows[i].failed
-                      << " failed"
+                m_out << "  " << Label(platform::ShownText(m_ports[i])) << m_rows[i].passed << " passed, "
+                      << m_rows[i].failed << " failed"
                       << (i < codes.size() && codes[i] != 0 ? ", not every attempt recorded" : "") << '\n';
             m_out << "  " << Label("total") << passed << " passed, " << failed << " failed, " << Rate()
                   << " panels per hour\n";
@@ -217,6 +219,7 @@ private:
                      int failed, const std::string& last) const
     {
         const size_t stateWidth = 40;
+        state = platform::ShownText(state);
         if (state.size() > stateWidth) state = state.substr(0, stateWidth - 3) + "...";
         std::string padded = state;
         padded.resize(stateWidth, ' ');
@@ -224,12 +227,12 @@ private:
         if (m_colour && kind == "fail") padded = "\x1b[31m" + padded + "\x1b[0m";
         char counts[64];
         std::snprintf(counts, sizeof counts, "%6d  %6d  ", passed, failed);
-        return Label(label) + padded + counts + last;
+        return Label(platform::ShownText(label)) + padded + counts + platform::ShownText(last);
     }
 
     void Draw()
     {
-        if (m_drawn) m_out << "\x1b[" << (m_rows.size() + 2) << "A";
+        if (m_drawn) m_out << "\x1b[" << (m_rows.size() + 3) << "A";
         m_out << '\r' << Label("PORT") << "STATE                                   PASSED  FAILED  LAST"
               << "\x1b[K\n";
         int passed = 0, failed = 0;
@@ -240,8 +243,15 @@ private:
             m_out << '\r' << Line(m_ports[i], row.text, row.kind, row.passed, row.failed, row.last)
                   << "\x1b[K\n";
         }
-        m_out << '\r' << Line("total", m_backlog, "", passed, failed, std::to_string(Rate()) + " panels/h")
+        m_out << '\r' << Line("total", "", "", passed, failed, std::to_string(Rate()) + " panels/h")
               << "\x1b[K\n";
+        // The records' line below the table, whole up to the terminal's width: it names the
+        // rows set aside by their ids.
+        std::string backlog = platform::ShownText(m_backlog);
+        const size_t width =
+            static_cast<size_t>(std::max(platform::TerminalWidth(platform::ConsoleStream::Output), 20));
+        if (backlog.size() > width - 1) backlog = backlog.substr(0, width - 4) + "...";
+        m_out << '\r' << backlog << "\x1b[K\n";
         m_out.flush();
         m_drawn = true;
     }
@@ -514,12 +524,7 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
             const std::string state = event.value("state", "");
             if (state == "pass" || state == "fail" || state == "stopped") sender.Nudge();
         }
-        if (sending) {
-            const int64_t waiting = sender.Waiting();
-            board.SetBacklog(waiting > 0 ? "records: " + std::to_string(waiting) + " not yet on the server" +
-                                               (sender.Problem().empty() ? "" : " (" + sender.Problem() + ")")
-                                         : "");
-        }
+        if (sending) board.SetBacklog(sender.BacklogText());
     });
     board.Summary(codes, run);
     if (sending) {
@@ -527,8 +532,10 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
         if (const int64_t waiting = sender.Waiting(); waiting != 0)
             err << "torvane-cli: station: " << (waiting < 0 ? std::string("some") : std::to_string(waiting))
                 << " records not yet on the server"
-                << (sender.Problem().empty() ? "" : ": " + sender.Problem())
+                << (sender.Problem().empty() ? "" : ": " + platform::ShownText(sender.Problem()))
                 << "; torvane-cli records --sync sends them\n";
+        for (const std::string& line : sender.SetAsideLines())
+            err << "torvane-cli: station: " << platform::ShownText(line) << '\n';
     }
     const bool recorded = std::all_of(codes.begin(), codes.end(), [](int code) { return code == 0; });
     return static_cast<int>(recorded ? ExitCode::Ok : ExitCode::Failed);

@@ -22,6 +22,11 @@ bool WriteFileAtomically(const std::filesystem::path& target, std::string_view c
 // work starts. False with the reason in error.
 bool CheckOutputTarget(const std::filesystem::path& target, std::string& error);
 
+// Creates path as a new empty file that only its owner may read and write (0600 on
+// POSIX; on Windows the folder's permissions, as for every file). False with the reason
+// in error, also when the file exists already.
+bool CreatePrivateFile(const std::filesystem::path& path, std::string& error);
+
 // True when both names lead to one existing file (same device and file, whatever the
 // spelling, links included).
 bool IsSameFile(const std::filesystem::path& first, const std::filesystem::path& second);

@@ -11,7 +11,9 @@
 
 #include "cli/records/RecordTime.h"
 #include "platform/NetworkShare.h"
+#include "platform/OutputFile.h"
 #include "platform/Paths.h"
+#include "platform/ShownText.h"
 #include "platform/ThisProcess.h"
 
 namespace fs = std::filesystem;
@@ -56,12 +58,19 @@ CREATE TABLE attempt (
     tag TEXT,
     station_run TEXT,
     revision INTEGER NOT NULL DEFAULT 1,
-    sent_revision INTEGER NOT NULL DEFAULT 0
+    sent_revision INTEGER NOT NULL DEFAULT 0,
+    set_aside TEXT
 );
 CREATE INDEX attempt_started ON attempt (started_utc);
 CREATE INDEX attempt_port ON attempt (port, started_utc);
 CREATE INDEX attempt_unsent ON attempt (started_utc) WHERE sent_revision < revision;
-PRAGMA user_version = 1;
+PRAGMA user_version = 2;
+)";
+
+// Version 1 to 2: the server's reason for a row it refused.
+constexpr char kMigrateTo2[] = R"(
+ALTER TABLE attempt ADD COLUMN set_aside TEXT;
+PRAGMA user_version = 2;
 )";
 
 // The columns a front end writes, in the order of the parameters below.
@@ -83,8 +92,22 @@ std::string ColumnList(int count)
     return list;
 }
 
-void BindAttempt(CSqliteStatement& s, const CAttempt& a)
+// Every text is made valid UTF-8 before it is stored: a panel's reply or a scanned
+// serial may hold any bytes, and the server refuses a row that is not.
+class CTextBinder
 {
+public:
+    explicit CTextBinder(CSqliteStatement& s) : m_s(s) {}
+    void BindText(int i, const std::string& text) { m_s.BindText(i, platform::ValidUtf8(text)); }
+    template <typename T> void BindInt(int i, const T& value) { m_s.BindInt(i, value); }
+
+private:
+    CSqliteStatement& m_s;
+};
+
+void BindAttempt(CSqliteStatement& statement, const CAttempt& a)
+{
+    CTextBinder s(statement);
     int i = 1;
     s.BindText(i++, a.id);
     s.BindText(i++, a.startedUtc);
@@ -253,7 +276,16 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const fs::path& path, RecordsFi
                       "; the records need a local disk (SQLite's journal does not work "
                       "over a network)");
 
-    const bool exists = fs::exists(fs::symlink_status(path, ec)) || fs::exists(path, ec);
+    bool exists = fs::exists(fs::symlink_status(path, ec)) || fs::exists(path, ec);
+    const bool readOnly = kind == RecordsFile::ReadOnly;
+    if (!exists && readOnly) return refuse("no such records file");
+    if (!exists) {
+        // Made here, owner only, before SQLite makes it with the umask's mode: SQLite
+        // gives the -wal and -shm files the mode of the database file.
+        std::string why;
+        if (!platform::CreatePrivateFile(path, why) && !fs::exists(path, ec)) return refuse(why);
+        exists = true;
+    }
     if (exists) {
         if (!fs::is_regular_file(path, ec)) return refuse("is not a file");
         switch (ReadHeader(path)) {
@@ -270,9 +302,10 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const fs::path& path, RecordsFi
     std::unique_ptr<CRecordStore> store(new CRecordStore);
     store->m_path = path;
     CSqliteDb& db = store->m_db;
-    const int flags = SQLITE_OPEN_READWRITE | (exists ? 0 : SQLITE_OPEN_CREATE) | SQLITE_OPEN_NOMUTEX;
+    const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     if (!db.Open(Utf8(path), flags)) return refuse("cannot be opened: " + db.Error());
-    if (sqlite3_db_readonly(db.Get(), "main") == 1) return refuse("cannot be written (read-only)");
+    if (!readOnly && sqlite3_db_readonly(db.Get(), "main") == 1)
+        return refuse("cannot be written (read-only)");
     sqlite3_busy_timeout(db.Get(), kBusyTimeoutMs);
 
     // Nothing is written before the file has shown itself sound and ours.
@@ -299,6 +332,10 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const fs::path& path, RecordsFi
         return refuse("was written by a newer Torvane (records version " + version + ")");
     if (version == "0" ? !tables.empty() : tables.find("attempt") == std::string::npos)
         return refuse("is not a records database (it holds other tables)");
+    if (readOnly) {
+        store->m_noTable = version == "0";
+        return store;
+    }
 
     std::string mode;
     // Switching a new file to WAL takes the whole file: a process creating it at the same
@@ -323,6 +360,20 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const fs::path& path, RecordsFi
             const std::string why = db.Error();
             db.Exec("ROLLBACK");
             return refuse("cannot be set up: " + why);
+        }
+    } else if (version == "1") {
+        // Another process may be migrating the same file: the version is read again inside.
+        if (!db.Exec("BEGIN IMMEDIATE")) return refuse("cannot be migrated: " + db.Error());
+        if (!SingleText(db, "PRAGMA user_version", version)) version.clear();
+        if (version == "1" && !db.Exec(kMigrateTo2)) {
+            const std::string why = db.Error();
+            db.Exec("ROLLBACK");
+            return refuse("cannot be migrated: " + why);
+        }
+        if (!db.Exec("COMMIT")) {
+            const std::string why = db.Error();
+            db.Exec("ROLLBACK");
+            return refuse("cannot be migrated: " + why);
         }
     }
     return store;
@@ -375,7 +426,8 @@ bool CRecordStore::Complete(CAttempt& attempt)
         assignments += (i > 2 ? ", " : "") + std::string(kColumns[static_cast<size_t>(i - 1)]) + " = ?" +
                        std::to_string(i);
     CSqliteStatement update(m_db, "UPDATE attempt SET " + assignments +
-                                      ", revision = revision + 1 WHERE id = ?1 RETURNING revision");
+                                      ", revision = revision + 1, set_aside = NULL WHERE id = ?1"
+                                      " RETURNING revision");
     if (!update.Valid()) return Fail("cannot complete the record");
     BindAttempt(update, attempt);
     const int step = update.Step();
@@ -400,6 +452,8 @@ bool CRecordStore::Query(const CRecordFilter& filter, std::vector<CAttempt>& att
                                       " AND (?5 IS NULL OR tag = ?5)"
                                       " AND (?6 IS NULL OR serial_text = ?6 OR lower(serial_hex) = lower(?6))"
                                       " ORDER BY started_utc, rowid");
+    attempts.clear();
+    if (m_noTable) return true;
     if (!select.Valid()) return Fail("cannot read the records");
     select.BindText(1, filter.sinceUtc);
     select.BindText(2, filter.untilUtc);
@@ -418,7 +472,8 @@ bool CRecordStore::Query(const CRecordFilter& filter, std::vector<CAttempt>& att
 bool CRecordStore::ListUnsent(std::vector<Unsent>& rows)
 {
     CSqliteStatement select(m_db, "SELECT id, outcome, host, process_id, process_start FROM attempt"
-                                  " WHERE sent_revision < revision ORDER BY started_utc, rowid");
+                                  " WHERE sent_revision < revision AND set_aside IS NULL"
+                                  " ORDER BY started_utc, rowid");
     if (!select.Valid()) return Fail("cannot read the records");
     rows.clear();
     int step;
@@ -476,8 +531,38 @@ bool CRecordStore::MarkSent(const std::vector<std::pair<std::string, int64_t>>& 
 
 bool CRecordStore::CountUnsent(int64_t& count)
 {
-    CSqliteStatement select(m_db, "SELECT count(*) FROM attempt WHERE sent_revision < revision");
+    CSqliteStatement select(
+        m_db, "SELECT count(*) FROM attempt WHERE sent_revision < revision AND set_aside IS NULL");
     if (!select.Valid() || select.Step() != SQLITE_ROW) return Fail("cannot read the records");
     count = select.Int(0).value_or(0);
     return true;
+}
+
+bool CRecordStore::SetAside(const std::string& id, int64_t revision, const std::string& reason)
+{
+    CSqliteStatement update(m_db, "UPDATE attempt SET set_aside = ?3 WHERE id = ?1 AND revision = ?2");
+    if (!update.Valid()) return Fail("cannot set a record aside");
+    update.BindText(1, id);
+    update.BindInt(2, revision);
+    update.BindText(3, platform::ValidUtf8(reason.empty() ? "refused by the server" : reason));
+    return update.Done() || Fail("cannot set a record aside");
+}
+
+bool CRecordStore::ListSetAside(std::vector<SetAsideRow>& rows)
+{
+    CSqliteStatement select(m_db, "SELECT id, set_aside FROM attempt WHERE set_aside IS NOT NULL"
+                                  " AND sent_revision < revision ORDER BY started_utc, rowid");
+    if (!select.Valid()) return Fail("cannot read the records");
+    rows.clear();
+    int step;
+    while ((step = select.Step()) == SQLITE_ROW)
+        rows.push_back({select.Text(0), select.Text(1)});
+    if (step != SQLITE_DONE) return Fail("cannot read the records");
+    return true;
+}
+
+bool CRecordStore::RetrySetAside()
+{
+    return m_db.Exec("UPDATE attempt SET set_aside = NULL WHERE set_aside IS NOT NULL") ||
+           Fail("cannot retry the records set aside");
 }

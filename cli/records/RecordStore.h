@@ -14,18 +14,20 @@
 #include "cli/records/SqliteStatement.h"
 
 enum class RecordsFile {
-    Named,   // --records FILE: any doubt about the file refuses it
-    Default, // the default file: its folder is created; the caller warns and goes on without
+    Named,    // --records FILE: any doubt about the file refuses it
+    Default,  // the default file: its folder is created; the caller warns and goes on without
+    ReadOnly, // an existing file, only read (records): nothing is created, migrated or written
 };
 
 class CRecordStore
 {
 public:
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
 
     // The file, opened and checked, with its schema in place; or nothing, with the
     // reason as one line in error ("FILE: is not a records database"). A file that is
-    // refused is left exactly as it was.
+    // refused is left exactly as it was. A new file (and its -wal and -shm) is readable
+    // by its owner only: the records name panels, users and hosts.
     static std::unique_ptr<CRecordStore> Open(const std::filesystem::path& path, RecordsFile kind,
                                               std::string& error);
     static std::filesystem::path DefaultPath();
@@ -38,8 +40,9 @@ public:
     // The attempts the filter selects, oldest first.
     bool Query(const CRecordFilter& filter, std::vector<CAttempt>& attempts);
 
-    // For a sender to a server: the rows not yet delivered at their present revision,
-    // in start order, with what tells whether an unfinished one can still be completed.
+    // For a sender to a server: the rows not yet delivered at their present revision and
+    // not set aside, in start order, with what tells whether an unfinished one can still
+    // be completed.
     struct Unsent
     {
         std::string id, outcome, host, processStart;
@@ -51,7 +54,19 @@ public:
     // Stores, in one transaction, that the server acknowledged each id at its revision.
     // A row written again since keeps its higher revision, so it stays unsent.
     bool MarkSent(const std::vector<std::pair<std::string, int64_t>>& delivered);
+    // The rows not delivered, set-aside ones not counted.
     bool CountUnsent(int64_t& count);
+
+    // A row the server refused for its data: kept out of the sends, with the server's
+    // reason, until it is written again or RetrySetAside. Only the revision that was
+    // refused is set aside (a row completed meanwhile goes again).
+    bool SetAside(const std::string& id, int64_t revision, const std::string& reason);
+    struct SetAsideRow
+    {
+        std::string id, reason;
+    };
+    bool ListSetAside(std::vector<SetAsideRow>& rows);
+    bool RetrySetAside();
     // Why the last call failed, as one line.
     const std::string& LastError() const { return m_lastError; }
     const std::filesystem::path& Path() const { return m_path; }
@@ -65,4 +80,5 @@ private:
     CSqliteDb m_db;
     std::filesystem::path m_path;
     std::string m_lastError;
+    bool m_noTable = false; // an empty file opened read-only: no records yet
 };

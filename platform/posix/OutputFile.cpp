@@ -156,4 +156,11 @@ SmallFileStatus ReadSmallFile(const fs::path& path, std::string& content, std::s
     }
 }
 
+bool CreatePrivateFile(const fs::path& path, std::string& error)
+{
+    CUniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.Valid()) return Fail(error, "Cannot create", path, std::strerror(errno));
+    return true;
+}
+
 } // namespace platform

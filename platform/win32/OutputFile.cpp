@@ -144,4 +144,14 @@ SmallFileStatus ReadSmallFile(const fs::path& path, std::string& content, std::s
     }
 }
 
+bool CreatePrivateFile(const fs::path& path, std::string& error)
+{
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return Fail(error, "Cannot create", path, win32::ErrorText(GetLastError()));
+    CloseHandle(file);
+    return true;
+}
+
 } // namespace platform

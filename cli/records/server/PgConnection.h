@@ -1,9 +1,11 @@
 #pragma once
 // Owners of a libpq connection and its results. Values always travel as parameters
 // (PQexecParams, PQexecPrepared), never inside the SQL text.
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct pg_conn;
@@ -17,6 +19,8 @@ class CPgResult
 public:
     CPgResult() = default;
     explicit CPgResult(pg_result* result);
+    // No statement was sent, for this reason.
+    explicit CPgResult(std::string notSent) : m_notSent(std::move(notSent)) {}
 
     // The command ran (with or without rows).
     bool Ok() const;
@@ -35,7 +39,23 @@ private:
         void operator()(pg_result* result) const;
     };
     std::unique_ptr<pg_result, Clear> m_result;
+    std::string m_notSent;
 };
+
+// SQLSTATE classes 22 (data exception) and 23 (integrity constraint violation): the
+// server refuses the row itself, and sending it again changes nothing.
+bool IsDataError(const std::string& state);
+
+// The connection's settings Torvane adds to a connection string, as libpq keywords:
+// `before` go ahead of the string (defaults: only those that neither the string, the
+// environment nor a service file sets), `after` follow it (caps that always hold).
+// secondsLeft: the time left for the whole call, when it has a limit.
+struct PgConnectionSettings
+{
+    std::vector<std::pair<std::string, std::string>> before, after;
+    bool verifyByDefault = false; // sslmode=verify-full was added (a TCP host, no choice made)
+};
+PgConnectionSettings ConnectionSettings(const std::string& url, std::optional<int> secondsLeft);
 
 class CPgConnection
 {
@@ -50,8 +70,13 @@ public:
     // Returns the reason as one line, empty when the string is fine.
     static std::string Refuse(const std::string& url);
 
-    // url as libpq takes it (a URI or key=value pairs; empty: libpq's environment).
+    // url as libpq takes it (a URI or key=value pairs; empty: libpq's environment). A TCP
+    // connection checks the server's certificate (sslmode=verify-full) unless the url, the
+    // environment or a service file chooses a mode.
     bool Connect(const std::string& url, std::string& error);
+    // From now on every statement (and a connection made) ends by this time: the server
+    // cancels a statement, a lock wait included, when the time left is up.
+    void SetDeadline(std::chrono::steady_clock::time_point deadline) { m_deadline = deadline; }
     bool Connected() const;
     void Close() { m_conn.reset(); }
 
@@ -67,7 +92,14 @@ private:
     {
         void operator()(pg_conn* conn) const;
     };
+    // Lowers (or raises again) the server's statement and lock time-outs to the time left;
+    // empty when a statement may go, else why not.
+    std::string CapToDeadline();
+
     std::unique_ptr<pg_conn, Finish> m_conn;
+    std::chrono::steady_clock::time_point m_deadline = std::chrono::steady_clock::time_point::max();
+    int m_capMs = 0;                 // the statement_timeout the server holds now (0: not known)
+    bool m_capInTransaction = false; // set inside a transaction: gone if that rolled back
 };
 
 // libpq's messages may span lines ("connection to server ... failed: FATAL:  ..."):

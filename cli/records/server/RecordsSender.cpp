@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <optional>
 #include <sys/file.h>
 
 #include "cli/records/RecordStore.h"
@@ -21,7 +22,7 @@ platform::CUniqueFd LockJournal(const std::filesystem::path& journal,
                                 std::chrono::steady_clock::time_point deadline, std::string& error)
 {
     const std::string path = journal.string() + "-send.lock";
-    platform::CUniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+    platform::CUniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!fd.Valid()) {
         error = path + ": cannot be opened";
         return {};
@@ -40,13 +41,23 @@ platform::CUniqueFd LockJournal(const std::filesystem::path& journal,
     return fd;
 }
 
+enum class Sending { Wait, Send, SendUnchecked };
+
 // An unfinished attempt whose process is gone will never be completed: it goes as it is.
-bool Sendable(const CRecordStore::Unsent& row, const std::string& thisHost)
+// The journal is this PC's, so a row of another host name was written here before the
+// host was renamed: unless its process still runs here, it goes too, with that said.
+Sending Sendable(const CRecordStore::Unsent& row, const std::string& thisHost)
 {
-    if (row.outcome != outcome::kUnfinished) return true;
-    if (row.host != thisHost) return false;
+    if (row.outcome != outcome::kUnfinished) return Sending::Send;
     const std::string now = platform::ProcessStartStamp(row.processId);
-    return now.empty() || now != row.processStart;
+    if (!now.empty() && now == row.processStart) return Sending::Wait;
+    return row.host == thisHost ? Sending::Send : Sending::SendUnchecked;
+}
+
+std::string UncheckedReason(const std::string& writtenOn, const std::string& thisHost)
+{
+    return "sent unfinished by " + thisHost + ": written on host " + writtenOn +
+           ", whose process cannot be checked here";
 }
 
 } // namespace
@@ -69,37 +80,43 @@ bool CServerSink::Ready(std::string& error)
 SendReport CServerSink::SendBacklog(CRecordStore& store, std::chrono::steady_clock::time_point deadline)
 {
     SendReport report;
-    auto count = [&] {
+    auto finish = [&] {
         if (!store.CountUnsent(report.waiting)) report.waiting = -1;
+        if (!store.ListSetAside(report.setAside) && report.problem.empty())
+            report.problem = store.LastError();
+        return report;
     };
     const platform::CUniqueFd lock = LockJournal(store.Path(), deadline, report.problem);
     if (!lock.Valid()) {
-        count();
-        return report;
+        return finish();
     }
     std::vector<CRecordStore::Unsent> unsent;
     if (!store.ListUnsent(unsent)) {
         report.problem = store.LastError();
-        count();
-        return report;
+        return finish();
     }
     std::vector<std::string> ids;
+    std::vector<std::string> unchecked; // the writer's host, for those sent unchecked
     for (const CRecordStore::Unsent& row : unsent) {
-        if (Sendable(row, m_stationHost))
-            ids.push_back(row.id);
-        else
+        const Sending sending = Sendable(row, m_stationHost);
+        if (sending == Sending::Wait) {
             ++report.running;
+            continue;
+        }
+        ids.push_back(row.id);
+        unchecked.push_back(sending == Sending::SendUnchecked ? row.host : std::string());
     }
+    m_conn.SetDeadline(deadline);
     if (!ids.empty() && !Ready(report.problem)) {
-        count();
-        return report;
+        return finish();
     }
-    for (size_t first = 0; first < ids.size() && report.problem.empty(); first += kBatch) {
+    for (size_t first = 0; first < ids.size() && report.problem.empty();) {
         if (std::chrono::steady_clock::now() >= deadline) {
             report.problem = "out of time";
             break;
         }
         std::vector<std::pair<std::string, int64_t>> delivered;
+        std::vector<std::string> notes;
         CPgResult begin = m_conn.Exec("BEGIN");
         if (!begin.Ok() && !m_conn.Connected() && first == 0) {
             // A kept connection that the server dropped meanwhile (a restart): one new try.
@@ -107,14 +124,46 @@ SendReport CServerSink::SendBacklog(CRecordStore& store, std::chrono::steady_clo
             if (Ready(report.problem)) begin = m_conn.Exec("BEGIN");
         }
         if (!begin.Ok() && report.problem.empty()) report.problem = begin.Error();
-        for (size_t i = first; i < std::min(ids.size(), first + kBatch) && report.problem.empty(); ++i) {
+        const size_t end = std::min(ids.size(), first + kBatch);
+        std::optional<size_t> refused;
+        int64_t refusedRevision = 0;
+        std::string refusedWhy;
+        for (size_t i = first; i < end && report.problem.empty(); ++i) {
             CAttempt attempt;
             if (!store.Read(ids[i], attempt)) {
                 if (!store.LastError().empty()) report.problem = store.LastError();
                 continue;
             }
-            if (records_server::Upsert(m_conn, attempt, m_stationHost, report.problem))
+            if (!unchecked[i].empty() && attempt.outcome == outcome::kUnfinished) {
+                const std::string reason = UncheckedReason(unchecked[i], m_stationHost);
+                attempt.messages.push_back(reason);
+                notes.push_back("record " + attempt.id + ": " + reason);
+            }
+            std::string state;
+            if (records_server::Upsert(m_conn, attempt, m_stationHost, report.problem, &state)) {
                 delivered.emplace_back(attempt.id, attempt.revision);
+            } else if (IsDataError(state)) {
+                // The row itself is refused: sending it again changes nothing, so it must
+                // not hold back the rows behind it.
+                refused = i;
+                refusedRevision = attempt.revision;
+                const std::string prefix = "record " + attempt.id + ": ";
+                refusedWhy = report.problem.rfind(prefix, 0) == 0 ? report.problem.substr(prefix.size())
+                                                                  : report.problem;
+                report.problem.clear();
+                break;
+            }
+        }
+        if (refused) {
+            m_conn.Exec("ROLLBACK");
+            if (!store.SetAside(ids[*refused], refusedRevision, refusedWhy)) {
+                report.problem = store.LastError();
+                break;
+            }
+            // The batch goes again without it.
+            ids.erase(ids.begin() + static_cast<std::ptrdiff_t>(*refused));
+            unchecked.erase(unchecked.begin() + static_cast<std::ptrdiff_t>(*refused));
+            continue;
         }
         if (report.problem.empty()) {
             // The server's acknowledgement: only a committed batch is marked sent. Should the
@@ -130,10 +179,14 @@ SendReport CServerSink::SendBacklog(CRecordStore& store, std::chrono::steady_clo
             break;
         }
         report.sent += static_cast<int64_t>(delivered.size());
+        report.notes.insert(report.notes.end(), notes.begin(), notes.end());
+        first = end;
     }
+    if (!report.problem.empty() && report.problem.rfind("out of time", 0) != 0 &&
+        std::chrono::steady_clock::now() >= deadline)
+        report.problem = "out of time (" + report.problem + ")";
     if (!m_conn.Connected()) m_prepared = false;
-    count();
-    return report;
+    return finish();
 }
 
 CRecordsSender::CRecordsSender(std::filesystem::path journal, std::string url)
@@ -190,7 +243,7 @@ void CRecordsSender::Loop()
         if (store)
             report = sink.SendBacklog(*store, std::chrono::steady_clock::now() + std::chrono::minutes(1));
         else
-            report = {0, -1, 0, error};
+            report.waiting = -1, report.problem = error;
         lock.lock();
         m_last = report;
     }

@@ -9,10 +9,10 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "cli/records/RecordStore.h"
 #include "cli/records/server/PgConnection.h"
-
-class CRecordStore;
 
 struct SendReport
 {
@@ -20,6 +20,11 @@ struct SendReport
     int64_t waiting = 0; // rows of the journal not delivered yet (-1: unknown)
     int64_t running = 0; // of those, attempts still in progress here: they go once finished
     std::string problem; // why the rest waits, one line; empty when nothing stopped it
+    // The rows the server refused for their data, with its reason: not counted in
+    // waiting, kept out of the sends until records --sync --retry-set-aside.
+    std::vector<CRecordStore::SetAsideRow> setAside;
+    // What was sent in a way worth saying (an unfinished row whose writer cannot be checked).
+    std::vector<std::string> notes;
 };
 
 // A connection kept from one call to the next (the station keeps its sink).
@@ -28,9 +33,10 @@ class CServerSink
 public:
     explicit CServerSink(std::string url);
 
-    // Sends what the journal holds that the server lacks, until the deadline: finished
-    // attempts, and unfinished ones whose process is gone. Waits for another sender of
-    // the same journal until the deadline.
+    // Sends what the journal holds that the server lacks, until the deadline (every
+    // statement is capped by the time left): finished attempts, and unfinished ones whose
+    // process is gone. A row the server refuses for its data is set aside and the rows
+    // behind it go on. Waits for another sender of the same journal until the deadline.
     SendReport SendBacklog(CRecordStore& store, std::chrono::steady_clock::time_point deadline);
 
 private:

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "platform/ShownText.h"
+
 namespace records_server {
 
 namespace {
@@ -64,9 +66,10 @@ constexpr std::array kColumns = {
     "outcome",     "exit_code",     "messages",       "duration_ms",   "tag",
     "station_run", "revision",      "station_host"};
 
+// A journal written before its texts were made valid UTF-8 may still hold other bytes.
 std::optional<std::string> Text(const std::string& text)
 {
-    return text.empty() ? std::nullopt : std::optional<std::string>(text);
+    return text.empty() ? std::nullopt : std::optional<std::string>(platform::ValidUtf8(text));
 }
 
 std::optional<std::string> Number(const std::optional<int64_t>& value)
@@ -155,45 +158,92 @@ bool PrepareUpsert(CPgConnection& conn, std::string& error)
     return false;
 }
 
-bool Upsert(CPgConnection& conn, const CAttempt& a, const std::string& stationHost, std::string& error)
+PgValues Values(const CAttempt& a, int64_t revision, const std::string& stationHost)
 {
-    const PgValues values = {Text(a.id),
-                             Text(a.startedUtc),
-                             Text(a.endedUtc),
-                             Text(a.host),
-                             Text(a.user),
-                             std::to_string(a.processId),
-                             Text(a.processStart),
-                             Text(a.toolVersion),
-                             Text(a.port),
-                             Text(a.device),
-                             Text(a.command),
-                             Text(a.fileName),
-                             Number(a.fileSize),
-                             Text(a.fileSha256),
-                             Number(a.pagesSent),
-                             Number(a.baudRate),
-                             Number(a.pagePauseMs),
-                             Text(a.loaderVersion),
-                             Text(a.serialHex),
-                             Text(a.serialText),
-                             Text(a.idCheck),
-                             Text(a.eraseResult),
-                             Text(a.programResult),
-                             Text(a.verifyResult),
-                             Text(a.backupFile),
-                             Text(a.outcome),
-                             Number(a.exitCode),
-                             Text(JoinMessages(a.messages)),
-                             Number(a.durationMs),
-                             Text(a.tag),
-                             Text(a.stationRun),
-                             std::to_string(a.revision),
-                             stationHost};
-    const CPgResult result = conn.ExecPrepared("torvane_upsert", values);
+    return {Text(a.id),
+            Text(a.startedUtc),
+            Text(a.endedUtc),
+            Text(a.host),
+            Text(a.user),
+            std::to_string(a.processId),
+            Text(a.processStart),
+            Text(a.toolVersion),
+            Text(a.port),
+            Text(a.device),
+            Text(a.command),
+            Text(a.fileName),
+            Number(a.fileSize),
+            Text(a.fileSha256),
+            Number(a.pagesSent),
+            Number(a.baudRate),
+            Number(a.pagePauseMs),
+            Text(a.loaderVersion),
+            Text(a.serialHex),
+            Text(a.serialText),
+            Text(a.idCheck),
+            Text(a.eraseResult),
+            Text(a.programResult),
+            Text(a.verifyResult),
+            Text(a.backupFile),
+            Text(a.outcome),
+            Number(a.exitCode),
+            Text(JoinMessages(a.messages)),
+            Number(a.durationMs),
+            Text(a.tag),
+            Text(a.stationRun),
+            std::to_string(revision),
+            platform::ValidUtf8(stationHost)};
+}
+
+bool Upsert(CPgConnection& conn, const CAttempt& a, const std::string& stationHost, std::string& error,
+            std::string* state)
+{
+    const CPgResult result = conn.ExecPrepared("torvane_upsert", Values(a, a.revision, stationHost));
     if (result.Ok()) return true;
+    if (state) *state = result.State();
     error = NoSchema(result) ? kNoSchema : "record " + a.id + ": " + result.Error();
     return false;
+}
+
+bool PrepareImport(CPgConnection& conn, std::string& error)
+{
+    std::string columns, parameters, assignments;
+    for (size_t i = 0; i < kColumns.size(); ++i) {
+        const std::string column = kColumns[i];
+        columns += (i ? ", " : "") + column;
+        parameters += (i ? ", $" : "$") + std::to_string(i + 1);
+        // Who wrote the row and when it began stay as the server has them.
+        if (column == "id" || column == "started_utc" || column == "host" || column == "\"user\"" ||
+            column == "process_id" || column == "process_start" || column == "revision")
+            continue;
+        assignments += column + " = EXCLUDED." + column + ", ";
+    }
+    // xmax is 0 for a row just inserted: tells a new row from a completed one.
+    const std::string sql =
+        "INSERT INTO torvane_attempt (" + columns + ") VALUES (" + parameters +
+        ") ON CONFLICT (id) DO UPDATE SET " + assignments +
+        "revision = torvane_attempt.revision + 1, received_utc = now()"
+        " WHERE torvane_attempt.outcome = 'unfinished' AND EXCLUDED.outcome <> 'unfinished'"
+        " AND torvane_attempt.host = EXCLUDED.host AND torvane_attempt.process_id = EXCLUDED.process_id"
+        " AND torvane_attempt.process_start IS NOT DISTINCT FROM EXCLUDED.process_start"
+        " RETURNING (xmax = 0)";
+    if (conn.Prepare("torvane_import", sql, static_cast<int>(kColumns.size()), error)) return true;
+    if (error.find("torvane_attempt") != std::string::npos &&
+        error.find("does not exist") != std::string::npos)
+        error = kNoSchema;
+    return false;
+}
+
+Imported Import(CPgConnection& conn, const CAttempt& a, const std::string& stationHost, std::string& error)
+{
+    const int64_t revision = a.outcome == outcome::kUnfinished ? 1 : 2;
+    const CPgResult result = conn.ExecPrepared("torvane_import", Values(a, revision, stationHost));
+    if (!result.Ok()) {
+        error = NoSchema(result) ? kNoSchema : "record " + a.id + ": " + result.Error();
+        return Imported::Failed;
+    }
+    if (result.Rows() == 0) return Imported::AlreadyThere;
+    return result.Text(0, 0) == "t" ? Imported::New : Imported::Completed;
 }
 
 bool Query(CPgConnection& conn, const CRecordFilter& filter, std::vector<CAttempt>& attempts,

@@ -21,7 +21,19 @@ bool PrepareUpsert(CPgConnection& conn, std::string& error);
 // The row only ever moves forward: a higher revision replaces it, and a finished
 // attempt is never turned back into an unfinished one, so a resend changes nothing.
 // stationHost: the machine whose journal (or import) delivered it.
-bool Upsert(CPgConnection& conn, const CAttempt& attempt, const std::string& stationHost, std::string& error);
+// state: the server's SQLSTATE when it refused the row (IsDataError tells whether the
+// row's own data was the cause). Every text goes as valid UTF-8.
+bool Upsert(CPgConnection& conn, const CAttempt& attempt, const std::string& stationHost, std::string& error,
+            std::string* state = nullptr);
+
+// An import (records --import) never rewrites the server's history: it adds an id the
+// server lacks, or completes an unfinished row of the same host and process; the
+// revision is the server's own (an added row gets 1 if unfinished, else 2; a completed
+// one the next), never the file's.
+enum class Imported { New, Completed, AlreadyThere, Failed };
+bool PrepareImport(CPgConnection& conn, std::string& error);
+Imported Import(CPgConnection& conn, const CAttempt& attempt, const std::string& stationHost,
+                std::string& error);
 // The server's answer meant "no schema": the error line says what to run.
 bool NoSchema(const CPgResult& result);
 
