@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -203,6 +204,25 @@ Header ReadHeader(const fs::path& path)
     return Header::Foreign;
 }
 
+// The file as an SQLite URI that reads it without a lock or shared memory.
+std::string ImmutableUri(const fs::path& path)
+{
+    const std::u8string generic = path.generic_u8string();
+    const std::string name(generic.begin(), generic.end());
+    std::string uri = "file:";
+    if (!name.empty() && name[0] != '/') uri += '/'; // C:/... on Windows
+    for (char c : name) {
+        if (c == '%' || c == '?' || c == '#') {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+            uri += escaped;
+        } else {
+            uri += c;
+        }
+    }
+    return uri + "?immutable=1";
+}
+
 bool SingleText(CSqliteDb& db, const std::string& sql, std::string& value)
 {
     CSqliteStatement statement(db, sql);
@@ -306,6 +326,14 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const fs::path& path, RecordsFi
     if (!db.Open(Utf8(path), flags)) return refuse("cannot be opened: " + db.Error());
     if (!readOnly && sqlite3_db_readonly(db.Get(), "main") == 1)
         return refuse("cannot be written (read-only)");
+    std::string probe;
+    if (readOnly && !SingleText(db, "PRAGMA user_version", probe) &&
+        (db.ErrorCode() & 0xFF) == SQLITE_READONLY) {
+        // No -shm to share and no right to make one: no writer has the file open (the
+        // last one removes them), so it is read as it lies on the disk.
+        if (!db.Open(ImmutableUri(path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX))
+            return refuse("cannot be opened: " + db.Error());
+    }
     sqlite3_busy_timeout(db.Get(), kBusyTimeoutMs);
 
     // Nothing is written before the file has shown itself sound and ours.

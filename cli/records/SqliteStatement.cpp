@@ -10,6 +10,8 @@ CSqliteDb::~CSqliteDb()
 
 bool CSqliteDb::Open(const std::string& utf8Path, int flags)
 {
+    if (m_db) sqlite3_close_v2(m_db);
+    m_db = nullptr;
     if (sqlite3_open_v2(utf8Path.c_str(), &m_db, flags, nullptr) == SQLITE_OK) return true;
     return false; // m_db, if any, still carries the message
 }

@@ -16,7 +16,8 @@ public:
     CSqliteDb(const CSqliteDb&) = delete;
     CSqliteDb& operator=(const CSqliteDb&) = delete;
 
-    // flags as sqlite3_open_v2 takes them; false with the reason in Error().
+    // flags as sqlite3_open_v2 takes them (a connection open before is closed); false
+    // with the reason in Error().
     bool Open(const std::string& utf8Path, int flags);
     sqlite3* Get() const { return m_db; }
     // Runs SQL that takes no parameters and returns no rows (PRAGMA, BEGIN, schema).

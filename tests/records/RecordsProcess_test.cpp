@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -212,6 +213,41 @@ TEST_F(RecordsProcesses, AWriterKilledAnywhereLeavesASoundFileAndItsCutAttemptUn
     EXPECT_NE(platform::ProcessStartStamp(byId[cut].processId), byId[cut].processStart)
         << "a later reader can tell that the cut attempt's writer is gone";
     EXPECT_GE(completed.size(), 20u + 27u + 34u + 5u);
+}
+
+TEST_F(RecordsProcesses, TheFilesAreTheOwnersAloneAndAReaderNeedsNoWriteAccess)
+{
+    const mode_t before = umask(022);
+    std::string error;
+    auto store = CRecordStore::Open(m_file, RecordsFile::Named, error);
+    umask(before);
+    ASSERT_TRUE(store) << error;
+    CAttempt a = Made(1, 1);
+    ASSERT_TRUE(store->Begin(a)) << store->LastError();
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        struct stat info = {};
+        ASSERT_EQ(stat((m_file.string() + suffix).c_str(), &info), 0) << suffix;
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << "records" << suffix;
+    }
+    store.reset();
+
+    // A reader that may read the file but not write it (another user, under root).
+    chmod(m_file.c_str(), getuid() == 0 ? 0644 : 0400);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+        auto reader = CRecordStore::Open(m_file, RecordsFile::ReadOnly, error);
+        std::vector<CAttempt> rows;
+        if (!reader) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            _exit(3);
+        }
+        _exit(reader->Query({}, rows) && rows.size() == 1 ? 0 : 4);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 } // namespace

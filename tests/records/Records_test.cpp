@@ -14,8 +14,10 @@
 #include "cli/CommandLine.h"
 #include "cli/CommandRecords.h"
 #include "cli/RecordsReport.h"
+#include "cli/Reporter.h"
 #include "cli/records/RecordStore.h"
 #include "cli/records/RecordTime.h"
+#include "platform/ShownText.h"
 #include "platform/ThisProcess.h"
 
 namespace fs = std::filesystem;
@@ -245,6 +247,57 @@ TEST_F(Records, CsvQuotesWhatNeedsItAndStatsCountTheYield)
     EXPECT_EQ(m_out.str().rfind("started ", 0), 0u);
     EXPECT_NE(m_out.str().find("stopped"), std::string::npos);
     EXPECT_EQ(m_out.str().find("COM1"), std::string::npos);
+}
+
+TEST_F(Records, HostileTextIsStoredAsValidUtf8AndShownAsText)
+{
+    auto store = OpenStore();
+    ASSERT_TRUE(store);
+    CAttempt a;
+    a.command = "program";
+    a.port = "COM1\x1b]0;owned\x07";
+    a.loaderVersion = "\xff\xfeVER";
+    a.serialText = "PNL\x1b[2J-\xc2\x9b"
+                   "7";
+    a.tag = "=HYPERLINK(\"http://evil/\")";
+    ASSERT_TRUE(store->Begin(a)) << store->LastError();
+    a.outcome = outcome::kFail;
+    a.exitCode = 9;
+    a.messages = {"Größe \xe2\x82"};
+    ASSERT_TRUE(store->Complete(a)) << store->LastError();
+    store.reset();
+
+    ASSERT_EQ(Cli({"records", "--records", m_file.string(), "--json"}), 0) << m_err.str();
+    const nlohmann::json stored = nlohmann::json::parse(m_out.str());
+    EXPECT_EQ(stored["loader_version"], "\\xff\\xfeVER") << "an invalid byte is written as \\xNN";
+    EXPECT_EQ(stored["messages"][0], "Größe \\xe2\\x82") << "valid UTF-8 stays as it is";
+    EXPECT_EQ(stored["tag"], a.tag) << "JSON carries the text as it is";
+
+    ASSERT_EQ(Cli({"records", "--records", m_file.string()}), 0) << m_err.str();
+    const std::string table = m_out.str();
+    EXPECT_EQ(table.find('\x1b'), std::string::npos) << table;
+    EXPECT_NE(table.find("COM1\\x1b]0;owned\\x07"), std::string::npos) << table;
+    EXPECT_NE(table.find("PNL\\x1b[2J-\\xc2\\x9b7"), std::string::npos) << "C1 controls too: " << table;
+
+    ASSERT_EQ(Cli({"records", "--records", m_file.string(), "--csv"}), 0) << m_err.str();
+    const std::string csv = m_out.str();
+    EXPECT_NE(csv.find(",\"'=HYPERLINK(\"\"http://evil/\"\")\","), std::string::npos) << csv;
+    EXPECT_NE(csv.find(",fail,9,"), std::string::npos) << "numbers are left alone: " << csv;
+    for (const char* cell : {"+1", "-x", "@SUM(A1)", "\tTAB", "\rCR"})
+        EXPECT_EQ(platform::SpreadsheetText(cell), std::string("'") + cell);
+    for (const char* cell : {"-12", "-0.5", "2026-12-09T08:58:12+01:00", "WO-4711"})
+        EXPECT_EQ(platform::SpreadsheetText(cell), cell);
+
+    // The lines of program, verify and erase: a message box's text or a version reply.
+    std::ostringstream out, err;
+    CReporter reporter(OutputMode::Text, out, err, false, 80);
+    reporter.Start("program", "COM1\x1b[2J");
+    reporter.Message("Serial PNL\x1b]0;owned\x07");
+    reporter.Value("Boot loader version", "V\x1b[31m1");
+    reporter.Result(ExitCode::Ok, {});
+    EXPECT_EQ(out.str().find('\x1b'), std::string::npos) << out.str();
+    EXPECT_EQ(err.str(), "Serial PNL\\x1b]0;owned\\x07\n");
+    EXPECT_NE(out.str().find("Boot loader version: V\\x1b[31m1\n"), std::string::npos) << out.str();
 }
 
 TEST_F(Records, AFileThatIsNotSoundOrNotOursIsRefusedAndLeftAsItWas)
