@@ -12,9 +12,13 @@
 #include <thread>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
+
+#include "cli/RecordsServer.h"
 #include "cli/records/RecordStore.h"
 #include "cli/records/server/RecordsSender.h"
 #include "cli/records/server/ServerRecords.h"
+#include "platform/ThisProcess.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -81,6 +85,8 @@ protected:
         std::string error;
         ASSERT_TRUE(m_conn.Connect(s_url, error)) << error;
         ASSERT_TRUE(m_conn.Exec("TRUNCATE torvane_attempt").Ok()) << m_conn.Error();
+        // A test's own rule, standing for a server that refuses a row for its data.
+        ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP CONSTRAINT IF EXISTS test_refused").Ok());
     }
 
     static std::string Script() { return TORVANE_SOURCE_DIR "/tests/records/pg-cluster"; }
@@ -150,6 +156,30 @@ protected:
     {
         CServerSink sink(s_url);
         return sink.SendBacklog(store, std::chrono::steady_clock::now() + 20s);
+    }
+
+    CAttempt OnServer(const std::string& id)
+    {
+        std::vector<CAttempt> attempts;
+        std::string error;
+        EXPECT_TRUE(records_server::Query(m_conn, {}, attempts, error)) << error;
+        for (const CAttempt& a : attempts)
+            if (a.id == id) return a;
+        return {};
+    }
+    // An attempt begun by a process that is gone.
+    static CAttempt Orphan(CRecordStore& store, const std::string& host)
+    {
+        CAttempt orphan;
+        orphan.command = "erase";
+        orphan.host = host;
+        const pid_t gone = fork();
+        if (gone == 0) _exit(0);
+        waitpid(gone, nullptr, 0);
+        orphan.processId = static_cast<uint32_t>(gone);
+        orphan.processStart = "an earlier run";
+        EXPECT_TRUE(store.Begin(orphan)) << store.LastError();
+        return orphan;
     }
 
     static inline fs::path s_dir;
@@ -377,6 +407,179 @@ TEST_F(RecordsServer, CommandLineSyncWrongPasswordImportAndRead)
         Cli() + " program x.mot --port /dev/null --records-server 'postgresql://u:secret@db/t' 2>&1", status);
     EXPECT_EQ(status, 2);
     EXPECT_NE(output.find("holds a password"), std::string::npos) << output;
+}
+
+TEST_F(RecordsServer, ARowTheServerRefusesIsSetAsideAndTheRowsBehindItAreSent)
+{
+    auto store = Journal();
+    // A panel whose version reply is no UTF-8, then a clean attempt: both reach the server.
+    CAttempt odd;
+    odd.command = "program";
+    odd.loaderVersion = "\xff\xfeVER";
+    ASSERT_TRUE(store->Begin(odd));
+    odd.outcome = outcome::kPass;
+    ASSERT_TRUE(store->Complete(odd));
+    const CAttempt clean = Finished(*store, "clean");
+    SendReport report = Send(*store);
+    EXPECT_EQ(report.problem, "");
+    EXPECT_EQ(report.sent, 2);
+    EXPECT_EQ(OnServer(odd.id).loaderVersion, "\\xff\\xfeVER");
+    EXPECT_EQ(OnServer(clean.id).outcome, outcome::kPass);
+
+    ASSERT_TRUE(
+        m_conn.Exec("ALTER TABLE torvane_attempt ADD CONSTRAINT test_refused CHECK (tag <> 'refused')").Ok());
+    const CAttempt refused = Finished(*store, "refused");
+    const CAttempt behind = Finished(*store, "behind");
+    report = Send(*store);
+    EXPECT_EQ(report.problem, "");
+    EXPECT_EQ(report.sent, 1);
+    EXPECT_EQ(report.waiting, 0);
+    ASSERT_EQ(report.setAside.size(), 1u);
+    EXPECT_EQ(report.setAside[0].id, refused.id);
+    EXPECT_NE(report.setAside[0].reason.find("test_refused"), std::string::npos) << report.setAside[0].reason;
+    EXPECT_EQ(OnServer(behind.id).tag, "behind");
+
+    // The station's backlog line and records --sync name it; a retry after the fix sends it.
+    CBackgroundRecordsSender sender;
+    ASSERT_TRUE(sender.Start(m_journal, s_url));
+    for (int i = 0; i < 200 && sender.BacklogText().empty(); ++i)
+        std::this_thread::sleep_for(20ms);
+    sender.Stop();
+    EXPECT_NE(sender.BacklogText().find("1 set aside: " + refused.id), std::string::npos)
+        << sender.BacklogText();
+    const std::string sync =
+        Cli() + " records --records " + Quoted(m_journal) + " --sync --records-server '" + s_url + "'";
+    int status = 0;
+    std::string output = Shell(sync + " 2>&1", status);
+    EXPECT_EQ(status, 1) << output;
+    EXPECT_NE(output.find("0 records sent, 0 left, 1 set aside.\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("record " + refused.id + " set aside"), std::string::npos) << output;
+    ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP CONSTRAINT test_refused").Ok());
+    output = Shell(sync + " --retry-set-aside 2>&1", status);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(output, "1 record sent, 0 left.\n");
+}
+
+TEST_F(RecordsServer, AnUnfinishedRowOfARenamedHostGoesWithTheReason)
+{
+    auto store = Journal();
+    const CAttempt renamed = Orphan(*store, "station-old-name");
+    const SendReport report = Send(*store);
+    EXPECT_EQ(report.sent, 1);
+    EXPECT_EQ(report.running, 0);
+    ASSERT_EQ(report.notes.size(), 1u);
+    EXPECT_NE(report.notes[0].find("station-old-name"), std::string::npos) << report.notes[0];
+    const CAttempt sent = OnServer(renamed.id);
+    EXPECT_EQ(sent.outcome, outcome::kUnfinished);
+    ASSERT_EQ(sent.messages.size(), 1u);
+    EXPECT_NE(sent.messages[0].find("cannot be checked"), std::string::npos) << sent.messages[0];
+}
+
+TEST_F(RecordsServer, ALockedTableCostsTheSendNoMoreThanItsTime)
+{
+    auto store = Journal();
+    Finished(*store, "locked-out");
+    ASSERT_TRUE(m_conn.Exec("BEGIN").Ok());
+    ASSERT_TRUE(m_conn.Exec("LOCK TABLE torvane_attempt IN ACCESS EXCLUSIVE MODE").Ok());
+    CServerSink sink(s_url);
+    const auto start = std::chrono::steady_clock::now();
+    const SendReport report = sink.SendBacklog(*store, start + 2s);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s) << "the statements are capped by the time left";
+    EXPECT_NE(report.problem, "");
+    EXPECT_EQ(report.waiting, 1) << "a cancelled statement is no fault of the row";
+    EXPECT_TRUE(report.setAside.empty());
+    ASSERT_TRUE(m_conn.Exec("ROLLBACK").Ok());
+    EXPECT_EQ(sink.SendBacklog(*store, std::chrono::steady_clock::now() + 20s).sent, 1);
+}
+
+TEST_F(RecordsServer, AnImportAddsWhatTheServerLacksAndRewritesNothing)
+{
+    auto store = Journal();
+    const CAttempt passed = Finished(*store, "passed");
+    const CAttempt someoneElses = Orphan(*store, platform::HostName());
+    const CAttempt cut = Orphan(*store, platform::HostName());
+    EXPECT_EQ(Send(*store).sent, 3);
+
+    // A hostile export: a pass turned into a fail with a huge revision, a stranger's
+    // unfinished row made a pass, the finished row turned back; beside them the honest
+    // completion of the cut attempt by its own host and process, and a new record.
+    auto line = [](CAttempt a, const std::string& outcome, int64_t revision) {
+        nlohmann::json o = {{"id", a.id},
+                            {"started_utc", a.startedUtc},
+                            {"command", a.command},
+                            {"host", a.host},
+                            {"process_id", a.processId},
+                            {"outcome", outcome},
+                            {"revision", revision},
+                            {"tag", "import"},
+                            {"user", a.user},
+                            {"tool_version", a.toolVersion}};
+        if (!a.processStart.empty()) o["process_start"] = a.processStart;
+        return o.dump() + "\n";
+    };
+    CAttempt stranger = someoneElses;
+    stranger.processId += 1;
+    CAttempt fresh = cut;
+    fresh.id = CRecordStore::NewAttemptId();
+    const fs::path hostile = s_dir / "hostile.jsonl";
+    std::ofstream(hostile) << line(passed, outcome::kFail, 1000000) << line(stranger, outcome::kPass, 5)
+                           << line(passed, outcome::kUnfinished, 1000001) << line(cut, outcome::kPass, 7)
+                           << line(fresh, outcome::kFail, 99);
+    int status = 0;
+    const std::string server = " --records-server '" + s_url + "'";
+    std::string output = Shell(Cli() + " records --import " + Quoted(hostile) + server + " 2>&1", status);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_NE(output.find(": 1 record new, 4 already there (1 unfinished completed).\n"), std::string::npos)
+        << output;
+    EXPECT_EQ(OnServer(passed.id).outcome, outcome::kPass);
+    EXPECT_EQ(OnServer(passed.id).revision, 2);
+    EXPECT_EQ(OnServer(someoneElses.id).outcome, outcome::kUnfinished);
+    EXPECT_EQ(OnServer(cut.id).outcome, outcome::kPass);
+    EXPECT_EQ(OnServer(cut.id).revision, 2) << "the server's revision, not the file's";
+    EXPECT_EQ(OnServer(fresh.id).revision, 2);
+
+    // A read that ends anywhere but at the file's end imports nothing.
+    const CAttempt unsent = Finished(*store, "unsent");
+    const fs::path lost = s_dir / "lost.jsonl";
+    std::ofstream(lost) << line(unsent, outcome::kPass, 2);
+    for (const std::string& file : {s_dir.string(), std::string("/dev/zero")}) {
+        output = Shell(Cli() + " records --import " + Quoted(file) + server + " 2>&1", status);
+        EXPECT_EQ(status, 1) << file << ": " << output;
+        EXPECT_NE(output.find("nothing imported"), std::string::npos) << output;
+    }
+    EXPECT_EQ(OnServer(unsent.id).id, "");
+}
+
+TEST(RecordsConnection, TcpChecksTheServersCertificateUnlessTheUserChoseAMode)
+{
+    const auto has = [](const PgConnectionSettings& s, const std::string& key) {
+        for (const auto& list : {s.before, s.after})
+            for (const auto& [k, v] : list)
+                if (k == key) return v;
+        return std::string();
+    };
+    unsetenv("PGSSLMODE");
+    unsetenv("PGSERVICE");
+    unsetenv("PGHOST");
+    EXPECT_EQ(has(ConnectionSettings("postgresql://station3@db.line/torvane", {}), "sslmode"), "verify-full");
+    EXPECT_EQ(has(ConnectionSettings("postgresql://db.line/torvane?sslmode=require", {}), "sslmode"), "");
+    EXPECT_EQ(has(ConnectionSettings("host=/run/postgresql dbname=torvane", {}), "sslmode"), "")
+        << "a Unix socket";
+    EXPECT_EQ(has(ConnectionSettings("application_name=line3 host=db.line", {}), "application_name"), "");
+    setenv("PGSSLMODE", "disable", 1);
+    EXPECT_EQ(has(ConnectionSettings("postgresql://db.line/torvane", {}), "sslmode"), "");
+    unsetenv("PGSSLMODE");
+
+    const fs::path services = fs::temp_directory_path() / ("torvane-services-" + std::to_string(getpid()));
+    std::ofstream(services) << "[line]\nhost=db.line\nsslmode=prefer\n\n[plain]\nhost=db.line\n";
+    setenv("PGSERVICEFILE", services.c_str(), 1);
+    EXPECT_EQ(has(ConnectionSettings("service=line", {}), "sslmode"), "");
+    EXPECT_EQ(has(ConnectionSettings("service=plain", {}), "sslmode"), "verify-full");
+    unsetenv("PGSERVICEFILE");
+    fs::remove(services);
+
+    // The time left caps the connection's wait whatever the string asks for.
+    EXPECT_EQ(has(ConnectionSettings("host=db.line connect_timeout=30", 3), "connect_timeout"), "3");
 }
 
 } // namespace
