@@ -8,6 +8,7 @@
 #include "cli/Reporter.h"
 #include "platform/ChildProcesses.h"
 #include "platform/Console.h"
+#include "platform/ShownText.h"
 
 namespace {
 
@@ -88,7 +89,7 @@ int RunParallel(const CliOptions& options, const std::vector<std::string>& child
                 }
             }
         } else if (kind == "message") {
-            const std::string line = options.ports[i] + ": " + event.value("text", "");
+            const std::string line = platform::ShownText(options.ports[i] + ": " + event.value("text", ""));
             if (options.mode == OutputMode::Json) {
                 nlohmann::json tagged = event;
                 tagged["port"] = options.ports[i];
@@ -116,7 +117,8 @@ int RunParallel(const CliOptions& options, const std::vector<std::string>& child
         if (options.mode == OutputMode::Json) continue;
         const nlohmann::json& r = states[i].result;
         nlohmann::json figures = r.is_object() ? r : nlohmann::json::object();
-        out << CReporter::ResultLine(options.command, options.ports[i], static_cast<ExitCode>(code), figures)
+        out << platform::ShownText(CReporter::ResultLine(options.command, options.ports[i],
+                                                         static_cast<ExitCode>(code), figures))
             << "\n";
     }
     if (options.mode == OutputMode::Json)
