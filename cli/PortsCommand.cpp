@@ -74,13 +74,14 @@ int RunPortsCommand(const PortsCommandOptions& options, std::ostream& out)
     const std::vector<platform::PortAlias> aliases = platform::ListPortAliases();
     if (options.json) {
         for (const platform::SerialPortInfo& port : ports)
-            out << PortJson(port).dump() << "\n";
+            // An adapter's description may be no UTF-8: replaced, never a thrown exception.
+            out << PortJson(port).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
         for (const platform::PortAlias& alias : aliases)
             out << nlohmann::json{{"event", "alias"},
                                   {"name", alias.name},
                                   {"target", alias.target},
                                   {"present", alias.present}}
-                       .dump()
+                       .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
                 << "\n";
         return 0;
     }

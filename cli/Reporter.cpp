@@ -73,7 +73,8 @@ std::string CReporter::OneLine(std::string text)
 
 void CReporter::Emit(const nlohmann::json& event)
 {
-    m_out << event.dump() << '\n';
+    // A text that is no UTF-8 must not end the program (nlohmann throws by default).
+    m_out << event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     m_out.flush();
 }
 
@@ -139,7 +140,7 @@ void CReporter::Message(const std::string& text)
 {
     const std::string line = OneLine(text);
     if (m_mode == OutputMode::Json) {
-        Emit({{"event", "message"}, {"text", line}});
+        Emit({{"event", "message"}, {"text", platform::ValidUtf8(line)}});
         return;
     }
     if (m_mode == OutputMode::Quiet) return;
@@ -161,7 +162,8 @@ void CReporter::PortNotOpened(const std::string& line, const std::string& reason
 void CReporter::Value(const std::string& name, const std::string& value)
 {
     if (m_mode == OutputMode::Json) {
-        Emit({{"event", "value"}, {"name", name}, {"value", value}});
+        // A panel's reply may hold any bytes: kept as \xNN, as the records keep them.
+        Emit({{"event", "value"}, {"name", name}, {"value", platform::ValidUtf8(value)}});
         return;
     }
     if (m_mode == OutputMode::Text) m_out << name << ": " << platform::ShownText(value) << '\n';

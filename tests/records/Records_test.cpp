@@ -298,6 +298,11 @@ TEST_F(Records, HostileTextIsStoredAsValidUtf8AndShownAsText)
     EXPECT_EQ(out.str().find('\x1b'), std::string::npos) << out.str();
     EXPECT_EQ(err.str(), "Serial PNL\\x1b]0;owned\\x07\n");
     EXPECT_NE(out.str().find("Boot loader version: V\\x1b[31m1\n"), std::string::npos) << out.str();
+    std::ostringstream events;
+    CReporter json(OutputMode::Json, events, err, false, 80);
+    json.Value("version", "\xff\xfeVER");
+    EXPECT_EQ(events.str(), "{\"event\":\"value\",\"name\":\"version\",\"value\":\"\\\\xff\\\\xfeVER\"}\n")
+        << "a reply that is no UTF-8 ends no program";
 }
 
 TEST_F(Records, AFileThatIsNotSoundOrNotOursIsRefusedAndLeftAsItWas)
