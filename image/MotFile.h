@@ -59,6 +59,13 @@ public:
     static int ParseData(std::string_view line, uint8_t* buffer); // buffer of 256 bytes
     static int IsPageCrossing(std::string_view line);
 
+    // For the readers of the other upgrade formats: a load begun empties the image and
+    // counts as refused until it is ended whole. PutData's bytes end at or below
+    // kAddressLimit (the reader checks).
+    void BeginLoad();
+    void PutData(uint32_t address, const uint8_t* data, uint32_t length);
+    void EndLoadWhole() { m_loadState = LoadState::Whole; }
+
 private:
     CLineImage& Touch(uint32_t index);
     enum class LineOutcome { Next, Stop, End };
