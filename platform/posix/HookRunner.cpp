@@ -40,7 +40,8 @@ struct CFirstLine
     }
     std::string Finish()
     {
-        if (!text.empty() && text.back() == '\r') text.pop_back();
+        while (!text.empty() && text.back() == '\r')
+            text.pop_back();
         return text;
     }
 };

@@ -165,7 +165,9 @@ HookOutcome RunHook(const std::vector<std::string>& arguments, const std::string
     }
     // At the limit the whole job goes; after a normal exit, whatever it left running.
     TerminateJobObject(job.Get(), 1);
-    if (!outcome.firstLine.empty() && outcome.firstLine.back() == '\r') outcome.firstLine.pop_back();
+    // A C runtime's text mode writes "\r\n" given as "\r\r\n".
+    while (!outcome.firstLine.empty() && outcome.firstLine.back() == '\r')
+        outcome.firstLine.pop_back();
     if (!exited) {
         outcome.ending = HookOutcome::Ending::TimedOut;
         return outcome;

@@ -129,19 +129,31 @@ bool AppendBigEndian(const CRYPT_UINT_BLOB& value, std::vector<BYTE>& out)
     return true;
 }
 
-// r then s as CNG wants them, or nothing for any encoding but the one minimal one
-// (a byte after it, a padded integer): re-encoded, it must come back the same.
+CLocal<BYTE> Encode(LPCSTR type, const void* value, DWORD& size)
+{
+    BYTE* encoded = nullptr;
+    if (!CryptEncodeObjectEx(kEncoding, type, value, CRYPT_ENCODE_ALLOC_FLAG, nullptr, &encoded, &size))
+        return nullptr;
+    return CLocal<BYTE>(encoded);
+}
+
+// r then s as CNG wants them, or nothing for any encoding but the one minimal one (a
+// byte after it, a padded integer): the decoder takes those, so the decoded values are
+// encoded again and must come back byte for byte. Integer by integer, then the
+// sequence: Wine has no encoder for X509_ECC_SIGNATURE as a whole.
 std::optional<std::vector<BYTE>> ReadSignature(std::span<const uint8_t> signature)
 {
     const auto decoded = Decode<CERT_ECC_SIGNATURE>(X509_ECC_SIGNATURE, signature.data(), signature.size());
     if (!decoded) return std::nullopt;
-    BYTE* encoded = nullptr;
-    DWORD size = 0;
-    if (!CryptEncodeObjectEx(kEncoding, X509_ECC_SIGNATURE, decoded.get(), CRYPT_ENCODE_ALLOC_FLAG, nullptr,
-                             &encoded, &size))
+    DWORD rSize = 0, sSize = 0, size = 0;
+    const CLocal<BYTE> r = Encode(X509_MULTI_BYTE_UINT, &decoded->r, rSize);
+    const CLocal<BYTE> s = Encode(X509_MULTI_BYTE_UINT, &decoded->s, sSize);
+    if (!r || !s) return std::nullopt;
+    CRYPT_DER_BLOB parts[2] = {{rSize, r.get()}, {sSize, s.get()}};
+    const CRYPT_SEQUENCE_OF_ANY sequence{2, parts};
+    const CLocal<BYTE> encoded = Encode(X509_SEQUENCE_OF_ANY, &sequence, size);
+    if (!encoded || size != signature.size() || std::memcmp(encoded.get(), signature.data(), size) != 0)
         return std::nullopt;
-    const CLocal<BYTE> owner(encoded);
-    if (size != signature.size() || std::memcmp(encoded, signature.data(), size) != 0) return std::nullopt;
     std::vector<BYTE> rs;
     if (!AppendBigEndian(decoded->r, rs) || !AppendBigEndian(decoded->s, rs)) return std::nullopt;
     return rs;

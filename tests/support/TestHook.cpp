@@ -3,7 +3,7 @@
 //   echo            prints the first line of its input
 //   linger FILE     starts "mark FILE" beside it, then sleeps far past any limit
 //   leave FILE      starts "mark FILE" and exits at once
-//   mark FILE       (started by the two above) creates FILE after a second
+//   mark FILE       (started by the two above) creates FILE after three seconds
 // The started copy holds the hook's standard output open, as a forgotten child would.
 #include <chrono>
 #include <cstdio>
@@ -74,7 +74,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (mode == "mark" && argc > 2) {
-        Sleep(1);
+        Sleep(3);
         std::ofstream(argv[2]) << "still running\n";
         Sleep(60);
         return 0;
