@@ -1,6 +1,7 @@
 #pragma once
 // The memory image: the 24-bit flash address space as 65,536 pages of 256 bytes,
-// filled from a Motorola S-record file. Pages exist only where the file put data.
+// filled from a Motorola S-record file (or by the Intel HEX and binary readers beside
+// it). Pages exist only where the file put data.
 #include <cstdint>
 #include <memory>
 #include <string>
