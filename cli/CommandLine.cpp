@@ -128,7 +128,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     program->add_flag("--if-different", options.ifDifferent,
                       "read F0000-FFFFF first and leave it untouched when it already holds FILE");
     program->add_option("--backup", options.backup,
-                        "read F0000-FFFFF into this S-record file (and its .id) before the erase; "
+                        "read F0000-FFFFF into this file (and its .id) before the erase; .hex: Intel HEX, "
+                        ".bin: raw bytes, else S-records; "
                         "with one --port only");
     program->footer(
         "Example: torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --page-pause 10");
@@ -141,9 +142,11 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     CLI::App* blank = app.add_subcommand("blank", "check that a range of the flash is erased");
     blank->add_option("--range", range, "START-END in hex (default: the upgrade file's range)");
     blank->footer("Example: torvane-cli blank --port COM1 --range F0000-FFFFF");
-    CLI::App* read = app.add_subcommand("read", "read a range of the flash into an S-record file");
+    CLI::App* read = app.add_subcommand("read", "read a range of the flash into a file");
     read->add_option("--range", range, "START-END in hex")->required();
-    read->add_option("-o,--output", options.output, "the S-record file to write; with one --port only")
+    read->add_option(
+            "-o,--output", options.output,
+            "the file to write (.hex: Intel HEX, .bin: raw bytes, else S-records); with one --port only")
         ->required();
     read->footer("Example: torvane-cli read --port COM1 --range F0000-FFFFF -o panel-backup.mot");
     CLI::App* verify = app.add_subcommand("verify", "compare F0000-FFFFF of the flash with FILE");

@@ -9,7 +9,7 @@
 #include "cli/CommandRecords.h"
 #include "cli/OutputTargets.h"
 #include "cli/RateMemory.h"
-#include "cli/SRecordWriter.h"
+#include "cli/ReadFileWriter.h"
 #include "cli/UpgradeFile.h"
 #include "framework/Afx.h"
 #include "loader/RateSearch.h"
@@ -548,7 +548,7 @@ ExitCode CSession::ReadInto(uint32_t start, uint32_t end, const std::string& pat
     const loader::Result result = m_engine->ReadRange(start, end, kPageReadTimeout, bytes);
     m_progress->End();
     if (!result.Ok()) return Failure(result, "read, page " + Hex6(result.address));
-    if (std::string error; !WriteSRecordFile(path, start, bytes, error)) {
+    if (std::string error; !WriteReadFile(path, start, bytes, error)) {
         Message("torvane-cli: " + error);
         return ExitCode::Failed;
     }

@@ -298,6 +298,26 @@ CMotFile::LineOutcome CMotFile::LoadLine(std::string_view line)
     return LineOutcome::Next;
 }
 
+void CMotFile::BeginLoad()
+{
+    m_loadState = LoadState::Refused;
+    Clear();
+}
+
+void CMotFile::PutData(uint32_t address, const uint8_t* data, uint32_t length)
+{
+    if (length == 0) return;
+    NoteData(address, length);
+    while (length > 0) {
+        const uint32_t offset = address % CLineImage::kSize;
+        const uint32_t part = std::min(length, CLineImage::kSize - offset);
+        Touch(address / CLineImage::kSize).SetData(data, offset, part);
+        address += part;
+        data += part;
+        length -= part;
+    }
+}
+
 int CMotFile::LoadFile(const std::string& fileName)
 {
     m_loadState = LoadState::Refused;

@@ -1,6 +1,7 @@
 #pragma once
 // The memory image: the 24-bit flash address space as 65,536 pages of 256 bytes,
-// filled from a Motorola S-record file. Pages exist only where the file put data.
+// filled from a Motorola S-record file (or by the Intel HEX and binary readers beside
+// it). Pages exist only where the file put data.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -58,6 +59,13 @@ public:
     static uint32_t GetAddress(std::string_view line);            // 0 when not hexadecimal
     static int ParseData(std::string_view line, uint8_t* buffer); // buffer of 256 bytes
     static int IsPageCrossing(std::string_view line);
+
+    // For the readers of the other upgrade formats: a load begun empties the image and
+    // counts as refused until it is ended whole. PutData's bytes end at or below
+    // kAddressLimit (the reader checks).
+    void BeginLoad();
+    void PutData(uint32_t address, const uint8_t* data, uint32_t length);
+    void EndLoadWhole() { m_loadState = LoadState::Whole; }
 
 private:
     CLineImage& Touch(uint32_t index);

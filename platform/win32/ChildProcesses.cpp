@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/Win32Text.h"
+
 #include <mutex>
 #include <thread>
 
@@ -15,28 +17,6 @@ std::wstring Widen(const std::string& text)
     std::wstring wide(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
     return wide;
-}
-
-// One argument quoted as the C runtime's command-line parser reads it back.
-std::wstring Quote(const std::wstring& arg)
-{
-    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
-    std::wstring quoted = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == L'"')
-            quoted.append(backslashes * 2 + 1, L'\\');
-        else
-            quoted.append(backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    return quoted + L"\"";
 }
 
 } // namespace
@@ -66,7 +46,7 @@ std::vector<int> RunChildren(const std::vector<std::vector<std::string>>& comman
         SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
         std::wstring line;
         for (const std::string& arg : commands[i])
-            line += (line.empty() ? L"" : L" ") + Quote(Widen(arg));
+            line += (line.empty() ? L"" : L" ") + win32::QuoteArgument(Widen(arg));
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;

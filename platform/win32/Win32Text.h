@@ -11,6 +11,8 @@ std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& utf16);
 // The system's text for a GetLastError() code, on one line, with the code.
 std::string ErrorText(DWORD code);
+// One argument quoted as the C runtime's command-line parser reads it back.
+std::wstring QuoteArgument(const std::wstring& arg);
 
 // Owns one kernel handle (file, mutex, event); the invalid value is a template
 // parameter because CreateFileW and CreateMutexW fail with different ones.

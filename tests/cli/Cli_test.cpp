@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -226,6 +227,32 @@ TEST_F(Cli, BackupThenProgramOfTheBackupRestoresTheOldFlash)
     uint8_t page[256];
     ASSERT_TRUE(image.GetPage(page, 0xF01));
     EXPECT_TRUE(std::equal(page, page + 256, old.begin() + 0x100));
+}
+
+TEST_F(Cli, ReadWritesIntelHexOrRawBytesByTheOutputName)
+{
+    if (std::system("command -v srec_cat >/dev/null 2>&1") != 0) GTEST_SKIP() << "srec_cat is not installed";
+    Device().SetIdVerified(true);
+    std::vector<uint8_t> old = Pattern(kArea, kAreaLength, 5);
+    std::fill(old.begin() + 0x180, old.begin() + 0x1A0, 0xFF);
+    for (uint32_t i = 0; i < kAreaLength; ++i)
+        Device().WriteFlash(kArea + i, old[i]);
+    const std::vector<uint8_t> expected(old.begin() + 0x100, old.begin() + 0x300);
+    const auto readBack = [](const std::filesystem::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    for (const char* name : {"part.hex", "part.BIN"}) {
+        ASSERT_EQ(Run({"read", "--port", "COM1", "--range", "F0100-F02FF", "-o", (m_dir / name).string()}), 0)
+            << m_err.str();
+    }
+    EXPECT_EQ(readBack(m_dir / "part.BIN"), expected);
+    // srec_cat reads the Intel HEX back; the erased stretch left out comes back as 0xFF.
+    const std::string convert = "srec_cat '" + (m_dir / "part.hex").string() +
+                                "' -intel -fill 0xFF 0xF0100 0xF0300 -offset -0xF0100 -o '" +
+                                (m_dir / "check.bin").string() + "' -binary";
+    ASSERT_EQ(std::system(convert.c_str()), 0);
+    EXPECT_EQ(readBack(m_dir / "check.bin"), expected);
 }
 
 TEST_F(Cli, PortsListsTheAliasesAsTextAndJsonLines)

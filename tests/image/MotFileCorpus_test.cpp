@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
+#include "image/IntelHexReader.h"
 #include "image/MotFile.h"
 #include "tests/image/ImageTestSupport.h"
 
@@ -29,6 +32,28 @@ TEST(MotFileCorpus, every_seed_loads_without_fault)
     EXPECT_GE(seeds, 5u);
     for (const auto& box : host.boxes)
         EXPECT_EQ(box.text, "Can not accept this file.");
+}
+
+TEST(IntelHexCorpus, every_seed_loads_or_is_refused_with_a_line)
+{
+    const std::filesystem::path corpus = std::filesystem::path(TORVANE_SOURCE_DIR) / "fuzz/corpus/intelhex";
+    size_t seeds = 0, whole = 0;
+    CMotFile image;
+    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+        SCOPED_TRACE(entry.path().string());
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto refusal =
+            LoadIntelHex({reinterpret_cast<const uint8_t*>(text.data()), text.size()}, image);
+        EXPECT_EQ(image.IsWhole(), !refusal);
+        if (refusal) {
+            EXPECT_GT(refusal->line, 0u);
+        }
+        whole += refusal ? 0 : 1;
+        ++seeds;
+    }
+    EXPECT_GE(seeds, 5u);
+    EXPECT_GE(whole, 2u);
 }
 
 } // namespace
