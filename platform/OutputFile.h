@@ -22,6 +22,12 @@ bool WriteFileAtomically(const std::filesystem::path& target, std::string_view c
 // work starts. False with the reason in error.
 bool CheckOutputTarget(const std::filesystem::path& target, std::string& error);
 
+// Creates an empty file under a name nothing holds yet (no link followed, nothing
+// replaced), so that two writers never pick one name. Exists: the name is taken; Failed:
+// anything else, with one line naming the file and the cause in error.
+enum class NewFileStatus { Created, Exists, Failed };
+NewFileStatus CreateNewFile(const std::filesystem::path& path, std::string& error);
+
 // True when both names lead to one existing file (same device and file, whatever the
 // spelling, links included).
 bool IsSameFile(const std::filesystem::path& first, const std::filesystem::path& second);

@@ -102,6 +102,15 @@ bool WriteFileAtomically(const fs::path& target, std::string_view content, std::
     return true;
 }
 
+NewFileStatus CreateNewFile(const fs::path& path, std::string& error)
+{
+    CUniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (fd.Valid()) return NewFileStatus::Created;
+    if (errno == EEXIST) return NewFileStatus::Exists;
+    Fail(error, "Cannot write", path, std::strerror(errno));
+    return NewFileStatus::Failed;
+}
+
 SmallFileStatus ReadSmallFile(const fs::path& path, std::string& content, std::string& error,
                               FollowLinks follow)
 {
