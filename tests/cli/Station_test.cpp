@@ -16,6 +16,7 @@
 #include "cli/records/RecordStore.h"
 #include "fixtures/AppFixture.h"
 #include "platform/Console.h"
+#include "platform/ThisProcess.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ protected:
     // Runs the loop until script() says stop; every state change is kept with its time.
     int RunStation(const std::function<bool()>& script, uint64_t limitMs = 120000)
     {
-        CStationPort port(m_options, "", &m_records, [this](const nlohmann::json& event) {
+        CStationPort port(m_options, m_backupDir, &m_records, [this](const nlohmann::json& event) {
             if (event["event"] == "state") m_seen.push_back({m_clock.Now(), event["state"], event["text"]});
         });
         const uint64_t limit = m_clock.Now() + limitMs;
@@ -89,6 +90,7 @@ protected:
 
     std::vector<uint8_t> m_upgrade;
     CliOptions m_options;
+    std::string m_backupDir;
     std::string m_db;
     CCommandRecords m_records;
     std::vector<Seen> m_seen;
@@ -211,6 +213,25 @@ TEST_F(Station, APanelSwappedInHalfASecondAfterItsPassIsTheNextOne)
     ASSERT_TRUE(second);
     EXPECT_LT(second->atMs - onAt, 1500u);
     EXPECT_EQ(Rows().size(), 2u);
+}
+
+TEST_F(Station, EachBackupIsANewFileNamedByHostAndAttempt)
+{
+    // Two stations with a fixture of one name share this folder: their names never meet.
+    m_backupDir = (m_dir / "backups").string();
+    std::filesystem::create_directories(m_backupDir);
+    RunStation([&] { return Count("pass") == 1; });
+    const std::vector<CAttempt> rows = Rows();
+    ASSERT_EQ(rows.size(), 1u);
+    const std::string name = std::filesystem::path(rows[0].backupFile).filename().string();
+    EXPECT_EQ(name.rfind("COM1-", 0), 0u) << name;
+    std::string host = platform::HostName();
+    for (char& c : host)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-') c = '_';
+    EXPECT_NE(name.find("-" + host + "-"), std::string::npos) << name;
+    EXPECT_NE(name.find(rows[0].id + ".mot"), std::string::npos) << name;
+    EXPECT_GT(std::filesystem::file_size(rows[0].backupFile), 0u);
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(rows[0].backupFile).replace_extension(".id")));
 }
 
 TEST_F(Station, AnAdapterPluggedInLaterIsWaitedFor)
