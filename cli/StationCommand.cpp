@@ -201,10 +201,11 @@ public:
             for (size_t i = 0; i < m_rows.size(); ++i)
                 m_out << "  " << Label(m_ports[i]) << m_rows[i].passed << " passed, " << m_rows[i].failed
                       << " failed"
-                      << (i >= codes.size() || codes[i] == 0                                ? ""
-                          : codes[i] == static_cast<int>(ExitCode::PortInUse)               ? ", port in use"
-                          : codes[i] == static_cast<int>(ExitCode::FileRefused)             ? ", file refused"
-                                                                                            : ", not every attempt recorded")
+                      << (i >= codes.size() || codes[i] == 0                  ? ""
+                          : codes[i] == static_cast<int>(ExitCode::PortInUse) ? ", port in use"
+                          : codes[i] == static_cast<int>(ExitCode::FileRefused)
+                              ? ", file refused"
+                              : ", not every attempt recorded")
                       << '\n';
             m_out << "  " << Label("total") << passed << " passed, " << failed << " failed, " << Rate()
                   << " panels per hour\n";
@@ -437,10 +438,8 @@ const std::vector<std::pair<std::string, JobSetting>> kJobKeys = {
              job.options.ports.push_back(port);
          return true;
      }},
-    {"baud",
-     [](JobContext& job, const std::string& key, const std::string& value) {
-         return job.Number(key, value, job.options.baud, kRates);
-     }},
+    {"baud", [](JobContext& job, const std::string& key,
+                const std::string& value) { return job.Number(key, value, job.options.baud, kRates); }},
     {"page-pause",
      [](JobContext& job, const std::string& key, const std::string& value) {
          return job.Number(key, value, job.options.pagePause, kPagePauses);
@@ -471,7 +470,8 @@ const std::vector<std::pair<std::string, JobSetting>> kJobKeys = {
     {"serial-at",
      [](JobContext& job, const std::string& key, const std::string& value) {
          CliOptions parsed;
-         if (!ParseSerialAt(value, parsed)) return job.Refuse(key, value, "is no ADDR:LEN outside 0F0000-0FFFFF");
+         if (!ParseSerialAt(value, parsed))
+             return job.Refuse(key, value, "is no ADDR:LEN outside 0F0000-0FFFFF");
          if (!job.options.serialAt) {
              job.options.serialAt = parsed.serialAt;
              job.options.serialLength = parsed.serialLength;
@@ -556,7 +556,8 @@ bool ApplyStationJob(const std::string& jobFile, bool verifyGiven, CliOptions& o
     int number = 0;
     for (std::string raw; std::getline(lines, raw);) {
         ++number;
-        const std::string line = Trim(raw.empty() || raw.back() != '\r' ? raw : raw.substr(0, raw.size() - 1));
+        const std::string line =
+            Trim(raw.empty() || raw.back() != '\r' ? raw : raw.substr(0, raw.size() - 1));
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
         if (line[0] == '[') {
             const size_t close = line.find(']');
@@ -574,7 +575,8 @@ bool ApplyStationJob(const std::string& jobFile, bool verifyGiven, CliOptions& o
         const auto known = std::find_if(kJobKeys.begin(), kJobKeys.end(),
                                         [&](const auto& entry) { return entry.first == key; });
         if (known == kJobKeys.end()) {
-            error = jobFile + ": unknown key " + key + " (the closest known one is " + ClosestJobKey(key) + ")";
+            error =
+                jobFile + ": unknown key " + key + " (the closest known one is " + ClosestJobKey(key) + ")";
             return false;
         }
         for (const auto& earlier : settings)
@@ -588,7 +590,8 @@ bool ApplyStationJob(const std::string& jobFile, bool verifyGiven, CliOptions& o
         error = jobFile + ": no [station] section";
         return false;
     }
-    JobContext job{jobFile, platform::PathFromUtf8(jobFile).parent_path(), verifyGiven, options, station, error};
+    JobContext job{jobFile, platform::PathFromUtf8(jobFile).parent_path(), verifyGiven, options, station,
+                   error};
     for (const auto& [key, value] : settings) {
         if (value.empty()) continue;
         const auto known = std::find_if(kJobKeys.begin(), kJobKeys.end(),

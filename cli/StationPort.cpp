@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "cli/CommandRecords.h"
-#include "cli/Reporter.h"
 #include "cli/RateMemory.h"
+#include "cli/Reporter.h"
 #include "cli/Session.h"
 #include "cli/records/RecordStore.h"
 #include "cli/records/RecordTime.h"
@@ -165,7 +165,8 @@ bool CStationPort::WaitForPanel()
         // the status request (which nothing can mistake for a command) goes at the
         // remembered rate too, where a killed run may have left a panel.
         std::vector<uint32_t> rates{loader::kBaseRate};
-        if (remembered != loader::kBaseRate && round % kStationRememberedEvery == 0) rates.push_back(remembered);
+        if (remembered != loader::kBaseRate && round % kStationRememberedEvery == 0)
+            rates.push_back(remembered);
         const loader::PanelSearch search = loader::FindPanel(*m_engine, rates);
         if (search.found) return true;
         if (search.outcome == loader::Outcome::PortLost) {
@@ -190,8 +191,9 @@ std::string CStationPort::BackupName(const std::string& attemptId) const
     std::string stamp = records::LocalText(records::NowMs()).substr(0, 19); // 2026-12-09T13:06:01
     for (char& c : stamp)
         if (c == ':') c = '-';
-    return platform::Utf8FromPath(platform::PathFromUtf8(m_backupDir) /
-                                  (name + "-" + tidy(platform::HostName()) + "-" + stamp + "-" + attemptId + ".mot"));
+    return platform::Utf8FromPath(
+        platform::PathFromUtf8(m_backupDir) /
+        (name + "-" + tidy(platform::HostName()) + "-" + stamp + "-" + attemptId + ".mot"));
 }
 
 bool CStationPort::FlashPanel()

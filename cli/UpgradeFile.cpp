@@ -36,8 +36,8 @@ PinnedUpgrade ReadUpgradeFile(const std::string& path)
     PinnedUpgrade upgrade;
     upgrade.path = path;
     if (const std::string idPath = IdFileName(path); !idPath.empty())
-        upgrade.idStatus = platform::ReadSmallFile(platform::PathFromUtf8(idPath), upgrade.idBytes,
-                                                   upgrade.idProblem);
+        upgrade.idStatus =
+            platform::ReadSmallFile(platform::PathFromUtf8(idPath), upgrade.idBytes, upgrade.idProblem);
     const std::string missing = "torvane-cli: " + path + ": no such file";
     std::error_code ec;
     if (!std::filesystem::is_regular_file(platform::PathFromUtf8(path), ec)) {

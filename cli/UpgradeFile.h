@@ -19,7 +19,7 @@ struct PinnedUpgrade
     std::string path; // as given
     bool read = false;
     std::string bytes;
-    std::string sha256; // of bytes; empty when they could not be read
+    std::string sha256;  // of bytes; empty when they could not be read
     std::string problem; // why not read, one line for the user
     platform::SmallFileStatus idStatus = platform::SmallFileStatus::Missing;
     std::string idBytes, idProblem;

@@ -205,8 +205,8 @@ protected:
     }
     pid_t StartStation(const fs::path& events)
     {
-        return Start({TORVANE_BINARY_DIR "/torvane-cli", "station", m_upgrade, "--port", "COM1", "--baud", "115200",
-                      "--records", (m_dir / "records.sqlite3").string(), "--json"},
+        return Start({TORVANE_BINARY_DIR "/torvane-cli", "station", m_upgrade, "--port", "COM1", "--baud",
+                      "115200", "--records", (m_dir / "records.sqlite3").string(), "--json"},
                      events, false);
     }
     // The simulator's flash at its exit, page F00.
@@ -284,8 +284,8 @@ TEST_F(StationProcess, AHalfTypedSerialDoesNotHoldOffAStop)
         dup2(input[0], STDIN_FILENO);
         close(input[1]);
         if (FILE* out = std::fopen(events.c_str(), "w")) dup2(fileno(out), STDOUT_FILENO);
-        execl(TORVANE_BINARY_DIR "/torvane-cli", "torvane-cli", "station", m_upgrade.c_str(), "--port", "COM1",
-              "--scan", "--no-records", "--json", static_cast<char*>(nullptr));
+        execl(TORVANE_BINARY_DIR "/torvane-cli", "torvane-cli", "station", m_upgrade.c_str(), "--port",
+              "COM1", "--scan", "--no-records", "--json", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(input[0]);
