@@ -17,6 +17,7 @@
 #include "cli/Reporter.h"
 #include "cli/Session.h"
 #include "cli/StationCommand.h"
+#include "cli/UpgradeFile.h"
 #include "platform/Console.h"
 
 namespace {
@@ -203,6 +204,11 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     if (recorded && !commandRecords.Enabled()) options.records.none = true;
     platform::CatchInterrupts(static_cast<int>(ExitCode::Stopped));
     if (options.ports.size() > 1) {
+        // Each port's process reads the file itself: it must find the bytes read here.
+        if (options.command == "program" && options.expectSha256.empty()) {
+            const PinnedUpgrade upgrade = ReadUpgradeFile(options.file);
+            if (upgrade.read) options.expectSha256 = upgrade.sha256;
+        }
         std::vector<std::string> childArguments = ChildArguments(options);
         if (recorded) AddRecordsArguments(options.records, childArguments);
         return RunParallel(options, childArguments, out, err);

@@ -2,9 +2,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/UpgradeFile.h"
 #include "cli/records/RecordStore.h"
 #include "platform/Paths.h"
-#include "platform/Sha256.h"
 
 CCommandRecords::CCommandRecords() = default;
 CCommandRecords::~CCommandRecords() = default;
@@ -17,7 +17,7 @@ void CCommandRecords::AddOptions(CLI::App* command, RecordsChoice& choice)
     command->add_flag("--no-records", choice.none, "write no record")->excludes(file);
 }
 
-bool CCommandRecords::Open(const RecordsChoice& choice, std::ostream& err)
+bool CCommandRecords::Open(const RecordsChoice& choice, std::ostream& err, Default required)
 {
     if (choice.none) return true;
     std::string error;
@@ -27,15 +27,20 @@ bool CCommandRecords::Open(const RecordsChoice& choice, std::ostream& err)
         return m_store != nullptr;
     }
     m_store = CRecordStore::Open(CRecordStore::DefaultPath(), RecordsFile::Default, error);
+    if (!m_store && required == Default::Required) {
+        err << "torvane-cli: records file refused: " << error << '\n';
+        return false;
+    }
     if (!m_store) err << "torvane-cli: warning: no records are kept: " << error << '\n';
     return true;
 }
 
-bool CCommandRecords::Begin(const CliOptions& options, const std::string& port)
+bool CCommandRecords::Begin(const CliOptions& options, const std::string& port, const PinnedUpgrade* upgrade)
 {
     m_problem.clear();
     if (!m_store) return true;
     m_attempt = CAttempt();
+    m_attempt.id = options.attemptId;
     // A station's attempts are programs, told apart by their own command.
     m_attempt.command = options.stationRun.empty() ? options.command : "station";
     m_attempt.port = port;
@@ -46,9 +51,12 @@ bool CCommandRecords::Begin(const CliOptions& options, const std::string& port)
         const std::filesystem::path given = platform::PathFromUtf8(options.file);
         const std::filesystem::path file = std::filesystem::absolute(given, ec);
         m_attempt.fileName = platform::Utf8FromPath(ec ? given : file);
-        if (const auto size = std::filesystem::file_size(given, ec); !ec)
-            m_attempt.fileSize = static_cast<int64_t>(size);
-        m_attempt.fileSha256 = platform::Sha256OfFile(given).value_or("");
+        PinnedUpgrade ownRead;
+        if (!upgrade) upgrade = &(ownRead = ReadUpgradeFile(options.file));
+        if (upgrade->read) {
+            m_attempt.fileSize = static_cast<int64_t>(upgrade->bytes.size());
+            m_attempt.fileSha256 = upgrade->sha256;
+        }
     }
     if (!m_store->Begin(m_attempt)) {
         m_problem = "torvane-cli: cannot write the record: " + m_store->LastError();

@@ -16,6 +16,7 @@ namespace CLI {
 class App;
 }
 class CRecordStore;
+struct PinnedUpgrade;
 
 class CCommandRecords
 {
@@ -27,8 +28,10 @@ public:
 
     // False only when a file named with --records is refused: the line is on err and
     // the command ends with ExitCode::Failed before it touches a panel. The default file
-    // that cannot be used gives one warning and no records.
-    bool Open(const RecordsChoice& choice, std::ostream& err);
+    // that cannot be used gives one warning and no records, unless records are required
+    // (a station, which promises every attempt recorded): then it is refused as well.
+    enum class Default { Optional, Required };
+    bool Open(const RecordsChoice& choice, std::ostream& err, Default required = Default::Optional);
     bool Enabled() const { return m_store != nullptr; }
     // The open journal (null without records), for SendRecordsAtEnd (cli/RecordsServer.h).
     CRecordStore* Store() const { return m_store.get(); }
@@ -36,8 +39,9 @@ public:
     // Inserts the attempt as unfinished, with what the command line tells: command,
     // port and its device, the upgrade file with its size and SHA-256, the rate asked
     // for. False when it cannot be written (the line in Problem()): the caller should not
-    // flash a panel it cannot record.
-    bool Begin(const CliOptions& options, const std::string& port);
+    // flash a panel it cannot record. The size and digest are those of the upgrade's bytes
+    // as the caller read them (read here when it gives none).
+    bool Begin(const CliOptions& options, const std::string& port, const PinnedUpgrade* upgrade = nullptr);
     // The attempt, for the caller to fill what it learns on the way (the boot loader's
     // version, the steps' results, pages sent, page pause, serial, backup file).
     CAttempt& Attempt() { return m_attempt; }

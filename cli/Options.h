@@ -36,4 +36,5 @@ struct CliOptions
     std::string scannedSerial;        // station --scan: this panel's serial as typed
     std::string tag;                  // station: stored with every record
     std::string stationRun;           // station: the id shared by its attempts
+    std::string attemptId;            // station: the record's id, chosen before the attempt
 };

@@ -235,6 +235,16 @@ bool RecordsServerBuilt()
 #endif
 }
 
+std::string RecordsServerRefusal(const std::string& url)
+{
+#ifdef TORVANE_RECORDS_SERVER
+    return CPgConnection::Refuse(url);
+#else
+    (void)url;
+    return kNoSink;
+#endif
+}
+
 void AddRecordsServerOption(CLI::App* command, std::string& url)
 {
 #ifdef TORVANE_RECORDS_SERVER
@@ -243,13 +253,13 @@ void AddRecordsServerOption(CLI::App* command, std::string& url)
                      "also send the records to this PostgreSQL server (a libpq connection string; the "
                      "password from ~/.pgpass)")
         ->type_name("URL")
-        ->check(CLI::Validator([](std::string& text) { return CPgConnection::Refuse(text); }, "", ""));
+        ->check(CLI::Validator([](std::string& text) { return RecordsServerRefusal(text); }, "", ""));
 #else
     command
         ->add_option("--records-server", url,
                      "not in the Windows build: records --json, then records --import")
         ->type_name("URL")
-        ->check(CLI::Validator([](std::string&) { return std::string(kNoSink); }, "", ""));
+        ->check(CLI::Validator([](std::string& text) { return RecordsServerRefusal(text); }, "", ""));
 #endif
 }
 

@@ -24,6 +24,9 @@ bool RecordsServerBuilt();
 // --records-server URL on a command that writes records (program, verify, erase,
 // station). A URL holding a password is a usage error.
 void AddRecordsServerOption(CLI::App* command, std::string& url);
+// The one rule for a records server's URL, wherever it comes from (the command line, a
+// job file): why it is refused, or "" when it may be used.
+std::string RecordsServerRefusal(const std::string& url);
 
 // After the command's record is complete: delivers the journal's backlog to url within
 // timeLimit. Nothing is lost when the server is away (the rows wait in the journal), so

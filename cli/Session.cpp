@@ -126,7 +126,11 @@ void CSession::Message(unsigned stringId)
 ExitCode CSession::Run()
 {
     m_reporter.Start(m_options.command, m_port);
-    if (m_records && !m_records->Begin(m_options, m_port)) {
+    if (!m_upgrade && !m_options.file.empty()) {
+        m_ownUpgrade = ReadUpgradeFile(m_options.file);
+        m_upgrade = &m_ownUpgrade;
+    }
+    if (m_records && !m_records->Begin(m_options, m_port, m_upgrade)) {
         // A panel that cannot be recorded is not touched.
         m_reporter.Message(m_records->Problem());
         m_figures["record_error"] = m_records->Problem();
@@ -156,13 +160,13 @@ ExitCode CSession::Run()
     }
     if (code == ExitCode::Ok) code = RunCommand();
     if (code == ExitCode::Ok && Stopping()) code = ExitCode::Stopped;
-    if (m_found && m_link.IsOpen()) {
+    if (m_found && m_link->IsOpen()) {
         const uint32_t returnStarted = GetTickCount();
         ReturnTo9600();
         m_figures["return_seconds"] = SecondsSince(returnStarted);
     }
     m_engine.reset();
-    m_link.Close();
+    if (m_link == &m_ownLink) m_link->Close();
     code = CompleteRecord(code);
     m_reporter.Result(code, m_figures);
     return code;
@@ -187,11 +191,11 @@ ExitCode CSession::CompleteRecord(ExitCode code)
     return recorded;
 }
 
-ExitCode CSession::JudgeUpgradeFile(const CliOptions& options, CMotFile& image,
+ExitCode CSession::JudgeUpgradeFile(const CliOptions& options, const PinnedUpgrade& upgrade, CMotFile& image,
                                     std::vector<std::string>& lines)
 {
-    if (!options.expectSha256.empty()) {
-        const std::string digest = platform::Sha256OfFile(platform::PathFromUtf8(options.file)).value_or("");
+    if (!options.expectSha256.empty() && upgrade.read) {
+        const std::string& digest = upgrade.sha256;
         if (digest != Lower(options.expectSha256)) {
             lines.push_back("torvane-cli: " + options.file + ": refused: its SHA-256 is " +
                             (digest.empty() ? std::string("unreadable") : digest) + ", not the expected " +
@@ -199,7 +203,7 @@ ExitCode CSession::JudgeUpgradeFile(const CliOptions& options, CMotFile& image,
             return ExitCode::FileRefused;
         }
     }
-    if (!LoadUpgradeFile(options.file, image, lines)) return ExitCode::FileRefused;
+    if (!LoadUpgradeFile(upgrade, image, lines)) return ExitCode::FileRefused;
     if (options.command != "program" && options.command != "verify" && options.command != "station")
         return ExitCode::Ok;
     const AreaCoverage coverage = CoverageOf(image);
@@ -218,7 +222,7 @@ ExitCode CSession::LoadFile()
 {
     if (m_options.file.empty()) return ExitCode::Ok;
     std::vector<std::string> lines;
-    const ExitCode code = JudgeUpgradeFile(m_options, m_image, lines);
+    const ExitCode code = JudgeUpgradeFile(m_options, *m_upgrade, m_image, lines);
     for (const std::string& line : lines)
         Message(line);
     m_imageLoaded = code == ExitCode::Ok;
@@ -227,8 +231,10 @@ ExitCode CSession::LoadFile()
 
 ExitCode CSession::OpenPort()
 {
-    if (!m_link.Open(m_port)) {
-        const platform::OpenError error = m_link.LastOpenError();
+    if (m_link != &m_ownLink) {
+        // The caller's port: it was never let go between its probe and this session.
+    } else if (!m_link->Open(m_port)) {
+        const platform::OpenError error = m_link->LastOpenError();
         const std::string reason = platform::DescribeOpenError(error);
         if (m_records) m_records->Message("torvane-cli: cannot open port " + m_port + ": " + reason);
         m_reporter.PortNotOpened("torvane-cli: cannot open port " + m_port + " (" +
@@ -237,7 +243,7 @@ ExitCode CSession::OpenPort()
         return error == platform::OpenError::InUse ? ExitCode::PortInUse : ExitCode::PortOpen;
     }
     m_progress = std::make_unique<Progress>(*this);
-    m_engine = std::make_unique<loader::CEngine>(m_link, m_progress.get());
+    m_engine = std::make_unique<loader::CEngine>(*m_link, m_progress.get());
     return ExitCode::Ok;
 }
 
@@ -269,21 +275,21 @@ ExitCode CSession::Connect()
 {
     loader::CEngine& engine = *m_engine;
     engine.SetLinkRate(loader::kBaseRate);
-    m_link.SetTimeout(kReplyTimeout);
+    m_link->SetTimeout(kReplyTimeout);
     const uint32_t remembered = RememberedRate(m_port);
 
     // A panel fresh from power-on answers the windows' synchronisation burst at 9600 bit/s.
     engine.Pause(linktime::kSyncEdgePause);
-    m_link.Purge(0);
+    m_link->Purge(0);
     loader::Result result = engine.SendSyncBurst(kStartupFillerPause);
     if (result.outcome == loader::Outcome::PortLost) return Failure(result, "synchronisation");
     uint8_t echo = 0;
-    m_link.SetTimeout(kSyncReplyTimeout);
+    m_link->SetTimeout(kSyncReplyTimeout);
     const bool synchronised = engine.ReadByte(echo).Ok() && echo == bootcode::kBaud9600;
-    m_link.SetTimeout(kReplyTimeout);
+    m_link->SetTimeout(kReplyTimeout);
     if (synchronised) {
         engine.Pause(linktime::kCodeSettleTime);
-        m_link.Purge(0);
+        m_link->Purge(0);
         m_found = engine.ReadStatus(m_status).Ok();
     }
     if (!m_found) {
@@ -342,6 +348,7 @@ ExitCode CSession::SetWorkingRate(uint32_t wanted)
 ExitCode CSession::CheckId()
 {
     std::string* recorded = m_records ? &m_records->Attempt().idCheck : nullptr;
+    m_idAnswered = m_status.IdField() != 0;
     if (recorded && m_status.IdVerified()) *recorded = step::kAlready;
     if (!m_status.IdVerified() && m_imageLoaded) {
         loader::StatusRegister after;
@@ -350,9 +357,10 @@ ExitCode CSession::CheckId()
             if (recorded) *recorded = step::kFailed;
             return Failure(result, "ID check");
         }
+        m_idAnswered = after.IdField() != 0;
         if (!after.IdVerified()) {
             if (recorded) *recorded = step::kFailed;
-            m_link.Purge(0);
+            m_link->Purge(0);
             Message(IDS_NOT_MATCH_ID);
             return ExitCode::IdFailed;
         }
@@ -436,7 +444,7 @@ ExitCode CSession::Erase()
 {
     const uint32_t started = GetTickCount();
     const loader::Result result = m_engine->EraseAll();
-    m_link.SetTimeout(kReplyTimeout);
+    m_link->SetTimeout(kReplyTimeout);
     if (m_records) m_records->Attempt().eraseResult = result.Ok() ? step::kOk : step::kFailed;
     if (result.outcome == loader::Outcome::DeviceError) {
         Message(IDS_ERASE_ERROR);
@@ -594,8 +602,9 @@ ExitCode CSession::Backup()
     // The backup is an upgrade file of its own: its ID file goes beside it.
     const std::string idFrom = IdFileName(m_options.file);
     const std::string idTo = IdFileName(m_options.backup);
-    // Written and on the disk before the erase, or the run ends here.
-    if (std::string error; !idFrom.empty() && !idTo.empty() && !CopyIdFile(idFrom, idTo, error)) {
+    // Written and on the disk before the erase, or the run ends here. The .id as it was
+    // read with the upgrade: it belongs to the bytes flashed, not to what lies there now.
+    if (std::string error; !idFrom.empty() && !idTo.empty() && !WritePinnedIdFile(*m_upgrade, idTo, error)) {
         Message("torvane-cli: " + error);
         return ExitCode::Failed;
     }
@@ -605,7 +614,7 @@ ExitCode CSession::Backup()
 void CSession::ReturnTo9600()
 {
     loader::CEngine& engine = *m_engine;
-    m_link.SetTimeout(kReplyTimeout);
+    m_link->SetTimeout(kReplyTimeout);
     uint32_t rate = engine.LinkRate();
     if (rate == loader::kBaseRate) return;
     bool moved = engine.NegotiateRate(rate, loader::kBaseRate).Ok();

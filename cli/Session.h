@@ -14,6 +14,7 @@
 #include "cli/ExitCode.h"
 #include "cli/Options.h"
 #include "cli/Reporter.h"
+#include "cli/UpgradeFile.h"
 #include "image/MotFile.h"
 #include "link/SerialComm.h"
 #include "loader/Engine.h"
@@ -28,10 +29,19 @@ public:
     ~CSession();
     ExitCode Run();
 
-    // The upgrade file judged as a program or verify judges it: its SHA-256 when one is
-    // expected, its records, the area it fills. The lines for the user in lines.
-    static ExitCode JudgeUpgradeFile(const CliOptions& options, CMotFile& image,
+    // The upgrade file's bytes judged as a program or verify judges them: their SHA-256
+    // when one is expected, their records, the area they fill. The lines for the user in lines.
+    static ExitCode JudgeUpgradeFile(const CliOptions& options, const PinnedUpgrade& upgrade, CMotFile& image,
                                      std::vector<std::string>& lines);
+
+    // The upgrade already read by the caller (it outlives the session); without it, Run
+    // reads the file once itself.
+    void PinUpgrade(const PinnedUpgrade& upgrade) { m_upgrade = &upgrade; }
+    // A port the caller keeps open (and locked) before and after the session.
+    void UseOpenLink(CSerialComm& link) { m_link = &link; }
+    // The panel's ID-check field told verified or mismatched during the run: a later
+    // "not yet" can only come from a panel fresh from power-on.
+    bool IdAnswered() const { return m_idAnswered; }
 
     // For tests: called at every line for the user, with the session still running.
     std::function<void(const std::string&)> onMessage;
@@ -66,9 +76,13 @@ private:
     CReporter& m_reporter;
     CCommandRecords* m_records;
     const std::string m_port;
+    PinnedUpgrade m_ownUpgrade;
+    const PinnedUpgrade* m_upgrade = nullptr;
     CMotFile m_image;
     bool m_imageLoaded = false;
-    CSerialComm m_link;
+    CSerialComm m_ownLink;
+    CSerialComm* m_link = &m_ownLink;
+    bool m_idAnswered = false;
     std::unique_ptr<Progress> m_progress;
     std::unique_ptr<loader::CEngine> m_engine;
     bool m_found = false; // the panel has answered: it can be sent back to 9600 bit/s

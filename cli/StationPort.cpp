@@ -6,15 +6,19 @@
 #include <sstream>
 
 #include "cli/CommandRecords.h"
+#include "cli/RateMemory.h"
 #include "cli/Reporter.h"
 #include "cli/Session.h"
+#include "cli/records/RecordStore.h"
 #include "cli/records/RecordTime.h"
 #include "loader/Engine.h"
 #include "loader/RateSearch.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
+#include "platform/OutputFile.h"
 #include "platform/Paths.h"
 #include "platform/SerialDriver.h"
+#include "platform/ThisProcess.h"
 
 namespace {
 
@@ -93,11 +97,14 @@ bool CStationPort::OpenLink()
     if (m_link.IsOpen()) return true;
     if (!m_link.Open(m_port)) {
         const platform::OpenError error = m_link.LastOpenError();
+        // Another station (or program) has this fixture: it is not ours for this run.
+        if (error == platform::OpenError::InUse && !m_everOpened) m_inUseAtStart = true;
         State(error == platform::OpenError::InUse ? "in use" : "no port",
               error == platform::OpenError::InUse ? "port in use"
                                                   : "no port (" + platform::DescribeOpenError(error) + ")");
         return false;
     }
+    m_everOpened = true;
     m_engine = std::make_unique<loader::CEngine>(m_link, nullptr);
     m_engine->SetLinkRate(loader::kBaseRate);
     return true;
@@ -111,6 +118,22 @@ void CStationPort::CloseLink()
 
 int CStationPort::Run()
 {
+    if (!m_upgrade) {
+        m_ownUpgrade = ReadUpgradeFile(m_options.file);
+        m_upgrade = &m_ownUpgrade;
+    }
+    {
+        CMotFile image;
+        std::vector<std::string> lines;
+        if (const ExitCode judged = CSession::JudgeUpgradeFile(m_options, *m_upgrade, image, lines);
+            judged != ExitCode::Ok) {
+            std::string reason = ExitCodeName(judged);
+            for (const std::string& line : lines)
+                if (line.rfind("torvane-cli: warning:", 0) != 0) reason = CReporter::OneLine(line);
+            State("fail", "FAIL: " + reason);
+            return static_cast<int>(judged);
+        }
+    }
     while (!Stopping()) {
         if (nextSerial) {
             State("scan", "scan the next serial");
@@ -119,25 +142,32 @@ int CStationPort::Run()
             m_options.scannedSerial = serial;
         }
         if (!WaitForPanel()) break;
-        FlashPanel();
-        WaitUntilGone();
+        WaitUntilGone(FlashPanel());
     }
     CloseLink();
+    if (m_inUseAtStart) return static_cast<int>(ExitCode::PortInUse);
     State("stopped", "stopped");
     return m_recordFailed ? 1 : 0;
 }
 
 bool CStationPort::WaitForPanel()
 {
-    while (!Stopping()) {
+    const uint32_t remembered = RememberedRate(m_port);
+    for (uint32_t round = 1; !Stopping(); ++round) {
         if (!OpenLink()) {
+            if (m_inUseAtStart) return false;
             Pause(kStationReopenGap);
             continue;
         }
         State("waiting", "waiting");
         // A panel fresh from power-on answers at 9600 bit/s: one rate keeps the probe
-        // short, so that it is taken within a second of its first answer.
-        const loader::PanelSearch search = loader::FindPanel(*m_engine, {loader::kBaseRate});
+        // short, so that it is taken within a second of its first answer. Now and then
+        // the status request (which nothing can mistake for a command) goes at the
+        // remembered rate too, where a killed run may have left a panel.
+        std::vector<uint32_t> rates{loader::kBaseRate};
+        if (remembered != loader::kBaseRate && round % kStationRememberedEvery == 0)
+            rates.push_back(remembered);
+        const loader::PanelSearch search = loader::FindPanel(*m_engine, rates);
         if (search.found) return true;
         if (search.outcome == loader::Outcome::PortLost) {
             CloseLink();
@@ -148,37 +178,59 @@ bool CStationPort::WaitForPanel()
     return false;
 }
 
-std::string CStationPort::BackupName() const
+// Port, host, time and the attempt's id: stations of several PCs, fixtures of one name
+// and one backup folder never meet in one name, and the record names its own file.
+std::string CStationPort::BackupName(const std::string& attemptId) const
 {
-    std::string name = std::filesystem::path(m_port).filename().string();
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '_';
+    auto tidy = [](std::string text) {
+        for (char& c : text)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '_';
+        return text;
+    };
+    const std::string name = tidy(std::filesystem::path(m_port).filename().string());
     std::string stamp = records::LocalText(records::NowMs()).substr(0, 19); // 2026-12-09T13:06:01
     for (char& c : stamp)
         if (c == ':') c = '-';
-    const std::filesystem::path folder = platform::PathFromUtf8(m_backupDir);
-    std::filesystem::path path = folder / (name + "-" + stamp + ".mot");
-    for (int i = 2; std::filesystem::exists(path); ++i)
-        path = folder / (name + "-" + stamp + "-" + std::to_string(i) + ".mot");
-    return platform::Utf8FromPath(path);
+    return platform::Utf8FromPath(
+        platform::PathFromUtf8(m_backupDir) /
+        (name + "-" + tidy(platform::HostName()) + "-" + stamp + "-" + attemptId + ".mot"));
 }
 
-void CStationPort::FlashPanel()
+bool CStationPort::FlashPanel()
 {
-    // The session opens the port itself and finds the panel again at 9600 bit/s.
-    CloseLink();
+    // The port stays open (and locked) from the probe that found the panel to the end:
+    // no other program gets in between.
     State("flashing", "flashing");
     CliOptions options = m_options;
-    if (!m_backupDir.empty()) options.backup = BackupName();
+    options.attemptId = CRecordStore::NewAttemptId();
+    if (!m_backupDir.empty()) {
+        options.backup = BackupName(options.attemptId);
+        // Taken before anything is read into it; a name already there is never reused.
+        std::string error;
+        while (platform::CreateNewFile(platform::PathFromUtf8(options.backup), error) ==
+               platform::NewFileStatus::Exists) {
+            options.attemptId = CRecordStore::NewAttemptId();
+            options.backup = BackupName(options.attemptId);
+        }
+    }
     CEventLines lines(m_emit);
     std::ostream out(&lines), none(nullptr);
     CReporter reporter(OutputMode::Json, out, none, false, 80);
     CSession session(options, reporter, m_records);
+    session.PinUpgrade(*m_upgrade);
+    if (m_link.IsOpen()) session.UseOpenLink(m_link);
     std::string lastMessage;
     session.onMessage = [&lastMessage](const std::string& text) { lastMessage = CReporter::OneLine(text); };
     const ExitCode code = session.Run();
     out.flush();
     m_options.scannedSerial.clear();
+    if (!options.backup.empty()) {
+        // The name taken for a backup that was never read is no backup.
+        std::error_code ec;
+        const std::filesystem::path backup = platform::PathFromUtf8(options.backup);
+        if (std::filesystem::file_size(backup, ec) == 0 && !ec) std::filesystem::remove(backup, ec);
+    }
+    const bool idAnswered = session.IdAnswered();
 
     bool passed = code == ExitCode::Ok;
     std::string note;
@@ -192,19 +244,23 @@ void CStationPort::FlashPanel()
     const nlohmann::json extra = {{"last", ClockTime()}, {"exit_code", static_cast<int>(code)}};
     if (code == ExitCode::Stopped) {
         State("stopped", "stopped part-way" + note, extra);
-        return;
+        return idAnswered;
     }
     if (passed) {
         ++m_passed;
         State("pass", "PASS" + note, extra);
-        return;
+        return idAnswered;
     }
     ++m_failed;
     const std::string reason = !lastMessage.empty() ? lastMessage : ExitCodeName(code);
     State("fail", "FAIL: " + reason + note, extra);
+    return idAnswered;
 }
 
-void CStationPort::WaitUntilGone()
+// idAnswered: the attempt read the ID-check field as verified or mismatched. The boot
+// loader keeps that until its power goes; "not yet" then means another panel, even one
+// swapped in faster than the second of silence that tells an empty fixture.
+void CStationPort::WaitUntilGone(bool idAnswered)
 {
     uint32_t lastAnswer = GetTickCount();
     while (!Stopping()) {
@@ -216,6 +272,7 @@ void CStationPort::WaitUntilGone()
             CloseLink();
             break;
         }
+        if (search.found && idAnswered && search.status.IdField() == 0) break;
         if (search.found)
             lastAnswer = GetTickCount();
         else if (GetTickCount() - lastAnswer >= kStationGoneAfter)

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Options.h"
+#include "cli/UpgradeFile.h"
 #include "link/SerialComm.h"
 
 class CCommandRecords;
@@ -24,6 +25,9 @@ constexpr uint32_t kStationProbeGap = 250;
 constexpr uint32_t kStationReopenGap = 500;
 // A panel that has not answered for this long is gone.
 constexpr uint32_t kStationGoneAfter = 1000;
+// A panel that a killed run left at the port's remembered rate is asked for there on
+// every this many probes: the rounds at 9600 bit/s stay short.
+constexpr uint32_t kStationRememberedEvery = 4;
 
 class CStationPort
 {
@@ -35,8 +39,12 @@ public:
                  EventSink emit);
     ~CStationPort();
 
-    // Runs until Stopping(); 0, or 1 when an attempt could not be recorded.
+    // Runs until Stopping(); 0, or 1 when an attempt could not be recorded. Ends at once
+    // with 4 when another program holds the port at the start (no byte is sent there), and
+    // with the file's code when the upgrade is refused. The upgrade is read once, at the
+    // start, unless the caller pinned it: every attempt flashes those bytes.
     int Run();
+    void PinUpgrade(const PinnedUpgrade& upgrade) { m_upgrade = &upgrade; }
 
     // When the loop ends (default: a Ctrl-C or a stop request). Looked at between steps.
     std::function<bool()> stopRequested;
@@ -52,17 +60,20 @@ private:
     bool OpenLink();
     void CloseLink();
     bool WaitForPanel();
-    void FlashPanel();
-    void WaitUntilGone();
+    bool FlashPanel();
+    void WaitUntilGone(bool idAnswered);
     void State(const std::string& state, const std::string& text, nlohmann::json extra = {});
-    std::string BackupName() const;
+    std::string BackupName(const std::string& attemptId) const;
 
     CliOptions m_options;
     const std::string m_port;
     const std::string m_backupDir;
     CCommandRecords* m_records;
     EventSink m_emit;
+    PinnedUpgrade m_ownUpgrade;
+    const PinnedUpgrade* m_upgrade = nullptr;
     CSerialComm m_link;
+    bool m_everOpened = false, m_inUseAtStart = false;
     std::unique_ptr<loader::CEngine> m_engine;
     std::string m_state, m_text;
     int m_passed = 0, m_failed = 0;

@@ -1,12 +1,16 @@
 #include "cli/UpgradeFile.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
 
 #include "framework/Host.h"
 #include "framework/console/ConsoleHost.h"
 #include "image/MotFile.h"
 #include "loader/Protocol.h"
+#include "platform/OutputFile.h"
 #include "platform/Paths.h"
+#include "platform/Sha256.h"
 #include "platform/TextFile.h"
 
 namespace {
@@ -27,21 +31,78 @@ private:
 
 } // namespace
 
-bool LoadUpgradeFile(const std::string& path, CMotFile& image, std::vector<std::string>& lines)
+PinnedUpgrade ReadUpgradeFile(const std::string& path)
 {
+    PinnedUpgrade upgrade;
+    upgrade.path = path;
+    if (const std::string idPath = IdFileName(path); !idPath.empty())
+        upgrade.idStatus =
+            platform::ReadSmallFile(platform::PathFromUtf8(idPath), upgrade.idBytes, upgrade.idProblem);
+    const std::string missing = "torvane-cli: " + path + ": no such file";
     std::error_code ec;
     if (!std::filesystem::is_regular_file(platform::PathFromUtf8(path), ec)) {
-        lines.push_back("torvane-cli: " + path + ": no such file");
+        upgrade.problem = missing;
+        return upgrade;
+    }
+    try {
+        uint64_t size = 0;
+        const platform::UniqueFile file = platform::OpenRegularFile(path, size);
+        if (!file) {
+            upgrade.problem = missing;
+            return upgrade;
+        }
+        char chunk[64 * 1024];
+        for (;;) {
+            errno = 0;
+            const size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
+            const int error = errno;
+            if (upgrade.bytes.size() + got > kUpgradeFileLimit) {
+                upgrade.bytes.clear();
+                upgrade.problem = "torvane-cli: " + path + ": refused: larger than " +
+                                  std::to_string(kUpgradeFileLimit / (1024 * 1024)) + " MiB";
+                return upgrade;
+            }
+            upgrade.bytes.append(chunk, got);
+            if (got == sizeof chunk) continue;
+            if (std::ferror(file.get())) throw CFileException::FromErrno(error ? error : EIO, path);
+            break;
+        }
+    } catch (const CFileException& e) {
+        upgrade.bytes.clear();
+        upgrade.problem = "torvane-cli: " + e.GetErrorMessage();
+        return upgrade;
+    }
+    upgrade.read = true;
+    upgrade.sha256 = platform::Sha256Of(upgrade.bytes);
+    return upgrade;
+}
+
+bool LoadUpgradeFile(const PinnedUpgrade& upgrade, CMotFile& image, std::vector<std::string>& lines)
+{
+    if (!upgrade.read) {
+        lines.push_back(upgrade.problem);
         return false;
     }
     CCapturingHost host(lines);
-    try {
-        image.LoadFile(path);
-    } catch (const CFileException& e) {
-        lines.push_back("torvane-cli: " + e.GetErrorMessage());
+    image.LoadBytes(upgrade.bytes);
+    return image.IsWhole();
+}
+
+bool WritePinnedIdFile(const PinnedUpgrade& upgrade, const std::string& to, std::string& error)
+{
+    const std::string from = IdFileName(upgrade.path);
+    if (platform::IsSameFile(platform::PathFromUtf8(from), platform::PathFromUtf8(to))) return true;
+    switch (upgrade.idStatus) {
+    case platform::SmallFileStatus::Ok:
+        break;
+    case platform::SmallFileStatus::Missing:
+        error = "Cannot read " + from + ": no such file";
+        return false;
+    case platform::SmallFileStatus::Refused:
+        error = upgrade.idProblem;
         return false;
     }
-    return image.IsWhole();
+    return platform::WriteFileAtomically(platform::PathFromUtf8(to), upgrade.idBytes, error);
 }
 
 AreaCoverage CoverageOf(const CMotFile& image)

@@ -327,6 +327,31 @@ int CMotFile::LoadFile(const std::string& fileName)
     return result;
 }
 
+int CMotFile::LoadBytes(std::string_view bytes)
+{
+    m_loadState = LoadState::Refused;
+    Clear();
+    for (size_t begin = 0; begin < bytes.size();) {
+        const size_t feed = bytes.find('\n', begin);
+        const size_t stop = feed == std::string_view::npos ? bytes.size() : feed;
+        std::string_view line = bytes.substr(begin, stop - begin);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        begin = stop + 1;
+        switch (LoadLine(line)) {
+        case LineOutcome::Next:
+            continue;
+        case LineOutcome::Stop:
+            return 0;
+        case LineOutcome::End:
+            m_loadState = LoadState::Whole;
+            return 1;
+        }
+    }
+    // Cut off part-way: what is missing would be left erased in the panel.
+    RefuseFile();
+    return 0;
+}
+
 int CMotFile::ReadRecords(const std::string& fileName)
 {
     uint64_t size = 0;

@@ -30,6 +30,8 @@ public:
     // than its count says, an S5 record's count is not the number of data records, a
     // line is not a record, the end record is missing, or the path is not a regular file.
     int LoadFile(const std::string& fileName);
+    // The same for a file's bytes already in memory (one read that was also hashed).
+    int LoadBytes(std::string_view bytes);
 
     // What the last load left: no load yet, a refused or cut-short load, or a whole one
     // (an end record reached with nothing refused). Flash may be written only from a

@@ -22,10 +22,14 @@ bool WriteFileAtomically(const std::filesystem::path& target, std::string_view c
 // work starts. False with the reason in error.
 bool CheckOutputTarget(const std::filesystem::path& target, std::string& error);
 
-// Creates path as a new empty file that only its owner may read and write (0600 on
-// POSIX; on Windows the folder's permissions, as for every file). False with the reason
-// in error, also when the file exists already.
-bool CreatePrivateFile(const std::filesystem::path& path, std::string& error);
+// Creates an empty file under a name nothing holds yet (no link followed, nothing
+// replaced), so that two writers never pick one name. Exists: the name is taken; Failed:
+// anything else, with one line naming the file and the cause in error. OwnerOnly makes
+// it 0600 on POSIX (on Windows the folder's permissions hold, as for every file).
+enum class NewFileStatus { Created, Exists, Failed };
+enum class NewFileAccess { Default, OwnerOnly };
+NewFileStatus CreateNewFile(const std::filesystem::path& path, std::string& error,
+                            NewFileAccess access = NewFileAccess::Default);
 
 // True when both names lead to one existing file (same device and file, whatever the
 // spelling, links included).

@@ -4,10 +4,13 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
 // Lower-case hex digest of the file's bytes, or nothing when it cannot be read.
 std::optional<std::string> Sha256OfFile(const std::filesystem::path& path);
+// Lower-case hex digest of bytes already read (empty only when the system's hash fails).
+std::string Sha256Of(std::string_view bytes);
 
 } // namespace platform

@@ -303,7 +303,8 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const fs::path& path, RecordsFi
         // Made here, owner only, before SQLite makes it with the umask's mode: SQLite
         // gives the -wal and -shm files the mode of the database file.
         std::string why;
-        if (!platform::CreatePrivateFile(path, why) && !fs::exists(path, ec))
+        if (platform::CreateNewFile(path, why, platform::NewFileAccess::OwnerOnly) ==
+            platform::NewFileStatus::Failed)
             return refuse("cannot be created (" + why.substr(why.rfind(": ") + 2) + ")");
         exists = true;
     }

@@ -102,6 +102,16 @@ bool WriteFileAtomically(const fs::path& target, std::string_view content, std::
     return true;
 }
 
+NewFileStatus CreateNewFile(const fs::path& path, std::string& error, NewFileAccess access)
+{
+    const mode_t mode = access == NewFileAccess::OwnerOnly ? 0600 : 0644;
+    CUniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (fd.Valid()) return NewFileStatus::Created;
+    if (errno == EEXIST) return NewFileStatus::Exists;
+    Fail(error, "Cannot write", path, std::strerror(errno));
+    return NewFileStatus::Failed;
+}
+
 SmallFileStatus ReadSmallFile(const fs::path& path, std::string& content, std::string& error,
                               FollowLinks follow)
 {
@@ -154,13 +164,6 @@ SmallFileStatus ReadSmallFile(const fs::path& path, std::string& content, std::s
         }
         content.append(buffer, static_cast<size_t>(n));
     }
-}
-
-bool CreatePrivateFile(const fs::path& path, std::string& error)
-{
-    CUniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!fd.Valid()) return Fail(error, "Cannot create", path, std::strerror(errno));
-    return true;
 }
 
 } // namespace platform

@@ -30,4 +30,20 @@ std::optional<std::string> Sha256OfFile(const std::filesystem::path& path)
     return text;
 }
 
+std::string Sha256Of(std::string_view bytes)
+{
+    sha256_ctx context;
+    sha256_init(&context);
+    sha256_update(&context, bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
+    uint8_t digest[SHA256_DIGEST_SIZE];
+    sha256_digest(&context, sizeof digest, digest);
+    static const char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (uint8_t byte : digest) {
+        text += kHex[byte >> 4];
+        text += kHex[byte & 15];
+    }
+    return text;
+}
+
 } // namespace platform

@@ -94,6 +94,18 @@ bool WriteFileAtomically(const fs::path& target, std::string_view content, std::
     return true;
 }
 
+NewFileStatus CreateNewFile(const fs::path& path, std::string& error, NewFileAccess)
+{
+    // CREATE_NEW fails on anything already there, a link included.
+    win32::CFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.Valid()) return NewFileStatus::Created;
+    const DWORD code = GetLastError();
+    if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return NewFileStatus::Exists;
+    Fail(error, "Cannot write", path, win32::ErrorText(code));
+    return NewFileStatus::Failed;
+}
+
 SmallFileStatus ReadSmallFile(const fs::path& path, std::string& content, std::string& error,
                               FollowLinks follow)
 {
@@ -142,16 +154,6 @@ SmallFileStatus ReadSmallFile(const fs::path& path, std::string& content, std::s
         }
         content.append(buffer, got);
     }
-}
-
-bool CreatePrivateFile(const fs::path& path, std::string& error)
-{
-    const HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return Fail(error, "Cannot create", path, win32::ErrorText(GetLastError()));
-    CloseHandle(file);
-    return true;
 }
 
 } // namespace platform

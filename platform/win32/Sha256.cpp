@@ -1,5 +1,6 @@
 #include "platform/Sha256.h"
 
+#include <algorithm>
 #include <fstream>
 #include <vector>
 
@@ -63,6 +64,27 @@ std::optional<std::string> Sha256OfFile(const std::filesystem::path& path)
     if (file.bad()) return std::nullopt;
     unsigned char digest[32];
     if (!hash.Finish(digest)) return std::nullopt;
+    static const char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char byte : digest) {
+        text += kHex[byte >> 4];
+        text += kHex[byte & 15];
+    }
+    return text;
+}
+
+std::string Sha256Of(std::string_view bytes)
+{
+    CCngHash hash;
+    if (!hash.Valid()) return {};
+    // CNG takes at most 4 GiB per call.
+    for (size_t done = 0; done < bytes.size();) {
+        const size_t chunk = std::min<size_t>(bytes.size() - done, 1u << 30);
+        if (!hash.Update(bytes.data() + done, chunk)) return {};
+        done += chunk;
+    }
+    unsigned char digest[32];
+    if (!hash.Finish(digest)) return {};
     static const char kHex[] = "0123456789abcdef";
     std::string text;
     for (unsigned char byte : digest) {

@@ -144,4 +144,158 @@ TEST(StationPty, ThreePanelsInARowBesideAFailingOne)
     fs::remove_all(dir, ec);
 }
 
+// The states seen so far in a station's --json output, as "PORT state" lines.
+std::vector<std::string> States(const fs::path& events)
+{
+    std::vector<std::string> states;
+    std::ifstream in(events);
+    for (std::string line; std::getline(in, line);) {
+        const nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+        if (!event.is_discarded() && event.value("event", "") == "state")
+            states.push_back(event.value("port", "") + " " + event.value("state", ""));
+    }
+    return states;
+}
+
+// Waits (real time, at most `seconds`) until `state` was seen `times` times.
+bool WaitForState(const fs::path& events, const std::string& state, int times, int seconds = 60)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const std::vector<std::string> states = States(events);
+        if (std::count(states.begin(), states.end(), state) >= times) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// The exit status of pid within `seconds`, or -1 (then it is killed).
+int ExitWithin(pid_t pid, int seconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+}
+
+class StationProcess : public ::testing::Test
+{
+protected:
+    StationProcess() : m_dir(fs::temp_directory_path() / ("torvane-station-" + std::to_string(getpid())))
+    {
+        fs::create_directories(m_dir);
+        m_upgrade = (m_dir / "panel.mot").string();
+        std::ofstream(m_upgrade) << MakeSRecords({{0xF0000, Pattern(0xF0000, 0x200, 4)}});
+        m_sim = Start({TORVANE_BINARY_DIR "/torvane-sim", "--port", "COM1", "--erase-ms", "100", "--silent",
+                       "--flash-out", (m_dir / "flash.mot").string()},
+                      {}, true);
+    }
+    ~StationProcess() override
+    {
+        // A station is stopped as an operator stops it, so that its fixtures end with it.
+        if (m_station > 0) kill(m_station, SIGTERM), ExitWithin(m_station, 20);
+        if (m_sim > 0) kill(m_sim, SIGKILL), waitpid(m_sim, nullptr, 0);
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+    pid_t StartStation(const fs::path& events)
+    {
+        return Start({TORVANE_BINARY_DIR "/torvane-cli", "station", m_upgrade, "--port", "COM1", "--baud",
+                      "115200", "--records", (m_dir / "records.sqlite3").string(), "--json"},
+                     events, false);
+    }
+    // The simulator's flash at its exit, page F00.
+    std::vector<uint8_t> FlashAtExit()
+    {
+        kill(m_sim, SIGTERM);
+        waitpid(m_sim, nullptr, 0);
+        m_sim = -1;
+        CMotFile flash;
+        flash.LoadFile((m_dir / "flash.mot").string());
+        std::vector<uint8_t> page(kPageSize, 0xFF);
+        flash.GetPage(page.data(), 0xF00);
+        return page;
+    }
+
+    fs::path m_dir;
+    std::string m_upgrade;
+    pid_t m_sim = -1, m_station = -1;
+};
+
+TEST_F(StationProcess, AnUpgradeReplacedDuringTheShiftChangesNothing)
+{
+    const fs::path events = m_dir / "events.jsonl";
+    m_station = StartStation(events);
+    kill(m_sim, SIGUSR1); // the first panel in
+    ASSERT_TRUE(WaitForState(events, "COM1 pass", 1));
+    {
+        // Replaced on the disk as a copy tool does it: a new file renamed over the old.
+        std::ofstream(m_upgrade + ".new") << MakeSRecords({{0xF0000, Pattern(0xF0000, 0x200, 7)}});
+        fs::rename(m_upgrade + ".new", m_upgrade);
+    }
+    kill(m_sim, SIGUSR1); // out
+    ASSERT_TRUE(WaitForState(events, "COM1 removed", 1));
+    kill(m_sim, SIGUSR1); // the next panel in
+    ASSERT_TRUE(WaitForState(events, "COM1 pass", 2)) << "the second panel is flashed as well";
+    kill(m_station, SIGINT);
+    EXPECT_EQ(ExitWithin(m_station, 30), 0);
+    m_station = -1;
+    const std::vector<uint8_t> pinned = Pattern(0xF0000, 0x200, 4);
+    EXPECT_EQ(FlashAtExit(), std::vector<uint8_t>(pinned.begin(), pinned.begin() + kPageSize))
+        << "the bytes read at the start, not the file that lies there now";
+
+    std::string error;
+    auto store = CRecordStore::Open((m_dir / "records.sqlite3").string(), RecordsFile::Named, error);
+    ASSERT_TRUE(store) << error;
+    std::vector<CAttempt> rows;
+    ASSERT_TRUE(store->Query(CRecordFilter{}, rows));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].fileSha256, rows[1].fileSha256);
+}
+
+TEST_F(StationProcess, ASecondStationOnTheSamePortEndsWithoutSendingAByte)
+{
+    const fs::path first = m_dir / "first.jsonl", second = m_dir / "second.jsonl";
+    m_station = StartStation(first);
+    ASSERT_TRUE(WaitForState(first, "COM1 waiting", 1));
+    const pid_t other = StartStation(second);
+    EXPECT_EQ(ExitWithin(other, 20), 4) << "every port in use at the start";
+    const std::vector<std::string> states = States(second);
+    EXPECT_EQ(std::count(states.begin(), states.end(), "COM1 in use"), 1);
+    EXPECT_EQ(std::count(states.begin(), states.end(), "COM1 waiting"), 0) << "it never probed the port";
+
+    // The first station's panel is flashed as usual.
+    kill(m_sim, SIGUSR1);
+    EXPECT_TRUE(WaitForState(first, "COM1 pass", 1));
+}
+
+TEST_F(StationProcess, AHalfTypedSerialDoesNotHoldOffAStop)
+{
+    const fs::path events = m_dir / "events.jsonl";
+    int input[2];
+    ASSERT_EQ(pipe(input), 0);
+    m_station = fork();
+    if (m_station == 0) {
+        dup2(input[0], STDIN_FILENO);
+        close(input[1]);
+        if (FILE* out = std::fopen(events.c_str(), "w")) dup2(fileno(out), STDOUT_FILENO);
+        execl(TORVANE_BINARY_DIR "/torvane-cli", "torvane-cli", "station", m_upgrade.c_str(), "--port",
+              "COM1", "--scan", "--no-records", "--json", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(input[0]);
+    ASSERT_TRUE(WaitForState(events, "COM1 scan", 1));
+    ASSERT_EQ(write(input[1], "PNL-20", 6), 6); // the scanner stops mid-line
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(m_station, SIGTERM);
+    EXPECT_EQ(ExitWithin(m_station, 10), 0);
+    m_station = -1;
+    close(input[1]);
+}
+
 } // namespace
