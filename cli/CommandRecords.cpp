@@ -55,6 +55,7 @@ bool CCommandRecords::Begin(const CliOptions& options, const std::string& port)
         return false;
     }
     m_begun = true;
+    if (onBegun) onBegun(m_attempt.id);
     return true;
 }
 

@@ -15,6 +15,7 @@
 #include "loader/RateSearch.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
+#include "platform/KeepAwake.h"
 #include "platform/Paths.h"
 #include "platform/ProfileIni.h"
 #include "platform/SerialDriver.h"
@@ -125,6 +126,7 @@ void CSession::Message(unsigned stringId)
 
 ExitCode CSession::Run()
 {
+    const platform::CKeepAwake awake;
     m_reporter.Start(m_options.command, m_port);
     if (m_records && !m_records->Begin(m_options, m_port)) {
         // A panel that cannot be recorded is not touched.

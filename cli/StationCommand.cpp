@@ -38,6 +38,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The row's and the record's words for a fixture whose process died.
+constexpr char kProcessEnded[] = "fixture process ended";
+// A fixture process that ends at once is not started again in a tight loop.
+constexpr uint32_t kRestartGap = 1000;
+
 const std::vector<uint32_t> kRates = {9600, 19200, 38400, 57600, 115200};
 // The page pauses the "Set baudrate" dialog offers, as `program` takes them.
 const std::vector<uint32_t> kPagePauses = {5, 10, 15, 20, 25, 30, 35, 40, 45, 50};
@@ -108,16 +113,40 @@ public:
             m_out << ClockNow() << "  " << text << '\n' << std::flush;
     }
 
+    // The attempt a fixture has begun and not yet ended, if any.
+    const std::string& OpenAttempt(size_t i) const { return m_rows[i].attempt; }
+
+    // A fixture's process ended while the station runs: its panel's attempt, if one was
+    // open, is a failure, and the row says so instead of staying on "programming".
+    void ChildEnded(size_t i)
+    {
+        Row& row = m_rows[i];
+        if (!row.attempt.empty()) {
+            ++row.failed;
+            row.last = ClockNow();
+        }
+        // The next process of this fixture counts from zero again.
+        row.basePassed = row.passed;
+        row.baseFailed = row.failed;
+        row.key.clear();
+        OnEvent(i, {{"event", "state"}, {"state", "fail"}, {"text", "FAIL: " + std::string(kProcessEnded)}});
+    }
+
     void OnEvent(size_t i, const nlohmann::json& event)
     {
         Row& row = m_rows[i];
         const std::string kind = event.value("event", "");
         std::string key;
+        if (kind == "attempt") {
+            row.attempt = event.value("id", "");
+            return;
+        }
         if (kind == "state") {
             key = event.value("state", "");
+            if (key == "pass" || key == "fail" || key == "stopped") row.attempt.clear();
             row.text = event.value("text", "");
-            row.passed = event.value("passed", row.passed);
-            row.failed = event.value("failed", row.failed);
+            if (event.contains("passed")) row.passed = row.basePassed + event["passed"].get<int>();
+            if (event.contains("failed")) row.failed = row.baseFailed + event["failed"].get<int>();
             if (event.contains("last")) row.last = event["last"];
             row.kind = key;
         } else if (kind == "progress") {
@@ -143,6 +172,7 @@ public:
                 kind == "state" ? event : nlohmann::json{{"event", "state"}, {"state", key}};
             tagged["port"] = m_ports[i];
             if (kind != "state") tagged["text"] = key;
+            if (kind == "state") tagged["passed"] = row.passed, tagged["failed"] = row.failed;
             m_out << tagged.dump() << '\n' << std::flush;
         } else if (changed) {
             m_out << ClockNow() << "  " << m_ports[i] << ": " << (kind == "state" ? row.text : key) << '\n'
@@ -188,6 +218,8 @@ private:
     struct Row
     {
         std::string text = "starting", key, kind, last = "-";
+        std::string attempt;
+        int basePassed = 0, baseFailed = 0;
         int passed = 0, failed = 0;
     };
 
@@ -263,10 +295,18 @@ int RunStationChild(CliOptions& options, StationOptions& station, std::ostream& 
     CCommandRecords records;
     if (!records.Open(options.records, err)) return static_cast<int>(ExitCode::Failed);
     platform::CatchInterrupts(static_cast<int>(ExitCode::Stopped));
+    platform::WatchParent();
     CStationPort port(options, station.backupDir, records.Enabled() ? &records : nullptr,
-                      [&out](const nlohmann::json& event) { out << event.dump() << '\n'
-                                                                << std::flush; });
+                      [&out](const nlohmann::json& event) {
+                          out << event.dump() << '\n' << std::flush;
+                          // Nobody reads the events any more: the station is gone.
+                          if (!out) {
+                              out.clear();
+                              platform::NoteStopRequest();
+                          }
+                      });
     if (station.scan) port.nextSerial = ReadScannedLine;
+    port.waitUntilGoneFirst = station.restarted;
     return port.Run();
 }
 
@@ -337,7 +377,11 @@ CLI::App* AddStationCommand(CLI::App& app, CliOptions& options, StationOptions& 
     command->add_flag("--json", station.json, "one JSON object per state change on standard output");
     CCommandRecords::AddOptions(command, options.records);
     AddProductionOptions(command, options, serialAt);
+    command->add_option("--stop-event", station.stopEvent,
+                        "Windows: stop cleanly when a supervising service sets this event (in the session's "
+                        "namespace)");
     command->add_flag("--station-child", station.child)->group("");
+    command->add_flag("--station-restarted", station.restarted)->group("");
     command->add_option("--station-run", options.stationRun)->group("");
     command->footer("Example: torvane-cli station panel-upgrade.mot --port /dev/serial/by-path/...-port0 "
                     "--baud 115200 --tag WO-1234\n"
@@ -448,6 +492,8 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
     if (std::set<std::string>(options.ports.begin(), options.ports.end()).size() != options.ports.size())
         return usage("a port is named twice");
     if (station.scan && options.ports.size() != 1) return usage("--scan takes exactly one --port");
+    if (std::string error; !station.stopEvent.empty() && !platform::WatchStopEvent(station.stopEvent, error))
+        return usage(error);
 
     // The station's own faults end it before any panel is touched.
     CMotFile image;
@@ -506,21 +552,45 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
         err << "torvane-cli: station: no records server sink in this build; the records stay in the "
                "journal\n";
     platform::CatchInterrupts(static_cast<int>(ExitCode::Stopped));
-    const std::vector<int> codes = platform::RunChildren(commands, [&](size_t i, const std::string& text) {
-        const nlohmann::json event = nlohmann::json::parse(text, nullptr, false);
-        if (event.is_discarded()) return;
-        board.OnEvent(i, event);
-        if (sending && event.value("event", "") == "state") {
-            const std::string state = event.value("state", "");
-            if (state == "pass" || state == "fail" || state == "stopped") sender.Nudge();
+    // A fixture whose process died (killed, crashed) fails its open attempt, in the row and
+    // in the record, and starts again: after its panel is gone, so that panel is not
+    // flashed again unseen.
+    bool childRecordLost = false;
+    auto childEnded = [&](size_t i, int) {
+        if (platform::InterruptCount() > 0) return false;
+        if (const std::string id = board.OpenAttempt(i); !id.empty() && records.Store()) {
+            CAttempt attempt;
+            if (records.Store()->Read(id, attempt) && attempt.outcome == outcome::kUnfinished) {
+                attempt.outcome = outcome::kFail;
+                attempt.messages.push_back(kProcessEnded);
+                if (!records.Store()->Complete(attempt)) childRecordLost = true;
+            }
         }
-        if (sending) {
-            const int64_t waiting = sender.Waiting();
-            board.SetBacklog(waiting > 0 ? "records: " + std::to_string(waiting) + " not yet on the server" +
-                                               (sender.Problem().empty() ? "" : " (" + sender.Problem() + ")")
-                                         : "");
-        }
-    });
+        board.ChildEnded(i);
+        Sleep(kRestartGap);
+        if (std::find(commands[i].begin(), commands[i].end(), "--station-restarted") == commands[i].end())
+            commands[i].push_back("--station-restarted");
+        return platform::InterruptCount() == 0;
+    };
+    const std::vector<int> codes = platform::RunChildren(
+        commands,
+        [&](size_t i, const std::string& text) {
+            const nlohmann::json event = nlohmann::json::parse(text, nullptr, false);
+            if (event.is_discarded()) return;
+            board.OnEvent(i, event);
+            if (sending && event.value("event", "") == "state") {
+                const std::string state = event.value("state", "");
+                if (state == "pass" || state == "fail" || state == "stopped") sender.Nudge();
+            }
+            if (sending) {
+                const int64_t waiting = sender.Waiting();
+                board.SetBacklog(waiting > 0
+                                     ? "records: " + std::to_string(waiting) + " not yet on the server" +
+                                           (sender.Problem().empty() ? "" : " (" + sender.Problem() + ")")
+                                     : "");
+            }
+        },
+        childEnded);
     board.Summary(codes, run);
     if (sending) {
         sender.Stop();
@@ -530,6 +600,7 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
                 << (sender.Problem().empty() ? "" : ": " + sender.Problem())
                 << "; torvane-cli records --sync sends them\n";
     }
-    const bool recorded = std::all_of(codes.begin(), codes.end(), [](int code) { return code == 0; });
+    const bool recorded =
+        !childRecordLost && std::all_of(codes.begin(), codes.end(), [](int code) { return code == 0; });
     return static_cast<int>(recorded ? ExitCode::Ok : ExitCode::Failed);
 }

@@ -60,9 +60,15 @@ CStationPort::CStationPort(const CliOptions& options, const std::string& backupD
     m_options.backup.clear();
     m_options.ifDifferent = false;
     m_options.mode = OutputMode::Json;
+    // The station records the attempt itself if this process dies in the middle of it.
+    if (m_records)
+        m_records->onBegun = [this](const std::string& id) { m_emit({{"event", "attempt"}, {"id", id}}); };
 }
 
-CStationPort::~CStationPort() = default;
+CStationPort::~CStationPort()
+{
+    if (m_records) m_records->onBegun = nullptr;
+}
 
 bool CStationPort::Stopping() const
 {
@@ -111,6 +117,7 @@ void CStationPort::CloseLink()
 
 int CStationPort::Run()
 {
+    if (waitUntilGoneFirst) WaitUntilGone();
     while (!Stopping()) {
         if (nextSerial) {
             State("scan", "scan the next serial");
