@@ -85,7 +85,7 @@ int RunPortsCommand(const PortsCommandOptions& options, std::ostream& out)
     for (const platform::SerialPortInfo& port : ports)
         PrintPort(port, out);
     if (!aliases.empty()) {
-        out << "\nAliases in " << platform::PortsDir().string() << ":\n";
+        out << "\nAliases in " << platform::PortsDir().Utf8() << ":\n";
         for (const platform::PortAlias& alias : aliases)
             out << "  " << alias.name << " -> " << alias.target << (alias.present ? "" : "  (absent)")
                 << "\n";

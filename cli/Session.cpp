@@ -3,7 +3,6 @@
 #include <array>
 #include <cctype>
 #include <cstdio>
-#include <filesystem>
 #include <vector>
 
 #include "cli/CommandRecords.h"
@@ -193,7 +192,8 @@ ExitCode CSession::JudgeUpgradeFile(const CliOptions& options, CMotFile& image,
                                     std::vector<std::string>& lines)
 {
     if (!options.expectSha256.empty()) {
-        const std::string digest = platform::Sha256OfFile(platform::PathFromUtf8(options.file)).value_or("");
+        const std::string digest =
+            platform::Sha256OfFile(platform::CPath::FromUtf8(options.file)).value_or("");
         if (digest != Lower(options.expectSha256)) {
             lines.push_back("torvane-cli: " + options.file + ": refused: its SHA-256 is " +
                             (digest.empty() ? std::string("unreadable") : digest) + ", not the expected " +
@@ -234,7 +234,7 @@ ExitCode CSession::OpenPort()
         const std::string reason = platform::DescribeOpenError(error);
         if (m_records) m_records->Message("torvane-cli: cannot open port " + m_port + ": " + reason);
         m_reporter.PortNotOpened("torvane-cli: cannot open port " + m_port + " (" +
-                                     platform::ResolvePortName(m_port).string() + "): " + reason,
+                                     platform::ResolvePortName(m_port).Utf8() + "): " + reason,
                                  reason);
         return error == platform::OpenError::InUse ? ExitCode::PortInUse : ExitCode::PortOpen;
     }

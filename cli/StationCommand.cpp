@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <iostream>
 #include <regex>
 #include <set>
@@ -30,11 +29,10 @@
 #include "platform/ProfileIni.h"
 
 #ifndef _WIN32
+#include <filesystem>
 #include <poll.h>
 #include <unistd.h>
 #endif
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -392,19 +390,16 @@ CLI::App* AddStationCommand(CLI::App& app, CliOptions& options, StationOptions& 
 bool ApplyStationJob(const std::string& jobFile, bool verifyGiven, CliOptions& options,
                      StationOptions& station, std::string& error)
 {
-    std::error_code ec;
-    if (!fs::is_regular_file(platform::PathFromUtf8(jobFile), ec)) {
+    const platform::CPath job = platform::CPath::FromUtf8(jobFile);
+    if (!platform::IsRegularFile(job)) {
         error = "the job file " + jobFile + " cannot be read";
         return false;
     }
-    const fs::path folder = platform::PathFromUtf8(jobFile).parent_path();
-    auto get = [&](const char* key) {
-        return platform::GetPrivateProfileString("station", key, "", jobFile);
-    };
+    const platform::CPath folder = job.Parent();
+    auto get = [&](const char* key) { return platform::GetPrivateProfileString("station", key, "", job); };
     // Relative names are the job file's neighbours, wherever the station is started.
     auto path = [&](const std::string& text) {
-        const fs::path given = platform::PathFromUtf8(text);
-        return given.is_absolute() ? text : platform::Utf8FromPath(folder / given);
+        return platform::CPath::FromUtf8(text).IsAbsolute() ? text : (folder / text).Utf8();
     };
     auto number = [&](const char* key, std::optional<uint32_t>& value, const std::vector<uint32_t>& allowed) {
         const std::string text = get(key);
@@ -451,6 +446,7 @@ bool ApplyStationJob(const std::string& jobFile, bool verifyGiven, CliOptions& o
 std::string ModemManagerWarning()
 {
 #ifdef __linux__
+    namespace fs = std::filesystem;
     std::error_code ec;
     for (fs::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
@@ -506,12 +502,10 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
     if (!records.Open(options.records, err)) return static_cast<int>(ExitCode::Failed);
     if (!records.Enabled()) options.records.none = true;
     if (!station.backupDir.empty()) {
-        std::error_code ec;
-        const fs::path folder = platform::PathFromUtf8(station.backupDir);
-        fs::create_directories(folder, ec);
-        if (ec || !fs::is_directory(folder)) {
-            err << "torvane-cli: the backup folder " << station.backupDir
-                << " cannot be made: " << ec.message() << '\n';
+        if (std::string error;
+            !platform::CreateDirectories(platform::CPath::FromUtf8(station.backupDir), error)) {
+            err << "torvane-cli: the backup folder " << station.backupDir << " cannot be made: " << error
+                << '\n';
             return static_cast<int>(ExitCode::Failed);
         }
     }

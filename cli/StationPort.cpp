@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 #include <sstream>
 
 #include "cli/CommandRecords.h"
@@ -157,17 +156,17 @@ bool CStationPort::WaitForPanel()
 
 std::string CStationPort::BackupName() const
 {
-    std::string name = std::filesystem::path(m_port).filename().string();
+    std::string name = platform::CPath::FromUtf8(m_port).FileName();
     for (char& c : name)
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '_';
     std::string stamp = records::LocalText(records::NowMs()).substr(0, 19); // 2026-12-09T13:06:01
     for (char& c : stamp)
         if (c == ':') c = '-';
-    const std::filesystem::path folder = platform::PathFromUtf8(m_backupDir);
-    std::filesystem::path path = folder / (name + "-" + stamp + ".mot");
-    for (int i = 2; std::filesystem::exists(path); ++i)
+    const platform::CPath folder = platform::CPath::FromUtf8(m_backupDir);
+    platform::CPath path = folder / (name + "-" + stamp + ".mot");
+    for (int i = 2; platform::Exists(path); ++i)
         path = folder / (name + "-" + stamp + "-" + std::to_string(i) + ".mot");
-    return platform::Utf8FromPath(path);
+    return path.Utf8();
 }
 
 void CStationPort::FlashPanel()

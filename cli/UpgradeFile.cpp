@@ -1,7 +1,5 @@
 #include "cli/UpgradeFile.h"
 
-#include <filesystem>
-
 #include "framework/Host.h"
 #include "framework/console/ConsoleHost.h"
 #include "image/MotFile.h"
@@ -29,8 +27,7 @@ private:
 
 bool LoadUpgradeFile(const std::string& path, CMotFile& image, std::vector<std::string>& lines)
 {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(platform::PathFromUtf8(path), ec)) {
+    if (!platform::IsRegularFile(platform::CPath::FromUtf8(path))) {
         lines.push_back("torvane-cli: " + path + ": no such file");
         return false;
     }

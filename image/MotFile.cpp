@@ -310,7 +310,7 @@ int CMotFile::LoadFile(const std::string& fileName)
 int CMotFile::ReadRecords(const std::string& fileName)
 {
     uint64_t size = 0;
-    const platform::UniqueFile file = platform::OpenRegularFile(fileName, size);
+    const platform::UniqueFile file = platform::OpenRegularFile(platform::CPath::FromUtf8(fileName), size);
     if (!file) {
         RefuseFile();
         return 0;

@@ -56,7 +56,7 @@ CInstanceLock::Result CInstanceLock::TryAcquire(const std::string& name, std::st
         why = "no valid lock name";
         return Result::CannotCreate;
     }
-    const std::filesystem::path dir = RuntimeDir();
+    const std::filesystem::path dir = RuntimeDir().Native();
     if (!PrepareRuntimeDir(dir, why)) return Result::CannotCreate;
     const std::filesystem::path file = dir / (name + ".lock");
     const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);

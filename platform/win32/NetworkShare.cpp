@@ -6,8 +6,9 @@ namespace platform {
 
 namespace fs = std::filesystem;
 
-std::string NetworkShareKind(const fs::path& path)
+std::string NetworkShareKind(const CPath& pathGiven)
 {
+    const std::filesystem::path& path = pathGiven.Native();
     std::wstring text = path.wstring();
     auto startsWith = [&text](const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; };
     // \\?\C:\... and \\.\C:\... are local names in the device namespace; any other

@@ -316,7 +316,7 @@ int main(int argc, char** argv)
     {
         sim::CPtyServer server(device, {realtime, lineErrorAfter, busyWait});
         std::string error;
-        if (!server.Open(error) || !server.CreateAlias(platform::PortsDir() / portName, error)) {
+        if (!server.Open(error) || !server.CreateAlias((platform::PortsDir() / portName).Native(), error)) {
             std::cerr << "torvane-sim: " << error << "\n";
             return 1;
         }

@@ -117,7 +117,7 @@ TEST(StationPty, ThreePanelsInARowBesideAFailingOne)
         << "a failed panel that stays in its fixture is not tried again";
 
     std::string error;
-    auto store = CRecordStore::Open(db, RecordsFile::Named, error);
+    auto store = CRecordStore::Open(platform::CPath::FromUtf8(db), RecordsFile::Named, error);
     ASSERT_TRUE(store) << error;
     std::vector<CAttempt> rows;
     ASSERT_TRUE(store->Query(CRecordFilter{}, rows));

@@ -72,7 +72,7 @@ SendReport CServerSink::SendBacklog(CRecordStore& store, std::chrono::steady_clo
     auto count = [&] {
         if (!store.CountUnsent(report.waiting)) report.waiting = -1;
     };
-    const platform::CUniqueFd lock = LockJournal(store.Path(), deadline, report.problem);
+    const platform::CUniqueFd lock = LockJournal(store.Path().Native(), deadline, report.problem);
     if (!lock.Valid()) {
         count();
         return report;
