@@ -18,6 +18,7 @@ public:
     CPath() = default;
     // The system's own form (wide on Windows), as the system or a wide literal gave it.
     CPath(std::filesystem::path native) : m_native(std::move(native)) {}
+    CPath(const wchar_t* wide) : m_native(wide) {}
     // Text becomes a name only through FromUtf8, never by accident.
     CPath(const std::string&) = delete;
     CPath(const char*) = delete;
