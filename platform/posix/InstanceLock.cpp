@@ -82,4 +82,9 @@ void CInstanceLock::Release()
     m_native = kNone;
 }
 
+CInstanceLock::Result CInstanceLock::ResultOfCreateFailure(uint32_t)
+{
+    return Result::CannotCreate; // a flock has no rights of its own: a failed open is a failed open
+}
+
 } // namespace platform

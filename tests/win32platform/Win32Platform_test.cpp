@@ -16,6 +16,7 @@
 #include "platform/ProfileIni.h"
 #include "platform/SerialDriver.h"
 #include "platform/TextFile.h"
+#include "platform/win32/CommDriver.h"
 #include "platform/win32/Win32Text.h"
 
 namespace fs = std::filesystem;
@@ -139,4 +140,18 @@ TEST(Win32TextFile, OpensUtf8NamesAndKeepsEveryByteOfALine)
     text.Close();
     fs::remove(fs::path(platform::win32::Widen(name)));
     EXPECT_THROW(text.Open(platform::CPath::FromUtf8(name)), CFileException);
+}
+
+TEST(Win32Messages, APortThatFailsKeepsTheSystemsWordsAndACopyWithOtherRightsIsAlreadyRunning)
+{
+    // A wedged adapter: the system's own words and code, not a bare "cannot be opened".
+    EXPECT_EQ(platform::CCommDriver::NoteOpenFailure(ERROR_GEN_FAILURE), platform::OpenError::Other);
+    const std::string text = platform::DescribeOpenError(platform::OpenError::Other);
+    EXPECT_NE(text.find("(31)"), std::string::npos) << text;
+    EXPECT_GT(text.size(), std::string("the port cannot be opened: (31)").size()) << text;
+
+    // Elevation cannot be shown under Wine: the decision on the error it gives.
+    using Result = platform::CInstanceLock::Result;
+    EXPECT_EQ(platform::CInstanceLock::ResultOfCreateFailure(ERROR_ACCESS_DENIED), Result::HeldByAnother);
+    EXPECT_EQ(platform::CInstanceLock::ResultOfCreateFailure(ERROR_INVALID_HANDLE), Result::CannotCreate);
 }
