@@ -550,7 +550,7 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
     // in the record, and starts again: after its panel is gone, so that panel is not
     // flashed again unseen.
     bool childRecordLost = false;
-    auto childEnded = [&](size_t i, int) {
+    auto childEnded = [&](size_t i, int code) {
         if (platform::InterruptCount() > 0) return false;
         if (const std::string id = board.OpenAttempt(i); !id.empty() && records.Store()) {
             CAttempt attempt;
@@ -561,6 +561,8 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
             }
         }
         board.ChildEnded(i);
+        // A command line the fixture refuses would be refused again.
+        if (code == static_cast<int>(ExitCode::Usage)) return false;
         Sleep(kRestartGap);
         if (std::find(commands[i].begin(), commands[i].end(), "--station-restarted") == commands[i].end())
             commands[i].push_back("--station-restarted");
