@@ -59,7 +59,7 @@ private:
 void ReportOpenFailure(const std::string& port, const CSerialComm& link)
 {
     const platform::OpenError error = link.LastOpenError();
-    std::string text = "Can not open " + port + " (" + platform::ResolvePortName(port).string() +
+    std::string text = "Can not open " + port + " (" + platform::ResolvePortName(port).Utf8() +
                        "): " + platform::DescribeOpenError(error) + ".";
 #ifndef _WIN32
     if (error == platform::OpenError::AccessDenied)

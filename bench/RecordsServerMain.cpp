@@ -40,7 +40,7 @@ int main(int argc, char** argv)
     }
     const std::string mode = argv[1];
     std::string error;
-    auto store = CRecordStore::Open(argv[2], RecordsFile::Named, error);
+    auto store = CRecordStore::Open(platform::CPath::FromUtf8(argv[2]), RecordsFile::Named, error);
     if (!store) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;

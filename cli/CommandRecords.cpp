@@ -13,7 +13,7 @@ void CCommandRecords::AddOptions(CLI::App* command, RecordsChoice& choice)
 {
     CLI::Option* file = command->add_option(
         "--records", choice.file,
-        "the records database to write (default: " + CRecordStore::DefaultPath().string() + ")");
+        "the records database to write (default: " + CRecordStore::DefaultPath().Utf8() + ")");
     command->add_flag("--no-records", choice.none, "write no record")->excludes(file);
 }
 
@@ -22,7 +22,7 @@ bool CCommandRecords::Open(const RecordsChoice& choice, std::ostream& err, Defau
     if (choice.none) return true;
     std::string error;
     if (!choice.file.empty()) {
-        m_store = CRecordStore::Open(choice.file, RecordsFile::Named, error);
+        m_store = CRecordStore::Open(platform::CPath::FromUtf8(choice.file), RecordsFile::Named, error);
         if (!m_store) err << "torvane-cli: records file refused: " << error << '\n';
         return m_store != nullptr;
     }
@@ -44,13 +44,10 @@ bool CCommandRecords::Begin(const CliOptions& options, const std::string& port, 
     // A station's attempts are programs, told apart by their own command.
     m_attempt.command = options.stationRun.empty() ? options.command : "station";
     m_attempt.port = port;
-    m_attempt.device = platform::ResolvePortName(port).string();
+    m_attempt.device = platform::ResolvePortName(port).Utf8();
     if (options.baud) m_attempt.baudRate = *options.baud;
     if (!options.file.empty()) {
-        std::error_code ec;
-        const std::filesystem::path given = platform::PathFromUtf8(options.file);
-        const std::filesystem::path file = std::filesystem::absolute(given, ec);
-        m_attempt.fileName = platform::Utf8FromPath(ec ? given : file);
+        m_attempt.fileName = platform::Absolute(platform::CPath::FromUtf8(options.file)).Utf8();
         PinnedUpgrade ownRead;
         if (!upgrade) upgrade = &(ownRead = ReadUpgradeFile(options.file));
         if (upgrade->read) {
@@ -63,6 +60,7 @@ bool CCommandRecords::Begin(const CliOptions& options, const std::string& port, 
         return false;
     }
     m_begun = true;
+    if (onBegun) onBegun(m_attempt.id);
     return true;
 }
 

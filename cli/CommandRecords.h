@@ -2,6 +2,7 @@
 // The record of one program, verify or erase: the options that choose the records
 // file, the file opened and checked before any panel is touched, the row begun before
 // the work and completed after it.
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -45,6 +46,8 @@ public:
     // The attempt, for the caller to fill what it learns on the way (the boot loader's
     // version, the steps' results, pages sent, page pause, serial, backup file).
     CAttempt& Attempt() { return m_attempt; }
+    // Told the id of each attempt once its unfinished row is written.
+    std::function<void(const std::string& id)> onBegun;
     // A line the user was shown.
     void Message(const std::string& line);
     // Completes the record from the exit code (the outcome, unless the caller set one)

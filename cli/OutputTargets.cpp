@@ -1,6 +1,5 @@
 #include "cli/OutputTargets.h"
 
-#include <filesystem>
 #include <vector>
 
 #include "cli/UpgradeFile.h"
@@ -12,12 +11,10 @@ namespace {
 
 bool SameFile(const std::string& first, const std::string& second)
 {
-    namespace fs = std::filesystem;
-    if (platform::IsSameFile(platform::PathFromUtf8(first), platform::PathFromUtf8(second))) return true;
-    std::error_code ec1, ec2;
-    const fs::path a = fs::weakly_canonical(platform::PathFromUtf8(first), ec1);
-    const fs::path b = fs::weakly_canonical(platform::PathFromUtf8(second), ec2);
-    return !ec1 && !ec2 && a == b;
+    const auto a = platform::CPath::FromUtf8(first), b = platform::CPath::FromUtf8(second);
+    if (platform::IsSameFile(a, b)) return true;
+    const auto resolvedA = platform::Resolved(a), resolvedB = platform::Resolved(b);
+    return resolvedA && resolvedB && *resolvedA == *resolvedB;
 }
 
 } // namespace
@@ -50,7 +47,7 @@ std::string RefuseOutputTargets(const CliOptions& options)
                 if (SameFile(output, input))
                     return output + " is the upgrade file itself; choose another name";
         }
-        if (std::string error; !platform::CheckOutputTarget(platform::PathFromUtf8(output), error))
+        if (std::string error; !platform::CheckOutputTarget(platform::CPath::FromUtf8(output), error))
             return error;
     }
     return {};
@@ -58,9 +55,9 @@ std::string RefuseOutputTargets(const CliOptions& options)
 
 bool CopyIdFile(const std::string& from, const std::string& to, std::string& error)
 {
-    if (platform::IsSameFile(platform::PathFromUtf8(from), platform::PathFromUtf8(to))) return true;
+    if (platform::IsSameFile(platform::CPath::FromUtf8(from), platform::CPath::FromUtf8(to))) return true;
     std::string content;
-    switch (platform::ReadSmallFile(platform::PathFromUtf8(from), content, error)) {
+    switch (platform::ReadSmallFile(platform::CPath::FromUtf8(from), content, error)) {
     case platform::SmallFileStatus::Ok:
         break;
     case platform::SmallFileStatus::Missing:
@@ -69,5 +66,5 @@ bool CopyIdFile(const std::string& from, const std::string& to, std::string& err
     case platform::SmallFileStatus::Refused:
         return false;
     }
-    return platform::WriteFileAtomically(platform::PathFromUtf8(to), content, error);
+    return platform::WriteFileAtomically(platform::CPath::FromUtf8(to), content, error);
 }

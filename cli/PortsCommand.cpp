@@ -89,7 +89,7 @@ int RunPortsCommand(const PortsCommandOptions& options, std::ostream& out)
     for (const platform::SerialPortInfo& port : ports)
         PrintPort(port, out);
     if (!aliases.empty()) {
-        out << "\nAliases in " << platform::PortsDir().string() << ":\n";
+        out << "\nAliases in " << platform::PortsDir().Utf8() << ":\n";
         for (const platform::PortAlias& alias : aliases)
             out << "  " << platform::ShownText(alias.name) << " -> " << platform::ShownText(alias.target)
                 << (alias.present ? "" : "  (absent)") << "\n";

@@ -31,5 +31,5 @@ bool WriteReadFile(const std::string& path, uint32_t start, const std::vector<ui
         content.assign(bytes.begin(), bytes.end());
     else
         return WriteSRecordFile(path, start, bytes, error);
-    return platform::WriteFileAtomically(platform::PathFromUtf8(path), content, error);
+    return platform::WriteFileAtomically(platform::CPath::FromUtf8(path), content, error);
 }

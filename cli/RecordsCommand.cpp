@@ -24,7 +24,7 @@ void CRecordsCommand::Register(CLI::App& app)
         ->excludes(csv);
     m_command->add_flag("--stats", m_stats, "passed, failed and yield per local day and per port");
     m_command->add_option("--records", m_file,
-                          "the records file (default: " + CRecordStore::DefaultPath().string() + ")");
+                          "the records file (default: " + CRecordStore::DefaultPath().Utf8() + ")");
     AddRecordsServerActions(m_command, m_server);
     m_command->footer("Times are local unless marked Z.\n"
                       "Example: torvane-cli records --since 2026-12-09 --port COM1 --outcome fail");
@@ -54,8 +54,8 @@ int CRecordsCommand::Run(std::ostream& out, std::ostream& err)
         *bound = records::UtcText(*ms);
     }
 
-    const std::filesystem::path path =
-        m_file.empty() ? CRecordStore::DefaultPath() : platform::PathFromUtf8(m_file);
+    const platform::CPath path =
+        m_file.empty() ? CRecordStore::DefaultPath() : platform::CPath::FromUtf8(m_file);
     if (ServerActionChosen(m_server)) return RunServerAction(m_server, path, out, err);
 
     const RecordsFormat format = m_json  ? RecordsFormat::Json
@@ -70,7 +70,7 @@ int CRecordsCommand::Run(std::ostream& out, std::ostream& err)
             err << "torvane-cli: " << error << '\n';
             return static_cast<int>(ExitCode::Failed);
         }
-    } else if (!std::filesystem::exists(path, ec)) {
+    } else if (!platform::Exists(path)) {
         // Reading never creates: a mistyped name must not become an empty database.
         if (!m_file.empty()) {
             err << "torvane-cli: " << m_file << ": no such records file\n";

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 
 #include <nlohmann/json.hpp>
@@ -199,7 +198,7 @@ void CRecordsReport::Attempts(const std::vector<CAttempt>& attempts)
     }
     for (const CAttempt& a : attempts) {
         const std::string serial = !a.serialText.empty() ? a.serialText : a.serialHex;
-        const std::string file = platform::Utf8FromPath(platform::PathFromUtf8(a.fileName).filename());
+        const std::string file = platform::CPath::FromUtf8(a.fileName).FileName();
         rows.push_back({Local(a.startedUtc), a.port, a.command, a.outcome, Number(a.exitCode), serial, file,
                         a.fileSha256.substr(0, 12), a.tag, Seconds(a.durationMs)});
     }

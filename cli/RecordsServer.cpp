@@ -2,8 +2,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <fstream>
-
 #include <nlohmann/json.hpp>
 
 #include "cli/ExitCode.h"
@@ -12,6 +10,8 @@
 #include "platform/ThisProcess.h"
 
 #ifdef TORVANE_RECORDS_SERVER
+#include <fstream>
+
 #include "cli/records/server/RecordsSender.h"
 #include "cli/records/server/ServerRecords.h"
 #endif
@@ -101,12 +101,11 @@ void TellSetAside(const std::vector<CRecordStore::SetAsideRow>& rows, const std:
             << " (torvane-cli records --sync --retry-set-aside sends it again)\n";
 }
 
-int Sync(const std::string& url, const std::filesystem::path& journal, bool retrySetAside, std::ostream& out,
+int Sync(const std::string& url, const platform::CPath& journal, bool retrySetAside, std::ostream& out,
          std::ostream& err)
 {
-    std::error_code ec;
-    if (!std::filesystem::exists(journal, ec)) {
-        out << "No records file (" << journal.string() << "): nothing to send.\n";
+    if (!platform::Exists(journal)) {
+        out << "No records file (" << journal.Utf8() << "): nothing to send.\n";
         return static_cast<int>(ExitCode::Ok);
     }
     std::string error;
@@ -276,7 +275,7 @@ void SendRecordsAtEnd(CRecordStore& store, const std::string& url, std::ostream&
     if (!report.problem.empty())
         err << "torvane-cli: records server: " << platform::ShownText(report.problem) << "; "
             << (report.waiting < 0 ? "records" : Records(report.waiting)) << " wait in "
-            << store.Path().string() << " (torvane-cli records --sync sends them)\n";
+            << store.Path().Utf8() << " (torvane-cli records --sync sends them)\n";
 #else
     (void)store, (void)url, (void)err, (void)timeLimit;
 #endif
@@ -299,10 +298,10 @@ CBackgroundRecordsSender::~CBackgroundRecordsSender()
     Stop();
 }
 
-bool CBackgroundRecordsSender::Start(const std::filesystem::path& journal, const std::string& url)
+bool CBackgroundRecordsSender::Start(const platform::CPath& journal, const std::string& url)
 {
 #ifdef TORVANE_RECORDS_SERVER
-    m_impl->sender = std::make_unique<CRecordsSender>(journal, url);
+    m_impl->sender = std::make_unique<CRecordsSender>(journal.Native(), url);
     m_impl->sender->Start();
     return true;
 #else
@@ -409,8 +408,8 @@ bool ServerActionChosen(const RecordsServerActions& actions)
     return actions.sync || actions.init || !actions.importFile.empty();
 }
 
-int RunServerAction(const RecordsServerActions& actions, const std::filesystem::path& journal,
-                    std::ostream& out, std::ostream& err)
+int RunServerAction(const RecordsServerActions& actions, const platform::CPath& journal, std::ostream& out,
+                    std::ostream& err)
 {
 #ifdef TORVANE_RECORDS_SERVER
     if (actions.sync) return Sync(actions.url, journal, actions.retrySetAside, out, err);

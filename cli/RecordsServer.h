@@ -5,7 +5,6 @@
 // has no libpq for mingw): there the options say so and refuse.
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -13,6 +12,7 @@
 
 #include "cli/records/Attempt.h"
 #include "cli/records/RecordFilter.h"
+#include "platform/Path.h"
 
 namespace CLI {
 class App;
@@ -40,7 +40,7 @@ class CBackgroundRecordsSender
 public:
     CBackgroundRecordsSender();
     ~CBackgroundRecordsSender();
-    bool Start(const std::filesystem::path& journal, const std::string& url);
+    bool Start(const platform::CPath& journal, const std::string& url);
     // An attempt's record was completed: send it soon.
     void Nudge();
     void Stop();
@@ -70,8 +70,8 @@ struct RecordsServerActions
 void AddRecordsServerActions(CLI::App* records, RecordsServerActions& actions);
 bool ServerActionChosen(const RecordsServerActions& actions);
 // --sync, --init-server or --import; journal is the records file of this PC.
-int RunServerAction(const RecordsServerActions& actions, const std::filesystem::path& journal,
-                    std::ostream& out, std::ostream& err);
+int RunServerAction(const RecordsServerActions& actions, const platform::CPath& journal, std::ostream& out,
+                    std::ostream& err);
 // records --server URL: the attempts the filter selects, from the server.
 bool QueryRecordsServer(const std::string& url, const CRecordFilter& filter, std::vector<CAttempt>& attempts,
                         std::string& error);

@@ -54,7 +54,7 @@ bool WriteSRecordFile(const std::string& path, uint32_t start, const std::vector
                       std::string& error)
 {
     // A backup must be whole and on the disk before the erase that it guards.
-    return platform::WriteFileAtomically(platform::PathFromUtf8(path), SRecordText(start, bytes), error);
+    return platform::WriteFileAtomically(platform::CPath::FromUtf8(path), SRecordText(start, bytes), error);
 }
 
 bool WriteSRecordFile(const std::string& path, uint32_t start, const std::vector<uint8_t>& bytes)

@@ -3,7 +3,6 @@
 #include <array>
 #include <cctype>
 #include <cstdio>
-#include <filesystem>
 #include <vector>
 
 #include "cli/CommandRecords.h"
@@ -15,6 +14,7 @@
 #include "loader/RateSearch.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
+#include "platform/KeepAwake.h"
 #include "platform/Paths.h"
 #include "platform/ProfileIni.h"
 #include "platform/SerialDriver.h"
@@ -125,6 +125,7 @@ void CSession::Message(unsigned stringId)
 
 ExitCode CSession::Run()
 {
+    const platform::CKeepAwake awake;
     m_reporter.Start(m_options.command, m_port);
     if (!m_upgrade && !m_options.file.empty()) {
         m_ownUpgrade = ReadUpgradeFile(m_options.file);
@@ -238,7 +239,7 @@ ExitCode CSession::OpenPort()
         const std::string reason = platform::DescribeOpenError(error);
         if (m_records) m_records->Message("torvane-cli: cannot open port " + m_port + ": " + reason);
         m_reporter.PortNotOpened("torvane-cli: cannot open port " + m_port + " (" +
-                                     platform::ResolvePortName(m_port).string() + "): " + reason,
+                                     platform::ResolvePortName(m_port).Utf8() + "): " + reason,
                                  reason);
         return error == platform::OpenError::InUse ? ExitCode::PortInUse : ExitCode::PortOpen;
     }

@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <iostream>
 #include <regex>
 #include <set>
@@ -33,13 +32,17 @@
 #include "platform/ShownText.h"
 
 #ifndef _WIN32
+#include <filesystem>
 #include <poll.h>
 #include <unistd.h>
 #endif
 
-namespace fs = std::filesystem;
-
 namespace {
+
+// The row's and the record's words for a fixture whose process died.
+constexpr char kProcessEnded[] = "fixture process ended";
+// A fixture process that ends at once is not started again in a tight loop.
+constexpr uint32_t kRestartGap = 1000;
 
 const std::vector<uint32_t> kRates = {9600, 19200, 38400, 57600, 115200};
 // The page pauses the "Set baudrate" dialog offers, as `program` takes them.
@@ -130,16 +133,40 @@ public:
             m_out << ClockNow() << "  " << platform::ShownText(text) << '\n' << std::flush;
     }
 
+    // The attempt a fixture has begun and not yet ended, if any.
+    const std::string& OpenAttempt(size_t i) const { return m_rows[i].attempt; }
+
+    // A fixture's process ended while the station runs: its panel's attempt, if one was
+    // open, is a failure, and the row says so instead of staying on "programming".
+    void ChildEnded(size_t i)
+    {
+        Row& row = m_rows[i];
+        if (!row.attempt.empty()) {
+            ++row.failed;
+            row.last = ClockNow();
+        }
+        // The next process of this fixture counts from zero again.
+        row.basePassed = row.passed;
+        row.baseFailed = row.failed;
+        row.key.clear();
+        OnEvent(i, {{"event", "state"}, {"state", "fail"}, {"text", "FAIL: " + std::string(kProcessEnded)}});
+    }
+
     void OnEvent(size_t i, const nlohmann::json& event)
     {
         Row& row = m_rows[i];
         const std::string kind = event.value("event", "");
         std::string key;
+        if (kind == "attempt") {
+            row.attempt = event.value("id", "");
+            return;
+        }
         if (kind == "state") {
             key = event.value("state", "");
+            if (key == "pass" || key == "fail" || key == "stopped") row.attempt.clear();
             row.text = event.value("text", "");
-            row.passed = event.value("passed", row.passed);
-            row.failed = event.value("failed", row.failed);
+            if (event.contains("passed")) row.passed = row.basePassed + event["passed"].get<int>();
+            if (event.contains("failed")) row.failed = row.baseFailed + event["failed"].get<int>();
             if (event.contains("last")) row.last = event["last"];
             row.kind = key;
         } else if (kind == "progress") {
@@ -165,6 +192,7 @@ public:
                 kind == "state" ? event : nlohmann::json{{"event", "state"}, {"state", key}};
             tagged["port"] = m_ports[i];
             if (kind != "state") tagged["text"] = key;
+            if (kind == "state") tagged["passed"] = row.passed, tagged["failed"] = row.failed;
             m_out << tagged.dump() << '\n' << std::flush;
         } else if (changed) {
             m_out << ClockNow() << "  " << platform::ShownText(m_ports[i]) << ": "
@@ -219,6 +247,8 @@ private:
     struct Row
     {
         std::string text = "starting", key, kind, last = "-";
+        std::string attempt;
+        int basePassed = 0, baseFailed = 0;
         int passed = 0, failed = 0;
     };
 
@@ -303,10 +333,18 @@ int RunStationChild(CliOptions& options, StationOptions& station, std::ostream& 
     if (!records.Open(options.records, err, CCommandRecords::Default::Required))
         return static_cast<int>(ExitCode::Failed);
     platform::CatchInterrupts(static_cast<int>(ExitCode::Stopped));
+    platform::WatchParent();
     CStationPort port(options, station.backupDir, records.Enabled() ? &records : nullptr,
-                      [&out](const nlohmann::json& event) { out << event.dump() << '\n'
-                                                                << std::flush; });
+                      [&out](const nlohmann::json& event) {
+                          out << event.dump() << '\n' << std::flush;
+                          // Nobody reads the events any more: the station is gone.
+                          if (!out) {
+                              out.clear();
+                              platform::NoteStopRequest();
+                          }
+                      });
     if (station.scan) port.nextSerial = ReadScannedLine;
+    port.waitUntilGoneFirst = station.restarted;
     return port.Run();
 }
 
@@ -377,7 +415,11 @@ CLI::App* AddStationCommand(CLI::App& app, CliOptions& options, StationOptions& 
     command->add_flag("--json", station.json, "one JSON object per state change on standard output");
     CCommandRecords::AddOptions(command, options.records);
     AddProductionOptions(command, options, serialAt);
+    command->add_option("--stop-event", station.stopEvent,
+                        "Windows: stop cleanly when a supervising service sets this event (in the session's "
+                        "namespace)");
     command->add_flag("--station-child", station.child)->group("");
+    command->add_flag("--station-restarted", station.restarted)->group("");
     command->add_option("--station-run", options.stationRun)->group("");
     command->footer("Example: torvane-cli station panel-upgrade.mot --port /dev/serial/by-path/...-port0 "
                     "--baud 115200 --tag WO-1234\n"
@@ -391,7 +433,7 @@ namespace {
 struct JobContext
 {
     const std::string& file;
-    fs::path folder;
+    platform::CPath folder;
     bool verifyGiven;
     CliOptions& options;
     StationOptions& station;
@@ -400,8 +442,7 @@ struct JobContext
     // Relative names are the job file's neighbours, wherever the station is started.
     std::string Path(const std::string& text) const
     {
-        const fs::path given = platform::PathFromUtf8(text);
-        return given.is_absolute() ? text : platform::Utf8FromPath(folder / given);
+        return platform::CPath::FromUtf8(text).IsAbsolute() ? text : (folder / text).Utf8();
     }
     bool Refuse(const std::string& key, const std::string& value, const std::string& why) const
     {
@@ -547,7 +588,7 @@ bool ApplyStationJob(const std::string& jobFile, bool verifyGiven, CliOptions& o
 {
     // Read whole or not at all; a link is followed to the job it names.
     std::string content, problem;
-    switch (platform::ReadSmallFile(platform::PathFromUtf8(jobFile), content, problem)) {
+    switch (platform::ReadSmallFile(platform::CPath::FromUtf8(jobFile), content, problem)) {
     case platform::SmallFileStatus::Ok:
         break;
     case platform::SmallFileStatus::Missing:
@@ -600,7 +641,7 @@ bool ApplyStationJob(const std::string& jobFile, bool verifyGiven, CliOptions& o
         error = jobFile + ": no [station] section";
         return false;
     }
-    JobContext job{jobFile, platform::PathFromUtf8(jobFile).parent_path(), verifyGiven, options, station,
+    JobContext job{jobFile, platform::CPath::FromUtf8(jobFile).Parent(), verifyGiven, options, station,
                    error};
     for (const auto& [key, value] : settings) {
         if (value.empty()) continue;
@@ -614,6 +655,7 @@ bool ApplyStationJob(const std::string& jobFile, bool verifyGiven, CliOptions& o
 std::string ModemManagerWarning()
 {
 #ifdef __linux__
+    namespace fs = std::filesystem;
     std::error_code ec;
     for (fs::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
@@ -655,6 +697,8 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
     if (std::set<std::string>(options.ports.begin(), options.ports.end()).size() != options.ports.size())
         return usage("a port is named twice");
     if (station.scan && options.ports.size() != 1) return usage("--scan takes exactly one --port");
+    if (std::string error; !station.stopEvent.empty() && !platform::WatchStopEvent(station.stopEvent, error))
+        return usage(error);
 
     // The station's own faults end it before any panel is touched.
     CMotFile image;
@@ -670,25 +714,24 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
     if (!records.Open(options.records, err, CCommandRecords::Default::Required))
         return static_cast<int>(ExitCode::Failed);
     // The fixtures write where this process opened, the default file included.
-    if (records.Store()) options.records.file = platform::Utf8FromPath(records.Store()->Path());
+    if (records.Store()) options.records.file = records.Store()->Path().Utf8();
     if (!station.backupDir.empty()) {
-        std::error_code ec;
-        const fs::path folder = platform::PathFromUtf8(station.backupDir);
-        fs::create_directories(folder, ec);
-        if (ec || !fs::is_directory(folder)) {
-            err << "torvane-cli: the backup folder " << station.backupDir
-                << " cannot be made: " << ec.message() << '\n';
+        if (std::string error;
+            !platform::CreateDirectories(platform::CPath::FromUtf8(station.backupDir), error)) {
+            err << "torvane-cli: the backup folder " << station.backupDir << " cannot be made: " << error
+                << '\n';
             return static_cast<int>(ExitCode::Failed);
         }
         // A folder that takes no file would fail each panel after its read, not now.
         std::string error;
-        const fs::path probe = folder / (".torvane-probe-" + CRecordStore::NewAttemptId());
+        const platform::CPath probe =
+            platform::CPath::FromUtf8(station.backupDir) / (".torvane-probe-" + CRecordStore::NewAttemptId());
         if (platform::CreateNewFile(probe, error) != platform::NewFileStatus::Created) {
             err << "torvane-cli: the backup folder " << station.backupDir << " cannot be written: " << error
                 << '\n';
             return static_cast<int>(ExitCode::Failed);
         }
-        fs::remove(probe, ec);
+        platform::RemoveFile(probe);
     }
     if (const std::string warning = ModemManagerWarning(); !warning.empty()) err << warning << '\n';
     const std::string run = CRecordStore::NewAttemptId();
@@ -727,16 +770,45 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
         err << "torvane-cli: station: no records server sink in this build; the records stay in the "
                "journal\n";
     platform::CatchInterrupts(static_cast<int>(ExitCode::Stopped));
-    const std::vector<int> codes = platform::RunChildren(commands, [&](size_t i, const std::string& text) {
-        const nlohmann::json event = nlohmann::json::parse(text, nullptr, false);
-        if (event.is_discarded()) return;
-        board.OnEvent(i, event);
-        if (sending && event.value("event", "") == "state") {
-            const std::string state = event.value("state", "");
-            if (state == "pass" || state == "fail" || state == "stopped") sender.Nudge();
+    // A fixture whose process died (killed, crashed) fails its open attempt, in the row and
+    // in the record, and starts again: after its panel is gone, so that panel is not
+    // flashed again unseen.
+    bool childRecordLost = false;
+    auto childEnded = [&](size_t i, int code) {
+        if (platform::InterruptCount() > 0) return false;
+        if (const std::string id = board.OpenAttempt(i); !id.empty() && records.Store()) {
+            CAttempt attempt;
+            if (records.Store()->Read(id, attempt) && attempt.outcome == outcome::kUnfinished) {
+                attempt.outcome = outcome::kFail;
+                attempt.messages.push_back(kProcessEnded);
+                if (!records.Store()->Complete(attempt)) childRecordLost = true;
+            }
         }
-        if (sending) board.SetBacklog(sender.BacklogText());
-    });
+        // Only a fixture that died is started again: one that ended on its own account (its
+        // stop, the end of the scanner's input, a command line it refuses, a port another
+        // station holds, an upgrade that changed under it) would end so again.
+        for (const ExitCode own :
+             {ExitCode::Ok, ExitCode::Failed, ExitCode::Usage, ExitCode::PortInUse, ExitCode::FileRefused})
+            if (code == static_cast<int>(own)) return false;
+        board.ChildEnded(i);
+        Sleep(kRestartGap);
+        if (std::find(commands[i].begin(), commands[i].end(), "--station-restarted") == commands[i].end())
+            commands[i].push_back("--station-restarted");
+        return platform::InterruptCount() == 0;
+    };
+    const std::vector<int> codes = platform::RunChildren(
+        commands,
+        [&](size_t i, const std::string& text) {
+            const nlohmann::json event = nlohmann::json::parse(text, nullptr, false);
+            if (event.is_discarded()) return;
+            board.OnEvent(i, event);
+            if (sending && event.value("event", "") == "state") {
+                const std::string state = event.value("state", "");
+                if (state == "pass" || state == "fail" || state == "stopped") sender.Nudge();
+            }
+            if (sending) board.SetBacklog(sender.BacklogText());
+        },
+        childEnded);
     board.Summary(codes, run);
     if (!codes.empty() && std::all_of(codes.begin(), codes.end(),
                                       [](int code) { return code == static_cast<int>(ExitCode::PortInUse); }))
@@ -752,7 +824,7 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
             err << "torvane-cli: station: " << platform::ShownText(line) << '\n';
     }
     // A fixture another station holds is told in its row, not taken for a lost record.
-    const bool recorded = std::all_of(codes.begin(), codes.end(), [](int code) {
+    const bool recorded = !childRecordLost && std::all_of(codes.begin(), codes.end(), [](int code) {
         return code == 0 || code == static_cast<int>(ExitCode::PortInUse);
     });
     return static_cast<int>(recorded ? ExitCode::Ok : ExitCode::Failed);

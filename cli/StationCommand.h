@@ -21,6 +21,8 @@ struct StationOptions
     bool json = false;
     const CLI::Option* verifyFlag = nullptr; // given on the command line: the job's verify is not used
     bool child = false;                      // this process runs one port for a station
+    bool restarted = false;                  // ... in place of one that died
+    std::string stopEvent;                   // --stop-event NAME (Windows)
 };
 
 // --expect-sha256 and --serial-at (its text into serialAt, parsed after the command line).

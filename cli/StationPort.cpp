@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 #include <sstream>
 
 #include "cli/CommandRecords.h"
@@ -64,9 +63,15 @@ CStationPort::CStationPort(const CliOptions& options, const std::string& backupD
     m_options.backup.clear();
     m_options.ifDifferent = false;
     m_options.mode = OutputMode::Json;
+    // The station records the attempt itself if this process dies in the middle of it.
+    if (m_records)
+        m_records->onBegun = [this](const std::string& id) { m_emit({{"event", "attempt"}, {"id", id}}); };
 }
 
-CStationPort::~CStationPort() = default;
+CStationPort::~CStationPort()
+{
+    if (m_records) m_records->onBegun = nullptr;
+}
 
 bool CStationPort::Stopping() const
 {
@@ -134,6 +139,7 @@ int CStationPort::Run()
             return static_cast<int>(judged);
         }
     }
+    if (waitUntilGoneFirst) WaitUntilGone(false);
     while (!Stopping()) {
         if (nextSerial) {
             State("scan", "scan the next serial");
@@ -187,13 +193,13 @@ std::string CStationPort::BackupName(const std::string& attemptId) const
             if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '_';
         return text;
     };
-    const std::string name = tidy(std::filesystem::path(m_port).filename().string());
+    const std::string name = tidy(platform::CPath::FromUtf8(m_port).FileName());
     std::string stamp = records::LocalText(records::NowMs()).substr(0, 19); // 2026-12-09T13:06:01
     for (char& c : stamp)
         if (c == ':') c = '-';
-    return platform::Utf8FromPath(
-        platform::PathFromUtf8(m_backupDir) /
-        (name + "-" + tidy(platform::HostName()) + "-" + stamp + "-" + attemptId + ".mot"));
+    return (platform::CPath::FromUtf8(m_backupDir) /
+            (name + "-" + tidy(platform::HostName()) + "-" + stamp + "-" + attemptId + ".mot"))
+        .Utf8();
 }
 
 bool CStationPort::FlashPanel()
@@ -207,7 +213,7 @@ bool CStationPort::FlashPanel()
         options.backup = BackupName(options.attemptId);
         // Taken before anything is read into it; a name already there is never reused.
         std::string error;
-        while (platform::CreateNewFile(platform::PathFromUtf8(options.backup), error) ==
+        while (platform::CreateNewFile(platform::CPath::FromUtf8(options.backup), error) ==
                platform::NewFileStatus::Exists) {
             options.attemptId = CRecordStore::NewAttemptId();
             options.backup = BackupName(options.attemptId);
@@ -226,9 +232,8 @@ bool CStationPort::FlashPanel()
     m_options.scannedSerial.clear();
     if (!options.backup.empty()) {
         // The name taken for a backup that was never read is no backup.
-        std::error_code ec;
-        const std::filesystem::path backup = platform::PathFromUtf8(options.backup);
-        if (std::filesystem::file_size(backup, ec) == 0 && !ec) std::filesystem::remove(backup, ec);
+        const platform::CPath backup = platform::CPath::FromUtf8(options.backup);
+        if (platform::FileSize(backup) == uint64_t{0}) platform::RemoveFile(backup);
     }
     const bool idAnswered = session.IdAnswered();
 

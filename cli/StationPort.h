@@ -50,6 +50,8 @@ public:
     std::function<bool()> stopRequested;
     // --scan: the next panel's serial as typed; nothing ends the station.
     std::function<bool(std::string&)> nextSerial;
+    // In place of a fixture process that died: the panel it left is not taken as the next.
+    bool waitUntilGoneFirst = false;
 
     int Passed() const { return m_passed; }
     int Failed() const { return m_failed; }

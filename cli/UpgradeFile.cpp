@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 
 #include "framework/Host.h"
 #include "framework/console/ConsoleHost.h"
@@ -37,16 +36,15 @@ PinnedUpgrade ReadUpgradeFile(const std::string& path)
     upgrade.path = path;
     if (const std::string idPath = IdFileName(path); !idPath.empty())
         upgrade.idStatus =
-            platform::ReadSmallFile(platform::PathFromUtf8(idPath), upgrade.idBytes, upgrade.idProblem);
+            platform::ReadSmallFile(platform::CPath::FromUtf8(idPath), upgrade.idBytes, upgrade.idProblem);
     const std::string missing = "torvane-cli: " + path + ": no such file";
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(platform::PathFromUtf8(path), ec)) {
+    if (!platform::IsRegularFile(platform::CPath::FromUtf8(path))) {
         upgrade.problem = missing;
         return upgrade;
     }
     try {
         uint64_t size = 0;
-        const platform::UniqueFile file = platform::OpenRegularFile(path, size);
+        const platform::UniqueFile file = platform::OpenRegularFile(platform::CPath::FromUtf8(path), size);
         if (!file) {
             upgrade.problem = missing;
             return upgrade;
@@ -91,7 +89,7 @@ bool LoadUpgradeFile(const PinnedUpgrade& upgrade, CMotFile& image, std::vector<
 bool WritePinnedIdFile(const PinnedUpgrade& upgrade, const std::string& to, std::string& error)
 {
     const std::string from = IdFileName(upgrade.path);
-    if (platform::IsSameFile(platform::PathFromUtf8(from), platform::PathFromUtf8(to))) return true;
+    if (platform::IsSameFile(platform::CPath::FromUtf8(from), platform::CPath::FromUtf8(to))) return true;
     switch (upgrade.idStatus) {
     case platform::SmallFileStatus::Ok:
         break;
@@ -102,7 +100,7 @@ bool WritePinnedIdFile(const PinnedUpgrade& upgrade, const std::string& to, std:
         error = upgrade.idProblem;
         return false;
     }
-    return platform::WriteFileAtomically(platform::PathFromUtf8(to), upgrade.idBytes, error);
+    return platform::WriteFileAtomically(platform::CPath::FromUtf8(to), upgrade.idBytes, error);
 }
 
 AreaCoverage CoverageOf(const CMotFile& image)

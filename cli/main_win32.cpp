@@ -12,6 +12,7 @@
 
 #include "cli/CommandLine.h"
 #include "platform/Clock.h"
+#include "platform/Console.h"
 #include "platform/win32/Win32Text.h"
 #include "sim/BuiltInPanel.h"
 
@@ -68,5 +69,6 @@ int main(int argc, char** argv)
     std::cout.flush();
     std::cerr.flush();
     std::fflush(nullptr);
+    platform::NoteProgramEnd();
     return code;
 }

@@ -355,7 +355,7 @@ int CMotFile::LoadBytes(std::string_view bytes)
 int CMotFile::ReadRecords(const std::string& fileName)
 {
     uint64_t size = 0;
-    const platform::UniqueFile file = platform::OpenRegularFile(fileName, size);
+    const platform::UniqueFile file = platform::OpenRegularFile(platform::CPath::FromUtf8(fileName), size);
     if (!file) {
         RefuseFile();
         return 0;

@@ -20,6 +20,31 @@ bool NoteInterrupt()
     return g_keyInterrupts.fetch_add(1) >= 1 && !g_simulated.load();
 }
 
+ConsoleEventAction ActionForConsoleEvent(uint32_t type)
+{
+    // CTRL_C_EVENT 0, CTRL_BREAK_EVENT 1, CTRL_CLOSE_EVENT 2, CTRL_LOGOFF_EVENT 5,
+    // CTRL_SHUTDOWN_EVENT 6: the values are fixed by the system's interface.
+    switch (type) {
+    case 0:
+    case 1:
+        return ConsoleEventAction::Interrupt;
+    case 2:
+    case 5:
+    case 6:
+        return ConsoleEventAction::StopAndHold;
+    default:
+        return ConsoleEventAction::Ignore;
+    }
+}
+
+bool SessionEndStops(uint32_t message, uintptr_t wParam)
+{
+    constexpr uint32_t kQueryEndSession = 0x0011, kEndSession = 0x0016;
+    // A logoff that another program cancels still stopped the work: the safe side, and
+    // the only moment with time enough to finish the page.
+    return message == kQueryEndSession || (message == kEndSession && wParam != 0);
+}
+
 void NoteStopRequest()
 {
     g_interrupts.fetch_add(1);

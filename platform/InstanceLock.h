@@ -23,6 +23,10 @@ public:
     bool Acquire(const std::string& name);
     void Release();
     bool IsHeld() const { return m_native != kNone; }
+    // Windows: what a failed CreateMutexW of the private mutex means. Access denied is the
+    // copy started elevated (or not) beside this one: its mutex is there, with rights this
+    // process lacks, and that is "already running", not a lock that cannot be made.
+    static Result ResultOfCreateFailure(uint32_t systemError);
 
 private:
     static constexpr intptr_t kNone = -1;

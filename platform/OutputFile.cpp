@@ -8,15 +8,18 @@ namespace platform {
 
 namespace fs = std::filesystem;
 
-bool IsSameFile(const fs::path& first, const fs::path& second)
+bool IsSameFile(const CPath& firstGiven, const CPath& secondGiven)
 {
+    const std::filesystem::path& first = firstGiven.Native();
+    const std::filesystem::path& second = secondGiven.Native();
     std::error_code ec;
     const bool same = fs::equivalent(first, second, ec);
     return !ec && same;
 }
 
-bool IsWindowsDeviceName(const fs::path& path)
+bool IsWindowsDeviceName(const CPath& pathGiven)
 {
+    const std::filesystem::path& path = pathGiven.Native();
     std::string name = path.string();
     name = name.substr(name.find_last_of("/\\") == std::string::npos ? 0 : name.find_last_of("/\\") + 1);
     // "NUL.mot", "nul .txt" and "COM1." all name the device; the stem is what counts.

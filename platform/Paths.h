@@ -1,28 +1,23 @@
 #pragma once
 // Where the program keeps its files: ${XDG_CONFIG_HOME:-$HOME/.config}/torvane on
 // POSIX, %APPDATA%\Torvane on Windows.
-#include <filesystem>
 #include <string>
+
+#include "platform/Path.h"
 
 namespace platform {
 
-std::filesystem::path ConfigDir();
+CPath ConfigDir();
 // Where the program keeps what it accumulates (the records database):
 // ${XDG_DATA_HOME:-$HOME/.local/share}/torvane on POSIX, %LOCALAPPDATA%\Torvane on Windows.
-std::filesystem::path DataDir();
+CPath DataDir();
 // Folder of "COM1".."COM10" aliases (symlinks to the real device node).
-std::filesystem::path PortsDir();
+CPath PortsDir();
 // The settings file: the executable's name + ".INI" in the configuration folder.
-std::filesystem::path SettingsFilePath();
+CPath SettingsFilePath();
 // Folder for the instance lock: $XDG_RUNTIME_DIR, else ~/.cache/torvane of the
 // user's own home (Windows: the temporary folder; the lock there is a kernel object).
-std::filesystem::path RuntimeDir();
-
-// A file name as the program holds it (UTF-8) as the system's path: on Windows a
-// std::string would be read in the ANSI code page, so names go through here.
-std::filesystem::path PathFromUtf8(const std::string& utf8);
-// And back: the path's name as UTF-8 text.
-std::string Utf8FromPath(const std::filesystem::path& path);
+CPath RuntimeDir();
 
 // The n of "COMn" (any case, up to nine digits), or 0 when the name is not of that form.
 unsigned ComPortNumber(const std::string& name);
@@ -32,6 +27,6 @@ unsigned ComPortNumber(const std::string& name);
 // plain name without an alias) gives an empty path, which opens nothing.
 // Windows: "COMn" (any n >= 1, also typed as \\.\COMn) -> \\.\COMn; anything else as typed,
 // which is shown in messages but never opened.
-std::filesystem::path ResolvePortName(const std::string& name);
+CPath ResolvePortName(const std::string& name);
 
 } // namespace platform

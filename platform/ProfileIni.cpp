@@ -138,16 +138,18 @@ bool FindProfileValue(const std::string& section, const std::string& key, const 
 } // namespace
 
 int GetPrivateProfileInt(const std::string& section, const std::string& key, int defaultValue,
-                         const fs::path& file)
+                         const CPath& fileGiven)
 {
+    const std::filesystem::path& file = fileGiven.Native();
     std::string value;
     if (!FindProfileValue(section, key, file, value) || value.empty()) return defaultValue;
     return ParseProfileInt(value);
 }
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& defaultValue, const fs::path& file)
+                                    const std::string& defaultValue, const CPath& fileGiven)
 {
+    const std::filesystem::path& file = fileGiven.Native();
     std::string value;
     return FindProfileValue(section, key, file, value) ? value : defaultValue;
 }
@@ -203,8 +205,9 @@ void SetKey(std::vector<Line>& lines, const std::string& section, const std::str
 
 bool WritePrivateProfileInts(const std::string& section,
                              const std::vector<std::pair<std::string, int64_t>>& entries,
-                             const fs::path& file)
+                             const CPath& fileGiven)
 {
+    const std::filesystem::path& file = fileGiven.Native();
     std::string content;
     std::string error;
     if (ReadWholeFile(file, content, error) == ReadStatus::Failed) return Fail(error);
@@ -222,8 +225,9 @@ bool WritePrivateProfileInts(const std::string& section,
 }
 
 bool WritePrivateProfileInt(const std::string& section, const std::string& key, int64_t value,
-                            const fs::path& file)
+                            const CPath& fileGiven)
 {
+    const std::filesystem::path& file = fileGiven.Native();
     return WritePrivateProfileInts(section, {{key, value}}, file);
 }
 

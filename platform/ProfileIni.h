@@ -1,7 +1,7 @@
 #pragma once
 // Private-profile INI files with the semantics of the Windows profile functions.
+#include "platform/Path.h"
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,22 +13,21 @@ namespace platform {
 // Windows does: leading blanks, an optional sign, then leading decimal digits
 // (none -> 0), kept in 32 bits.
 int GetPrivateProfileInt(const std::string& section, const std::string& key, int defaultValue,
-                         const std::filesystem::path& file);
+                         const CPath& file);
 
 // The text of key in section (blanks around it trimmed), or the default.
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& defaultValue, const std::filesystem::path& file);
+                                    const std::string& defaultValue, const CPath& file);
 // Writes one key as decimal text, creating the file, folder and section as needed and
 // keeping every other line. The file is replaced atomically, so a crash or a full disk
 // never leaves it truncated. False when the write failed (the old file then stands).
 bool WritePrivateProfileInt(const std::string& section, const std::string& key, int64_t value,
-                            const std::filesystem::path& file);
+                            const CPath& file);
 
 // Several keys of one section in one replacement of the file: the same result as
 // writing them one after the other, without the states in between.
 bool WritePrivateProfileInts(const std::string& section,
-                             const std::vector<std::pair<std::string, int64_t>>& entries,
-                             const std::filesystem::path& file);
+                             const std::vector<std::pair<std::string, int64_t>>& entries, const CPath& file);
 
 // The last write failure's description (for the one diagnostic line), empty if none.
 std::string LastProfileWriteError();

@@ -58,11 +58,11 @@ std::vector<PortAlias> ListPortAliases()
 {
     std::vector<PortAlias> aliases;
     std::error_code ec;
-    for (const fs::directory_entry& entry : fs::directory_iterator(PortsDir(), ec)) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(PortsDir().Native(), ec)) {
         if (!entry.is_symlink(ec)) continue;
         PortAlias alias;
-        alias.name = entry.path().filename().string();
-        alias.target = fs::read_symlink(entry.path(), ec).string();
+        alias.name = CPath(entry.path()).FileName();
+        alias.target = CPath(fs::read_symlink(entry.path(), ec)).Utf8();
         alias.present = fs::exists(entry.path(), ec);
         aliases.push_back(std::move(alias));
     }

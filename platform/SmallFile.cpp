@@ -2,7 +2,7 @@
 
 namespace platform {
 
-void CSmallTextFile::Open(const std::string& path)
+void CSmallTextFile::Open(const CPath& path)
 {
     std::string error;
     m_next = 0;
@@ -10,11 +10,11 @@ void CSmallTextFile::Open(const std::string& path)
     case SmallFileStatus::Ok:
         return;
     case SmallFileStatus::Missing:
-        throw CFileException(CFileException::fileNotFound, path);
+        throw CFileException(CFileException::fileNotFound, path.Utf8());
     case SmallFileStatus::Refused:
         break;
     }
-    throw CFileException(CFileException::generic, path);
+    throw CFileException(CFileException::generic, path.Utf8());
 }
 
 bool CSmallTextFile::ReadLine(std::string& line)

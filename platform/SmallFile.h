@@ -2,8 +2,8 @@
 // Small text files the program reads (the settings file, the .id file): only a regular
 // file, opened without blocking, and at most kSmallFileLimit bytes. A FIFO, /dev/zero or
 // /dev/urandom behind such a name must neither hang the program nor exhaust its memory.
+#include "platform/Path.h"
 #include <cstddef>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,7 +19,7 @@ enum class FollowLinks { Yes, No };
 // Reads the whole file into content. Missing: no file of that name. Refused: anything else
 // that keeps it from being read (no regular file, too big, a link with FollowLinks::No, a
 // read error), with one line naming the file and the cause in error.
-SmallFileStatus ReadSmallFile(const std::filesystem::path& path, std::string& content, std::string& error,
+SmallFileStatus ReadSmallFile(const CPath& path, std::string& content, std::string& error,
                               FollowLinks follow = FollowLinks::Yes);
 
 // CTextFile's reading for small files: the whole file is read at Open, under the rules of
@@ -27,7 +27,7 @@ SmallFileStatus ReadSmallFile(const std::filesystem::path& path, std::string& co
 class CSmallTextFile
 {
 public:
-    void Open(const std::string& path);
+    void Open(const CPath& path);
     // False at the end of the file. Lines as CTextFile gives them.
     bool ReadLine(std::string& line);
 

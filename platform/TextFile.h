@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/Path.h"
+
 class CFileException
 {
 public:
@@ -44,7 +46,7 @@ public:
     CTextFile& operator=(const CTextFile&) = delete;
 
     // Throws CFileException when the file cannot be opened.
-    void Open(const std::string& path);
+    void Open(const CPath& path);
     // False at end of file; throws CFileException on a read error.
     bool ReadLine(std::string& line);
     void Close();
@@ -64,6 +66,6 @@ using UniqueFile = std::unique_ptr<FILE, FileCloser>;
 // must not hang the window). Null when the path is no regular file (a folder, a device,
 // a pipe: /dev/zero would never end); `size` is the file's size then. Throws
 // CFileException when the file cannot be opened.
-UniqueFile OpenRegularFile(const std::string& path, uint64_t& size);
+UniqueFile OpenRegularFile(const CPath& path, uint64_t& size);
 
 } // namespace platform

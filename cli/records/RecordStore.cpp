@@ -1,10 +1,10 @@
 #include "cli/records/RecordStore.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <random>
 #include <thread>
 
@@ -15,9 +15,8 @@
 #include "platform/OutputFile.h"
 #include "platform/Paths.h"
 #include "platform/ShownText.h"
+#include "platform/TextFile.h"
 #include "platform/ThisProcess.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -183,32 +182,33 @@ CAttempt ReadAttempt(const CSqliteStatement& s)
     return a;
 }
 
-std::string Utf8(const fs::path& path)
-{
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 // The header every SQLite database starts with; a file without it is never opened, so
 // that SQLite cannot take some other file for an empty database and write over it.
 enum class Header { Empty, Sqlite, Foreign, Unreadable };
-Header ReadHeader(const fs::path& path)
+Header ReadHeader(const platform::CPath& path)
 {
-    std::ifstream file(path, std::ios::binary);
+    platform::UniqueFile file;
+    uint64_t size = 0;
+    try {
+        file = platform::OpenRegularFile(path, size);
+    } catch (const CFileException&) {
+        return Header::Unreadable;
+    }
     if (!file) return Header::Unreadable;
     char header[16] = {};
-    file.read(header, sizeof header);
-    if (file.gcount() == 0) return Header::Empty;
-    if (file.gcount() == sizeof header && std::memcmp(header, "SQLite format 3", 16) == 0)
-        return Header::Sqlite;
+    const size_t read = std::fread(header, 1, sizeof header, file.get());
+    if (read == 0) return std::ferror(file.get()) ? Header::Unreadable : Header::Empty;
+    if (read == sizeof header && std::memcmp(header, "SQLite format 3", 16) == 0) return Header::Sqlite;
     return Header::Foreign;
 }
 
 // The file as an SQLite URI that reads it without a lock or shared memory.
-std::string ImmutableUri(const fs::path& path)
+std::string ImmutableUri(const platform::CPath& path)
 {
-    const std::u8string generic = path.generic_u8string();
-    const std::string name(generic.begin(), generic.end());
+    std::string name = path.Utf8();
+#ifdef _WIN32
+    std::replace(name.begin(), name.end(), '\\', '/');
+#endif
     std::string uri = "file:";
     if (!name.empty() && name[0] != '/') uri += '/'; // C:/... on Windows
     for (char c : name) {
@@ -257,7 +257,7 @@ std::vector<std::string> SplitMessages(const std::string& text)
     return lines;
 }
 
-fs::path CRecordStore::DefaultPath()
+platform::CPath CRecordStore::DefaultPath()
 {
     return platform::DataDir() / "records.sqlite3";
 }
@@ -282,21 +282,21 @@ std::string CRecordStore::NewAttemptId()
     return id;
 }
 
-std::unique_ptr<CRecordStore> CRecordStore::Open(const fs::path& path, RecordsFile kind, std::string& error)
+std::unique_ptr<CRecordStore> CRecordStore::Open(const platform::CPath& path, RecordsFile kind,
+                                                 std::string& error)
 {
     auto refuse = [&](const std::string& why) {
-        error = Utf8(path) + ": " + why;
+        error = path.Utf8() + ": " + why;
         return nullptr;
     };
-    std::error_code ec;
-    if (kind == RecordsFile::Default && path.has_parent_path())
-        fs::create_directories(path.parent_path(), ec);
+    if (std::string ignored; kind == RecordsFile::Default && !path.Parent().Empty())
+        platform::CreateDirectories(path.Parent(), ignored);
     if (const std::string share = platform::NetworkShareKind(path); !share.empty())
         return refuse("lies on " + share +
                       "; the records need a local disk (SQLite's journal does not work "
                       "over a network)");
 
-    bool exists = fs::exists(fs::symlink_status(path, ec)) || fs::exists(path, ec);
+    bool exists = platform::Exists(path);
     const bool readOnly = kind == RecordsFile::ReadOnly;
     if (!exists && readOnly) return refuse("no such records file");
     if (!exists) {
@@ -309,7 +309,7 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const fs::path& path, RecordsFi
         exists = true;
     }
     if (exists) {
-        if (!fs::is_regular_file(path, ec)) return refuse("is not a file");
+        if (!platform::IsRegularFile(path)) return refuse("is not a file");
         switch (ReadHeader(path)) {
         case Header::Unreadable:
             return refuse("cannot be read");
@@ -325,7 +325,7 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const fs::path& path, RecordsFi
     store->m_path = path;
     CSqliteDb& db = store->m_db;
     const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
-    if (!db.Open(Utf8(path), flags)) return refuse("cannot be opened: " + db.Error());
+    if (!db.Open(path.Utf8(), flags)) return refuse("cannot be opened: " + db.Error());
     if (!readOnly && sqlite3_db_readonly(db.Get(), "main") == 1)
         return refuse("cannot be written (read-only)");
     std::string probe;
@@ -411,7 +411,7 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const fs::path& path, RecordsFi
 
 bool CRecordStore::Fail(const std::string& what)
 {
-    m_lastError = Utf8(m_path) + ": " + what + ": " + m_db.Error();
+    m_lastError = m_path.Utf8() + ": " + what + ": " + m_db.Error();
     return false;
 }
 
@@ -462,7 +462,7 @@ bool CRecordStore::Complete(CAttempt& attempt)
     BindAttempt(update, attempt);
     const int step = update.Step();
     if (step == SQLITE_DONE) {
-        m_lastError = Utf8(m_path) + ": the record of attempt " + attempt.id + " is missing";
+        m_lastError = m_path.Utf8() + ": the record of attempt " + attempt.id + " is missing";
         return false;
     }
     if (step != SQLITE_ROW) return Fail("cannot complete the record");

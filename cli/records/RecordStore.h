@@ -3,7 +3,6 @@
 // processes (one per port) write at once. A row is inserted as "unfinished" when the
 // attempt begins and completed when it ends, so an attempt cut short by a crash or a
 // power cut stays visible.
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
@@ -12,6 +11,7 @@
 #include "cli/records/Attempt.h"
 #include "cli/records/RecordFilter.h"
 #include "cli/records/SqliteStatement.h"
+#include "platform/Path.h"
 
 enum class RecordsFile {
     Named,    // --records FILE: any doubt about the file refuses it
@@ -28,9 +28,9 @@ public:
     // reason as one line in error ("FILE: is not a records database"). A file that is
     // refused is left exactly as it was. A new file (and its -wal and -shm) is readable
     // by its owner only: the records name panels, users and hosts.
-    static std::unique_ptr<CRecordStore> Open(const std::filesystem::path& path, RecordsFile kind,
+    static std::unique_ptr<CRecordStore> Open(const platform::CPath& path, RecordsFile kind,
                                               std::string& error);
-    static std::filesystem::path DefaultPath();
+    static platform::CPath DefaultPath();
 
     // Inserts the attempt as unfinished; fills its id, start, host, user, process and
     // tool version where empty.
@@ -69,7 +69,7 @@ public:
     bool RetrySetAside();
     // Why the last call failed, as one line.
     const std::string& LastError() const { return m_lastError; }
-    const std::filesystem::path& Path() const { return m_path; }
+    const platform::CPath& Path() const { return m_path; }
 
     static std::string NewAttemptId();
 
@@ -78,7 +78,7 @@ private:
     bool Fail(const std::string& what);
 
     CSqliteDb m_db;
-    std::filesystem::path m_path;
+    platform::CPath m_path;
     std::string m_lastError;
     bool m_noTable = false; // an empty file opened read-only: no records yet
 };

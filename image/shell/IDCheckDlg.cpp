@@ -120,7 +120,7 @@ bool CIDCheckDlg::MarkStyleFromIdFile(const std::string& idFile)
 {
     try {
         platform::CSmallTextFile file;
-        file.Open(idFile);
+        file.Open(platform::CPath::FromUtf8(idFile));
         std::string line;
         while (file.ReadLine(line)) {
             if (line.compare(0, 6, kStyle1Mark) == 0) SetChipStyle(1);
@@ -135,7 +135,7 @@ bool CIDCheckDlg::ReadIdTexts(const std::string& idFile)
 {
     try {
         platform::CSmallTextFile file;
-        file.Open(idFile);
+        file.Open(platform::CPath::FromUtf8(idFile));
         const unsigned firstKey = s_nChipStyle == 1 ? IDS_ID_KEY_STYLE1 : IDS_ID_KEY_STYLE0;
         const size_t keyLength = s_nChipStyle == 1 ? 6 : 5;
         std::string keys[kIdBytes];

@@ -202,6 +202,20 @@ SectionEnd
   ${EndIf}
   ${If} $PerMachine == 1
   ${AndIf} $3 != "Admin"
+    !if "${UN}" == "un."
+      ; Settings (Apps) starts the uninstaller with the user's rights: it asks for the
+      ; administrator's itself, once (/ELEVATED marks the second run), and the elevated
+      ; copy does the work.
+      ClearErrors
+      ${un.GetOptions} $1 "/ELEVATED" $2
+      ${If} ${Errors}
+        ClearErrors
+        ExecShellWait "runas" "$EXEPATH" '$1 /ELEVATED _?=$INSTDIR'
+        ${IfNot} ${Errors}
+          Quit
+        ${EndIf}
+      ${EndIf}
+    !endif
     MessageBox MB_OK|MB_ICONSTOP "Installing or removing Torvane for every user of this PC needs administrator rights: run it as administrator. Without them, /CURRENTUSER installs it for you alone." /SD IDOK
     SetErrorLevel ${ERROR_ELEVATION_REQUIRED}
     Quit

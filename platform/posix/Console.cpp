@@ -60,3 +60,15 @@ void CatchInterrupts(int exitCode)
 }
 
 } // namespace platform
+
+namespace platform {
+
+bool WatchStopEvent(const std::string&, std::string& error)
+{
+    error = "a stop event is a Windows service's way; here a service sends SIGTERM";
+    return false;
+}
+
+void NoteProgramEnd() {}
+
+} // namespace platform

@@ -56,7 +56,7 @@ CInstanceLock::Result CInstanceLock::TryAcquire(const std::string& name, std::st
         why = "no valid lock name";
         return Result::CannotCreate;
     }
-    const std::filesystem::path dir = RuntimeDir();
+    const std::filesystem::path dir = RuntimeDir().Native();
     if (!PrepareRuntimeDir(dir, why)) return Result::CannotCreate;
     const std::filesystem::path file = dir / (name + ".lock");
     const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -80,6 +80,11 @@ void CInstanceLock::Release()
     if (m_native == kNone) return;
     close(static_cast<int>(m_native)); // closing the only descriptor drops the lock
     m_native = kNone;
+}
+
+CInstanceLock::Result CInstanceLock::ResultOfCreateFailure(uint32_t)
+{
+    return Result::CannotCreate; // a flock has no rights of its own: a failed open is a failed open
 }
 
 } // namespace platform

@@ -48,8 +48,9 @@ std::string FuseSubtype(const fs::path& path)
 
 } // namespace
 
-std::string NetworkShareKind(const fs::path& path)
+std::string NetworkShareKind(const CPath& pathGiven)
 {
+    const std::filesystem::path& path = pathGiven.Native();
     std::error_code ec;
     fs::path probe = fs::absolute(path, ec);
     if (ec) probe = path;

@@ -54,8 +54,9 @@ mode_t CurrentUmask()
 
 } // namespace
 
-bool CheckOutputTarget(const fs::path& target, std::string& error)
+bool CheckOutputTarget(const CPath& targetGiven, std::string& error)
 {
+    const std::filesystem::path& target = targetGiven.Native();
     if (target.empty() || !target.has_filename()) return Fail(error, "Cannot write", target, "no file name");
     struct stat info = {};
     if (lstat(target.c_str(), &info) == 0) {
@@ -72,9 +73,10 @@ bool CheckOutputTarget(const fs::path& target, std::string& error)
     return true;
 }
 
-bool WriteFileAtomically(const fs::path& target, std::string_view content, std::string& error,
+bool WriteFileAtomically(const CPath& targetGiven, std::string_view content, std::string& error,
                          FileAccess access)
 {
+    const std::filesystem::path& target = targetGiven.Native();
     if (!CheckOutputTarget(target, error)) return false;
     const fs::path folder = FolderOf(target);
     // mkostemp creates the file exclusively: nothing planted at its name is opened.
@@ -102,8 +104,9 @@ bool WriteFileAtomically(const fs::path& target, std::string_view content, std::
     return true;
 }
 
-NewFileStatus CreateNewFile(const fs::path& path, std::string& error, NewFileAccess access)
+NewFileStatus CreateNewFile(const CPath& pathGiven, std::string& error, NewFileAccess access)
 {
+    const std::filesystem::path& path = pathGiven.Native();
     const mode_t mode = access == NewFileAccess::OwnerOnly ? 0600 : 0644;
     CUniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
     if (fd.Valid()) return NewFileStatus::Created;
@@ -112,9 +115,10 @@ NewFileStatus CreateNewFile(const fs::path& path, std::string& error, NewFileAcc
     return NewFileStatus::Failed;
 }
 
-SmallFileStatus ReadSmallFile(const fs::path& path, std::string& content, std::string& error,
+SmallFileStatus ReadSmallFile(const CPath& pathGiven, std::string& content, std::string& error,
                               FollowLinks follow)
 {
+    const std::filesystem::path& path = pathGiven.Native();
     content.clear();
     // Looked at before the open as well: opening a device can act by itself (a watchdog).
     if (struct stat before = {};

@@ -27,52 +27,52 @@ fs::path HomeDir()
 
 } // namespace
 
-fs::path ConfigDir()
+CPath ConfigDir()
 {
     std::string base = NonEmptyEnv("XDG_CONFIG_HOME");
     const fs::path root = base.empty() ? HomeDir() / ".config" : fs::path(base);
     return root / "torvane";
 }
 
-fs::path DataDir()
+CPath DataDir()
 {
     std::string base = NonEmptyEnv("XDG_DATA_HOME");
     const fs::path root = base.empty() ? HomeDir() / ".local" / "share" : fs::path(base);
     return root / "torvane";
 }
 
-fs::path PortsDir()
+CPath PortsDir()
 {
     return ConfigDir() / "ports";
 }
 
-fs::path SettingsFilePath()
+CPath SettingsFilePath()
 {
     return ConfigDir() / "torvane.INI";
 }
 
-fs::path RuntimeDir()
+CPath RuntimeDir()
 {
     std::string runtime = NonEmptyEnv("XDG_RUNTIME_DIR");
-    if (!runtime.empty()) return runtime;
+    if (!runtime.empty()) return fs::path(runtime);
     // Without a runtime folder (under sudo, say) a folder in the user's own home; never a
     // shared folder such as /tmp, where another user could take the name first. The lock
     // checks that the folder is this user's and private.
     return HomeDir() / ".cache" / "torvane";
 }
 
-fs::path ResolvePortName(const std::string& name)
+CPath ResolvePortName(const std::string& name)
 {
     // Only absolute paths: a relative one would open whatever the working folder holds.
     if (name.find('/') != std::string::npos) return name.front() == '/' ? fs::path(name) : fs::path();
     if (name.empty() || name == "." || name == "..") return {};
     const unsigned number = ComPortNumber(name);
-    const fs::path alias = PortsDir() / (number != 0 ? "COM" + std::to_string(number) : name);
+    const fs::path alias = (PortsDir() / (number != 0 ? "COM" + std::to_string(number) : name)).Native();
     std::error_code ec;
     // A dangling alias still wins: the user meant that device, and "not found" is the truth.
     if (fs::exists(fs::symlink_status(alias, ec))) return alias;
     if (number == 0) return {}; // never looked up in the working folder
-    return "/dev/ttyS" + std::to_string(number - 1);
+    return fs::path("/dev/ttyS" + std::to_string(number - 1));
 }
 
 } // namespace platform

@@ -10,8 +10,9 @@ namespace platform {
 
 namespace fs = std::filesystem;
 
-ReadStatus ReadWholeFile(const fs::path& file, std::string& content, std::string& error)
+ReadStatus ReadWholeFile(const CPath& fileGiven, std::string& content, std::string& error)
 {
+    const std::filesystem::path& file = fileGiven.Native();
     // A link is not followed: the file would be written back as a copy of whatever it
     // pointed at. A FIFO or a device behind the name must not hang or flood the program.
     switch (ReadSmallFile(file, content, error, FollowLinks::No)) {
@@ -25,8 +26,9 @@ ReadStatus ReadWholeFile(const fs::path& file, std::string& content, std::string
     return ReadStatus::Failed;
 }
 
-bool ReplaceWholeFile(const fs::path& file, const std::string& content, std::string& error)
+bool ReplaceWholeFile(const CPath& fileGiven, const std::string& content, std::string& error)
 {
+    const std::filesystem::path& file = fileGiven.Native();
     const fs::path dir = file.has_parent_path() ? file.parent_path() : fs::path(".");
     std::error_code ec;
     fs::create_directories(dir, ec);

@@ -7,8 +7,9 @@
 
 namespace platform {
 
-std::optional<std::string> Sha256OfFile(const std::filesystem::path& path)
+std::optional<std::string> Sha256OfFile(const CPath& pathGiven)
 {
+    const std::filesystem::path& path = pathGiven.Native();
     std::ifstream file(path, std::ios::binary);
     if (!file) return std::nullopt;
     sha256_ctx context;

@@ -25,7 +25,7 @@ std::string DescribeOpenError(OpenError error)
 
 std::unique_ptr<ISerialDriver> OpenSystemSerialPort(const std::string& name, OpenError& error)
 {
-    return CTermiosDriver::Open(ResolvePortName(name), error);
+    return CTermiosDriver::Open(ResolvePortName(name).Native(), error);
 }
 
 } // namespace platform

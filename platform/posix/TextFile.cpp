@@ -13,10 +13,11 @@ CTextFile::~CTextFile()
     Close();
 }
 
-void CTextFile::Open(const std::string& path)
+void CTextFile::Open(const CPath& name)
 {
     Close();
-    FILE* file = std::fopen(path.c_str(), "rbe");
+    const std::string path = name.Utf8();
+    FILE* file = std::fopen(name.Native().c_str(), "rbe");
     if (!file) throw CFileException::FromErrno(errno, path);
     struct stat info = {};
     if (fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
@@ -57,10 +58,11 @@ void CTextFile::Close()
     m_path.clear();
 }
 
-UniqueFile OpenRegularFile(const std::string& path, uint64_t& size)
+UniqueFile OpenRegularFile(const CPath& name, uint64_t& size)
 {
     size = 0;
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const std::string path = name.Utf8();
+    const int descriptor = ::open(name.Native().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) throw CFileException::FromErrno(errno, path);
     struct stat info = {};
     if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {

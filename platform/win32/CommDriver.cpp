@@ -10,6 +10,8 @@ namespace platform {
 
 namespace {
 
+thread_local DWORD t_lastOpenFailure = 0;
+
 OpenError FromLastError(DWORD code)
 {
     switch (code) {
@@ -110,9 +112,21 @@ win32::CKernelHandle LockPort(unsigned comNumber, OpenError& error)
 
 } // namespace
 
+OpenError CCommDriver::NoteOpenFailure(DWORD code)
+{
+    t_lastOpenFailure = code;
+    return FromLastError(code);
+}
+
+std::string CCommDriver::LastOpenFailureText()
+{
+    return t_lastOpenFailure ? win32::ErrorText(t_lastOpenFailure) : std::string();
+}
+
 std::unique_ptr<ISerialDriver> CCommDriver::Open(unsigned comNumber, OpenError& error)
 {
     error = OpenError::None;
+    t_lastOpenFailure = 0;
     win32::CKernelHandle portLock = LockPort(comNumber, error);
     if (!portLock.Valid()) return nullptr;
     const std::wstring device = L"\\\\.\\COM" + std::to_wstring(comNumber);
@@ -122,7 +136,7 @@ std::unique_ptr<ISerialDriver> CCommDriver::Open(unsigned comNumber, OpenError& 
         CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                     FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
     if (!handle.Valid()) {
-        error = FromLastError(GetLastError());
+        error = NoteOpenFailure(GetLastError());
         return nullptr;
     }
     DCB dcb{};
@@ -149,6 +163,7 @@ std::unique_ptr<ISerialDriver> CCommDriver::Open(unsigned comNumber, OpenError& 
     dcb.XonLim = kFlowLimit;
     dcb.XoffLim = kFlowLimit;
     if (!SetCommState(handle.Get(), &dcb)) {
+        NoteOpenFailure(GetLastError());
         error = OpenError::Other;
         return nullptr;
     }

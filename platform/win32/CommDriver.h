@@ -19,6 +19,13 @@ class CCommDriver final : public ISerialDriver
 public:
     // Opens \\.\COMn exclusively (share mode 0), binary, no flow control, DTR raised.
     static std::unique_ptr<ISerialDriver> Open(unsigned comNumber, OpenError& error);
+    // The kind of a failed open's system error code; the code is kept (per thread) so that
+    // the message gives the system's own words: a wedged adapter's ERROR_GEN_FAILURE is no
+    // mere "cannot be opened".
+    static OpenError NoteOpenFailure(DWORD code);
+    // Those words with the code, for the last open of this thread that failed with one;
+    // empty after an open that did not.
+    static std::string LastOpenFailureText();
 
     bool GetSettings(SerialLineSettings& settings) override;
     bool SetSettings(const SerialLineSettings& settings) override;

@@ -55,9 +55,9 @@ CInstanceLock::Result CInstanceLock::TryAcquire(const std::string& name, std::st
     const std::wstring privateName = L"Local\\" + win32::Widen(name) + L".torvane-instance." + UserSid();
     HANDLE own = CreateMutexW(nullptr, FALSE, privateName.c_str());
     if (!own) {
-        why =
-            "cannot create the mutex " + win32::Narrow(privateName) + ": " + win32::ErrorText(GetLastError());
-        return Result::CannotCreate;
+        const DWORD code = GetLastError();
+        why = "cannot create the mutex " + win32::Narrow(privateName) + ": " + win32::ErrorText(code);
+        return ResultOfCreateFailure(code);
     }
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(own);
@@ -73,6 +73,11 @@ CInstanceLock::Result CInstanceLock::TryAcquire(const std::string& name, std::st
     }
     if (visible) m_visible = reinterpret_cast<intptr_t>(visible);
     return Result::Held;
+}
+
+CInstanceLock::Result CInstanceLock::ResultOfCreateFailure(uint32_t systemError)
+{
+    return systemError == ERROR_ACCESS_DENIED ? Result::HeldByAnother : Result::CannotCreate;
 }
 
 void CInstanceLock::Release()

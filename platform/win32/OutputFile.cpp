@@ -22,7 +22,7 @@ bool Fail(std::string& error, const std::string& what, const fs::path& path, con
 
 fs::path FolderOf(const fs::path& file)
 {
-    return file.has_parent_path() ? file.parent_path() : fs::path(".");
+    return file.has_parent_path() ? file.parent_path() : fs::path(L".");
 }
 
 bool IsNotFound(DWORD code)
@@ -32,8 +32,9 @@ bool IsNotFound(DWORD code)
 
 } // namespace
 
-bool CheckOutputTarget(const fs::path& target, std::string& error)
+bool CheckOutputTarget(const CPath& targetGiven, std::string& error)
 {
+    const std::filesystem::path& target = targetGiven.Native();
     if (target.empty() || !target.has_filename()) return Fail(error, "Cannot write", target, "no file name");
     // "NUL.mot" would be the null device: "written" and nothing on the disk.
     if (IsWindowsDeviceName(target)) return Fail(error, "Cannot write", target, "a device name, not a file");
@@ -52,8 +53,9 @@ bool CheckOutputTarget(const fs::path& target, std::string& error)
     return true;
 }
 
-bool WriteFileAtomically(const fs::path& target, std::string_view content, std::string& error, FileAccess)
+bool WriteFileAtomically(const CPath& targetGiven, std::string_view content, std::string& error, FileAccess)
 {
+    const std::filesystem::path& target = targetGiven.Native();
     if (!CheckOutputTarget(target, error)) return false;
     const fs::path folder = FolderOf(target);
     win32::CFileHandle file;
@@ -94,8 +96,9 @@ bool WriteFileAtomically(const fs::path& target, std::string_view content, std::
     return true;
 }
 
-NewFileStatus CreateNewFile(const fs::path& path, std::string& error, NewFileAccess)
+NewFileStatus CreateNewFile(const CPath& pathGiven, std::string& error, NewFileAccess)
 {
+    const std::filesystem::path& path = pathGiven.Native();
     // CREATE_NEW fails on anything already there, a link included.
     win32::CFileHandle file(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -106,9 +109,10 @@ NewFileStatus CreateNewFile(const fs::path& path, std::string& error, NewFileAcc
     return NewFileStatus::Failed;
 }
 
-SmallFileStatus ReadSmallFile(const fs::path& path, std::string& content, std::string& error,
+SmallFileStatus ReadSmallFile(const CPath& pathGiven, std::string& content, std::string& error,
                               FollowLinks follow)
 {
+    const std::filesystem::path& path = pathGiven.Native();
     content.clear();
     // Opening COM1 or a pipe by its name has effects of its own: names of devices are
     // refused before any open.

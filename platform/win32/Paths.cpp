@@ -28,38 +28,38 @@ fs::path KnownFolder(const wchar_t* variable, REFKNOWNFOLDERID id)
 
 } // namespace
 
-fs::path ConfigDir()
+CPath ConfigDir()
 {
     return KnownFolder(L"APPDATA", FOLDERID_RoamingAppData) / L"Torvane";
 }
 
-fs::path DataDir()
+CPath DataDir()
 {
     return KnownFolder(L"LOCALAPPDATA", FOLDERID_LocalAppData) / L"Torvane";
 }
 
-fs::path PortsDir()
+CPath PortsDir()
 {
-    return ConfigDir() / L"ports"; // unused on Windows: COM names are the system's own
+    return ConfigDir().Native() / L"ports"; // unused on Windows: COM names are the system's own
 }
 
-fs::path SettingsFilePath()
+CPath SettingsFilePath()
 {
-    return ConfigDir() / L"torvane.INI";
+    return ConfigDir().Native() / L"torvane.INI";
 }
 
-fs::path RuntimeDir()
+CPath RuntimeDir()
 {
     return fs::temp_directory_path();
 }
 
-fs::path ResolvePortName(const std::string& name)
+CPath ResolvePortName(const std::string& name)
 {
     // Only the device namespace: Windows keeps just COM1..COM9 as reserved names, so a
     // bare "COM12" would be a file in the working folder.
     if (const unsigned number = ComDeviceNumber(name))
         return fs::path(L"\\\\.\\COM" + std::to_wstring(number));
-    return fs::path(win32::Widen(name));
+    return CPath::FromUtf8(name);
 }
 
 } // namespace platform

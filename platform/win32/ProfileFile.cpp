@@ -43,8 +43,9 @@ DWORD MoveIntoPlace(const fs::path& from, const fs::path& to)
 
 } // namespace
 
-ReadStatus ReadWholeFile(const fs::path& file, std::string& content, std::string& error)
+ReadStatus ReadWholeFile(const CPath& fileGiven, std::string& content, std::string& error)
 {
+    const std::filesystem::path& file = fileGiven.Native();
     content.clear();
     win32::CFileHandle handle(CreateFileW(file.c_str(), GENERIC_READ,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -84,8 +85,9 @@ ReadStatus ReadWholeFile(const fs::path& file, std::string& content, std::string
     }
 }
 
-bool ReplaceWholeFile(const fs::path& file, const std::string& content, std::string& error)
+bool ReplaceWholeFile(const CPath& fileGiven, const std::string& content, std::string& error)
 {
+    const std::filesystem::path& file = fileGiven.Native();
     const fs::path dir = file.has_parent_path() ? file.parent_path() : fs::path(L".");
     std::error_code ec;
     fs::create_directories(dir, ec);

@@ -1,12 +1,13 @@
 #include "platform/Sha256.h"
 
 #include <algorithm>
-#include <fstream>
 #include <vector>
 
 #include <windows.h>
 
 #include <bcrypt.h>
+
+#include "platform/win32/Win32Text.h"
 
 namespace platform {
 
@@ -50,18 +51,21 @@ private:
 
 } // namespace
 
-std::optional<std::string> Sha256OfFile(const std::filesystem::path& path)
+std::optional<std::string> Sha256OfFile(const CPath& path)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
+    win32::CFileHandle file(CreateFileW(path.Native().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) return std::nullopt;
     CCngHash hash;
     if (!hash.Valid()) return std::nullopt;
     std::vector<char> chunk(64 * 1024);
-    while (file) {
-        file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        if (!hash.Update(chunk.data(), static_cast<size_t>(file.gcount()))) return std::nullopt;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.Get(), chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr))
+            return std::nullopt;
+        if (got == 0) break;
+        if (!hash.Update(chunk.data(), got)) return std::nullopt;
     }
-    if (file.bad()) return std::nullopt;
     unsigned char digest[32];
     if (!hash.Finish(digest)) return std::nullopt;
     static const char kHex[] = "0123456789abcdef";

@@ -19,7 +19,8 @@ std::string DescribeOpenError(OpenError error)
     case OpenError::Other:
         break;
     }
-    return "the port cannot be opened";
+    const std::string system = CCommDriver::LastOpenFailureText();
+    return system.empty() ? "the port cannot be opened" : "the port cannot be opened: " + system;
 }
 
 std::unique_ptr<ISerialDriver> OpenSystemSerialPort(const std::string& name, OpenError& error)

@@ -16,10 +16,11 @@ CTextFile::~CTextFile()
     Close();
 }
 
-void CTextFile::Open(const std::string& path)
+void CTextFile::Open(const CPath& name)
 {
     Close();
-    const std::wstring wide = win32::Widen(path);
+    const std::string path = name.Utf8();
+    const std::wstring& wide = name.Native().native();
     struct _stat64 info = {};
     if (_wstat64(wide.c_str(), &info) == 0 && (info.st_mode & _S_IFDIR))
         throw CFileException::FromErrno(EISDIR, path);
@@ -78,10 +79,11 @@ int ErrnoFromWin32(DWORD error)
 
 } // namespace
 
-UniqueFile OpenRegularFile(const std::string& path, uint64_t& size)
+UniqueFile OpenRegularFile(const CPath& name, uint64_t& size)
 {
     size = 0;
-    const std::wstring wide = win32::Widen(path);
+    const std::string path = name.Utf8();
+    const std::wstring& wide = name.Native().native();
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return nullptr;
     HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -158,7 +158,8 @@ std::string FormatStatus(const sim::CBootLoader& device)
          << "erase_commands=" << c.eraseCommands << "\n"
          << "page_reads=" << c.pageReads << "\n"
          << "status_requests=" << c.statusRequests << "\n"
-         << "bytes_lost=" << c.bytesLost << "\n";
+         << "bytes_lost=" << c.bytesLost << "\n"
+         << "baud=" << device.Baud() << "\n";
     return text.str();
 }
 
@@ -195,7 +196,8 @@ int main(int argc, char** argv)
                  "(9600 bit/s, ID check reset, flash kept).\n"
                  "--status-file FILE keeps FILE up to date (within 50 ms, and at exit) with lines\n"
                  "name=value: power (on/off), page_frames, page_frames_while_busy,\n"
-                 "erase_commands, page_reads, status_requests, bytes_lost (received while off).",
+                 "erase_commands, page_reads, status_requests, bytes_lost (received while off),\n"
+                 "baud (the panel's rate now).",
                  "torvane-sim"};
     app.set_version_flag("--version", "torvane-sim 1.0.0");
 
@@ -314,7 +316,7 @@ int main(int argc, char** argv)
     {
         sim::CPtyServer server(device, {realtime, lineErrorAfter, busyWait});
         std::string error;
-        if (!server.Open(error) || !server.CreateAlias(platform::PortsDir() / portName, error)) {
+        if (!server.Open(error) || !server.CreateAlias((platform::PortsDir() / portName).Native(), error)) {
             std::cerr << "torvane-sim: " << error << "\n";
             return 1;
         }

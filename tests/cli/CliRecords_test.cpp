@@ -46,7 +46,7 @@ protected:
     std::vector<CAttempt> Rows()
     {
         std::string error;
-        auto store = CRecordStore::Open(m_db, RecordsFile::Named, error);
+        auto store = CRecordStore::Open(platform::CPath::FromUtf8(m_db), RecordsFile::Named, error);
         EXPECT_TRUE(store) << error;
         std::vector<CAttempt> rows;
         if (store) {
@@ -84,7 +84,7 @@ TEST_F(CliRecords, ProgramVerifyAndEraseEachLeaveTheirRow)
     EXPECT_EQ(program.outcome, "pass");
     EXPECT_EQ(program.exitCode, 0);
     EXPECT_EQ(program.port, "COM1");
-    EXPECT_EQ(program.fileSha256, platform::Sha256OfFile(m_file).value());
+    EXPECT_EQ(program.fileSha256, platform::Sha256OfFile(platform::CPath::FromUtf8(m_file)).value());
     EXPECT_EQ(program.pagesSent, 48) << "only the pages the file holds";
     EXPECT_EQ(program.baudRate, 115200);
     EXPECT_EQ(program.pagePauseMs, 40);
@@ -134,7 +134,7 @@ TEST_F(CliRecords, RefusedFilesEndTheCommandBeforeThePanelHearsAByte)
 
     EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "--serial-at", "F0000:8"}), 2)
         << "inside the erased area";
-    const std::string digest = platform::Sha256OfFile(m_file).value();
+    const std::string digest = platform::Sha256OfFile(platform::CPath::FromUtf8(m_file)).value();
     EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "--no-records", "--expect-sha256", digest}), 0)
         << m_err.str();
 }

@@ -1,6 +1,7 @@
 // The station in real time against torvane-sim on pseudo-terminals: three panels in a
 // row on one fixture with the power switched between them, a failing panel on a second
-// fixture beside it, Ctrl-C at the end; every flash and record checked.
+// fixture beside it, Ctrl-C at the end; every flash and record checked. A station killed
+// outright, and a fixture's process killed, in the middle of a program.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -115,7 +117,7 @@ TEST(StationPty, ThreePanelsInARowBesideAFailingOne)
         << "a failed panel that stays in its fixture is not tried again";
 
     std::string error;
-    auto store = CRecordStore::Open(db, RecordsFile::Named, error);
+    auto store = CRecordStore::Open(platform::CPath::FromUtf8(db), RecordsFile::Named, error);
     ASSERT_TRUE(store) << error;
     std::vector<CAttempt> rows;
     ASSERT_TRUE(store->Query(CRecordFilter{}, rows));
@@ -250,7 +252,7 @@ TEST_F(StationProcess, AnUpgradeReplacedDuringTheShiftChangesNothing)
         << "the bytes read at the start, not the file that lies there now";
 
     std::string error;
-    auto store = CRecordStore::Open((m_dir / "records.sqlite3").string(), RecordsFile::Named, error);
+    auto store = CRecordStore::Open(m_dir / "records.sqlite3", RecordsFile::Named, error);
     ASSERT_TRUE(store) << error;
     std::vector<CAttempt> rows;
     ASSERT_TRUE(store->Query(CRecordFilter{}, rows));
@@ -296,6 +298,141 @@ TEST_F(StationProcess, AHalfTypedSerialDoesNotHoldOffAStop)
     EXPECT_EQ(ExitWithin(m_station, 10), 0);
     m_station = -1;
     close(input[1]);
+}
+
+// What a fixture process leaves behind, read from the records file and the panel.
+class StationKilled : public ::testing::Test
+{
+protected:
+    StationKilled()
+    {
+        m_dir = fs::temp_directory_path() / ("torvane-station-kill-" + std::to_string(getpid()));
+        fs::create_directories(m_dir);
+        m_upgrade = (m_dir / "full.mot").string();
+        std::ofstream(m_upgrade) << MakeSRecords({{0xF0000, Pattern(0xF0000, 0x10000, 6)}});
+        m_sim = Start({TORVANE_BINARY_DIR "/torvane-sim", "--port", "COM5", "--erase-ms", "100",
+                       "--status-file", (m_dir / "panel.status").string()},
+                      {}, true);
+        m_station = Start({TORVANE_BINARY_DIR "/torvane-cli", "station", m_upgrade, "--port", "COM5",
+                           "--baud", "115200", "--records", (m_dir / "records.sqlite3").string(), "--json"},
+                          m_dir / "events.jsonl", false);
+    }
+
+    ~StationKilled() override
+    {
+        if (m_station > 0) {
+            kill(m_station, SIGKILL);
+            waitpid(m_station, nullptr, 0);
+        }
+        kill(m_sim, SIGTERM);
+        waitpid(m_sim, nullptr, 0);
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+
+    // Waits until the station's events hold one of this state for COM5; the events seen.
+    bool WaitForState(const std::string& state, const std::string& text = {}, int seconds = 30)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::ifstream in(m_dir / "events.jsonl");
+            for (std::string line; std::getline(in, line);) {
+                const nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+                if (!event.is_discarded() && event.value("state", "") == state &&
+                    (text.empty() || event.value("text", "") == text))
+                    return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    // The station's fixture process (its only child).
+    pid_t Fixture() const
+    {
+        for (const auto& entry : fs::directory_iterator("/proc")) {
+            std::ifstream stat(entry.path() / "stat");
+            std::string text;
+            if (!std::getline(stat, text) || text.rfind(')') == std::string::npos) continue;
+            std::istringstream fields(text.substr(text.rfind(')') + 2));
+            std::string state;
+            pid_t parent = 0;
+            fields >> state >> parent;
+            if (parent == m_station && state != "Z") return std::stoi(entry.path().filename().string());
+        }
+        return -1;
+    }
+
+    std::vector<CAttempt> Rows() const
+    {
+        std::string error;
+        auto store = CRecordStore::Open(m_dir / "records.sqlite3", RecordsFile::Named, error);
+        std::vector<CAttempt> rows;
+        if (store) store->Query(CRecordFilter{}, rows);
+        return rows;
+    }
+
+    // The panel's rate and pages as the simulator tells them.
+    std::map<std::string, std::string> Panel() const
+    {
+        std::map<std::string, std::string> values;
+        std::ifstream in(m_dir / "panel.status");
+        for (std::string line; std::getline(in, line);)
+            if (const size_t equals = line.find('='); equals != std::string::npos)
+                values[line.substr(0, equals)] = line.substr(equals + 1);
+        return values;
+    }
+
+    fs::path m_dir;
+    std::string m_upgrade;
+    pid_t m_sim = -1, m_station = -1;
+};
+
+TEST_F(StationKilled, FixtureFinishesItsPageAndLeavesThePanelAt9600WhenTheStationIsKilled)
+{
+    ASSERT_TRUE(WaitForState("programming"));
+    const pid_t fixture = Fixture();
+    ASSERT_GT(fixture, 0);
+    kill(m_station, SIGKILL);
+    waitpid(m_station, nullptr, 0);
+    m_station = -1;
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (kill(fixture, 0) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_NE(kill(fixture, 0), 0) << "the fixture process goes on without its station";
+    const std::vector<CAttempt> rows = Rows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].outcome, "stopped");
+    EXPECT_EQ(rows[0].programResult, "stopped");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the simulator's status file
+    const auto panel = Panel();
+    EXPECT_EQ(panel.at("baud"), "9600");
+    EXPECT_LT(std::stoi(panel.at("page_frames")), 256);
+}
+
+TEST_F(StationKilled, AFixtureProcessKilledFailsItsPanelAndTheFixtureStartsAgain)
+{
+    ASSERT_TRUE(WaitForState("programming"));
+    const pid_t fixture = Fixture();
+    ASSERT_GT(fixture, 0);
+    kill(fixture, SIGKILL);
+
+    EXPECT_TRUE(WaitForState("fail", "FAIL: fixture process ended", 10));
+    const std::vector<CAttempt> rows = Rows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].outcome, "fail");
+    EXPECT_EQ(JoinMessages(rows[0].messages), "fixture process ended");
+    // The new fixture process waits for the half-flashed panel to go, then for the next.
+    kill(m_sim, SIGUSR1);
+    EXPECT_TRUE(WaitForState("removed", {}, 10));
+    EXPECT_NE(Fixture(), fixture);
+
+    kill(m_station, SIGINT);
+    int status = 0;
+    waitpid(m_station, &status, 0);
+    m_station = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 } // namespace

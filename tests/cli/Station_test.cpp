@@ -81,7 +81,7 @@ protected:
     std::vector<CAttempt> Rows()
     {
         std::string error;
-        auto store = CRecordStore::Open(m_db, RecordsFile::Named, error);
+        auto store = CRecordStore::Open(platform::CPath::FromUtf8(m_db), RecordsFile::Named, error);
         std::vector<CAttempt> rows;
         if (store) store->Query(CRecordFilter{}, rows);
         std::sort(rows.begin(), rows.end(),

@@ -108,7 +108,7 @@ TEST_F(IniCorpus, EverySeedReadsWithoutHarmAndSavesWhole)
     ASSERT_FALSE(files.empty());
     for (const fs::path& seed : files) {
         const std::string bytes = ReadAll(seed);
-        std::ofstream(platform::SettingsFilePath(), std::ios::binary) << bytes;
+        std::ofstream(platform::SettingsFilePath().Native(), std::ios::binary) << bytes;
         CSaveIni ini;
         if (ini.Load()) {
             EXPECT_NE(ini.m_dwBaudRate, 0u) << seed.filename();

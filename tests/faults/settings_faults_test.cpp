@@ -65,7 +65,7 @@ TEST_F(SettingsFaults, FullDiskKeepsTheOldFileWhole)
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        const fs::path mountPoint = platform::ConfigDir().parent_path() / "tiny";
+        const fs::path mountPoint = platform::ConfigDir().Native().parent_path() / "tiny";
         fs::create_directories(mountPoint);
         if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=16k") != 0)

@@ -26,11 +26,11 @@ protected:
 
     void WriteSettings(const std::string& text)
     {
-        std::ofstream(platform::SettingsFilePath(), std::ios::binary) << text;
+        std::ofstream(platform::SettingsFilePath().Native(), std::ios::binary) << text;
     }
     std::string Settings() const
     {
-        std::ifstream in(platform::SettingsFilePath(), std::ios::binary);
+        std::ifstream in(platform::SettingsFilePath().Native(), std::ios::binary);
         std::stringstream text;
         text << in.rdbuf();
         return text.str();

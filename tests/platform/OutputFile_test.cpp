@@ -80,10 +80,10 @@ TEST(WindowsDeviceNames, AreKnownWithAnyExtensionAndCase)
 {
     for (const char* name : {"NUL", "NUL.mot", "nul.tar.gz", "C:\\x\\Con.txt", "dir/aux", "COM1", "com9.s",
                              "LPT3.mot", "NUL .mot", "prn.", "CONOUT$"})
-        EXPECT_TRUE(platform::IsWindowsDeviceName(name)) << name;
+        EXPECT_TRUE(platform::IsWindowsDeviceName(platform::CPath::FromUtf8(name))) << name;
     for (const char* name :
          {"NULL.mot", "panel.mot", "COM10.mot", "COM.mot", "nul-backup.mot", "xCON.mot", "CON/x.mot"})
-        EXPECT_FALSE(platform::IsWindowsDeviceName(name)) << name;
+        EXPECT_FALSE(platform::IsWindowsDeviceName(platform::CPath::FromUtf8(name))) << name;
 }
 
 TEST_F(FilesTest, SameFileIsFoundByIdentityNotByName)
@@ -132,12 +132,12 @@ TEST_F(FilesTest, SmallTextFileGivesTheLinesOfTextFile)
 {
     Write(m_dir / "panel.id", "FFFDF B6\r\n\nFFFE3 B6");
     platform::CSmallTextFile file;
-    file.Open((m_dir / "panel.id").string());
+    file.Open(m_dir / "panel.id");
     std::vector<std::string> lines;
     for (std::string line; file.ReadLine(line);)
         lines.push_back(line);
     EXPECT_EQ(lines, (std::vector<std::string>{"FFFDF B6", "", "FFFE3 B6"}));
-    EXPECT_THROW(file.Open((m_dir / "missing.id").string()), CFileException);
+    EXPECT_THROW(file.Open(m_dir / "missing.id"), CFileException);
 }
 
 } // namespace

@@ -17,27 +17,27 @@ namespace {
 TEST(PathsTest, ConfigurationLivesInTheXdgFolder)
 {
     const fs::path base = std::getenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(platform::ConfigDir(), base / "torvane");
-    EXPECT_EQ(platform::PortsDir(), base / "torvane" / "ports");
-    EXPECT_EQ(platform::SettingsFilePath(), base / "torvane" / "torvane.INI");
+    EXPECT_EQ(platform::ConfigDir().Native(), base / "torvane");
+    EXPECT_EQ(platform::PortsDir().Native(), base / "torvane" / "ports");
+    EXPECT_EQ(platform::SettingsFilePath().Native(), base / "torvane" / "torvane.INI");
 }
 
 TEST(PathsTest, ComNamesResolveToAliasOrTtyS)
 {
-    EXPECT_EQ(platform::ResolvePortName("COM1"), "/dev/ttyS0");
-    EXPECT_EQ(platform::ResolvePortName("com10"), "/dev/ttyS9");
-    EXPECT_EQ(platform::ResolvePortName("/dev/ttyUSB0"), "/dev/ttyUSB0");
+    EXPECT_EQ(platform::ResolvePortName("COM1").Native(), "/dev/ttyS0");
+    EXPECT_EQ(platform::ResolvePortName("com10").Native(), "/dev/ttyS9");
+    EXPECT_EQ(platform::ResolvePortName("/dev/ttyUSB0").Native(), "/dev/ttyUSB0");
     // Nothing is looked up in the working folder: a file "printer" there is not a port.
     for (const char* name : {"COM0", "COMX", "printer", "dev/ttyS0", "./ttyS0", "..", ""})
-        EXPECT_EQ(platform::ResolvePortName(name), fs::path()) << name;
+        EXPECT_EQ(platform::ResolvePortName(name).Native(), fs::path()) << name;
 
     fs::create_directories(platform::PortsDir());
     const fs::path alias = platform::PortsDir() / "COM4";
     const fs::path named = platform::PortsDir() / "bench-panel";
     fs::create_symlink("/dev/ttyUSB7", alias);
     fs::create_symlink("/dev/ttyUSB8", named);
-    EXPECT_EQ(platform::ResolvePortName("Com4"), alias);
-    EXPECT_EQ(platform::ResolvePortName("bench-panel"), named);
+    EXPECT_EQ(platform::ResolvePortName("Com4").Native(), alias);
+    EXPECT_EQ(platform::ResolvePortName("bench-panel").Native(), named);
     fs::remove(alias);
     fs::remove(named);
 }

@@ -126,7 +126,7 @@ TEST(SerialPortsTest, names_sort_by_number_and_aliases_say_whether_their_device_
     fs::create_directories(platform::PortsDir());
     fs::create_symlink("/dev/null", platform::PortsDir() / "COM10");
     fs::create_symlink("/dev/torvane-no-such-adapter", platform::PortsDir() / "COM2");
-    std::ofstream(platform::PortsDir() / "notes.txt") << "not an alias";
+    std::ofstream((platform::PortsDir() / "notes.txt").Native()) << "not an alias";
     const std::vector<platform::PortAlias> aliases = platform::ListPortAliases();
     fs::remove_all(platform::PortsDir());
     ASSERT_EQ(aliases.size(), 2u);

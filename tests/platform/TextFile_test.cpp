@@ -28,7 +28,7 @@ protected:
         const fs::path path = m_dir / "f.mot";
         std::ofstream(path, std::ios::binary) << content;
         platform::CTextFile file;
-        file.Open(path.string());
+        file.Open(path);
         std::vector<std::string> lines;
         std::string line;
         while (file.ReadLine(line))
@@ -54,15 +54,15 @@ TEST_F(TextFileTest, LinesOfAnyLength)
 
 TEST_F(TextFileTest, MissingFileThrowsNamingIt)
 {
-    const std::string path = (m_dir / "none.mot").string();
+    const fs::path path = m_dir / "none.mot";
     platform::CTextFile file;
     try {
         file.Open(path);
         FAIL() << "no exception";
     } catch (const CFileException& e) {
         EXPECT_EQ(e.m_cause, CFileException::fileNotFound);
-        EXPECT_EQ(e.m_strFileName, path);
-        EXPECT_EQ(e.GetErrorMessage(), path + " was not found.");
+        EXPECT_EQ(e.m_strFileName, path.string());
+        EXPECT_EQ(e.GetErrorMessage(), path.string() + " was not found.");
     }
 }
 
@@ -70,7 +70,7 @@ TEST_F(TextFileTest, FolderCannotBeAccessed)
 {
     platform::CTextFile file;
     try {
-        file.Open(m_dir.string());
+        file.Open(m_dir);
         FAIL() << "no exception";
     } catch (const CFileException& e) {
         EXPECT_EQ(e.m_cause, CFileException::accessDenied);

@@ -440,7 +440,7 @@ TEST_F(Records, TheDefaultFileIsUsedWhenItCanBeAndOtherwiseAWarningSaysSo)
         EXPECT_EQ(records.Complete(ExitCode::EraseError, {}), ExitCode::EraseError);
     }
     EXPECT_EQ(err.str(), "");
-    EXPECT_TRUE(fs::exists(CRecordStore::DefaultPath())) << CRecordStore::DefaultPath();
+    EXPECT_TRUE(fs::exists(CRecordStore::DefaultPath())) << CRecordStore::DefaultPath().Utf8();
 
     // A data folder that cannot be made (a file stands where it should be).
     std::ofstream(m_dir / "blocker") << "x";

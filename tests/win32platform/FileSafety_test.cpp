@@ -35,7 +35,7 @@ TEST(Win32OutputFile, DeviceNamesAreRefusedAndNothingIsReportedWritten)
         EXPECT_FALSE(platform::WriteFileAtomically(dir / name, "S9030000FC\r\n", error));
         EXPECT_NE(error.find(name), std::string::npos) << error;
     }
-    EXPECT_FALSE(platform::WriteFileAtomically("\\\\.\\NUL", "x", error));
+    EXPECT_FALSE(platform::WriteFileAtomically(fs::path(L"\\\\.\\NUL"), "x", error));
     EXPECT_TRUE(fs::is_empty(dir)) << "a temporary file was left behind";
 
     ASSERT_TRUE(platform::WriteFileAtomically(dir / "panel.mot", "S9030000FC\r\n", error)) << error;

@@ -16,6 +16,7 @@
 #include "platform/ProfileIni.h"
 #include "platform/SerialDriver.h"
 #include "platform/TextFile.h"
+#include "platform/win32/CommDriver.h"
 #include "platform/win32/Win32Text.h"
 
 namespace fs = std::filesystem;
@@ -96,12 +97,12 @@ TEST(Win32Settings, LivesUnderAppDataAndIsReplacedWholeKeepingForeignSections)
 
 TEST(Win32Paths, EveryComNameOpensThroughTheDeviceNamespaceAndNothingElseOpens)
 {
-    EXPECT_EQ(platform::ResolvePortName("COM1"), fs::path(L"\\\\.\\COM1"));
-    EXPECT_EQ(platform::ResolvePortName("com10"), fs::path(L"\\\\.\\COM10"));
-    EXPECT_EQ(platform::ResolvePortName("COM12"), fs::path(L"\\\\.\\COM12"));
-    EXPECT_EQ(platform::ResolvePortName("Com256"), fs::path(L"\\\\.\\COM256"));
-    EXPECT_EQ(platform::ResolvePortName("\\\\.\\com3"), fs::path(L"\\\\.\\COM3"));
-    EXPECT_EQ(platform::ResolvePortName("COM0"), fs::path(L"COM0"));
+    EXPECT_EQ(platform::ResolvePortName("COM1").Native(), fs::path(L"\\\\.\\COM1"));
+    EXPECT_EQ(platform::ResolvePortName("com10").Native(), fs::path(L"\\\\.\\COM10"));
+    EXPECT_EQ(platform::ResolvePortName("COM12").Native(), fs::path(L"\\\\.\\COM12"));
+    EXPECT_EQ(platform::ResolvePortName("Com256").Native(), fs::path(L"\\\\.\\COM256"));
+    EXPECT_EQ(platform::ResolvePortName("\\\\.\\com3").Native(), fs::path(L"\\\\.\\COM3"));
+    EXPECT_EQ(platform::ResolvePortName("COM0").Native(), fs::path(L"COM0"));
 
     // A file in the working folder, a pipe or a share that bears the typed name is never
     // opened as the port, and a file stays as it was.
@@ -129,7 +130,7 @@ TEST(Win32TextFile, OpensUtf8NamesAndKeepsEveryByteOfALine)
         out << std::string("S0\0x\r\n", 6) << "S9";
     }
     platform::CTextFile text;
-    text.Open(name);
+    text.Open(platform::CPath::FromUtf8(name));
     std::string line;
     ASSERT_TRUE(text.ReadLine(line));
     EXPECT_EQ(line, std::string("S0\0x", 4));
@@ -138,5 +139,19 @@ TEST(Win32TextFile, OpensUtf8NamesAndKeepsEveryByteOfALine)
     EXPECT_FALSE(text.ReadLine(line));
     text.Close();
     fs::remove(fs::path(platform::win32::Widen(name)));
-    EXPECT_THROW(text.Open(name), CFileException);
+    EXPECT_THROW(text.Open(platform::CPath::FromUtf8(name)), CFileException);
+}
+
+TEST(Win32Messages, APortThatFailsKeepsTheSystemsWordsAndACopyWithOtherRightsIsAlreadyRunning)
+{
+    // A wedged adapter: the system's own words and code, not a bare "cannot be opened".
+    EXPECT_EQ(platform::CCommDriver::NoteOpenFailure(ERROR_GEN_FAILURE), platform::OpenError::Other);
+    const std::string text = platform::DescribeOpenError(platform::OpenError::Other);
+    EXPECT_NE(text.find("(31)"), std::string::npos) << text;
+    EXPECT_GT(text.size(), std::string("the port cannot be opened: (31)").size()) << text;
+
+    // Elevation cannot be shown under Wine: the decision on the error it gives.
+    using Result = platform::CInstanceLock::Result;
+    EXPECT_EQ(platform::CInstanceLock::ResultOfCreateFailure(ERROR_ACCESS_DENIED), Result::HeldByAnother);
+    EXPECT_EQ(platform::CInstanceLock::ResultOfCreateFailure(ERROR_INVALID_HANDLE), Result::CannotCreate);
 }

@@ -49,9 +49,9 @@ std::string FromService(const std::string& service, const std::string& key)
     const std::string system = Env("PGSYSCONFDIR");
     files.push_back((system.empty() ? std::string(kSystemConfigDir) : system) + "/pg_service.conf");
     for (const std::string& file : files) {
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(file, ec)) continue;
-        const std::string value = platform::GetPrivateProfileString(service, key, "", file);
+        const platform::CPath name = platform::CPath::FromUtf8(file);
+        if (!platform::IsRegularFile(name)) continue;
+        const std::string value = platform::GetPrivateProfileString(service, key, "", name);
         if (!value.empty()) return value;
     }
     return {};

@@ -86,7 +86,7 @@ SendReport CServerSink::SendBacklog(CRecordStore& store, std::chrono::steady_clo
             report.problem = store.LastError();
         return report;
     };
-    const platform::CUniqueFd lock = LockJournal(store.Path(), deadline, report.problem);
+    const platform::CUniqueFd lock = LockJournal(store.Path().Native(), deadline, report.problem);
     if (!lock.Valid()) {
         return finish();
     }
