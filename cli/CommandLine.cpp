@@ -84,6 +84,10 @@ std::vector<std::string> ChildArguments(const CliOptions& options)
     if (options.serialAt)
         args.insert(args.end(),
                     {"--serial-at", Hex(*options.serialAt) + ":" + std::to_string(options.serialLength)});
+    if (options.command == "program")
+        AddUpgradeArguments(options, args);
+    else if (options.base)
+        args.insert(args.end(), {"--base", Hex(*options.base)});
     if (!options.backup.empty()) args.insert(args.end(), {"--backup", options.backup});
     if (!options.output.empty()) args.insert(args.end(), {"-o", options.output});
     if (!options.recordsServer.empty()) args.insert(args.end(), {"--records-server", options.recordsServer});
@@ -153,6 +157,7 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     CLI::App* verify = app.add_subcommand("verify", "compare F0000-FFFFF of the flash with FILE");
     verify->add_option("FILE", options.file, "the upgrade file")->required();
     verify->footer("Example: torvane-cli verify panel-upgrade.mot --port COM1");
+    AddBaseOption(verify, options);
     for (CLI::App* sub : {program, status, version, erase, blank, read, verify})
         common(sub);
     for (CLI::App* sub : {program, verify, erase})

@@ -37,4 +37,9 @@ struct CliOptions
     std::string tag;                  // station: stored with every record
     std::string stationRun;           // station: the id shared by its attempts
     std::string attemptId;            // station: the record's id, chosen before the attempt
+    std::optional<uint32_t> base;     // program, station: the upgrade is raw binary from here
+    std::vector<std::string> trustedKeys; // program, station: FILE.sig must be by one of these
+    std::string preCheck;                 // program, station: asked before each erase
+    std::string onResult;                 // program, station: told each attempt's record
+    uint32_t hookTimeoutSeconds = 10;     // each hook's time limit
 };
