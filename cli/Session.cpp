@@ -1,11 +1,11 @@
 #include "cli/Session.h"
 
 #include <array>
-#include <chrono>
-#include <optional>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "cli/CommandRecords.h"
@@ -194,15 +194,16 @@ ExitCode CSession::PreCheck()
     input["file_name"] = m_options.file;
     input["file_sha256"] = m_upgrade ? m_upgrade->sha256 : "";
     input["tag"] = m_options.tag.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(m_options.tag);
-    const platform::HookOutcome outcome =
-        platform::RunHook(*command, input.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n",
-                          std::chrono::seconds(m_options.hookTimeoutSeconds));
+    const platform::HookOutcome outcome = platform::RunHook(
+        *command, input.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n",
+        std::chrono::seconds(m_options.hookTimeoutSeconds));
     if (outcome.Passed()) return ExitCode::Ok;
     // Fails closed: a check that could not say yes is a no.
     std::string reason;
     switch (outcome.ending) {
     case platform::HookOutcome::Ending::Exited:
-        reason = outcome.firstLine.empty() ? "exit code " + std::to_string(outcome.exitCode) : outcome.firstLine;
+        reason =
+            outcome.firstLine.empty() ? "exit code " + std::to_string(outcome.exitCode) : outcome.firstLine;
         break;
     case platform::HookOutcome::Ending::TimedOut:
         reason = "no answer within " + std::to_string(m_options.hookTimeoutSeconds) + " s (killed)";
@@ -294,7 +295,8 @@ ExitCode CSession::JudgeUpgradeFile(const CliOptions& options, const PinnedUpgra
         }
         // The very bytes that are flashed, not the file as it lies on the disk now.
         const platform::SignatureVerdict verdict = platform::VerifyDetachedSignature(
-            {reinterpret_cast<const uint8_t*>(upgrade.bytes.data()), upgrade.bytes.size()}, options.file, keys);
+            {reinterpret_cast<const uint8_t*>(upgrade.bytes.data()), upgrade.bytes.size()}, options.file,
+            keys);
         if (!verdict.Accepted()) {
             lines.push_back("torvane-cli: " + options.file + ": refused: " + verdict.refusal);
             return ExitCode::FileRefused;

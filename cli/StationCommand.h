@@ -23,7 +23,8 @@ struct StationOptions
     bool child = false;                      // this process runs one port for a station
 };
 
-// --expect-sha256, --base, --trusted-key, the hooks and --serial-at (its text into serialAt, parsed after the command line).
+// --expect-sha256, --base, --trusted-key, the hooks and --serial-at (its text into serialAt, parsed after the
+// command line).
 void AddProductionOptions(CLI::App* command, CliOptions& options, std::string& serialAt);
 // --base ADDR: the upgrade as raw binary from ADDR.
 void AddBaseOption(CLI::App* command, CliOptions& options);

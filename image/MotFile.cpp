@@ -10,9 +10,9 @@
 #include <utility>
 
 #include "framework/Host.h"
+#include "framework/WinApp.h"
 #include "image/IntelHexReader.h"
 #include "image/UpgradeFormat.h"
-#include "framework/WinApp.h"
 #include "platform/TextFile.h"
 #include "res/Resource.h"
 
@@ -425,16 +425,16 @@ int CMotFile::ReadRecords(const std::string& fileName)
             const std::span<const uint8_t> read(reinterpret_cast<const uint8_t*>(buffer.data()) + begin,
                                                 end - begin);
             const UpgradeFormat format = JudgeUpgradeFormat(read, std::nullopt);
-            judged = format != UpgradeFormat::Unknown || std::any_of(read.begin(), read.end(), [](uint8_t b) {
-                         return b != '\r' && b != '\n';
-                     });
-            if (format == UpgradeFormat::IntelHex) return ReadIntelHex(file.get(), fileName, buffer, begin, end);
+            judged = format != UpgradeFormat::Unknown ||
+                     std::any_of(read.begin(), read.end(), [](uint8_t b) { return b != '\r' && b != '\n'; });
+            if (format == UpgradeFormat::IntelHex)
+                return ReadIntelHex(file.get(), fileName, buffer, begin, end);
         }
     }
 }
 
-int CMotFile::ReadIntelHex(std::FILE* file, const std::string& fileName, std::vector<char>& buffer, size_t begin,
-                           size_t end)
+int CMotFile::ReadIntelHex(std::FILE* file, const std::string& fileName, std::vector<char>& buffer,
+                           size_t begin, size_t end)
 {
     std::string bytes(buffer.data() + begin, end - begin);
     for (;;) {

@@ -80,6 +80,6 @@ private:
     CSqliteDb m_db;
     std::filesystem::path m_path;
     std::string m_lastError;
-    bool m_noTable = false; // an empty file opened read-only: no records yet
+    bool m_noTable = false;  // an empty file opened read-only: no records yet
     bool m_hasSigner = true; // false for an older file opened read-only
 };

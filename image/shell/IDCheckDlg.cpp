@@ -11,10 +11,10 @@
 #include "framework/FileDialog.h"
 #include "framework/Host.h"
 #include "framework/WaitCursor.h"
-#include "loader/Engine.h"
-#include "platform/Clock.h"
 #include "image/IntelHexReader.h"
 #include "image/UpgradeFormat.h"
+#include "loader/Engine.h"
+#include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/ReleaseSignature.h"
 #include "platform/SmallFile.h"
@@ -113,8 +113,8 @@ BOOL CIDCheckDlg::LoadUpgradeFile(const std::string& path)
     std::vector<platform::TrustedKey> keys;
     std::string bytes;
     if (platform::ReadTrustedKeys(keyFiles, keys) || !ReadWhole(path, bytes) ||
-        !platform::VerifyDetachedSignature({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, path,
-                                           keys)
+        !platform::VerifyDetachedSignature({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()},
+                                           path, keys)
              .Accepted()) {
         image.RefuseLoad();
         return FALSE;

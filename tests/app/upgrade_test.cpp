@@ -530,9 +530,10 @@ TEST_F(LoadUpgradeFile, WithTrustedKeysBesideTheSettingsOnlyASignedFileIsLoaded)
     const std::filesystem::path keys = SettingsFile().parent_path() / "trusted-keys";
     std::filesystem::create_directories(keys);
     const std::string key = (m_dir / "release-key.pem").string(), file = m_file.string();
-    ASSERT_EQ(std::system(("openssl ecparam -name prime256v1 -genkey -noout -out '" + key + "' && openssl pkey -in '" +
-                           key + "' -pubout -out '" + (keys / "release.pub.pem").string() +
-                           "' && openssl dgst -sha256 -sign '" + key + "' -out '" + file + ".sig' '" + file + "'")
+    ASSERT_EQ(std::system(("openssl ecparam -name prime256v1 -genkey -noout -out '" + key +
+                           "' && openssl pkey -in '" + key + "' -pubout -out '" +
+                           (keys / "release.pub.pem").string() + "' && openssl dgst -sha256 -sign '" + key +
+                           "' -out '" + file + ".sig' '" + file + "'")
                               .c_str()),
               0);
     m_host.AnswerFileDialog(file);

@@ -108,7 +108,8 @@ TEST_F(CliUpgrades, IntelHexWithSegmentAndLinearAddressesIsProgrammedByItsConten
 
     // A damaged line is named, and nothing is sent.
     const std::string damaged =
-        WriteFile("damaged.hex", ":02000002F0000C\n:1000100001080F161D242B323940474E555C636A89\n:00000001FF\n")
+        WriteFile("damaged.hex",
+                  ":02000002F0000C\n:1000100001080F161D242B323940474E555C636A89\n:00000001FF\n")
             .string();
     const size_t sent = HostBytes().size();
     EXPECT_EQ(Run({"program", damaged, "--port", "COM1", "--no-records"}), 6);
@@ -120,17 +121,17 @@ TEST_F(CliUpgrades, ASignedBinaryIsProgrammedWithItsSignerRecordedAndATamperedOn
 {
     const std::string key = (kCorpus / "release.pub.pem").string();
     const std::string tampered = SignedRelease("tampered.bin", true);
-    EXPECT_EQ(Run({"program", tampered, "--base", "0F0000", "--trusted-key", key, "--port", "COM1", "--records",
-                   m_db}),
+    EXPECT_EQ(Run({"program", tampered, "--base", "0F0000", "--trusted-key", key, "--port", "COM1",
+                   "--records", m_db}),
               6);
-    EXPECT_EQ(m_err.str(), "torvane-cli: " + tampered + ": refused: " + tampered +
-                               ".sig: not signed by a trusted key\n");
+    EXPECT_EQ(m_err.str(),
+              "torvane-cli: " + tampered + ": refused: " + tampered + ".sig: not signed by a trusted key\n");
     EXPECT_TRUE(HostBytes().empty());
 
     const std::string good = SignedRelease("release.bin", false);
-    ASSERT_EQ(Run({"program", good, "--base", "0F0000", "--trusted-key", key, "--port", "COM1", "--records",
-                   m_db}),
-              0)
+    ASSERT_EQ(
+        Run({"program", good, "--base", "0F0000", "--trusted-key", key, "--port", "COM1", "--records", m_db}),
+        0)
         << m_err.str();
     const std::string bytes = ReadText(good);
     std::vector<uint8_t> expected(kAreaLength, 0xFF);
@@ -171,7 +172,8 @@ TEST_F(CliUpgrades, APreCheckPastItsLimitIsKilledAndRefusesThePanel)
     EXPECT_EQ(Run({"program", m_mot, "--port", "COM1", "--pre-check", Hook("linger \"" + marker + "\""),
                    "--hook-timeout", "1", "--no-records"}),
               1);
-    EXPECT_NE(m_err.str().find("pre-check refused the panel: no answer within 1 s (killed)"), std::string::npos)
+    EXPECT_NE(m_err.str().find("pre-check refused the panel: no answer within 1 s (killed)"),
+              std::string::npos)
         << m_err.str();
     EXPECT_EQ(Area(), before);
 }
@@ -189,7 +191,8 @@ TEST_F(CliUpgrades, OnResultReceivesTheRecordAsRecordsJsonWritesIt)
     EXPECT_EQ(rows[0].outcome, "pass");
 
     // A failing hook is said and kept with the record; the flash's outcome stands.
-    EXPECT_EQ(Run({"program", m_mot, "--port", "COM1", "--on-result", Hook("nonsense"), "--records", m_db}), 0);
+    EXPECT_EQ(Run({"program", m_mot, "--port", "COM1", "--on-result", Hook("nonsense"), "--records", m_db}),
+              0);
     EXPECT_NE(m_err.str().find("on-result hook failed: exit code 2"), std::string::npos) << m_err.str();
     const std::vector<CAttempt> after = Rows();
     ASSERT_EQ(after.size(), 2u);

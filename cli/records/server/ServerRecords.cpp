@@ -137,7 +137,8 @@ bool InitSchema(CPgConnection& conn, std::string& done, std::string& error)
     if (!conn.Exec("INSERT INTO torvane_schema (version) VALUES ($1)", {std::to_string(kSchemaVersion)}).Ok())
         return fail(conn.Error());
     if (!Run(conn, "COMMIT", error)) return fail(error);
-    done = (found == 0 ? "created the server's records (version " : "migrated the server's records to version ") +
+    done = (found == 0 ? "created the server's records (version "
+                       : "migrated the server's records to version ") +
            std::to_string(kSchemaVersion) + (found == 0 ? ")" : " (from " + std::to_string(found) + ")");
     return true;
 }
