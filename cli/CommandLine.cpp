@@ -25,6 +25,8 @@ namespace {
 constexpr char kExitCodes[] = R"(Examples:
   torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --backup old.mot
   torvane-cli program panel-upgrade.mot --port COM1 --port COM2 --port /dev/ttyUSB0
+  torvane-cli program panel.hex --port COM1 --trusted-key release.pub.pem --pre-check "mes-check --line 3"
+  torvane-cli program panel.bin --base 0F0000 --port COM1
   torvane-cli status --port COM1
   torvane-cli version --port COM1
   torvane-cli erase --port COM1 --upgrade panel-upgrade.mot
@@ -122,7 +124,9 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
         sub->add_flag("--quiet", quiet, "print only the result");
     };
     CLI::App* program = app.add_subcommand("program", "load FILE, ID check, erase, program F0000-FFFFF");
-    program->add_option("FILE", options.file, "the upgrade (.mot, .s or .btp)")->required();
+    program
+        ->add_option("FILE", options.file, "the upgrade: S-records or Intel HEX, or raw binary with --base")
+        ->required();
     program->add_flag("--verify,!--no-verify", options.verify,
                       "read every byte of F0000-FFFFF back and compare it with FILE (the default)");
     program->add_flag("--all-pages", options.allPages,

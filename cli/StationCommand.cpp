@@ -328,17 +328,24 @@ void AddProductionOptions(CLI::App* command, CliOptions& options, std::string& s
                         "read LEN bytes at ADDR (hex, outside 0F0000-0FFFFF) before the erase and keep them "
                         "with the record: the panel's serial number");
     AddBaseOption(command, options);
-    command->add_option("--trusted-key", options.trustedKeys,
-                        "accept FILE only with FILE.sig signed by this public key (PEM, ECDSA P-256); "
-                        "repeat for several keys");
-    command->add_option("--pre-check", options.preCheck,
-                        "run CMD before each erase with the panel as JSON on its input; any exit but 0 "
-                        "refuses the panel");
-    command->add_option("--on-result", options.onResult,
-                        "run CMD after each attempt with its record as JSON on its input");
+    command
+        ->add_option("--trusted-key", options.trustedKeys,
+                     "accept FILE only with FILE.sig signed by this public key (PEM, ECDSA P-256); "
+                     "repeat for several keys")
+        ->type_name("KEY.pem");
+    command
+        ->add_option("--pre-check", options.preCheck,
+                     "run CMD before each erase with the panel as JSON on its input; any exit but 0 "
+                     "refuses the panel")
+        ->type_name("CMD");
+    command
+        ->add_option("--on-result", options.onResult,
+                     "run CMD after each attempt with its record as JSON on its input")
+        ->type_name("CMD");
     command
         ->add_option("--hook-timeout", options.hookTimeoutSeconds,
                      "seconds a --pre-check or --on-result command may take (default 10)")
+        ->type_name("SECONDS")
         ->check(CLI::Range(1, 3600));
 }
 
