@@ -25,6 +25,8 @@ namespace {
 constexpr char kExitCodes[] = R"(Examples:
   torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --backup old.mot
   torvane-cli program panel-upgrade.mot --port COM1 --port COM2 --port /dev/ttyUSB0
+  torvane-cli program panel.hex --port COM1 --trusted-key release.pub.pem --pre-check "mes-check --line 3"
+  torvane-cli program panel.bin --base 0F0000 --port COM1
   torvane-cli status --port COM1
   torvane-cli version --port COM1
   torvane-cli erase --port COM1 --upgrade panel-upgrade.mot
@@ -84,6 +86,10 @@ std::vector<std::string> ChildArguments(const CliOptions& options)
     if (options.serialAt)
         args.insert(args.end(),
                     {"--serial-at", Hex(*options.serialAt) + ":" + std::to_string(options.serialLength)});
+    if (options.command == "program")
+        AddUpgradeArguments(options, args);
+    else if (options.base)
+        args.insert(args.end(), {"--base", Hex(*options.base)});
     if (!options.backup.empty()) args.insert(args.end(), {"--backup", options.backup});
     if (!options.output.empty()) args.insert(args.end(), {"-o", options.output});
     if (!options.recordsServer.empty()) args.insert(args.end(), {"--records-server", options.recordsServer});
@@ -118,7 +124,9 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
         sub->add_flag("--quiet", quiet, "print only the result");
     };
     CLI::App* program = app.add_subcommand("program", "load FILE, ID check, erase, program F0000-FFFFF");
-    program->add_option("FILE", options.file, "the upgrade (.mot, .s or .btp)")->required();
+    program
+        ->add_option("FILE", options.file, "the upgrade: S-records or Intel HEX, or raw binary with --base")
+        ->required();
     program->add_flag("--verify,!--no-verify", options.verify,
                       "read every byte of F0000-FFFFF back and compare it with FILE (the default)");
     program->add_flag("--all-pages", options.allPages,
@@ -153,6 +161,7 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     CLI::App* verify = app.add_subcommand("verify", "compare F0000-FFFFF of the flash with FILE");
     verify->add_option("FILE", options.file, "the upgrade file")->required();
     verify->footer("Example: torvane-cli verify panel-upgrade.mot --port COM1");
+    AddBaseOption(verify, options);
     for (CLI::App* sub : {program, status, version, erase, blank, read, verify})
         common(sub);
     for (CLI::App* sub : {program, verify, erase})

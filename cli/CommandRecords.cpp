@@ -110,3 +110,11 @@ ExitCode CCommandRecords::Complete(ExitCode code, const nlohmann::json& figures)
     m_problem = "torvane-cli: cannot write the record: " + m_store->LastError();
     return code == ExitCode::Ok ? ExitCode::Failed : code;
 }
+
+void CCommandRecords::NoteAfterCompletion(const std::string& line)
+{
+    if (!m_store || !m_begun) return;
+    m_attempt.messages.push_back(line);
+    if (!m_store->Complete(m_attempt))
+        m_problem = "torvane-cli: cannot write the record: " + m_store->LastError();
+}

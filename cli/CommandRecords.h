@@ -55,6 +55,9 @@ public:
     // empty. Returns the exit code to end with: ExitCode::Failed when the write failed
     // and code was Ok (the line in Problem(), for the caller to show with the result).
     ExitCode Complete(ExitCode code, const nlohmann::json& figures);
+    // A line said after the record was completed (an on-result hook that failed): kept
+    // with the record, whose outcome stays as it is.
+    void NoteAfterCompletion(const std::string& line);
     // Why the last Begin or Complete failed, as one line; empty when they did not.
     const std::string& Problem() const { return m_problem; }
 

@@ -29,12 +29,17 @@ struct CliOptions
     std::optional<uint32_t> rangeStart, rangeEnd; // inclusive
     std::string recordsServer; // program, verify, erase, station (or its job): where records also go
     OutputMode mode = OutputMode::Text;
-    RecordsChoice records;            // program, verify, erase, station
-    std::string expectSha256;         // program, station: refuse a file whose digest differs
-    std::optional<uint32_t> serialAt; // program, station: where the panel keeps its serial...
-    uint32_t serialLength = 0;        // ...and how many bytes it has
-    std::string scannedSerial;        // station --scan: this panel's serial as typed
-    std::string tag;                  // station: stored with every record
-    std::string stationRun;           // station: the id shared by its attempts
-    std::string attemptId;            // station: the record's id, chosen before the attempt
+    RecordsChoice records;                // program, verify, erase, station
+    std::string expectSha256;             // program, station: refuse a file whose digest differs
+    std::optional<uint32_t> serialAt;     // program, station: where the panel keeps its serial...
+    uint32_t serialLength = 0;            // ...and how many bytes it has
+    std::string scannedSerial;            // station --scan: this panel's serial as typed
+    std::string tag;                      // station: stored with every record
+    std::string stationRun;               // station: the id shared by its attempts
+    std::string attemptId;                // station: the record's id, chosen before the attempt
+    std::optional<uint32_t> base;         // program, station: the upgrade is raw binary from here
+    std::vector<std::string> trustedKeys; // program, station: FILE.sig must be by one of these
+    std::string preCheck;                 // program, station: asked before each erase
+    std::string onResult;                 // program, station: told each attempt's record
+    uint32_t hookTimeoutSeconds = 10;     // each hook's time limit
 };

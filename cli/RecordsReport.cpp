@@ -79,6 +79,43 @@ std::string CRecordsReport::CsvField(const std::string& text)
     return quoted + "\"";
 }
 
+nlohmann::ordered_json AttemptJson(const CAttempt& a)
+{
+    return nlohmann::ordered_json{{"id", a.id},
+                                  {"started_utc", a.startedUtc},
+                                  {"ended_utc", OrNull(a.endedUtc)},
+                                  {"host", a.host},
+                                  {"user", a.user},
+                                  {"process_id", a.processId},
+                                  {"process_start", OrNull(a.processStart)},
+                                  {"tool_version", a.toolVersion},
+                                  {"port", OrNull(a.port)},
+                                  {"device", OrNull(a.device)},
+                                  {"command", a.command},
+                                  {"file_name", OrNull(a.fileName)},
+                                  {"file_size", OrNull(a.fileSize)},
+                                  {"file_sha256", OrNull(a.fileSha256)},
+                                  {"pages_sent", OrNull(a.pagesSent)},
+                                  {"baud_rate", OrNull(a.baudRate)},
+                                  {"page_pause_ms", OrNull(a.pagePauseMs)},
+                                  {"loader_version", OrNull(a.loaderVersion)},
+                                  {"serial_hex", OrNull(a.serialHex)},
+                                  {"serial_text", OrNull(a.serialText)},
+                                  {"id_check", OrNull(a.idCheck)},
+                                  {"erase", OrNull(a.eraseResult)},
+                                  {"program", OrNull(a.programResult)},
+                                  {"verify", OrNull(a.verifyResult)},
+                                  {"backup_file", OrNull(a.backupFile)},
+                                  {"outcome", a.outcome},
+                                  {"exit_code", OrNull(a.exitCode)},
+                                  {"messages", a.messages},
+                                  {"duration_ms", OrNull(a.durationMs)},
+                                  {"tag", OrNull(a.tag)},
+                                  {"station_run", OrNull(a.stationRun)},
+                                  {"signer", OrNull(a.signer)},
+                                  {"revision", a.revision}};
+}
+
 void CRecordsReport::Rows(const Row& header, const std::vector<Row>& rows)
 {
     if (m_format == RecordsFormat::Csv) {
@@ -119,38 +156,7 @@ void CRecordsReport::Attempts(const std::vector<CAttempt>& attempts)
 {
     if (m_format == RecordsFormat::Json) {
         for (const CAttempt& a : attempts) {
-            const nlohmann::ordered_json object = {{"id", a.id},
-                                                   {"started_utc", a.startedUtc},
-                                                   {"ended_utc", OrNull(a.endedUtc)},
-                                                   {"host", a.host},
-                                                   {"user", a.user},
-                                                   {"process_id", a.processId},
-                                                   {"process_start", OrNull(a.processStart)},
-                                                   {"tool_version", a.toolVersion},
-                                                   {"port", OrNull(a.port)},
-                                                   {"device", OrNull(a.device)},
-                                                   {"command", a.command},
-                                                   {"file_name", OrNull(a.fileName)},
-                                                   {"file_size", OrNull(a.fileSize)},
-                                                   {"file_sha256", OrNull(a.fileSha256)},
-                                                   {"pages_sent", OrNull(a.pagesSent)},
-                                                   {"baud_rate", OrNull(a.baudRate)},
-                                                   {"page_pause_ms", OrNull(a.pagePauseMs)},
-                                                   {"loader_version", OrNull(a.loaderVersion)},
-                                                   {"serial_hex", OrNull(a.serialHex)},
-                                                   {"serial_text", OrNull(a.serialText)},
-                                                   {"id_check", OrNull(a.idCheck)},
-                                                   {"erase", OrNull(a.eraseResult)},
-                                                   {"program", OrNull(a.programResult)},
-                                                   {"verify", OrNull(a.verifyResult)},
-                                                   {"backup_file", OrNull(a.backupFile)},
-                                                   {"outcome", a.outcome},
-                                                   {"exit_code", OrNull(a.exitCode)},
-                                                   {"messages", a.messages},
-                                                   {"duration_ms", OrNull(a.durationMs)},
-                                                   {"tag", OrNull(a.tag)},
-                                                   {"station_run", OrNull(a.stationRun)},
-                                                   {"revision", a.revision}};
+            const nlohmann::ordered_json object = AttemptJson(a);
             m_out << object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
         }
         return;
@@ -187,12 +193,14 @@ void CRecordsReport::Attempts(const std::vector<CAttempt>& attempts)
                             Seconds(a.durationMs),
                             a.toolVersion,
                             a.tag,
-                            a.stationRun});
+                            a.stationRun,
+                            a.signer});
         Rows({"id",         "started",   "ended",         "host",           "user",        "process_id",
               "port",       "device",    "command",       "file",           "file_size",   "file_sha256",
               "pages_sent", "baud_rate", "page_pause_ms", "loader_version", "serial_hex",  "serial_text",
               "id_check",   "erase",     "program",       "verify",         "backup_file", "outcome",
-              "exit_code",  "messages",  "seconds",       "tool_version",   "tag",         "station_run"},
+              "exit_code",  "messages",  "seconds",       "tool_version",   "tag",         "station_run",
+              "signer"},
              rows);
         return;
     }

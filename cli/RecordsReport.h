@@ -5,9 +5,14 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/records/Attempt.h"
 
 enum class RecordsFormat { Table, Csv, Json };
+
+// One attempt as `records --json` writes it (and as an on-result hook receives it).
+nlohmann::ordered_json AttemptJson(const CAttempt& attempt);
 
 class CRecordsReport
 {

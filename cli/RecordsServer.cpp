@@ -79,6 +79,7 @@ bool AttemptFromJson(const nlohmann::json& o, CAttempt& a)
     a.durationMs = Number(o, "duration_ms");
     a.tag = Text(o, "tag");
     a.stationRun = Text(o, "station_run");
+    a.signer = Text(o, "signer");
     // The file's revision is never taken: the server keeps its own (records_server::Import).
     return true;
 }

@@ -2,23 +2,29 @@
 
 #include <array>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "cli/CommandRecords.h"
 #include "cli/OutputTargets.h"
 #include "cli/RateMemory.h"
 #include "cli/ReadFileWriter.h"
+#include "cli/RecordsReport.h"
 #include "cli/UpgradeFile.h"
 #include "framework/Afx.h"
 #include "loader/RateSearch.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
+#include "platform/HookRunner.h"
 #include "platform/KeepAwake.h"
 #include "platform/Paths.h"
 #include "platform/ProfileIni.h"
+#include "platform/ReleaseSignature.h"
 #include "platform/SerialDriver.h"
 #include "platform/Sha256.h"
+#include "platform/ThisProcess.h"
 #include "res/Resource.h"
 
 namespace {
@@ -169,8 +175,82 @@ ExitCode CSession::Run()
     m_engine.reset();
     if (m_link == &m_ownLink) m_link->Close();
     code = CompleteRecord(code);
+    if (!m_options.onResult.empty()) TellResult();
     m_reporter.Result(code, m_figures);
     return code;
+}
+
+ExitCode CSession::PreCheck()
+{
+    const std::optional<std::vector<std::string>> command = platform::SplitHookCommand(m_options.preCheck);
+    if (!command) {
+        Message("torvane-cli: pre-check refused the panel: the command " + m_options.preCheck +
+                " cannot be split (an open quote?)");
+        return ExitCode::Failed;
+    }
+    nlohmann::ordered_json input = {{"port", m_port}, {"station", platform::HostName()}};
+    const std::string serial = m_figures.contains("serial") ? m_figures["serial"].get<std::string>() : "";
+    const std::string known = !m_options.scannedSerial.empty() ? m_options.scannedSerial : serial;
+    input["serial"] = known.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(known);
+    input["file_name"] = m_options.file;
+    input["file_sha256"] = m_upgrade ? m_upgrade->sha256 : "";
+    input["tag"] = m_options.tag.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(m_options.tag);
+    const platform::HookOutcome outcome = platform::RunHook(
+        *command, input.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n",
+        std::chrono::seconds(m_options.hookTimeoutSeconds));
+    if (outcome.Passed()) return ExitCode::Ok;
+    // Fails closed: a check that could not say yes is a no.
+    std::string reason;
+    switch (outcome.ending) {
+    case platform::HookOutcome::Ending::Exited:
+        reason =
+            outcome.firstLine.empty() ? "exit code " + std::to_string(outcome.exitCode) : outcome.firstLine;
+        break;
+    case platform::HookOutcome::Ending::TimedOut:
+        reason = "no answer within " + std::to_string(m_options.hookTimeoutSeconds) + " s (killed)";
+        break;
+    case platform::HookOutcome::Ending::NotStarted:
+        reason = "cannot start " + command->front() + ": " + outcome.trouble;
+        break;
+    }
+    Message("torvane-cli: " + m_port + ": pre-check refused the panel: " + reason);
+    m_figures["pre_check"] = reason;
+    return ExitCode::Failed;
+}
+
+void CSession::TellResult()
+{
+    // Without a record there is nothing to tell; the outcome stands whatever the hook does.
+    if (!m_records || !m_records->Store()) return;
+    const std::optional<std::vector<std::string>> command = platform::SplitHookCommand(m_options.onResult);
+    std::string trouble;
+    if (!command) {
+        trouble = "the command " + m_options.onResult + " cannot be split (an open quote?)";
+    } else {
+        const std::string input =
+            AttemptJson(m_records->Attempt()).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
+            "\n";
+        const platform::HookOutcome outcome =
+            platform::RunHook(*command, input, std::chrono::seconds(m_options.hookTimeoutSeconds));
+        switch (outcome.ending) {
+        case platform::HookOutcome::Ending::Exited:
+            if (outcome.exitCode != 0)
+                trouble = "exit code " + std::to_string(outcome.exitCode) +
+                          (outcome.firstLine.empty() ? "" : ": " + outcome.firstLine);
+            break;
+        case platform::HookOutcome::Ending::TimedOut:
+            trouble = "no answer within " + std::to_string(m_options.hookTimeoutSeconds) + " s (killed)";
+            break;
+        case platform::HookOutcome::Ending::NotStarted:
+            trouble = "cannot start " + command->front() + ": " + outcome.trouble;
+            break;
+        }
+    }
+    if (trouble.empty()) return;
+    const std::string line = "torvane-cli: " + m_port + ": on-result hook failed: " + trouble;
+    m_reporter.Message(line);
+    m_figures["on_result_error"] = trouble;
+    m_records->NoteAfterCompletion(line);
 }
 
 ExitCode CSession::CompleteRecord(ExitCode code)
@@ -193,7 +273,7 @@ ExitCode CSession::CompleteRecord(ExitCode code)
 }
 
 ExitCode CSession::JudgeUpgradeFile(const CliOptions& options, const PinnedUpgrade& upgrade, CMotFile& image,
-                                    std::vector<std::string>& lines)
+                                    std::vector<std::string>& lines, std::string* signer)
 {
     if (!options.expectSha256.empty() && upgrade.read) {
         const std::string& digest = upgrade.sha256;
@@ -204,7 +284,27 @@ ExitCode CSession::JudgeUpgradeFile(const CliOptions& options, const PinnedUpgra
             return ExitCode::FileRefused;
         }
     }
-    if (!LoadUpgradeFile(upgrade, image, lines)) return ExitCode::FileRefused;
+    if (!options.trustedKeys.empty()) {
+        std::vector<platform::TrustedKey> keys;
+        if (const auto trouble = platform::ReadTrustedKeys(options.trustedKeys, keys)) {
+            lines.push_back("torvane-cli: " + *trouble);
+            return ExitCode::FileRefused;
+        }
+        if (!upgrade.read) {
+            lines.push_back(upgrade.problem);
+            return ExitCode::FileRefused;
+        }
+        // The very bytes that are flashed, not the file as it lies on the disk now.
+        const platform::SignatureVerdict verdict = platform::VerifyDetachedSignature(
+            {reinterpret_cast<const uint8_t*>(upgrade.bytes.data()), upgrade.bytes.size()}, options.file,
+            keys);
+        if (!verdict.Accepted()) {
+            lines.push_back("torvane-cli: " + options.file + ": refused: " + verdict.refusal);
+            return ExitCode::FileRefused;
+        }
+        if (signer) *signer = *verdict.signer;
+    }
+    if (!LoadUpgradeFile(upgrade, options.base, image, lines)) return ExitCode::FileRefused;
     if (options.command != "program" && options.command != "verify" && options.command != "station")
         return ExitCode::Ok;
     const AreaCoverage coverage = CoverageOf(image);
@@ -223,7 +323,9 @@ ExitCode CSession::LoadFile()
 {
     if (m_options.file.empty()) return ExitCode::Ok;
     std::vector<std::string> lines;
-    const ExitCode code = JudgeUpgradeFile(m_options, *m_upgrade, m_image, lines);
+    std::string signer;
+    const ExitCode code = JudgeUpgradeFile(m_options, *m_upgrade, m_image, lines, &signer);
+    if (m_records) m_records->Attempt().signer = signer;
     for (const std::string& line : lines)
         Message(line);
     m_imageLoaded = code == ExitCode::Ok;
@@ -477,6 +579,10 @@ ExitCode CSession::Program()
     }
     if (m_options.serialAt) {
         const ExitCode code = ReadSerial();
+        if (code != ExitCode::Ok) return code;
+    }
+    if (!m_options.preCheck.empty()) {
+        const ExitCode code = PreCheck();
         if (code != ExitCode::Ok) return code;
     }
     if (!m_options.backup.empty()) {

@@ -30,9 +30,10 @@ public:
     ExitCode Run();
 
     // The upgrade file's bytes judged as a program or verify judges them: their SHA-256
-    // when one is expected, their records, the area they fill. The lines for the user in lines.
+    // when one is expected, their signature when keys are trusted (the key that signed
+    // them in signer), their records, the area they fill. The lines for the user in lines.
     static ExitCode JudgeUpgradeFile(const CliOptions& options, const PinnedUpgrade& upgrade, CMotFile& image,
-                                     std::vector<std::string>& lines);
+                                     std::vector<std::string>& lines, std::string* signer = nullptr);
 
     // The upgrade already read by the caller (it outlives the session); without it, Run
     // reads the file once itself.
@@ -64,6 +65,8 @@ private:
     ExitCode Check(uint32_t start, uint32_t end, loader::CheckMode mode, const std::string& title);
     ExitCode Status();
     ExitCode ReadSerial();
+    ExitCode PreCheck();
+    void TellResult();
     void ReturnTo9600();
     ExitCode CompleteRecord(ExitCode code);
 

@@ -365,6 +365,59 @@ void AddProductionOptions(CLI::App* command, CliOptions& options, std::string& s
     command->add_option("--serial-at", serialAt,
                         "read LEN bytes at ADDR (hex, outside 0F0000-0FFFFF) before the erase and keep them "
                         "with the record: the panel's serial number");
+    AddBaseOption(command, options);
+    command
+        ->add_option("--trusted-key", options.trustedKeys,
+                     "accept FILE only with FILE.sig signed by this public key (PEM, ECDSA P-256); "
+                     "repeat for several keys")
+        ->type_name("KEY.pem");
+    command
+        ->add_option("--pre-check", options.preCheck,
+                     "run CMD before each erase with the panel as JSON on its input; any exit but 0 "
+                     "refuses the panel")
+        ->type_name("CMD");
+    command
+        ->add_option("--on-result", options.onResult,
+                     "run CMD after each attempt with its record as JSON on its input")
+        ->type_name("CMD");
+    command
+        ->add_option("--hook-timeout", options.hookTimeoutSeconds,
+                     "seconds a --pre-check or --on-result command may take (default 10)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(1, 3600));
+}
+
+void AddBaseOption(CLI::App* command, CliOptions& options)
+{
+    command
+        ->add_option_function<std::string>(
+            "--base",
+            [&options](const std::string& text) {
+                if (!ParseBase(text, options))
+                    throw CLI::ValidationError("--base", "an address in hex, below 1000000");
+            },
+            "FILE is raw binary, its first byte for this address (hex, e.g. 0F0000)")
+        ->type_name("ADDR");
+}
+
+bool ParseBase(const std::string& text, CliOptions& options)
+{
+    static const std::regex form("^(?:0[xX])?([0-9A-Fa-f]{1,6})$");
+    std::smatch match;
+    if (!std::regex_match(text, match, form)) return false;
+    options.base = static_cast<uint32_t>(std::stoul(match[1], nullptr, 16));
+    return true;
+}
+
+void AddUpgradeArguments(const CliOptions& options, std::vector<std::string>& args)
+{
+    if (options.base) args.insert(args.end(), {"--base", Hex(*options.base)});
+    for (const std::string& key : options.trustedKeys)
+        args.insert(args.end(), {"--trusted-key", key});
+    if (!options.preCheck.empty()) args.insert(args.end(), {"--pre-check", options.preCheck});
+    if (!options.onResult.empty()) args.insert(args.end(), {"--on-result", options.onResult});
+    if (options.hookTimeoutSeconds != CliOptions().hookTimeoutSeconds)
+        args.insert(args.end(), {"--hook-timeout", std::to_string(options.hookTimeoutSeconds)});
 }
 
 bool ParseSerialAt(const std::string& text, CliOptions& options)
@@ -428,6 +481,13 @@ CLI::App* AddStationCommand(CLI::App& app, CliOptions& options, StationOptions& 
 }
 
 namespace {
+
+std::string Trim(const std::string& text)
+{
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
 
 // What one job file is applied to, and how its names and values are read.
 struct JobContext
@@ -518,6 +578,41 @@ const std::vector<std::pair<std::string, JobSetting>> kJobKeys = {
              job.options.records.file = job.Path(value);
          return true;
      }},
+    {"base",
+     [](JobContext& job, const std::string& key, const std::string& value) {
+         CliOptions parsed;
+         if (!ParseBase(value, parsed)) return job.Refuse(key, value, "is no address in hex below 1000000");
+         if (!job.options.base) job.options.base = parsed.base;
+         return true;
+     }},
+    {"trusted-key",
+     [](JobContext& job, const std::string&, const std::string& value) {
+         // Several keys are separated by commas; the command line's keys replace the job's.
+         if (!job.options.trustedKeys.empty()) return true;
+         std::istringstream list(value);
+         for (std::string key; std::getline(list, key, ',');)
+             if (!Trim(key).empty()) job.options.trustedKeys.push_back(job.Path(Trim(key)));
+         return true;
+     }},
+    {"pre-check",
+     [](JobContext& job, const std::string&, const std::string& value) {
+         if (job.options.preCheck.empty()) job.options.preCheck = value;
+         return true;
+     }},
+    {"on-result",
+     [](JobContext& job, const std::string&, const std::string& value) {
+         if (job.options.onResult.empty()) job.options.onResult = value;
+         return true;
+     }},
+    {"hook-timeout",
+     [](JobContext& job, const std::string& key, const std::string& value) {
+         static const std::regex form("^[0-9]{1,4}$");
+         if (!std::regex_match(value, form) || std::stoul(value) < 1 || std::stoul(value) > 3600)
+             return job.Refuse(key, value, "is no number of seconds from 1 to 3600");
+         if (job.options.hookTimeoutSeconds == CliOptions().hookTimeoutSeconds)
+             job.options.hookTimeoutSeconds = static_cast<uint32_t>(std::stoul(value));
+         return true;
+     }},
     {"serial-at",
      [](JobContext& job, const std::string& key, const std::string& value) {
          CliOptions parsed;
@@ -542,13 +637,6 @@ std::string Lower(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
     return text;
-}
-
-std::string Trim(const std::string& text)
-{
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 size_t EditDistance(const std::string& a, const std::string& b)
@@ -748,6 +836,7 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
         common.insert(common.end(),
                       {"--serial-at", Hex(*options.serialAt) + ":" + std::to_string(options.serialLength)});
     if (station.scan) common.push_back("--scan");
+    AddUpgradeArguments(options, common);
     AddRecordsArguments(options.records, common);
     std::vector<std::vector<std::string>> commands;
     for (const std::string& port : options.ports) {

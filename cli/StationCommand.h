@@ -25,8 +25,15 @@ struct StationOptions
     std::string stopEvent;                   // --stop-event NAME (Windows)
 };
 
-// --expect-sha256 and --serial-at (its text into serialAt, parsed after the command line).
+// --expect-sha256, --base, --trusted-key, the hooks and --serial-at (its text into serialAt, parsed after the
+// command line).
 void AddProductionOptions(CLI::App* command, CliOptions& options, std::string& serialAt);
+// --base ADDR: the upgrade as raw binary from ADDR.
+void AddBaseOption(CLI::App* command, CliOptions& options);
+// "0F0000" into options.base; false for text that is no address below 0x1000000.
+bool ParseBase(const std::string& text, CliOptions& options);
+// The signature, format and hook options for a process that runs one port.
+void AddUpgradeArguments(const CliOptions& options, std::vector<std::string>& args);
 // "F8000:16" into options.serialAt and serialLength; false for text that is no such area.
 bool ParseSerialAt(const std::string& text, CliOptions& options);
 // --records FILE or --no-records for a child process.

@@ -2,10 +2,14 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <span>
 
 #include "framework/Host.h"
 #include "framework/console/ConsoleHost.h"
+#include "image/BinaryReader.h"
+#include "image/IntelHexReader.h"
 #include "image/MotFile.h"
+#include "image/UpgradeFormat.h"
 #include "loader/Protocol.h"
 #include "platform/OutputFile.h"
 #include "platform/Paths.h"
@@ -75,14 +79,35 @@ PinnedUpgrade ReadUpgradeFile(const std::string& path)
     return upgrade;
 }
 
-bool LoadUpgradeFile(const PinnedUpgrade& upgrade, CMotFile& image, std::vector<std::string>& lines)
+bool LoadUpgradeFile(const PinnedUpgrade& upgrade, std::optional<uint32_t> base, CMotFile& image,
+                     std::vector<std::string>& lines)
 {
     if (!upgrade.read) {
         lines.push_back(upgrade.problem);
         return false;
     }
-    CCapturingHost host(lines);
-    image.LoadBytes(upgrade.bytes);
+    const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(upgrade.bytes.data()),
+                                         upgrade.bytes.size());
+    std::optional<ImageRefusal> refusal;
+    switch (JudgeUpgradeFormat(bytes, base)) {
+    case UpgradeFormat::SRecords:
+    case UpgradeFormat::Unknown: {
+        // Neither: the S-record reader refuses it as it always has.
+        CCapturingHost host(lines);
+        image.LoadBytes(upgrade.bytes);
+        return image.IsWhole();
+    }
+    case UpgradeFormat::IntelHex:
+        refusal = LoadIntelHex(bytes, image);
+        break;
+    case UpgradeFormat::Binary:
+        refusal = LoadBinary(bytes, *base, image);
+        break;
+    }
+    if (refusal) {
+        lines.push_back("torvane-cli: " + upgrade.path + ": refused: " + refusal->Text());
+        return false;
+    }
     return image.IsWhole();
 }
 

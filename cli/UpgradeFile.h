@@ -1,6 +1,8 @@
 #pragma once
 // The upgrade file, read and judged before any port is touched.
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,10 +28,12 @@ struct PinnedUpgrade
 };
 PinnedUpgrade ReadUpgradeFile(const std::string& path);
 
-// Loads the pinned bytes into the image. False when they could not be read or the reader
-// refused them; `lines` then holds what the user is told (the reader's own "Can not
-// accept this file." among them).
-bool LoadUpgradeFile(const PinnedUpgrade& upgrade, CMotFile& image, std::vector<std::string>& lines);
+// Loads the pinned bytes into the image: raw binary from base when one is given, else
+// S-records or Intel HEX as their content says. False when they could not be read or the
+// reader refused them; `lines` then holds what the user is told (the S-record reader's
+// own "Can not accept this file.", the other readers' line and reason).
+bool LoadUpgradeFile(const PinnedUpgrade& upgrade, std::optional<uint32_t> base, CMotFile& image,
+                     std::vector<std::string>& lines);
 
 // Writes the pinned .id to `to` (the backup's), as it was read; false with the line in error.
 bool WritePinnedIdFile(const PinnedUpgrade& upgrade, const std::string& to, std::string& error);

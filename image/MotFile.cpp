@@ -6,10 +6,13 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <utility>
 
 #include "framework/Host.h"
 #include "framework/WinApp.h"
+#include "image/IntelHexReader.h"
+#include "image/UpgradeFormat.h"
 #include "platform/TextFile.h"
 #include "res/Resource.h"
 
@@ -318,6 +321,12 @@ void CMotFile::PutData(uint32_t address, const uint8_t* data, uint32_t length)
     }
 }
 
+void CMotFile::RefuseLoad()
+{
+    BeginLoad();
+    RefuseFile();
+}
+
 int CMotFile::LoadFile(const std::string& fileName)
 {
     m_loadState = LoadState::Refused;
@@ -368,6 +377,7 @@ int CMotFile::ReadRecords(const std::string& fileName)
     size_t begin = 0;
     size_t end = 0;
     bool atEof = false;
+    bool judged = false;
     for (;;) {
         const char* base = buffer.data();
         const void* feed = std::memchr(base + begin, '\n', end - begin);
@@ -409,5 +419,40 @@ int CMotFile::ReadRecords(const std::string& fileName)
             if (std::ferror(file.get())) throw CFileException::FromErrno(error ? error : EIO, fileName);
             atEof = true;
         }
+        if (!judged) {
+            // The content tells the format, whatever the name: an Intel HEX file saved as
+            // .mot is read as Intel HEX, from this same open file.
+            const std::span<const uint8_t> read(reinterpret_cast<const uint8_t*>(buffer.data()) + begin,
+                                                end - begin);
+            const UpgradeFormat format = JudgeUpgradeFormat(read, std::nullopt);
+            judged = format != UpgradeFormat::Unknown ||
+                     std::any_of(read.begin(), read.end(), [](uint8_t b) { return b != '\r' && b != '\n'; });
+            if (format == UpgradeFormat::IntelHex)
+                return ReadIntelHex(file.get(), fileName, buffer, begin, end);
+        }
     }
+}
+
+int CMotFile::ReadIntelHex(std::FILE* file, const std::string& fileName, std::vector<char>& buffer,
+                           size_t begin, size_t end)
+{
+    std::string bytes(buffer.data() + begin, end - begin);
+    for (;;) {
+        errno = 0;
+        const size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+        const int error = errno;
+        if (bytes.size() + got > kLargestIntelHex) {
+            RefuseFile();
+            return 0;
+        }
+        bytes.append(buffer.data(), got);
+        if (got == buffer.size()) continue;
+        if (std::ferror(file)) throw CFileException::FromErrno(error ? error : EIO, fileName);
+        break;
+    }
+    if (LoadIntelHex({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, *this)) {
+        RefuseFile();
+        return 0;
+    }
+    return 1;
 }

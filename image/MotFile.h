@@ -3,6 +3,7 @@
 // filled from a Motorola S-record file (or by the Intel HEX and binary readers beside
 // it). Pages exist only where the file put data.
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -68,12 +69,21 @@ public:
     void BeginLoad();
     void PutData(uint32_t address, const uint8_t* data, uint32_t length);
     void EndLoadWhole() { m_loadState = LoadState::Whole; }
+    // A file refused before any reader saw it (its signature): the image emptied and
+    // refused, with the readers' own "Can not accept this file." box.
+    void RefuseLoad();
 
 private:
     CLineImage& Touch(uint32_t index);
     enum class LineOutcome { Next, Stop, End };
     LineOutcome LoadLine(std::string_view line);
     int ReadRecords(const std::string& fileName);
+    // The rest of an open file that turned out to be Intel HEX (its first bytes already
+    // in buffer[begin, end)); 1 when read whole, else 0 with the file refused.
+    int ReadIntelHex(std::FILE* file, const std::string& fileName, std::vector<char>& buffer, size_t begin,
+                     size_t end);
+    // Far above any Intel HEX file for the 16 MiB address space.
+    static constexpr size_t kLargestIntelHex = 64 * 1024 * 1024;
 
     void NoteData(uint32_t address, uint32_t length);
 

@@ -1,5 +1,7 @@
 #include "platform/Path.h"
 
+#include <algorithm>
+
 namespace platform {
 
 CPath CPath::FromUtf8(std::string_view utf8)
@@ -64,6 +66,17 @@ std::optional<CPath> Resolved(const CPath& path)
     const std::filesystem::path resolved = std::filesystem::weakly_canonical(path.Native(), ec);
     if (ec) return std::nullopt;
     return CPath(resolved);
+}
+
+std::vector<CPath> FilesIn(const CPath& folder)
+{
+    std::vector<CPath> files;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder.Native(), ec), end; !ec && it != end; it.increment(ec))
+        if (it->is_regular_file(ec)) files.emplace_back(it->path());
+    std::sort(files.begin(), files.end(),
+              [](const CPath& a, const CPath& b) { return a.Native() < b.Native(); });
+    return files;
 }
 
 bool RemoveFile(const CPath& path)

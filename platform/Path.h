@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -55,6 +56,8 @@ std::optional<uint64_t> FileSize(const CPath& path);
 CPath Absolute(const CPath& path);
 // The name with its links, "." and ".." resolved as far as it exists; nothing when that fails.
 std::optional<CPath> Resolved(const CPath& path);
+// The regular files directly in a folder, sorted by name; none when it cannot be listed.
+std::vector<CPath> FilesIn(const CPath& folder);
 // Removes a file (not a folder); false when nothing was removed.
 bool RemoveFile(const CPath& path);
 // The folder and the ones above it, made where missing; false with the reason.

@@ -56,6 +56,7 @@ struct CAttempt
     std::optional<int64_t> durationMs; // filled from the start when left empty
     std::string tag;
     std::string stationRun; // the id shared by every attempt of one station run
+    std::string signer;     // the trusted key that signed the upgrade; empty when none was asked
 
     // Kept by the store for a sender to a server: every write raises the revision; a
     // sender marks the revision it delivered.

@@ -59,18 +59,25 @@ CREATE TABLE attempt (
     station_run TEXT,
     revision INTEGER NOT NULL DEFAULT 1,
     sent_revision INTEGER NOT NULL DEFAULT 0,
-    set_aside TEXT
+    set_aside TEXT,
+    signer TEXT
 );
 CREATE INDEX attempt_started ON attempt (started_utc);
 CREATE INDEX attempt_port ON attempt (port, started_utc);
 CREATE INDEX attempt_unsent ON attempt (started_utc) WHERE sent_revision < revision;
-PRAGMA user_version = 2;
+PRAGMA user_version = 3;
 )";
 
 // Version 1 to 2: the server's reason for a row it refused.
 constexpr char kMigrateTo2[] = R"(
 ALTER TABLE attempt ADD COLUMN set_aside TEXT;
 PRAGMA user_version = 2;
+)";
+
+// Version 2 to 3: the trusted key that signed the upgrade.
+constexpr char kMigrateTo3[] = R"(
+ALTER TABLE attempt ADD COLUMN signer TEXT;
+PRAGMA user_version = 3;
 )";
 
 // The columns a front end writes, in the order of the parameters below.
@@ -81,14 +88,17 @@ constexpr std::array kColumns = {
     "baud_rate",   "page_pause_ms", "loader_version", "serial_hex",    "serial_text",
     "id_check",    "erase_result",  "program_result", "verify_result", "backup_file",
     "outcome",     "exit_code",     "messages",       "duration_ms",   "tag",
-    "station_run", "revision",      "sent_revision"};
+    "station_run", "signer",        "revision",       "sent_revision"};
 constexpr int kWrittenColumns = static_cast<int>(kColumns.size()) - 2;
 
-std::string ColumnList(int count)
+// A file of an older version opened read-only has no signer column: it reads as none.
+std::string ColumnList(int count, bool hasSigner = true)
 {
     std::string list;
-    for (int i = 0; i < count; ++i)
-        list += (i ? ", " : "") + std::string(kColumns[static_cast<size_t>(i)]);
+    for (int i = 0; i < count; ++i) {
+        const std::string column = kColumns[static_cast<size_t>(i)];
+        list += (i ? ", " : "") + (column == "signer" && !hasSigner ? std::string("NULL") : column);
+    }
     return list;
 }
 
@@ -140,6 +150,7 @@ void BindAttempt(CSqliteStatement& statement, const CAttempt& a)
     s.BindInt(i++, a.durationMs);
     s.BindText(i++, a.tag);
     s.BindText(i++, a.stationRun);
+    s.BindText(i++, a.signer);
 }
 
 CAttempt ReadAttempt(const CSqliteStatement& s)
@@ -177,6 +188,7 @@ CAttempt ReadAttempt(const CSqliteStatement& s)
     a.durationMs = s.Int(i++);
     a.tag = s.Text(i++);
     a.stationRun = s.Text(i++);
+    a.signer = s.Text(i++);
     a.revision = s.Int(i++).value_or(0);
     a.sentRevision = s.Int(i++).value_or(0);
     return a;
@@ -364,6 +376,7 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const platform::CPath& path, Re
         return refuse("is not a records database (it holds other tables)");
     if (readOnly) {
         store->m_noTable = version == "0";
+        store->m_hasSigner = std::stoi(version) >= 3;
         return store;
     }
 
@@ -391,11 +404,12 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const platform::CPath& path, Re
             db.Exec("ROLLBACK");
             return refuse("cannot be set up: " + why);
         }
-    } else if (version == "1") {
+    } else if (version == "1" || version == "2") {
         // Another process may be migrating the same file: the version is read again inside.
         if (!db.Exec("BEGIN IMMEDIATE")) return refuse("cannot be migrated: " + db.Error());
         if (!SingleText(db, "PRAGMA user_version", version)) version.clear();
-        if (version == "1" && !db.Exec(kMigrateTo2)) {
+        if ((version == "1" && !db.Exec(kMigrateTo2)) ||
+            ((version == "1" || version == "2") && !db.Exec(kMigrateTo3))) {
             const std::string why = db.Error();
             db.Exec("ROLLBACK");
             return refuse("cannot be migrated: " + why);
@@ -473,7 +487,7 @@ bool CRecordStore::Complete(CAttempt& attempt)
 
 bool CRecordStore::Query(const CRecordFilter& filter, std::vector<CAttempt>& attempts)
 {
-    CSqliteStatement select(m_db, "SELECT " + ColumnList(static_cast<int>(kColumns.size())) +
+    CSqliteStatement select(m_db, "SELECT " + ColumnList(static_cast<int>(kColumns.size()), m_hasSigner) +
                                       " FROM attempt"
                                       " WHERE (?1 IS NULL OR started_utc >= ?1)"
                                       " AND (?2 IS NULL OR started_utc < ?2)"
@@ -516,7 +530,7 @@ bool CRecordStore::ListUnsent(std::vector<Unsent>& rows)
 
 bool CRecordStore::Read(const std::string& id, CAttempt& attempt)
 {
-    CSqliteStatement select(m_db, "SELECT " + ColumnList(static_cast<int>(kColumns.size())) +
+    CSqliteStatement select(m_db, "SELECT " + ColumnList(static_cast<int>(kColumns.size()), m_hasSigner) +
                                       " FROM attempt WHERE id = ?1");
     if (!select.Valid()) return Fail("cannot read the records");
     select.BindText(1, id);

@@ -22,7 +22,7 @@ enum class RecordsFile {
 class CRecordStore
 {
 public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
     // The file, opened and checked, with its schema in place; or nothing, with the
     // reason as one line in error ("FILE: is not a records database"). A file that is
@@ -80,5 +80,6 @@ private:
     CSqliteDb m_db;
     platform::CPath m_path;
     std::string m_lastError;
-    bool m_noTable = false; // an empty file opened read-only: no records yet
+    bool m_noTable = false;  // an empty file opened read-only: no records yet
+    bool m_hasSigner = true; // false for an older file opened read-only
 };

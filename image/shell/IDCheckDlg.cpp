@@ -1,14 +1,23 @@
 #include "image/shell/IDCheckDlg.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdio>
+#include <span>
+#include <vector>
 
 #include "app/TorvaneApp.h"
 #include "framework/FileDialog.h"
 #include "framework/Host.h"
 #include "framework/WaitCursor.h"
+#include "image/IntelHexReader.h"
+#include "image/UpgradeFormat.h"
 #include "loader/Engine.h"
 #include "platform/Clock.h"
+#include "platform/Paths.h"
+#include "platform/ReleaseSignature.h"
 #include "platform/SmallFile.h"
+#include "platform/TextFile.h"
 #include "res/Resource.h"
 
 namespace {
@@ -18,6 +27,30 @@ constexpr char kDefaultIdText[] = "B6";
 constexpr char kStyle1Mark[] = "FFFFDF";
 constexpr char kUpgradeFilter[] =
     "Motlora Hex File (*.s;*.mot)|*.s;*.mot|Boot Program (*.btp)|*.btp|All Files (*.*)|*.*|";
+
+
+// Beside the settings file: its presence makes the windows check every upgrade's signature.
+constexpr char kTrustedKeysFolder[] = "trusted-keys";
+// Far above any upgrade for the 16 MiB address space.
+constexpr size_t kLargestUpgrade = 64 * 1024 * 1024;
+
+bool ReadWhole(const std::string& path, std::string& bytes)
+{
+    try {
+        uint64_t size = 0;
+        const platform::UniqueFile file = platform::OpenRegularFile(platform::CPath::FromUtf8(path), size);
+        if (!file) return false;
+        char chunk[64 * 1024];
+        for (;;) {
+            const size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
+            if (bytes.size() + got > kLargestUpgrade) return false;
+            bytes.append(chunk, got);
+            if (got < sizeof chunk) return !std::ferror(file.get());
+        }
+    } catch (const CFileException&) {
+        return false;
+    }
+}
 
 bool EndsWith(const std::string& text, const std::string& tail)
 {
@@ -63,7 +96,33 @@ void CIDCheckDlg::ClearIdTexts()
 
 BOOL CIDCheckDlg::LoadUpgradeFile(const std::string& path)
 {
-    return TheApp().m_image.LoadFile(path) ? TRUE : FALSE;
+    CMotFile& image = TheApp().m_image;
+    const platform::CPath folder = platform::SettingsFilePath().Parent() / kTrustedKeysFolder;
+    if (!platform::IsDirectory(folder)) return image.LoadFile(path) ? TRUE : FALSE;
+
+    // A station that trusts keys loads only what they signed: the file is read once and
+    // the signature checked over the very bytes that are loaded. An empty folder trusts
+    // no one.
+    std::vector<std::string> keyFiles;
+    for (const platform::CPath& file : platform::FilesIn(folder))
+        keyFiles.push_back(file.Utf8());
+    std::vector<platform::TrustedKey> keys;
+    std::string bytes;
+    if (platform::ReadTrustedKeys(keyFiles, keys) || !ReadWhole(path, bytes) ||
+        !platform::VerifyDetachedSignature({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()},
+                                           path, keys)
+             .Accepted()) {
+        image.RefuseLoad();
+        return FALSE;
+    }
+    const std::span<const uint8_t> content(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    if (JudgeUpgradeFormat(content, std::nullopt) != UpgradeFormat::IntelHex)
+        return image.LoadBytes(bytes) ? TRUE : FALSE;
+    if (LoadIntelHex(content, image)) {
+        image.RefuseLoad();
+        return FALSE;
+    }
+    return TRUE;
 }
 
 std::string CIDCheckDlg::IdFileName(const std::string& path)

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 
 #include "app/TorvaneDlg.h"
 #include "commands/EraseCmd.h"
@@ -500,6 +502,55 @@ TEST(StatusDialog, DecodesEveryField)
     EXPECT_EQ(dialog.m_strIdCheck, "");
     EXPECT_EQ(dialog.m_strReceiveTimeout, "Timeout");
     EXPECT_EQ(dialog.m_strOverNumber, "Over");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(LoadUpgradeFile, AnIntelHexFileUnderAnSRecordNameIsReadByItsContent)
+{
+    const auto hex = WriteFile("intel.mot", ":02000002F0000C\n"
+                                            ":1000100001080F161D242B323940474E555C636A88\n"
+                                            ":00000001FF\n");
+    m_host.AnswerFileDialog(hex.string());
+    m_host.Expect(IDD_IDCHECK, CDialogScript().Press(IDC_LOAD).Escape());
+    CIDCheckDlg dialog;
+    dialog.DoModal();
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_TRUE(m_app->m_image.IsWhole());
+    uint8_t page[256];
+    ASSERT_NE(m_app->m_image.GetPage(page, 0xF00), nullptr);
+    EXPECT_EQ(page[0x11], 0x08);
+}
+
+TEST_F(LoadUpgradeFile, WithTrustedKeysBesideTheSettingsOnlyASignedFileIsLoaded)
+{
+    if (std::system("command -v openssl >/dev/null 2>&1") != 0) GTEST_SKIP() << "openssl is not installed";
+    const std::filesystem::path keys = SettingsFile().parent_path() / "trusted-keys";
+    std::filesystem::create_directories(keys);
+    const std::string key = (m_dir / "release-key.pem").string(), file = m_file.string();
+    ASSERT_EQ(std::system(("openssl ecparam -name prime256v1 -genkey -noout -out '" + key +
+                           "' && openssl pkey -in '" + key + "' -pubout -out '" +
+                           (keys / "release.pub.pem").string() + "' && openssl dgst -sha256 -sign '" + key +
+                           "' -out '" + file + ".sig' '" + file + "'")
+                              .c_str()),
+              0);
+    m_host.AnswerFileDialog(file);
+    m_host.Expect(IDD_IDCHECK, CDialogScript().Press(IDC_LOAD).Escape());
+    CIDCheckDlg signedLoad;
+    signedLoad.DoModal();
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_TRUE(m_app->m_image.IsWhole());
+
+    // A sound file of other content under the signed name: the reader's own box, nothing loaded.
+    WriteFile("panel.mot", MakeSRecords({{0xF0000, std::vector<uint8_t>(256, 0x5A)}}));
+    m_host.AnswerFileDialog(file);
+    m_host.Expect(IDD_IDCHECK, CDialogScript().Press(IDC_LOAD).Escape());
+    CIDCheckDlg tamperedLoad;
+    tamperedLoad.DoModal();
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"Can not accept this file."});
+    EXPECT_FALSE(m_app->m_image.IsWhole());
 }
 
 } // namespace

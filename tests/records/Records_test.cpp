@@ -480,3 +480,31 @@ TEST_F(Records, TimesAreUtcInsideAndLocalOutside)
 }
 
 } // namespace
+
+TEST_F(Records, AVersionTwoFileIsMigratedAndKeepsItsRowsAndThenTheSigner)
+{
+    {
+        auto store = OpenStore();
+        ASSERT_TRUE(store);
+        Add(*store, "2026-12-09T10:00:00.000Z", "COM1", outcome::kPass);
+    }
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(m_file.string().c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE attempt DROP COLUMN signer; PRAGMA user_version = 2", nullptr,
+                               nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    auto store = OpenStore();
+    ASSERT_TRUE(store);
+    CAttempt a;
+    a.command = "program";
+    a.signer = "release.pub.pem";
+    ASSERT_TRUE(store->Begin(a)) << store->LastError();
+    std::vector<CAttempt> rows;
+    ASSERT_TRUE(store->Query(CRecordFilter{}, rows));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].port, "COM1");
+    EXPECT_EQ(rows[1].signer, "release.pub.pem");
+}

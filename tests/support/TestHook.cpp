@@ -1,6 +1,7 @@
 // A stand-in for a plant's hook program, the same on Linux and under Wine:
 //   refuse SERIAL   exits 3 with a reason when its input names SERIAL, else 0
 //   echo            prints the first line of its input
+//   save FILE       writes its whole input to FILE
 //   linger FILE     starts "mark FILE" beside it, then sleeps far past any limit
 //   leave FILE      starts "mark FILE" and exits at once
 //   mark FILE       (started by the two above) creates FILE after three seconds
@@ -64,6 +65,11 @@ int main(int argc, char** argv)
         std::string line;
         std::getline(std::cin, line);
         std::printf("%s\n", line.c_str());
+        return 0;
+    }
+    if (mode == "save" && argc > 2) {
+        std::ofstream(argv[2], std::ios::binary)
+            << std::string((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
         return 0;
     }
     if ((mode == "linger" || mode == "leave") && argc > 2) {

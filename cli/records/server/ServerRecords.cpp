@@ -45,6 +45,7 @@ constexpr std::array kCreate = {
     duration_ms bigint,
     tag text,
     station_run text,
+    signer text,
     revision bigint NOT NULL,
     station_host text NOT NULL,
     received_utc timestamptz NOT NULL DEFAULT now()
@@ -64,7 +65,7 @@ constexpr std::array kColumns = {
     "baud_rate",   "page_pause_ms", "loader_version", "serial_hex",    "serial_text",
     "id_check",    "erase_result",  "program_result", "verify_result", "backup_file",
     "outcome",     "exit_code",     "messages",       "duration_ms",   "tag",
-    "station_run", "revision",      "station_host"};
+    "station_run", "signer",        "revision",       "station_host"};
 
 // A journal written before its texts were made valid UTF-8 may still hold other bytes.
 std::optional<std::string> Text(const std::string& text)
@@ -125,14 +126,20 @@ bool InitSchema(CPgConnection& conn, std::string& done, std::string& error)
         done = "the server's records are at version " + std::to_string(found) + " already";
         return Run(conn, "COMMIT", error) || fail(error);
     }
-    // Version 1 is the first: later versions migrate from `found` here, step by step.
-    for (const char* statement : kCreate)
-        if (!Run(conn, statement, error)) return fail(error);
+    if (found == 0) {
+        for (const char* statement : kCreate)
+            if (!Run(conn, statement, error)) return fail(error);
+    }
+    // Later versions migrate from `found` here, step by step.
+    if (found == 1 && !Run(conn, "ALTER TABLE torvane_attempt ADD COLUMN signer text", error))
+        return fail(error);
     if (!Run(conn, "DELETE FROM torvane_schema", error)) return fail(error);
     if (!conn.Exec("INSERT INTO torvane_schema (version) VALUES ($1)", {std::to_string(kSchemaVersion)}).Ok())
         return fail(conn.Error());
     if (!Run(conn, "COMMIT", error)) return fail(error);
-    done = "created the server's records (version " + std::to_string(kSchemaVersion) + ")";
+    done = (found == 0 ? "created the server's records (version "
+                       : "migrated the server's records to version ") +
+           std::to_string(kSchemaVersion) + (found == 0 ? ")" : " (from " + std::to_string(found) + ")");
     return true;
 }
 
@@ -191,6 +198,7 @@ PgValues Values(const CAttempt& a, int64_t revision, const std::string& stationH
             Number(a.durationMs),
             Text(a.tag),
             Text(a.stationRun),
+            Text(a.signer),
             std::to_string(revision),
             platform::ValidUtf8(stationHost)};
 }
@@ -309,6 +317,7 @@ bool Query(CPgConnection& conn, const CRecordFilter& filter, std::vector<CAttemp
         a.durationMs = Number(text());
         a.tag = text();
         a.stationRun = text();
+        a.signer = text();
         a.revision = Number(text()).value_or(0);
         attempts.push_back(std::move(a));
     }
