@@ -78,7 +78,8 @@ int RunParallel(const CliOptions& options, const std::vector<std::string>& child
             if (options.mode == OutputMode::Json) {
                 nlohmann::json tagged = event;
                 tagged["port"] = options.ports[i];
-                out << tagged.dump() << "\n" << std::flush;
+                out << tagged.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n"
+                    << std::flush;
             } else if (terminal) {
                 redraw();
             } else if (options.mode == OutputMode::Text) {
@@ -93,7 +94,8 @@ int RunParallel(const CliOptions& options, const std::vector<std::string>& child
             if (options.mode == OutputMode::Json) {
                 nlohmann::json tagged = event;
                 tagged["port"] = options.ports[i];
-                out << tagged.dump() << "\n" << std::flush;
+                out << tagged.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n"
+                    << std::flush;
             }
             if (options.mode == OutputMode::Quiet) return;
             if (terminal)
@@ -103,10 +105,12 @@ int RunParallel(const CliOptions& options, const std::vector<std::string>& child
         } else if (kind == "result") {
             state.result = event;
             state.line = event.value("result", "");
-            if (options.mode == OutputMode::Json) out << event.dump() << "\n" << std::flush;
+            if (options.mode == OutputMode::Json)
+                out << event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n"
+                    << std::flush;
             if (terminal) redraw();
         } else if (options.mode == OutputMode::Json) {
-            out << event.dump() << "\n" << std::flush;
+            out << event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n" << std::flush;
         }
     });
 
@@ -125,7 +129,7 @@ int RunParallel(const CliOptions& options, const std::vector<std::string>& child
         out << nlohmann::json{{"event", "summary"},
                               {"exit_code", worst},
                               {"result", ExitCodeName(static_cast<ExitCode>(worst))}}
-                   .dump()
+                   .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
             << "\n";
     else if (options.mode == OutputMode::Text)
         out << "summary: " << options.ports.size() << " ports, worst result "

@@ -128,7 +128,10 @@ public:
         if (m_terminal)
             Draw();
         else if (m_mode == OutputMode::Json)
-            m_out << nlohmann::json{{"event", "records"}, {"backlog", text}}.dump() << '\n' << std::flush;
+            m_out << nlohmann::json{{"event", "records"}, {"backlog", text}}.dump(
+                         -1, ' ', false, nlohmann::json::error_handler_t::replace)
+                  << '\n'
+                  << std::flush;
         else if (!text.empty())
             m_out << ClockNow() << "  " << platform::ShownText(text) << '\n' << std::flush;
     }
@@ -193,7 +196,8 @@ public:
             tagged["port"] = m_ports[i];
             if (kind != "state") tagged["text"] = key;
             if (kind == "state") tagged["passed"] = row.passed, tagged["failed"] = row.failed;
-            m_out << tagged.dump() << '\n' << std::flush;
+            m_out << tagged.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n'
+                  << std::flush;
         } else if (changed) {
             m_out << ClockNow() << "  " << platform::ShownText(m_ports[i]) << ": "
                   << platform::ShownText(kind == "state" ? row.text : key) << '\n'
@@ -224,7 +228,7 @@ public:
                                     {"passed", passed},          {"failed", failed},
                                     {"panels_per_hour", Rate()}, {"ports", ports},
                                     {"all_recorded", recorded}}
-                         .dump()
+                         .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
                   << '\n';
         } else {
             m_out << "station stopped (run " << run << ")\n";
@@ -336,7 +340,8 @@ int RunStationChild(CliOptions& options, StationOptions& station, std::ostream& 
     platform::WatchParent();
     CStationPort port(options, station.backupDir, records.Enabled() ? &records : nullptr,
                       [&out](const nlohmann::json& event) {
-                          out << event.dump() << '\n' << std::flush;
+                          out << event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n'
+                              << std::flush;
                           // Nobody reads the events any more: the station is gone.
                           if (!out) {
                               out.clear();
