@@ -41,6 +41,16 @@ int CCommand::CheckStatusBit(CSerialComm& link, const std::string& operation)
     return 0;
 }
 
+CFlashWriting::CFlashWriting()
+{
+    Host().BlockShutdown("Torvane is writing the panel's flash; ending now would leave the panel unusable.");
+}
+
+CFlashWriting::~CFlashWriting()
+{
+    Host().UnblockShutdown();
+}
+
 CCommandProgress::CCommandProgress(std::string message, std::string title, uint32_t start, uint32_t end)
     : m_strMessage(std::move(message)), m_strTitle(std::move(title)), m_dwStart(start), m_dwEnd(end)
 {
@@ -195,6 +205,7 @@ uint32_t CCheckMemorryCmd::PagePause()
 CCheckMemorryCmd::ProgramOutcome CCheckMemorryCmd::ProgramRange(CSerialComm& link, uint32_t start,
                                                                 uint32_t end, uint32_t pagePause)
 {
+    const CFlashWriting writing;
     CCommandProgress progress("Program.", "Program", start, end);
     loader::CEngine engine(link, &progress);
     loader::ProgramOptions options;

@@ -8,6 +8,7 @@
 
 #include "commands/CommandContext.h"
 #include "loader/Engine.h"
+#include "platform/KeepAwake.h"
 #include "platform/WinTypes.h"
 
 class CSerialComm;
@@ -46,6 +47,21 @@ private:
     uint32_t m_dwStart, m_dwEnd;
     std::unique_ptr<IProgressWindow> m_window;
     bool m_bCancelled = false;
+};
+
+// Held while the windows write the panel's flash (erase, page programming): the PC
+// stays awake and the session's end is held off with a reason, since a panel cut off
+// mid-erase or mid-page no longer starts.
+class CFlashWriting
+{
+public:
+    CFlashWriting();
+    ~CFlashWriting();
+    CFlashWriting(const CFlashWriting&) = delete;
+    CFlashWriting& operator=(const CFlashWriting&) = delete;
+
+private:
+    platform::CKeepAwake m_awake;
 };
 
 class CCheckMemorryCmd : public CCommand

@@ -6,6 +6,7 @@
 
 int CEraseCmd::EraseAndCheck(CSerialComm& link)
 {
+    const CFlashWriting writing;
     CCommandProgress recovery; // a silent erase status runs the recovery within the 40 s time-out
     loader::CEngine engine(link, &recovery);
     return engine.EraseAll().Ok() ? 0 : 1;

@@ -49,6 +49,10 @@ public:
     // a close request is ignored and a quit request held for the next ordinary pump.
     // Hosts without real windows have nothing to do.
     virtual void PumpWhileBusy(bool dropInput) {}
+    // While the windows write the panel's flash: the session's end (logoff, shutdown) is
+    // held off and the system is told why. Calls nest; hosts without a session ignore them.
+    virtual void BlockShutdown(const std::string& reason) {}
+    virtual void UnblockShutdown() {}
 
     // The active window of the thread (the top modal or modeless dialog), or nullptr.
     virtual CWnd* GetActiveWindow() = 0;

@@ -290,6 +290,11 @@ INT_PTR CWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam)
     case kCheckFocus:
         KeepFocusUsable();
         return TRUE;
+    case WM_QUERYENDSESSION:
+        // A session ended mid-erase or mid-page leaves a panel that no longer starts.
+        if (!m_host.ShutdownBlocked()) return FALSE;
+        SetWindowLongPtrW(m_hwnd, DWLP_MSGRESULT, FALSE);
+        return TRUE;
     case WM_CLOSE:
         // Only EndDialog or DestroyWindow closes the window; the close box is a cancel
         // command, and a disabled window (the panel under the progress window) takes none.
@@ -508,6 +513,24 @@ bool CWin32Host::PumpMessage()
     TranslateMessage(&message);
     DispatchMessageW(&message);
     return true;
+}
+
+void CWin32Host::BlockShutdown(const std::string& reason)
+{
+    if (m_shutdownBlocks++ > 0) return;
+    const std::wstring text = Widen(reason);
+    // Windows shows the reason of a top-level window: every one open now carries it.
+    for (CDialog* dialog : m_order)
+        if (HWND hwnd = Window(*dialog); hwnd && ShutdownBlockReasonCreate(hwnd, text.c_str()))
+            m_blockingWindows.push_back(hwnd);
+}
+
+void CWin32Host::UnblockShutdown()
+{
+    if (m_shutdownBlocks == 0 || --m_shutdownBlocks > 0) return;
+    for (HWND hwnd : m_blockingWindows)
+        if (IsWindow(hwnd)) ShutdownBlockReasonDestroy(hwnd);
+    m_blockingWindows.clear();
 }
 
 void CWin32Host::PumpWhileBusy(bool dropInput)

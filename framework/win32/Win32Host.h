@@ -34,6 +34,9 @@ public:
     bool PeekMessage() override;
     bool PumpMessage() override;
     void PumpWhileBusy(bool dropInput) override;
+    void BlockShutdown(const std::string& reason) override;
+    void UnblockShutdown() override;
+    bool ShutdownBlocked() const { return m_shutdownBlocks > 0; }
     void PostQuitMessage(int exitCode) override;
     CWnd* GetActiveWindow() override;
 
@@ -54,6 +57,8 @@ private:
     std::vector<CDialog*> m_order; // open windows, most recent last
     std::vector<std::unique_ptr<CWin32Window>> m_graveyard;
     int m_waitDepth = 0;
+    int m_shutdownBlocks = 0;
+    std::vector<HWND__*> m_blockingWindows; // those that carry the reason, for its removal
     // The screen the last window was put on: the next one without an owner opens
     // there too instead of jumping to the primary one.
     HMONITOR__* m_monitor = nullptr;

@@ -130,6 +130,21 @@ TEST_F(HostTest, ProgressBarFollowsItsModel)
     EXPECT_TRUE(IsWindowVisible(window));
 }
 
+TEST_F(HostTest, TheSessionsEndIsHeldOffOnlyWhileTheFlashIsWritten)
+{
+    CDialog dialog(IDD_PROGRESS);
+    ASSERT_TRUE(dialog.Create(IDD_PROGRESS));
+    HWND window = host.Window(dialog);
+    EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, 0), TRUE);
+    host.BlockShutdown("writing");
+    host.BlockShutdown("writing"); // nested: the program's erase inside a combined sequence
+    EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, 0), FALSE);
+    host.UnblockShutdown();
+    EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, 0), FALSE);
+    host.UnblockShutdown();
+    EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, 0), TRUE);
+}
+
 TEST_F(HostTest, ModalKeyboardAndFrame)
 {
     // Enter presses the default button, with the text typed into the edit field kept.
