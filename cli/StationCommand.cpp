@@ -31,7 +31,14 @@
 #include "platform/ProfileIni.h"
 #include "platform/ShownText.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#else
 #include <filesystem>
 #include <poll.h>
 #include <unistd.h>
@@ -99,7 +106,40 @@ bool ReadScannedLine(std::string& line)
         pending.append(chunk, static_cast<size_t>(got));
     }
 #else
-    if (!std::getline(std::cin, line)) return false;
+    // A console's read takes no time limit: a reader thread waits for whole lines and this
+    // one waits for the reader or a stop. The thread shares the queue, so neither outlives it.
+    struct Scanned
+    {
+        std::mutex mutex;
+        std::condition_variable arrived;
+        std::deque<std::string> lines;
+        bool ended = false;
+    };
+    static const std::shared_ptr<Scanned> scanned = [] {
+        auto queue = std::make_shared<Scanned>();
+        std::thread([queue] {
+            for (std::string text; std::getline(std::cin, text);) {
+                const std::lock_guard lock(queue->mutex);
+                queue->lines.push_back(std::move(text));
+                queue->arrived.notify_one();
+            }
+            const std::lock_guard lock(queue->mutex);
+            queue->ended = true;
+            queue->arrived.notify_one();
+        }).detach();
+        return queue;
+    }();
+    std::unique_lock lock(scanned->mutex);
+    for (;;) {
+        if (platform::InterruptCount() > 0) return false;
+        if (!scanned->lines.empty()) {
+            line = std::move(scanned->lines.front());
+            scanned->lines.pop_front();
+            break;
+        }
+        if (scanned->ended) return false;
+        scanned->arrived.wait_for(lock, std::chrono::milliseconds(200));
+    }
 #endif
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return true;
