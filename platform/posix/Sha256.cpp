@@ -6,6 +6,22 @@
 #include <nettle/sha2.h>
 
 namespace platform {
+namespace {
+
+std::string HexDigest(sha256_ctx& context)
+{
+    uint8_t digest[SHA256_DIGEST_SIZE];
+    sha256_digest(&context, sizeof digest, digest);
+    static const char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (uint8_t byte : digest) {
+        text += kHex[byte >> 4];
+        text += kHex[byte & 15];
+    }
+    return text;
+}
+
+} // namespace
 
 std::optional<std::string> Sha256OfFile(const CPath& pathGiven)
 {
@@ -20,15 +36,7 @@ std::optional<std::string> Sha256OfFile(const CPath& pathGiven)
         sha256_update(&context, static_cast<size_t>(file.gcount()), reinterpret_cast<uint8_t*>(chunk.data()));
     }
     if (file.bad()) return std::nullopt;
-    uint8_t digest[SHA256_DIGEST_SIZE];
-    sha256_digest(&context, sizeof digest, digest);
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (uint8_t byte : digest) {
-        text += kHex[byte >> 4];
-        text += kHex[byte & 15];
-    }
-    return text;
+    return HexDigest(context);
 }
 
 std::string Sha256Of(std::string_view bytes)
@@ -36,15 +44,7 @@ std::string Sha256Of(std::string_view bytes)
     sha256_ctx context;
     sha256_init(&context);
     sha256_update(&context, bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
-    uint8_t digest[SHA256_DIGEST_SIZE];
-    sha256_digest(&context, sizeof digest, digest);
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (uint8_t byte : digest) {
-        text += kHex[byte >> 4];
-        text += kHex[byte & 15];
-    }
-    return text;
+    return HexDigest(context);
 }
 
 } // namespace platform
