@@ -67,3 +67,60 @@ TEST(Win32Stops, TheComputerIsKeptAwakeWhileFlashingAndLetGoAfter)
     }
     EXPECT_EQ(SetThreadExecutionState(ES_CONTINUOUS), static_cast<EXECUTION_STATE>(ES_CONTINUOUS));
 }
+
+namespace {
+
+// A name of the build as Wine's Windows side sees it.
+std::wstring WindowsName(std::string unix)
+{
+    for (char& c : unix)
+        if (c == '/') c = '\\';
+    return L"Z:" + std::wstring(unix.begin(), unix.end());
+}
+
+} // namespace
+
+// A station whose scanner stopped mid-line still ends when its service says stop: the
+// console's read cannot be given a time limit, so it must not be what the station waits on.
+TEST(Win32Stops, AHalfTypedSerialDoesNotHoldOffAStop)
+{
+    const std::wstring event = L"Local\\torvane-scan-" + std::to_wstring(GetCurrentProcessId());
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
+    SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+    std::wstring line = L"\"" + WindowsName(TORVANE_BINARY_DIR "/torvane-cli.exe") + L"\" station \"" +
+                        WindowsName(TORVANE_SOURCE_DIR "/examples/panel-upgrade.mot") +
+                        L"\" --port SIM --scan --no-records --json --stop-event " + event;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = readEnd;
+    startup.hStdOutput = nul;
+    startup.hStdError = nul;
+    PROCESS_INFORMATION station{};
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                               &station));
+    CloseHandle(readEnd);
+    CloseHandle(nul);
+    CloseHandle(station.hThread);
+
+    DWORD written = 0;
+    WriteFile(writeEnd, "PNL-20", 6, &written, nullptr); // the scanner stops mid-line
+    HANDLE stop = nullptr;
+    for (int i = 0; i < 300 && !stop; ++i, Sleep(50))
+        stop = OpenEventW(EVENT_MODIFY_STATE, FALSE, event.c_str());
+    ASSERT_TRUE(stop) << "the station never made its stop event";
+    Sleep(2000); // its fixture is up and waiting for the rest of the line
+    SetEvent(stop);
+    const DWORD waited = WaitForSingleObject(station.hProcess, 20000);
+    DWORD code = 1;
+    GetExitCodeProcess(station.hProcess, &code);
+    if (waited != WAIT_OBJECT_0) TerminateProcess(station.hProcess, 1);
+    EXPECT_EQ(waited, static_cast<DWORD>(WAIT_OBJECT_0)) << "the station waited for the rest of the line";
+    EXPECT_EQ(code, 0u);
+    CloseHandle(stop);
+    CloseHandle(writeEnd);
+    CloseHandle(station.hProcess);
+}
