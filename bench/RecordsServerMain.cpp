@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "cli/records/RecordStore.h"
-#include "cli/records/server/RecordsSender.h"
+#include "records/RecordStore.h"
+#include "records/server/RecordsSender.h"
 
 namespace {
 

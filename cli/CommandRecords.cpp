@@ -3,7 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/UpgradeFile.h"
-#include "cli/records/RecordStore.h"
+#include "records/RecordStore.h"
 #include "platform/Paths.h"
 
 CCommandRecords::CCommandRecords() = default;

@@ -11,7 +11,7 @@
 
 #include "cli/ExitCode.h"
 #include "cli/Options.h"
-#include "cli/records/Attempt.h"
+#include "records/Attempt.h"
 
 namespace CLI {
 class App;

@@ -1,12 +1,47 @@
 #include "cli/RecordsCommand.h"
 
+#include <map>
+
 #include <CLI/CLI.hpp>
 
 #include "cli/ExitCode.h"
 #include "cli/RecordsReport.h"
-#include "cli/records/RecordStore.h"
-#include "cli/records/RecordTime.h"
+#include "records/Outcomes.h"
+#include "records/RecordStore.h"
+#include "records/RecordTime.h"
 #include "platform/Paths.h"
+
+namespace {
+
+// The server's rows, counted as the journal's aggregates count them.
+std::vector<CRecordStore::StatsRow> CountYields(const std::vector<CAttempt>& attempts)
+{
+    std::map<std::pair<std::string, std::string>, CRecordStore::StatsRow> groups;
+    for (const CAttempt& a : attempts) {
+        const records::Yield yield = records::YieldOf(a);
+        if (!records::CountsAsPassed(yield) && !records::CountsAsFailed(yield) &&
+            yield != records::Yield::StoppedPartWay)
+            continue;
+        const auto ms = records::ParseUtcText(a.startedUtc);
+        for (const auto& [per, key] : {std::pair<std::string, std::string>{"day", ms ? records::LocalDay(*ms)
+                                                                                   : a.startedUtc.substr(0, 10)},
+                                       std::pair<std::string, std::string>{"port", a.port}}) {
+            CRecordStore::StatsRow& row = groups[{per, key}];
+            row.per = per;
+            row.key = key;
+            row.passed += records::CountsAsPassed(yield);
+            row.failed += records::CountsAsFailed(yield);
+            row.stoppedPartWay += yield == records::Yield::StoppedPartWay;
+            row.unchanged += yield == records::Yield::Unchanged;
+        }
+    }
+    std::vector<CRecordStore::StatsRow> rows;
+    for (auto& [key, row] : groups)
+        rows.push_back(std::move(row));
+    return rows;
+}
+
+} // namespace
 
 void CRecordsCommand::Register(CLI::App& app)
 {
@@ -15,14 +50,13 @@ void CRecordsCommand::Register(CLI::App& app)
     m_command->add_option("--until", m_until, "started before T (a date alone: up to the end of that day)");
     m_command->add_option("--port", m_port, "on this port (the name given or its device)");
     m_command->add_option("--outcome", m_outcome, "with this outcome")
-        ->check(CLI::IsMember(
-            {outcome::kPass, outcome::kFail, outcome::kStopped, outcome::kUnchanged, outcome::kUnfinished}));
+        ->check(CLI::IsMember(std::vector<std::string>(std::begin(records::kOutcomes), std::end(records::kOutcomes))));
     m_command->add_option("--tag", m_tag, "with this tag");
     m_command->add_option("--serial", m_serial, "of the panel with this serial (text or hex)");
     CLI::Option* csv = m_command->add_flag("--csv", m_csv, "CSV (RFC 4180) with every field");
     m_command->add_flag("--json", m_json, "one JSON object per attempt, every field, times in UTC")
         ->excludes(csv);
-    m_command->add_flag("--stats", m_stats, "passed, failed and yield per local day and per port");
+    m_command->add_flag("--stats", m_stats, "passed, failed, stopped part-way and yield per local day and per port");
     m_command->add_option("--records", m_file,
                           "the records file (default: " + CRecordStore::DefaultPath().Utf8() + ")");
     AddRecordsServerActions(m_command, m_server);
@@ -62,36 +96,58 @@ int CRecordsCommand::Run(std::ostream& out, std::ostream& err)
                                  : m_csv ? RecordsFormat::Csv
                                          : RecordsFormat::Table;
     CRecordsReport report(format, out);
-    std::vector<CAttempt> attempts;
-    std::error_code ec;
     if (!m_server.readFrom.empty()) {
+        std::vector<CAttempt> attempts;
         std::string error;
         if (!QueryRecordsServer(m_server.readFrom, filter, attempts, error)) {
             err << "torvane-cli: " << error << '\n';
             return static_cast<int>(ExitCode::Failed);
         }
-    } else if (!platform::Exists(path)) {
+        if (m_stats) {
+            report.Stats(CountYields(attempts));
+            return static_cast<int>(ExitCode::Ok);
+        }
+        report.Begin();
+        for (const CAttempt& a : attempts)
+            report.Attempt(a);
+        report.End();
+        return static_cast<int>(ExitCode::Ok);
+    }
+    if (!platform::Exists(path)) {
         // Reading never creates: a mistyped name must not become an empty database.
         if (!m_file.empty()) {
             err << "torvane-cli: " << m_file << ": no such records file\n";
             return static_cast<int>(ExitCode::Failed);
         }
-    } else {
-        std::string error;
-        // Read only: a file the user may read but not write is shown all the same.
-        std::unique_ptr<CRecordStore> store = CRecordStore::Open(path, RecordsFile::ReadOnly, error);
-        if (!store) {
-            err << "torvane-cli: " << error << '\n';
-            return static_cast<int>(ExitCode::Failed);
-        }
-        if (!store->Query(filter, attempts)) {
-            err << "torvane-cli: " << store->LastError() << '\n';
-            return static_cast<int>(ExitCode::Failed);
-        }
+        if (m_stats)
+            report.Stats({});
+        else
+            report.Begin(), report.End();
+        return static_cast<int>(ExitCode::Ok);
     }
-    if (m_stats)
-        report.Stats(attempts);
-    else
-        report.Attempts(attempts);
+    std::string error;
+    // Read only: a file the user may read but not write is shown all the same.
+    std::unique_ptr<CRecordStore> store = CRecordStore::Open(path, RecordsFile::ReadOnly, error);
+    if (!store) {
+        err << "torvane-cli: " << error << '\n';
+        return static_cast<int>(ExitCode::Failed);
+    }
+    bool read;
+    if (m_stats) {
+        std::vector<CRecordStore::StatsRow> rows;
+        read = store->Stats(filter, rows);
+        if (read) report.Stats(rows);
+    } else {
+        report.Begin();
+        read = store->ForEach(filter, [&](const CAttempt& a) {
+            report.Attempt(a);
+            return static_cast<bool>(out); // a closed pipe (| head) ends the listing
+        });
+        if (read) report.End();
+    }
+    if (!read) {
+        err << "torvane-cli: " << store->LastError() << '\n';
+        return static_cast<int>(ExitCode::Failed);
+    }
     return static_cast<int>(ExitCode::Ok);
 }

@@ -3,64 +3,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <map>
 
 #include <nlohmann/json.hpp>
 
-#include "cli/records/RecordTime.h"
-#include "platform/Paths.h"
 #include "platform/ShownText.h"
 
 namespace {
 
-std::string Local(const std::string& utc)
+std::string Yield(int64_t passed, int64_t failed)
 {
-    if (utc.empty()) return {};
-    const auto ms = records::ParseUtcText(utc);
-    return ms ? records::LocalText(*ms) : utc;
-}
-
-std::string Number(const std::optional<int64_t>& value)
-{
-    return value ? std::to_string(*value) : std::string();
-}
-
-std::string Seconds(const std::optional<int64_t>& ms)
-{
-    if (!ms) return {};
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(*ms) / 1000.0);
-    return text;
-}
-
-std::string Joined(const std::vector<std::string>& lines, const char* separator)
-{
-    std::string text;
-    for (const std::string& line : lines)
-        text += (text.empty() ? "" : separator) + line;
-    return text;
-}
-
-nlohmann::json OrNull(const std::string& text)
-{
-    return text.empty() ? nlohmann::json() : nlohmann::json(text);
-}
-
-nlohmann::json OrNull(const std::optional<int64_t>& value)
-{
-    return value ? nlohmann::json(*value) : nlohmann::json();
-}
-
-struct Tally
-{
-    int passed = 0, failed = 0;
-};
-
-std::string Yield(const Tally& t)
-{
-    if (t.passed + t.failed == 0) return {};
+    if (passed + failed == 0) return {};
     char text[16];
-    std::snprintf(text, sizeof text, "%.1f %%", 100.0 * t.passed / (t.passed + t.failed));
+    std::snprintf(text, sizeof text, "%.1f %%", 100.0 * static_cast<double>(passed) / static_cast<double>(passed + failed));
     return text;
 }
 
@@ -68,66 +22,34 @@ std::string Yield(const Tally& t)
 
 CRecordsReport::CRecordsReport(RecordsFormat format, std::ostream& out) : m_format(format), m_out(out) {}
 
-std::string CRecordsReport::CsvField(const std::string& text)
+void CRecordsReport::Begin()
 {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
+    if (m_format == RecordsFormat::Csv) records::WriteCsvHeader(m_out);
 }
 
-nlohmann::ordered_json AttemptJson(const CAttempt& a)
+void CRecordsReport::Attempt(const CAttempt& a)
 {
-    return nlohmann::ordered_json{{"id", a.id},
-                                  {"started_utc", a.startedUtc},
-                                  {"ended_utc", OrNull(a.endedUtc)},
-                                  {"host", a.host},
-                                  {"user", a.user},
-                                  {"process_id", a.processId},
-                                  {"process_start", OrNull(a.processStart)},
-                                  {"tool_version", a.toolVersion},
-                                  {"port", OrNull(a.port)},
-                                  {"device", OrNull(a.device)},
-                                  {"command", a.command},
-                                  {"file_name", OrNull(a.fileName)},
-                                  {"file_size", OrNull(a.fileSize)},
-                                  {"file_sha256", OrNull(a.fileSha256)},
-                                  {"pages_sent", OrNull(a.pagesSent)},
-                                  {"baud_rate", OrNull(a.baudRate)},
-                                  {"page_pause_ms", OrNull(a.pagePauseMs)},
-                                  {"loader_version", OrNull(a.loaderVersion)},
-                                  {"serial_hex", OrNull(a.serialHex)},
-                                  {"serial_text", OrNull(a.serialText)},
-                                  {"id_check", OrNull(a.idCheck)},
-                                  {"erase", OrNull(a.eraseResult)},
-                                  {"program", OrNull(a.programResult)},
-                                  {"verify", OrNull(a.verifyResult)},
-                                  {"backup_file", OrNull(a.backupFile)},
-                                  {"outcome", a.outcome},
-                                  {"exit_code", OrNull(a.exitCode)},
-                                  {"messages", a.messages},
-                                  {"duration_ms", OrNull(a.durationMs)},
-                                  {"tag", OrNull(a.tag)},
-                                  {"station_run", OrNull(a.stationRun)},
-                                  {"signer", OrNull(a.signer)},
-                                  {"revision", a.revision}};
+    switch (m_format) {
+    case RecordsFormat::Json:
+        records::WriteJsonLine(m_out, a);
+        break;
+    case RecordsFormat::Csv:
+        records::WriteCsvRow(m_out, a);
+        break;
+    case RecordsFormat::Table:
+        m_rows.push_back(records::TableRow(a));
+        break;
+    }
 }
 
-void CRecordsReport::Rows(const Row& header, const std::vector<Row>& rows)
+void CRecordsReport::End()
 {
-    if (m_format == RecordsFormat::Csv) {
-        for (const Row* row : {&header})
-            for (size_t i = 0; i < row->size(); ++i)
-                m_out << (i ? "," : "") << CsvField((*row)[i]) << (i + 1 == row->size() ? "\r\n" : "");
-        for (const Row& row : rows)
-            for (size_t i = 0; i < row.size(); ++i)
-                m_out << (i ? "," : "") << CsvField(platform::SpreadsheetText(row[i]))
-                      << (i + 1 == row.size() ? "\r\n" : "");
-        return;
-    }
+    if (m_format == RecordsFormat::Table) Table(records::TableHeader(), m_rows);
+    m_rows.clear();
+}
+
+void CRecordsReport::Table(const Row& header, const std::vector<Row>& rows)
+{
     // A serial, tag or file name may hold anything: the terminal gets it escaped.
     std::vector<Row> shown = rows;
     for (Row& row : shown)
@@ -152,95 +74,38 @@ void CRecordsReport::Rows(const Row& header, const std::vector<Row>& rows)
         line(row);
 }
 
-void CRecordsReport::Attempts(const std::vector<CAttempt>& attempts)
+void CRecordsReport::Stats(const std::vector<CRecordStore::StatsRow>& rows)
 {
     if (m_format == RecordsFormat::Json) {
-        for (const CAttempt& a : attempts) {
-            const nlohmann::ordered_json object = AttemptJson(a);
-            m_out << object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+        for (const CRecordStore::StatsRow& r : rows) {
+            nlohmann::json line{{r.per, r.key},
+                                {"passed", r.passed},
+                                {"failed", r.failed},
+                                {"stopped_part_way", r.stoppedPartWay}};
+            if (r.passed + r.failed > 0) {
+                const double yield = static_cast<double>(r.passed) / static_cast<double>(r.passed + r.failed);
+                line["yield"] = std::round(yield * 10000) / 10000;
+            } else {
+                line["yield"] = nullptr;
+            }
+            m_out << line.dump() << '\n';
         }
         return;
     }
-    std::vector<Row> rows;
+    const Row header = {"per", "day or port", "passed", "failed", "stopped part-way", "yield"};
+    std::vector<Row> table;
+    for (const CRecordStore::StatsRow& r : rows)
+        table.push_back({r.per, r.key, std::to_string(r.passed), std::to_string(r.failed),
+                         std::to_string(r.stoppedPartWay), Yield(r.passed, r.failed)});
     if (m_format == RecordsFormat::Csv) {
-        for (const CAttempt& a : attempts)
-            rows.push_back({a.id,
-                            Local(a.startedUtc),
-                            Local(a.endedUtc),
-                            a.host,
-                            a.user,
-                            std::to_string(a.processId),
-                            a.port,
-                            a.device,
-                            a.command,
-                            a.fileName,
-                            Number(a.fileSize),
-                            a.fileSha256,
-                            Number(a.pagesSent),
-                            Number(a.baudRate),
-                            Number(a.pagePauseMs),
-                            a.loaderVersion,
-                            a.serialHex,
-                            a.serialText,
-                            a.idCheck,
-                            a.eraseResult,
-                            a.programResult,
-                            a.verifyResult,
-                            a.backupFile,
-                            a.outcome,
-                            Number(a.exitCode),
-                            Joined(a.messages, "\n"),
-                            Seconds(a.durationMs),
-                            a.toolVersion,
-                            a.tag,
-                            a.stationRun,
-                            a.signer});
-        Rows({"id",         "started",   "ended",         "host",           "user",        "process_id",
-              "port",       "device",    "command",       "file",           "file_size",   "file_sha256",
-              "pages_sent", "baud_rate", "page_pause_ms", "loader_version", "serial_hex",  "serial_text",
-              "id_check",   "erase",     "program",       "verify",         "backup_file", "outcome",
-              "exit_code",  "messages",  "seconds",       "tool_version",   "tag",         "station_run",
-              "signer"},
-             rows);
+        for (const Row& row : {header})
+            for (size_t i = 0; i < row.size(); ++i)
+                m_out << (i ? "," : "") << records::CsvField(row[i]) << (i + 1 == row.size() ? "\r\n" : "");
+        for (const Row& row : table)
+            for (size_t i = 0; i < row.size(); ++i)
+                m_out << (i ? "," : "") << records::CsvField(platform::SpreadsheetText(row[i]))
+                      << (i + 1 == row.size() ? "\r\n" : "");
         return;
     }
-    for (const CAttempt& a : attempts) {
-        const std::string serial = !a.serialText.empty() ? a.serialText : a.serialHex;
-        const std::string file = platform::CPath::FromUtf8(a.fileName).FileName();
-        rows.push_back({Local(a.startedUtc), a.port, a.command, a.outcome, Number(a.exitCode), serial, file,
-                        a.fileSha256.substr(0, 12), a.tag, Seconds(a.durationMs)});
-    }
-    Rows({"started", "port", "command", "outcome", "exit", "serial", "file", "sha256", "tag", "seconds"},
-         rows);
-}
-
-void CRecordsReport::Stats(const std::vector<CAttempt>& attempts)
-{
-    std::map<std::string, Tally> days, ports;
-    for (const CAttempt& a : attempts) {
-        const bool passed = a.outcome == outcome::kPass || a.outcome == outcome::kUnchanged;
-        const bool failed = a.outcome == outcome::kFail;
-        if (!passed && !failed) continue;
-        const auto ms = records::ParseUtcText(a.startedUtc);
-        for (Tally* t : {&days[ms ? records::LocalDay(*ms) : a.startedUtc.substr(0, 10)], &ports[a.port]})
-            (passed ? t->passed : t->failed)++;
-    }
-    if (m_format == RecordsFormat::Json) {
-        for (const auto& [group, tallies] : {std::pair{"day", &days}, std::pair{"port", &ports}})
-            for (const auto& [key, t] : *tallies) {
-                const double yield = double(t.passed) / (t.passed + t.failed);
-                m_out << nlohmann::json{{group, key},
-                                        {"passed", t.passed},
-                                        {"failed", t.failed},
-                                        {"yield", std::round(yield * 10000) / 10000}}
-                             .dump()
-                      << '\n';
-            }
-        return;
-    }
-    std::vector<Row> rows;
-    for (const auto& [group, tallies] : {std::pair{"day", &days}, std::pair{"port", &ports}})
-        for (const auto& [key, t] : *tallies)
-            rows.push_back({group, key, std::to_string(t.passed), std::to_string(t.failed), Yield(t)});
-    Rows({"per", "day or port", "passed", "failed", "yield"}, rows);
+    Table(header, table);
 }

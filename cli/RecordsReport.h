@@ -5,31 +5,29 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
-#include "cli/records/Attempt.h"
+#include "records/AttemptFormats.h"
+#include "records/RecordStore.h"
 
 enum class RecordsFormat { Table, Csv, Json };
-
-// One attempt as `records --json` writes it (and as an on-result hook receives it).
-nlohmann::ordered_json AttemptJson(const CAttempt& attempt);
 
 class CRecordsReport
 {
 public:
     CRecordsReport(RecordsFormat format, std::ostream& out);
 
-    void Attempts(const std::vector<CAttempt>& attempts);
-    // Passed (pass and unchanged) and failed per local day and per port; stopped and
-    // unfinished attempts count for neither.
-    void Stats(const std::vector<CAttempt>& attempts);
-
-    static std::string CsvField(const std::string& text);
+    // CSV and JSON go out row by row as they come; the table view is aligned once its
+    // rows are all in (it is for people, who read far fewer rows).
+    void Begin();
+    void Attempt(const CAttempt& attempt);
+    void End();
+    // Passed (pass and unchanged), failed and stopped part-way per local day and per port.
+    void Stats(const std::vector<CRecordStore::StatsRow>& rows);
 
 private:
     using Row = std::vector<std::string>;
-    void Rows(const Row& header, const std::vector<Row>& rows);
+    void Table(const Row& header, const std::vector<Row>& rows);
 
     RecordsFormat m_format;
     std::ostream& m_out;
+    std::vector<Row> m_rows;
 };

@@ -5,15 +5,16 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/ExitCode.h"
-#include "cli/records/RecordStore.h"
+#include "records/AttemptFormats.h"
+#include "records/RecordStore.h"
 #include "platform/ShownText.h"
 #include "platform/ThisProcess.h"
 
 #ifdef TORVANE_RECORDS_SERVER
 #include <fstream>
 
-#include "cli/records/server/RecordsSender.h"
-#include "cli/records/server/ServerRecords.h"
+#include "records/server/RecordsSender.h"
+#include "records/server/ServerRecords.h"
 #endif
 
 namespace {
@@ -26,62 +27,6 @@ constexpr char kNoSink[] = "this Windows build sends no records to a server: exp
 std::string Records(int64_t count)
 {
     return std::to_string(count) + (count == 1 ? " record" : " records");
-}
-
-std::string Text(const nlohmann::json& object, const char* key)
-{
-    const auto found = object.find(key);
-    return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
-}
-
-std::optional<int64_t> Number(const nlohmann::json& object, const char* key)
-{
-    const auto found = object.find(key);
-    if (found == object.end() || !found->is_number_integer()) return std::nullopt;
-    return found->get<int64_t>();
-}
-
-// One line of records --json.
-bool AttemptFromJson(const nlohmann::json& o, CAttempt& a)
-{
-    if (!o.is_object()) return false;
-    a.id = Text(o, "id");
-    a.startedUtc = Text(o, "started_utc");
-    a.outcome = Text(o, "outcome");
-    a.command = Text(o, "command");
-    if (a.id.empty() || a.startedUtc.empty() || a.outcome.empty() || a.command.empty()) return false;
-    a.endedUtc = Text(o, "ended_utc");
-    a.host = Text(o, "host");
-    a.user = Text(o, "user");
-    a.processId = static_cast<uint32_t>(Number(o, "process_id").value_or(0));
-    a.processStart = Text(o, "process_start");
-    a.toolVersion = Text(o, "tool_version");
-    a.port = Text(o, "port");
-    a.device = Text(o, "device");
-    a.fileName = Text(o, "file_name");
-    a.fileSize = Number(o, "file_size");
-    a.fileSha256 = Text(o, "file_sha256");
-    a.pagesSent = Number(o, "pages_sent");
-    a.baudRate = Number(o, "baud_rate");
-    a.pagePauseMs = Number(o, "page_pause_ms");
-    a.loaderVersion = Text(o, "loader_version");
-    a.serialHex = Text(o, "serial_hex");
-    a.serialText = Text(o, "serial_text");
-    a.idCheck = Text(o, "id_check");
-    a.eraseResult = Text(o, "erase");
-    a.programResult = Text(o, "program");
-    a.verifyResult = Text(o, "verify");
-    a.backupFile = Text(o, "backup_file");
-    a.exitCode = Number(o, "exit_code");
-    if (const auto messages = o.find("messages"); messages != o.end() && messages->is_array())
-        for (const auto& line : *messages)
-            if (line.is_string()) a.messages.push_back(line.get<std::string>());
-    a.durationMs = Number(o, "duration_ms");
-    a.tag = Text(o, "tag");
-    a.stationRun = Text(o, "station_run");
-    a.signer = Text(o, "signer");
-    // The file's revision is never taken: the server keeps its own (records_server::Import).
-    return true;
 }
 
 bool Connect(CPgConnection& conn, const std::string& url, std::ostream& err)
@@ -181,7 +126,7 @@ int Import(const std::string& url, const std::string& file, std::ostream& out, s
         if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
         const nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
         CAttempt attempt;
-        if (object.is_discarded() || !AttemptFromJson(object, attempt)) {
+        if (object.is_discarded() || !records::AttemptFromJson(object, attempt)) {
             err << "torvane-cli: " << file << ":" << number
                 << ": not a record of torvane-cli records --json; nothing imported\n";
             return static_cast<int>(ExitCode::Failed);

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/records/Attempt.h"
-#include "cli/records/RecordFilter.h"
+#include "records/Attempt.h"
+#include "records/RecordFilter.h"
 #include "platform/Path.h"
 
 namespace CLI {

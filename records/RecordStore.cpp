@@ -1,4 +1,4 @@
-#include "cli/records/RecordStore.h"
+#include "records/RecordStore.h"
 
 #include <algorithm>
 #include <array>
@@ -10,7 +10,9 @@
 
 #include <sqlite3.h>
 
-#include "cli/records/RecordTime.h"
+#include "records/Fields.h"
+#include "records/Outcomes.h"
+#include "records/RecordTime.h"
 #include "platform/NetworkShare.h"
 #include "platform/OutputFile.h"
 #include "platform/Paths.h"
@@ -24,174 +26,116 @@ namespace {
 // writer is reported instead of hanging a station.
 constexpr int kBusyTimeoutMs = 15000;
 
-constexpr char kSchema[] = R"(
-CREATE TABLE attempt (
-    id TEXT PRIMARY KEY NOT NULL,
-    started_utc TEXT NOT NULL,
-    ended_utc TEXT,
-    host TEXT NOT NULL,
-    user TEXT NOT NULL,
-    process_id INTEGER NOT NULL,
-    process_start TEXT,
-    tool_version TEXT NOT NULL,
-    port TEXT,
-    device TEXT,
-    command TEXT NOT NULL,
-    file_name TEXT,
-    file_size INTEGER,
-    file_sha256 TEXT,
-    pages_sent INTEGER,
-    baud_rate INTEGER,
-    page_pause_ms INTEGER,
-    loader_version TEXT,
-    serial_hex TEXT,
-    serial_text TEXT,
-    id_check TEXT,
-    erase_result TEXT,
-    program_result TEXT,
-    verify_result TEXT,
-    backup_file TEXT,
-    outcome TEXT NOT NULL CHECK (outcome IN ('pass', 'fail', 'stopped', 'unchanged', 'unfinished')),
-    exit_code INTEGER,
-    messages TEXT,
-    duration_ms INTEGER,
-    tag TEXT,
-    station_run TEXT,
-    revision INTEGER NOT NULL DEFAULT 1,
-    sent_revision INTEGER NOT NULL DEFAULT 0,
-    set_aside TEXT,
-    signer TEXT
-);
+// Bookkeeping of the store, beside the fields: every write raises the revision, a sender
+// marks the revision it delivered, and a row the server refused keeps its reason.
+constexpr char kBookkeeping[] = "revision INTEGER NOT NULL DEFAULT 1, sent_revision INTEGER NOT NULL DEFAULT 0,"
+                                " set_aside TEXT";
+constexpr char kIndexes[] = R"(
 CREATE INDEX attempt_started ON attempt (started_utc);
 CREATE INDEX attempt_port ON attempt (port, started_utc);
 CREATE INDEX attempt_unsent ON attempt (started_utc) WHERE sent_revision < revision;
-PRAGMA user_version = 3;
 )";
 
-// Version 1 to 2: the server's reason for a row it refused.
-constexpr char kMigrateTo2[] = R"(
-ALTER TABLE attempt ADD COLUMN set_aside TEXT;
-PRAGMA user_version = 2;
-)";
-
-// Version 2 to 3: the trusted key that signed the upgrade.
-constexpr char kMigrateTo3[] = R"(
-ALTER TABLE attempt ADD COLUMN signer TEXT;
-PRAGMA user_version = 3;
-)";
-
-// The columns a front end writes, in the order of the parameters below.
-constexpr std::array kColumns = {
-    "id",          "started_utc",   "ended_utc",      "host",          "user",
-    "process_id",  "process_start", "tool_version",   "port",          "device",
-    "command",     "file_name",     "file_size",      "file_sha256",   "pages_sent",
-    "baud_rate",   "page_pause_ms", "loader_version", "serial_hex",    "serial_text",
-    "id_check",    "erase_result",  "program_result", "verify_result", "backup_file",
-    "outcome",     "exit_code",     "messages",       "duration_ms",   "tag",
-    "station_run", "signer",        "revision",       "sent_revision"};
-constexpr int kWrittenColumns = static_cast<int>(kColumns.size()) - 2;
-
-// A file of an older version opened read-only has no signer column: it reads as none.
-std::string ColumnList(int count, bool hasSigner = true)
+// What a version adds besides the columns of the fields that came with it.
+struct CJournalStep
 {
-    std::string list;
-    for (int i = 0; i < count; ++i) {
-        const std::string column = kColumns[static_cast<size_t>(i)];
-        list += (i ? ", " : "") + (column == "signer" && !hasSigner ? std::string("NULL") : column);
-    }
-    return list;
-}
-
-// Every text is made valid UTF-8 before it is stored: a panel's reply or a scanned
-// serial may hold any bytes, and the server refuses a row that is not.
-class CTextBinder
-{
-public:
-    explicit CTextBinder(CSqliteStatement& s) : m_s(s) {}
-    void BindText(int i, const std::string& text) { m_s.BindText(i, platform::ValidUtf8(text)); }
-    template <typename T> void BindInt(int i, const T& value) { m_s.BindInt(i, value); }
-
-private:
-    CSqliteStatement& m_s;
+    int version;
+    const char* sql;
+};
+constexpr CJournalStep kSteps[] = {
+    {2, "ALTER TABLE attempt ADD COLUMN set_aside TEXT;"}, // the server's reason for a row it refused
 };
 
-void BindAttempt(CSqliteStatement& statement, const CAttempt& a)
+const char* SqlType(const records::CField& field)
 {
-    CTextBinder s(statement);
+    return records::IsNumber(field) ? "INTEGER" : "TEXT";
+}
+
+std::string ColumnDefinition(const records::CField& field)
+{
+    std::string definition = std::string(field.column) + " " + SqlType(field);
+    if (field.required) definition += " NOT NULL";
+    if (std::string(field.column) == "outcome") definition += " CHECK (" + records::OutcomeCheckSql() + ")";
+    return definition;
+}
+
+std::string CreateSql()
+{
+    std::string sql = "CREATE TABLE attempt (\n";
+    for (const records::CField& field : records::kFields)
+        sql += "    " + ColumnDefinition(field) + ",\n";
+    return sql + "    " + kBookkeeping + "\n);" + kIndexes + "PRAGMA user_version = " +
+           std::to_string(CRecordStore::kSchemaVersion) + ";";
+}
+
+// From an older version to this one, step by step; new columns are always nullable (the
+// rows written before have no value for them).
+std::string MigrateSql(int from)
+{
+    std::string sql;
+    for (int version = from + 1; version <= CRecordStore::kSchemaVersion; ++version) {
+        for (const CJournalStep& step : kSteps)
+            if (step.version == version) sql += step.sql;
+        for (const records::CField& field : records::kFields)
+            if (field.journalSince == version)
+                sql += std::string("ALTER TABLE attempt ADD COLUMN ") + field.column + " " + SqlType(field) + ";";
+    }
+    return sql + "PRAGMA user_version = " + std::to_string(CRecordStore::kSchemaVersion) + ";";
+}
+
+// The fields as read from a file of this version: a column the file is too old to have
+// reads as none.
+std::string SelectList(int version)
+{
+    std::string list;
+    for (const records::CField& field : records::kFields)
+        list += (list.empty() ? "" : ", ") + (field.journalSince <= version ? std::string(field.column) : "NULL");
+    return list + ", revision, sent_revision";
+}
+
+void BindAttempt(CSqliteStatement& s, const CAttempt& a)
+{
     int i = 1;
-    s.BindText(i++, a.id);
-    s.BindText(i++, a.startedUtc);
-    s.BindText(i++, a.endedUtc);
-    s.BindText(i++, a.host);
-    s.BindText(i++, a.user);
-    s.BindInt(i++, a.processId);
-    s.BindText(i++, a.processStart);
-    s.BindText(i++, a.toolVersion);
-    s.BindText(i++, a.port);
-    s.BindText(i++, a.device);
-    s.BindText(i++, a.command);
-    s.BindText(i++, a.fileName);
-    s.BindInt(i++, a.fileSize);
-    s.BindText(i++, a.fileSha256);
-    s.BindInt(i++, a.pagesSent);
-    s.BindInt(i++, a.baudRate);
-    s.BindInt(i++, a.pagePauseMs);
-    s.BindText(i++, a.loaderVersion);
-    s.BindText(i++, a.serialHex);
-    s.BindText(i++, a.serialText);
-    s.BindText(i++, a.idCheck);
-    s.BindText(i++, a.eraseResult);
-    s.BindText(i++, a.programResult);
-    s.BindText(i++, a.verifyResult);
-    s.BindText(i++, a.backupFile);
-    s.BindText(i++, a.outcome);
-    s.BindInt(i++, a.exitCode);
-    s.BindText(i++, JoinMessages(a.messages));
-    s.BindInt(i++, a.durationMs);
-    s.BindText(i++, a.tag);
-    s.BindText(i++, a.stationRun);
-    s.BindText(i++, a.signer);
+    for (const records::CField& field : records::kFields) {
+        // Every text is made valid UTF-8 before it is stored: a panel's reply or a scanned
+        // serial may hold any bytes, and the server refuses a row that is not.
+        if (records::IsNumber(field))
+            s.BindInt(i++, records::FieldNumber(field, a));
+        else
+            s.BindText(i++, platform::ValidUtf8(records::FieldText(field, a).value_or(std::string())));
+    }
 }
 
 CAttempt ReadAttempt(const CSqliteStatement& s)
 {
     CAttempt a;
     int i = 0;
-    a.id = s.Text(i++);
-    a.startedUtc = s.Text(i++);
-    a.endedUtc = s.Text(i++);
-    a.host = s.Text(i++);
-    a.user = s.Text(i++);
-    a.processId = static_cast<uint32_t>(s.Int(i++).value_or(0));
-    a.processStart = s.Text(i++);
-    a.toolVersion = s.Text(i++);
-    a.port = s.Text(i++);
-    a.device = s.Text(i++);
-    a.command = s.Text(i++);
-    a.fileName = s.Text(i++);
-    a.fileSize = s.Int(i++);
-    a.fileSha256 = s.Text(i++);
-    a.pagesSent = s.Int(i++);
-    a.baudRate = s.Int(i++);
-    a.pagePauseMs = s.Int(i++);
-    a.loaderVersion = s.Text(i++);
-    a.serialHex = s.Text(i++);
-    a.serialText = s.Text(i++);
-    a.idCheck = s.Text(i++);
-    a.eraseResult = s.Text(i++);
-    a.programResult = s.Text(i++);
-    a.verifyResult = s.Text(i++);
-    a.backupFile = s.Text(i++);
-    a.outcome = s.Text(i++);
-    a.exitCode = s.Int(i++);
-    a.messages = SplitMessages(s.Text(i++));
-    a.durationMs = s.Int(i++);
-    a.tag = s.Text(i++);
-    a.stationRun = s.Text(i++);
-    a.signer = s.Text(i++);
+    for (const records::CField& field : records::kFields) {
+        if (records::IsNumber(field))
+            records::SetField(field, a, s.Int(i++));
+        else
+            records::SetField(field, a, std::optional<std::string>(s.Text(i++)));
+    }
     a.revision = s.Int(i++).value_or(0);
     a.sentRevision = s.Int(i++).value_or(0);
     return a;
+}
+
+constexpr char kFilterSql[] = " WHERE (?1 IS NULL OR started_utc >= ?1)"
+                              " AND (?2 IS NULL OR started_utc < ?2)"
+                              " AND (?3 IS NULL OR port = ?3 OR device = ?3)"
+                              " AND (?4 IS NULL OR outcome = ?4)"
+                              " AND (?5 IS NULL OR tag = ?5)"
+                              " AND (?6 IS NULL OR serial_text = ?6 OR lower(serial_hex) = lower(?6))";
+
+void BindFilter(CSqliteStatement& s, const CRecordFilter& filter)
+{
+    s.BindText(1, filter.sinceUtc);
+    s.BindText(2, filter.untilUtc);
+    s.BindText(3, filter.port);
+    s.BindText(4, filter.outcome);
+    s.BindText(5, filter.tag);
+    s.BindText(6, filter.serial);
 }
 
 // The header every SQLite database starts with; a file without it is never opened, so
@@ -375,8 +319,7 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const platform::CPath& path, Re
     if (version == "0" ? !tables.empty() : tables.find("attempt") == std::string::npos)
         return refuse("is not a records database (it holds other tables)");
     if (readOnly) {
-        store->m_noTable = version == "0";
-        store->m_hasSigner = std::stoi(version) >= 3;
+        store->m_version = std::stoi(version);
         return store;
     }
 
@@ -394,7 +337,7 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const platform::CPath& path, Re
         // Two processes may create the same new file: the second finds the schema there.
         if (!db.Exec("BEGIN IMMEDIATE")) return refuse("cannot be set up: " + db.Error());
         if (!SingleText(db, "PRAGMA user_version", version)) version.clear();
-        if (version == "0" && !db.Exec(kSchema)) {
+        if (version == "0" && !db.Exec(CreateSql())) {
             const std::string why = db.Error();
             db.Exec("ROLLBACK");
             return refuse("cannot be set up: " + why);
@@ -404,12 +347,11 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const platform::CPath& path, Re
             db.Exec("ROLLBACK");
             return refuse("cannot be set up: " + why);
         }
-    } else if (version == "1" || version == "2") {
+    } else if (std::stoi(version) < kSchemaVersion) {
         // Another process may be migrating the same file: the version is read again inside.
         if (!db.Exec("BEGIN IMMEDIATE")) return refuse("cannot be migrated: " + db.Error());
         if (!SingleText(db, "PRAGMA user_version", version)) version.clear();
-        if ((version == "1" && !db.Exec(kMigrateTo2)) ||
-            ((version == "1" || version == "2") && !db.Exec(kMigrateTo3))) {
+        if (!version.empty() && std::stoi(version) < kSchemaVersion && !db.Exec(MigrateSql(std::stoi(version)))) {
             const std::string why = db.Error();
             db.Exec("ROLLBACK");
             return refuse("cannot be migrated: " + why);
@@ -442,11 +384,12 @@ bool CRecordStore::Begin(CAttempt& attempt)
     attempt.outcome = outcome::kUnfinished;
     attempt.endedUtc.clear();
 
-    std::string placeholders;
-    for (int i = 1; i <= kWrittenColumns; ++i)
-        placeholders += (i > 1 ? ", ?" : "?") + std::to_string(i);
-    CSqliteStatement insert(m_db, "INSERT INTO attempt (" + ColumnList(kWrittenColumns) + ") VALUES (" +
-                                      placeholders + ")");
+    std::string columns, placeholders;
+    for (size_t i = 0; i < records::kFields.size(); ++i) {
+        columns += (i ? ", " : "") + std::string(records::kFields[i].column);
+        placeholders += (i ? ", ?" : "?") + std::to_string(i + 1);
+    }
+    CSqliteStatement insert(m_db, "INSERT INTO attempt (" + columns + ") VALUES (" + placeholders + ")");
     if (!insert.Valid()) return Fail("cannot record the attempt");
     BindAttempt(insert, attempt);
     if (!insert.Done()) return Fail("cannot record the attempt");
@@ -466,9 +409,8 @@ bool CRecordStore::Complete(CAttempt& attempt)
 
     // Every column but the id is rewritten: the row is the attempt as the caller holds it.
     std::string assignments;
-    for (int i = 2; i <= kWrittenColumns; ++i)
-        assignments += (i > 2 ? ", " : "") + std::string(kColumns[static_cast<size_t>(i - 1)]) + " = ?" +
-                       std::to_string(i);
+    for (size_t i = 1; i < records::kFields.size(); ++i)
+        assignments += (i > 1 ? ", " : "") + std::string(records::kFields[i].column) + " = ?" + std::to_string(i + 1);
     CSqliteStatement update(m_db, "UPDATE attempt SET " + assignments +
                                       ", revision = revision + 1, set_aside = NULL WHERE id = ?1"
                                       " RETURNING revision");
@@ -487,28 +429,59 @@ bool CRecordStore::Complete(CAttempt& attempt)
 
 bool CRecordStore::Query(const CRecordFilter& filter, std::vector<CAttempt>& attempts)
 {
-    CSqliteStatement select(m_db, "SELECT " + ColumnList(static_cast<int>(kColumns.size()), m_hasSigner) +
-                                      " FROM attempt"
-                                      " WHERE (?1 IS NULL OR started_utc >= ?1)"
-                                      " AND (?2 IS NULL OR started_utc < ?2)"
-                                      " AND (?3 IS NULL OR port = ?3 OR device = ?3)"
-                                      " AND (?4 IS NULL OR outcome = ?4)"
-                                      " AND (?5 IS NULL OR tag = ?5)"
-                                      " AND (?6 IS NULL OR serial_text = ?6 OR lower(serial_hex) = lower(?6))"
+    attempts.clear();
+    return ForEach(filter, [&](const CAttempt& a) {
+        attempts.push_back(a);
+        return true;
+    });
+}
+
+bool CRecordStore::ForEach(const CRecordFilter& filter, const std::function<bool(const CAttempt&)>& onAttempt)
+{
+    if (m_version == 0) return true;
+    CSqliteStatement select(m_db, "SELECT " + SelectList(m_version) + " FROM attempt" + kFilterSql +
                                       " ORDER BY started_utc, rowid");
-    attempts.clear();
-    if (m_noTable) return true;
     if (!select.Valid()) return Fail("cannot read the records");
-    select.BindText(1, filter.sinceUtc);
-    select.BindText(2, filter.untilUtc);
-    select.BindText(3, filter.port);
-    select.BindText(4, filter.outcome);
-    select.BindText(5, filter.tag);
-    select.BindText(6, filter.serial);
-    attempts.clear();
+    BindFilter(select, filter);
     int step;
     while ((step = select.Step()) == SQLITE_ROW)
-        attempts.push_back(ReadAttempt(select));
+        if (!onAttempt(ReadAttempt(select))) return true;
+    if (step != SQLITE_DONE) return Fail("cannot read the records");
+    return true;
+}
+
+bool CRecordStore::Stats(const CRecordFilter& filter, std::vector<StatsRow>& rows)
+{
+    rows.clear();
+    if (m_version == 0) return true;
+    using records::Yield;
+    auto count = [](std::initializer_list<Yield> yields) {
+        std::string in;
+        for (Yield y : yields)
+            in += (in.empty() ? "" : ", ") + std::to_string(static_cast<int>(y));
+        return "sum(yield IN (" + in + "))";
+    };
+    // One pass over the selected rows; each group is kept when it has a panel to count.
+    const std::string tallies = count({Yield::Passed, Yield::Unchanged}) + ", " + count({Yield::Failed}) + ", " +
+                                count({Yield::StoppedPartWay}) + ", " + count({Yield::Unchanged});
+    const std::string having = " HAVING sum(yield IN (" + std::to_string(static_cast<int>(Yield::Passed)) + ", " +
+                               std::to_string(static_cast<int>(Yield::Unchanged)) + ", " +
+                               std::to_string(static_cast<int>(Yield::Failed)) + ", " +
+                               std::to_string(static_cast<int>(Yield::StoppedPartWay)) + ")) > 0";
+    CSqliteStatement select(
+        m_db, "WITH counted AS (SELECT started_utc, port, " + records::YieldSql() + " AS yield FROM attempt" +
+                  kFilterSql +
+                  ")"
+                  " SELECT 'day', coalesce(date(started_utc, 'localtime'), substr(started_utc, 1, 10)) AS k, " +
+                  tallies + " FROM counted GROUP BY k" + having +
+                  " UNION ALL SELECT 'port', coalesce(port, '') AS k, " + tallies + " FROM counted GROUP BY k" +
+                  having + " ORDER BY 1, 2");
+    if (!select.Valid()) return Fail("cannot read the records");
+    BindFilter(select, filter);
+    int step;
+    while ((step = select.Step()) == SQLITE_ROW)
+        rows.push_back({select.Text(0), select.Text(1), select.Int(2).value_or(0), select.Int(3).value_or(0),
+                        select.Int(4).value_or(0), select.Int(5).value_or(0)});
     if (step != SQLITE_DONE) return Fail("cannot read the records");
     return true;
 }
@@ -530,8 +503,7 @@ bool CRecordStore::ListUnsent(std::vector<Unsent>& rows)
 
 bool CRecordStore::Read(const std::string& id, CAttempt& attempt)
 {
-    CSqliteStatement select(m_db, "SELECT " + ColumnList(static_cast<int>(kColumns.size()), m_hasSigner) +
-                                      " FROM attempt WHERE id = ?1");
+    CSqliteStatement select(m_db, "SELECT " + SelectList(m_version) + " FROM attempt WHERE id = ?1");
     if (!select.Valid()) return Fail("cannot read the records");
     select.BindText(1, id);
     const int step = select.Step();

@@ -3,14 +3,15 @@
 // processes (one per port) write at once. A row is inserted as "unfinished" when the
 // attempt begins and completed when it ends, so an attempt cut short by a crash or a
 // power cut stays visible.
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "cli/records/Attempt.h"
-#include "cli/records/RecordFilter.h"
-#include "cli/records/SqliteStatement.h"
+#include "records/Attempt.h"
+#include "records/RecordFilter.h"
+#include "records/SqliteStatement.h"
 #include "platform/Path.h"
 
 enum class RecordsFile {
@@ -39,6 +40,16 @@ public:
     bool Complete(CAttempt& attempt);
     // The attempts the filter selects, oldest first.
     bool Query(const CRecordFilter& filter, std::vector<CAttempt>& attempts);
+    // The same, one at a time and never all held at once; onAttempt returns false to stop.
+    bool ForEach(const CRecordFilter& filter, const std::function<bool(const CAttempt&)>& onAttempt);
+    // The attempts the filter selects, counted per local day and per port (records::Yield
+    // says what counts as what); a group with nothing to count is left out.
+    struct StatsRow
+    {
+        std::string per, key; // "day", "2026-12-09"; "port", "COM1"
+        int64_t passed = 0, failed = 0, stoppedPartWay = 0, unchanged = 0;
+    };
+    bool Stats(const CRecordFilter& filter, std::vector<StatsRow>& rows);
 
     // For a sender to a server: the rows not yet delivered at their present revision and
     // not set aside, in start order, with what tells whether an unfinished one can still
@@ -80,6 +91,5 @@ private:
     CSqliteDb m_db;
     platform::CPath m_path;
     std::string m_lastError;
-    bool m_noTable = false;  // an empty file opened read-only: no records yet
-    bool m_hasSigner = true; // false for an older file opened read-only
+    int m_version = kSchemaVersion; // older for a file opened read-only; 0: no records yet
 };

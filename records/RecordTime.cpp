@@ -1,4 +1,4 @@
-#include "cli/records/RecordTime.h"
+#include "records/RecordTime.h"
 
 #include <chrono>
 #include <cstdio>

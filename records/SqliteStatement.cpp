@@ -1,4 +1,4 @@
-#include "cli/records/SqliteStatement.h"
+#include "records/SqliteStatement.h"
 
 #include <sqlite3.h>
 

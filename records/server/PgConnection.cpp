@@ -1,4 +1,4 @@
-#include "cli/records/server/PgConnection.h"
+#include "records/server/PgConnection.h"
 
 #include <libpq-fe.h>
 

@@ -1,12 +1,12 @@
-#include "cli/records/server/RecordsSender.h"
+#include "records/server/RecordsSender.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
 #include <sys/file.h>
 
-#include "cli/records/RecordStore.h"
-#include "cli/records/server/ServerRecords.h"
+#include "records/RecordStore.h"
+#include "records/server/ServerRecords.h"
 #include "platform/ThisProcess.h"
 #include "platform/posix/UniqueFd.h"
 

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "cli/records/RecordStore.h"
-#include "cli/records/server/PgConnection.h"
+#include "records/RecordStore.h"
+#include "records/server/PgConnection.h"
 
 struct SendReport
 {

@@ -1,7 +1,9 @@
-#include "cli/records/server/ServerRecords.h"
+#include "records/server/ServerRecords.h"
 
 #include <array>
 
+#include "records/Fields.h"
+#include "records/Outcomes.h"
 #include "platform/ShownText.h"
 
 namespace records_server {
@@ -10,46 +12,11 @@ namespace {
 
 constexpr char kNoSchema[] = "the server has no Torvane records yet: run torvane-cli records --init-server";
 
-// One statement per element; run in one transaction under an advisory lock, so that
-// two stations initialising at once do not trip over each other.
-constexpr std::array kCreate = {
-    R"(CREATE TABLE torvane_attempt (
-    id uuid PRIMARY KEY,
-    started_utc timestamptz NOT NULL,
-    ended_utc timestamptz,
-    host text NOT NULL,
-    "user" text NOT NULL,
-    process_id bigint NOT NULL,
-    process_start text,
-    tool_version text NOT NULL,
-    port text,
-    device text,
-    command text NOT NULL,
-    file_name text,
-    file_size bigint,
-    file_sha256 text,
-    pages_sent bigint,
-    baud_rate bigint,
-    page_pause_ms bigint,
-    loader_version text,
-    serial_hex text,
-    serial_text text,
-    id_check text,
-    erase_result text,
-    program_result text,
-    verify_result text,
-    backup_file text,
-    outcome text NOT NULL CHECK (outcome IN ('pass', 'fail', 'stopped', 'unchanged', 'unfinished')),
-    exit_code integer,
-    messages text,
-    duration_ms bigint,
-    tag text,
-    station_run text,
-    signer text,
-    revision bigint NOT NULL,
-    station_host text NOT NULL,
-    received_utc timestamptz NOT NULL DEFAULT now()
-))",
+// The server's own columns beside the fields: the revision it holds, the station that
+// delivered the row and when.
+constexpr char kServerColumns[] =
+    "revision bigint NOT NULL, station_host text NOT NULL, received_utc timestamptz NOT NULL DEFAULT now()";
+constexpr std::array kIndexes = {
     "CREATE INDEX torvane_attempt_started ON torvane_attempt (started_utc)",
     "CREATE INDEX torvane_attempt_port ON torvane_attempt (port, started_utc)",
     "CREATE INDEX torvane_attempt_outcome ON torvane_attempt (outcome, started_utc)",
@@ -57,25 +24,56 @@ constexpr std::array kCreate = {
     "CREATE INDEX torvane_attempt_serial ON torvane_attempt (serial_text)",
 };
 
-// The columns in the order of the upsert's parameters.
-constexpr std::array kColumns = {
-    "id",          "started_utc",   "ended_utc",      "host",          "\"user\"",
-    "process_id",  "process_start", "tool_version",   "port",          "device",
-    "command",     "file_name",     "file_size",      "file_sha256",   "pages_sent",
-    "baud_rate",   "page_pause_ms", "loader_version", "serial_hex",    "serial_text",
-    "id_check",    "erase_result",  "program_result", "verify_result", "backup_file",
-    "outcome",     "exit_code",     "messages",       "duration_ms",   "tag",
-    "station_run", "signer",        "revision",       "station_host"};
+// "user" is a reserved word in PostgreSQL.
+std::string Column(const records::CField& field)
+{
+    const std::string column = field.column;
+    return column == "user" ? "\"user\"" : column;
+}
+
+const char* PgType(const records::CField& field)
+{
+    switch (field.type) {
+    case records::FieldType::Id:
+        return "uuid";
+    case records::FieldType::UtcTime:
+        return "timestamptz";
+    case records::FieldType::Integer:
+    case records::FieldType::Milliseconds:
+        return "bigint";
+    default:
+        return "text";
+    }
+}
+
+std::string CreateSql()
+{
+    std::string sql = "CREATE TABLE torvane_attempt (";
+    for (const records::CField& field : records::kFields) {
+        sql += Column(field) + " " + PgType(field);
+        if (Column(field) == "id") sql += " PRIMARY KEY";
+        if (field.required) sql += " NOT NULL";
+        if (Column(field) == "outcome") sql += " CHECK (" + records::OutcomeCheckSql() + ")";
+        sql += ", ";
+    }
+    return sql + kServerColumns + ")";
+}
+
+// The columns in the order of the upsert's parameters: the fields, the revision, the station.
+std::vector<std::string> UpsertColumns()
+{
+    std::vector<std::string> columns;
+    for (const records::CField& field : records::kFields)
+        columns.push_back(Column(field));
+    columns.push_back("revision");
+    columns.push_back("station_host");
+    return columns;
+}
 
 // A journal written before its texts were made valid UTF-8 may still hold other bytes.
 std::optional<std::string> Text(const std::string& text)
 {
     return text.empty() ? std::nullopt : std::optional<std::string>(platform::ValidUtf8(text));
-}
-
-std::optional<std::string> Number(const std::optional<int64_t>& value)
-{
-    return value ? std::optional<std::string>(std::to_string(*value)) : std::nullopt;
 }
 
 std::optional<int64_t> Number(const std::string& text)
@@ -127,12 +125,17 @@ bool InitSchema(CPgConnection& conn, std::string& done, std::string& error)
         return Run(conn, "COMMIT", error) || fail(error);
     }
     if (found == 0) {
-        for (const char* statement : kCreate)
+        if (!Run(conn, CreateSql(), error)) return fail(error);
+        for (const char* statement : kIndexes)
             if (!Run(conn, statement, error)) return fail(error);
     }
-    // Later versions migrate from `found` here, step by step.
-    if (found == 1 && !Run(conn, "ALTER TABLE torvane_attempt ADD COLUMN signer text", error))
-        return fail(error);
+    // From an older version, step by step: the columns of the fields each version added
+    // (nullable, so the rows already there and those of older stations leave them empty).
+    for (int step = found + 1; found != 0 && step <= kSchemaVersion; ++step)
+        for (const records::CField& field : records::kFields)
+            if (field.serverSince == step &&
+                !Run(conn, "ALTER TABLE torvane_attempt ADD COLUMN " + Column(field) + " " + PgType(field), error))
+                return fail(error);
     if (!Run(conn, "DELETE FROM torvane_schema", error)) return fail(error);
     if (!conn.Exec("INSERT INTO torvane_schema (version) VALUES ($1)", {std::to_string(kSchemaVersion)}).Ok())
         return fail(conn.Error());
@@ -145,6 +148,7 @@ bool InitSchema(CPgConnection& conn, std::string& done, std::string& error)
 
 bool PrepareUpsert(CPgConnection& conn, std::string& error)
 {
+    const std::vector<std::string> kColumns = UpsertColumns();
     std::string columns, parameters, assignments;
     for (size_t i = 0; i < kColumns.size(); ++i) {
         columns += (i ? ", " : "") + std::string(kColumns[i]);
@@ -167,40 +171,15 @@ bool PrepareUpsert(CPgConnection& conn, std::string& error)
 
 PgValues Values(const CAttempt& a, int64_t revision, const std::string& stationHost)
 {
-    return {Text(a.id),
-            Text(a.startedUtc),
-            Text(a.endedUtc),
-            Text(a.host),
-            Text(a.user),
-            std::to_string(a.processId),
-            Text(a.processStart),
-            Text(a.toolVersion),
-            Text(a.port),
-            Text(a.device),
-            Text(a.command),
-            Text(a.fileName),
-            Number(a.fileSize),
-            Text(a.fileSha256),
-            Number(a.pagesSent),
-            Number(a.baudRate),
-            Number(a.pagePauseMs),
-            Text(a.loaderVersion),
-            Text(a.serialHex),
-            Text(a.serialText),
-            Text(a.idCheck),
-            Text(a.eraseResult),
-            Text(a.programResult),
-            Text(a.verifyResult),
-            Text(a.backupFile),
-            Text(a.outcome),
-            Number(a.exitCode),
-            Text(JoinMessages(a.messages)),
-            Number(a.durationMs),
-            Text(a.tag),
-            Text(a.stationRun),
-            Text(a.signer),
-            std::to_string(revision),
-            platform::ValidUtf8(stationHost)};
+    PgValues values;
+    for (const records::CField& field : records::kFields) {
+        // A journal written before its texts were made valid UTF-8 may still hold other bytes.
+        const auto text = records::FieldText(field, a);
+        values.push_back(text ? std::optional<std::string>(platform::ValidUtf8(*text)) : std::nullopt);
+    }
+    values.push_back(std::to_string(revision));
+    values.push_back(platform::ValidUtf8(stationHost));
+    return values;
 }
 
 bool Upsert(CPgConnection& conn, const CAttempt& a, const std::string& stationHost, std::string& error,
@@ -215,6 +194,7 @@ bool Upsert(CPgConnection& conn, const CAttempt& a, const std::string& stationHo
 
 bool PrepareImport(CPgConnection& conn, std::string& error)
 {
+    const std::vector<std::string> kColumns = UpsertColumns();
     std::string columns, parameters, assignments;
     for (size_t i = 0; i < kColumns.size(); ++i) {
         const std::string column = kColumns[i];
@@ -258,16 +238,16 @@ bool Query(CPgConnection& conn, const CRecordFilter& filter, std::vector<CAttemp
            std::string& error)
 {
     std::string columns;
-    for (size_t i = 0; i + 1 < kColumns.size(); ++i) {
-        const std::string column = kColumns[i];
-        columns +=
-            (i ? ", " : "") + (column == "started_utc" || column == "ended_utc" ? UtcColumn(kColumns[i])
-                               : column == "id"                                 ? "id::text"
-                                                                                : column);
+    for (const records::CField& field : records::kFields) {
+        const std::string column = Column(field);
+        columns += (columns.empty() ? "" : ", ") +
+                   (field.type == records::FieldType::UtcTime ? UtcColumn(field.column)
+                    : field.type == records::FieldType::Id    ? column + "::text"
+                                                               : column);
     }
     const CPgResult result =
         conn.Exec("SELECT " + columns +
-                      " FROM torvane_attempt"
+                      ", revision FROM torvane_attempt"
                       " WHERE ($1::timestamptz IS NULL OR started_utc >= $1::timestamptz)"
                       " AND ($2::timestamptz IS NULL OR started_utc < $2::timestamptz)"
                       " AND ($3::text IS NULL OR port = $3 OR device = $3)"
@@ -285,40 +265,12 @@ bool Query(CPgConnection& conn, const CRecordFilter& filter, std::vector<CAttemp
     for (int row = 0; row < result.Rows(); ++row) {
         CAttempt a;
         int i = 0;
-        auto text = [&] { return result.Text(row, i++); };
-        a.id = text();
-        a.startedUtc = text();
-        a.endedUtc = text();
-        a.host = text();
-        a.user = text();
-        a.processId = static_cast<uint32_t>(Number(text()).value_or(0));
-        a.processStart = text();
-        a.toolVersion = text();
-        a.port = text();
-        a.device = text();
-        a.command = text();
-        a.fileName = text();
-        a.fileSize = Number(text());
-        a.fileSha256 = text();
-        a.pagesSent = Number(text());
-        a.baudRate = Number(text());
-        a.pagePauseMs = Number(text());
-        a.loaderVersion = text();
-        a.serialHex = text();
-        a.serialText = text();
-        a.idCheck = text();
-        a.eraseResult = text();
-        a.programResult = text();
-        a.verifyResult = text();
-        a.backupFile = text();
-        a.outcome = text();
-        a.exitCode = Number(text());
-        a.messages = SplitMessages(text());
-        a.durationMs = Number(text());
-        a.tag = text();
-        a.stationRun = text();
-        a.signer = text();
-        a.revision = Number(text()).value_or(0);
+        for (const records::CField& field : records::kFields) {
+            records::SetField(field, a, result.IsNull(row, i) ? std::nullopt
+                                                              : std::optional<std::string>(result.Text(row, i)));
+            ++i;
+        }
+        a.revision = Number(result.Text(row, i)).value_or(0);
         attempts.push_back(std::move(a));
     }
     return true;

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/records/Attempt.h"
-#include "cli/records/RecordFilter.h"
-#include "cli/records/server/PgConnection.h"
+#include "records/Attempt.h"
+#include "records/RecordFilter.h"
+#include "records/server/PgConnection.h"
 
 namespace records_server {
 

@@ -8,8 +8,8 @@
 #include <sstream>
 
 #include "cli/CommandLine.h"
-#include "cli/records/RecordFilter.h"
-#include "cli/records/RecordStore.h"
+#include "records/RecordFilter.h"
+#include "records/RecordStore.h"
 #include "fixtures/AppFixture.h"
 #include "platform/Console.h"
 #include "platform/Sha256.h"

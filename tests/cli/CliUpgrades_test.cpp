@@ -12,8 +12,8 @@
 
 #include "cli/CommandLine.h"
 #include "cli/RecordsReport.h"
-#include "cli/records/RecordFilter.h"
-#include "cli/records/RecordStore.h"
+#include "records/RecordFilter.h"
+#include "records/RecordStore.h"
 #include "fixtures/AppFixture.h"
 #include "platform/Console.h"
 

@@ -17,8 +17,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/records/RecordFilter.h"
-#include "cli/records/RecordStore.h"
+#include "records/RecordFilter.h"
+#include "records/RecordStore.h"
 #include "commands/Command.h"
 #include "fixtures/AppFixture.h"
 #include "image/MotFile.h"

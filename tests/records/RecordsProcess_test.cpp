@@ -12,7 +12,7 @@
 
 #include <sqlite3.h>
 
-#include "cli/records/RecordStore.h"
+#include "records/RecordStore.h"
 #include "platform/ThisProcess.h"
 
 namespace fs = std::filesystem;

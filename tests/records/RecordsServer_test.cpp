@@ -15,9 +15,9 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/RecordsServer.h"
-#include "cli/records/RecordStore.h"
-#include "cli/records/server/RecordsSender.h"
-#include "cli/records/server/ServerRecords.h"
+#include "records/RecordStore.h"
+#include "records/server/RecordsSender.h"
+#include "records/server/ServerRecords.h"
 #include "platform/ThisProcess.h"
 
 namespace fs = std::filesystem;

@@ -15,8 +15,8 @@
 #include "cli/CommandRecords.h"
 #include "cli/RecordsReport.h"
 #include "cli/Reporter.h"
-#include "cli/records/RecordStore.h"
-#include "cli/records/RecordTime.h"
+#include "records/RecordStore.h"
+#include "records/RecordTime.h"
 #include "platform/ShownText.h"
 #include "platform/ThisProcess.h"
 
@@ -202,10 +202,10 @@ TEST_F(Records, FiltersSelectByTimePortOutcomeTagAndSerial)
 
 TEST_F(Records, CsvQuotesWhatNeedsItAndStatsCountTheYield)
 {
-    EXPECT_EQ(CRecordsReport::CsvField("plain"), "plain");
-    EXPECT_EQ(CRecordsReport::CsvField("a,b"), "\"a,b\"");
-    EXPECT_EQ(CRecordsReport::CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
-    EXPECT_EQ(CRecordsReport::CsvField("two\nlines"), "\"two\nlines\"");
+    EXPECT_EQ(records::CsvField("plain"), "plain");
+    EXPECT_EQ(records::CsvField("a,b"), "\"a,b\"");
+    EXPECT_EQ(records::CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(records::CsvField("two\nlines"), "\"two\nlines\"");
 
     auto store = OpenStore();
     ASSERT_TRUE(store);
