@@ -1,7 +1,5 @@
 #include "cli/RecordsCommand.h"
 
-#include <map>
-
 #include <CLI/CLI.hpp>
 
 #include "cli/ExitCode.h"
@@ -13,32 +11,15 @@
 
 namespace {
 
-// The server's rows, counted as the journal's aggregates count them.
+// The server's rows, counted as the journal counts its own.
 std::vector<CRecordStore::StatsRow> CountYields(const std::vector<CAttempt>& attempts)
 {
-    std::map<std::pair<std::string, std::string>, CRecordStore::StatsRow> groups;
+    records::CYieldCounts counts;
     for (const CAttempt& a : attempts) {
-        const records::Yield yield = records::YieldOf(a);
-        if (!records::CountsAsPassed(yield) && !records::CountsAsFailed(yield) &&
-            yield != records::Yield::StoppedPartWay)
-            continue;
         const auto ms = records::ParseUtcText(a.startedUtc);
-        for (const auto& [per, key] : {std::pair<std::string, std::string>{"day", ms ? records::LocalDay(*ms)
-                                                                                   : a.startedUtc.substr(0, 10)},
-                                       std::pair<std::string, std::string>{"port", a.port}}) {
-            CRecordStore::StatsRow& row = groups[{per, key}];
-            row.per = per;
-            row.key = key;
-            row.passed += records::CountsAsPassed(yield);
-            row.failed += records::CountsAsFailed(yield);
-            row.stoppedPartWay += yield == records::Yield::StoppedPartWay;
-            row.unchanged += yield == records::Yield::Unchanged;
-        }
+        counts.Add(ms ? records::LocalDay(*ms) : a.startedUtc.substr(0, 10), a.port, records::YieldOf(a));
     }
-    std::vector<CRecordStore::StatsRow> rows;
-    for (auto& [key, row] : groups)
-        rows.push_back(std::move(row));
-    return rows;
+    return counts.Rows();
 }
 
 } // namespace

@@ -20,21 +20,24 @@ std::string Yield(int64_t passed, int64_t failed)
 
 } // namespace
 
-CRecordsReport::CRecordsReport(RecordsFormat format, std::ostream& out) : m_format(format), m_out(out) {}
+CRecordsReport::CRecordsReport(RecordsFormat format, std::ostream& out)
+    : m_format(format), m_out(out), m_csv(out), m_json(out)
+{
+}
 
 void CRecordsReport::Begin()
 {
-    if (m_format == RecordsFormat::Csv) records::WriteCsvHeader(m_out);
+    if (m_format == RecordsFormat::Csv) m_csv.Header();
 }
 
 void CRecordsReport::Attempt(const CAttempt& a)
 {
     switch (m_format) {
     case RecordsFormat::Json:
-        records::WriteJsonLine(m_out, a);
+        m_json.Write(a);
         break;
     case RecordsFormat::Csv:
-        records::WriteCsvRow(m_out, a);
+        m_csv.Write(a);
         break;
     case RecordsFormat::Table:
         m_rows.push_back(records::TableRow(a));

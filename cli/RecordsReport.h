@@ -30,4 +30,6 @@ private:
     RecordsFormat m_format;
     std::ostream& m_out;
     std::vector<Row> m_rows;
+    records::CCsvRows m_csv;
+    records::CJsonLines m_json;
 };

@@ -1,6 +1,9 @@
 #include "records/AttemptFormats.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 
 #include "records/Fields.h"
 #include "records/RecordTime.h"
@@ -10,6 +13,12 @@
 namespace records {
 
 namespace {
+
+template <class... Ts> struct Overloaded : Ts...
+{
+    using Ts::operator()...;
+};
+template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
 
 std::string Local(const std::string& utc)
 {
@@ -43,7 +52,9 @@ std::string Cell(const CField& field, const CAttempt& a)
 
 std::string CsvField(const std::string& text)
 {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    const bool plain = std::none_of(text.begin(), text.end(),
+                                    [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; });
+    if (plain) return text;
     std::string quoted = "\"";
     for (char c : text) {
         if (c == '"') quoted += '"';
@@ -52,26 +63,38 @@ std::string CsvField(const std::string& text)
     return quoted + "\"";
 }
 
-void WriteCsvHeader(std::ostream& out)
+void CCsvRows::Header()
 {
     std::string line;
     for (const CField& field : kFields)
         if (field.csvKey) line += (line.empty() ? "" : ",") + CsvField(field.csvKey);
-    out << line << "\r\n";
+    m_out << line << "\r\n";
 }
 
-void WriteCsvRow(std::ostream& out, const CAttempt& a)
+void CCsvRows::Write(const CAttempt& a)
 {
-    std::string line;
+    m_line.clear();
     bool first = true;
     for (const CField& field : kFields) {
         if (!field.csvKey) continue;
-        if (!first) line += ',';
+        if (!first) m_line += ',';
         first = false;
-        line += CsvField(platform::SpreadsheetText(Cell(field, a)));
+        const auto* text = std::get_if<std::string CAttempt::*>(&field.member);
+        if (text && field.type != FieldType::UtcTime)
+            m_cell = a.**text;
+        else
+            m_cell = Cell(field, a);
+        // Only a cell that begins like a formula can need it.
+        if (!m_cell.empty() && std::strchr("=+-@\t\r", m_cell[0])) m_cell = platform::SpreadsheetText(m_cell);
+        const bool plain = std::none_of(m_cell.begin(), m_cell.end(),
+                                        [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; });
+        if (plain)
+            m_line += m_cell;
+        else
+            m_line += CsvField(m_cell);
     }
-    line += "\r\n";
-    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    m_line += "\r\n";
+    m_out.write(m_line.data(), static_cast<std::streamsize>(m_line.size()));
 }
 
 std::vector<std::string> TableHeader()
@@ -128,9 +151,59 @@ bool AttemptFromJson(const nlohmann::json& o, CAttempt& a)
     return !a.id.empty() && !a.startedUtc.empty() && !a.outcome.empty() && !a.command.empty();
 }
 
-void WriteJsonLine(std::ostream& out, const CAttempt& a)
+CJsonLines::CJsonLines(std::ostream& out)
+    : m_out(out),
+      m_escape(nlohmann::detail::output_adapter<char, std::string>(m_line), ' ',
+               nlohmann::json::error_handler_t::replace)
 {
-    out << AttemptJson(a).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+}
+
+void CJsonLines::Write(const CAttempt& a)
+{
+    m_line.clear();
+    char number[24];
+    auto key = [&](const char* name) {
+        m_line += m_line.empty() ? "{\"" : ",\"";
+        m_line += name;
+        m_line += "\":";
+    };
+    auto integer = [&](int64_t value) {
+        const auto end = std::to_chars(number, number + sizeof number, value).ptr;
+        m_line.append(number, end);
+    };
+    auto text = [&](const std::string& value) {
+        m_scratch.get_ref<std::string&>() = value; // reuses the scratch's buffer
+        m_escape.dump(m_scratch, false, false, 0);
+    };
+    for (const CField& field : kFields) {
+        key(field.jsonKey);
+        std::visit(Overloaded{[&](std::string CAttempt::*m) {
+                                  if (!(a.*m).empty() || field.required)
+                                      text(a.*m);
+                                  else
+                                      m_line += "null";
+                              },
+                              [&](std::optional<int64_t> CAttempt::*m) {
+                                  if (a.*m)
+                                      integer(*(a.*m));
+                                  else
+                                      m_line += "null";
+                              },
+                              [&](uint32_t CAttempt::*m) { integer(a.*m); },
+                              [&](const std::vector<std::string> CAttempt::*m) {
+                                  m_line += '[';
+                                  for (size_t i = 0; i < (a.*m).size(); ++i) {
+                                      if (i) m_line += ',';
+                                      text((a.*m)[i]);
+                                  }
+                                  m_line += ']';
+                              }},
+                   field.member);
+    }
+    key("revision");
+    integer(a.revision);
+    m_line += "}\n";
+    m_out.write(m_line.data(), static_cast<std::streamsize>(m_line.size()));
 }
 
 } // namespace records

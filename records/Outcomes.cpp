@@ -23,8 +23,6 @@ constexpr CRule kRules[] = {
 };
 // Anything else (unfinished, or an outcome of a newer version) is Unfinished.
 
-constexpr char kTouchedSql[] = "(coalesce(erase_result, '') <> '' OR coalesce(program_result, '') <> '')";
-
 } // namespace
 
 Yield YieldOf(const CAttempt& a)
@@ -37,15 +35,26 @@ Yield YieldOf(const CAttempt& a)
     return Yield::Unfinished;
 }
 
-std::string YieldSql()
+void CYieldCounts::Add(const std::string& day, const std::string& port, Yield yield, int64_t count)
 {
-    std::string sql = "CASE";
-    for (const CRule& rule : kRules) {
-        sql += std::string(" WHEN outcome = '") + rule.outcome + "'";
-        if (rule.flash != CRule::Any) sql += std::string(rule.flash == CRule::Touched ? " AND " : " AND NOT ") + kTouchedSql;
-        sql += " THEN " + std::to_string(static_cast<int>(rule.yield));
+    if (!CountsAsPassed(yield) && !CountsAsFailed(yield) && yield != Yield::StoppedPartWay) return;
+    for (const auto& [per, key] : {std::pair<std::string, std::string>{"day", day}, {"port", port}}) {
+        CYieldRow& row = m_groups[{per, key}];
+        row.per = per;
+        row.key = key;
+        if (CountsAsPassed(yield)) row.passed += count;
+        if (CountsAsFailed(yield)) row.failed += count;
+        if (yield == Yield::StoppedPartWay) row.stoppedPartWay += count;
+        if (yield == Yield::Unchanged) row.unchanged += count;
     }
-    return sql + " ELSE " + std::to_string(static_cast<int>(Yield::Unfinished)) + " END";
+}
+
+std::vector<CYieldRow> CYieldCounts::Rows() const
+{
+    std::vector<CYieldRow> rows;
+    for (const auto& [key, row] : m_groups)
+        rows.push_back(row);
+    return rows;
 }
 
 std::string OutcomeCheckSql()

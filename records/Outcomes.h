@@ -1,7 +1,11 @@
 #pragma once
 // What an attempt's outcome counts as, once for every place that counts panels: the
 // records' statistics, the station's table and the line server.
+#include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "records/Attempt.h"
 
@@ -20,14 +24,29 @@ enum class Yield {
 inline constexpr const char* kOutcomes[] = {outcome::kPass, outcome::kFail, outcome::kStopped,
                                             outcome::kUnchanged, outcome::kUnfinished};
 
+// Decided by the outcome, and for a stop by whether the erase or the programming began.
 Yield YieldOf(const CAttempt& attempt);
-// The same, as an SQL expression over the record's columns (outcome, erase_result,
-// program_result) giving the Yield's number; for aggregates.
-std::string YieldSql();
 // Passed and unchanged panels count as passed; a yield is passed / (passed + failed);
 // stops and unfinished attempts count for neither.
 inline bool CountsAsPassed(Yield y) { return y == Yield::Passed || y == Yield::Unchanged; }
 inline bool CountsAsFailed(Yield y) { return y == Yield::Failed; }
+
+// Attempts counted per local day and per port; a group with nothing to count is left out.
+struct CYieldRow
+{
+    std::string per, key; // "day", "2026-12-09"; "port", "COM1"
+    int64_t passed = 0, failed = 0, stoppedPartWay = 0, unchanged = 0;
+};
+class CYieldCounts
+{
+public:
+    void Add(const std::string& day, const std::string& port, Yield yield, int64_t count = 1);
+    // Days first, then ports, each in order.
+    std::vector<CYieldRow> Rows() const;
+
+private:
+    std::map<std::pair<std::string, std::string>, CYieldRow> m_groups;
+};
 
 // "outcome IN ('pass', ...)"
 std::string OutcomeCheckSql();

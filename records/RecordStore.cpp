@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <random>
 #include <thread>
 
@@ -27,14 +28,19 @@ namespace {
 constexpr int kBusyTimeoutMs = 15000;
 
 // Bookkeeping of the store, beside the fields: every write raises the revision, a sender
-// marks the revision it delivered, and a row the server refused keeps its reason.
+// marks the revision it delivered, a row the server refused keeps its reason, and the
+// local day the attempt began on (on the PC that ran it) is kept for the counts per day.
 constexpr char kBookkeeping[] = "revision INTEGER NOT NULL DEFAULT 1, sent_revision INTEGER NOT NULL DEFAULT 0,"
-                                " set_aside TEXT";
+                                " set_aside TEXT, local_day TEXT";
+// The counts per day and port read this index alone, in its order: no row is loaded
+// and nothing sorted, so a million attempts are counted in a fraction of a second.
+#define TORVANE_ATTEMPT_YIELD_INDEX                                                                            \
+    "CREATE INDEX attempt_yield ON attempt (local_day, port, outcome, erase_result, program_result, started_utc);"
 constexpr char kIndexes[] = R"(
 CREATE INDEX attempt_started ON attempt (started_utc);
 CREATE INDEX attempt_port ON attempt (port, started_utc);
 CREATE INDEX attempt_unsent ON attempt (started_utc) WHERE sent_revision < revision;
-)";
+)" TORVANE_ATTEMPT_YIELD_INDEX;
 
 // What a version adds besides the columns of the fields that came with it.
 struct CJournalStep
@@ -44,6 +50,9 @@ struct CJournalStep
 };
 constexpr CJournalStep kSteps[] = {
     {2, "ALTER TABLE attempt ADD COLUMN set_aside TEXT;"}, // the server's reason for a row it refused
+    {4, "ALTER TABLE attempt ADD COLUMN local_day TEXT;"
+        "UPDATE attempt SET local_day = coalesce(date(started_utc, 'localtime'), substr(started_utc, 1, 10));"
+        TORVANE_ATTEMPT_YIELD_INDEX},
 };
 
 const char* SqlType(const records::CField& field)
@@ -64,7 +73,7 @@ std::string CreateSql()
     std::string sql = "CREATE TABLE attempt (\n";
     for (const records::CField& field : records::kFields)
         sql += "    " + ColumnDefinition(field) + ",\n";
-    return sql + "    " + kBookkeeping + "\n);" + kIndexes + "PRAGMA user_version = " +
+    return sql + "    " + kBookkeeping + "\n);" + kIndexes + "\nPRAGMA user_version = " +
            std::to_string(CRecordStore::kSchemaVersion) + ";";
 }
 
@@ -121,21 +130,38 @@ CAttempt ReadAttempt(const CSqliteStatement& s)
     return a;
 }
 
-constexpr char kFilterSql[] = " WHERE (?1 IS NULL OR started_utc >= ?1)"
-                              " AND (?2 IS NULL OR started_utc < ?2)"
-                              " AND (?3 IS NULL OR port = ?3 OR device = ?3)"
-                              " AND (?4 IS NULL OR outcome = ?4)"
-                              " AND (?5 IS NULL OR tag = ?5)"
-                              " AND (?6 IS NULL OR serial_text = ?6 OR lower(serial_hex) = lower(?6))";
+// Only the clauses of the filter's own fields, so that an unfiltered count reads its
+// index alone. The values are bound (BindFilter), never written into the text.
+std::string FilterSql(const CRecordFilter& filter)
+{
+    std::string sql;
+    auto clause = [&](const std::string& value, const char* condition) {
+        if (!value.empty()) sql += (sql.empty() ? " WHERE " : " AND ") + std::string(condition);
+    };
+    clause(filter.sinceUtc, "started_utc >= ?1");
+    clause(filter.untilUtc, "started_utc < ?2");
+    clause(filter.port, "(port = ?3 OR device = ?3)");
+    clause(filter.outcome, "outcome = ?4");
+    clause(filter.tag, "tag = ?5");
+    clause(filter.serial, "(serial_text = ?6 OR lower(serial_hex) = lower(?6))");
+    return sql;
+}
 
 void BindFilter(CSqliteStatement& s, const CRecordFilter& filter)
 {
-    s.BindText(1, filter.sinceUtc);
-    s.BindText(2, filter.untilUtc);
-    s.BindText(3, filter.port);
-    s.BindText(4, filter.outcome);
-    s.BindText(5, filter.tag);
-    s.BindText(6, filter.serial);
+    int i = 1;
+    for (const std::string* value :
+         {&filter.sinceUtc, &filter.untilUtc, &filter.port, &filter.outcome, &filter.tag, &filter.serial}) {
+        if (!value->empty()) s.BindText(i, *value);
+        ++i;
+    }
+}
+
+// The local day of a stored start, as the counts per day take it.
+std::string LocalDayOf(const std::string& startedUtc)
+{
+    const auto ms = records::ParseUtcText(startedUtc);
+    return ms ? records::LocalDay(*ms) : startedUtc.substr(0, 10);
 }
 
 // The header every SQLite database starts with; a file without it is never opened, so
@@ -294,9 +320,11 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const platform::CPath& path, Re
     }
     sqlite3_busy_timeout(db.Get(), kBusyTimeoutMs);
 
-    // Nothing is written before the file has shown itself sound and ours.
-    std::string check;
-    if (!SingleText(db, "PRAGMA quick_check", check)) {
+    // Nothing is written before the file has shown itself sound and ours. A reader writes
+    // nothing: it skips the check, which reads the whole file (seconds for a million
+    // attempts), and a damaged page it meets is an error of its query.
+    std::string check = "ok";
+    if (!readOnly && !SingleText(db, "PRAGMA quick_check", check)) {
         if (db.ErrorCode() == SQLITE_NOTADB) return refuse("is not a records database (not an SQLite file)");
         if (db.ErrorCode() == SQLITE_CORRUPT) return refuse("is damaged (" + db.Error() + ")");
         return refuse("cannot be read: " + db.Error());
@@ -313,7 +341,11 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const platform::CPath& path, Re
         SingleText(db, "PRAGMA user_version", version) &&
         SingleText(db, "SELECT group_concat(name) FROM sqlite_master WHERE type = 'table'", tables);
     db.Exec("COMMIT");
-    if (!read) return refuse("cannot be read: " + db.Error());
+    if (!read) {
+        if (db.ErrorCode() == SQLITE_NOTADB) return refuse("is not a records database (not an SQLite file)");
+        if (db.ErrorCode() == SQLITE_CORRUPT) return refuse("is damaged (" + db.Error() + ")");
+        return refuse("cannot be read: " + db.Error());
+    }
     if (std::stoi(version) > kSchemaVersion)
         return refuse("was written by a newer Torvane (records version " + version + ")");
     if (version == "0" ? !tables.empty() : tables.find("attempt") == std::string::npos)
@@ -389,9 +421,12 @@ bool CRecordStore::Begin(CAttempt& attempt)
         columns += (i ? ", " : "") + std::string(records::kFields[i].column);
         placeholders += (i ? ", ?" : "?") + std::to_string(i + 1);
     }
-    CSqliteStatement insert(m_db, "INSERT INTO attempt (" + columns + ") VALUES (" + placeholders + ")");
+    const int localDay = static_cast<int>(records::kFields.size()) + 1;
+    CSqliteStatement insert(m_db, "INSERT INTO attempt (" + columns + ", local_day) VALUES (" + placeholders +
+                                      ", ?" + std::to_string(localDay) + ")");
     if (!insert.Valid()) return Fail("cannot record the attempt");
     BindAttempt(insert, attempt);
+    insert.BindText(localDay, LocalDayOf(attempt.startedUtc));
     if (!insert.Done()) return Fail("cannot record the attempt");
     attempt.revision = 1;
     return true;
@@ -411,11 +446,14 @@ bool CRecordStore::Complete(CAttempt& attempt)
     std::string assignments;
     for (size_t i = 1; i < records::kFields.size(); ++i)
         assignments += (i > 1 ? ", " : "") + std::string(records::kFields[i].column) + " = ?" + std::to_string(i + 1);
-    CSqliteStatement update(m_db, "UPDATE attempt SET " + assignments +
+    const int localDay = static_cast<int>(records::kFields.size()) + 1;
+    CSqliteStatement update(m_db, "UPDATE attempt SET " + assignments + ", local_day = ?" +
+                                      std::to_string(localDay) +
                                       ", revision = revision + 1, set_aside = NULL WHERE id = ?1"
                                       " RETURNING revision");
     if (!update.Valid()) return Fail("cannot complete the record");
     BindAttempt(update, attempt);
+    update.BindText(localDay, LocalDayOf(attempt.startedUtc));
     const int step = update.Step();
     if (step == SQLITE_DONE) {
         m_lastError = m_path.Utf8() + ": the record of attempt " + attempt.id + " is missing";
@@ -439,7 +477,7 @@ bool CRecordStore::Query(const CRecordFilter& filter, std::vector<CAttempt>& att
 bool CRecordStore::ForEach(const CRecordFilter& filter, const std::function<bool(const CAttempt&)>& onAttempt)
 {
     if (m_version == 0) return true;
-    CSqliteStatement select(m_db, "SELECT " + SelectList(m_version) + " FROM attempt" + kFilterSql +
+    CSqliteStatement select(m_db, "SELECT " + SelectList(m_version) + " FROM attempt" + FilterSql(filter) +
                                       " ORDER BY started_utc, rowid");
     if (!select.Valid()) return Fail("cannot read the records");
     BindFilter(select, filter);
@@ -454,35 +492,26 @@ bool CRecordStore::Stats(const CRecordFilter& filter, std::vector<StatsRow>& row
 {
     rows.clear();
     if (m_version == 0) return true;
-    using records::Yield;
-    auto count = [](std::initializer_list<Yield> yields) {
-        std::string in;
-        for (Yield y : yields)
-            in += (in.empty() ? "" : ", ") + std::to_string(static_cast<int>(y));
-        return "sum(yield IN (" + in + "))";
-    };
-    // One pass over the selected rows; each group is kept when it has a panel to count.
-    const std::string tallies = count({Yield::Passed, Yield::Unchanged}) + ", " + count({Yield::Failed}) + ", " +
-                                count({Yield::StoppedPartWay}) + ", " + count({Yield::Unchanged});
-    const std::string having = " HAVING sum(yield IN (" + std::to_string(static_cast<int>(Yield::Passed)) + ", " +
-                               std::to_string(static_cast<int>(Yield::Unchanged)) + ", " +
-                               std::to_string(static_cast<int>(Yield::Failed)) + ", " +
-                               std::to_string(static_cast<int>(Yield::StoppedPartWay)) + ")) > 0";
-    CSqliteStatement select(
-        m_db, "WITH counted AS (SELECT started_utc, port, " + records::YieldSql() + " AS yield FROM attempt" +
-                  kFilterSql +
-                  ")"
-                  " SELECT 'day', coalesce(date(started_utc, 'localtime'), substr(started_utc, 1, 10)) AS k, " +
-                  tallies + " FROM counted GROUP BY k" + having +
-                  " UNION ALL SELECT 'port', coalesce(port, '') AS k, " + tallies + " FROM counted GROUP BY k" +
-                  having + " ORDER BY 1, 2");
+    // SQL counts the attempts per day, port and what decides their yield (a few thousand
+    // groups for a million attempts); records::YieldOf then tells each group's yield, so
+    // what counts as what is said in one place only.
+    const std::string day =
+        m_version >= 4 ? "local_day" : "coalesce(date(started_utc, 'localtime'), substr(started_utc, 1, 10))";
+    CSqliteStatement select(m_db, "SELECT " + day + ", port, outcome, erase_result, program_result, count(*)"
+                                  " FROM attempt" + FilterSql(filter) + " GROUP BY 1, 2, 3, 4, 5");
     if (!select.Valid()) return Fail("cannot read the records");
     BindFilter(select, filter);
+    records::CYieldCounts counts;
     int step;
-    while ((step = select.Step()) == SQLITE_ROW)
-        rows.push_back({select.Text(0), select.Text(1), select.Int(2).value_or(0), select.Int(3).value_or(0),
-                        select.Int(4).value_or(0), select.Int(5).value_or(0)});
+    while ((step = select.Step()) == SQLITE_ROW) {
+        CAttempt group;
+        group.outcome = select.Text(2);
+        group.eraseResult = select.Text(3);
+        group.programResult = select.Text(4);
+        counts.Add(select.Text(0), select.Text(1), records::YieldOf(group), select.Int(5).value_or(0));
+    }
     if (step != SQLITE_DONE) return Fail("cannot read the records");
+    rows = counts.Rows();
     return true;
 }
 

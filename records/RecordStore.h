@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "records/Attempt.h"
+#include "records/Outcomes.h"
 #include "records/RecordFilter.h"
 #include "records/SqliteStatement.h"
 #include "platform/Path.h"
@@ -23,7 +24,7 @@ enum class RecordsFile {
 class CRecordStore
 {
 public:
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
 
     // The file, opened and checked, with its schema in place; or nothing, with the
     // reason as one line in error ("FILE: is not a records database"). A file that is
@@ -44,11 +45,7 @@ public:
     bool ForEach(const CRecordFilter& filter, const std::function<bool(const CAttempt&)>& onAttempt);
     // The attempts the filter selects, counted per local day and per port (records::Yield
     // says what counts as what); a group with nothing to count is left out.
-    struct StatsRow
-    {
-        std::string per, key; // "day", "2026-12-09"; "port", "COM1"
-        int64_t passed = 0, failed = 0, stoppedPartWay = 0, unchanged = 0;
-    };
+    using StatsRow = records::CYieldRow;
     bool Stats(const CRecordFilter& filter, std::vector<StatsRow>& rows);
 
     // For a sender to a server: the rows not yet delivered at their present revision and

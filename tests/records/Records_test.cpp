@@ -15,10 +15,12 @@
 #include "cli/CommandRecords.h"
 #include "cli/RecordsReport.h"
 #include "cli/Reporter.h"
+#include "records/Fields.h"
 #include "records/RecordStore.h"
 #include "records/RecordTime.h"
 #include "platform/ShownText.h"
 #include "platform/ThisProcess.h"
+#include "tests/records/EveryField.h"
 
 namespace fs = std::filesystem;
 
@@ -215,6 +217,10 @@ TEST_F(Records, CsvQuotesWhatNeedsItAndStatsCountTheYield)
     Add(*store, "2026-03-02T09:00:00.000Z", "COM1", outcome::kFail);
     Add(*store, "2026-03-02T10:00:00.000Z", "COM2", outcome::kPass);
     Add(*store, "2026-03-02T11:00:00.000Z", "COM2", outcome::kStopped);
+    CAttempt partWay = Add(*store, "2026-03-02T12:00:00.000Z", "COM2", outcome::kStopped);
+    partWay.eraseResult = step::kOk;
+    partWay.programResult = step::kStopped;
+    ASSERT_TRUE(store->Complete(partWay));
     store.reset();
 
     ASSERT_EQ(Cli({"records", "--records", m_file.string(), "--csv"}), 0) << m_err.str();
@@ -225,7 +231,7 @@ TEST_F(Records, CsvQuotesWhatNeedsItAndStatsCountTheYield)
     size_t records = 0;
     for (size_t at = 0; (at = csv.find("\r\n", at)) != std::string::npos; at += 2)
         ++records;
-    EXPECT_EQ(records, 5u) << "CRLF ends each record, the header included";
+    EXPECT_EQ(records, 6u) << "CRLF ends each record, the header included";
 
     ASSERT_EQ(Cli({"records", "--records", m_file.string(), "--stats", "--json"}), 0) << m_err.str();
     std::istringstream lines(m_out.str());
@@ -238,6 +244,8 @@ TEST_F(Records, CsvQuotesWhatNeedsItAndStatsCountTheYield)
     EXPECT_EQ(byKey["COM1"]["failed"], 1);
     EXPECT_DOUBLE_EQ(byKey["COM1"]["yield"].get<double>(), 0.5);
     EXPECT_EQ(byKey["COM2"]["failed"], 0) << "a stopped attempt is no failed panel";
+    EXPECT_EQ(byKey["COM2"]["stopped_part_way"], 1) << "a stop after the erase began, not the one before it";
+    EXPECT_DOUBLE_EQ(byKey["COM2"]["yield"].get<double>(), 1.0);
     int passed = 0;
     for (const auto& [key, o] : byKey)
         if (key.rfind("day ", 0) == 0) passed += o["passed"].get<int>();
@@ -481,30 +489,119 @@ TEST_F(Records, TimesAreUtcInsideAndLocalOutside)
 
 } // namespace
 
-TEST_F(Records, AVersionTwoFileIsMigratedAndKeepsItsRowsAndThenTheSigner)
+TEST_F(Records, EveryFieldRoundTripsThroughTheJournalCsvAndJson)
 {
+    const CAttempt sent = EveryField();
+    CAttempt stored;
     {
         auto store = OpenStore();
         ASSERT_TRUE(store);
-        Add(*store, "2026-12-09T10:00:00.000Z", "COM1", outcome::kPass);
+        CAttempt a = sent;
+        ASSERT_TRUE(store->Begin(a)) << store->LastError();
+        a = sent;
+        ASSERT_TRUE(store->Complete(a)) << store->LastError();
+        std::vector<CAttempt> rows;
+        ASSERT_TRUE(store->Query({}, rows));
+        ASSERT_EQ(rows.size(), 1u);
+        ExpectSameFields(sent, rows[0], "the journal");
+        stored = rows[0];
     }
+
+    ASSERT_EQ(Cli({"records", "--records", m_file.string(), "--json"}), 0) << m_err.str();
+    const nlohmann::json line = nlohmann::json::parse(m_out.str());
+    EXPECT_EQ(line, nlohmann::json(AttemptJson(stored))) << "the listing writes what a hook receives";
+    CAttempt read;
+    ASSERT_TRUE(records::AttemptFromJson(line, read));
+    ExpectSameFields(sent, read, "JSON");
+
+    ASSERT_EQ(Cli({"records", "--records", m_file.string(), "--csv"}), 0) << m_err.str();
+    // RFC 4180: quoted cells may hold commas, doubled quotes and line breaks.
+    std::vector<std::vector<std::string>> csv{{""}};
+    const std::string text = m_out.str();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '"') {
+            for (++i; i < text.size(); ++i) {
+                if (text[i] == '"' && i + 1 < text.size() && text[i + 1] == '"')
+                    csv.back().back() += text[++i];
+                else if (text[i] == '"')
+                    break;
+                else
+                    csv.back().back() += text[i];
+            }
+        } else if (text[i] == ',') {
+            csv.back().emplace_back();
+        } else if (text.compare(i, 2, "\r\n") == 0) {
+            if (++i + 1 < text.size()) csv.push_back({""});
+        } else {
+            csv.back().back() += text[i];
+        }
+    }
+    ASSERT_EQ(csv.size(), 2u) << text;
+    size_t column = 0;
+    for (const records::CField& field : records::kFields) {
+        if (!field.csvKey) continue;
+        ASSERT_LT(column, csv[1].size());
+        EXPECT_EQ(csv[0][column], field.csvKey);
+        std::string expected = records::FieldText(field, sent).value_or("");
+        if (field.type == records::FieldType::UtcTime)
+            expected = records::LocalText(*records::ParseUtcText(expected));
+        if (field.type == records::FieldType::Milliseconds) {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%.1f", static_cast<double>(std::stoll(expected)) / 1000.0);
+            expected = seconds;
+        }
+        EXPECT_EQ(csv[1][column], expected) << field.column;
+        ++column;
+    }
+    EXPECT_EQ(column, csv[1].size());
+}
+
+// The journal as version 3 made it.
+constexpr char kVersionThreeSchema[] = R"(
+CREATE TABLE attempt (id TEXT PRIMARY KEY NOT NULL, started_utc TEXT NOT NULL, ended_utc TEXT, host TEXT NOT NULL,
+    user TEXT NOT NULL, process_id INTEGER NOT NULL, process_start TEXT, tool_version TEXT NOT NULL, port TEXT,
+    device TEXT, command TEXT NOT NULL, file_name TEXT, file_size INTEGER, file_sha256 TEXT, pages_sent INTEGER,
+    baud_rate INTEGER, page_pause_ms INTEGER, loader_version TEXT, serial_hex TEXT, serial_text TEXT,
+    id_check TEXT, erase_result TEXT, program_result TEXT, verify_result TEXT, backup_file TEXT,
+    outcome TEXT NOT NULL CHECK (outcome IN ('pass', 'fail', 'stopped', 'unchanged', 'unfinished')),
+    exit_code INTEGER, messages TEXT, duration_ms INTEGER, tag TEXT, station_run TEXT,
+    revision INTEGER NOT NULL DEFAULT 1, sent_revision INTEGER NOT NULL DEFAULT 0, set_aside TEXT, signer TEXT);
+CREATE INDEX attempt_started ON attempt (started_utc);
+CREATE INDEX attempt_port ON attempt (port, started_utc);
+CREATE INDEX attempt_unsent ON attempt (started_utc) WHERE sent_revision < revision;
+PRAGMA user_version = 3;
+INSERT INTO attempt (id, started_utc, host, user, process_id, tool_version, port, command, outcome, signer)
+    VALUES ('a1', '2026-03-02T08:00:00.000Z', 'pc', 'op', 1, '1.0.0', 'COM1', 'program', 'pass', 'release.pub.pem');
+INSERT INTO attempt (id, started_utc, host, user, process_id, tool_version, port, command, outcome, erase_result)
+    VALUES ('a2', '2026-03-02T09:00:00.000Z', 'pc', 'op', 1, '1.0.0', 'COM1', 'program', 'stopped', 'ok');
+)";
+
+TEST_F(Records, AVersionThreeFileIsCountedAsItIsAndMigratedWithItsRows)
+{
     {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(m_file.string().c_str(), &db), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE attempt DROP COLUMN signer; PRAGMA user_version = 2", nullptr,
-                               nullptr, nullptr),
-                  SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, kVersionThreeSchema, nullptr, nullptr, nullptr), SQLITE_OK);
         sqlite3_close(db);
     }
+    auto stats = [&] {
+        EXPECT_EQ(Cli({"records", "--records", m_file.string(), "--stats", "--json"}), 0) << m_err.str();
+        return m_out.str();
+    };
+    const std::string before = stats(); // read only: the file stays at version 3
+    EXPECT_NE(before.find(R"("failed":0,"passed":1,"port":"COM1","stopped_part_way":1)"), std::string::npos)
+        << before;
+
     auto store = OpenStore();
     ASSERT_TRUE(store);
     CAttempt a;
     a.command = "program";
-    a.signer = "release.pub.pem";
+    a.startedUtc = "2026-03-02T10:00:00.000Z";
     ASSERT_TRUE(store->Begin(a)) << store->LastError();
     std::vector<CAttempt> rows;
     ASSERT_TRUE(store->Query(CRecordFilter{}, rows));
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[0].port, "COM1");
-    EXPECT_EQ(rows[1].signer, "release.pub.pem");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].signer, "release.pub.pem");
+    store.reset();
+    EXPECT_EQ(stats(), before) << "the migrated rows count on the same days";
 }
