@@ -18,6 +18,7 @@
 #include "records/RecordStore.h"
 #include "records/server/RecordsSender.h"
 #include "records/server/ServerRecords.h"
+#include "tests/records/EveryField.h"
 #include "platform/ThisProcess.h"
 
 namespace fs = std::filesystem;
@@ -583,3 +584,31 @@ TEST(RecordsConnection, TcpChecksTheServersCertificateUnlessTheUserChoseAMode)
 }
 
 } // namespace
+
+TEST_F(RecordsServer, AnOlderServerIsMigratedWithItsRowsAndEveryFieldRoundTrips)
+{
+    // The server as version 1 left it: no signer, one row of an older station.
+    ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP COLUMN signer").Ok()) << m_conn.Error();
+    ASSERT_TRUE(m_conn.Exec("UPDATE torvane_schema SET version = 1").Ok()) << m_conn.Error();
+    ASSERT_TRUE(m_conn
+                    .Exec("INSERT INTO torvane_attempt (id, started_utc, host, \"user\", process_id, tool_version,"
+                          " command, outcome, revision, station_host) VALUES ('0b7e8f4a-3c2d-4e1f-8a9b-1c2d3e4f5a6b',"
+                          " '2026-03-02T08:00:00Z', 'old-pc', 'op', 7, '0.9.0', 'program', 'pass', 2, 'old-pc')")
+                    .Ok())
+        << m_conn.Error();
+    std::string done, error;
+    ASSERT_TRUE(records_server::InitSchema(m_conn, done, error)) << error;
+    EXPECT_EQ(done, "migrated the server's records to version 2 (from 1)");
+    const CAttempt old = OnServer("0b7e8f4a-3c2d-4e1f-8a9b-1c2d3e4f5a6b");
+    EXPECT_EQ(old.host, "old-pc");
+    EXPECT_EQ(old.signer, "") << "a field the older station did not have stays empty";
+
+    auto store = Journal();
+    const CAttempt sent = EveryField();
+    CAttempt a = sent;
+    ASSERT_TRUE(store->Begin(a)) << store->LastError();
+    a = sent;
+    ASSERT_TRUE(store->Complete(a)) << store->LastError();
+    EXPECT_EQ(Send(*store).sent, 1);
+    ExpectSameFields(sent, OnServer(sent.id), "the server");
+}
