@@ -80,18 +80,18 @@ void CCsvRows::Write(const CAttempt& a)
         if (!first) m_line += ',';
         first = false;
         const auto* text = std::get_if<std::string CAttempt::*>(&field.member);
-        if (text && field.type != FieldType::UtcTime)
-            m_cell = a.**text;
-        else
-            m_cell = Cell(field, a);
+        const std::string& cell = text && field.type != FieldType::UtcTime ? a.**text : (m_cell = Cell(field, a));
         // Only a cell that begins like a formula can need it.
-        if (!m_cell.empty() && std::strchr("=+-@\t\r", m_cell[0])) m_cell = platform::SpreadsheetText(m_cell);
-        const bool plain = std::none_of(m_cell.begin(), m_cell.end(),
+        const bool formula =
+            !cell.empty() && (cell[0] == '=' || cell[0] == '+' || cell[0] == '-' || cell[0] == '@' ||
+                              cell[0] == '\t' || cell[0] == '\r');
+        const std::string& safe = formula ? (m_cell = platform::SpreadsheetText(cell)) : cell;
+        const bool plain = std::none_of(safe.begin(), safe.end(),
                                         [](char c) { return c == ',' || c == '"' || c == '\r' || c == '\n'; });
         if (plain)
-            m_line += m_cell;
+            m_line += safe;
         else
-            m_line += CsvField(m_cell);
+            m_line += CsvField(safe);
     }
     m_line += "\r\n";
     m_out.write(m_line.data(), static_cast<std::streamsize>(m_line.size()));

@@ -115,19 +115,20 @@ void BindAttempt(CSqliteStatement& s, const CAttempt& a)
     }
 }
 
-CAttempt ReadAttempt(const CSqliteStatement& s)
+// Into an attempt that may be reused row after row: its texts keep their buffers.
+void ReadAttempt(const CSqliteStatement& s, CAttempt& a)
 {
-    CAttempt a;
     int i = 0;
     for (const records::CField& field : records::kFields) {
-        if (records::IsNumber(field))
+        if (const auto* text = std::get_if<std::string CAttempt::*>(&field.member))
+            (a.**text).assign(s.View(i++));
+        else if (records::IsNumber(field))
             records::SetField(field, a, s.Int(i++));
         else
             records::SetField(field, a, std::optional<std::string>(s.Text(i++)));
     }
     a.revision = s.Int(i++).value_or(0);
     a.sentRevision = s.Int(i++).value_or(0);
-    return a;
 }
 
 // Only the clauses of the filter's own fields, so that an unfiltered count reads its
@@ -482,8 +483,11 @@ bool CRecordStore::ForEach(const CRecordFilter& filter, const std::function<bool
     if (!select.Valid()) return Fail("cannot read the records");
     BindFilter(select, filter);
     int step;
-    while ((step = select.Step()) == SQLITE_ROW)
-        if (!onAttempt(ReadAttempt(select))) return true;
+    CAttempt attempt;
+    while ((step = select.Step()) == SQLITE_ROW) {
+        ReadAttempt(select, attempt);
+        if (!onAttempt(attempt)) return true;
+    }
     if (step != SQLITE_DONE) return Fail("cannot read the records");
     return true;
 }
@@ -537,7 +541,8 @@ bool CRecordStore::Read(const std::string& id, CAttempt& attempt)
     select.BindText(1, id);
     const int step = select.Step();
     if (step == SQLITE_ROW) {
-        attempt = ReadAttempt(select);
+        attempt = CAttempt();
+        ReadAttempt(select, attempt);
         return true;
     }
     if (step == SQLITE_DONE)

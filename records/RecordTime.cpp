@@ -1,6 +1,8 @@
 #include "records/RecordTime.h"
 
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -101,13 +103,49 @@ std::optional<int64_t> ParseUtcText(const std::string& text)
 
 std::string LocalText(int64_t ms)
 {
-    const auto seconds = static_cast<time_t>(FloorDiv(ms, 1000));
-    const std::tm local = LocalFields(seconds);
-    const int offset = static_cast<int>((FromUtcFields(local) - seconds) / 60) % (24 * 60);
-    char zone[16];
-    std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', std::abs(offset) / 60,
-                  std::abs(offset) % 60);
-    return Format("%04d-%02d-%02dT%02d:%02d:%02d", local) + zone;
+    const int64_t seconds = FloorDiv(ms, 1000);
+    // Zones and their changes fall on quarter hours, so one offset holds for a quarter of
+    // an hour: a listing of a million rows asks the C library once per quarter, not per row.
+    thread_local int64_t cachedQuarter = INT64_MIN;
+    thread_local int64_t cachedOffset = 0;
+    const int64_t quarter = FloorDiv(seconds, 900);
+    if (quarter != cachedQuarter) {
+        const auto t = static_cast<time_t>(seconds);
+        cachedOffset = static_cast<int64_t>(FromUtcFields(LocalFields(t)) - t);
+        cachedQuarter = quarter;
+    }
+    const int64_t local = seconds + cachedOffset;
+    // The civil date of a day count (days since 1970-01-01), proleptic Gregorian.
+    const int64_t days = FloorDiv(local, 86400);
+    const int64_t second = local - days * 86400;
+    const int64_t z = days + 719468;
+    const int64_t era = FloorDiv(z, 146097);
+    const int64_t dayOfEra = z - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t mp = (5 * dayOfYear + 2) / 153;
+    const int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
+    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const int64_t year = yearOfEra + era * 400 + (month <= 2);
+    const int offset = static_cast<int>(cachedOffset / 60) % (24 * 60);
+
+    char text[] = "0000-00-00T00:00:00+00:00";
+    auto put = [&](size_t at, int64_t value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10)
+            text[at + static_cast<size_t>(i)] = static_cast<char>('0' + value % 10);
+    };
+    text[19] = offset < 0 ? '-' : '+';
+    put(20, std::abs(offset) / 60, 2);
+    put(23, std::abs(offset) % 60, 2);
+    if (year < 0 || year > 9999)
+        return Format("%04d-%02d-%02dT%02d:%02d:%02d", LocalFields(static_cast<time_t>(seconds))) + (text + 19);
+    put(0, year, 4);
+    put(5, month, 2);
+    put(8, day, 2);
+    put(11, second / 3600, 2);
+    put(14, second / 60 % 60, 2);
+    put(17, second % 60, 2);
+    return text;
 }
 
 std::string LocalDay(int64_t ms)

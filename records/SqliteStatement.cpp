@@ -77,6 +77,13 @@ std::string CSqliteStatement::Text(int column) const
                        static_cast<size_t>(sqlite3_column_bytes(m_statement, column)));
 }
 
+std::string_view CSqliteStatement::View(int column) const
+{
+    const unsigned char* text = sqlite3_column_text(m_statement, column);
+    if (!text) return {};
+    return {reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(m_statement, column))};
+}
+
 std::optional<int64_t> CSqliteStatement::Int(int column) const
 {
     if (sqlite3_column_type(m_statement, column) == SQLITE_NULL) return std::nullopt;

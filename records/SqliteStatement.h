@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -48,6 +49,8 @@ public:
     bool Reset();
 
     std::string Text(int column) const;
+    // Valid until the next Step, Reset or column call of the same column.
+    std::string_view View(int column) const;
     std::optional<int64_t> Int(int column) const;
 
 private:
