@@ -1,13 +1,8 @@
-#include "cli/StationPort.h"
+#include "station/StationPort.h"
 
 #include <algorithm>
 #include <cctype>
-#include <sstream>
 
-#include "cli/CommandRecords.h"
-#include "cli/RateMemory.h"
-#include "cli/Reporter.h"
-#include "cli/Session.h"
 #include "cli/records/RecordStore.h"
 #include "cli/records/RecordTime.h"
 #include "loader/Engine.h"
@@ -16,34 +11,11 @@
 #include "platform/Console.h"
 #include "platform/OutputFile.h"
 #include "platform/Paths.h"
-#include "platform/SerialDriver.h"
 #include "platform/ThisProcess.h"
 
+namespace station {
+
 namespace {
-
-// Hands every line the session's reporter writes (one JSON event each) to the sink.
-class CEventLines final : public std::stringbuf
-{
-public:
-    explicit CEventLines(const CStationPort::EventSink& emit) : m_emit(emit) {}
-
-protected:
-    int sync() override
-    {
-        std::string text = str();
-        size_t start = 0;
-        for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-            const nlohmann::json event =
-                nlohmann::json::parse(text.substr(start, end - start), nullptr, false);
-            if (!event.is_discarded()) m_emit(event);
-        }
-        str(text.substr(start));
-        return 0;
-    }
-
-private:
-    const CStationPort::EventSink& m_emit;
-};
 
 std::string ClockTime()
 {
@@ -53,25 +25,52 @@ std::string ClockTime()
 
 } // namespace
 
-CStationPort::CStationPort(const CliOptions& options, const std::string& backupDir, CCommandRecords* records,
-                           EventSink emit)
-    : m_options(options), m_port(options.ports.front()), m_backupDir(backupDir), m_records(records),
-      m_emit(std::move(emit))
+// The attempt's steps as messages: pages with the time left, a wait with its countdown.
+class CStationPort::Steps final : public IStepSink
 {
-    m_options.command = "program";
-    m_options.ports = {m_port};
-    m_options.backup.clear();
-    m_options.ifDifferent = false;
-    m_options.mode = OutputMode::Json;
-    // The station records the attempt itself if this process dies in the middle of it.
-    if (m_records)
-        m_records->onBegun = [this](const std::string& id) { m_emit({{"event", "attempt"}, {"id", id}}); };
+public:
+    explicit Steps(const MessageSink& emit) : m_emit(emit) {}
+
+    void StepBegun(Step step, uint32_t expectedMs) override
+    {
+        m_step = step;
+        m_began = GetTickCount();
+        m_expectedMs = expectedMs;
+        m_shownLeft = UINT32_MAX;
+        if (expectedMs) Waiting();
+    }
+    void PageDone(uint32_t done, uint32_t total) override
+    {
+        if (!m_step) return;
+        const uint64_t elapsed = GetTickCount() - m_began;
+        const uint32_t left =
+            done ? static_cast<uint32_t>((elapsed * (total - done) / done + 500) / 1000) : 0;
+        m_emit(StepShown{*m_step, done, total, left});
+    }
+    void Waiting() override
+    {
+        if (!m_step || !m_expectedMs) return;
+        const uint32_t elapsed = GetTickCount() - m_began;
+        const uint32_t leftMs = elapsed >= m_expectedMs ? 0 : m_expectedMs - elapsed;
+        const uint32_t left = (leftMs + 999) / 1000;
+        if (left == m_shownLeft) return;
+        m_shownLeft = left;
+        m_emit(StepShown{*m_step, 0, 0, left});
+    }
+
+private:
+    const MessageSink& m_emit;
+    std::optional<Step> m_step;
+    uint32_t m_began = 0, m_expectedMs = 0, m_shownLeft = UINT32_MAX;
+};
+
+CStationPort::CStationPort(const std::string& port, const std::string& backupDir, IPanelAttempt& attempt,
+                           MessageSink emit)
+    : m_port(port), m_backupDir(backupDir), m_attempt(attempt), m_emit(std::move(emit))
+{
 }
 
-CStationPort::~CStationPort()
-{
-    if (m_records) m_records->onBegun = nullptr;
-}
+CStationPort::~CStationPort() = default;
 
 bool CStationPort::Stopping() const
 {
@@ -86,15 +85,13 @@ bool CStationPort::Pause(uint32_t ms)
     return !Stopping();
 }
 
-void CStationPort::State(const std::string& state, const std::string& text, nlohmann::json extra)
+void CStationPort::State(FixtureState state, const std::string& text, const std::string& last,
+                         std::optional<int> exitCode)
 {
     if (state == m_state && text == m_text) return;
     m_state = state;
     m_text = text;
-    nlohmann::json event = {{"event", "state"}, {"port", m_port},     {"state", state},
-                            {"text", text},     {"passed", m_passed}, {"failed", m_failed}};
-    if (extra.is_object()) event.update(extra);
-    m_emit(event);
+    m_emit(StateChanged{state, text, m_passed, m_failed, last, exitCode});
 }
 
 bool CStationPort::OpenLink()
@@ -104,9 +101,10 @@ bool CStationPort::OpenLink()
         const platform::OpenError error = m_link.LastOpenError();
         // Another station (or program) has this fixture: it is not ours for this run.
         if (error == platform::OpenError::InUse && !m_everOpened) m_inUseAtStart = true;
-        State(error == platform::OpenError::InUse ? "in use" : "no port",
-              error == platform::OpenError::InUse ? "port in use"
-                                                  : "no port (" + platform::DescribeOpenError(error) + ")");
+        if (error == platform::OpenError::InUse)
+            State(FixtureState::InUse, "port in use");
+        else
+            State(FixtureState::NoPort, "no port (" + platform::DescribeOpenError(error) + ")");
         return false;
     }
     m_everOpened = true;
@@ -121,51 +119,37 @@ void CStationPort::CloseLink()
     m_link.Close();
 }
 
-int CStationPort::Run()
+FixtureEnd CStationPort::Run()
 {
-    if (!m_upgrade) {
-        m_ownUpgrade = ReadUpgradeFile(m_options.file);
-        m_upgrade = &m_ownUpgrade;
-    }
-    {
-        CMotFile image;
-        std::vector<std::string> lines;
-        if (const ExitCode judged = CSession::JudgeUpgradeFile(m_options, *m_upgrade, image, lines);
-            judged != ExitCode::Ok) {
-            std::string reason = ExitCodeName(judged);
-            for (const std::string& line : lines)
-                if (line.rfind("torvane-cli: warning:", 0) != 0) reason = CReporter::OneLine(line);
-            State("fail", "FAIL: " + reason);
-            return static_cast<int>(judged);
-        }
+    if (std::string refusal; !m_attempt.Prepare(refusal, m_refusalCode)) {
+        State(FixtureState::Fail, "FAIL: " + refusal);
+        return FixtureEnd::UpgradeRefused;
     }
     if (waitUntilGoneFirst) WaitUntilGone(false);
     while (!Stopping()) {
         if (nextSerial) {
-            State("scan", "scan the next serial");
-            std::string serial;
-            if (!nextSerial(serial)) break;
-            m_options.scannedSerial = serial;
+            State(FixtureState::Scan, "scan the next serial");
+            if (!nextSerial(m_scannedSerial)) break;
         }
         if (!WaitForPanel()) break;
         WaitUntilGone(FlashPanel());
     }
     CloseLink();
-    if (m_inUseAtStart) return static_cast<int>(ExitCode::PortInUse);
-    State("stopped", "stopped");
-    return m_recordFailed ? 1 : 0;
+    if (m_inUseAtStart) return FixtureEnd::PortInUse;
+    State(FixtureState::Stopped, "stopped");
+    return m_recordFailed ? FixtureEnd::RecordLost : FixtureEnd::Stopped;
 }
 
 bool CStationPort::WaitForPanel()
 {
-    const uint32_t remembered = RememberedRate(m_port);
+    const uint32_t remembered = m_attempt.RememberedRate(m_port);
     for (uint32_t round = 1; !Stopping(); ++round) {
         if (!OpenLink()) {
             if (m_inUseAtStart) return false;
             Pause(kStationReopenGap);
             continue;
         }
-        State("waiting", "waiting");
+        State(FixtureState::Waiting, "waiting");
         // A panel fresh from power-on answers at 9600 bit/s: one rate keeps the probe
         // short, so that it is taken within a second of its first answer. Now and then
         // the status request (which nothing can mistake for a command) goes at the
@@ -206,60 +190,47 @@ bool CStationPort::FlashPanel()
 {
     // The port stays open (and locked) from the probe that found the panel to the end:
     // no other program gets in between.
-    State("flashing", "flashing");
-    CliOptions options = m_options;
-    options.attemptId = CRecordStore::NewAttemptId();
+    State(FixtureState::Flashing, "flashing");
+    AttemptRequest request;
+    request.attemptId = CRecordStore::NewAttemptId();
+    request.scannedSerial = m_scannedSerial;
+    m_scannedSerial.clear();
     if (!m_backupDir.empty()) {
-        options.backup = BackupName(options.attemptId);
+        request.backupFile = BackupName(request.attemptId);
         // Taken before anything is read into it; a name already there is never reused.
         std::string error;
-        while (platform::CreateNewFile(platform::CPath::FromUtf8(options.backup), error) ==
+        while (platform::CreateNewFile(platform::CPath::FromUtf8(request.backupFile), error) ==
                platform::NewFileStatus::Exists) {
-            options.attemptId = CRecordStore::NewAttemptId();
-            options.backup = BackupName(options.attemptId);
+            request.attemptId = CRecordStore::NewAttemptId();
+            request.backupFile = BackupName(request.attemptId);
         }
     }
-    CEventLines lines(m_emit);
-    std::ostream out(&lines), none(nullptr);
-    CReporter reporter(OutputMode::Json, out, none, false, 80);
-    CSession session(options, reporter, m_records);
-    session.PinUpgrade(*m_upgrade);
-    if (m_link.IsOpen()) session.UseOpenLink(m_link);
-    std::string lastMessage;
-    session.onMessage = [&lastMessage](const std::string& text) { lastMessage = CReporter::OneLine(text); };
-    const ExitCode code = session.Run();
-    out.flush();
-    m_options.scannedSerial.clear();
-    if (!options.backup.empty()) {
+    Steps steps(m_emit);
+    const AttemptReport report =
+        m_attempt.Run(request, m_link, steps, [this](const std::string& id) { m_emit(AttemptBegun{id}); });
+    if (!request.backupFile.empty()) {
         // The name taken for a backup that was never read is no backup.
-        const platform::CPath backup = platform::CPath::FromUtf8(options.backup);
+        const platform::CPath backup = platform::CPath::FromUtf8(request.backupFile);
         if (platform::FileSize(backup) == uint64_t{0}) platform::RemoveFile(backup);
     }
-    const bool idAnswered = session.IdAnswered();
-
-    bool passed = code == ExitCode::Ok;
-    std::string note;
-    if (m_records && m_records->Enabled() && !m_records->Problem().empty()) {
-        // The panel is what it is; the missing record is said beside it.
-        m_recordFailed = true;
-        passed = m_records->Attempt().outcome == outcome::kPass;
-        note = " (record not written)";
-        if (!passed && lastMessage.empty()) lastMessage = m_records->Problem();
-    }
-    const nlohmann::json extra = {{"last", ClockTime()}, {"exit_code", static_cast<int>(code)}};
-    if (code == ExitCode::Stopped) {
-        State("stopped", "stopped part-way" + note, extra);
-        return idAnswered;
-    }
-    if (passed) {
+    // The panel is what it is; a missing record is said beside it.
+    m_recordFailed = m_recordFailed || report.recordLost;
+    const std::string note = report.recordLost ? " (record not written)" : "";
+    const std::string last = ClockTime();
+    switch (report.end) {
+    case AttemptEnd::Stopped:
+        State(FixtureState::Stopped, "stopped part-way" + note, last, report.exitCode);
+        break;
+    case AttemptEnd::Passed:
         ++m_passed;
-        State("pass", "PASS" + note, extra);
-        return idAnswered;
+        State(FixtureState::Pass, "PASS" + note, last, report.exitCode);
+        break;
+    case AttemptEnd::Failed:
+        ++m_failed;
+        State(FixtureState::Fail, report.FailText() + note, last, report.exitCode);
+        break;
     }
-    ++m_failed;
-    const std::string reason = !lastMessage.empty() ? lastMessage : ExitCodeName(code);
-    State("fail", "FAIL: " + reason + note, extra);
-    return idAnswered;
+    return report.idAnswered;
 }
 
 // idAnswered: the attempt read the ID-check field as verified or mismatched. The boot
@@ -284,5 +255,7 @@ void CStationPort::WaitUntilGone(bool idAnswered)
             break;
         Pause(kStationProbeGap);
     }
-    if (!Stopping()) State("removed", "removed");
+    if (!Stopping()) State(FixtureState::Removed, "removed");
 }
+
+} // namespace station
