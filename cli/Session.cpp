@@ -107,6 +107,7 @@ public:
     bool Cancelled() override { return Stopping(); }
     void OnWait() override
     {
+        m_session.m_reporter.WaitGoesOn();
         if (m_session.onWait) m_session.onWait();
     }
 
@@ -555,7 +556,9 @@ ExitCode CSession::Erase()
 {
     const uint32_t started = GetTickCount();
     if (onStepBegun) onStepBegun("Erase");
+    m_reporter.WaitStart("Erase", "erasing", linktime::kEraseStatusTimeout);
     const loader::Result result = m_engine->EraseAll();
+    m_reporter.WaitEnd();
     m_link->SetTimeout(kReplyTimeout);
     if (m_records) m_records->Attempt().eraseResult = result.Ok() ? step::kOk : step::kFailed;
     if (result.outcome == loader::Outcome::DeviceError) {
