@@ -21,6 +21,7 @@
 #include "platform/Console.h"
 #include "platform/ThisProcess.h"
 #include "station/FixtureMessage.h"
+#include "station/StationBoard.h"
 #include "station/StationPort.h"
 
 namespace {
@@ -445,6 +446,32 @@ TEST(StationMessages, EachKindReadsBackAsWrittenAndNothingElseIsTaken)
                              R"({"v":1,"kind":"state","state":"dancing","text":"","passed":0,"failed":0})",
                              R"({"v":1,"kind":"step","step":"erase"})", "not json"})
         EXPECT_FALSE(DecodeFixtureMessage(line)) << line;
+}
+
+} // namespace
+
+namespace {
+
+TEST(StationBoard, AFixtureProcessThatDiesFailsItsOpenAttemptAndTheNextCountsOn)
+{
+    using namespace station;
+    CStationBoard board(1);
+    board.OnMessage(0, StateChanged{FixtureState::Pass, "PASS", 2, 0, "13:00:00", 0});
+    board.OnMessage(0, AttemptBegun{"a3"});
+    EXPECT_TRUE(board.OnMessage(0, StepShown{Step::Erase, 0, 0, 40}));
+    EXPECT_EQ(board.Row(0).text, "erasing, up to 0:40");
+    EXPECT_FALSE(board.OnMessage(0, StepShown{Step::Erase, 0, 0, 39})) << "the same state, counting down";
+    EXPECT_EQ(board.Row(0).text, "erasing, up to 0:39");
+
+    board.ProcessEnded(0, "13:01:00");
+    EXPECT_EQ(board.Row(0).state, FixtureState::Fail);
+    EXPECT_EQ(board.Row(0).text, "FAIL: fixture process ended");
+    EXPECT_EQ(board.Row(0).failed, 1);
+    // The next process counts from zero again; the row goes on from where it was.
+    board.OnMessage(0, StateChanged{FixtureState::Pass, "PASS", 1, 0, "13:02:00", 0});
+    EXPECT_EQ(board.Row(0).passed, 3);
+    EXPECT_EQ(board.Row(0).failed, 1);
+    EXPECT_TRUE(board.Row(0).attempt.empty());
 }
 
 } // namespace
