@@ -89,6 +89,17 @@ int RunParallel(const CliOptions& options, const std::vector<std::string>& child
                     err << options.ports[i] << ": " << f.title << ": " << decile * 10 << " %\n" << std::flush;
                 }
             }
+        } else if (kind == "wait") {
+            // The erase's countdown in the port's line, where its bar will be.
+            state.line = event.value("text", "");
+            if (options.mode == OutputMode::Json) {
+                nlohmann::json tagged = event;
+                tagged["port"] = options.ports[i];
+                out << tagged.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n"
+                    << std::flush;
+            } else if (terminal) {
+                redraw();
+            }
         } else if (kind == "message") {
             const std::string line = platform::ShownText(options.ports[i] + ": " + event.value("text", ""));
             if (options.mode == OutputMode::Json) {

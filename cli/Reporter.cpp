@@ -136,6 +136,39 @@ void CReporter::ProgressEnd()
     }
 }
 
+void CReporter::WaitStart(const std::string& title, const std::string& doing, uint32_t longestMs)
+{
+    m_waitTitle = title;
+    m_waitDoing = doing;
+    m_waitLongest = longestMs;
+    m_progressTick = GetTickCount();
+    m_waitShown = -1;
+    WaitGoesOn();
+}
+
+void CReporter::WaitGoesOn()
+{
+    if (m_waitTitle.empty()) return;
+    const uint32_t elapsed = GetTickCount() - m_progressTick;
+    const uint32_t left = (elapsed >= m_waitLongest ? 0 : m_waitLongest - elapsed + 999) / 1000;
+    if (left == m_waitShown) return;
+    m_waitShown = left;
+    char line[64];
+    std::snprintf(line, sizeof line, "%s, up to %u:%02u", m_waitDoing.c_str(), left / 60, left % 60);
+    if (m_mode == OutputMode::Json) {
+        Emit({{"event", "wait"}, {"operation", m_waitTitle}, {"text", line}, {"seconds_left", left}});
+    } else if (m_mode == OutputMode::Text && m_terminal) {
+        m_err << '\r' << line << "\x1b[K";
+        m_err.flush();
+        m_barShown = true;
+    }
+}
+
+void CReporter::WaitEnd()
+{
+    m_waitTitle.clear();
+}
+
 void CReporter::Message(const std::string& text)
 {
     const std::string line = OneLine(text);

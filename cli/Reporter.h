@@ -36,6 +36,12 @@ public:
     void ProgressStart(const std::string& title);
     void Progress(const std::string& title, uint32_t pagesDone, uint32_t pagesTotal);
     void ProgressEnd();
+    // A step that waits for the panel with no pages to count (the erase): "erasing, up to
+    // 0:40" counted down in place on a terminal, and an event a second with --json. Ended
+    // by WaitEnd; the next line for the user takes its place.
+    void WaitStart(const std::string& title, const std::string& doing, uint32_t longestMs);
+    void WaitGoesOn();
+    void WaitEnd();
     // A line for the user (a message box's text, a warning), on one line.
     void Message(const std::string& text);
     // A figure the command reads from the device (status bits, version text).
@@ -62,5 +68,8 @@ private:
     uint32_t m_progressTick = 0; // of the running operation
     int m_lastDecile = -1;
     bool m_barShown = false;
+    std::string m_waitTitle, m_waitDoing; // of the wait under way, if one is
+    uint32_t m_waitLongest = 0;
+    int64_t m_waitShown = -1;  // the seconds last shown
     std::string m_openFailure; // the reason, for the JSON result
 };

@@ -95,14 +95,21 @@ public:
         if (m_title.empty()) return;
         m_started = true;
         m_session.m_reporter.ProgressStart(m_title);
+        if (m_session.onStepBegun) m_session.onStepBegun(m_title);
     }
     void OnPage(uint32_t done, uint32_t total, uint32_t) override
     {
         if (!m_started) return;
         m_session.m_reporter.Progress(m_title, done, total);
         if (m_session.onProgress) m_session.onProgress(m_title, done);
+        if (m_session.onPage) m_session.onPage(done, total);
     }
     bool Cancelled() override { return Stopping(); }
+    void OnWait() override
+    {
+        m_session.m_reporter.WaitGoesOn();
+        if (m_session.onWait) m_session.onWait();
+    }
 
 private:
     CSession& m_session;
@@ -353,6 +360,8 @@ ExitCode CSession::OpenPort()
 ExitCode CSession::Failure(const loader::Result& result, const std::string& during)
 {
     const std::string rate = std::to_string(m_engine->LinkRate()) + " bit/s";
+    if (onFailure && !result.Ok() && result.outcome != loader::Outcome::Cancelled)
+        onFailure(result, during, m_engine->LinkRate());
     switch (result.outcome) {
     case loader::Outcome::Done:
         return ExitCode::Ok;
@@ -546,7 +555,10 @@ ExitCode CSession::Status()
 ExitCode CSession::Erase()
 {
     const uint32_t started = GetTickCount();
+    if (onStepBegun) onStepBegun("Erase");
+    m_reporter.WaitStart("Erase", "erasing", linktime::kEraseStatusTimeout);
     const loader::Result result = m_engine->EraseAll();
+    m_reporter.WaitEnd();
     m_link->SetTimeout(kReplyTimeout);
     if (m_records) m_records->Attempt().eraseResult = result.Ok() ? step::kOk : step::kFailed;
     if (result.outcome == loader::Outcome::DeviceError) {

@@ -48,6 +48,13 @@ public:
     std::function<void(const std::string&)> onMessage;
     // For tests: called after every page of a range (operation, pages done).
     std::function<void(const std::string&, uint32_t)> onProgress;
+    // For the station, until the road tells its steps itself: a step begins (its title as
+    // the progress names it, or "Erase"), a page of it is done, it waits for the panel, or
+    // it fails with the engine's result at the link's rate.
+    std::function<void(const std::string& title)> onStepBegun;
+    std::function<void(uint32_t done, uint32_t total)> onPage;
+    std::function<void()> onWait;
+    std::function<void(const loader::Result&, const std::string& during, uint32_t rate)> onFailure;
 
 private:
     class Progress;

@@ -113,6 +113,8 @@ TEST(StationPty, ThreePanelsInARowBesideAFailingOne)
     }
     EXPECT_EQ(passes, 3);
     EXPECT_EQ(std::count(states["COM1"].begin(), states["COM1"].end(), "removed"), 2);
+    EXPECT_EQ(std::count(states["COM1"].begin(), states["COM1"].end(), "erasing"), 3)
+        << "the erase comes from the fixture's process as a state of its own";
     EXPECT_EQ(std::count(states["COM2"].begin(), states["COM2"].end(), "fail"), 1)
         << "a failed panel that stays in its fixture is not tried again";
 

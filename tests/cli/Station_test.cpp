@@ -11,8 +11,8 @@
 #include "cli/CommandRecords.h"
 #include "cli/RateMemory.h"
 #include "cli/RecordsServer.h"
+#include "cli/StationAttempt.h"
 #include "cli/StationCommand.h"
-#include "cli/StationPort.h"
 #include "records/RecordFilter.h"
 #include "records/RecordStore.h"
 #include "fixtures/AppFixture.h"
@@ -20,6 +20,9 @@
 #include "loader/Engine.h"
 #include "platform/Console.h"
 #include "platform/ThisProcess.h"
+#include "station/FixtureMessage.h"
+#include "station/StationBoard.h"
+#include "station/StationPort.h"
 
 namespace {
 
@@ -51,18 +54,27 @@ protected:
         EXPECT_TRUE(m_records.Open(m_options.records, std::cerr));
     }
 
-    // Runs the loop until script() says stop; every state change is kept with its time.
+    // Runs the loop until script() says stop; every state and step shown is kept with its
+    // time. onStep runs at each step shown, while the attempt goes on.
     int RunStation(const std::function<bool()>& script, uint64_t limitMs = 120000)
     {
-        CStationPort port(m_options, m_backupDir, &m_records, [this](const nlohmann::json& event) {
-            if (event["event"] == "state") m_seen.push_back({m_clock.Now(), event["state"], event["text"]});
-        });
+        CStationAttempt attempt(m_options, &m_records);
+        station::CStationPort port(
+            m_options.ports.front(), m_backupDir, attempt, [this](const station::FixtureMessage& message) {
+                if (const auto* changed = std::get_if<station::StateChanged>(&message))
+                    m_seen.push_back({m_clock.Now(), station::StateKey(changed->state), changed->text});
+                if (const auto* step = std::get_if<station::StepShown>(&message)) {
+                    m_seen.push_back(
+                        {m_clock.Now(), station::StateKey(station::StateDuring(step->step)), step->Text()});
+                    if (onStep) onStep(*step);
+                }
+            });
         const uint64_t limit = m_clock.Now() + limitMs;
         port.stopRequested = [&] { return script() || m_clock.Now() > limit; };
-        const int code = port.Run();
+        const station::FixtureEnd end = port.Run();
         m_passed = port.Passed();
         m_failed = port.Failed();
-        return code;
+        return end == station::FixtureEnd::Stopped ? 0 : 1;
     }
 
     int Count(const std::string& state) const
@@ -97,6 +109,7 @@ protected:
     std::string m_db;
     CCommandRecords m_records;
     std::vector<Seen> m_seen;
+    std::function<void(const station::StepShown&)> onStep;
     int m_passed = 0, m_failed = 0;
 };
 
@@ -180,13 +193,53 @@ TEST_F(Station, AFailingPanelIsToldAndTheNextOneFlashed)
     EXPECT_TRUE(Flashed());
     const Seen* fail = First("fail");
     ASSERT_TRUE(fail);
-    EXPECT_EQ(fail->text, "FAIL: Erase error.");
+    EXPECT_EQ(fail->text, "FAIL: erase: Erase error.");
     const std::vector<CAttempt> rows = Rows();
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].outcome, "fail");
     EXPECT_EQ(rows[0].eraseResult, "failed");
     EXPECT_EQ(rows[0].exitCode, 8);
     EXPECT_EQ(rows[1].outcome, "pass");
+}
+
+TEST_F(Station, TheEraseCountsDownBetweenTheBackupAndTheProgram)
+{
+    // A 15 s erase: the row leaves "reading the backup 256/256" at once and counts down from
+    // the erase's longest time until the first page is written.
+    m_backupDir = (m_dir / "backups").string();
+    std::filesystem::create_directories(m_backupDir);
+    Device().SetEraseTimeMs(15000);
+    RunStation([&] { return Count("pass") == 1; });
+    ASSERT_EQ(m_passed, 1);
+    std::vector<std::string> erasing;
+    std::string before;
+    for (const Seen& seen : m_seen) {
+        if (seen.state == "erasing") {
+            if (erasing.empty()) before = m_seen[&seen - m_seen.data() - 1].text;
+            erasing.push_back(seen.text);
+        }
+    }
+    ASSERT_FALSE(erasing.empty());
+    EXPECT_EQ(before.rfind("reading the backup 256/256", 0), 0u) << before;
+    EXPECT_EQ(erasing.front(), "erasing, up to 0:40");
+    EXPECT_EQ(erasing.back(), "erasing, up to 0:25");
+    EXPECT_EQ(erasing.size(), 16u) << "one line a second";
+    const Seen* programming = First("programming");
+    ASSERT_TRUE(programming);
+    EXPECT_EQ(m_seen[programming - m_seen.data() - 1].state, "erasing");
+}
+
+TEST_F(Station, AFailNamesTheStepAndWhyNotTheLastMessage)
+{
+    // Pulled out as its fourth page goes out, before that page's status: the way out's
+    // "Can not set baudrate to 9600bps." is no reason.
+    onStep = [&](const station::StepShown& step) {
+        if (step.step == station::Step::Program && step.pagesDone == 4) Device().PowerOff();
+    };
+    RunStation([&] { return Count("fail") == 1; });
+    const Seen* fail = First("fail");
+    ASSERT_TRUE(fail);
+    EXPECT_EQ(fail->text, "FAIL: program page 0F0300: no reply at 115200 bit/s");
 }
 
 TEST_F(Station, APanelSwappedInAFifthOfASecondAfterItsPassIsTheNextOne)
@@ -366,6 +419,59 @@ TEST_F(Station, AJobFileIsReadWholeOrRefusedInOneLine)
     EXPECT_NE(error.find("records-server"), std::string::npos) << error;
     EXPECT_EQ(error.find("hunter2"), std::string::npos) << error;
     EXPECT_TRUE(options.recordsServer.empty());
+}
+
+} // namespace
+
+namespace {
+
+TEST(StationMessages, EachKindReadsBackAsWrittenAndNothingElseIsTaken)
+{
+    using namespace station;
+    const std::vector<FixtureMessage> messages = {
+        AttemptBegun{"01JF3Q"},
+        StateChanged{FixtureState::Fail, "FAIL: verify: \"Not match\"\nat 0F2100", 3, 1, "13:06:01", 10},
+        StateChanged{FixtureState::NoPort, "no port", 0, 0, {}, {}},
+        StepShown{Step::Erase, 0, 0, 40},
+        StepShown{Step::Verify, 12, 32, 7},
+    };
+    for (const FixtureMessage& message : messages) {
+        const std::string line = EncodeFixtureMessage(message);
+        EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+        EXPECT_EQ(DecodeFixtureMessage(line), message) << line;
+    }
+    // Another version, the reporter's own progress, a state it does not know: no messages.
+    for (const char* line : {R"({"v":2,"kind":"attempt","id":"a"})",
+                             R"({"event":"progress","operation":"Program","pages_done":3})",
+                             R"({"v":1,"kind":"state","state":"dancing","text":"","passed":0,"failed":0})",
+                             R"({"v":1,"kind":"step","step":"erase"})", "not json"})
+        EXPECT_FALSE(DecodeFixtureMessage(line)) << line;
+}
+
+} // namespace
+
+namespace {
+
+TEST(StationBoard, AFixtureProcessThatDiesFailsItsOpenAttemptAndTheNextCountsOn)
+{
+    using namespace station;
+    CStationBoard board(1);
+    board.OnMessage(0, StateChanged{FixtureState::Pass, "PASS", 2, 0, "13:00:00", 0});
+    board.OnMessage(0, AttemptBegun{"a3"});
+    EXPECT_TRUE(board.OnMessage(0, StepShown{Step::Erase, 0, 0, 40}));
+    EXPECT_EQ(board.Row(0).text, "erasing, up to 0:40");
+    EXPECT_FALSE(board.OnMessage(0, StepShown{Step::Erase, 0, 0, 39})) << "the same state, counting down";
+    EXPECT_EQ(board.Row(0).text, "erasing, up to 0:39");
+
+    board.ProcessEnded(0, "13:01:00");
+    EXPECT_EQ(board.Row(0).state, FixtureState::Fail);
+    EXPECT_EQ(board.Row(0).text, "FAIL: fixture process ended");
+    EXPECT_EQ(board.Row(0).failed, 1);
+    // The next process counts from zero again; the row goes on from where it was.
+    board.OnMessage(0, StateChanged{FixtureState::Pass, "PASS", 1, 0, "13:02:00", 0});
+    EXPECT_EQ(board.Row(0).passed, 3);
+    EXPECT_EQ(board.Row(0).failed, 1);
+    EXPECT_TRUE(board.Row(0).attempt.empty());
 }
 
 } // namespace

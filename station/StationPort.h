@@ -1,20 +1,17 @@
 #pragma once
 // One fixture of the production station: panel after panel on one port until the
 // station is stopped. It waits for the port and for a panel that answers, flashes it
-// (the road of `program`), records the attempt, and waits until that panel is gone
-// before it takes the next, so that no panel is flashed twice by accident.
+// (through the front end's attempt), and waits until that panel is gone before it takes
+// the next, so that no panel is flashed twice by accident.
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
-#include "cli/Options.h"
-#include "cli/UpgradeFile.h"
 #include "link/SerialComm.h"
+#include "station/FixtureMessage.h"
+#include "station/PanelAttempt.h"
 
-class CCommandRecords;
 namespace loader {
 class CEngine;
 }
@@ -29,22 +26,27 @@ constexpr uint32_t kStationGoneAfter = 1000;
 // every this many probes: the rounds at 9600 bit/s stay short.
 constexpr uint32_t kStationRememberedEvery = 4;
 
+namespace station {
+
+// How a fixture's loop ended.
+enum class FixtureEnd {
+    Stopped,
+    RecordLost,     // stopped, and some attempt could not be recorded
+    PortInUse,      // another program held the port at the start: no byte was sent there
+    UpgradeRefused, // the attempt's Prepare refused the upgrade (its code in RefusalCode())
+};
+
 class CStationPort
 {
 public:
-    using EventSink = std::function<void(const nlohmann::json&)>;
+    using MessageSink = std::function<void(const FixtureMessage&)>;
 
-    // options: a program's options for this port (ports.front()), records may be null.
-    CStationPort(const CliOptions& options, const std::string& backupDir, CCommandRecords* records,
-                 EventSink emit);
+    CStationPort(const std::string& port, const std::string& backupDir, IPanelAttempt& attempt,
+                 MessageSink emit);
     ~CStationPort();
 
-    // Runs until Stopping(); 0, or 1 when an attempt could not be recorded. Ends at once
-    // with 4 when another program holds the port at the start (no byte is sent there), and
-    // with the file's code when the upgrade is refused. The upgrade is read once, at the
-    // start, unless the caller pinned it: every attempt flashes those bytes.
-    int Run();
-    void PinUpgrade(const PinnedUpgrade& upgrade) { m_upgrade = &upgrade; }
+    FixtureEnd Run();
+    int RefusalCode() const { return m_refusalCode; }
 
     // When the loop ends (default: a Ctrl-C or a stop request). Looked at between steps.
     std::function<bool()> stopRequested;
@@ -57,6 +59,8 @@ public:
     int Failed() const { return m_failed; }
 
 private:
+    class Steps;
+
     bool Stopping() const;
     bool Pause(uint32_t ms);
     bool OpenLink();
@@ -64,20 +68,23 @@ private:
     bool WaitForPanel();
     bool FlashPanel();
     void WaitUntilGone(bool idAnswered);
-    void State(const std::string& state, const std::string& text, nlohmann::json extra = {});
+    void State(FixtureState state, const std::string& text, const std::string& last = {},
+               std::optional<int> exitCode = std::nullopt);
     std::string BackupName(const std::string& attemptId) const;
 
-    CliOptions m_options;
     const std::string m_port;
     const std::string m_backupDir;
-    CCommandRecords* m_records;
-    EventSink m_emit;
-    PinnedUpgrade m_ownUpgrade;
-    const PinnedUpgrade* m_upgrade = nullptr;
+    IPanelAttempt& m_attempt;
+    MessageSink m_emit;
     CSerialComm m_link;
     bool m_everOpened = false, m_inUseAtStart = false;
     std::unique_ptr<loader::CEngine> m_engine;
-    std::string m_state, m_text;
+    FixtureState m_state = FixtureState::Starting;
+    std::string m_text;
+    std::string m_scannedSerial;
     int m_passed = 0, m_failed = 0;
     bool m_recordFailed = false;
+    int m_refusalCode = 0;
 };
+
+} // namespace station

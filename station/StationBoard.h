@@ -1,0 +1,47 @@
+#pragma once
+// The station's board: one row per fixture, fed with its process's messages. The table,
+// the lines and the JSON of a front end are views of it.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "station/FixtureMessage.h"
+
+namespace station {
+
+struct BoardRow
+{
+    FixtureState state = FixtureState::Starting;
+    std::string text = "starting";
+    std::string last = "-";
+    int passed = 0, failed = 0;
+    std::string attempt; // begun and not yet ended
+    // The counts of this fixture's earlier processes: each process counts from zero.
+    int basePassed = 0, baseFailed = 0;
+};
+
+class CStationBoard
+{
+public:
+    explicit CStationBoard(size_t fixtures);
+
+    // True when the row's state changed (the lines and the JSON tell only those).
+    bool OnMessage(size_t i, const FixtureMessage& message);
+    // A fixture's process ended while the station runs: its open attempt is a failure,
+    // and the row says so instead of staying on "programming".
+    void ProcessEnded(size_t i, const std::string& clockTime);
+
+    const BoardRow& Row(size_t i) const { return m_rows[i]; }
+    size_t Size() const { return m_rows.size(); }
+    int Passed() const;
+    int Failed() const;
+    int PanelsPerHour(uint32_t elapsedMs) const;
+
+private:
+    std::vector<BoardRow> m_rows;
+};
+
+// The row's and the record's words for a fixture whose process died.
+constexpr char kProcessEnded[] = "fixture process ended";
+
+} // namespace station

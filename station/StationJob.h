@@ -1,0 +1,45 @@
+#pragma once
+// A station's job file: the settings of one line's job in a [station] section, read whole
+// or refused in one line. What the command line gives wins; the caller merges.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace station {
+
+// The page pauses the "Set baudrate" dialog offers, as `program` takes them.
+inline const std::vector<uint32_t> kPagePauses = {5, 10, 15, 20, 25, 30, 35, 40, 45, 50};
+
+struct SerialArea
+{
+    uint32_t address = 0, length = 0;
+};
+
+// "0F0000" or "0x0F0000": an address below 0x1000000.
+std::optional<uint32_t> ParseHexAddress(const std::string& text);
+// "F8000:16": up to 256 bytes outside the area that is erased.
+std::optional<SerialArea> ParseSerialArea(const std::string& text);
+
+// Every setting a job may hold; unset where the job says nothing. Names of files are
+// the job file's neighbours when relative.
+struct StationJob
+{
+    std::string file, sha256;
+    std::vector<std::string> ports;
+    std::optional<uint32_t> baud, pagePause;
+    std::optional<bool> verify;
+    std::string tag, backupDir, records;
+    std::optional<uint32_t> base;
+    std::vector<std::string> trustedKeys;
+    std::string preCheck, onResult;
+    std::optional<uint32_t> hookTimeoutSeconds;
+    std::optional<SerialArea> serialAt;
+    std::string recordsServer; // as written: the front end judges it
+};
+
+// False with the line in error when the file cannot be read or holds a key or a value
+// that is not understood.
+bool ReadStationJob(const std::string& jobFile, StationJob& job, std::string& error);
+
+} // namespace station
