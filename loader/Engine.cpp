@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "link/SerialComm.h"
 #include "link/SerialCommState.h"
@@ -84,10 +85,13 @@ const char* OutcomeName(Outcome outcome)
 
 CEngine::CEngine(CSerialComm& link, IProgress* progress) : m_link(link), m_progress(progress)
 {
-    if (m_progress) {
-        IProgress* listener = m_progress;
-        m_previousHook = m_link.SetWaitHook([listener] { listener->OnWait(); });
-    }
+    if (m_progress) m_previousHook = m_link.SetWaitHook([this] { OnLinkWait(); });
+}
+
+void CEngine::OnLinkWait()
+{
+    m_progress->OnWait();
+    if (m_waitDeadline != 0) m_progress->OnWaiting(GetTickCount() - m_waitStarted, m_waitDeadline);
 }
 
 CEngine::~CEngine()
@@ -237,11 +241,15 @@ Result CEngine::EraseAll()
     const uint8_t eraseAll[2] = {bootcode::kEraseAll, bootcode::kEraseConfirm};
     if (!Send(eraseAll, sizeof eraseAll)) return Failure(Outcome::PortLost);
     Pause(linktime::kCommandPause);
+    const uint32_t previousTimeout = m_link.GetTimeout();
     m_link.SetTimeout(linktime::kEraseStatusTimeout);
+    m_waitStarted = GetTickCount();
+    m_waitDeadline = linktime::kEraseStatusTimeout;
     StatusRegister status;
     result = ReadStatus(status);
+    m_waitDeadline = 0;
     if (NoReplyCame(result.outcome)) NoReply();
-    m_link.SetTimeout(linktime::kNormalReadTimeout);
+    m_link.SetTimeout(previousTimeout);
     if (result.Ok() && status.EraseError()) result.outcome = Outcome::DeviceError;
     return result;
 }
@@ -320,13 +328,14 @@ Result CEngine::ProgramRange(const PageSource& image, uint32_t start, uint32_t e
     }
 
     if (m_progress) m_progress->OnStart(total);
+    const uint32_t previousTimeout = m_link.GetTimeout();
     m_link.SetTimeout(linktime::kPageStatusTimeout);
     uint32_t sent = 0;
     StatusRegister status;
     for (uint32_t address = start; address < end; address += kPageSize) {
         bool blank = false;
         // A frame that did not go out whole is told by the status read that follows.
-        PageFrame(image, address, options.skipBlankPages ? &blank : nullptr);
+        std::ignore = PageFrame(image, address, options.skipBlankPages ? &blank : nullptr);
         result = {};
         if (!blank) {
             ++sent;
@@ -342,7 +351,7 @@ Result CEngine::ProgramRange(const PageSource& image, uint32_t start, uint32_t e
         result.address = address;
         if (!result.Ok() || LastPageOfAddressSpace(address)) break;
     }
-    m_link.SetTimeout(linktime::kNormalReadTimeout);
+    m_link.SetTimeout(previousTimeout);
     result.status = status;
     result.pagesSent = sent;
     return result;

@@ -4,7 +4,7 @@
 #include "framework/WaitCursor.h"
 #include "link/SaveIni.h"
 #include "link/shell/SetCommDlg.h"
-#include "loader/Engine.h"
+#include "loader/Road.h"
 #include "res/Resource.h"
 
 uint32_t CSettingCmd::Run()
@@ -44,10 +44,10 @@ uint32_t CSettingCmd::Conclude(uint32_t result, uint8_t byteSize, uint8_t parity
     settings.Save();
     ReportSettingsWriteFailure();
 
-    app.m_link.Purge(0);
     loader::CEngine engine(app.m_link);
+    loader::RunReport report;
     loader::StatusRegister status;
-    if (engine.ReadStatus(status).Ok()) {
+    if (loader::ReadFreshStatus(engine, report, status).Ok()) {
         switch (status.IdField()) {
         case status::kIdVerified:
             app.m_bIdPassed = TRUE;
