@@ -23,7 +23,7 @@ namespace {
 
 constexpr char kInstanceName[] = "TORVANE.exe";
 constexpr uint32_t kBaseRate = loader::kBaseRate;
-constexpr uint8_t kByteSize = 8, kNoParity = 0, kOneStopBit = 0;
+using loader::kByteSize, loader::kNoParity, loader::kOneStopBit;
 
 // The progress window of one command, bound to its own cancel flag.
 class CProgressWindow final : public IProgressWindow

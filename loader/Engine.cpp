@@ -15,7 +15,6 @@ namespace {
 constexpr uint32_t kIdAddressLow = 0xDF, kIdAddressMiddle = 0xFF, kIdAddressHigh = 0x0F;
 constexpr uint32_t kDownloadHeaderSize = 4; // code, size low, size high, checksum
 constexpr uint32_t kWaitSlice = CSerialComm::kWaitHookSlice;
-constexpr uint8_t kByteSize = 8, kNoParity = 0, kOneStopBit = 0;
 
 void SplitAddress(uint32_t address, uint8_t& middle, uint8_t& high)
 {
@@ -38,20 +37,10 @@ uint32_t PagesIn(uint32_t start, uint32_t end)
 
 uint8_t BaudCode(uint32_t baudRate)
 {
-    switch (baudRate) {
-    case 9600:
-        return bootcode::kBaud9600;
-    case 19200:
-        return bootcode::kBaud19200;
-    case 38400:
-        return bootcode::kBaud38400;
-    case 57600:
-        return bootcode::kBaud57600;
-    case 115200:
-        return bootcode::kBaud115200;
-    default:
-        return 0x00;
+    for (size_t i = 0; i < std::size(kBaudRates); ++i) {
+        if (kBaudRates[i] == baudRate) return static_cast<uint8_t>(bootcode::kBaud9600 + i);
     }
+    return 0x00;
 }
 
 uint32_t BaudRateOfCode(uint8_t code)

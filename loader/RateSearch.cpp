@@ -12,7 +12,7 @@ std::vector<uint32_t> SearchOrder(uint32_t remembered)
 {
     std::vector<uint32_t> order;
     if (BaudCode(remembered) != 0) order.push_back(remembered);
-    for (const uint32_t rate : {kBaseRate, 19200u, 38400u, 57600u, 115200u}) {
+    for (const uint32_t rate : kBaudRates) {
         if (std::find(order.begin(), order.end(), rate) == order.end()) order.push_back(rate);
     }
     return order;

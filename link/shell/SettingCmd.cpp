@@ -10,8 +10,8 @@
 uint32_t CSettingCmd::Run()
 {
     CSetCommDlg dialog;
-    uint32_t baudRate = 9600;
-    uint8_t byteSize = 8, parity = 0, stopBits = 0;
+    uint32_t baudRate = loader::kBaseRate;
+    uint8_t byteSize = loader::kByteSize, parity = loader::kNoParity, stopBits = loader::kOneStopBit;
 
     CSaveIni settings;
     if (settings.Load()) settings.Get(baudRate, byteSize, parity, stopBits);
