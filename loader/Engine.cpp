@@ -101,8 +101,8 @@ bool CEngine::SetLinkRate(uint32_t baudRate)
 uint32_t CEngine::LinkRate()
 {
     CSerialCommState state;
-    m_link.GetState(state);
-    return state.m_dwBaudRate;
+    // A closed port has no speed.
+    return m_link.GetState(state) ? state.m_dwBaudRate : 0;
 }
 
 void CEngine::Pause(uint32_t milliseconds)

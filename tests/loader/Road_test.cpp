@@ -44,7 +44,7 @@ class Road : public ::testing::Test
 protected:
     Road()
     {
-        link.Open("ROAD");
+        EXPECT_TRUE(link.Open("ROAD"));
         options.replyTimeout = 1000;
         options.echoTimeout = 200;
         options.searchRates = loader::SearchOrder(loader::kBaseRate);
