@@ -1,6 +1,7 @@
 #include "app/TorvaneApp.h"
 
 #include <cstdio>
+#include <tuple>
 
 #include "app/FirstSetDlg.h"
 #include "app/ProgressDlg.h"
@@ -12,6 +13,7 @@
 #include "link/shell/SetCommDlg.h"
 #include "link/shell/SettingCmd.h"
 #include "loader/Engine.h"
+#include "loader/Road.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/ProfileIni.h"
@@ -21,9 +23,7 @@ namespace {
 
 constexpr char kInstanceName[] = "TORVANE.exe";
 constexpr uint32_t kBaseRate = loader::kBaseRate;
-constexpr uint8_t kByteSize = 8, kNoParity = 0, kOneStopBit = 0;
-constexpr uint32_t kStartupFillerPause = 20;  // after each filler byte at start-up
-constexpr uint32_t kRecoveryFillerPause = 15; // after each filler byte in the recovery
+using loader::kByteSize, loader::kNoParity, loader::kOneStopBit;
 
 // The progress window of one command, bound to its own cancel flag.
 class CProgressWindow final : public IProgressWindow
@@ -115,19 +115,11 @@ BOOL CTorvaneApp::InitInstance()
     m_strPortName = port;
     m_link.SetWaitHook([] { KeepWindowsResponsive(); });
 
-    ApplyLinkState(m_link, kBaseRate, kByteSize, kNoParity, kOneStopBit);
-    m_link.SetTimeout(linktime::kNormalReadTimeout);
     loader::CEngine engine(m_link);
-
-    // Synchronise: the boot loader answers the burst with one 0xB0 at 9600 bit/s.
-    Sleep(linktime::kSyncEdgePause);
-    engine.DiscardStaleInput();
-    engine.SendSyncBurst(kStartupFillerPause);
-    uint8_t echo = 0;
-    if (!engine.ReadByte(echo).Ok() || echo != bootcode::kBaud9600) TimeoutRecovery();
-
-    Sleep(linktime::kCodeSettleTime);
-    m_link.Purge(0);
+    loader::RunReport report;
+    // The boot loader answers the burst with one 0xB0 at 9600 bit/s.
+    if (!loader::Synchronise(engine, report, loader::ConnectOptions()).Ok()) TimeoutRecovery();
+    loader::Settle(engine);
 
     uint32_t baudRate = kBaseRate;
     uint8_t byteSize = kByteSize, parity = kNoParity, stopBits = kOneStopBit;
@@ -139,9 +131,8 @@ BOOL CTorvaneApp::InitInstance()
         }
     }
 
-    m_link.Purge(0);
     loader::StatusRegister status;
-    if (engine.ReadStatus(status).Ok()) {
+    if (loader::ReadFreshStatus(engine, report, status).Ok()) {
         m_bLinkOk = TRUE;
         CSaveIni settings;
         settings.Set(baudRate, byteSize, parity, stopBits);
@@ -160,7 +151,6 @@ BOOL CTorvaneApp::InitInstance()
         }
     } else {
         m_bLinkOk = FALSE;
-        m_link.Purge(0);
         CFirstSetDlg firstSetting;
         const INT_PTR answer = firstSetting.DoModal();
         if (answer == IDOK) {
@@ -172,7 +162,7 @@ BOOL CTorvaneApp::InitInstance()
         }
     }
 
-    engine.ClearStatus();
+    std::ignore = engine.ClearStatus();
 
     {
         CIDCheckDlg upgradeDialog;
@@ -188,11 +178,6 @@ BOOL CTorvaneApp::InitInstance()
     return FALSE;
 }
 
-uint8_t CTorvaneApp::BaudCode(uint32_t baudRate)
-{
-    return loader::BaudCode(baudRate);
-}
-
 BOOL CTorvaneApp::ApplyLinkState(CSerialComm& link, uint32_t baudRate, uint8_t byteSize, uint8_t parity,
                                  uint8_t stopBits)
 {
@@ -204,41 +189,27 @@ BOOL CTorvaneApp::ApplyLinkState(CSerialComm& link, uint32_t baudRate, uint8_t b
     return link.SetState(state);
 }
 
-BOOL CTorvaneApp::NegotiateBaudRate(uint32_t currentRate, uint32_t newRate)
-{
-    loader::CEngine engine(m_link);
-    return engine.NegotiateRate(currentRate, newRate).Ok() ? TRUE : FALSE;
-}
-
 uint32_t CTorvaneApp::ChangeBaudRate(CSerialComm& link, uint32_t newRate, uint8_t, uint8_t, uint8_t,
                                      unsigned messageId)
 {
-    CSerialCommState state;
-    link.GetState(state);
-    uint32_t rate = newRate;
-    if (!NegotiateBaudRate(state.m_dwBaudRate, newRate)) {
-        AfxMessageBox(messageId, MB_ICONEXCLAMATION);
-        link.GetState(state);
-        rate = state.m_dwBaudRate;
-    }
-    ApplyLinkState(link, rate, kByteSize, kNoParity, kOneStopBit);
     loader::CEngine engine(link);
-    if (engine.ConfirmRate(rate).Ok()) return rate;
+    loader::RunReport report;
+    loader::RateChangeOptions options;
+    // Both ends go on at the old speed, which the confirm proves.
+    options.confirmAfterRefusal = true;
+    options.refused = [messageId] { AfxMessageBox(messageId, MB_ICONEXCLAMATION); };
+    const loader::RateChange change = loader::ChangeRate(engine, report, newRate, options);
+    if (change.result.Ok()) return change.rate;
     return TimeoutRecovery();
 }
 
 void CTorvaneApp::ReturnTo9600(CSerialComm& link)
 {
-    CSerialCommState state;
-    link.GetState(state);
-    if (!NegotiateBaudRate(state.m_dwBaudRate, kBaseRate)) {
-        AfxMessageBox(IDS_NO_9600, MB_ICONEXCLAMATION);
-        return;
-    }
-    ApplyLinkState(link, kBaseRate, kByteSize, kNoParity, kOneStopBit);
     loader::CEngine engine(link);
-    if (engine.SendBaudCode(bootcode::kBaud9600).Ok()) return;
-    AfxMessageBox(IDS_NO_9600, MB_ICONSTOP);
+    loader::RunReport report;
+    const loader::RateChange change = loader::ReturnTo9600(engine, report, false);
+    if (change.result.Ok()) return;
+    AfxMessageBox(IDS_NO_9600, change.refused ? MB_ICONEXCLAMATION : MB_ICONSTOP);
 }
 
 uint32_t CTorvaneApp::CommandPagePause()
@@ -297,8 +268,8 @@ uint32_t CTorvaneApp::TimeoutRecovery()
         }
         ApplyLinkState(m_link, kBaseRate, kByteSize, kNoParity, kOneStopBit);
         loader::CEngine engine(m_link);
-        engine.DiscardStaleInput();
-        engine.SendSyncBurst(kRecoveryFillerPause);
+        // Unanswered on purpose: the rate change that follows starts with a purge.
+        std::ignore = loader::SendSync(engine, loader::kRecoveryFillerPause);
 
         m_bRecoveryHandedBack = FALSE;
         CSettingCmd setting;

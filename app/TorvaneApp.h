@@ -20,10 +20,8 @@ public:
     BOOL InitInstance() override;
 
     // Link services.
-    static uint8_t BaudCode(uint32_t baudRate);
     BOOL ApplyLinkState(CSerialComm& link, uint32_t baudRate, uint8_t byteSize, uint8_t parity,
                         uint8_t stopBits);
-    BOOL NegotiateBaudRate(uint32_t currentRate, uint32_t newRate);
     uint32_t ChangeBaudRate(CSerialComm& link, uint32_t newRate, uint8_t byteSize, uint8_t parity,
                             uint8_t stopBits, unsigned messageId);
     void ReturnTo9600(CSerialComm& link);

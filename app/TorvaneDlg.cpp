@@ -17,7 +17,7 @@
 #include "image/UpgradeArea.h"
 #include "image/shell/IDCheckDlg.h"
 #include "link/shell/SettingCmd.h"
-#include "loader/Engine.h"
+#include "loader/Road.h"
 #include "res/Resource.h"
 
 CTorvaneDlg::CTorvaneDlg(CWnd* parent) : CDialog(IDD_TORVANE_DIALOG, parent), m_hIcon(IDR_MAINFRAME)
@@ -100,10 +100,10 @@ BOOL CTorvaneDlg::CheckImage(bool needsUpgradeArea)
 BOOL CTorvaneDlg::ProbeLink()
 {
     CTorvaneApp& app = TheApp();
-    app.m_link.Purge(0);
     loader::CEngine engine(app.m_link);
+    loader::RunReport report;
     loader::StatusRegister status;
-    if (engine.ReadStatus(status).Ok()) return TRUE;
+    if (loader::ReadFreshStatus(engine, report, status).Ok()) return TRUE;
     app.TimeoutRecovery();
     return FALSE;
 }

@@ -276,14 +276,13 @@ int RunProbe(uint32_t rate, int rounds, long timerSlackNs)
         link.SetTimeout(linktime::kPageStatusTimeout);
         for (int i = 0; i < rounds && exitCode == 0; ++i) {
             auto t0 = SteadyClock::now();
-            link.Write(frame, sizeof frame);
+            if (link.Write(frame, sizeof frame) != sizeof frame) exitCode = 1;
             auto t1 = SteadyClock::now();
             Sleep(kPagePause);
             auto t2 = SteadyClock::now();
             const uint8_t request = bootcode::kReadStatus;
             uint8_t reply[2];
-            link.Write(&request, 1);
-            if (link.Read(reply, 2) != 2) exitCode = 1;
+            if (link.Write(&request, 1) != 1 || link.Read(reply, 2) != 2) exitCode = 1;
             auto t3 = SteadyClock::now();
             frameUs.push_back(SecondsBetween(t0, t1) * 1e6);
             pauseUs.push_back(SecondsBetween(t1, t2) * 1e6);

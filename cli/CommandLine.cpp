@@ -18,6 +18,7 @@
 #include "cli/Session.h"
 #include "cli/StationCommand.h"
 #include "cli/UpgradeFile.h"
+#include "loader/Protocol.h"
 #include "platform/Console.h"
 
 namespace {
@@ -46,7 +47,6 @@ Exit codes:
 With several --port, the largest code of all ports.)";
 
 // The page pauses the "Set baudrate" dialog offers.
-const std::vector<uint32_t> kPagePauses = {5, 10, 15, 20, 25, 30, 35, 40, 45, 50};
 
 // "F0000-FFFFF" (hex, inclusive) into start and end.
 bool ParseRange(const std::string& text, CliOptions& options)
@@ -119,7 +119,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
             ->required()
             ->allow_extra_args(false);
         sub->add_option("--baud", options.baud, "bit rate to work at (default: the last one that worked)")
-            ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}));
+            ->check(CLI::IsMember(
+                std::vector<uint32_t>(std::begin(loader::kBaudRates), std::end(loader::kBaudRates))));
         sub->add_flag("--json", json, "one JSON object per event on standard output");
         sub->add_flag("--quiet", quiet, "print only the result");
     };
@@ -133,7 +134,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
                       "send every page, also those FILE leaves at FF (as the windows do)");
     program
         ->add_option("--page-pause", options.pagePause, "ms between a page and its status read (default 40)")
-        ->check(CLI::IsMember(kPagePauses));
+        ->check(CLI::IsMember(
+            std::vector<uint32_t>(std::begin(linktime::kPagePauses), std::end(linktime::kPagePauses))));
     program->add_flag("--if-different", options.ifDifferent,
                       "read F0000-FFFFF first and leave it untouched when it already holds FILE");
     program->add_option("--backup", options.backup,

@@ -9,7 +9,7 @@ namespace {
 
 constexpr char kSectionPrefix[] = "torvane-cli port ";
 constexpr char kRateKey[] = "Baud rate";
-constexpr uint8_t kByteSize = 8, kNoParity = 0, kOneStopBit = 0;
+using loader::kByteSize, loader::kNoParity, loader::kOneStopBit;
 
 bool Known(uint32_t rate)
 {

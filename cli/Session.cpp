@@ -15,6 +15,7 @@
 #include "cli/UpgradeFile.h"
 #include "framework/Afx.h"
 #include "loader/RateSearch.h"
+#include "loader/Road.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
 #include "platform/HookRunner.h"
@@ -34,9 +35,6 @@ namespace {
 constexpr uint32_t kReplyTimeout = 1000;
 constexpr uint32_t kPageReadTimeout = 2000;
 constexpr uint32_t kSyncReplyTimeout = 200;
-constexpr uint32_t kStartupFillerPause = 20;
-// The windows send the fixed default ID whatever the .id file holds; so does this.
-constexpr std::array<uint8_t, loader::kIdLength> kDefaultId{0xB6, 0xB6, 0xB6, 0xB6, 0xB6, 0xB6, 0xB6};
 
 std::string Hex6(uint32_t value)
 {
@@ -169,8 +167,8 @@ ExitCode CSession::Run()
     if (code == ExitCode::Ok && m_records) {
         // The boot loader's version belongs to the record; a panel that cannot tell it is
         // still worked on.
-        std::string text;
-        if (m_engine->ReadVersion(text).Ok()) m_records->Attempt().loaderVersion = text;
+        if (loader::ReadVersion(*m_engine, m_report).Ok())
+            m_records->Attempt().loaderVersion = m_report.version;
     }
     if (code == ExitCode::Ok) code = RunCommand();
     if (code == ExitCode::Ok && Stopping()) code = ExitCode::Stopped;
@@ -386,42 +384,21 @@ ExitCode CSession::Failure(const loader::Result& result, const std::string& duri
 ExitCode CSession::Connect()
 {
     loader::CEngine& engine = *m_engine;
-    engine.SetLinkRate(loader::kBaseRate);
-    m_link->SetTimeout(kReplyTimeout);
     const uint32_t remembered = RememberedRate(m_port);
-
-    // A panel fresh from power-on answers the windows' synchronisation burst at 9600 bit/s.
-    engine.Pause(linktime::kSyncEdgePause);
-    m_link->Purge(0);
-    loader::Result result = engine.SendSyncBurst(kStartupFillerPause);
-    if (result.outcome == loader::Outcome::PortLost) return Failure(result, "synchronisation");
-    uint8_t echo = 0;
-    m_link->SetTimeout(kSyncReplyTimeout);
-    const bool synchronised = engine.ReadByte(echo).Ok() && echo == bootcode::kBaud9600;
-    m_link->SetTimeout(kReplyTimeout);
-    if (synchronised) {
-        engine.Pause(linktime::kCodeSettleTime);
-        m_link->Purge(0);
-        m_found = engine.ReadStatus(m_status).Ok();
+    loader::ConnectOptions options;
+    options.replyTimeout = kReplyTimeout;
+    options.echoTimeout = kSyncReplyTimeout;
+    options.searchRates = loader::SearchOrder(remembered);
+    const loader::Result result = loader::Connect(engine, m_report, options, m_status);
+    if (result.outcome == loader::Outcome::PortLost)
+        return Failure(result, m_report.Find(loader::Step::RateSearch) ? "rate search" : "synchronisation");
+    if (!result.Ok()) {
+        Message("torvane-cli: " + m_port +
+                ": the panel does not answer (synchronisation at 9600 bit/s, status request at " +
+                RateList(options.searchRates) + ")");
+        return ExitCode::Silent;
     }
-    if (!m_found) {
-        // A run that ended part-way may have left it at another rate.
-        const std::vector<uint32_t> order = loader::SearchOrder(remembered);
-        const loader::PanelSearch search = loader::FindPanel(engine, order);
-        if (search.outcome == loader::Outcome::PortLost) {
-            loader::Result lost;
-            lost.outcome = loader::Outcome::PortLost;
-            return Failure(lost, "rate search");
-        }
-        if (!search.found) {
-            Message("torvane-cli: " + m_port +
-                    ": the panel does not answer (synchronisation at 9600 bit/s, status request at " +
-                    RateList(order) + ")");
-            return ExitCode::Silent;
-        }
-        m_found = true;
-        m_status = search.status;
-    }
+    m_found = true;
     if (Stopping()) return ExitCode::Stopped;
     return SetWorkingRate(m_options.baud.value_or(remembered));
 }
@@ -432,25 +409,24 @@ ExitCode CSession::SetWorkingRate(uint32_t wanted)
     const uint32_t found = engine.LinkRate();
     uint32_t rate = found;
     if (wanted != found) {
-        if (engine.NegotiateRate(found, wanted).Ok()) {
-            engine.SetLinkRate(wanted);
-            rate = wanted;
-            if (!engine.ConfirmRate(wanted).Ok()) {
-                const loader::PanelSearch search = loader::FindPanel(engine, loader::SearchOrder(wanted));
-                if (!search.found) {
-                    Message("torvane-cli: " + m_port + ": the panel stopped answering while moving to " +
-                            std::to_string(wanted) + " bit/s");
-                    return ExitCode::Silent;
-                }
-                rate = search.rate;
-            }
-        } else {
+        loader::RateChangeOptions options;
+        options.searchOnLostConfirm = true;
+        const loader::RateChange change = loader::ChangeRate(engine, m_report, wanted, options);
+        if (change.refused && change.result.Ok()) {
             Message("torvane-cli: " + m_port + ": the panel did not take " + std::to_string(wanted) +
                     " bit/s; working at " + std::to_string(found) + " bit/s");
+        } else if (change.result.outcome == loader::Outcome::PortLost) {
+            return Failure(change.result, "rate change");
+        } else if (!change.result.Ok()) {
+            Message("torvane-cli: " + m_port + ": the panel stopped answering while moving to " +
+                    std::to_string(wanted) + " bit/s");
+            return ExitCode::Silent;
         }
+        rate = change.rate;
     }
-    const loader::Result result = engine.ReadStatus(m_status);
+    const loader::Result result = loader::ReadStatus(engine, m_report, m_status);
     if (!result.Ok()) return Failure(result, "status");
+    m_report.rate = rate;
     m_figures["baud"] = rate;
     if (rate == wanted && !RememberRate(m_port, rate))
         Message("torvane-cli: cannot write the settings file: " + platform::LastProfileWriteError());
@@ -464,15 +440,14 @@ ExitCode CSession::CheckId()
     if (recorded && m_status.IdVerified()) *recorded = step::kAlready;
     if (!m_status.IdVerified() && m_imageLoaded) {
         loader::StatusRegister after;
-        const loader::Result result = m_engine->CheckId(kDefaultId, after);
-        if (!result.Ok()) {
+        const loader::Result result = loader::CheckId(*m_engine, m_report, after);
+        if (!result.Ok() && result.outcome != loader::Outcome::DeviceError) {
             if (recorded) *recorded = step::kFailed;
             return Failure(result, "ID check");
         }
         m_idAnswered = after.IdField() != 0;
-        if (!after.IdVerified()) {
+        if (!result.Ok()) {
             if (recorded) *recorded = step::kFailed;
-            m_link->Purge(0);
             Message(IDS_NOT_MATCH_ID);
             return ExitCode::IdFailed;
         }
@@ -498,10 +473,9 @@ ExitCode CSession::RunCommand()
     if (command == "program") return Program();
     if (command == "status") return Status();
     if (command == "version") {
-        std::string text;
-        const loader::Result result = m_engine->ReadVersion(text);
+        const loader::Result result = loader::ReadVersion(*m_engine, m_report);
         if (!result.Ok()) return Failure(result, "version");
-        m_reporter.Value("version", text);
+        m_reporter.Value("version", m_report.version);
         return ExitCode::Ok;
     }
     if (command == "erase") return Erase();
@@ -522,33 +496,32 @@ ExitCode CSession::RunCommand()
         }
         start -= start % kPageSize;
         end = (end + kPageSize - 1) / kPageSize * kPageSize;
-        return Check(start, end, loader::CheckMode::Blank, "Blank Check");
+        return Check(start, end, loader::CheckMode::Blank, "Blank Check", loader::Step::BlankCheck);
     }
     if (command == "read") {
         const uint32_t start = *m_options.rangeStart - *m_options.rangeStart % kPageSize;
         const uint32_t end = *m_options.rangeEnd - *m_options.rangeEnd % kPageSize + kPageSize;
-        return ReadInto(start, end, m_options.output);
+        return ReadInto(start, end, m_options.output, loader::Step::Read);
     }
     if (command == "verify")
-        return Check(loader::kAreaStart, loader::kAreaEnd, loader::CheckMode::CompareAll, "Verify");
+        return Check(loader::kAreaStart, loader::kAreaEnd, loader::CheckMode::CompareAll, "Verify",
+                     loader::Step::Verify);
     return ExitCode::Usage;
 }
 
 ExitCode CSession::Status()
 {
-    const loader::Result result = m_engine->ReadStatus(m_status);
+    const loader::Result result = loader::ReadStatus(*m_engine, m_report, m_status);
     if (!result.Ok()) return Failure(result, "status");
-    const loader::StatusRegister& s = m_status;
-    auto errorText = [](bool set) { return set ? "Error" : "Right"; };
-    const char* idText[] = {"Not yet", "Not match", "", "Match"};
-    m_reporter.Value("ready", s.Ready() ? "Ready" : "Busy");
-    m_reporter.Value("erase", errorText(s.EraseError()));
-    m_reporter.Value("program", errorText(s.ProgramError()));
-    m_reporter.Value("block", errorText(s.srd1 & status::kSrd1BlockError));
-    m_reporter.Value("check_sum", (s.srd2 & status::kSrd2CheckSum) ? "Match" : "Not match");
-    m_reporter.Value("id_check", idText[s.IdField()]);
-    m_reporter.Value("receive_timeout", (s.srd2 & status::kSrd2ReceiveTimeout) ? "Timeout" : "Right");
-    m_reporter.Value("over_number", (s.srd2 & status::kSrd2OverNumber) ? "Over" : "Right");
+    const loader::StatusTexts texts = loader::DescribeStatus(m_status);
+    m_reporter.Value("ready", texts.ready);
+    m_reporter.Value("erase", texts.erase);
+    m_reporter.Value("program", texts.program);
+    m_reporter.Value("block", texts.block);
+    m_reporter.Value("check_sum", texts.checkSum);
+    m_reporter.Value("id_check", texts.idCheck);
+    m_reporter.Value("receive_timeout", texts.receiveTimeout);
+    m_reporter.Value("over_number", texts.overNumber);
     return ExitCode::Ok;
 }
 
@@ -557,9 +530,8 @@ ExitCode CSession::Erase()
     const uint32_t started = GetTickCount();
     if (onStepBegun) onStepBegun("Erase");
     m_reporter.WaitStart("Erase", "erasing", linktime::kEraseStatusTimeout);
-    const loader::Result result = m_engine->EraseAll();
+    const loader::Result result = loader::Erase(*m_engine, m_report);
     m_reporter.WaitEnd();
-    m_link->SetTimeout(kReplyTimeout);
     if (m_records) m_records->Attempt().eraseResult = result.Ok() ? step::kOk : step::kFailed;
     if (result.outcome == loader::Outcome::DeviceError) {
         Message(IDS_ERASE_ERROR);
@@ -576,8 +548,9 @@ ExitCode CSession::Program()
     if (m_options.ifDifferent) {
         const uint32_t started = GetTickCount();
         m_progress->Begin("Compare");
-        const loader::Result same = m_engine->CheckRange(ImagePages(), loader::kAreaStart, loader::kAreaEnd,
-                                                         loader::CheckMode::CompareAll, kPageReadTimeout);
+        const loader::Result same =
+            loader::Check(*m_engine, m_report, loader::Step::Compare, ImagePages(), loader::kAreaStart,
+                          loader::kAreaEnd, loader::CheckMode::CompareAll, kPageReadTimeout);
         m_progress->End();
         m_figures["compare_seconds"] = SecondsSince(started);
         if (same.Ok()) {
@@ -616,7 +589,7 @@ ExitCode CSession::Program()
     const uint32_t started = GetTickCount();
     m_progress->Begin("Program");
     loader::Result result =
-        m_engine->ProgramRange(ImagePages(), loader::kAreaStart, loader::kAreaEnd, options);
+        loader::Program(*m_engine, m_report, ImagePages(), loader::kAreaStart, loader::kAreaEnd, options);
     m_progress->End();
     const uint32_t pagesSent = result.pagesSent;
     if (m_records) m_records->Attempt().pagesSent = pagesSent;
@@ -626,8 +599,7 @@ ExitCode CSession::Program()
     }
     // The page decides, and then the status once more: a panel may report the error late.
     loader::StatusRegister status;
-    if (result.Ok()) result = m_engine->ReadStatus(status);
-    if (result.Ok() && status.ProgramError()) result.outcome = loader::Outcome::DeviceError;
+    if (result.Ok()) result = loader::ReadStatus(*m_engine, m_report, status, loader::Step::ProgramStatus);
     if (m_records) m_records->Attempt().programResult = result.Ok() ? step::kOk : step::kFailed;
     if (result.outcome == loader::Outcome::DeviceError) {
         Message(IDS_PROGRAM_ERROR);
@@ -641,16 +613,19 @@ ExitCode CSession::Program()
         return ExitCode::Ok;
     }
     if (Stopping()) return ExitCode::Stopped;
-    code = Check(loader::kAreaStart, loader::kAreaEnd, loader::CheckMode::CompareAll, "Verify");
+    code = Check(loader::kAreaStart, loader::kAreaEnd, loader::CheckMode::CompareAll, "Verify",
+                 loader::Step::Verify);
     m_figures["pages"] = pagesSent; // the pages sent, not those read back
     return code;
 }
 
-ExitCode CSession::Check(uint32_t start, uint32_t end, loader::CheckMode mode, const std::string& title)
+ExitCode CSession::Check(uint32_t start, uint32_t end, loader::CheckMode mode, const std::string& title,
+                         loader::Step step)
 {
     const uint32_t started = GetTickCount();
     m_progress->Begin(title);
-    const loader::Result result = m_engine->CheckRange(ImagePages(), start, end, mode, kPageReadTimeout);
+    const loader::Result result =
+        loader::Check(*m_engine, m_report, step, ImagePages(), start, end, mode, kPageReadTimeout);
     m_progress->End();
     const bool verify = mode != loader::CheckMode::Blank;
     if (verify) m_figures["verified"] = result.Ok();
@@ -668,11 +643,12 @@ ExitCode CSession::Check(uint32_t start, uint32_t end, loader::CheckMode mode, c
     return ExitCode::Ok;
 }
 
-ExitCode CSession::ReadInto(uint32_t start, uint32_t end, const std::string& path)
+ExitCode CSession::ReadInto(uint32_t start, uint32_t end, const std::string& path, loader::Step step)
 {
     std::vector<uint8_t> bytes;
     m_progress->Begin("Read");
-    const loader::Result result = m_engine->ReadRange(start, end, kPageReadTimeout, bytes);
+    const loader::Result result =
+        loader::ReadRange(*m_engine, m_report, step, start, end, kPageReadTimeout, bytes);
     m_progress->End();
     if (!result.Ok()) return Failure(result, "read, page " + Hex6(result.address));
     if (std::string error; !WriteReadFile(path, start, bytes, error)) {
@@ -690,7 +666,8 @@ ExitCode CSession::ReadSerial()
     const uint32_t start = first - first % kPageSize;
     const uint32_t end = (first + length + kPageSize - 1) / kPageSize * kPageSize;
     std::vector<uint8_t> bytes;
-    const loader::Result result = m_engine->ReadRange(start, end, kPageReadTimeout, bytes);
+    const loader::Result result =
+        loader::ReadRange(*m_engine, m_report, loader::Step::SerialRead, start, end, kPageReadTimeout, bytes);
     if (!result.Ok()) return Failure(result, "serial number, page " + Hex6(result.address));
     std::string hex, text;
     for (uint32_t i = 0; i < length; ++i) {
@@ -714,7 +691,8 @@ ExitCode CSession::ReadSerial()
 
 ExitCode CSession::Backup()
 {
-    const ExitCode code = ReadInto(loader::kAreaStart, loader::kAreaEnd, m_options.backup);
+    const ExitCode code =
+        ReadInto(loader::kAreaStart, loader::kAreaEnd, m_options.backup, loader::Step::Backup);
     m_figures.erase("pages");
     if (code != ExitCode::Ok) return code;
     if (m_records) m_records->Attempt().backupFile = m_options.backup;
@@ -732,17 +710,5 @@ ExitCode CSession::Backup()
 
 void CSession::ReturnTo9600()
 {
-    loader::CEngine& engine = *m_engine;
-    m_link->SetTimeout(kReplyTimeout);
-    uint32_t rate = engine.LinkRate();
-    if (rate == loader::kBaseRate) return;
-    bool moved = engine.NegotiateRate(rate, loader::kBaseRate).Ok();
-    if (!moved) {
-        // Silent after a failure part-way: it may still be at this rate or already at 9600.
-        const loader::PanelSearch search = loader::FindPanel(engine, loader::SearchOrder(rate));
-        if (search.found && search.rate == loader::kBaseRate) return;
-        moved = search.found && engine.NegotiateRate(search.rate, loader::kBaseRate).Ok();
-    }
-    engine.SetLinkRate(loader::kBaseRate);
-    if (!moved || !engine.ConfirmRate(loader::kBaseRate).Ok()) Message(IDS_NO_9600);
+    if (!loader::ReturnTo9600(*m_engine, m_report, true).result.Ok()) Message(IDS_NO_9600);
 }

@@ -18,6 +18,7 @@
 #include "image/MotFile.h"
 #include "link/SerialComm.h"
 #include "loader/Engine.h"
+#include "loader/Road.h"
 
 class CCommandRecords;
 
@@ -40,6 +41,8 @@ public:
     void PinUpgrade(const PinnedUpgrade& upgrade) { m_upgrade = &upgrade; }
     // A port the caller keeps open (and locked) before and after the session.
     void UseOpenLink(CSerialComm& link) { m_link = &link; }
+    // Each step of the run with its result, rate and time.
+    const loader::RunReport& Report() const { return m_report; }
     // The panel's ID-check field told verified or mismatched during the run: a later
     // "not yet" can only come from a panel fresh from power-on.
     bool IdAnswered() const { return m_idAnswered; }
@@ -68,8 +71,9 @@ private:
     ExitCode Program();
     ExitCode Erase();
     ExitCode Backup();
-    ExitCode ReadInto(uint32_t start, uint32_t end, const std::string& path);
-    ExitCode Check(uint32_t start, uint32_t end, loader::CheckMode mode, const std::string& title);
+    ExitCode ReadInto(uint32_t start, uint32_t end, const std::string& path, loader::Step step);
+    ExitCode Check(uint32_t start, uint32_t end, loader::CheckMode mode, const std::string& title,
+                   loader::Step step);
     ExitCode Status();
     ExitCode ReadSerial();
     ExitCode PreCheck();
@@ -97,5 +101,6 @@ private:
     std::unique_ptr<loader::CEngine> m_engine;
     bool m_found = false; // the panel has answered: it can be sent back to 9600 bit/s
     loader::StatusRegister m_status;
+    loader::RunReport m_report;
     nlohmann::json m_figures;
 };

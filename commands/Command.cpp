@@ -32,12 +32,14 @@ int CCommand::CheckStatusBit(CSerialComm& link, const std::string& operation)
 {
     loader::CEngine engine(link);
     loader::StatusRegister status;
-    if (!engine.ReadStatus(status).Ok()) {
+    const loader::Step step = operation == "program" ? loader::Step::ProgramStatus : loader::Step::Status;
+    const loader::Result result = loader::ReadStatus(engine, m_report, status, step);
+    if (result.outcome == loader::Outcome::DeviceError) return 1;
+    if (!result.Ok()) {
         CommandContext().TimeoutRecovery();
         return 1;
     }
     if (operation == "erase") return status.EraseError() ? 1 : 0;
-    if (operation == "program") return status.ProgramError() ? 1 : 0;
     return 0;
 }
 
@@ -210,7 +212,7 @@ CCheckMemorryCmd::ProgramOutcome CCheckMemorryCmd::ProgramRange(CSerialComm& lin
     loader::CEngine engine(link, &progress);
     loader::ProgramOptions options;
     options.pagePause = pagePause;
-    const loader::Result result = engine.ProgramRange(ImagePages(), start, end, options);
+    const loader::Result result = loader::Program(engine, m_report, ImagePages(), start, end, options);
     switch (result.outcome) {
     case loader::Outcome::Done:
         return ProgramOutcome::Done;
@@ -233,8 +235,9 @@ CCheckMemorryCmd::VerifyOutcome CCheckMemorryCmd::VerifyRange(CSerialComm& link,
                                         : mode == VerifyMode::CompareAll
                                             ? loader::CheckMode::CompareAll
                                             : loader::CheckMode::CompareSkipErased;
+    const loader::Step step = mode == VerifyMode::Blank ? loader::Step::BlankCheck : loader::Step::Verify;
     const loader::Result result =
-        engine.CheckRange(ImagePages(), start, end, checkMode, PageReadTimeout(link));
+        loader::Check(engine, m_report, step, ImagePages(), start, end, checkMode, PageReadTimeout(link));
     switch (result.outcome) {
     case loader::Outcome::Done:
         return VerifyOutcome::Passed;

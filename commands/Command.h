@@ -8,6 +8,7 @@
 
 #include "commands/CommandContext.h"
 #include "loader/Engine.h"
+#include "loader/Road.h"
 #include "platform/KeepAwake.h"
 #include "platform/WinTypes.h"
 
@@ -23,6 +24,12 @@ public:
     // Writes 0x70 and reads the two status bytes. "erase" gives SRD1 bit 5, "program"
     // bit 4 (1 = error). No reply: the time-out recovery runs and the result is 1.
     int CheckStatusBit(CSerialComm& link, const std::string& operation);
+
+    // Each step this command took with the panel.
+    const loader::RunReport& Report() const { return m_report; }
+
+protected:
+    loader::RunReport m_report;
 };
 
 // The engine's listener of a command: the progress window, its stop, and the time-out

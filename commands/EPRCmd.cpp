@@ -8,13 +8,10 @@
 int CEPRCmd::Run()
 {
     CSerialComm& link = CommandContext().CommandLink();
-    CEraseCmd erase;
-    if (erase.EraseAndCheck(link)) {
+    if (CEraseCmd::EraseAndCheck(link, m_report)) {
         AfxMessageBox(IDS_ERASE_ERROR, MB_ICONSTOP);
-        link.SetTimeout(linktime::kNormalReadTimeout);
         return 0;
     }
-    link.SetTimeout(linktime::kNormalReadTimeout);
 
     uint32_t start = 0, end = 0;
     GetImageRange(start, end);

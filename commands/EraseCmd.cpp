@@ -4,22 +4,21 @@
 #include "link/SerialComm.h"
 #include "res/Resource.h"
 
-int CEraseCmd::EraseAndCheck(CSerialComm& link)
+int CEraseCmd::EraseAndCheck(CSerialComm& link, loader::RunReport& report)
 {
     const CFlashWriting writing;
     CCommandProgress recovery; // a silent erase status runs the recovery within the 40 s time-out
     loader::CEngine engine(link, &recovery);
-    return engine.EraseAll().Ok() ? 0 : 1;
+    return loader::Erase(engine, report).Ok() ? 0 : 1;
 }
 
 int CEraseCmd::Run()
 {
     CSerialComm& link = CommandContext().CommandLink();
-    const int failed = EraseAndCheck(link);
+    const int failed = EraseAndCheck(link, m_report);
     if (failed)
         AfxMessageBox(IDS_ERASE_ERROR, MB_ICONSTOP);
     else
         AfxMessageBox(IDS_ERASE_OK, MB_ICONINFORMATION);
-    link.SetTimeout(linktime::kNormalReadTimeout);
     return failed ? 0 : 1;
 }

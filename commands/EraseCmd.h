@@ -8,6 +8,6 @@ public:
     int Run();
 
     // The byte sequence and the status wait, shared with the erase-program-read sequence:
-    // 1 when the erase status bit is set or no status came.
-    int EraseAndCheck(CSerialComm& link);
+    // 1 when the erase status bit is set or no status came. The step goes into report.
+    static int EraseAndCheck(CSerialComm& link, loader::RunReport& report);
 };

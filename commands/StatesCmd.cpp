@@ -7,7 +7,7 @@ int CStatesCmd::Run()
     ICommandContext& context = CommandContext();
     loader::CEngine engine(context.CommandLink());
     loader::StatusRegister status;
-    if (!engine.ReadStatus(status).Ok()) {
+    if (!loader::ReadStatus(engine, m_report, status).Ok()) {
         context.TimeoutRecovery();
         return 0;
     }

@@ -7,28 +7,15 @@ CStatesDlg::CStatesDlg(CWnd* parent) : CDialog(IDD_STATES, parent) {}
 
 void CStatesDlg::SetStatus(uint8_t srd1, uint8_t srd2)
 {
-    auto errorText = [](bool set) { return set ? "Error" : "Right"; };
-    m_strReady = (srd1 & status::kSrd1Ready) ? "Ready" : "Busy";
-    m_strErase = errorText(srd1 & status::kSrd1EraseError);
-    m_strProgram = errorText(srd1 & status::kSrd1ProgramError);
-    m_strAfterBlock = errorText(srd1 & status::kSrd1BlockError);
-    m_strCheckSum = (srd2 & status::kSrd2CheckSum) ? "Match" : "Not match";
-    switch (status::IdField(srd2)) {
-    case status::kIdNotYet:
-        m_strIdCheck = "Not yet";
-        break;
-    case status::kIdMismatch:
-        m_strIdCheck = "Not match";
-        break;
-    case status::kIdVerified:
-        m_strIdCheck = "Match";
-        break;
-    default:
-        m_strIdCheck.clear();
-        break;
-    }
-    m_strReceiveTimeout = (srd2 & status::kSrd2ReceiveTimeout) ? "Timeout" : "Right";
-    m_strOverNumber = (srd2 & status::kSrd2OverNumber) ? "Over" : "Right";
+    const loader::StatusTexts texts = loader::DescribeStatus({srd1, srd2});
+    m_strReady = texts.ready;
+    m_strErase = texts.erase;
+    m_strProgram = texts.program;
+    m_strAfterBlock = texts.block;
+    m_strCheckSum = texts.checkSum;
+    m_strIdCheck = texts.idCheck;
+    m_strReceiveTimeout = texts.receiveTimeout;
+    m_strOverNumber = texts.overNumber;
 }
 
 void CStatesDlg::DoDataExchange(CDataExchange* pDX)

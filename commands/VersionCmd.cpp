@@ -5,9 +5,8 @@
 int CVersionCmd::Run()
 {
     loader::CEngine engine(CommandContext().CommandLink());
-    std::string text;
     // No recovery here: a device without the command simply shows "ERROR".
-    if (!engine.ReadVersion(text).Ok()) text = "ERROR";
+    std::string text = loader::ReadVersion(engine, m_report).Ok() ? m_report.version : "ERROR";
     // The dialog shows the text as far as its first NUL, as a C string would.
     text = text.substr(0, text.find('\0'));
     CVersionDlg dialog;

@@ -7,32 +7,35 @@
 #include "platform/SerialDriver.h"
 #include "platform/WinTypes.h"
 
-
 // Settings record of a device; each controller downcasts to its own kind.
-class CIoState {
+class CIoState
+{
 public:
     virtual ~CIoState() = default;
 };
 
 using WatchCallback = void (*)(void* userValue, uint32_t errorMask);
 
-class CIoController {
+class CIoController
+{
 public:
     CIoController() = default;
     virtual ~CIoController();
     CIoController(const CIoController&) = delete;
     CIoController& operator=(const CIoController&) = delete;
 
-    virtual BOOL Open(const std::string& name);
+    // What a call's failure means is the caller's to decide; a purge, a time-out or a close
+    // that did not take shows in the next read, so those are left to be ignored.
+    [[nodiscard]] virtual BOOL Open(const std::string& name);
     virtual BOOL Close();
     virtual BOOL IsOpen() const;
-    virtual uint32_t Write(const void* buffer, uint32_t count) = 0;
-    virtual uint32_t Read(void* buffer, uint32_t count) = 0;
+    [[nodiscard]] virtual uint32_t Write(const void* buffer, uint32_t count) = 0;
+    [[nodiscard]] virtual uint32_t Read(void* buffer, uint32_t count) = 0;
     virtual BOOL SetTimeout(uint32_t milliseconds) = 0;
-    virtual BOOL SetState(const CIoState& state) = 0;
-    virtual BOOL GetState(CIoState& state) = 0;
+    [[nodiscard]] virtual BOOL SetState(const CIoState& state) = 0;
+    [[nodiscard]] virtual BOOL GetState(CIoState& state) = 0;
     virtual BOOL Purge(uint32_t ignored) = 0;
-    virtual BOOL StartWatch(WatchCallback callback, void* userValue, uint32_t threshold) = 0;
+    [[nodiscard]] virtual BOOL StartWatch(WatchCallback callback, void* userValue, uint32_t threshold) = 0;
     virtual BOOL StopWatch() = 0;
 
     // Why the last Open failed (None after a success), for the one diagnostic line.

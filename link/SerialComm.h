@@ -16,18 +16,18 @@ public:
     CSerialComm() = default;
     ~CSerialComm() override;
 
-    BOOL Open(const std::string& name) override;
+    [[nodiscard]] BOOL Open(const std::string& name) override;
     // Stops a running watcher first: it uses the device.
     BOOL Close() override;
-    uint32_t Write(const void* buffer, uint32_t count) override;
+    [[nodiscard]] uint32_t Write(const void* buffer, uint32_t count) override;
     // Returns count when all requested bytes were queued in time, else 0 (time-out,
     // line error, hang-up). A pending line error fails one read and is cleared.
-    uint32_t Read(void* buffer, uint32_t count) override;
+    [[nodiscard]] uint32_t Read(void* buffer, uint32_t count) override;
     BOOL SetTimeout(uint32_t milliseconds) override;
-    BOOL SetState(const CIoState& state) override;
-    BOOL GetState(CIoState& state) override;
+    [[nodiscard]] BOOL SetState(const CIoState& state) override;
+    [[nodiscard]] BOOL GetState(CIoState& state) override;
     BOOL Purge(uint32_t ignored) override;
-    BOOL StartWatch(WatchCallback callback, void* userValue, uint32_t threshold) override;
+    [[nodiscard]] BOOL StartWatch(WatchCallback callback, void* userValue, uint32_t threshold) override;
     BOOL StopWatch() override;
     virtual void OnReceive(void* userValue, uint32_t errorMask);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "link/SerialComm.h"
 #include "link/SerialCommState.h"
@@ -14,7 +15,6 @@ namespace {
 constexpr uint32_t kIdAddressLow = 0xDF, kIdAddressMiddle = 0xFF, kIdAddressHigh = 0x0F;
 constexpr uint32_t kDownloadHeaderSize = 4; // code, size low, size high, checksum
 constexpr uint32_t kWaitSlice = CSerialComm::kWaitHookSlice;
-constexpr uint8_t kByteSize = 8, kNoParity = 0, kOneStopBit = 0;
 
 void SplitAddress(uint32_t address, uint8_t& middle, uint8_t& high)
 {
@@ -37,20 +37,10 @@ uint32_t PagesIn(uint32_t start, uint32_t end)
 
 uint8_t BaudCode(uint32_t baudRate)
 {
-    switch (baudRate) {
-    case 9600:
-        return bootcode::kBaud9600;
-    case 19200:
-        return bootcode::kBaud19200;
-    case 38400:
-        return bootcode::kBaud38400;
-    case 57600:
-        return bootcode::kBaud57600;
-    case 115200:
-        return bootcode::kBaud115200;
-    default:
-        return 0x00;
+    for (size_t i = 0; i < std::size(kBaudRates); ++i) {
+        if (kBaudRates[i] == baudRate) return static_cast<uint8_t>(bootcode::kBaud9600 + i);
     }
+    return 0x00;
 }
 
 uint32_t BaudRateOfCode(uint8_t code)
@@ -84,10 +74,13 @@ const char* OutcomeName(Outcome outcome)
 
 CEngine::CEngine(CSerialComm& link, IProgress* progress) : m_link(link), m_progress(progress)
 {
-    if (m_progress) {
-        IProgress* listener = m_progress;
-        m_previousHook = m_link.SetWaitHook([listener] { listener->OnWait(); });
-    }
+    if (m_progress) m_previousHook = m_link.SetWaitHook([this] { OnLinkWait(); });
+}
+
+void CEngine::OnLinkWait()
+{
+    m_progress->OnWait();
+    if (m_waitDeadline != 0) m_progress->OnWaiting(GetTickCount() - m_waitStarted, m_waitDeadline);
 }
 
 CEngine::~CEngine()
@@ -108,8 +101,8 @@ bool CEngine::SetLinkRate(uint32_t baudRate)
 uint32_t CEngine::LinkRate()
 {
     CSerialCommState state;
-    m_link.GetState(state);
-    return state.m_dwBaudRate;
+    // A closed port has no speed.
+    return m_link.GetState(state) ? state.m_dwBaudRate : 0;
 }
 
 void CEngine::Pause(uint32_t milliseconds)
@@ -237,11 +230,15 @@ Result CEngine::EraseAll()
     const uint8_t eraseAll[2] = {bootcode::kEraseAll, bootcode::kEraseConfirm};
     if (!Send(eraseAll, sizeof eraseAll)) return Failure(Outcome::PortLost);
     Pause(linktime::kCommandPause);
+    const uint32_t previousTimeout = m_link.GetTimeout();
     m_link.SetTimeout(linktime::kEraseStatusTimeout);
+    m_waitStarted = GetTickCount();
+    m_waitDeadline = linktime::kEraseStatusTimeout;
     StatusRegister status;
     result = ReadStatus(status);
+    m_waitDeadline = 0;
     if (NoReplyCame(result.outcome)) NoReply();
-    m_link.SetTimeout(linktime::kNormalReadTimeout);
+    m_link.SetTimeout(previousTimeout);
     if (result.Ok() && status.EraseError()) result.outcome = Outcome::DeviceError;
     return result;
 }
@@ -320,13 +317,14 @@ Result CEngine::ProgramRange(const PageSource& image, uint32_t start, uint32_t e
     }
 
     if (m_progress) m_progress->OnStart(total);
+    const uint32_t previousTimeout = m_link.GetTimeout();
     m_link.SetTimeout(linktime::kPageStatusTimeout);
     uint32_t sent = 0;
     StatusRegister status;
     for (uint32_t address = start; address < end; address += kPageSize) {
         bool blank = false;
         // A frame that did not go out whole is told by the status read that follows.
-        PageFrame(image, address, options.skipBlankPages ? &blank : nullptr);
+        std::ignore = PageFrame(image, address, options.skipBlankPages ? &blank : nullptr);
         result = {};
         if (!blank) {
             ++sent;
@@ -342,7 +340,7 @@ Result CEngine::ProgramRange(const PageSource& image, uint32_t start, uint32_t e
         result.address = address;
         if (!result.Ok() || LastPageOfAddressSpace(address)) break;
     }
-    m_link.SetTimeout(linktime::kNormalReadTimeout);
+    m_link.SetTimeout(previousTimeout);
     result.status = status;
     result.pagesSent = sent;
     return result;

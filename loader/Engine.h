@@ -48,6 +48,8 @@ public:
     CEngine& operator=(const CEngine&) = delete;
 
     CSerialComm& Link() { return m_link; }
+    // The front end's listener, or none.
+    IProgress* Progress() const { return m_progress; }
 
     // Speed and framing of the PC's end (8 data bits, no parity, one stop bit).
     bool SetLinkRate(uint32_t baudRate);
@@ -59,53 +61,57 @@ public:
 
     // 0xB0, a pause, sixteen 0x00 fillers each followed by fillerPause, a pause. The
     // boot loader answers with one 0xB0, which the caller reads (ReadByte) or discards.
-    Result SendSyncBurst(uint32_t fillerPause);
-    Result ReadByte(uint8_t& byte);
+    [[nodiscard]] Result SendSyncBurst(uint32_t fillerPause);
+    [[nodiscard]] Result ReadByte(uint8_t& byte);
 
     // 0x70: SRD1 and SRD2.
-    Result ReadStatus(StatusRegister& status);
+    [[nodiscard]] Result ReadStatus(StatusRegister& status);
     // 0x50, then the command pause.
-    Result ClearStatus();
+    [[nodiscard]] Result ClearStatus();
     // 0x75, then the command pause.
-    Result DisableLockBits();
+    [[nodiscard]] Result DisableLockBits();
     // Clear status, lock-bit disable, 0xA7 0xD0, then the status within 40 s; a status
-    // with the erase-error bit is a DeviceError. The usual time-out is back afterwards.
-    Result EraseAll();
+    // with the erase-error bit is a DeviceError. The time-out in force before is back
+    // afterwards.
+    [[nodiscard]] Result EraseAll();
     // One page frame, the page pause and the status within 150 ms (previous time-out
     // restored); the program-error bit is a DeviceError.
-    Result ProgramPage(uint32_t address, const uint8_t* data, uint32_t pagePause);
+    [[nodiscard]] Result ProgramPage(uint32_t address, const uint8_t* data, uint32_t pagePause);
     // Purge, 0xFF with the page address, and the 256 bytes within `timeout`; the time-out
     // in force before is restored.
-    Result ReadPage(uint32_t address, uint8_t* page, uint32_t timeout);
+    [[nodiscard]] Result ReadPage(uint32_t address, uint8_t* page, uint32_t timeout);
     // The ID frame with seven ID bytes, the command pause, then the status (whose ID
     // field is the verdict).
-    Result CheckId(const std::array<uint8_t, kIdLength>& id, StatusRegister& after);
+    [[nodiscard]] Result CheckId(const std::array<uint8_t, kIdLength>& id, StatusRegister& after);
     // 0xFB: eight bytes of text.
-    Result ReadVersion(std::string& text);
+    [[nodiscard]] Result ReadVersion(std::string& text);
     // One speed code and its echo.
-    Result SendBaudCode(uint8_t code);
+    [[nodiscard]] Result SendBaudCode(uint8_t code);
     // Purge, a pause, then the current speed's code and the new one, each echoed and
     // followed by the settle time. On a wrong or missing echo the input is purged. The
     // PC's end is left at the current speed.
-    Result NegotiateRate(uint32_t currentRate, uint32_t newRate);
+    [[nodiscard]] Result NegotiateRate(uint32_t currentRate, uint32_t newRate);
     // Purge, then the speed's code once more at the PC's (already changed) speed.
-    Result ConfirmRate(uint32_t rate);
+    [[nodiscard]] Result ConfirmRate(uint32_t rate);
 
     // Clear status, then every page of [start, end) with the page pause and a status
     // read after each, progress after each frame and the stop asked between the frame
     // and its pause. pagesSent counts the frames sent; address names a failed page.
-    // The usual time-out is back afterwards.
-    Result ProgramRange(const PageSource& image, uint32_t start, uint32_t end, const ProgramOptions& options);
+    // The time-out in force before is back afterwards.
+    [[nodiscard]] Result ProgramRange(const PageSource& image, uint32_t start, uint32_t end,
+                                      const ProgramOptions& options);
     // Reads every page of [start, end) and checks it; the first offending byte's address
     // comes with Mismatch. `image` may be empty for the blank check.
-    Result CheckRange(const PageSource& image, uint32_t start, uint32_t end, CheckMode mode,
-                      uint32_t pageTimeout);
+    [[nodiscard]] Result CheckRange(const PageSource& image, uint32_t start, uint32_t end, CheckMode mode,
+                                    uint32_t pageTimeout);
     // Reads [start, end) into bytes.
-    Result ReadRange(uint32_t start, uint32_t end, uint32_t pageTimeout, std::vector<uint8_t>& bytes);
+    [[nodiscard]] Result ReadRange(uint32_t start, uint32_t end, uint32_t pageTimeout,
+                                   std::vector<uint8_t>& bytes);
     // The boot-program download: 0xFA, the length in 16 bits and the checksum ahead of
     // the first page, every page of [start, end) (absent bytes as 0x00) with the page
     // pause after each. A range longer than 0x10000 bytes is refused by the caller.
-    Result DownloadRange(const PageSource& image, uint32_t start, uint32_t end, uint32_t pagePause);
+    [[nodiscard]] Result DownloadRange(const PageSource& image, uint32_t start, uint32_t end,
+                                       uint32_t pagePause);
 
     // The pause the protocol asks for, with the front end called at least every 100 ms
     // (through the link's wait hook: the listener's, or one the front end installed).
@@ -123,10 +129,13 @@ private:
     Result PageStatus(const ProgramOptions& options, StatusRegister& status);
     bool Stop();
     void NoReply();
+    void OnLinkWait();
 
     CSerialComm& m_link;
     IProgress* m_progress;
     std::function<void()> m_previousHook;
+    // The wait with a deadline of its own that is running, if any (the erase's status).
+    uint32_t m_waitStarted = 0, m_waitDeadline = 0;
 };
 
 } // namespace loader

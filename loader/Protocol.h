@@ -2,6 +2,7 @@
 // The boot loader's protocol in numbers: every code the program sends, the waits
 // between them, the status register's bits and the flash area that holds the firmware.
 #include <cstdint>
+#include <iterator>
 
 // Every byte the program sends to the boot loader.
 namespace bootcode {
@@ -32,6 +33,8 @@ constexpr uint32_t kCommandPause = 50;     // between command bytes
 constexpr uint32_t kSyncEdgePause = 50;    // before and after the synchronisation fillers
 constexpr uint32_t kCodeSettleTime = 1000; // after each acknowledged baud-rate code
 constexpr uint32_t kDefaultPagePause = 40; // between a page frame and its status read
+// The page pauses a technician may choose ("Set baudrate", --page-pause).
+constexpr uint32_t kPagePauses[] = {5, 10, 15, 20, 25, 30, 35, 40, 45, 50};
 constexpr uint32_t kAdapterFlushTime = 20; // longer than a USB adapter's 16 ms latency timer
 } // namespace linktime
 
@@ -67,6 +70,10 @@ constexpr uint32_t kVersionLength = 8;
 uint8_t BaudCode(uint32_t baudRate);
 // The speed a code selects; 0 for any other byte.
 uint32_t BaudRateOfCode(uint8_t code);
-// The speeds the boot loader offers, slowest first.
+// The speeds the boot loader offers, slowest first; their codes follow one another
+// from kBaud9600 on.
 constexpr uint32_t kBaudRates[] = {9600, 19200, 38400, 57600, 115200};
+static_assert(bootcode::kBaud115200 - bootcode::kBaud9600 + 1 == std::size(kBaudRates));
+// The boot loader's framing: 8 data bits, no parity, one stop bit.
+constexpr uint8_t kByteSize = 8, kNoParity = 0, kOneStopBit = 0;
 } // namespace loader

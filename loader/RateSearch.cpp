@@ -1,6 +1,7 @@
 #include "loader/RateSearch.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "link/SerialComm.h"
 #include "loader/Engine.h"
@@ -11,7 +12,7 @@ std::vector<uint32_t> SearchOrder(uint32_t remembered)
 {
     std::vector<uint32_t> order;
     if (BaudCode(remembered) != 0) order.push_back(remembered);
-    for (const uint32_t rate : {kBaseRate, 19200u, 38400u, 57600u, 115200u}) {
+    for (const uint32_t rate : kBaudRates) {
         if (std::find(order.begin(), order.end(), rate) == order.end()) order.push_back(rate);
     }
     return order;
@@ -30,7 +31,7 @@ PanelSearch FindPanel(CEngine& engine, const std::vector<uint32_t>& rates, uint3
             engine.Pause(kSearchPassGap);
         }
         for (const uint32_t rate : rates) {
-            engine.SetLinkRate(rate);
+            if (!engine.SetLinkRate(rate)) continue; // a speed the adapter refuses cannot be probed
             link.Purge(0);
             StatusRegister first, second;
             Result result = engine.ReadStatus(first);
@@ -47,7 +48,7 @@ PanelSearch FindPanel(CEngine& engine, const std::vector<uint32_t>& rates, uint3
             break;
         }
     }
-    if (!search.found && !rates.empty()) engine.SetLinkRate(rates.front());
+    if (!search.found && !rates.empty()) std::ignore = engine.SetLinkRate(rates.front());
     link.SetTimeout(previousTimeout);
     return search;
 }

@@ -12,7 +12,7 @@
 #include "framework/WaitCursor.h"
 #include "image/IntelHexReader.h"
 #include "image/UpgradeFormat.h"
-#include "loader/Engine.h"
+#include "loader/Road.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/ReleaseSignature.h"
@@ -22,12 +22,10 @@
 
 namespace {
 
-constexpr int kIdBytes = 7;
-constexpr char kDefaultIdText[] = "B6";
+constexpr int kIdBytes = static_cast<int>(loader::kIdLength);
 constexpr char kStyle1Mark[] = "FFFFDF";
 constexpr char kUpgradeFilter[] =
     "Motlora Hex File (*.s;*.mot)|*.s;*.mot|Boot Program (*.btp)|*.btp|All Files (*.*)|*.*|";
-
 
 // Beside the settings file: its presence makes the windows check every upgrade's signature.
 constexpr char kTrustedKeysFolder[] = "trusted-keys";
@@ -50,6 +48,13 @@ bool ReadWhole(const std::string& path, std::string& bytes)
     } catch (const CFileException&) {
         return false;
     }
+}
+
+std::string DefaultIdText(int index)
+{
+    char text[4];
+    std::snprintf(text, sizeof text, "%02X", loader::kDefaultId[static_cast<size_t>(index)]);
+    return text;
 }
 
 bool EndsWith(const std::string& text, const std::string& tail)
@@ -232,9 +237,10 @@ void CIDCheckDlg::OnOK()
     CTorvaneApp& app = TheApp();
     CSerialComm& link = app.m_link;
     loader::CEngine engine(link);
+    loader::RunReport report;
     engine.DiscardStaleInput();
     loader::StatusRegister status;
-    if (!engine.ReadStatus(status).Ok()) {
+    if (!loader::ReadStatus(engine, report, status).Ok()) {
         app.TimeoutRecovery();
         status = {};
     }
@@ -247,19 +253,13 @@ void CIDCheckDlg::OnOK()
 
     // The ID file's texts are shown, but the code sent is the fixed default.
     for (int i = 0; i < kIdBytes; ++i)
-        *IdText(i) = kDefaultIdText;
-    std::array<uint8_t, loader::kIdLength> id;
-    for (int i = 0; i < kIdBytes; ++i) {
-        id[i] = 0xFF;
-        HexTextToByte(id[i], *IdText(i));
-    }
+        *IdText(i) = DefaultIdText(i);
     loader::StatusRegister after;
-    const loader::Result checked = engine.CheckId(id, after);
-    m_nIdVerdict = checked.Ok() ? (after.IdVerified() ? 1 : 0) : -1;
+    const loader::Result checked = loader::CheckId(engine, report, after);
+    m_nIdVerdict = checked.Ok() ? 1 : checked.outcome == loader::Outcome::DeviceError ? 0 : -1;
 
     switch (CheckIdStatus()) {
     case 0:
-        link.Purge(0);
         app.m_bIdPassed = FALSE;
         AfxMessageBox(IDS_NOT_MATCH_ID, MB_ICONEXCLAMATION, this);
         return;

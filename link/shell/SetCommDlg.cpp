@@ -2,9 +2,10 @@
 
 #include <cctype>
 
+#include "loader/Protocol.h"
 #include "res/Resource.h"
 
-uint32_t g_dwPagePause = 40;
+uint32_t g_dwPagePause = linktime::kDefaultPagePause;
 
 uint32_t ParseUnsignedDecimal(const std::string& text)
 {

@@ -4,14 +4,14 @@
 #include "framework/WaitCursor.h"
 #include "link/SaveIni.h"
 #include "link/shell/SetCommDlg.h"
-#include "loader/Engine.h"
+#include "loader/Road.h"
 #include "res/Resource.h"
 
 uint32_t CSettingCmd::Run()
 {
     CSetCommDlg dialog;
-    uint32_t baudRate = 9600;
-    uint8_t byteSize = 8, parity = 0, stopBits = 0;
+    uint32_t baudRate = loader::kBaseRate;
+    uint8_t byteSize = loader::kByteSize, parity = loader::kNoParity, stopBits = loader::kOneStopBit;
 
     CSaveIni settings;
     if (settings.Load()) settings.Get(baudRate, byteSize, parity, stopBits);
@@ -44,10 +44,10 @@ uint32_t CSettingCmd::Conclude(uint32_t result, uint8_t byteSize, uint8_t parity
     settings.Save();
     ReportSettingsWriteFailure();
 
-    app.m_link.Purge(0);
     loader::CEngine engine(app.m_link);
+    loader::RunReport report;
     loader::StatusRegister status;
-    if (engine.ReadStatus(status).Ok()) {
+    if (loader::ReadFreshStatus(engine, report, status).Ok()) {
         switch (status.IdField()) {
         case status::kIdVerified:
             app.m_bIdPassed = TRUE;

@@ -190,17 +190,6 @@ class LinkServices : public AppFixture
 {
 };
 
-TEST_F(LinkServices, BaudCodes)
-{
-    EXPECT_EQ(CTorvaneApp::BaudCode(9600), 0xB0);
-    EXPECT_EQ(CTorvaneApp::BaudCode(19200), 0xB1);
-    EXPECT_EQ(CTorvaneApp::BaudCode(38400), 0xB2);
-    EXPECT_EQ(CTorvaneApp::BaudCode(57600), 0xB3);
-    EXPECT_EQ(CTorvaneApp::BaudCode(115200), 0xB4);
-    EXPECT_EQ(CTorvaneApp::BaudCode(4800), 0x00);
-    EXPECT_EQ(CTorvaneApp::BaudCode(0), 0x00);
-}
-
 TEST_F(LinkServices, ChangeTo115200MovesBothEndsWithEchoesOneSecondApart)
 {
     OpenLink();

@@ -111,7 +111,7 @@ TEST_F(PulledAdapter, LaterCallsFailAtOnceAndPurgeAndCloseStaySafe)
     m_port.SetTimeout(5000);
     const auto start = std::chrono::steady_clock::now();
     uint8_t byte = 0x70;
-    m_port.Write(&byte, 1); // the result is not looked at by the protocol; it must not hang or signal
+    (void)m_port.Write(&byte, 1); // the result is not looked at by the protocol; it must not hang or signal
     EXPECT_EQ(m_port.Read(&byte, 1), 0u);
     m_port.Purge(0);
     EXPECT_EQ(m_port.Read(&byte, 1), 0u);

@@ -36,11 +36,11 @@ class EngineTest : public ::testing::Test
 protected:
     EngineTest() : panel("ENGINE", Config())
     {
-        link.Open("ENGINE");
+        EXPECT_TRUE(link.Open("ENGINE"));
         CSerialCommState state;
         state.m_dwBaudRate = 9600;
         state.m_byByteSize = 8;
-        link.SetState(state);
+        EXPECT_TRUE(link.SetState(state));
         link.SetTimeout(linktime::kNormalReadTimeout);
     }
     static sim::BootLoaderConfig Config()

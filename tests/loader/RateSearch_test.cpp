@@ -230,7 +230,7 @@ class RateSearch : public ::testing::Test
 protected:
     RateSearch()
     {
-        m_link.Open("COM1");
+        EXPECT_TRUE(m_link.Open("COM1"));
         m_link.SetTimeout(1000);
         m_engine.SetLinkRate(9600);
     }

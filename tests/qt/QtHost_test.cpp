@@ -478,7 +478,7 @@ TEST_F(QtHostTest, WindowsAnswerThroughALongWaitForThePanelButTakeNoInput)
     CSerialCommState state;
     state.m_dwBaudRate = 9600;
     state.m_byByteSize = 8;
-    link.SetState(state);
+    ASSERT_TRUE(link.SetState(state));
     link.SetTimeout(5000);
     link.SetWaitHook([] { KeepWindowsResponsive(); });
 

@@ -181,12 +181,12 @@ TEST_F(SerialCommOnSimulatorTest, full_upgrade_of_64_kib_never_waits_in_real_tim
     EXPECT_EQ(ReadByte(), 0xB4);
 
     const Bytes id = simtest::IdFrame();
-    link.Write(id.data(), id.size());
+    ASSERT_EQ(link.Write(id.data(), static_cast<uint32_t>(id.size())), id.size());
     Sleep(50);
     const uint8_t erase[] = {0xA7, 0xD0};
     WriteByte(0x50);
     WriteByte(0x75);
-    link.Write(erase, 2);
+    ASSERT_EQ(link.Write(erase, 2), 2u);
     Sleep(50);
     link.SetTimeout(40000);
     WriteByte(0x70);
@@ -198,7 +198,7 @@ TEST_F(SerialCommOnSimulatorTest, full_upgrade_of_64_kib_never_waits_in_real_tim
     link.SetTimeout(150);
     for (uint32_t page = 0xF0000; page < 0xFFFFF; page += 256) {
         const Bytes frame = simtest::PageFrame(page, simtest::Pattern(static_cast<uint8_t>(page >> 8)));
-        link.Write(frame.data(), frame.size());
+        ASSERT_EQ(link.Write(frame.data(), static_cast<uint32_t>(frame.size())), frame.size());
         Sleep(40);
         WriteByte(0x70);
         ASSERT_EQ(link.Read(status, 2), 2u) << std::hex << page;
