@@ -138,7 +138,7 @@ bool AttemptFromJson(const nlohmann::json& o, CAttempt& a)
             if (found->is_array())
                 for (const auto& line : *found)
                     if (line.is_string()) lines.push_back(line.get<std::string>());
-            SetField(field, a, lines.empty() ? std::nullopt : std::optional<std::string>(JoinMessages(lines)));
+            a.*std::get<std::vector<std::string> CAttempt::*>(field.member) = std::move(lines);
         } else if (IsNumber(field)) {
             SetField(field, a, found->is_number_integer() ? std::optional<int64_t>(found->get<int64_t>())
                                                            : std::nullopt);
