@@ -66,8 +66,11 @@ std::string CsvField(const std::string& text)
 void CCsvRows::Header()
 {
     std::string line;
-    for (const CField& field : kFields)
-        if (field.csvKey) line += (line.empty() ? "" : ",") + CsvField(field.csvKey);
+    for (const CField& field : kFields) {
+        if (!field.csvKey) continue;
+        if (!line.empty()) line += ',';
+        line += CsvField(field.csvKey);
+    }
     m_out << line << "\r\n";
 }
 
@@ -138,7 +141,7 @@ bool AttemptFromJson(const nlohmann::json& o, CAttempt& a)
             if (found->is_array())
                 for (const auto& line : *found)
                     if (line.is_string()) lines.push_back(line.get<std::string>());
-            SetField(field, a, lines.empty() ? std::nullopt : std::optional<std::string>(JoinMessages(lines)));
+            a.*std::get<std::vector<std::string> CAttempt::*>(field.member) = std::move(lines);
         } else if (IsNumber(field)) {
             SetField(field, a, found->is_number_integer() ? std::optional<int64_t>(found->get<int64_t>())
                                                            : std::nullopt);
@@ -172,6 +175,17 @@ void CJsonLines::Write(const CAttempt& a)
         m_line.append(number, end);
     };
     auto text = [&](const std::string& value) {
+        // Printable ASCII without a quote or backslash is its own JSON text; anything else
+        // (control characters, UTF-8, invalid bytes) goes through the library's escaping.
+        const bool plain = std::all_of(value.begin(), value.end(), [](char c) {
+            return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+        });
+        if (plain) {
+            m_line += '"';
+            m_line += value;
+            m_line += '"';
+            return;
+        }
         m_scratch.get_ref<std::string&>() = value; // reuses the scratch's buffer
         m_escape.dump(m_scratch, false, false, 0);
     };

@@ -88,6 +88,17 @@ std::string UtcColumn(const char* column)
     return std::string("to_char(") + column + " AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')";
 }
 
+// A server whose table lacks a column of this version was set up by an older Torvane.
+void ExplainPrepareError(std::string& error)
+{
+    if (error.find("torvane_attempt") == std::string::npos || error.find("does not exist") == std::string::npos)
+        return;
+    error = error.find("column \"") != std::string::npos
+                ? "the server's records are older than this Torvane: run torvane-cli records --init-server "
+                  "to migrate them"
+                : kNoSchema;
+}
+
 bool Run(CPgConnection& conn, const std::string& sql, std::string& error)
 {
     const CPgResult result = conn.Exec(sql);
@@ -163,9 +174,7 @@ bool PrepareUpsert(CPgConnection& conn, std::string& error)
         " OR (EXCLUDED.revision > torvane_attempt.revision"
         "     AND (EXCLUDED.outcome <> 'unfinished' OR torvane_attempt.outcome = 'unfinished'))";
     if (conn.Prepare("torvane_upsert", sql, static_cast<int>(kColumns.size()), error)) return true;
-    if (error.find("torvane_attempt") != std::string::npos &&
-        error.find("does not exist") != std::string::npos)
-        error = kNoSchema;
+    ExplainPrepareError(error);
     return false;
 }
 
@@ -216,9 +225,7 @@ bool PrepareImport(CPgConnection& conn, std::string& error)
         " AND torvane_attempt.process_start IS NOT DISTINCT FROM EXCLUDED.process_start"
         " RETURNING (xmax = 0)";
     if (conn.Prepare("torvane_import", sql, static_cast<int>(kColumns.size()), error)) return true;
-    if (error.find("torvane_attempt") != std::string::npos &&
-        error.find("does not exist") != std::string::npos)
-        error = kNoSchema;
+    ExplainPrepareError(error);
     return false;
 }
 

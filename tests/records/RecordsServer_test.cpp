@@ -597,6 +597,9 @@ TEST_F(RecordsServer, AnOlderServerIsMigratedWithItsRowsAndEveryFieldRoundTrips)
                     .Ok())
         << m_conn.Error();
     std::string done, error;
+    EXPECT_FALSE(records_server::PrepareUpsert(m_conn, error));
+    EXPECT_EQ(error, "the server's records are older than this Torvane: run torvane-cli records --init-server "
+                     "to migrate them");
     ASSERT_TRUE(records_server::InitSchema(m_conn, done, error)) << error;
     EXPECT_EQ(done, "migrated the server's records to version 2 (from 1)");
     const CAttempt old = OnServer("0b7e8f4a-3c2d-4e1f-8a9b-1c2d3e4f5a6b");
