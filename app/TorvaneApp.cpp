@@ -138,17 +138,7 @@ BOOL CTorvaneApp::InitInstance()
         settings.Set(baudRate, byteSize, parity, stopBits);
         settings.Save();
         ReportSettingsWriteFailure();
-        switch (status.IdField()) {
-        case status::kIdVerified:
-            m_bIdPassed = TRUE;
-            break;
-        case status::kIdNotYet:
-        case status::kIdMismatch:
-            m_bIdPassed = FALSE;
-            break;
-        default:
-            break;
-        }
+        LearnIdState(status);
     } else {
         m_bLinkOk = FALSE;
         CFirstSetDlg firstSetting;
@@ -212,6 +202,21 @@ void CTorvaneApp::ReturnTo9600(CSerialComm& link)
     AfxMessageBox(IDS_NO_9600, change.refused ? MB_ICONEXCLAMATION : MB_ICONSTOP);
 }
 
+void CTorvaneApp::LearnIdState(const loader::StatusRegister& status)
+{
+    switch (status.IdField()) {
+    case status::kIdVerified:
+        m_bIdPassed = TRUE;
+        break;
+    case status::kIdNotYet:
+    case status::kIdMismatch:
+        m_bIdPassed = FALSE;
+        break;
+    default: // not a verdict either way
+        break;
+    }
+}
+
 uint32_t CTorvaneApp::CommandPagePause()
 {
     uint32_t pause = g_dwPagePause;
@@ -254,7 +259,7 @@ uint32_t CTorvaneApp::TimeoutRecovery()
     int handedBack = 0;
     uint32_t result = 0;
     for (;;) {
-        m_link.Purge(0);
+        // What the silent exchange left in the input goes with the synchronisation below.
         AfxMessageBox(IDS_TIMEOUT_ERROR, MB_ICONSTOP);
         ReopenLink();
         m_bLinkOk = FALSE;

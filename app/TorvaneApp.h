@@ -9,6 +9,7 @@
 #include "framework/WinApp.h"
 #include "image/MotFile.h"
 #include "link/SerialComm.h"
+#include "loader/Result.h"
 #include "platform/InstanceLock.h"
 
 class CTorvaneApp : public CWinApp, public ICommandContext
@@ -26,6 +27,8 @@ public:
                             uint8_t stopBits, unsigned messageId);
     void ReturnTo9600(CSerialComm& link);
     uint32_t TimeoutRecovery() override;
+    // The ID flag as the status register's ID-check field tells it.
+    void LearnIdState(const loader::StatusRegister& status);
 
     // What the commands reach through the application object.
     CSerialComm& CommandLink() override { return m_link; }

@@ -34,8 +34,8 @@ uint32_t CSettingCmd::Conclude(uint32_t result, uint8_t byteSize, uint8_t parity
 {
     CTorvaneApp& app = TheApp();
     if (result == 0) {
+        // The next exchange starts from a purge of its own.
         app.m_bLinkOk = FALSE;
-        app.m_link.Purge(0);
         return 0;
     }
     app.m_bLinkOk = TRUE;
@@ -47,18 +47,6 @@ uint32_t CSettingCmd::Conclude(uint32_t result, uint8_t byteSize, uint8_t parity
     loader::CEngine engine(app.m_link);
     loader::RunReport report;
     loader::StatusRegister status;
-    if (loader::ReadFreshStatus(engine, report, status).Ok()) {
-        switch (status.IdField()) {
-        case status::kIdVerified:
-            app.m_bIdPassed = TRUE;
-            break;
-        case status::kIdNotYet:
-        case status::kIdMismatch:
-            app.m_bIdPassed = FALSE;
-            break;
-        default: // 2: not a verdict either way
-            break;
-        }
-    }
+    if (loader::ReadFreshStatus(engine, report, status).Ok()) app.LearnIdState(status);
     return result;
 }
