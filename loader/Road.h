@@ -112,7 +112,7 @@ struct RateChange
                                     const RateChangeOptions& options = {});
 
 // The status read; with `step` Status the register is only read, with ProgramStatus its
-// program-error bit is a DeviceError, with Erase its erase-error bit.
+// program-error bit is a DeviceError.
 [[nodiscard]] Result ReadStatus(CEngine& engine, RunReport& report, StatusRegister& status,
                                 Step step = Step::Status);
 // The same after a rate change: what the change left in the input is purged first, and
