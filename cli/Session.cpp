@@ -13,7 +13,6 @@
 #include "cli/ReadFileWriter.h"
 #include "cli/RecordsReport.h"
 #include "cli/UpgradeFile.h"
-#include "framework/Afx.h"
 #include "loader/RateSearch.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
@@ -26,6 +25,7 @@
 #include "platform/Sha256.h"
 #include "platform/ThisProcess.h"
 #include "res/Resource.h"
+#include "res/Texts.h"
 
 namespace {
 
@@ -126,7 +126,7 @@ void CSession::Message(const std::string& text)
 
 void CSession::Message(unsigned stringId)
 {
-    Message(AfxLoadString(stringId));
+    Message(LoadText(stringId));
 }
 
 ExitCode CSession::Run()
@@ -647,7 +647,7 @@ ExitCode CSession::Check(uint32_t start, uint32_t end, loader::CheckMode mode, c
                                             : result.outcome == loader::Outcome::Mismatch ? step::kMismatch
                                                                                           : step::kFailed;
     if (result.outcome == loader::Outcome::Mismatch) {
-        Message(AfxLoadString(verify ? IDS_NOT_MATCH : IDS_NOT_BLANK) + Hex6(result.address));
+        Message(LoadText(verify ? IDS_NOT_MATCH : IDS_NOT_BLANK) + Hex6(result.address));
         return ExitCode::VerifyMismatch;
     }
     if (!result.Ok()) return Failure(result, title + ", page " + Hex6(result.address));
