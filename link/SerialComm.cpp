@@ -69,6 +69,7 @@ uint32_t CSerialComm::Read(void* buffer, uint32_t count)
             return got < 0 ? 0 : static_cast<uint32_t>(got);
         }
         uint32_t wait = kUnlimitedWaitSlice;
+        uint32_t left = UINT32_MAX;
         if (m_dwReadTimeout != 0) {
             const uint32_t elapsed = GetTickCount() - start;
             if (elapsed > m_dwReadTimeout) {
@@ -76,27 +77,74 @@ uint32_t CSerialComm::Read(void* buffer, uint32_t count)
                 return 0;
             }
             // Wake just after the limit has been passed, not at it: the limit is strict.
-            wait = static_cast<uint32_t>(
+            left = static_cast<uint32_t>(
                 std::min<uint64_t>(static_cast<uint64_t>(m_dwReadTimeout) - elapsed + 1, UINT32_MAX));
+            wait = left;
         }
-        if (m_waitHook) wait = std::min(wait, kWaitHookSlice);
+        if (m_waitHook) {
+            if (HookFitsNow(left)) {
+                RunWaitHook();
+                if (!m_hDevice) { // the hook closed the port
+                    m_lastReadEnd = ReadEnd::NotOpen;
+                    return 0;
+                }
+                continue;
+            }
+            wait = std::min(wait, UntilHookDue());
+        }
         const platform::WaitResult result = m_hDevice->WaitForInput(queued, count, wait);
         if (result == platform::WaitResult::HungUp) {
             m_bHungUp = TRUE;
             m_lastReadEnd = ReadEnd::HungUp;
             return 0;
         }
-        if (result == platform::WaitResult::Timeout && m_waitHook) m_waitHook();
-        if (!m_hDevice) { // the hook closed the port
-            m_lastReadEnd = ReadEnd::NotOpen;
-            return 0;
-        }
     }
+}
+
+void CSerialComm::Pause(uint32_t milliseconds)
+{
+    const uint32_t started = GetTickCount();
+    for (;;) {
+        const uint32_t elapsed = GetTickCount() - started;
+        if (elapsed >= milliseconds) return;
+        uint32_t left = milliseconds - elapsed;
+        if (m_waitHook) {
+            if (HookFitsNow(left)) {
+                RunWaitHook();
+                continue;
+            }
+            left = std::min(left, UntilHookDue());
+        }
+        Sleep(left);
+    }
+}
+
+bool CSerialComm::HookFitsNow(uint32_t left) const
+{
+    // Due, and its last run fits in what is left of the wait: a hook never pushes a
+    // pause or a read past its end.
+    return GetTickCount() - m_lastHookEnd >= kWaitHookSlice && left > m_hookCost + 1;
+}
+
+uint32_t CSerialComm::UntilHookDue() const
+{
+    const uint32_t since = GetTickCount() - m_lastHookEnd;
+    return since >= kWaitHookSlice ? kWaitHookSlice : kWaitHookSlice - since;
+}
+
+void CSerialComm::RunWaitHook()
+{
+    const uint32_t began = GetTickCount();
+    m_waitHook();
+    m_lastHookEnd = GetTickCount();
+    m_hookCost = m_lastHookEnd - began;
 }
 
 CSerialComm::WaitHook CSerialComm::SetWaitHook(WaitHook hook)
 {
     std::swap(hook, m_waitHook);
+    m_lastHookEnd = GetTickCount();
+    m_hookCost = 0;
     return hook;
 }
 

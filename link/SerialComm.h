@@ -41,21 +41,30 @@ public:
     enum class ReadEnd { Complete, TimedOut, LineError, HungUp, NotOpen };
     ReadEnd LastReadEnd() const { return m_lastReadEnd; }
 
-    // While set, a waiting Read wakes at least every `slice` ms and calls the hook, so a
-    // front end can stay responsive through a 40 s wait; the read's time-out is unchanged.
-    // Returns the hook it replaces.
+    // While set, a waiting Read or Pause calls the hook about every `slice` ms, so a front
+    // end can stay responsive through a 40 s wait. The hook runs between slices, only
+    // while the time left is longer than its last run took, and never once the wait is
+    // over: it never lengthens the read's time-out or the pause. Returns the hook it
+    // replaces.
     using WaitHook = std::function<void()>;
     WaitHook SetWaitHook(WaitHook hook);
     const WaitHook& GetWaitHook() const { return m_waitHook; }
     static constexpr uint32_t kWaitHookSlice = 50; // well inside the 100 ms a window may be unresponsive
+    // The protocol's pauses: exactly this long, with the hook run inside them when due.
+    void Pause(uint32_t milliseconds);
 
 private:
     void WatchLoop(WatchCallback callback, void* userValue, uint32_t threshold);
+    bool HookFitsNow(uint32_t left) const;
+    uint32_t UntilHookDue() const;
+    void RunWaitHook();
 
     std::thread m_hWatchThread;
     uint32_t m_dwReadTimeout = 0;
     BOOL m_bHungUp = FALSE;
     ReadEnd m_lastReadEnd = ReadEnd::Complete;
     WaitHook m_waitHook;
+    uint32_t m_lastHookEnd = 0; // tick count
+    uint32_t m_hookCost = 0;    // ms the last run took
     std::atomic<int> m_bWatchStopped{1};
 };

@@ -193,6 +193,33 @@ TEST_F(SerialCommReadTest, ZeroTimeOutWaitsWithoutLimit)
     EXPECT_EQ(m_clock.Now(), m_start + 60'000);
 }
 
+TEST_F(SerialCommReadTest, WaitHookRunsInsideTheWaitAndNeverLengthensIt)
+{
+    // A front end's pump that costs 5 ms each time.
+    std::vector<uint64_t> runs;
+    m_port.SetWaitHook([&] {
+        runs.push_back(m_clock.Now() - m_start);
+        m_clock.Advance(5);
+    });
+    m_port.Pause(40);
+    EXPECT_EQ(m_clock.Now() - m_start, 40u);
+    EXPECT_TRUE(runs.empty()) << "a page pause shorter than a slice pumps nothing";
+
+    m_start = m_clock.Now();
+    runs.clear();
+    m_port.Pause(200);
+    EXPECT_EQ(m_clock.Now() - m_start, 200u);
+    EXPECT_EQ(runs, (std::vector<uint64_t>{10, 65, 120, 175}));
+
+    m_start = m_clock.Now();
+    runs.clear();
+    m_port.SetTimeout(120);
+    uint8_t reply = 0;
+    EXPECT_EQ(m_port.Read(&reply, 1), 0u);
+    EXPECT_EQ(m_clock.Now() - m_start, 121u) << "the hook ran after the last slice";
+    EXPECT_EQ(runs, (std::vector<uint64_t>{30, 85}));
+}
+
 TEST_F(SerialCommReadTest, HangUpEndsTheRead)
 {
     m_port.SetTimeout(0);
