@@ -10,6 +10,7 @@
 #include "image/MotFile.h"
 #include "link/SerialComm.h"
 #include "platform/InstanceLock.h"
+#include "platform/ProfileIni.h"
 
 class CTorvaneApp : public CWinApp, public ICommandContext
 {
@@ -63,4 +64,4 @@ private:
 CTorvaneApp& TheApp();
 
 // One line on the terminal when the settings file could not be written (no dialog can say it).
-void ReportSettingsWriteFailure();
+void ReportSettingsWriteFailure(const platform::ProfileWrite& written);

@@ -443,8 +443,10 @@ ExitCode CSession::SetWorkingRate(uint32_t wanted)
     const loader::Result result = engine.ReadStatus(m_status);
     if (!result.Ok()) return Failure(result, "status");
     m_figures["baud"] = rate;
-    if (rate == wanted && !RememberRate(m_port, rate))
-        Message("torvane-cli: cannot write the settings file: " + platform::LastProfileWriteError());
+    if (rate == wanted) {
+        if (const platform::ProfileWrite written = RememberRate(m_port, rate); !written)
+            Message("torvane-cli: cannot write the settings file: " + written.error);
+    }
     return ExitCode::Ok;
 }
 
