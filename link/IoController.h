@@ -7,16 +7,15 @@
 #include "platform/SerialDriver.h"
 #include "platform/WinTypes.h"
 
-
 // Settings record of a device; each controller downcasts to its own kind.
-class CIoState {
+class CIoState
+{
 public:
     virtual ~CIoState() = default;
 };
 
-using WatchCallback = void (*)(void* userValue, uint32_t errorMask);
-
-class CIoController {
+class CIoController
+{
 public:
     CIoController() = default;
     virtual ~CIoController();
@@ -32,8 +31,6 @@ public:
     virtual BOOL SetState(const CIoState& state) = 0;
     virtual BOOL GetState(CIoState& state) = 0;
     virtual BOOL Purge(uint32_t ignored) = 0;
-    virtual BOOL StartWatch(WatchCallback callback, void* userValue, uint32_t threshold) = 0;
-    virtual BOOL StopWatch() = 0;
 
     // Why the last Open failed (None after a success), for the one diagnostic line.
     platform::OpenError LastOpenError() const { return m_lastOpenError; }

@@ -1,7 +1,6 @@
 #include "link/SerialComm.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include "platform/Clock.h"
 
@@ -10,14 +9,11 @@ namespace {
 // With no read limit, Read still wakes up now and then; the slice length is not
 // visible to the caller.
 constexpr uint32_t kUnlimitedWaitSlice = 1000;
-// The watcher looks at the port this often; it needs no faster reaction than that.
-constexpr auto kWatchInterval = std::chrono::milliseconds(2);
 
 } // namespace
 
 CSerialComm::~CSerialComm()
 {
-    StopWatch();
     Close();
 }
 
@@ -28,12 +24,6 @@ BOOL CSerialComm::Open(const std::string& name)
     // Ports without modem lines (pseudo-terminals) refuse; nothing depends on it there.
     m_hDevice->RaiseDtr();
     return TRUE;
-}
-
-BOOL CSerialComm::Close()
-{
-    StopWatch();
-    return CIoController::Close();
 }
 
 uint32_t CSerialComm::Write(const void* buffer, uint32_t count)
@@ -189,49 +179,4 @@ BOOL CSerialComm::Purge(uint32_t)
     m_hDevice->TakeErrors(errors, queued);
     m_hDevice->DiscardInput();
     return FALSE;
-}
-
-BOOL CSerialComm::StartWatch(WatchCallback callback, void* userValue, uint32_t threshold)
-{
-    if (m_bWatchStopped.load() == 0 || !m_hDevice) return FALSE;
-    if (m_hWatchThread.joinable()) m_hWatchThread.join();
-    m_bWatchStopped.store(0);
-    try {
-        m_hWatchThread = std::thread(&CSerialComm::WatchLoop, this, callback, userValue, threshold);
-    } catch (const std::system_error&) {
-        m_bWatchStopped.store(1);
-        return FALSE;
-    }
-    return TRUE;
-}
-
-BOOL CSerialComm::StopWatch()
-{
-    m_bWatchStopped.store(1);
-    if (!m_hWatchThread.joinable()) return TRUE;
-    if (m_hWatchThread.get_id() == std::this_thread::get_id()) {
-        // Called from a notification: the watcher ends by itself on its next pass.
-        m_hWatchThread.detach();
-        return TRUE;
-    }
-    m_hWatchThread.join();
-    return TRUE;
-}
-
-void CSerialComm::OnReceive(void*, uint32_t) {}
-
-void CSerialComm::WatchLoop(WatchCallback callback, void* userValue, uint32_t threshold)
-{
-    while (m_bWatchStopped.load() == 0) {
-        uint32_t errors = 0;
-        uint32_t queued = 0;
-        if (m_hDevice->TakeErrors(errors, queued) && (errors != 0 || queued >= threshold)) {
-            if (callback) {
-                callback(userValue, errors);
-            } else {
-                OnReceive(userValue, errors);
-            }
-        }
-        std::this_thread::sleep_for(kWatchInterval);
-    }
 }

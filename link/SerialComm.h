@@ -2,10 +2,8 @@
 // An RS-232 port: DTR raised on open, line settings from a CSerialCommState, reads
 // that wait (in the kernel, not spinning) until the whole reply is queued or the
 // read time-out passes.
-#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <thread>
 
 #include "link/IoController.h"
 #include "link/SerialCommState.h"
@@ -17,8 +15,6 @@ public:
     ~CSerialComm() override;
 
     BOOL Open(const std::string& name) override;
-    // Stops a running watcher first: it uses the device.
-    BOOL Close() override;
     uint32_t Write(const void* buffer, uint32_t count) override;
     // Returns count when all requested bytes were queued in time, else 0 (time-out,
     // line error, hang-up). A pending line error fails one read and is cleared.
@@ -27,9 +23,6 @@ public:
     BOOL SetState(const CIoState& state) override;
     BOOL GetState(CIoState& state) override;
     BOOL Purge(uint32_t ignored) override;
-    BOOL StartWatch(WatchCallback callback, void* userValue, uint32_t threshold) override;
-    BOOL StopWatch() override;
-    virtual void OnReceive(void* userValue, uint32_t errorMask);
 
     uint32_t GetTimeout() const { return m_dwReadTimeout; }
     // The far end went away (a USB adapter pulled out): nothing more will come until the
@@ -54,17 +47,14 @@ public:
     void Pause(uint32_t milliseconds);
 
 private:
-    void WatchLoop(WatchCallback callback, void* userValue, uint32_t threshold);
     bool HookFitsNow(uint32_t left) const;
     uint32_t UntilHookDue() const;
     void RunWaitHook();
 
-    std::thread m_hWatchThread;
     uint32_t m_dwReadTimeout = 0;
     BOOL m_bHungUp = FALSE;
     ReadEnd m_lastReadEnd = ReadEnd::Complete;
     WaitHook m_waitHook;
     uint32_t m_lastHookEnd = 0; // tick count
     uint32_t m_hookCost = 0;    // ms the last run took
-    std::atomic<int> m_bWatchStopped{1};
 };
