@@ -76,10 +76,10 @@ CTorvaneApp& TheApp()
     return *static_cast<CTorvaneApp*>(AfxGetApp());
 }
 
-void ReportSettingsWriteFailure()
+void ReportSettingsWriteFailure(const platform::ProfileWrite& written)
 {
-    if (const std::string error = platform::LastProfileWriteError(); !error.empty())
-        std::fprintf(stderr, "torvane: cannot write the settings file: %s\n", error.c_str());
+    if (!written)
+        std::fprintf(stderr, "torvane: cannot write the settings file: %s\n", written.error.c_str());
 }
 
 // A second copy is told so; a lock that cannot be made is told apart, with the reason,
@@ -136,8 +136,7 @@ BOOL CTorvaneApp::InitInstance()
         m_bLinkOk = TRUE;
         CSaveIni settings;
         settings.Set(baudRate, byteSize, parity, stopBits);
-        settings.Save();
-        ReportSettingsWriteFailure();
+        ReportSettingsWriteFailure(settings.Save());
         LearnIdState(status);
     } else {
         m_bLinkOk = FALSE;
@@ -268,8 +267,7 @@ uint32_t CTorvaneApp::TimeoutRecovery()
             // Stored before the dialog, so a program killed meanwhile starts at 9600 next time.
             CSaveIni settings;
             settings.Set(kBaseRate, kByteSize, kNoParity, kOneStopBit);
-            settings.Save();
-            ReportSettingsWriteFailure();
+            ReportSettingsWriteFailure(settings.Save());
         }
         ApplyLinkState(m_link, kBaseRate, kByteSize, kNoParity, kOneStopBit);
         loader::CEngine engine(m_link);

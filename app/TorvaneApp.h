@@ -11,6 +11,7 @@
 #include "link/SerialComm.h"
 #include "loader/Result.h"
 #include "platform/InstanceLock.h"
+#include "platform/ProfileIni.h"
 
 class CTorvaneApp : public CWinApp, public ICommandContext
 {
@@ -64,4 +65,4 @@ private:
 CTorvaneApp& TheApp();
 
 // One line on the terminal when the settings file could not be written (no dialog can say it).
-void ReportSettingsWriteFailure();
+void ReportSettingsWriteFailure(const platform::ProfileWrite& written);

@@ -28,13 +28,14 @@ uint32_t RememberedRate(const std::string& port)
     return loader::kBaseRate;
 }
 
-bool RememberRate(const std::string& port, uint32_t rate)
+platform::ProfileWrite RememberRate(const std::string& port, uint32_t rate)
 {
-    if (!platform::WritePrivateProfileInt(kSectionPrefix + port, kRateKey, rate,
-                                          platform::SettingsFilePath()))
-        return false;
+    platform::ProfileWrite written =
+        platform::WritePrivateProfileInt(kSectionPrefix + port, kRateKey, rate, platform::SettingsFilePath());
+    if (!written) return written;
     CSaveIni windows;
     windows.Set(rate, kByteSize, kNoParity, kOneStopBit);
-    windows.Save();
-    return true;
+    // The windows' copy follows the port's own entry; the same file was just written.
+    (void)windows.Save();
+    return written;
 }

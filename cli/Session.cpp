@@ -13,7 +13,6 @@
 #include "cli/ReadFileWriter.h"
 #include "cli/RecordsReport.h"
 #include "cli/UpgradeFile.h"
-#include "framework/Afx.h"
 #include "loader/RateSearch.h"
 #include "loader/Road.h"
 #include "platform/Clock.h"
@@ -27,6 +26,7 @@
 #include "platform/Sha256.h"
 #include "platform/ThisProcess.h"
 #include "res/Resource.h"
+#include "res/Texts.h"
 
 namespace {
 
@@ -131,7 +131,7 @@ void CSession::Message(const std::string& text)
 
 void CSession::Message(unsigned stringId)
 {
-    Message(AfxLoadString(stringId));
+    Message(LoadText(stringId));
 }
 
 ExitCode CSession::Run()
@@ -428,8 +428,10 @@ ExitCode CSession::SetWorkingRate(uint32_t wanted)
     if (!result.Ok()) return Failure(result, "status");
     m_report.rate = rate;
     m_figures["baud"] = rate;
-    if (rate == wanted && !RememberRate(m_port, rate))
-        Message("torvane-cli: cannot write the settings file: " + platform::LastProfileWriteError());
+    if (rate == wanted) {
+        if (const platform::ProfileWrite written = RememberRate(m_port, rate); !written)
+            Message("torvane-cli: cannot write the settings file: " + written.error);
+    }
     return ExitCode::Ok;
 }
 
@@ -634,7 +636,7 @@ ExitCode CSession::Check(uint32_t start, uint32_t end, loader::CheckMode mode, c
                                             : result.outcome == loader::Outcome::Mismatch ? step::kMismatch
                                                                                           : step::kFailed;
     if (result.outcome == loader::Outcome::Mismatch) {
-        Message(AfxLoadString(verify ? IDS_NOT_MATCH : IDS_NOT_BLANK) + Hex6(result.address));
+        Message(LoadText(verify ? IDS_NOT_MATCH : IDS_NOT_BLANK) + Hex6(result.address));
         return ExitCode::VerifyMismatch;
     }
     if (!result.Ok()) return Failure(result, title + ", page " + Hex6(result.address));

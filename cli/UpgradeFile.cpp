@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <span>
 
-#include "framework/Host.h"
-#include "framework/console/ConsoleHost.h"
 #include "image/BinaryReader.h"
 #include "image/IntelHexReader.h"
 #include "image/MotFile.h"
@@ -15,24 +13,6 @@
 #include "platform/Paths.h"
 #include "platform/Sha256.h"
 #include "platform/TextFile.h"
-
-namespace {
-
-// The reader tells a refusal through a message box: here it becomes a line.
-class CCapturingHost final : public CConsoleHost
-{
-public:
-    explicit CCapturingHost(std::vector<std::string>& lines) : m_previous(SetHost(this))
-    {
-        onMessageBox = [&lines](const MessageBoxRecord& box) { lines.push_back(box.text); };
-    }
-    ~CCapturingHost() override { SetHost(m_previous); }
-
-private:
-    IHost* m_previous;
-};
-
-} // namespace
 
 PinnedUpgrade ReadUpgradeFile(const std::string& path)
 {
@@ -91,12 +71,11 @@ bool LoadUpgradeFile(const PinnedUpgrade& upgrade, std::optional<uint32_t> base,
     std::optional<ImageRefusal> refusal;
     switch (JudgeUpgradeFormat(bytes, base)) {
     case UpgradeFormat::SRecords:
-    case UpgradeFormat::Unknown: {
+    case UpgradeFormat::Unknown:
         // Neither: the S-record reader refuses it as it always has.
-        CCapturingHost host(lines);
         image.LoadBytes(upgrade.bytes);
-        return image.IsWhole();
-    }
+        refusal = image.Refusal();
+        break;
     case UpgradeFormat::IntelHex:
         refusal = LoadIntelHex(bytes, image);
         break;

@@ -30,8 +30,8 @@ PinnedUpgrade ReadUpgradeFile(const std::string& path);
 
 // Loads the pinned bytes into the image: raw binary from base when one is given, else
 // S-records or Intel HEX as their content says. False when they could not be read or the
-// reader refused them; `lines` then holds what the user is told (the S-record reader's
-// own "Can not accept this file.", the other readers' line and reason).
+// reader refused them; `lines` then holds what the user is told (the reader's line and
+// reason).
 bool LoadUpgradeFile(const PinnedUpgrade& upgrade, std::optional<uint32_t> base, CMotFile& image,
                      std::vector<std::string>& lines);
 

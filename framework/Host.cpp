@@ -3,6 +3,7 @@
 #include "framework/Dialog.h"
 #include "framework/WinApp.h"
 #include "res/Resource.h"
+#include "res/Texts.h"
 
 namespace {
 
@@ -64,4 +65,9 @@ int AfxMessageBox(unsigned stringId, unsigned type, CWnd* owner)
 CWnd* AfxGetActiveWindow()
 {
     return Host().GetActiveWindow();
+}
+
+std::string AfxLoadString(unsigned id)
+{
+    return LoadText(id);
 }

@@ -9,12 +9,9 @@
 #include <span>
 #include <utility>
 
-#include "framework/Host.h"
-#include "framework/WinApp.h"
 #include "image/IntelHexReader.h"
 #include "image/UpgradeFormat.h"
 #include "platform/TextFile.h"
-#include "res/Resource.h"
 
 namespace {
 
@@ -38,6 +35,9 @@ constexpr std::array<uint8_t, 256> kHexValues = [] {
     }
     return table;
 }();
+
+const char* const kLengthMismatch = "record length does not match its count";
+const char* const kNoEndRecord = "the file ends without its end record";
 
 bool IsDataType(uint8_t type)
 {
@@ -116,13 +116,6 @@ bool ChecksumMatches(std::string_view line, uint8_t type, uint8_t count, uint32_
     return static_cast<uint8_t>(~sum) == stated;
 }
 
-void RefuseFile()
-{
-    CWnd* owner = AfxGetMainWnd();
-    if (!owner) owner = AfxGetActiveWindow();
-    AfxMessageBox(IDS_CAN_NOT_ACCEPT_FILE, MB_OK, owner);
-}
-
 } // namespace
 
 CMotFile::CMotFile() : m_pages(kPageCount) {}
@@ -135,6 +128,8 @@ void CMotFile::Clear()
         page.reset();
     m_filled.clear();
     m_dataRecords = 0;
+    m_lineNumber = 0;
+    m_refusal.reset();
 }
 
 void CMotFile::NoteData(uint32_t address, uint32_t length)
@@ -235,35 +230,27 @@ int CMotFile::IsPageCrossing(std::string_view line)
 
 CMotFile::LineOutcome CMotFile::LoadLine(std::string_view line)
 {
+    ++m_lineNumber;
     if (line.empty()) return LineOutcome::Next;
     // A byte-order mark, a leading space or a lower-case "s" would otherwise end the
     // load silently with the rest of the upgrade missing.
-    if (line[0] != 'S' || line.size() > kLongestRecord) {
-        RefuseFile();
-        return LineOutcome::Stop;
-    }
+    if (line[0] != 'S') return Refuse("not an S-record");
+    if (line.size() > kLongestRecord) return Refuse("longer than any record");
     const uint8_t type = GetRecordType(line);
     if (!IsCountedType(type)) return LineOutcome::Next;
     // Text after the checksum, or a line shorter than its count, is not a record that a
     // tool wrote: a file damaged or edited by hand, refused rather than half believed.
     uint8_t count = 0xFF;
-    if (line.size() < kCountChar + 2 || !HexPairToByte(count, line[kCountChar], line[kCountChar + 1])) {
-        RefuseFile();
-        return LineOutcome::Stop;
-    }
+    if (line.size() < kCountChar + 2 || !HexPairToByte(count, line[kCountChar], line[kCountChar + 1]))
+        return Refuse("not a hexadecimal digit");
     const bool lengthMatches = line.size() == kAddressChar + 2 * size_t{count};
-    if (!lengthMatches && !IsDataType(type)) {
-        RefuseFile();
-        return LineOutcome::Stop;
-    }
+    if (!lengthMatches && !IsDataType(type)) return Refuse(kLengthMismatch);
     if (IsEndType(type)) return LineOutcome::End;
     if (IsRecordCountType(type)) {
         // A count that differs from the data records read means records were lost or added.
         const std::optional<uint32_t> stated = StatedRecordCount(line);
-        if (count < 3 || !LineChecksumMatches(line) || !stated || *stated != m_dataRecords) {
-            RefuseFile();
-            return LineOutcome::Stop;
-        }
+        if (count < 3 || !LineChecksumMatches(line) || !stated) return Refuse("malformed record count");
+        if (*stated != m_dataRecords) return Refuse("record count does not match the data records");
         return LineOutcome::Next;
     }
     if (!IsDataType(type)) return LineOutcome::Next;
@@ -273,20 +260,17 @@ CMotFile::LineOutcome CMotFile::LoadLine(std::string_view line)
     // has no page to go to: both files are refused rather than half-loaded wrongly.
     const std::optional<uint32_t> address = ReadAddress(line, type);
     const uint8_t length = GetDataLength(line);
-    if (!address || *address >= kAddressLimit || uint64_t{*address} + length > kAddressLimit) {
-        RefuseFile();
-        return LineOutcome::Stop;
-    }
+    if (!address) return Refuse("not a hexadecimal digit");
+    if (*address >= kAddressLimit || uint64_t{*address} + length > kAddressLimit)
+        return Refuse("address beyond the 16 MiB address space");
 
     const uint32_t index = *address / CLineImage::kSize;
     CLineImage& page = Touch(index);
     uint8_t work[CLineImage::kSize];
     std::memset(work, 0xFF, sizeof work);
-    if (!lengthMatches || !ParseData(line, work) ||
-        !ChecksumMatches(line, type, count, *address, work, length)) {
-        RefuseFile();
-        return LineOutcome::Stop;
-    }
+    if (!lengthMatches) return Refuse(kLengthMismatch);
+    if (!ParseData(line, work)) return Refuse("not a hexadecimal digit");
+    if (!ChecksumMatches(line, type, count, *address, work, length)) return Refuse("checksum does not match");
     if (length == 0) return LineOutcome::Next;
     NoteData(*address, length);
 
@@ -321,10 +305,28 @@ void CMotFile::PutData(uint32_t address, const uint8_t* data, uint32_t length)
     }
 }
 
-void CMotFile::RefuseLoad()
+CMotFile::LineOutcome CMotFile::Refuse(std::string reason)
+{
+    m_refusal = ImageRefusal{m_lineNumber, std::move(reason)};
+    return LineOutcome::Stop;
+}
+
+int CMotFile::RefuseWhole(std::string reason)
+{
+    m_refusal = ImageRefusal{0, std::move(reason)};
+    return 0;
+}
+
+int CMotFile::RefuseCutShort()
+{
+    m_refusal = ImageRefusal{m_lineNumber + 1, kNoEndRecord};
+    return 0;
+}
+
+void CMotFile::RefuseLoad(ImageRefusal refusal)
 {
     BeginLoad();
-    RefuseFile();
+    m_refusal = std::move(refusal);
 }
 
 int CMotFile::LoadFile(const std::string& fileName)
@@ -357,18 +359,14 @@ int CMotFile::LoadBytes(std::string_view bytes)
         }
     }
     // Cut off part-way: what is missing would be left erased in the panel.
-    RefuseFile();
-    return 0;
+    return RefuseCutShort();
 }
 
 int CMotFile::ReadRecords(const std::string& fileName)
 {
     uint64_t size = 0;
     const platform::UniqueFile file = platform::OpenRegularFile(platform::CPath::FromUtf8(fileName), size);
-    if (!file) {
-        RefuseFile();
-        return 0;
-    }
+    if (!file) return RefuseWhole("not a regular file");
 
     // Lines are cut out of large blocks in place: no copy and no allocation per line.
     // A small file gets a small buffer: the image is reloaded often in tests and fuzzing.
@@ -395,13 +393,11 @@ int CMotFile::ReadRecords(const std::string& fileName)
                 return 1;
             }
         }
-        if (atEof) {
-            // Cut off part-way: what is missing would be left erased in the panel.
-            RefuseFile();
-            return 0;
-        }
+        // Cut off part-way: what is missing would be left erased in the panel.
+        if (atEof) return RefuseCutShort();
         if (end - begin > kLongestRecord + 1) { // +1 for a carriage return
-            RefuseFile();
+            ++m_lineNumber;
+            Refuse("longer than any record");
             return 0;
         }
 
@@ -441,17 +437,14 @@ int CMotFile::ReadIntelHex(std::FILE* file, const std::string& fileName, std::ve
         errno = 0;
         const size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
         const int error = errno;
-        if (bytes.size() + got > kLargestIntelHex) {
-            RefuseFile();
-            return 0;
-        }
+        if (bytes.size() + got > kLargestIntelHex) return RefuseWhole("larger than 64 MiB");
         bytes.append(buffer.data(), got);
         if (got == buffer.size()) continue;
         if (std::ferror(file)) throw CFileException::FromErrno(error ? error : EIO, fileName);
         break;
     }
-    if (LoadIntelHex({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, *this)) {
-        RefuseFile();
+    if (auto refusal = LoadIntelHex({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, *this)) {
+        m_refusal = std::move(refusal);
         return 0;
     }
     return 1;

@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "image/ImageRefusal.h"
 #include "image/LineImage.h"
 
 class CMotFile
@@ -26,10 +28,10 @@ public:
     // Replaces the whole image with the file's records. 1 when an end record (S7, S8,
     // S9) was reached, 0 otherwise; pages built before a stop stay. Throws
     // CFileException (platform/TextFile.h) when the file cannot be opened or read.
-    // The file is refused, with "Can not accept this file." shown once, when a data
-    // record is bad (digits, length or checksum), a record's line is longer or shorter
-    // than its count says, an S5 record's count is not the number of data records, a
-    // line is not a record, the end record is missing, or the path is not a regular file.
+    // The file is refused, with the reason and line in Refusal(), when a data record is
+    // bad (digits, length or checksum), a record's line is longer or shorter than its
+    // count says, an S5 record's count is not the number of data records, a line is not
+    // a record, the end record is missing, or the path is not a regular file.
     int LoadFile(const std::string& fileName);
     // The same for a file's bytes already in memory (one read that was also hashed).
     int LoadBytes(std::string_view bytes);
@@ -40,6 +42,9 @@ public:
     enum class LoadState { None, Refused, Whole };
     LoadState GetLoadState() const { return m_loadState; }
     bool IsWhole() const { return m_loadState == LoadState::Whole; }
+    // Why the last load was refused; nothing after a whole load, or one cut short by an
+    // exception.
+    const std::optional<ImageRefusal>& Refusal() const { return m_refusal; }
 
     // The page at index with its 256 bytes copied to destination, or nullptr (absent
     // page or index beyond 65535) with destination untouched.
@@ -69,14 +74,17 @@ public:
     void BeginLoad();
     void PutData(uint32_t address, const uint8_t* data, uint32_t length);
     void EndLoadWhole() { m_loadState = LoadState::Whole; }
-    // A file refused before any reader saw it (its signature): the image emptied and
-    // refused, with the readers' own "Can not accept this file." box.
-    void RefuseLoad();
+    // A file refused outside this reader (its signature, another format's reader): the
+    // image emptied and refused for that reason.
+    void RefuseLoad(ImageRefusal refusal);
 
 private:
     CLineImage& Touch(uint32_t index);
     enum class LineOutcome { Next, Stop, End };
     LineOutcome LoadLine(std::string_view line);
+    LineOutcome Refuse(std::string reason); // about the line just read
+    int RefuseWhole(std::string reason);
+    int RefuseCutShort();
     int ReadRecords(const std::string& fileName);
     // The rest of an open file that turned out to be Intel HEX (its first bytes already
     // in buffer[begin, end)); 1 when read whole, else 0 with the file refused.
@@ -91,5 +99,7 @@ private:
     // Address ranges that records filled, in file order, touching neighbours merged.
     std::vector<std::pair<uint32_t, uint32_t>> m_filled;
     uint32_t m_dataRecords = 0; // for the S5 record's count
+    size_t m_lineNumber = 0;    // of the line read last
+    std::optional<ImageRefusal> m_refusal;
     LoadState m_loadState = LoadState::None;
 };

@@ -14,8 +14,6 @@ public:
     virtual ~CIoState() = default;
 };
 
-using WatchCallback = void (*)(void* userValue, uint32_t errorMask);
-
 class CIoController
 {
 public:
@@ -35,8 +33,6 @@ public:
     [[nodiscard]] virtual BOOL SetState(const CIoState& state) = 0;
     [[nodiscard]] virtual BOOL GetState(CIoState& state) = 0;
     virtual BOOL Purge(uint32_t ignored) = 0;
-    [[nodiscard]] virtual BOOL StartWatch(WatchCallback callback, void* userValue, uint32_t threshold) = 0;
-    virtual BOOL StopWatch() = 0;
 
     // Why the last Open failed (None after a success), for the one diagnostic line.
     platform::OpenError LastOpenError() const { return m_lastOpenError; }

@@ -50,17 +50,17 @@ BOOL CSaveIni::Load()
     return TRUE;
 }
 
-void CSaveIni::Save()
+platform::ProfileWrite CSaveIni::Save()
 {
     const auto file = platform::SettingsFilePath();
     // One replacement for the four keys, in their order: a crash never leaves a new rate
     // beside an old byte size.
-    platform::WritePrivateProfileInts(kCommSection,
-                                      {{kBaudRateKey, m_dwBaudRate},
-                                       {kByteSizeKey, m_byByteSize},
-                                       {kParityKey, m_byParity},
-                                       {kStopBitsKey, m_byStopBits}},
-                                      file);
+    return platform::WritePrivateProfileInts(kCommSection,
+                                             {{kBaudRateKey, m_dwBaudRate},
+                                              {kByteSizeKey, m_byByteSize},
+                                              {kParityKey, m_byParity},
+                                              {kStopBitsKey, m_byStopBits}},
+                                             file);
 }
 
 int CSaveIni::GetPageReadTimeout(int defaultValue)

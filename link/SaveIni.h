@@ -2,9 +2,11 @@
 // The remembered communication state, section "Last Comm State" of the settings file.
 #include <cstdint>
 
+#include "platform/ProfileIni.h"
 #include "platform/WinTypes.h"
 
-class CSaveIni {
+class CSaveIni
+{
 public:
     CSaveIni() = default;
     virtual ~CSaveIni() = default;
@@ -12,7 +14,7 @@ public:
     void Set(uint32_t baudRate, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
     void Get(uint32_t& baudRate, uint8_t& byteSize, uint8_t& parity, uint8_t& stopBits) const;
     BOOL Load();
-    void Save();
+    platform::ProfileWrite Save();
     int GetPageReadTimeout(int defaultValue);
 
     uint32_t m_dwBaudRate = 0;

@@ -1,7 +1,6 @@
 #include "link/SerialComm.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include "platform/Clock.h"
 
@@ -10,14 +9,11 @@ namespace {
 // With no read limit, Read still wakes up now and then; the slice length is not
 // visible to the caller.
 constexpr uint32_t kUnlimitedWaitSlice = 1000;
-// The watcher looks at the port this often; it needs no faster reaction than that.
-constexpr auto kWatchInterval = std::chrono::milliseconds(2);
 
 } // namespace
 
 CSerialComm::~CSerialComm()
 {
-    StopWatch();
     Close();
 }
 
@@ -28,12 +24,6 @@ BOOL CSerialComm::Open(const std::string& name)
     // Ports without modem lines (pseudo-terminals) refuse; nothing depends on it there.
     m_hDevice->RaiseDtr();
     return TRUE;
-}
-
-BOOL CSerialComm::Close()
-{
-    StopWatch();
-    return CIoController::Close();
 }
 
 uint32_t CSerialComm::Write(const void* buffer, uint32_t count)
@@ -69,6 +59,7 @@ uint32_t CSerialComm::Read(void* buffer, uint32_t count)
             return got < 0 ? 0 : static_cast<uint32_t>(got);
         }
         uint32_t wait = kUnlimitedWaitSlice;
+        uint32_t left = UINT32_MAX;
         if (m_dwReadTimeout != 0) {
             const uint32_t elapsed = GetTickCount() - start;
             if (elapsed > m_dwReadTimeout) {
@@ -76,27 +67,74 @@ uint32_t CSerialComm::Read(void* buffer, uint32_t count)
                 return 0;
             }
             // Wake just after the limit has been passed, not at it: the limit is strict.
-            wait = static_cast<uint32_t>(
+            left = static_cast<uint32_t>(
                 std::min<uint64_t>(static_cast<uint64_t>(m_dwReadTimeout) - elapsed + 1, UINT32_MAX));
+            wait = left;
         }
-        if (m_waitHook) wait = std::min(wait, kWaitHookSlice);
+        if (m_waitHook) {
+            if (HookFitsNow(left)) {
+                RunWaitHook();
+                if (!m_hDevice) { // the hook closed the port
+                    m_lastReadEnd = ReadEnd::NotOpen;
+                    return 0;
+                }
+                continue;
+            }
+            wait = std::min(wait, UntilHookDue());
+        }
         const platform::WaitResult result = m_hDevice->WaitForInput(queued, count, wait);
         if (result == platform::WaitResult::HungUp) {
             m_bHungUp = TRUE;
             m_lastReadEnd = ReadEnd::HungUp;
             return 0;
         }
-        if (result == platform::WaitResult::Timeout && m_waitHook) m_waitHook();
-        if (!m_hDevice) { // the hook closed the port
-            m_lastReadEnd = ReadEnd::NotOpen;
-            return 0;
-        }
     }
+}
+
+void CSerialComm::Pause(uint32_t milliseconds)
+{
+    const uint32_t started = GetTickCount();
+    for (;;) {
+        const uint32_t elapsed = GetTickCount() - started;
+        if (elapsed >= milliseconds) return;
+        uint32_t left = milliseconds - elapsed;
+        if (m_waitHook) {
+            if (HookFitsNow(left)) {
+                RunWaitHook();
+                continue;
+            }
+            left = std::min(left, UntilHookDue());
+        }
+        Sleep(left);
+    }
+}
+
+bool CSerialComm::HookFitsNow(uint32_t left) const
+{
+    // Due, and its last run fits in what is left of the wait: a hook never pushes a
+    // pause or a read past its end.
+    return GetTickCount() - m_lastHookEnd >= kWaitHookSlice && left > m_hookCost + 1;
+}
+
+uint32_t CSerialComm::UntilHookDue() const
+{
+    const uint32_t since = GetTickCount() - m_lastHookEnd;
+    return since >= kWaitHookSlice ? kWaitHookSlice : kWaitHookSlice - since;
+}
+
+void CSerialComm::RunWaitHook()
+{
+    const uint32_t began = GetTickCount();
+    m_waitHook();
+    m_lastHookEnd = GetTickCount();
+    m_hookCost = m_lastHookEnd - began;
 }
 
 CSerialComm::WaitHook CSerialComm::SetWaitHook(WaitHook hook)
 {
     std::swap(hook, m_waitHook);
+    m_lastHookEnd = GetTickCount();
+    m_hookCost = 0;
     return hook;
 }
 
@@ -141,49 +179,4 @@ BOOL CSerialComm::Purge(uint32_t)
     m_hDevice->TakeErrors(errors, queued);
     m_hDevice->DiscardInput();
     return FALSE;
-}
-
-BOOL CSerialComm::StartWatch(WatchCallback callback, void* userValue, uint32_t threshold)
-{
-    if (m_bWatchStopped.load() == 0 || !m_hDevice) return FALSE;
-    if (m_hWatchThread.joinable()) m_hWatchThread.join();
-    m_bWatchStopped.store(0);
-    try {
-        m_hWatchThread = std::thread(&CSerialComm::WatchLoop, this, callback, userValue, threshold);
-    } catch (const std::system_error&) {
-        m_bWatchStopped.store(1);
-        return FALSE;
-    }
-    return TRUE;
-}
-
-BOOL CSerialComm::StopWatch()
-{
-    m_bWatchStopped.store(1);
-    if (!m_hWatchThread.joinable()) return TRUE;
-    if (m_hWatchThread.get_id() == std::this_thread::get_id()) {
-        // Called from a notification: the watcher ends by itself on its next pass.
-        m_hWatchThread.detach();
-        return TRUE;
-    }
-    m_hWatchThread.join();
-    return TRUE;
-}
-
-void CSerialComm::OnReceive(void*, uint32_t) {}
-
-void CSerialComm::WatchLoop(WatchCallback callback, void* userValue, uint32_t threshold)
-{
-    while (m_bWatchStopped.load() == 0) {
-        uint32_t errors = 0;
-        uint32_t queued = 0;
-        if (m_hDevice->TakeErrors(errors, queued) && (errors != 0 || queued >= threshold)) {
-            if (callback) {
-                callback(userValue, errors);
-            } else {
-                OnReceive(userValue, errors);
-            }
-        }
-        std::this_thread::sleep_for(kWatchInterval);
-    }
 }

@@ -2,10 +2,8 @@
 // An RS-232 port: DTR raised on open, line settings from a CSerialCommState, reads
 // that wait (in the kernel, not spinning) until the whole reply is queued or the
 // read time-out passes.
-#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <thread>
 
 #include "link/IoController.h"
 #include "link/SerialCommState.h"
@@ -17,8 +15,6 @@ public:
     ~CSerialComm() override;
 
     [[nodiscard]] BOOL Open(const std::string& name) override;
-    // Stops a running watcher first: it uses the device.
-    BOOL Close() override;
     [[nodiscard]] uint32_t Write(const void* buffer, uint32_t count) override;
     // Returns count when all requested bytes were queued in time, else 0 (time-out,
     // line error, hang-up). A pending line error fails one read and is cleared.
@@ -27,9 +23,6 @@ public:
     [[nodiscard]] BOOL SetState(const CIoState& state) override;
     [[nodiscard]] BOOL GetState(CIoState& state) override;
     BOOL Purge(uint32_t ignored) override;
-    [[nodiscard]] BOOL StartWatch(WatchCallback callback, void* userValue, uint32_t threshold) override;
-    BOOL StopWatch() override;
-    virtual void OnReceive(void* userValue, uint32_t errorMask);
 
     uint32_t GetTimeout() const { return m_dwReadTimeout; }
     // The far end went away (a USB adapter pulled out): nothing more will come until the
@@ -41,21 +34,27 @@ public:
     enum class ReadEnd { Complete, TimedOut, LineError, HungUp, NotOpen };
     ReadEnd LastReadEnd() const { return m_lastReadEnd; }
 
-    // While set, a waiting Read wakes at least every `slice` ms and calls the hook, so a
-    // front end can stay responsive through a 40 s wait; the read's time-out is unchanged.
-    // Returns the hook it replaces.
+    // While set, a waiting Read or Pause calls the hook about every `slice` ms, so a front
+    // end can stay responsive through a 40 s wait. The hook runs between slices, only
+    // while the time left is longer than its last run took, and never once the wait is
+    // over: it never lengthens the read's time-out or the pause. Returns the hook it
+    // replaces.
     using WaitHook = std::function<void()>;
     WaitHook SetWaitHook(WaitHook hook);
     const WaitHook& GetWaitHook() const { return m_waitHook; }
     static constexpr uint32_t kWaitHookSlice = 50; // well inside the 100 ms a window may be unresponsive
+    // The protocol's pauses: exactly this long, with the hook run inside them when due.
+    void Pause(uint32_t milliseconds);
 
 private:
-    void WatchLoop(WatchCallback callback, void* userValue, uint32_t threshold);
+    bool HookFitsNow(uint32_t left) const;
+    uint32_t UntilHookDue() const;
+    void RunWaitHook();
 
-    std::thread m_hWatchThread;
     uint32_t m_dwReadTimeout = 0;
     BOOL m_bHungUp = FALSE;
     ReadEnd m_lastReadEnd = ReadEnd::Complete;
     WaitHook m_waitHook;
-    std::atomic<int> m_bWatchStopped{1};
+    uint32_t m_lastHookEnd = 0; // tick count
+    uint32_t m_hookCost = 0;    // ms the last run took
 };

@@ -14,7 +14,7 @@ namespace {
 
 constexpr uint32_t kIdAddressLow = 0xDF, kIdAddressMiddle = 0xFF, kIdAddressHigh = 0x0F;
 constexpr uint32_t kDownloadHeaderSize = 4; // code, size low, size high, checksum
-constexpr uint32_t kWaitSlice = CSerialComm::kWaitHookSlice;
+
 
 void SplitAddress(uint32_t address, uint8_t& middle, uint8_t& high)
 {
@@ -107,19 +107,7 @@ uint32_t CEngine::LinkRate()
 
 void CEngine::Pause(uint32_t milliseconds)
 {
-    const CSerialComm::WaitHook& hook = m_link.GetWaitHook();
-    if (!hook) {
-        Sleep(milliseconds);
-        return;
-    }
-    // Against a deadline, so the time the front end spends in its calls is part of the pause.
-    const uint32_t started = GetTickCount();
-    for (;;) {
-        const uint32_t elapsed = GetTickCount() - started;
-        if (elapsed >= milliseconds) break;
-        Sleep(std::min(milliseconds - elapsed, kWaitSlice));
-        hook();
-    }
+    m_link.Pause(milliseconds);
 }
 
 uint32_t CEngine::ProgressSteps(uint32_t start, uint32_t end)

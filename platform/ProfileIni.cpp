@@ -11,8 +11,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string g_lastWriteError;
-
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
@@ -101,10 +99,10 @@ int ParseProfileInt(const std::string& value)
     return static_cast<int>(result);
 }
 
-bool Fail(const std::string& message)
+ProfileWrite Fail(std::string message)
 {
-    g_lastWriteError = message;
-    return false;
+    // Every failure says why; an empty text would read as success.
+    return {message.empty() ? std::string("cannot write the settings file") : std::move(message)};
 }
 
 } // namespace
@@ -203,9 +201,9 @@ void SetKey(std::vector<Line>& lines, const std::string& section, const std::str
 
 } // namespace
 
-bool WritePrivateProfileInts(const std::string& section,
-                             const std::vector<std::pair<std::string, int64_t>>& entries,
-                             const CPath& fileGiven)
+ProfileWrite WritePrivateProfileInts(const std::string& section,
+                                     const std::vector<std::pair<std::string, int64_t>>& entries,
+                                     const CPath& fileGiven)
 {
     const std::filesystem::path& file = fileGiven.Native();
     std::string content;
@@ -220,20 +218,14 @@ bool WritePrivateProfileInts(const std::string& section,
     for (const Line& line : lines)
         output += line.text + line.end;
     if (!ReplaceWholeFile(file, output, error)) return Fail(error);
-    g_lastWriteError.clear();
-    return true;
+    return {};
 }
 
-bool WritePrivateProfileInt(const std::string& section, const std::string& key, int64_t value,
-                            const CPath& fileGiven)
+ProfileWrite WritePrivateProfileInt(const std::string& section, const std::string& key, int64_t value,
+                                    const CPath& fileGiven)
 {
     const std::filesystem::path& file = fileGiven.Native();
     return WritePrivateProfileInts(section, {{key, value}}, file);
-}
-
-std::string LastProfileWriteError()
-{
-    return g_lastWriteError;
 }
 
 } // namespace platform

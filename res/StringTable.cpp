@@ -1,8 +1,8 @@
 // The string table: every text the program shows, by id.
-#include <map>
-#include <string>
+#include "res/Texts.h"
 
-#include "framework/Afx.h"
+#include <map>
+
 #include "res/Resource.h"
 
 namespace {
@@ -54,7 +54,7 @@ const std::map<unsigned, std::string>& Table()
 
 } // namespace
 
-std::string AfxLoadString(unsigned id)
+std::string LoadText(unsigned id)
 {
     const auto& table = Table();
     auto it = table.find(id);

@@ -12,6 +12,7 @@
 #include "framework/WaitCursor.h"
 #include "image/IntelHexReader.h"
 #include "image/UpgradeFormat.h"
+#include "image/shell/RefusalBox.h"
 #include "loader/Road.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
@@ -117,14 +118,14 @@ BOOL CIDCheckDlg::LoadUpgradeFile(const std::string& path)
         !platform::VerifyDetachedSignature({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()},
                                            path, keys)
              .Accepted()) {
-        image.RefuseLoad();
+        image.RefuseLoad({0, "not signed by a trusted key"});
         return FALSE;
     }
     const std::span<const uint8_t> content(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     if (JudgeUpgradeFormat(content, std::nullopt) != UpgradeFormat::IntelHex)
         return image.LoadBytes(bytes) ? TRUE : FALSE;
-    if (LoadIntelHex(content, image)) {
-        image.RefuseLoad();
+    if (auto refusal = LoadIntelHex(content, image)) {
+        image.RefuseLoad(*refusal);
         return FALSE;
     }
     return TRUE;
@@ -152,7 +153,7 @@ void CIDCheckDlg::OnLoad()
 
     if (!m_strFileName.empty()) {
         SetChipStyle(0);
-        LoadUpgradeFile(m_strFileName);
+        if (!LoadUpgradeFile(m_strFileName)) ShowRefusalBox();
         // An image that reaches the last page of the 24-bit space is an M16C/80 one.
         uint8_t scratch[kPageSize];
         if (TheApp().m_image.GetPage(scratch, 0xFFFF)) {
@@ -232,7 +233,10 @@ void CIDCheckDlg::OnOK()
     }
     // Loaded once: what is programmed is what was loaded here, even if the file is replaced
     // while the ID is checked. A refused file keeps the dialog open with nothing sent.
-    if (!LoadUpgradeFile(m_strFileName)) return;
+    if (!LoadUpgradeFile(m_strFileName)) {
+        ShowRefusalBox();
+        return;
+    }
 
     CTorvaneApp& app = TheApp();
     CSerialComm& link = app.m_link;

@@ -41,8 +41,7 @@ uint32_t CSettingCmd::Conclude(uint32_t result, uint8_t byteSize, uint8_t parity
     app.m_bLinkOk = TRUE;
     CSaveIni settings;
     settings.Set(result, byteSize, parity, stopBits);
-    settings.Save();
-    ReportSettingsWriteFailure();
+    ReportSettingsWriteFailure(settings.Save());
 
     loader::CEngine engine(app.m_link);
     loader::RunReport report;

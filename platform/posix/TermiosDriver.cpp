@@ -78,7 +78,7 @@ OpenError FromErrno(int err)
 
 } // namespace
 
-CTermiosDriver::CTermiosDriver(CUniqueFd fd) : m_fd(std::move(fd))
+CTermiosDriver::CTermiosDriver(OpenKey, CUniqueFd fd) : m_fd(std::move(fd))
 {
     m_hasCounts = ReadCounts(m_counts);
 }
@@ -172,7 +172,7 @@ std::unique_ptr<ISerialDriver> CTermiosDriver::Open(const std::filesystem::path&
         return nullptr;
     }
     error = OpenError::None;
-    return std::unique_ptr<ISerialDriver>(new CTermiosDriver(std::move(fd)));
+    return std::make_unique<CTermiosDriver>(OpenKey{}, std::move(fd));
 }
 
 bool CTermiosDriver::GetSettings(SerialLineSettings& settings)

@@ -16,7 +16,14 @@ bool IsTerminalDevice(dev_t device);
 
 class CTermiosDriver final : public ISerialDriver
 {
+    // Only Open can make the key, so only Open constructs a driver.
+    struct OpenKey
+    {
+        explicit OpenKey() = default;
+    };
+
 public:
+    CTermiosDriver(OpenKey, CUniqueFd fd);
     // Opens the device exclusively in raw mode; refuses anything that is not a terminal.
     static std::unique_ptr<ISerialDriver> Open(const std::filesystem::path& path, OpenError& error);
     ~CTermiosDriver() override;
@@ -39,7 +46,6 @@ private:
         int brk = 0;
     };
 
-    explicit CTermiosDriver(CUniqueFd fd);
     bool ReadCounts(ErrorCounts& counts);
     uint32_t BitsPerCharacter();
     int64_t CharacterMicroseconds();

@@ -46,7 +46,7 @@ uint32_t TranslateErrors(DWORD errors)
 
 } // namespace
 
-CCommDriver::CCommDriver(win32::CFileHandle handle, win32::CKernelHandle portLock)
+CCommDriver::CCommDriver(OpenKey, win32::CFileHandle handle, win32::CKernelHandle portLock)
     : m_handle(std::move(handle)), m_portLock(std::move(portLock))
 {
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
@@ -167,7 +167,7 @@ std::unique_ptr<ISerialDriver> CCommDriver::Open(unsigned comNumber, OpenError& 
         error = OpenError::Other;
         return nullptr;
     }
-    std::unique_ptr<CCommDriver> driver(new CCommDriver(std::move(handle), std::move(portLock)));
+    auto driver = std::make_unique<CCommDriver>(OpenKey{}, std::move(handle), std::move(portLock));
     driver->SizeWriteTimeout(dcb.BaudRate);
     if (!driver->SetTimeouts(kNoWait)) {
         error = OpenError::Other;

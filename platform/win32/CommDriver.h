@@ -16,7 +16,14 @@ unsigned ComDeviceNumber(const std::string& name);
 
 class CCommDriver final : public ISerialDriver
 {
+    // Only Open can make the key, so only Open constructs a driver.
+    struct OpenKey
+    {
+        explicit OpenKey() = default;
+    };
+
 public:
+    CCommDriver(OpenKey, win32::CFileHandle handle, win32::CKernelHandle portLock);
     // Opens \\.\COMn exclusively (share mode 0), binary, no flow control, DTR raised.
     static std::unique_ptr<ISerialDriver> Open(unsigned comNumber, OpenError& error);
     // The kind of a failed open's system error code; the code is kept (per thread) so that
@@ -37,7 +44,6 @@ public:
     WaitResult WaitForInput(uint32_t queued, uint32_t wanted, uint32_t milliseconds) override;
 
 private:
-    CCommDriver(win32::CFileHandle handle, win32::CKernelHandle portLock);
     // Reads into m_pending with the given timeouts; false when the port failed (gone).
     bool ReadIntoPending(uint32_t count, const COMMTIMEOUTS& timeouts);
     // The read time-outs given, with the write time-out of the current speed.

@@ -5,41 +5,22 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli/CommandLine.h"
 #include "cli/ExitCode.h"
-#include "fixtures/AppFixture.h"
-#include "platform/Console.h"
+#include "fixtures/CliFixture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint32_t kArea = 0xF0000, kAreaLength = 0x10000;
-const char kIdFile[] = "FFFDF B6\nFFFE3 B6\nFFFEB B6\nFFFEF B6\nFFFF3 B6\nFFFF7 B6\nFFFFB B6\n";
-
-class CliOutputs : public AppFixture
+class CliOutputs : public CliFixture
 {
 protected:
     CliOutputs()
     {
-        platform::ResetInterrupts();
-        m_app.reset();
         m_upgradeText = MakeSRecords({{kArea, Pattern(kArea, kAreaLength, 3)}});
         m_file = WriteFile("panel.mot", m_upgradeText).string();
         WriteFile("panel.id", kIdFile);
         Device().SetIdVerified(true);
-    }
-    ~CliOutputs() override { platform::ResetInterrupts(); }
-
-    int Run(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), "torvane-cli");
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        m_out.str({});
-        m_err.str({});
-        return RunCommandLine(static_cast<int>(argv.size()), argv.data(), m_out, m_err);
     }
     static std::string Read(const fs::path& file)
     {
@@ -58,7 +39,6 @@ protected:
 
     std::string m_upgradeText;
     std::string m_file;
-    std::ostringstream m_out, m_err;
 };
 
 TEST_F(CliOutputs, OneOutputWithSeveralPortsIsRefused)

@@ -7,57 +7,23 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli/CommandLine.h"
-#include "records/RecordFilter.h"
-#include "records/RecordStore.h"
-#include "fixtures/AppFixture.h"
-#include "platform/Console.h"
+#include "fixtures/CliFixture.h"
 #include "platform/Sha256.h"
 
 namespace {
 
-constexpr uint32_t kArea = 0xF0000, kAreaLength = 0x10000;
-const char kIdFile[] = "FFFDF B6\nFFFE3 B6\nFFFEB B6\nFFFEF B6\nFFFF3 B6\nFFFF7 B6\nFFFFB B6\n";
-
-class CliRecords : public AppFixture
+class CliRecords : public CliFixture
 {
 protected:
     CliRecords()
     {
-        platform::ResetInterrupts();
-        m_app.reset();
         m_upgrade = Pattern(kArea, 0x3000, 5); // 48 pages with data, the rest left empty
         m_file = WriteFile("panel.mot", MakeSRecords({{kArea, m_upgrade}})).string();
         WriteFile("panel.id", kIdFile);
-        m_db = (m_dir / "records.sqlite3").string();
-    }
-
-    int Run(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), "torvane-cli");
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        m_out.str({});
-        m_err.str({});
-        return RunCommandLine(static_cast<int>(argv.size()), argv.data(), m_out, m_err);
-    }
-
-    std::vector<CAttempt> Rows()
-    {
-        std::string error;
-        auto store = CRecordStore::Open(platform::CPath::FromUtf8(m_db), RecordsFile::Named, error);
-        EXPECT_TRUE(store) << error;
-        std::vector<CAttempt> rows;
-        if (store) {
-            EXPECT_TRUE(store->Query(CRecordFilter{}, rows));
-        }
-        return rows;
     }
 
     std::vector<uint8_t> m_upgrade;
-    std::string m_file, m_db;
-    std::ostringstream m_out, m_err;
+    std::string m_file;
 };
 
 TEST_F(CliRecords, ProgramVerifyAndEraseEachLeaveTheirRow)

@@ -10,18 +10,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/CommandLine.h"
 #include "cli/RecordsReport.h"
-#include "records/RecordFilter.h"
-#include "records/RecordStore.h"
-#include "fixtures/AppFixture.h"
-#include "platform/Console.h"
+#include "fixtures/CliFixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uint32_t kArea = 0xF0000, kAreaLength = 0x10000;
 const fs::path kCorpus = fs::path(TORVANE_SOURCE_DIR) / "tests/platform/signatures";
 
 std::string ReadText(const fs::path& path)
@@ -30,41 +25,13 @@ std::string ReadText(const fs::path& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-class CliUpgrades : public AppFixture
+class CliUpgrades : public CliFixture
 {
 protected:
     CliUpgrades()
     {
-        platform::ResetInterrupts();
-        m_app.reset();
-        m_db = (m_dir / "records.sqlite3").string();
         m_mot = WriteFile("panel.mot", MakeSRecords({{kArea, Pattern(kArea, 0x1000, 9)}})).string();
     }
-    ~CliUpgrades() override { platform::ResetInterrupts(); }
-
-    int Run(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), "torvane-cli");
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        m_out.str({});
-        m_err.str({});
-        return RunCommandLine(static_cast<int>(argv.size()), argv.data(), m_out, m_err);
-    }
-
-    std::vector<CAttempt> Rows()
-    {
-        std::string error;
-        auto store = CRecordStore::Open(platform::CPath::FromUtf8(m_db), RecordsFile::Named, error);
-        std::vector<CAttempt> rows;
-        EXPECT_TRUE(store) << error;
-        if (store) EXPECT_TRUE(store->Query(CRecordFilter{}, rows));
-        return rows;
-    }
-
-    std::vector<uint8_t> Area() { return Device().ReadFlashRange(kArea, kAreaLength); }
-
     // The signed release of the shared corpus, copied beside the test's files.
     std::string SignedRelease(const std::string& name, bool tamper)
     {
@@ -85,8 +52,7 @@ protected:
             Device().WriteFlash(0xE0000 + i, static_cast<uint8_t>(serial[i]));
     }
 
-    std::string m_db, m_mot;
-    std::ostringstream m_out, m_err;
+    std::string m_mot;
 };
 
 TEST_F(CliUpgrades, IntelHexWithSegmentAndLinearAddressesIsProgrammedByItsContent)

@@ -120,7 +120,7 @@ TEST_F(IniCorpus, EverySeedReadsWithoutHarmAndSavesWhole)
         EXPECT_EQ(ReadAll(platform::SettingsFilePath()), bytes) << "reading changed " << seed.filename();
 
         ini.Set(9600, 8, 0, 0);
-        ini.Save();
+        EXPECT_TRUE(ini.Save()) << seed.filename();
         CSaveIni reread;
         EXPECT_TRUE(reread.Load()) << seed.filename();
         EXPECT_EQ(reread.m_dwBaudRate, 9600u) << seed.filename();

@@ -81,9 +81,9 @@ TEST_F(SettingsFaults, FullDiskKeepsTheOldFileWhole)
         }
         CSaveIni ini;
         ini.Set(115200, 8, 0, 0);
-        ini.Save();
+        const platform::ProfileWrite written = ini.Save();
         int code = kChildOk;
-        if (platform::LastProfileWriteError().empty())
+        if (written)
             code = kSaveNotRefused;
         else if (ReadAll(platform::SettingsFilePath()) != kSaved57600)
             code = kOldFileChanged;
@@ -114,8 +114,7 @@ TEST_F(SettingsFaults, FolderInPlaceOfTheFileNeitherLoadsNorBreaks)
     CSaveIni ini;
     EXPECT_FALSE(ini.Load());
     ini.Set(9600, 8, 0, 0);
-    ini.Save();
-    EXPECT_FALSE(platform::LastProfileWriteError().empty());
+    EXPECT_FALSE(ini.Save().error.empty());
     EXPECT_TRUE(fs::is_directory(File() / "inside"));
 }
 
@@ -177,7 +176,7 @@ TEST_F(SettingsFaults, HugeAndNegativeNumbersLoadAsTheyWrapAndSaveWhole)
         }
         // Whatever was read, a save writes the four keys whole, nothing half-way.
         ini.Set(ini.m_dwBaudRate, ini.m_byByteSize, ini.m_byParity, ini.m_byStopBits);
-        ini.Save();
+        EXPECT_TRUE(ini.Save());
         const std::string after = ReadAll(File());
         EXPECT_EQ(after.rfind("[Last Comm State]\nBaundrate=", 0), 0u) << after;
         EXPECT_NE(after.find("\nParity="), std::string::npos) << after;

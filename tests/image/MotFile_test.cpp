@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "framework/WinApp.h"
-#include "framework/Wnd.h"
 #include "image/MotFile.h"
 #include "platform/TextFile.h"
 #include "tests/image/ImageTestSupport.h"
@@ -21,9 +19,6 @@ Page Blank()
     page.fill(0xFF);
     return page;
 }
-
-const std::string kRefusal = "Can not accept this file.";
-const std::string kCaption = "Firmaware Upgrade";
 
 class MotFileLoad : public ImageTest
 {
@@ -47,10 +42,8 @@ protected:
 
     void ExpectOneRefusal()
     {
-        ASSERT_EQ(m_host.boxes.size(), 1u);
-        EXPECT_EQ(m_host.boxes[0].text, kRefusal);
-        EXPECT_EQ(m_host.boxes[0].caption, kCaption);
-        EXPECT_EQ(m_host.boxes[0].type, static_cast<unsigned>(MB_OK));
+        EXPECT_TRUE(m_image.Refusal());
+        EXPECT_FALSE(m_image.IsWhole());
     }
 
     CMotFile m_image;
@@ -70,7 +63,7 @@ TEST_F(MotFileLoad, loads_page_crossing_s2_record)
     EXPECT_EQ(low, expectedLow);
     EXPECT_EQ(high, expectedHigh);
     EXPECT_EQ(PageCount(), 2u);
-    EXPECT_TRUE(m_host.boxes.empty());
+    EXPECT_FALSE(m_image.Refusal());
 }
 
 TEST_F(MotFileLoad, crossing_record_keeps_bytes_already_in_the_next_page)
@@ -122,7 +115,7 @@ TEST_F(MotFileLoad, damaged_copies_of_a_good_file_are_refused)
     good += Record(8, 0, {}) + "\r\n";
     EXPECT_EQ(Load(good), 1);
     EXPECT_TRUE(m_image.IsWhole());
-    EXPECT_TRUE(m_host.boxes.empty());
+    EXPECT_FALSE(m_image.Refusal());
 
     const size_t firstData = good.find("S2");
     std::string flipped = good;
@@ -131,7 +124,6 @@ TEST_F(MotFileLoad, damaged_copies_of_a_good_file_are_refused)
     longerCount[firstData + 3] = static_cast<char>(longerCount[firstData + 3] + 1);
     for (const std::string& damaged :
          {"\xEF\xBB\xBF" + good, good.substr(0, good.size() / 2), flipped, longerCount}) {
-        m_host.boxes.clear();
         EXPECT_EQ(Load(damaged), 0);
         ExpectOneRefusal();
         EXPECT_FALSE(m_image.IsWhole());
@@ -161,7 +153,6 @@ TEST_F(MotFileLoad, line_not_starting_with_upper_case_s_refuses_the_file)
     for (const std::string& stopper :
          {std::string("s") + later.substr(1), " " + later, "\xEF\xBB\xBF" + later}) {
         SCOPED_TRACE(stopper);
-        m_host.boxes.clear();
         EXPECT_EQ(Load(first + stopper + "\n" + Record(9, 0, {}) + "\n"), 0);
         EXPECT_EQ(PageAt(0x0F00)[0], 0x11);
         EXPECT_FALSE(m_image.HasPage(0x0F01));
@@ -185,7 +176,7 @@ TEST_F(MotFileLoad, non_data_record_types_are_skipped)
     EXPECT_EQ(Load(content), 1);
     EXPECT_EQ(PageCount(), 1u);
     EXPECT_EQ(PageAt(4)[0], 0x5A);
-    EXPECT_TRUE(m_host.boxes.empty());
+    EXPECT_FALSE(m_image.Refusal());
 }
 
 TEST_F(MotFileLoad, wrong_or_missing_checksum_is_refused)
@@ -196,7 +187,6 @@ TEST_F(MotFileLoad, wrong_or_missing_checksum_is_refused)
     for (const std::string& bad :
          {line, good.substr(0, good.size() - 2), good.substr(0, good.size() - 2) + "G0"}) {
         SCOPED_TRACE(bad);
-        m_host.boxes.clear();
         EXPECT_EQ(Load(bad + "\nS9030000FC\n"), 0);
         ExpectOneRefusal();
         EXPECT_FALSE(m_image.IsWhole());
@@ -210,7 +200,6 @@ TEST_F(MotFileLoad, characters_after_the_checksum_are_refused)
          {data + " trailing text\n" + Record(9, 0, {}), data + " \n" + Record(9, 0, {}),
           data + "\nS9030000FC00\n", "S00600004844521B00\n" + data + "\n" + Record(9, 0, {})}) {
         SCOPED_TRACE(bad);
-        m_host.boxes.clear();
         EXPECT_EQ(Load(bad + "\n"), 0);
         ExpectOneRefusal();
         EXPECT_FALSE(m_image.IsWhole());
@@ -221,16 +210,14 @@ TEST_F(MotFileLoad, s5_count_must_match_the_data_records_before_it)
 {
     const std::string two = Record(1, 0x0500, {1}) + "\n" + Record(2, 0x0F0000, {2}) + "\n";
     EXPECT_EQ(Load(two + Record(5, 2, {}) + "\n" + Record(9, 0, {}) + "\n"), 1);
-    EXPECT_TRUE(m_host.boxes.empty());
+    EXPECT_FALSE(m_image.Refusal());
     for (uint32_t wrong : {1u, 3u, 0x0102u}) {
         SCOPED_TRACE(wrong);
-        m_host.boxes.clear();
         EXPECT_EQ(Load(two + Record(5, wrong, {}) + "\n" + Record(9, 0, {}) + "\n"), 0);
         ExpectOneRefusal();
     }
     std::string badSum = Record(5, 2, {});
     badSum.replace(badSum.size() - 2, 2, "00");
-    m_host.boxes.clear();
     EXPECT_EQ(Load(two + badSum + "\n" + Record(9, 0, {}) + "\n"), 0);
     ExpectOneRefusal();
 }
@@ -287,7 +274,6 @@ TEST_F(MotFileLoad, count_that_is_not_hexadecimal_is_refused)
 {
     for (const std::string& bad : {std::string("S1XX0700AABB"), std::string("S1"), std::string("S10")}) {
         SCOPED_TRACE(bad);
-        m_host.boxes.clear();
         EXPECT_EQ(Load(bad + "\n" + Record(9, 0, {}) + "\n"), 0);
         ExpectOneRefusal();
         EXPECT_FALSE(m_image.IsWhole());
@@ -310,12 +296,10 @@ TEST_F(MotFileLoad, data_at_or_beyond_16_mib_is_refused)
     ExpectOneRefusal();
     EXPECT_EQ(PageCount(), 1u);
 
-    m_host.boxes.clear();
     EXPECT_EQ(Load(Record(2, 0xFFFFF0, Counting(32)) + "\n" + Record(9, 0, {}) + "\n"), 0);
     ExpectOneRefusal();
     EXPECT_EQ(PageCount(), 0u) << "nothing of a refused record may be written";
 
-    m_host.boxes.clear();
     EXPECT_EQ(Load(Record(3, 0xFFFFFFF0, {1}) + "\n"), 0);
     ExpectOneRefusal();
 }
@@ -324,23 +308,36 @@ TEST_F(MotFileLoad, data_ending_exactly_at_the_top_of_the_address_space_is_accep
 {
     EXPECT_EQ(Load(Record(3, 0x00FFFFF0, Counting(16)) + "\n" + Record(7, 0, {}) + "\n"), 1);
     EXPECT_EQ(PageAt(0xFFFF)[0xFF], 15);
-    EXPECT_TRUE(m_host.boxes.empty());
+    EXPECT_FALSE(m_image.Refusal());
 }
 
-TEST_F(MotFileLoad, refusal_box_is_owned_by_the_main_window_or_else_the_active_window)
+TEST_F(MotFileLoad, refusal_names_the_line_and_why)
 {
-    CWnd active;
-    m_host.activeWindow = &active;
-    Load("S2060F01001G22AA\n");
-    ASSERT_EQ(m_host.boxes.size(), 1u);
-    EXPECT_EQ(m_host.boxes[0].owner, &active);
-
-    CWinApp app;
-    CWnd mainWindow;
-    app.m_pMainWnd = &mainWindow;
-    Load("S2060F01001G22AA\n");
-    ASSERT_EQ(m_host.boxes.size(), 2u);
-    EXPECT_EQ(m_host.boxes[1].owner, &mainWindow);
+    const std::string data = Record(2, 0x0F0000, {0x11});
+    const std::string end = Record(9, 0, {});
+    const struct
+    {
+        std::string content, text;
+    } cases[] = {
+        {data + "\n\n" + data.substr(0, data.size() - 2) + "00\n" + end + "\n",
+         "line 3: checksum does not match"},
+        {data + "\n" + data + "\n", "line 3: the file ends without its end record"},
+        {"\xEF\xBB\xBF" + data + "\n", "line 1: not an S-record"},
+        {data + "\n" + Record(5, 2, {}) + "\n" + end + "\n",
+         "line 2: record count does not match the data records"},
+        {Record(3, 0x01000000, {1}) + "\n", "line 1: address beyond the 16 MiB address space"},
+        {data + "00\n", "line 1: record length does not match its count"},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.content);
+        EXPECT_EQ(Load(test.content), 0);
+        ASSERT_TRUE(m_image.Refusal());
+        EXPECT_EQ(m_image.Refusal()->Text(), test.text);
+    }
+    EXPECT_EQ(m_image.LoadFile(m_dir.string()), 0);
+    EXPECT_EQ(m_image.Refusal()->Text(), "not a regular file");
+    EXPECT_EQ(Load(data + "\n" + end + "\n"), 1);
+    EXPECT_FALSE(m_image.Refusal()) << "a whole load keeps no refusal of the one before";
 }
 
 TEST_F(MotFileLoad, reload_replaces_the_whole_image)
@@ -366,7 +363,7 @@ TEST_F(MotFileLoad, missing_file_throws_file_not_found_and_leaves_the_image_empt
         EXPECT_EQ(error.m_strFileName, path);
     }
     EXPECT_EQ(PageCount(), 0u);
-    EXPECT_TRUE(m_host.boxes.empty());
+    EXPECT_FALSE(m_image.Refusal());
     EXPECT_FALSE(m_image.IsWhole());
 }
 
@@ -376,7 +373,6 @@ TEST_F(MotFileLoad, paths_that_are_no_regular_file_are_refused_without_blocking)
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     for (const std::string& path : {m_dir.string(), fifo, std::string("/dev/zero")}) {
         SCOPED_TRACE(path);
-        m_host.boxes.clear();
         EXPECT_EQ(m_image.LoadFile(path), 0);
         ExpectOneRefusal();
         EXPECT_FALSE(m_image.IsWhole());
@@ -392,7 +388,6 @@ TEST_F(MotFileLoad, line_longer_than_any_record_is_refused)
     EXPECT_TRUE(m_image.IsWhole());
     for (size_t tail : {size_t{1}, size_t{3} << 20}) {
         SCOPED_TRACE(tail);
-        m_host.boxes.clear();
         EXPECT_EQ(Load(longest + std::string(tail, '0') + "\n" + Record(9, 0, {}) + "\n"), 0);
         ExpectOneRefusal();
     }

@@ -42,7 +42,7 @@ TEST_F(SaveIniTest, FirstSaveWritesTheFourKeysInOrder)
     fs::remove_all(platform::ConfigDir());
     CSaveIni ini;
     ini.Set(9600, 8, 0, 0);
-    ini.Save();
+    EXPECT_TRUE(ini.Save());
     EXPECT_EQ(Settings(), "[Last Comm State]\nBaundrate=9600\nByte=8\nStop Bit=0\nParity=0\n");
 }
 
@@ -50,7 +50,7 @@ TEST_F(SaveIniTest, LoadGivesBackWhatWasSavedThroughTheCrossedKeys)
 {
     CSaveIni out;
     out.Set(57600, 8, 1, 2);
-    out.Save();
+    EXPECT_TRUE(out.Save());
     EXPECT_NE(Settings().find("Stop Bit=1\nParity=2\n"), std::string::npos);
 
     CSaveIni in;
@@ -90,7 +90,7 @@ TEST_F(SaveIniTest, NamesMatchIgnoringCase)
     ASSERT_TRUE(ini.Load());
     EXPECT_EQ(ini.m_dwBaudRate, 38400u);
     ini.Set(9600, 8, 0, 0);
-    ini.Save();
+    EXPECT_TRUE(ini.Save());
     EXPECT_EQ(Settings(), "[LAST COMM STATE]\r\nBaundrate=9600\r\nByte=8\r\nStop Bit=0\r\nParity=0\r\n");
 }
 
@@ -100,7 +100,7 @@ TEST_F(SaveIniTest, SaveKeepsForeignSectionsAndComments)
         "; written by hand\n[timeout]\npageread=2000\n\n[Last Comm State]\nBaundrate=115200\nextra=1\n");
     CSaveIni ini;
     ini.Set(9600, 8, 0, 0);
-    ini.Save();
+    EXPECT_TRUE(ini.Save());
     EXPECT_EQ(Settings(), "; written by hand\n[timeout]\npageread=2000\n\n[Last Comm State]\nBaundrate=9600\n"
                           "extra=1\nByte=8\nStop Bit=0\nParity=0\n");
     EXPECT_EQ(ini.GetPageReadTimeout(5000), 2000);
@@ -140,7 +140,7 @@ TEST_F(SaveIniTest, FailedSaveLeavesNoBrokenFile)
         setrlimit(RLIMIT_FSIZE, &limit);
         CSaveIni ini;
         ini.Set(9600, 8, 0, 0);
-        ini.Save();
+        (void)ini.Save();
         _exit(0);
     }
     int status = 0;
@@ -160,7 +160,7 @@ TEST_F(SaveIniTest, UnwritableLocationIsSilent)
     setenv("XDG_CONFIG_HOME", blocker.c_str(), 1);
     CSaveIni ini;
     ini.Set(9600, 8, 0, 0);
-    ini.Save();
+    EXPECT_FALSE(ini.Save().error.empty());
     EXPECT_FALSE(ini.Load());
     setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
     fs::remove(blocker);

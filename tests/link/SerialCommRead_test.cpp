@@ -1,11 +1,8 @@
 // CSerialComm's own logic over a scripted driver on the virtual clock.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <deque>
 #include <mutex>
-#include <thread>
 
 #include "link/SerialComm.h"
 #include "platform/Clock.h"
@@ -193,6 +190,33 @@ TEST_F(SerialCommReadTest, ZeroTimeOutWaitsWithoutLimit)
     EXPECT_EQ(m_clock.Now(), m_start + 60'000);
 }
 
+TEST_F(SerialCommReadTest, WaitHookRunsInsideTheWaitAndNeverLengthensIt)
+{
+    // A front end's pump that costs 5 ms each time.
+    std::vector<uint64_t> runs;
+    m_port.SetWaitHook([&] {
+        runs.push_back(m_clock.Now() - m_start);
+        m_clock.Advance(5);
+    });
+    m_port.Pause(40);
+    EXPECT_EQ(m_clock.Now() - m_start, 40u);
+    EXPECT_TRUE(runs.empty()) << "a page pause shorter than a slice pumps nothing";
+
+    m_start = m_clock.Now();
+    runs.clear();
+    m_port.Pause(200);
+    EXPECT_EQ(m_clock.Now() - m_start, 200u);
+    EXPECT_EQ(runs, (std::vector<uint64_t>{10, 65, 120, 175}));
+
+    m_start = m_clock.Now();
+    runs.clear();
+    m_port.SetTimeout(120);
+    uint8_t reply = 0;
+    EXPECT_EQ(m_port.Read(&reply, 1), 0u);
+    EXPECT_EQ(m_clock.Now() - m_start, 121u) << "the hook ran after the last slice";
+    EXPECT_EQ(runs, (std::vector<uint64_t>{30, 85}));
+}
+
 TEST_F(SerialCommReadTest, HangUpEndsTheRead)
 {
     m_port.SetTimeout(0);
@@ -255,64 +279,6 @@ TEST_F(SerialCommReadTest, OpenAndCloseLifecycle)
     EXPECT_FALSE(other.Open("no-such-port-here"));
     EXPECT_FALSE(other.IsOpen());
     EXPECT_EQ(other.LastOpenError(), platform::OpenError::NotFound);
-}
-
-struct Notifications
-{
-    std::atomic<int> calls{0};
-    std::atomic<uint32_t> lastMask{0};
-};
-
-void CountNotification(void* user, uint32_t mask)
-{
-    auto* n = static_cast<Notifications*>(user);
-    n->lastMask = mask;
-    ++n->calls;
-}
-
-class RecordingPort : public CSerialComm
-{
-public:
-    void OnReceive(void*, uint32_t) override { ++received; }
-    std::atomic<int> received{0};
-};
-
-bool WaitFor(const std::function<bool()>& condition)
-{
-    for (int i = 0; i < 500 && !condition(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return condition();
-}
-
-TEST_F(SerialCommReadTest, WatcherNotifiesAndStops)
-{
-    Notifications notes;
-    m_line->pendingErrors = platform::kLineErrorBreak;
-    ASSERT_TRUE(m_port.StartWatch(&CountNotification, &notes, 4));
-    EXPECT_FALSE(m_port.StartWatch(&CountNotification, &notes, 4));
-    EXPECT_TRUE(WaitFor([&] { return notes.calls > 0; }));
-    EXPECT_EQ(notes.lastMask.load(), platform::kLineErrorBreak);
-    EXPECT_TRUE(m_port.StopWatch());
-    const int calls = notes.calls;
-    m_line->Arrive(0, {1, 2, 3, 4});
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(notes.calls, calls);
-
-    ASSERT_TRUE(m_port.StartWatch(&CountNotification, &notes, 4)) << "a stopped watcher can start again";
-    EXPECT_TRUE(WaitFor([&] { return notes.calls > calls; }));
-    m_port.Close(); // stops the watcher before the device goes
-    EXPECT_FALSE(m_port.StartWatch(&CountNotification, &notes, 4));
-}
-
-TEST_F(SerialCommReadTest, WatcherWithoutCallbackUsesOnReceive)
-{
-    m_port.Close();
-    RecordingPort port;
-    ASSERT_TRUE(port.Open("SCRIPTED1"));
-    m_line->Arrive(0, {1});
-    ASSERT_TRUE(port.StartWatch(nullptr, nullptr, 1));
-    EXPECT_TRUE(WaitFor([&] { return port.received > 0; }));
-    EXPECT_TRUE(port.StopWatch());
 }
 
 } // namespace

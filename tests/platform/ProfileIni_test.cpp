@@ -121,8 +121,7 @@ TEST_F(ProfileIniTest, FailedWriteReportsAndLeavesNoFile)
 {
     WriteFile("not a folder");
     const fs::path inside = m_file / "x.INI";
-    EXPECT_FALSE(WritePrivateProfileInt("S", "k", 1, inside));
-    EXPECT_FALSE(platform::LastProfileWriteError().empty());
+    EXPECT_FALSE(WritePrivateProfileInt("S", "k", 1, inside).error.empty());
     EXPECT_EQ(ReadFile(), "not a folder");
 }
 
@@ -164,8 +163,8 @@ TEST_F(ProfileIniTest, SettingsBehindALinkFifoOrDeviceAreNeitherFollowedNorAHang
     }
     fs::create_symlink(real, m_file);
     EXPECT_EQ(Value("A"), -7) << "read through the link";
-    EXPECT_FALSE(platform::WritePrivateProfileInt("S", "A", 9, m_file));
-    EXPECT_NE(platform::LastProfileWriteError().find(m_file.string()), std::string::npos);
+    EXPECT_NE(platform::WritePrivateProfileInt("S", "A", 9, m_file).error.find(m_file.string()),
+              std::string::npos);
     EXPECT_TRUE(fs::is_symlink(m_file));
     EXPECT_EQ(GetPrivateProfileInt("S", "A", 0, real), 5);
 

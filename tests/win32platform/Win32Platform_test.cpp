@@ -63,9 +63,10 @@ TEST(Win32Settings, LivesUnderAppDataAndIsReplacedWholeKeepingForeignSections)
     HANDLE holder =
         CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(platform::WritePrivateProfileInt("Comm", "baud", 19200, file));
+    const platform::ProfileWrite refused = platform::WritePrivateProfileInt("Comm", "baud", 19200, file);
+    EXPECT_FALSE(refused);
     CloseHandle(holder);
-    EXPECT_FALSE(platform::LastProfileWriteError().empty());
+    EXPECT_FALSE(refused.error.empty());
     EXPECT_EQ(platform::GetPrivateProfileInt("Comm", "baud", 0, file), 115200);
     int entries = 0;
     for (const auto& entry : fs::directory_iterator(file.parent_path())) {
@@ -81,8 +82,8 @@ TEST(Win32Settings, LivesUnderAppDataAndIsReplacedWholeKeepingForeignSections)
         Sleep(120);
         CloseHandle(holder);
     });
-    EXPECT_TRUE(platform::WritePrivateProfileInt("Comm", "baud", 38400, file))
-        << platform::LastProfileWriteError();
+    const platform::ProfileWrite written = platform::WritePrivateProfileInt("Comm", "baud", 38400, file);
+    EXPECT_TRUE(written) << written.error;
     scanner.join();
     EXPECT_EQ(platform::GetPrivateProfileInt("Comm", "baud", 0, file), 38400);
 
