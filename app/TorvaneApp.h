@@ -3,6 +3,7 @@
 // flags that gate every flash command, runs the whole program from its start-up hook,
 // and provides the link services that keep both ends of the link at one speed.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "commands/CommandContext.h"
@@ -49,6 +50,14 @@ public:
     BOOL m_bSingleInstance = TRUE;
     BOOL m_bLinkOk = FALSE;
     CMotFile m_image;
+    // The upgrade file as it was read for the image: what a record names.
+    struct LoadedFile
+    {
+        std::string name;
+        std::optional<int64_t> size;
+        std::string sha256; // of the very bytes loaded; empty when they were read line by line
+    } m_loadedFile;
+    const std::string& PortName() const { return m_strPortName; }
 
 private:
     // After the technician has dealt with the time-out box the port is opened again, so a

@@ -1,6 +1,9 @@
 #include "app/TorvaneDlg.h"
 
+#include <tuple>
+
 #include "app/AboutDlg.h"
+#include "app/ServiceRecords.h"
 #include "app/TorvaneApp.h"
 #include "commands/BPRCmd.h"
 #include "commands/BlankCmd.h"
@@ -112,7 +115,10 @@ void CTorvaneDlg::OnErase()
 {
     if (!CheckReady() || !CheckImage() || !ProbeLink()) return;
     CEraseCmd command;
-    if (command.Run()) {
+    CServiceRecording record("erase");
+    const int done = command.Run();
+    record.Finish(command.Report());
+    if (done) {
         GetDlgItem(IDC_ERASE)->EnableWindow(FALSE);
         GetDlgItem(IDC_PROGRAM)->EnableWindow(TRUE);
     }
@@ -122,7 +128,10 @@ void CTorvaneDlg::OnProgram()
 {
     if (!CheckReady() || !CheckImage() || !ProbeLink()) return;
     CProgramCmd command;
-    if (command.Run()) {
+    CServiceRecording record("program");
+    const int done = command.Run();
+    record.Finish(command.Report());
+    if (done) {
         GetDlgItem(IDC_PROGRAM)->EnableWindow(FALSE);
         GetDlgItem(IDCANCEL)->EnableWindow(TRUE); // "Exit"
     }
@@ -153,7 +162,9 @@ void CTorvaneDlg::OnBpr()
 {
     if (!CheckReady() || !CheckImage() || !ProbeLink()) return;
     CBPRCmd command;
-    command.Run();
+    CServiceRecording record("blank-program-verify");
+    std::ignore = command.Run();
+    record.Finish(command.Report());
 }
 
 void CTorvaneDlg::OnEpr()
@@ -162,7 +173,9 @@ void CTorvaneDlg::OnEpr()
     CPreEraseDlg confirm;
     if (confirm.DoModal() != IDOK) return;
     CEPRCmd command;
-    command.Run();
+    CServiceRecording record("erase-program-verify");
+    std::ignore = command.Run();
+    record.Finish(command.Report());
 }
 
 void CTorvaneDlg::OnSetting()

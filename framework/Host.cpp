@@ -46,8 +46,18 @@ IHost* SetHost(IHost* host)
     return previous == &g_nullHost ? nullptr : previous;
 }
 
+namespace {
+std::function<void(const std::string&)> g_boxWatcher;
+}
+
+void AfxWatchMessageBoxes(std::function<void(const std::string& text)> watcher)
+{
+    g_boxWatcher = std::move(watcher);
+}
+
 int AfxMessageBoxCaption(CWnd* owner, const std::string& text, const std::string& caption, unsigned type)
 {
+    if (g_boxWatcher) g_boxWatcher(text);
     return Host().MessageBox(owner, text, caption, type);
 }
 

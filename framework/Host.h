@@ -1,5 +1,6 @@
 #pragma once
 // What a host (the Qt GUI, or the scripted host of the tests) does for the framework.
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -64,5 +65,8 @@ IHost* SetHost(IHost* host); // returns the previous one
 // Message boxes: caption string 1034 unless given; owner the main window unless given.
 int AfxMessageBox(const std::string& text, unsigned type = MB_OK, CWnd* owner = nullptr);
 int AfxMessageBox(unsigned stringId, unsigned type = MB_OK, CWnd* owner = nullptr);
+// Told the text of every box as it opens (one watcher; nullptr ends it): what a
+// command's record keeps of what the user was shown.
+void AfxWatchMessageBoxes(std::function<void(const std::string& text)> watcher);
 int AfxMessageBoxCaption(CWnd* owner, const std::string& text, const std::string& caption, unsigned type);
 CWnd* AfxGetActiveWindow();

@@ -404,6 +404,11 @@ bool CRecordStore::Fail(const std::string& what)
     return false;
 }
 
+void CRecordStore::SetBusyTimeout(int milliseconds)
+{
+    sqlite3_busy_timeout(m_db.Get(), milliseconds);
+}
+
 bool CRecordStore::Begin(CAttempt& attempt)
 {
     const int64_t now = records::NowMs();

@@ -37,6 +37,8 @@ public:
     // Inserts the attempt as unfinished; fills its id, start, host, user, process and
     // tool version where empty.
     bool Begin(CAttempt& attempt);
+    // How long a write waits for another writer (15 s unless set).
+    void SetBusyTimeout(int milliseconds);
     // Writes the attempt's end (its end time and duration unless set) over its row.
     bool Complete(CAttempt& attempt);
     // The attempts the filter selects, oldest first.

@@ -17,6 +17,7 @@
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/ReleaseSignature.h"
+#include "platform/Sha256.h"
 #include "platform/SmallFile.h"
 #include "platform/TextFile.h"
 #include "res/Resource.h"
@@ -102,9 +103,19 @@ void CIDCheckDlg::ClearIdTexts()
 
 BOOL CIDCheckDlg::LoadUpgradeFile(const std::string& path)
 {
-    CMotFile& image = TheApp().m_image;
+    CTorvaneApp& app = TheApp();
+    CMotFile& image = app.m_image;
+    app.m_loadedFile = {path, std::nullopt, {}};
     const platform::CPath folder = platform::SettingsFilePath().Parent() / kTrustedKeysFolder;
-    if (!platform::IsDirectory(folder)) return image.LoadFile(path) ? TRUE : FALSE;
+    if (!platform::IsDirectory(folder)) {
+        // Read once, so that a record's digest is of the very bytes loaded; a file that
+        // cannot be read whole takes the reader's own way (and its refusal).
+        std::string bytes;
+        if (!ReadWhole(path, bytes)) return image.LoadFile(path) ? TRUE : FALSE;
+        app.m_loadedFile.size = static_cast<int64_t>(bytes.size());
+        app.m_loadedFile.sha256 = platform::Sha256Of(bytes);
+        return image.LoadBytes(bytes) ? TRUE : FALSE;
+    }
 
     // A station that trusts keys loads only what they signed: the file is read once and
     // the signature checked over the very bytes that are loaded. An empty folder trusts
@@ -121,6 +132,8 @@ BOOL CIDCheckDlg::LoadUpgradeFile(const std::string& path)
         image.RefuseLoad({0, "not signed by a trusted key"});
         return FALSE;
     }
+    app.m_loadedFile.size = static_cast<int64_t>(bytes.size());
+    app.m_loadedFile.sha256 = platform::Sha256Of(bytes);
     const std::span<const uint8_t> content(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     if (JudgeUpgradeFormat(content, std::nullopt) != UpgradeFormat::IntelHex)
         return image.LoadBytes(bytes) ? TRUE : FALSE;

@@ -1,0 +1,107 @@
+// The windows' own records: every command that writes the flash leaves one attempt in
+// the records file torvane-cli keeps, built from the road's report.
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include "app/TorvaneDlg.h"
+#include "fixtures/AppFixture.h"
+#include "framework/Dialog.h"
+#include "records/RecordFilter.h"
+#include "records/RecordStore.h"
+#include "res/Resource.h"
+
+namespace {
+
+class ServiceRecords : public AppFixture
+{
+protected:
+    void RunPanel(CDialogScript script)
+    {
+        m_host.Expect(IDD_TORVANE_DIALOG, script.CloseBox());
+        CTorvaneDlg panel;
+        m_app->m_pMainWnd = &panel;
+        panel.DoModal();
+        m_app->m_pMainWnd = nullptr;
+    }
+    std::vector<CAttempt> Rows()
+    {
+        std::string error;
+        std::vector<CAttempt> rows;
+        auto store = CRecordStore::Open(CRecordStore::DefaultPath(), RecordsFile::ReadOnly, error);
+        if (store) EXPECT_TRUE(store->Query(CRecordFilter{}, rows)) << store->LastError();
+        return rows;
+    }
+    static MemoryMap Image() { return {{0xF0000, Pattern(0xF0000, 0x300)}}; }
+};
+
+TEST_F(ServiceRecords, EraseAndProgramEachLeaveTheirAttempt)
+{
+    ReadyToErase(Image());
+    m_host.Expect(IDD_PREWRITE, CDialogScript().Press(IDOK));
+    RunPanel(CDialogScript().Press(IDC_ERASE).Press(IDC_PROGRAM));
+
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"Erase OK.", "Program OK."}));
+    const std::vector<CAttempt> rows = Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].command, "windows erase");
+    EXPECT_EQ(rows[0].outcome, "pass");
+    EXPECT_EQ(rows[0].eraseResult, "ok");
+    EXPECT_EQ(rows[0].messages, std::vector<std::string>{"Erase OK."});
+    EXPECT_EQ(rows[1].command, "windows program");
+    EXPECT_EQ(rows[1].outcome, "pass");
+    EXPECT_EQ(rows[1].programResult, "ok");
+    EXPECT_EQ(rows[1].pagesSent, 256);
+    EXPECT_FALSE(rows[1].endedUtc.empty());
+}
+
+TEST_F(ServiceRecords, AFailedPageIsAFailNamingTheStepAndAStopIsAStop)
+{
+    ReadyToErase(Image());
+    Device().FailProgramAtPage(0xF0100);
+    m_host.Expect(IDD_PREWRITE, CDialogScript().Press(IDOK));
+    RunPanel(CDialogScript().Press(IDC_PROGRAM));
+    ReadyToErase(Image());
+    m_host.Expect(IDD_PREWRITE, CDialogScript().Press(IDOK));
+    m_host.CloseProgressAtRound(1);
+    RunPanel(CDialogScript()
+                 .Do([](CDialog& d) { d.GetDlgItem(IDC_PROGRAM)->EnableWindow(TRUE); })
+                 .Press(IDC_PROGRAM));
+
+    const std::vector<CAttempt> rows = Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].outcome, "fail");
+    EXPECT_EQ(rows[0].programResult, "failed");
+    ASSERT_FALSE(rows[0].messages.empty());
+    EXPECT_EQ(rows[0].messages.front(), "Program error.");
+    EXPECT_NE(rows[0].messages.back().find("program page 0F0100"), std::string::npos) << rows[0].messages.back();
+    EXPECT_EQ(rows[1].outcome, "stopped");
+    EXPECT_EQ(rows[1].pagesSent, 1);
+}
+
+TEST_F(ServiceRecords, ACancelledConfirmationWritesNothingAndABusyFileDelaysNoBox)
+{
+    ReadyToErase(Image());
+    m_host.Expect(IDD_PREWRITE, CDialogScript().Escape());
+    RunPanel(CDialogScript().Press(IDC_PROGRAM));
+    EXPECT_TRUE(Rows().empty());
+
+    // Another writer holds the file: the command runs and answers as always, and its
+    // attempt is skipped rather than waited for.
+    {
+        std::string error;
+        auto store = CRecordStore::Open(CRecordStore::DefaultPath(), RecordsFile::Default, error);
+        ASSERT_TRUE(store) << error;
+    }
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(CRecordStore::DefaultPath().Utf8().c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    m_host.Expect(IDD_PREWRITE, CDialogScript().Press(IDOK));
+    RunPanel(CDialogScript().Press(IDC_ERASE).Press(IDC_PROGRAM));
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"Stop programming.", "Erase OK.", "Program OK."}));
+    EXPECT_TRUE(Rows().empty());
+}
+
+} // namespace
