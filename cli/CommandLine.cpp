@@ -35,6 +35,10 @@ constexpr char kExitCodes[] = R"(Examples:
   torvane-cli read --port COM1 --range F0000-FFFFF -o panel-backup.mot
   torvane-cli verify panel-upgrade.mot --port COM1 --json
   torvane-cli ports
+  torvane-cli station panel-upgrade.mot --port FIX1 --port FIX2 --tag WO-1234
+  torvane-cli station --job line-3.ini
+  torvane-cli records --since today --outcome fail
+  torvane-cli records --serial pnl-204 --json
 
 Exit codes:
   0 the command succeeded (program: the flash holds the file)
@@ -110,7 +114,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     app.name("torvane-cli");
     app.require_subcommand(1);
     app.footer(kExitCodes);
-    app.set_version_flag("--tool-version", "torvane-cli 1.0.0");
+    // --tool-version stays for the scripts written before --version was the name.
+    app.set_version_flag("--version,--tool-version", "torvane-cli " TORVANE_VERSION, "this program's version");
 
     auto common = [&](CLI::App* sub) {
         // One value per --port: a stray word after it is a usage error, not a second port.

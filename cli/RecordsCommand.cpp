@@ -27,13 +27,14 @@ std::vector<CRecordStore::StatsRow> CountYields(const std::vector<CAttempt>& att
 void CRecordsCommand::Register(CLI::App& app)
 {
     m_command = app.add_subcommand("records", "the attempts kept in the records database");
-    m_command->add_option("--since", m_since, "started at or after T (2026-12-09, 2026-12-09T08:00, ...Z)");
+    m_command->add_option("--since", m_since,
+                          "started at or after T (2026-12-09, 2026-12-09T08:00, ...Z, today, yesterday, 08:00)");
     m_command->add_option("--until", m_until, "started before T (a date alone: up to the end of that day)");
     m_command->add_option("--port", m_port, "on this port (the name given or its device)");
     m_command->add_option("--outcome", m_outcome, "with this outcome")
         ->check(CLI::IsMember(std::vector<std::string>(std::begin(records::kOutcomes), std::end(records::kOutcomes))));
     m_command->add_option("--tag", m_tag, "with this tag");
-    m_command->add_option("--serial", m_serial, "of the panel with this serial (text or hex)");
+    m_command->add_option("--serial", m_serial, "of the panels whose serial starts so (text or hex, any case)");
     CLI::Option* csv = m_command->add_flag("--csv", m_csv, "CSV (RFC 4180) with every field");
     m_command->add_flag("--json", m_json, "one JSON object per attempt, every field, times in UTC")
         ->excludes(csv);
@@ -42,7 +43,8 @@ void CRecordsCommand::Register(CLI::App& app)
                           "the records file (default: " + CRecordStore::DefaultPath().Utf8() + ")");
     AddRecordsServerActions(m_command, m_server);
     m_command->footer("Times are local unless marked Z.\n"
-                      "Example: torvane-cli records --since 2026-12-09 --port COM1 --outcome fail");
+                      "Example: torvane-cli records --since 2026-12-09 --port COM1 --outcome fail\n"
+                      "Example: torvane-cli records --since yesterday --serial pnl-204");
 }
 
 bool CRecordsCommand::Chosen() const
@@ -57,13 +59,14 @@ int CRecordsCommand::Run(std::ostream& out, std::ostream& err)
     filter.outcome = m_outcome;
     filter.tag = m_tag;
     filter.serial = m_serial;
+    const int64_t now = records::NowMs();
     for (auto [text, bound, endOfDay] :
          {std::tuple{&m_since, &filter.sinceUtc, false}, std::tuple{&m_until, &filter.untilUtc, true}}) {
         if (text->empty()) continue;
-        const auto ms = records::ParseUserTime(*text, endOfDay);
+        const auto ms = records::ParseFilterTime(*text, endOfDay, now);
         if (!ms) {
             err << "torvane-cli: " << *text
-                << ": not a time (2026-12-09, 2026-12-09T08:00, 2026-12-09T07:00Z)\n";
+                << ": not a time (2026-12-09, 2026-12-09T08:00, 2026-12-09T07:00Z, today, yesterday, 08:00)\n";
             return static_cast<int>(ExitCode::Usage);
         }
         *bound = records::UtcText(*ms);

@@ -1,5 +1,6 @@
 #include "cli/Session.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <chrono>
@@ -194,7 +195,9 @@ ExitCode CSession::PreCheck()
         return ExitCode::Failed;
     }
     nlohmann::ordered_json input = {{"port", m_port}, {"station", platform::HostName()}};
-    const std::string serial = m_figures.contains("serial") ? m_figures["serial"].get<std::string>() : "";
+    const std::string serial = m_figures.contains("serial") && m_figures["serial"].is_string()
+                                   ? m_figures["serial"].get<std::string>()
+                                   : "";
     const std::string known = !m_options.scannedSerial.empty() ? m_options.scannedSerial : serial;
     input["serial"] = known.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(known);
     input["file_name"] = m_options.file;
@@ -671,6 +674,15 @@ ExitCode CSession::ReadSerial()
     const loader::Result result =
         loader::ReadRange(*m_engine, m_report, loader::Step::SerialRead, start, end, kPageReadTimeout, bytes);
     if (!result.Ok()) return Failure(result, "serial number, page " + Hex6(result.address));
+    // Erased flash (FF) or a cleared area (00) holds no serial: recorded as one, every
+    // blank panel would share it and a search for it would find them all.
+    const auto area = bytes.begin() + (first - start);
+    if (std::all_of(area, area + length, [&](uint8_t b) { return b == *area; }) &&
+        (*area == 0xFF || *area == 0x00)) {
+        m_figures["serial"] = nullptr;
+        m_figures["serial_hex"] = nullptr;
+        return ExitCode::Ok;
+    }
     std::string hex, text;
     for (uint32_t i = 0; i < length; ++i) {
         const uint8_t byte = bytes[first - start + i];

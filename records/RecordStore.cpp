@@ -144,7 +144,9 @@ std::string FilterSql(const CRecordFilter& filter)
     clause(filter.port, "(port = ?3 OR device = ?3)");
     clause(filter.outcome, "outcome = ?4");
     clause(filter.tag, "tag = ?5");
-    clause(filter.serial, "(serial_text = ?6 OR lower(serial_hex) = lower(?6))");
+    // The typed start is compared, not matched as LIKE would: nothing in it needs escaping.
+    clause(filter.serial, "(lower(substr(serial_text, 1, length(?6))) = lower(?6)"
+                          " OR lower(substr(serial_hex, 1, length(?6))) = lower(?6))");
     return sql;
 }
 

@@ -260,7 +260,8 @@ bool Query(CPgConnection& conn, const CRecordFilter& filter, std::vector<CAttemp
                       " AND ($3::text IS NULL OR port = $3 OR device = $3)"
                       " AND ($4::text IS NULL OR outcome = $4)"
                       " AND ($5::text IS NULL OR tag = $5)"
-                      " AND ($6::text IS NULL OR serial_text = $6 OR lower(serial_hex) = lower($6))"
+                      " AND ($6::text IS NULL OR lower(left(serial_text, length($6))) = lower($6)"
+                      " OR lower(left(serial_hex, length($6))) = lower($6))"
                       " ORDER BY started_utc, id",
                   {Text(filter.sinceUtc), Text(filter.untilUtc), Text(filter.port), Text(filter.outcome),
                    Text(filter.tag), Text(filter.serial)});

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "fixtures/CliFixture.h"
 #include "platform/Sha256.h"
 
@@ -74,6 +76,31 @@ TEST_F(CliRecords, ProgramVerifyAndEraseEachLeaveTheirRow)
     EXPECT_EQ(rows[3].command, "erase");
     EXPECT_EQ(rows[3].outcome, "pass");
     EXPECT_EQ(rows[3].eraseResult, "ok");
+}
+
+TEST_F(CliRecords, ABlankSerialAreaIsRecordedAsNoSerial)
+{
+    // Erased (FF) or cleared (00): every blank panel would share that "serial".
+    for (const uint8_t fill : {uint8_t{0xFF}, uint8_t{0x00}}) {
+        for (uint32_t i = 0; i < 8; ++i)
+            Device().WriteFlash(0xE0000 + i, fill);
+        ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--records", m_db, "--serial-at", "E0000:8", "--json"}),
+                  0)
+            << m_err.str();
+        nlohmann::json event;
+        std::istringstream lines(m_out.str());
+        for (std::string line; std::getline(lines, line);)
+            if (nlohmann::json e = nlohmann::json::parse(line); e["event"] == "result") event = e;
+        EXPECT_TRUE(event.contains("serial") && event["serial"].is_null()) << event.dump();
+        EXPECT_TRUE(event.contains("serial_hex") && event["serial_hex"].is_null()) << event.dump();
+    }
+    const std::vector<CAttempt> rows = Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    for (const CAttempt& row : rows) {
+        EXPECT_EQ(row.serialHex, "");
+        EXPECT_EQ(row.serialText, "");
+        EXPECT_EQ(row.outcome, "pass");
+    }
 }
 
 TEST_F(CliRecords, RefusedFilesEndTheCommandBeforeThePanelHearsAByte)

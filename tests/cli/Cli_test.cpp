@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -314,6 +315,14 @@ TEST_F(Cli, EachPortTakesOneValueAndAStrayWordIsAUsageError)
     EXPECT_EQ(Run({"version", "--port", "SIM", "sim"}), 2);
     EXPECT_TRUE(HostBytes().empty());
     EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "extra"}), 2);
+    EXPECT_TRUE(HostBytes().empty());
+}
+
+TEST_F(Cli, VersionPrintsTheToolsOwnVersion)
+{
+    EXPECT_EQ(Run({"--version"}), 0) << m_err.str();
+    EXPECT_TRUE(std::regex_match(m_out.str(), std::regex("torvane-cli [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+        << m_out.str();
     EXPECT_TRUE(HostBytes().empty());
 }
 

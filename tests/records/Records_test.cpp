@@ -16,6 +16,7 @@
 #include "cli/RecordsReport.h"
 #include "cli/Reporter.h"
 #include "records/Fields.h"
+#include "records/RecordFilter.h"
 #include "records/RecordStore.h"
 #include "records/RecordTime.h"
 #include "platform/ShownText.h"
@@ -177,7 +178,9 @@ TEST_F(Records, FiltersSelectByTimePortOutcomeTagAndSerial)
     EXPECT_EQ(count({.outcome = "unfinished"}), 1u);
     EXPECT_EQ(count({.tag = "WO-1"}), 2u);
     EXPECT_EQ(count({.serial = "SN-3"}), 1u);
-    EXPECT_EQ(count({.serial = "ab01"}), 1u) << "hex in any case";
+    EXPECT_EQ(count({.serial = "sn-"}), 3u) << "the serial's start, in any case";
+    EXPECT_EQ(count({.serial = "N-3"}), 0u) << "its start, not any part of it";
+    EXPECT_EQ(count({.serial = "ab0"}), 1u) << "hex by its start, in any case";
     EXPECT_EQ(count({.port = "COM1", .tag = "WO-1"}), 1u);
     EXPECT_EQ(count({.tag = "' OR 1=1 --"}), 0u) << "a filter is a value, never SQL";
 
@@ -196,8 +199,8 @@ TEST_F(Records, FiltersSelectByTimePortOutcomeTagAndSerial)
     EXPECT_EQ(objects[0]["started_utc"], "2026-03-02T08:00:00.000Z");
     EXPECT_EQ(objects[1]["serial_text"], "SN-3");
 
-    EXPECT_EQ(Cli({"records", "--records", m_file.string(), "--since", "yesterday"}), 2);
-    EXPECT_NE(m_err.str().find("yesterday: not a time"), std::string::npos) << m_err.str();
+    EXPECT_EQ(Cli({"records", "--records", m_file.string(), "--since", "last week"}), 2);
+    EXPECT_NE(m_err.str().find("last week: not a time"), std::string::npos) << m_err.str();
     EXPECT_EQ(Cli({"records", "--records", (m_dir / "typo.sqlite3").string()}), 1);
     EXPECT_FALSE(fs::exists(m_dir / "typo.sqlite3")) << "reading never creates a file";
 }
@@ -485,6 +488,29 @@ TEST_F(Records, TimesAreUtcInsideAndLocalOutside)
     EXPECT_GT(*dayEnd, ms);
     EXPECT_FALSE(records::ParseUserTime("2026-13-01", false));
     EXPECT_FALSE(records::ParseUserTime("01.02.2026", false));
+}
+
+TEST_F(Records, TodayYesterdayAndAClockTimeAreTakenOnTheLocalDayOfTheQuery)
+{
+    const int64_t now = 1781526896000; // 2026-06-15T12:34:56Z
+    const std::string day = records::LocalDay(now);
+    const auto today = records::ParseFilterTime("today", false, now);
+    const auto todayEnd = records::ParseFilterTime("today", true, now);
+    const auto yesterday = records::ParseFilterTime("yesterday", false, now);
+    const auto yesterdayEnd = records::ParseFilterTime("yesterday", true, now);
+    const auto clock = records::ParseFilterTime("8:30", false, now);
+    ASSERT_TRUE(today && todayEnd && yesterday && yesterdayEnd && clock);
+    EXPECT_EQ(records::LocalText(*today).substr(0, 19), day + "T00:00:00");
+    EXPECT_LE(*today, now);
+    EXPECT_GT(*todayEnd, now);
+    EXPECT_EQ(records::LocalText(*todayEnd).substr(10, 9), "T00:00:00") << "up to the end of today";
+    EXPECT_EQ(*yesterdayEnd, *today);
+    EXPECT_EQ(records::LocalText(*yesterday).substr(10, 9), "T00:00:00");
+    EXPECT_NE(records::LocalDay(*yesterday), day);
+    EXPECT_EQ(records::LocalText(*clock).substr(0, 19), day + "T08:30:00") << "local time, today";
+    EXPECT_EQ(records::ParseFilterTime("2026-06-14T08:30Z", false, now), now - 101096000) << "dates as before";
+    EXPECT_FALSE(records::ParseFilterTime("24:00", false, now));
+    EXPECT_FALSE(records::ParseFilterTime("last week", false, now));
 }
 
 } // namespace
