@@ -299,18 +299,22 @@ void CSession::RecordSteps(CAttempt& attempt, ExitCode code) const
             return step::kFailed;
         }
     };
-    attempt.idCheck = m_idAlready ? step::kAlready : m_idRefused ? step::kFailed : resultOf(loader::Step::IdCheck);
+    attempt.idCheck = m_idAlready   ? step::kAlready
+                      : m_idRefused ? step::kFailed
+                                    : resultOf(loader::Step::IdCheck);
     attempt.eraseResult = resultOf(loader::Step::Erase);
     attempt.programResult = resultOf(loader::Step::Program);
     // The page decides, and then the status read after the last page.
-    if (attempt.programResult == std::string(step::kOk)) attempt.programResult = resultOf(loader::Step::ProgramStatus);
+    if (attempt.programResult == std::string(step::kOk))
+        attempt.programResult = resultOf(loader::Step::ProgramStatus);
     attempt.verifyResult = resultOf(loader::Step::Verify);
     const bool programs = m_options.command == "program";
     if (code == ExitCode::Stopped) {
         // Stopped between steps: the step that did not begin was stopped.
         if (!attempt.eraseResult.empty() && attempt.programResult.empty() && programs)
             attempt.programResult = step::kStopped;
-        if (attempt.programResult == std::string(step::kOk) && attempt.verifyResult.empty() && m_options.verify)
+        if (attempt.programResult == std::string(step::kOk) && attempt.verifyResult.empty() &&
+            m_options.verify)
             attempt.verifyResult = step::kStopped;
     }
     if (programs && m_report.Find(loader::Step::Program)) attempt.pagesSent = m_report.pagesSent;
@@ -481,7 +485,8 @@ ExitCode CSession::CheckId()
     if (!m_status.IdVerified() && m_imageLoaded) {
         loader::StatusRegister after;
         const loader::Result result = loader::CheckId(*m_engine, m_report, after);
-        if (!result.Ok() && result.outcome != loader::Outcome::DeviceError) return Failure(result, "ID check");
+        if (!result.Ok() && result.outcome != loader::Outcome::DeviceError)
+            return Failure(result, "ID check");
         m_idAnswered = after.IdField() != 0;
         if (!result.Ok()) {
             Message(IDS_NOT_MATCH_ID);

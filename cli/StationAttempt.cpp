@@ -7,9 +7,9 @@
 #include "cli/RateMemory.h"
 #include "cli/Reporter.h"
 #include "cli/Session.h"
-#include "records/RecordStore.h"
 #include "loader/Protocol.h"
 #include "loader/Road.h"
+#include "records/RecordStore.h"
 
 namespace {
 
