@@ -75,35 +75,7 @@ ExitCode CCommandRecords::Complete(ExitCode code, const nlohmann::json& figures)
     if (!m_store || !m_begun) return code;
     CAttempt& a = m_attempt;
     a.exitCode = static_cast<int>(code);
-    // The caller may have set it already ("unchanged" for a panel that held the file).
-    if (a.outcome == outcome::kUnfinished)
-        a.outcome = code == ExitCode::Ok        ? outcome::kPass
-                    : code == ExitCode::Stopped ? outcome::kStopped
-                                                : outcome::kFail;
-    if (figures.contains("baud")) a.baudRate = figures["baud"].get<int64_t>();
     const bool programs = a.command == "program" || a.command == "station";
-    if (!a.pagesSent && figures.contains("pages") && programs) a.pagesSent = figures["pages"].get<int64_t>();
-    // The steps that the exit code tells of, where the caller did not set them.
-    auto set = [](std::string& field, const char* value) {
-        if (field.empty()) field = value;
-    };
-    const bool stopped = code == ExitCode::Stopped;
-    // A panel that already held the file was neither erased nor programmed.
-    const bool untouched = a.outcome == outcome::kUnchanged;
-    if (!untouched && (programs || a.command == "erase")) {
-        if (code == ExitCode::IdFailed) set(a.idCheck, step::kFailed);
-        if (code == ExitCode::EraseError) set(a.eraseResult, step::kFailed);
-        if (code == ExitCode::ProgramError || code == ExitCode::VerifyMismatch || code == ExitCode::Ok)
-            set(a.eraseResult, step::kOk);
-    }
-    if (!untouched && programs) {
-        if (code == ExitCode::ProgramError) set(a.programResult, step::kFailed);
-        if (code == ExitCode::Ok || code == ExitCode::VerifyMismatch) set(a.programResult, step::kOk);
-        if (stopped && !a.eraseResult.empty()) set(a.programResult, step::kStopped);
-    }
-    if (code == ExitCode::VerifyMismatch) set(a.verifyResult, step::kMismatch);
-    if (figures.contains("verified") && figures["verified"] == true) set(a.verifyResult, step::kOk);
-    if (!a.eraseResult.empty() || !a.verifyResult.empty()) set(a.idCheck, step::kOk);
     if (figures.contains("output") && programs) a.backupFile = figures["output"].get<std::string>();
 
     if (m_store->Complete(a)) return code;

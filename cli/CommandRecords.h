@@ -50,10 +50,10 @@ public:
     std::function<void(const std::string& id)> onBegun;
     // A line the user was shown.
     void Message(const std::string& line);
-    // Completes the record from the exit code (the outcome, unless the caller set one)
-    // and the result figures ("pages", "baud", "verified", "output") for the fields still
-    // empty. Returns the exit code to end with: ExitCode::Failed when the write failed
-    // and code was Ok (the line in Problem(), for the caller to show with the result).
+    // Completes the record: the caller has set its outcome and steps from the run; the
+    // exit code is kept, and the figures' "output" (a backup read) for a program. Returns the exit code to
+    // end with: ExitCode::Failed when the write failed and code was Ok (the line in Problem(), for the caller
+    // to show with the result).
     ExitCode Complete(ExitCode code, const nlohmann::json& figures);
     // A line said after the record was completed (an on-result hook that failed): kept
     // with the record, whose outcome stays as it is.

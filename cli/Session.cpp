@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include "cli/CommandRecords.h"
@@ -94,20 +95,27 @@ public:
         if (m_title.empty()) return;
         m_started = true;
         m_session.m_reporter.ProgressStart(m_title);
-        if (m_session.onStepBegun) m_session.onStepBegun(m_title);
     }
-    void OnPage(uint32_t done, uint32_t total, uint32_t) override
+    void OnPage(uint32_t done, uint32_t total, uint32_t address) override
     {
+        if (loader::IProgress* listener = m_session.m_listener) listener->OnPage(done, total, address);
         if (!m_started) return;
         m_session.m_reporter.Progress(m_title, done, total);
         if (m_session.onProgress) m_session.onProgress(m_title, done);
-        if (m_session.onPage) m_session.onPage(done, total);
     }
     bool Cancelled() override { return Stopping(); }
     void OnWait() override
     {
         m_session.m_reporter.WaitGoesOn();
-        if (m_session.onWait) m_session.onWait();
+        if (loader::IProgress* listener = m_session.m_listener) listener->OnWait();
+    }
+    void OnStepBegin(loader::Step step, uint32_t expectedMs) override
+    {
+        if (loader::IProgress* listener = m_session.m_listener) listener->OnStepBegin(step, expectedMs);
+    }
+    void OnStepEnd(loader::Step step, const loader::Result& result) override
+    {
+        if (loader::IProgress* listener = m_session.m_listener) listener->OnStepEnd(step, result);
     }
 
 private:
@@ -165,12 +173,9 @@ ExitCode CSession::Run()
     if (code == ExitCode::Ok) code = Connect();
     if (code == ExitCode::Ok) code = CheckId();
     if (code == ExitCode::Ok) m_figures["connect_seconds"] = SecondsSince(connectStarted);
-    if (code == ExitCode::Ok && m_records) {
-        // The boot loader's version belongs to the record; a panel that cannot tell it is
-        // still worked on.
-        if (loader::ReadVersion(*m_engine, m_report).Ok())
-            m_records->Attempt().loaderVersion = m_report.version;
-    }
+    // The boot loader's version belongs to the record; a panel that cannot tell it is
+    // still worked on.
+    if (code == ExitCode::Ok && m_records) std::ignore = loader::ReadVersion(*m_engine, m_report);
     if (code == ExitCode::Ok) code = RunCommand();
     if (code == ExitCode::Ok && Stopping()) code = ExitCode::Stopped;
     if (m_found && m_link->IsOpen()) {
@@ -265,19 +270,60 @@ ExitCode CSession::CompleteRecord(ExitCode code)
 {
     if (!m_records) return code;
     CAttempt& attempt = m_records->Attempt();
-    if (m_figures.contains("up_to_date") && code == ExitCode::Ok) attempt.outcome = outcome::kUnchanged;
-    if (code == ExitCode::Stopped) {
-        if (!attempt.eraseResult.empty() && attempt.programResult.empty() && m_options.command == "program")
-            attempt.programResult = step::kStopped;
-        if (attempt.programResult == step::kOk && attempt.verifyResult.empty() && m_options.verify)
-            attempt.verifyResult = step::kStopped;
-    }
+    RecordSteps(attempt, code);
     const ExitCode recorded = m_records->Complete(code, m_figures);
     if (!m_records->Problem().empty()) {
         m_reporter.Message(m_records->Problem());
         m_figures["record_error"] = m_records->Problem();
     }
     return recorded;
+}
+
+// The record's steps and outcome from the run's report and what the session saw itself
+// (the ID passed before this run, a panel already holding the file, a stop).
+void CSession::RecordSteps(CAttempt& attempt, ExitCode code) const
+{
+    const bool unchanged = m_figures.contains("up_to_date") && code == ExitCode::Ok;
+    attempt.outcome = unchanged                   ? outcome::kUnchanged
+                      : code == ExitCode::Ok      ? outcome::kPass
+                      : code == ExitCode::Stopped ? outcome::kStopped
+                                                  : outcome::kFail;
+    auto resultOf = [this](loader::Step step) -> const char* {
+        const loader::StepReport* report = m_report.Find(step);
+        if (!report) return "";
+        switch (report->result.outcome) {
+        case loader::Outcome::Done:
+            return step::kOk;
+        case loader::Outcome::Cancelled:
+            return step::kStopped;
+        case loader::Outcome::Mismatch:
+            return step::kMismatch;
+        default:
+            return step::kFailed;
+        }
+    };
+    attempt.idCheck = m_idAlready   ? step::kAlready
+                      : m_idRefused ? step::kFailed
+                                    : resultOf(loader::Step::IdCheck);
+    attempt.eraseResult = resultOf(loader::Step::Erase);
+    attempt.programResult = resultOf(loader::Step::Program);
+    // The page decides, and then the status read after the last page.
+    if (attempt.programResult == std::string(step::kOk))
+        attempt.programResult = resultOf(loader::Step::ProgramStatus);
+    attempt.verifyResult = resultOf(loader::Step::Verify);
+    const bool programs = m_options.command == "program";
+    if (code == ExitCode::Stopped) {
+        // Stopped between steps: the step that did not begin was stopped.
+        if (!attempt.eraseResult.empty() && attempt.programResult.empty() && programs)
+            attempt.programResult = step::kStopped;
+        if (attempt.programResult == std::string(step::kOk) && attempt.verifyResult.empty() &&
+            m_options.verify)
+            attempt.verifyResult = step::kStopped;
+    }
+    if (programs && m_report.Find(loader::Step::Program)) attempt.pagesSent = m_report.pagesSent;
+    if (programs && unchanged) attempt.pagesSent = 0;
+    if (m_rateSettled) attempt.baudRate = m_report.rate;
+    attempt.loaderVersion = m_report.version;
 }
 
 ExitCode CSession::JudgeUpgradeFile(const CliOptions& options, const PinnedUpgrade& upgrade, CMotFile& image,
@@ -361,8 +407,6 @@ ExitCode CSession::OpenPort()
 ExitCode CSession::Failure(const loader::Result& result, const std::string& during)
 {
     const std::string rate = std::to_string(m_engine->LinkRate()) + " bit/s";
-    if (onFailure && !result.Ok() && result.outcome != loader::Outcome::Cancelled)
-        onFailure(result, during, m_engine->LinkRate());
     switch (result.outcome) {
     case loader::Outcome::Done:
         return ExitCode::Ok;
@@ -430,6 +474,7 @@ ExitCode CSession::SetWorkingRate(uint32_t wanted)
     const loader::Result result = loader::ReadStatus(engine, m_report, m_status);
     if (!result.Ok()) return Failure(result, "status");
     m_report.rate = rate;
+    m_rateSettled = true;
     m_figures["baud"] = rate;
     if (rate == wanted) {
         if (const platform::ProfileWrite written = RememberRate(m_port, rate); !written)
@@ -440,27 +485,22 @@ ExitCode CSession::SetWorkingRate(uint32_t wanted)
 
 ExitCode CSession::CheckId()
 {
-    std::string* recorded = m_records ? &m_records->Attempt().idCheck : nullptr;
     m_idAnswered = m_status.IdField() != 0;
-    if (recorded && m_status.IdVerified()) *recorded = step::kAlready;
+    m_idAlready = m_status.IdVerified();
     if (!m_status.IdVerified() && m_imageLoaded) {
         loader::StatusRegister after;
         const loader::Result result = loader::CheckId(*m_engine, m_report, after);
-        if (!result.Ok() && result.outcome != loader::Outcome::DeviceError) {
-            if (recorded) *recorded = step::kFailed;
+        if (!result.Ok() && result.outcome != loader::Outcome::DeviceError)
             return Failure(result, "ID check");
-        }
         m_idAnswered = after.IdField() != 0;
         if (!result.Ok()) {
-            if (recorded) *recorded = step::kFailed;
             Message(IDS_NOT_MATCH_ID);
             return ExitCode::IdFailed;
         }
-        if (recorded) *recorded = step::kOk;
         m_status = after;
     }
     if (NeedsId(m_options.command) && !m_status.IdVerified()) {
-        if (recorded) *recorded = step::kFailed;
+        m_idRefused = true;
         Message(IDS_DID_NOT_PASS_ID);
         return ExitCode::IdFailed;
     }
@@ -533,11 +573,9 @@ ExitCode CSession::Status()
 ExitCode CSession::Erase()
 {
     const uint32_t started = GetTickCount();
-    if (onStepBegun) onStepBegun("Erase");
     m_reporter.WaitStart("Erase", "erasing", linktime::kEraseStatusTimeout);
     const loader::Result result = loader::Erase(*m_engine, m_report);
     m_reporter.WaitEnd();
-    if (m_records) m_records->Attempt().eraseResult = result.Ok() ? step::kOk : step::kFailed;
     if (result.outcome == loader::Outcome::DeviceError) {
         Message(IDS_ERASE_ERROR);
         return ExitCode::EraseError;
@@ -597,7 +635,6 @@ ExitCode CSession::Program()
         loader::Program(*m_engine, m_report, ImagePages(), loader::kAreaStart, loader::kAreaEnd, options);
     m_progress->End();
     const uint32_t pagesSent = result.pagesSent;
-    if (m_records) m_records->Attempt().pagesSent = pagesSent;
     if (result.outcome == loader::Outcome::Cancelled) {
         Message(IDS_STOP_PROGRAMMING);
         return ExitCode::Stopped;
@@ -605,7 +642,6 @@ ExitCode CSession::Program()
     // The page decides, and then the status once more: a panel may report the error late.
     loader::StatusRegister status;
     if (result.Ok()) result = loader::ReadStatus(*m_engine, m_report, status, loader::Step::ProgramStatus);
-    if (m_records) m_records->Attempt().programResult = result.Ok() ? step::kOk : step::kFailed;
     if (result.outcome == loader::Outcome::DeviceError) {
         Message(IDS_PROGRAM_ERROR);
         return ExitCode::ProgramError;
@@ -634,10 +670,6 @@ ExitCode CSession::Check(uint32_t start, uint32_t end, loader::CheckMode mode, c
     m_progress->End();
     const bool verify = mode != loader::CheckMode::Blank;
     if (verify) m_figures["verified"] = result.Ok();
-    if (verify && m_records && result.outcome != loader::Outcome::Cancelled)
-        m_records->Attempt().verifyResult = result.Ok()                                   ? step::kOk
-                                            : result.outcome == loader::Outcome::Mismatch ? step::kMismatch
-                                                                                          : step::kFailed;
     if (result.outcome == loader::Outcome::Mismatch) {
         Message(LoadText(verify ? IDS_NOT_MATCH : IDS_NOT_BLANK) + Hex6(result.address));
         return ExitCode::VerifyMismatch;

@@ -21,6 +21,7 @@
 #include "loader/Road.h"
 
 class CCommandRecords;
+struct CAttempt;
 
 class CSession
 {
@@ -51,13 +52,9 @@ public:
     std::function<void(const std::string&)> onMessage;
     // For tests: called after every page of a range (operation, pages done).
     std::function<void(const std::string&, uint32_t)> onProgress;
-    // For the station, until the road tells its steps itself: a step begins (its title as
-    // the progress names it, or "Erase"), a page of it is done, it waits for the panel, or
-    // it fails with the engine's result at the link's rate.
-    std::function<void(const std::string& title)> onStepBegun;
-    std::function<void(uint32_t done, uint32_t total)> onPage;
-    std::function<void()> onWait;
-    std::function<void(const loader::Result&, const std::string& during, uint32_t rate)> onFailure;
+    // Hears the road's typed events as they go (steps begun and ended, pages, waits); the
+    // session's own listener goes on working. May be null.
+    void Listen(loader::IProgress* listener) { m_listener = listener; }
 
 private:
     class Progress;
@@ -80,6 +77,7 @@ private:
     void TellResult();
     void ReturnTo9600();
     ExitCode CompleteRecord(ExitCode code);
+    void RecordSteps(CAttempt& attempt, ExitCode code) const;
 
     void Message(const std::string& text);
     void Message(unsigned stringId);
@@ -97,6 +95,10 @@ private:
     CSerialComm m_ownLink;
     CSerialComm* m_link = &m_ownLink;
     bool m_idAnswered = false;
+    bool m_idAlready = false; // verified since power-on before this run asked
+    bool m_idRefused = false; // a command that needs the ID met a panel that did not pass it
+    bool m_rateSettled = false;
+    loader::IProgress* m_listener = nullptr;
     std::unique_ptr<Progress> m_progress;
     std::unique_ptr<loader::CEngine> m_engine;
     bool m_found = false; // the panel has answered: it can be sent back to 9600 bit/s

@@ -7,57 +7,87 @@
 #include "cli/RateMemory.h"
 #include "cli/Reporter.h"
 #include "cli/Session.h"
-#include "records/RecordStore.h"
 #include "loader/Protocol.h"
+#include "loader/Road.h"
+#include "records/RecordStore.h"
 
 namespace {
 
 using station::Step;
 
-// The session's titles and its failures' "during" words as the station's steps. This
-// goes when the road tells typed steps of its own.
-std::optional<Step> StepOfTitle(const std::string& title)
+// The road's steps as the station names them; the connection's steps are its connect,
+// and what the session does on its own (the version, the way back to 9600 bit/s) none.
+std::optional<Step> StationStep(loader::Step step)
 {
-    if (title == "Read") return Step::Backup;
-    if (title == "Erase") return Step::Erase;
-    if (title == "Compare") return Step::Compare;
-    if (title == "Program") return Step::Program;
-    if (title == "Verify") return Step::Verify;
-    return std::nullopt;
+    switch (step) {
+    case loader::Step::Connect:
+    case loader::Step::RateSearch:
+    case loader::Step::RateChange:
+    case loader::Step::Status:
+        return Step::Connect;
+    case loader::Step::IdCheck:
+        return Step::IdCheck;
+    case loader::Step::SerialRead:
+        return Step::SerialRead;
+    case loader::Step::Backup:
+        return Step::Backup;
+    case loader::Step::Compare:
+        return Step::Compare;
+    case loader::Step::Erase:
+        return Step::Erase;
+    case loader::Step::Program:
+    case loader::Step::ProgramStatus:
+        return Step::Program;
+    case loader::Step::Verify:
+        return Step::Verify;
+    default:
+        return std::nullopt;
+    }
 }
 
-station::StepFailure FailureOf(const loader::Result& result, const std::string& during, uint32_t rate)
+// The road's events to the station's steps.
+class CStepRelay final : public loader::IProgress
 {
-    const size_t comma = during.find(", page ");
-    const std::string what = during.substr(0, comma);
-    static const std::pair<const char*, Step> kDuring[] = {
-        {"read", Step::Backup},
-        {"erase", Step::Erase},
-        {"compare", Step::Compare},
-        {"program", Step::Program},
-        {"Verify", Step::Verify},
-        {"ID check", Step::IdCheck},
-        {"serial number", Step::SerialRead},
-    };
-    station::StepFailure failure; // synchronisation, rate search and status: the connect
-    for (const auto& [word, step] : kDuring)
-        if (what == word) failure.step = step;
-    if (comma != std::string::npos) failure.page = result.address;
-    const std::string at = " at " + std::to_string(rate) + " bit/s";
-    switch (result.outcome) {
-    case loader::Outcome::Silent:
-        failure.why = "no reply" + at;
-        break;
-    case loader::Outcome::LineError:
-        failure.why = "garbled reply" + at;
-        break;
-    case loader::Outcome::PortLost:
-        failure.why = "the port went away";
-        break;
-    default:
-        break;
+public:
+    explicit CStepRelay(station::IStepSink& steps) : m_steps(steps) {}
+    void OnStepBegin(loader::Step step, uint32_t expectedMs) override
+    {
+        const std::optional<Step> shown = StationStep(step);
+        // The connection shows no step of its own, and the program's status read after
+        // the last page goes on with the program.
+        if (!shown || *shown == Step::Connect || shown == m_current) return;
+        m_current = shown;
+        m_steps.StepBegun(*shown, expectedMs);
     }
-    return failure;
+    void OnPage(uint32_t done, uint32_t total, uint32_t) override { m_steps.PageDone(done, total); }
+    void OnWait() override { m_steps.Waiting(); }
+
+private:
+    station::IStepSink& m_steps;
+    std::optional<Step> m_current;
+};
+
+// The step whose failure ended the run: the first that failed, leaving out the version
+// (a panel that cannot tell it is still worked on) and the way out after a failure. The
+// panel's own verdicts (an error bit, a differing byte) come as the words the user saw.
+std::optional<station::StepFailure> FailureOf(const loader::RunReport& report, const std::string& verdict)
+{
+    for (const loader::StepReport& done : report.steps) {
+        const loader::Outcome outcome = done.result.outcome;
+        if (outcome == loader::Outcome::Done || outcome == loader::Outcome::Cancelled) continue;
+        const std::optional<Step> step = StationStep(done.step);
+        if (!step) continue;
+        station::StepFailure failure{*step, std::nullopt, verdict};
+        if (outcome == loader::Outcome::DeviceError || outcome == loader::Outcome::Mismatch) return failure;
+        // "program page 0F2100: no reply at 115200 bit/s": the road's words after the step's.
+        const std::string described = loader::DescribeStep(done);
+        failure.why = described.substr(described.find(": ") + 2);
+        const std::string named = described.substr(0, described.find(": "));
+        if (const size_t page = named.find(" page "); page != std::string::npos)
+            failure.page = done.result.address - done.result.address % kPageSize;
+        return failure;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -110,21 +140,10 @@ station::AttemptReport CStationAttempt::Run(const station::AttemptRequest& reque
     session.PinUpgrade(*m_upgrade);
     if (link.IsOpen()) session.UseOpenLink(link);
 
-    std::optional<Step> current;
-    std::optional<station::StepFailure> failure;
     std::string lastMessage;
     session.onMessage = [&lastMessage](const std::string& text) { lastMessage = CReporter::OneLine(text); };
-    session.onStepBegun = [&](const std::string& title) {
-        current = StepOfTitle(title);
-        if (current) steps.StepBegun(*current, *current == Step::Erase ? linktime::kEraseStatusTimeout : 0);
-    };
-    session.onPage = [&steps](uint32_t done, uint32_t total) { steps.PageDone(done, total); };
-    session.onWait = [&steps] { steps.Waiting(); };
-    // The first failure is the one: what the way out says after it (the return to 9600
-    // bit/s of a panel that is gone) is no reason.
-    session.onFailure = [&failure](const loader::Result& result, const std::string& during, uint32_t rate) {
-        if (!failure) failure = FailureOf(result, during, rate);
-    };
+    CStepRelay relay(steps);
+    session.Listen(&relay);
     const ExitCode code = session.Run();
     if (m_records) m_records->onBegun = nullptr;
 
@@ -140,26 +159,8 @@ station::AttemptReport CStationAttempt::Run(const station::AttemptRequest& reque
     report.end = code == ExitCode::Stopped ? station::AttemptEnd::Stopped
                  : passed                  ? station::AttemptEnd::Passed
                                            : station::AttemptEnd::Failed;
-    // The panel's own verdicts come as the windows' words; the step is the one they end.
-    std::optional<Step> refusedAt;
-    switch (code) {
-    case ExitCode::IdFailed:
-        refusedAt = Step::IdCheck;
-        break;
-    case ExitCode::EraseError:
-        refusedAt = Step::Erase;
-        break;
-    case ExitCode::ProgramError:
-        refusedAt = Step::Program;
-        break;
-    case ExitCode::VerifyMismatch:
-        refusedAt = Step::Verify;
-        break;
-    default:
-        break;
-    }
-    if (!failure && refusedAt) failure = station::StepFailure{*refusedAt, std::nullopt, lastMessage};
-    report.failure = failure;
+    // The pre-check and the files the run writes fail outside the road: their line is the reason.
+    report.failure = FailureOf(session.Report(), lastMessage);
     report.otherReason = !lastMessage.empty() ? lastMessage : ExitCodeName(code);
     return report;
 }

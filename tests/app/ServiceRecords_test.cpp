@@ -29,7 +29,9 @@ protected:
         std::string error;
         std::vector<CAttempt> rows;
         auto store = CRecordStore::Open(CRecordStore::DefaultPath(), RecordsFile::ReadOnly, error);
-        if (store) EXPECT_TRUE(store->Query(CRecordFilter{}, rows)) << store->LastError();
+        if (store) {
+            EXPECT_TRUE(store->Query(CRecordFilter{}, rows)) << store->LastError();
+        }
         return rows;
     }
     static MemoryMap Image() { return {{0xF0000, Pattern(0xF0000, 0x300)}}; }

@@ -5,12 +5,18 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
 
+#include "cli/CommandRecords.h"
+#include "cli/Session.h"
 #include "fixtures/CliFixture.h"
 #include "platform/Sha256.h"
+#include "records/Outcomes.h"
+#include "records/RecordFilter.h"
+#include "records/RecordStore.h"
 
 namespace {
 
@@ -101,6 +107,58 @@ TEST_F(CliRecords, ABlankSerialAreaIsRecordedAsNoSerial)
         EXPECT_EQ(row.serialText, "");
         EXPECT_EQ(row.outcome, "pass");
     }
+}
+
+TEST_F(CliRecords, AFailedPageAndAStopPartWayAreRecordedAsTheRoadWent)
+{
+    // The panel pulled out after its fourth page; Ctrl-C after the 41st.
+    struct Case
+    {
+        std::function<void(uint32_t pages)> atPage;
+        ExitCode code;
+        const char* outcome;
+        const char* programResult;
+        int64_t pagesSent;
+        records::Yield yield;
+    };
+    const Case cases[] = {
+        {[this](uint32_t pages) {
+             if (pages == 4) Device().PowerOff();
+         },
+         ExitCode::Silent, "fail", "failed", 4, records::Yield::Failed},
+        {[](uint32_t pages) {
+             if (pages == 41) platform::SimulateInterrupt();
+         },
+         ExitCode::Stopped, "stopped", "stopped", 41, records::Yield::StoppedPartWay},
+    };
+    for (const Case& c : cases) {
+        platform::ResetInterrupts();
+        Device().PowerOn();
+        CliOptions options;
+        options.command = "program";
+        options.file = m_file;
+        options.ports = {"COM1"};
+        options.baud = 115200;
+        CCommandRecords records;
+        ASSERT_TRUE(records.Open({m_db, false}, m_err)) << m_err.str();
+        std::ostringstream out, err;
+        CReporter reporter(OutputMode::Quiet, out, err, false, 80);
+        CSession session(options, reporter, &records);
+        session.onProgress = [&](const std::string& title, uint32_t pages) {
+            if (title == "Program") c.atPage(pages);
+        };
+        EXPECT_EQ(session.Run(), c.code) << err.str();
+        const CAttempt& row = records.Attempt();
+        EXPECT_EQ(row.outcome, c.outcome);
+        EXPECT_EQ(row.idCheck, "ok");
+        EXPECT_EQ(row.eraseResult, "ok");
+        EXPECT_EQ(row.programResult, c.programResult);
+        EXPECT_EQ(row.verifyResult, "");
+        EXPECT_EQ(row.pagesSent, c.pagesSent);
+        EXPECT_EQ(row.baudRate, 115200);
+        EXPECT_EQ(records::YieldOf(row), c.yield);
+    }
+    EXPECT_EQ(Rows().size(), 2u);
 }
 
 TEST_F(CliRecords, RefusedFilesEndTheCommandBeforeThePanelHearsAByte)
