@@ -81,7 +81,12 @@ bool WriteServiceAttempt(CAttempt& attempt)
     if (store) {
         // Written after the command: a file held by another writer is not waited for.
         store->SetBusyTimeout(kServiceBusyTimeoutMs);
-        if (store->Begin(attempt) && store->Complete(attempt)) return true;
+        // Begun and completed at once: the row never shows as unfinished.
+        const std::string outcome = attempt.outcome;
+        if (store->Begin(attempt)) {
+            attempt.outcome = outcome;
+            if (store->Complete(attempt)) return true;
+        }
         error = store->LastError();
     }
     std::fprintf(stderr, "torvane: the attempt was not recorded: %s\n", error.c_str());

@@ -112,9 +112,7 @@ BOOL CIDCheckDlg::LoadUpgradeFile(const std::string& path)
         // cannot be read whole takes the reader's own way (and its refusal).
         std::string bytes;
         if (!ReadWhole(path, bytes)) return image.LoadFile(path) ? TRUE : FALSE;
-        app.m_loadedFile.size = static_cast<int64_t>(bytes.size());
-        app.m_loadedFile.sha256 = platform::Sha256Of(bytes);
-        return image.LoadBytes(bytes) ? TRUE : FALSE;
+        return LoadReadBytes(bytes);
     }
 
     // A station that trusts keys loads only what they signed: the file is read once and
@@ -132,6 +130,13 @@ BOOL CIDCheckDlg::LoadUpgradeFile(const std::string& path)
         image.RefuseLoad({0, "not signed by a trusted key"});
         return FALSE;
     }
+    return LoadReadBytes(bytes);
+}
+
+BOOL CIDCheckDlg::LoadReadBytes(const std::string& bytes)
+{
+    CTorvaneApp& app = TheApp();
+    CMotFile& image = app.m_image;
     app.m_loadedFile.size = static_cast<int64_t>(bytes.size());
     app.m_loadedFile.sha256 = platform::Sha256Of(bytes);
     const std::span<const uint8_t> content(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());

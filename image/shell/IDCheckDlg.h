@@ -16,6 +16,8 @@ public:
     int CheckIdStatus();
     static BOOL HexTextToByte(uint8_t& place, const std::string& text);
     static BOOL LoadUpgradeFile(const std::string& path);
+    // The file's bytes, read once, judged by their content and loaded.
+    static BOOL LoadReadBytes(const std::string& bytes);
     // The ID file that belongs to an upgrade file ("" when the extension is not ours).
     static std::string IdFileName(const std::string& path);
 
