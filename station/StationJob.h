@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "loader/Protocol.h"
+
 namespace station {
 
 // The page pauses the "Set baudrate" dialog offers, as `program` takes them.
-inline const std::vector<uint32_t> kPagePauses = {5, 10, 15, 20, 25, 30, 35, 40, 45, 50};
+inline const std::vector<uint32_t> kPagePauses(std::begin(linktime::kPagePauses), std::end(linktime::kPagePauses));
 
 struct SerialArea
 {
