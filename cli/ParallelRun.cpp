@@ -61,6 +61,12 @@ int RunParallel(const CliOptions& options, const std::vector<std::string>& child
         redraw();
     };
     if (terminal) redraw();
+    // A child's JSON event as the parent passes it on: with the port it came from.
+    auto emitTagged = [&](const nlohmann::json& event, size_t i) {
+        nlohmann::json tagged = event;
+        tagged["port"] = options.ports[i];
+        out << tagged.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n" << std::flush;
+    };
 
     const std::vector<int> codes = platform::RunChildren(commands, [&](size_t i, const std::string& text) {
         const nlohmann::json event = nlohmann::json::parse(text, nullptr, false);
@@ -76,10 +82,7 @@ int RunParallel(const CliOptions& options, const std::vector<std::string>& child
             f.secondsLeft = event.value("seconds_left", 0.0);
             state.line = f.BarLine(width - static_cast<int>(labelWidth) - 2);
             if (options.mode == OutputMode::Json) {
-                nlohmann::json tagged = event;
-                tagged["port"] = options.ports[i];
-                out << tagged.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n"
-                    << std::flush;
+                emitTagged(event, i);
             } else if (terminal) {
                 redraw();
             } else if (options.mode == OutputMode::Text) {
@@ -93,20 +96,14 @@ int RunParallel(const CliOptions& options, const std::vector<std::string>& child
             // The erase's countdown in the port's line, where its bar will be.
             state.line = event.value("text", "");
             if (options.mode == OutputMode::Json) {
-                nlohmann::json tagged = event;
-                tagged["port"] = options.ports[i];
-                out << tagged.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n"
-                    << std::flush;
+                emitTagged(event, i);
             } else if (terminal) {
                 redraw();
             }
         } else if (kind == "message") {
             const std::string line = platform::ShownText(options.ports[i] + ": " + event.value("text", ""));
             if (options.mode == OutputMode::Json) {
-                nlohmann::json tagged = event;
-                tagged["port"] = options.ports[i];
-                out << tagged.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n"
-                    << std::flush;
+                emitTagged(event, i);
             }
             if (options.mode == OutputMode::Quiet) return;
             if (terminal)
