@@ -5,9 +5,11 @@
 
 CS_PrgDlg::CS_PrgDlg(CWnd* parent) : CDialog(IDD_S_PRG, parent), m_strPort("COM1")
 {
-    // After COM1..COM10, the adapters plugged in now; the text chosen is the name opened.
+    // After COM1..COM10, the adapters plugged in now and the ports folder's aliases; the
+    // text chosen is the name opened.
     CControl* ports = GetDlgItem(IDC_PORT);
-    for (const std::string& name : platform::PortsToOffer(ports->Items(), platform::ListSerialPorts()))
+    for (const std::string& name :
+         platform::PortsToOffer(ports->Items(), platform::ListSerialPorts(), platform::ListPortAliases()))
         ports->AddString(name);
 }
 

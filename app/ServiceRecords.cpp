@@ -36,7 +36,7 @@ std::optional<CAttempt> ServiceAttempt(const ServiceRun& run, const loader::RunR
     CAttempt attempt;
     attempt.command = "windows " + run.command;
     attempt.port = run.port;
-    attempt.device = platform::ResolvePortName(run.port).Utf8();
+    attempt.device = platform::PortDevice(run.port).Utf8();
     attempt.fileName = run.fileName;
     attempt.fileSize = run.fileSize;
     attempt.fileSha256 = run.fileSha256;
@@ -68,8 +68,9 @@ std::optional<CAttempt> ServiceAttempt(const ServiceRun& run, const loader::RunR
         attempt.outcome = outcome::kStopped;
     else
         attempt.outcome = outcome::kFail;
+    attempt.failReason = report.FailReason();
     if (failure && failure->result.outcome != loader::Outcome::Cancelled)
-        attempt.messages.push_back(report.FailReason());
+        attempt.messages.push_back(attempt.failReason);
     return attempt;
 }
 

@@ -44,7 +44,7 @@ bool CCommandRecords::Begin(const CliOptions& options, const std::string& port, 
     // A station's attempts are programs, told apart by their own command.
     m_attempt.command = options.stationRun.empty() ? options.command : "station";
     m_attempt.port = port;
-    m_attempt.device = platform::ResolvePortName(port).Utf8();
+    m_attempt.device = platform::PortDevice(port).Utf8();
     if (options.baud) m_attempt.baudRate = *options.baud;
     if (!options.file.empty()) {
         m_attempt.fileName = platform::Absolute(platform::CPath::FromUtf8(options.file)).Utf8();
@@ -76,7 +76,9 @@ ExitCode CCommandRecords::Complete(ExitCode code, const nlohmann::json& figures)
     CAttempt& a = m_attempt;
     a.exitCode = static_cast<int>(code);
     const bool programs = a.command == "program" || a.command == "station";
-    if (figures.contains("output") && programs) a.backupFile = figures["output"].get<std::string>();
+    if (figures.contains("output") && programs)
+        a.backupFile =
+            platform::Absolute(platform::CPath::FromUtf8(figures["output"].get<std::string>())).Utf8();
 
     if (m_store->Complete(a)) return code;
     m_problem = "torvane-cli: cannot write the record: " + m_store->LastError();

@@ -4,10 +4,11 @@
 
 #include "cli/ExitCode.h"
 #include "cli/RecordsReport.h"
+#include "platform/Paths.h"
 #include "records/Outcomes.h"
 #include "records/RecordStore.h"
 #include "records/RecordTime.h"
-#include "platform/Paths.h"
+#include "station/StationJob.h"
 
 namespace {
 
@@ -41,10 +42,16 @@ void CRecordsCommand::Register(CLI::App& app)
     m_command->add_flag("--stats", m_stats, "passed, failed, stopped part-way and yield per local day and per port");
     m_command->add_option("--records", m_file,
                           "the records file (default: " + CRecordStore::DefaultPath().Utf8() + ")");
+    m_command
+        ->add_option("--job", m_job,
+                     "the records file and records server of this station job (the options above "
+                     "override them)")
+        ->type_name("FILE");
     AddRecordsServerActions(m_command, m_server);
     m_command->footer("Times are local unless marked Z.\n"
                       "Example: torvane-cli records --since 2026-12-09 --port COM1 --outcome fail\n"
-                      "Example: torvane-cli records --since yesterday --serial pnl-204");
+                      "Example: torvane-cli records --since yesterday --serial pnl-204\n"
+                      "Example: torvane-cli records --job line3.job --sync");
 }
 
 bool CRecordsCommand::Chosen() const
@@ -54,6 +61,23 @@ bool CRecordsCommand::Chosen() const
 
 int CRecordsCommand::Run(std::ostream& out, std::ostream& err)
 {
+    if (!m_job.empty()) {
+        // The station's own answers: where its job wrote and sent, unless told otherwise.
+        station::StationJob job;
+        std::string error;
+        if (!station::ReadStationJob(m_job, job, error)) {
+            err << "torvane-cli: " << error << '\n';
+            return static_cast<int>(ExitCode::Usage);
+        }
+        if (const std::string refusal = RecordsServerRefusal(job.recordsServer);
+            !job.recordsServer.empty() && !refusal.empty()) {
+            err << "torvane-cli: " << m_job << ": records-server = ... is refused: " << refusal << '\n';
+            return static_cast<int>(ExitCode::Usage);
+        }
+        if (m_file.empty()) m_file = job.records;
+        if (m_server.url.empty()) m_server.url = job.recordsServer;
+        m_server.jobFile = m_job;
+    }
     CRecordFilter filter;
     filter.port = m_port;
     filter.outcome = m_outcome;

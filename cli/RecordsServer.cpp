@@ -1,5 +1,9 @@
 #include "cli/RecordsServer.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
 #include <CLI/CLI.hpp>
 
 #include <nlohmann/json.hpp>
@@ -18,6 +22,23 @@
 #endif
 
 namespace {
+
+// A word as the shell takes it back whole: quoted unless it is plain.
+std::string ShellWord(const std::string& word)
+{
+    const bool plain = !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("_-./:=@%+,", c);
+    });
+    if (plain) return word;
+#ifdef _WIN32
+    return "\"" + word + "\"";
+#else
+    std::string quoted = "'";
+    for (const char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+#endif
+}
 
 constexpr char kNoSink[] = "this Windows build sends no records to a server: export them with "
                            "torvane-cli records --json and import that file on a Linux host with "
@@ -39,17 +60,18 @@ bool Connect(CPgConnection& conn, const std::string& url, std::ostream& err)
 
 // One line per row set aside, naming it, for standard error.
 void TellSetAside(const std::vector<CRecordStore::SetAsideRow>& rows, const std::string& who,
-                  std::ostream& err)
+                  const SyncTarget& target, std::ostream& err)
 {
     for (const CRecordStore::SetAsideRow& row : rows)
         err << who << "record " << row.id
-            << " set aside, the server refused it: " << platform::ShownText(row.reason)
-            << " (torvane-cli records --sync --retry-set-aside sends it again)\n";
+            << " set aside, the server refused it: " << platform::ShownText(row.reason) << " ("
+            << platform::ShownText(SyncCommand(target, true)) << " sends it again)\n";
 }
 
-int Sync(const std::string& url, const platform::CPath& journal, bool retrySetAside, std::ostream& out,
-         std::ostream& err)
+int Sync(const SyncTarget& target, bool retrySetAside, std::ostream& out, std::ostream& err)
 {
+    const std::string& url = target.url;
+    const platform::CPath& journal = target.journal;
     if (!platform::Exists(journal)) {
         out << "No records file (" << journal.Utf8() << "): nothing to send.\n";
         return static_cast<int>(ExitCode::Ok);
@@ -72,7 +94,7 @@ int Sync(const std::string& url, const platform::CPath& journal, bool retrySetAs
         << ".\n";
     for (const std::string& note : report.notes)
         err << "torvane-cli: " << platform::ShownText(note) << '\n';
-    TellSetAside(report.setAside, "torvane-cli: ", err);
+    TellSetAside(report.setAside, "torvane-cli: ", target, err);
     if (!report.problem.empty())
         err << "torvane-cli: records server: " << platform::ShownText(report.problem) << '\n';
     else if (report.running > 0)
@@ -190,6 +212,25 @@ std::string RecordsServerRefusal(const std::string& url)
 #endif
 }
 
+std::string SyncCommand(const SyncTarget& target, bool retrySetAside)
+{
+    std::string command = "torvane-cli records";
+    if (!target.jobFile.empty())
+        command +=
+            " --job " + ShellWord(platform::Absolute(platform::CPath::FromUtf8(target.jobFile)).Utf8());
+    // Named even where the job names them: the command line may have overridden the job.
+    command += " --records " + ShellWord(platform::Absolute(target.journal).Utf8());
+    if (!target.url.empty()) command += " --records-server " + ShellWord(target.url);
+    command += " --sync";
+    if (retrySetAside) command += " --retry-set-aside";
+    return command;
+}
+
+std::string CBackgroundRecordsSender::SyncHint(bool retrySetAside) const
+{
+    return SyncCommand(m_target, retrySetAside);
+}
+
 void AddRecordsServerOption(CLI::App* command, std::string& url)
 {
 #ifdef TORVANE_RECORDS_SERVER
@@ -217,11 +258,13 @@ void SendRecordsAtEnd(CRecordStore& store, const std::string& url, std::ostream&
     const SendReport report = sink.SendBacklog(store, std::chrono::steady_clock::now() + timeLimit);
     for (const std::string& note : report.notes)
         err << "torvane-cli: records server: " << platform::ShownText(note) << '\n';
-    TellSetAside(report.setAside, "torvane-cli: records server: ", err);
+    const SyncTarget target{store.Path(), url, {}};
+    TellSetAside(report.setAside, "torvane-cli: records server: ", target, err);
     if (!report.problem.empty())
         err << "torvane-cli: records server: " << platform::ShownText(report.problem) << "; "
             << (report.waiting < 0 ? "records" : Records(report.waiting)) << " wait in "
-            << store.Path().Utf8() << " (torvane-cli records --sync sends them)\n";
+            << platform::ShownText(platform::Absolute(store.Path()).Utf8()) << " ("
+            << platform::ShownText(SyncCommand(target)) << " sends them)\n";
 #else
     (void)store, (void)url, (void)err, (void)timeLimit;
 #endif
@@ -244,8 +287,10 @@ CBackgroundRecordsSender::~CBackgroundRecordsSender()
     Stop();
 }
 
-bool CBackgroundRecordsSender::Start(const platform::CPath& journal, const std::string& url)
+bool CBackgroundRecordsSender::Start(const platform::CPath& journal, const std::string& url,
+                                     const std::string& jobFile)
 {
+    m_target = {journal, url, jobFile};
 #ifdef TORVANE_RECORDS_SERVER
     m_impl->sender = std::make_unique<CRecordsSender>(journal.Native(), url);
     m_impl->sender->Start();
@@ -303,8 +348,8 @@ std::vector<std::string> CBackgroundRecordsSender::SetAsideLines() const
 #ifdef TORVANE_RECORDS_SERVER
     if (m_impl->sender)
         for (const CRecordStore::SetAsideRow& row : m_impl->sender->Last().setAside)
-            lines.push_back("record " + row.id + " set aside, the server refused it: " + row.reason +
-                            " (torvane-cli records --sync --retry-set-aside sends it again)");
+            lines.push_back("record " + row.id + " set aside, the server refused it: " + row.reason + " (" +
+                            SyncCommand(m_target, true) + " sends it again)");
 #endif
     return lines;
 }
@@ -358,7 +403,7 @@ int RunServerAction(const RecordsServerActions& actions, const platform::CPath& 
                     std::ostream& err)
 {
 #ifdef TORVANE_RECORDS_SERVER
-    if (actions.sync) return Sync(actions.url, journal, actions.retrySetAside, out, err);
+    if (actions.sync) return Sync({journal, actions.url, actions.jobFile}, actions.retrySetAside, out, err);
     if (!actions.importFile.empty()) return Import(actions.url, actions.importFile, out, err);
     CPgConnection conn;
     if (!Connect(conn, actions.url, err)) return static_cast<int>(ExitCode::Failed);

@@ -21,6 +21,19 @@ class CRecordStore;
 
 bool RecordsServerBuilt();
 
+// The command that sends a journal's backlog, for the hints that say how: the journal,
+// the server as given (empty: libpq's environment) and the station's job file, if any.
+struct SyncTarget
+{
+    platform::CPath journal;
+    std::string url;
+    std::string jobFile;
+};
+// "torvane-cli records --job /srv/line3.job --records /srv/line3.db --records-server
+// 'host=db' --sync", with absolute paths and quoted for the shell, so it works pasted
+// into any folder.
+std::string SyncCommand(const SyncTarget& target, bool retrySetAside = false);
+
 // --records-server URL on a command that writes records (program, verify, erase,
 // station). A URL holding a password is a usage error.
 void AddRecordsServerOption(CLI::App* command, std::string& url);
@@ -40,7 +53,10 @@ class CBackgroundRecordsSender
 public:
     CBackgroundRecordsSender();
     ~CBackgroundRecordsSender();
-    bool Start(const platform::CPath& journal, const std::string& url);
+    // jobFile: the station's, for the hints that name the command sending what is left.
+    bool Start(const platform::CPath& journal, const std::string& url, const std::string& jobFile = {});
+    // The command that sends what is left (SyncCommand).
+    std::string SyncHint(bool retrySetAside = false) const;
     // An attempt's record was completed: send it soon.
     void Nudge();
     void Stop();
@@ -57,10 +73,12 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
+    SyncTarget m_target;
 };
 
 struct RecordsServerActions
 {
+    std::string jobFile;    // --job, for the hints
     std::string url;        // --records-server
     std::string readFrom;   // --server: read the records there instead of the journal
     std::string importFile; // --import

@@ -324,6 +324,11 @@ void CSession::RecordSteps(CAttempt& attempt, ExitCode code) const
     if (programs && unchanged) attempt.pagesSent = 0;
     if (m_rateSettled) attempt.baudRate = m_report.rate;
     attempt.loaderVersion = m_report.version;
+    if (attempt.outcome == outcome::kFail || attempt.outcome == outcome::kStopped)
+        attempt.failReason = m_report.FailReason();
+    // A failure of our own (the ID not passed, a backup not written): the line the user was told.
+    if (attempt.outcome == outcome::kFail && attempt.failReason.empty() && !attempt.messages.empty())
+        attempt.failReason = attempt.messages.back();
 }
 
 ExitCode CSession::JudgeUpgradeFile(const CliOptions& options, const PinnedUpgrade& upgrade, CMotFile& image,
@@ -741,7 +746,10 @@ ExitCode CSession::Backup()
         ReadInto(loader::kAreaStart, loader::kAreaEnd, m_options.backup, loader::Step::Backup);
     m_figures.erase("pages");
     if (code != ExitCode::Ok) return code;
-    if (m_records) m_records->Attempt().backupFile = m_options.backup;
+    // Absolute: the records are read from other folders, and other PCs.
+    if (m_records)
+        m_records->Attempt().backupFile =
+            platform::Absolute(platform::CPath::FromUtf8(m_options.backup)).Utf8();
     // The backup is an upgrade file of its own: its ID file goes beside it.
     const std::string idFrom = IdFileName(m_options.file);
     const std::string idTo = IdFileName(m_options.backup);

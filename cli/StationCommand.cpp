@@ -438,7 +438,7 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
     // line's server, so no fixture ever waits for the network.
     CBackgroundRecordsSender sender;
     const bool sending = !options.recordsServer.empty() && records.Store() &&
-                         sender.Start(records.Store()->Path(), options.recordsServer);
+                         sender.Start(records.Store()->Path(), options.recordsServer, station.job);
     if (!options.recordsServer.empty() && !sending)
         err << "torvane-cli: station: no records server sink in this build; the records stay in the "
                "journal\n";
@@ -454,6 +454,7 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
             if (records.Store()->Read(id, attempt) && attempt.outcome == outcome::kUnfinished) {
                 attempt.outcome = outcome::kFail;
                 attempt.messages.push_back(station::kProcessEnded);
+                attempt.failReason = station::kProcessEnded;
                 if (!records.Store()->Complete(attempt)) childRecordLost = true;
             }
         }
@@ -490,8 +491,8 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
         if (const int64_t waiting = sender.Waiting(); waiting != 0)
             err << "torvane-cli: station: " << (waiting < 0 ? std::string("some") : std::to_string(waiting))
                 << " records not yet on the server"
-                << (sender.Problem().empty() ? "" : ": " + platform::ShownText(sender.Problem()))
-                << "; torvane-cli records --sync sends them\n";
+                << (sender.Problem().empty() ? "" : ": " + platform::ShownText(sender.Problem())) << "; "
+                << platform::ShownText(sender.SyncHint()) << " sends them\n";
         for (const std::string& line : sender.SetAsideLines())
             err << "torvane-cli: station: " << platform::ShownText(line) << '\n';
     }

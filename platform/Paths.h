@@ -28,5 +28,9 @@ unsigned ComPortNumber(const std::string& name);
 // Windows: "COMn" (any n >= 1, also typed as \\.\COMn) -> \\.\COMn; anything else as typed,
 // which is shown in messages but never opened.
 CPath ResolvePortName(const std::string& name);
+// The device a port name comes to, for the records: POSIX follows the alias and every
+// link after it (a /dev/serial/by-path name) to the device node, even one that is not
+// there now; Windows: ResolvePortName.
+CPath PortDevice(const std::string& name);
 
 } // namespace platform

@@ -72,7 +72,8 @@ std::vector<PortAlias> ListPortAliases()
 }
 
 std::vector<std::string> PortsToOffer(const std::vector<std::string>& listed,
-                                      const std::vector<SerialPortInfo>& present)
+                                      const std::vector<SerialPortInfo>& present,
+                                      const std::vector<PortAlias>& aliases)
 {
     std::vector<std::string> offer;
     auto known = [&](const std::string& name) {
@@ -87,6 +88,14 @@ std::vector<std::string> PortsToOffer(const std::vector<std::string>& listed,
 #endif
         if (!port.name.empty() && !known(port.name)) offer.push_back(port.name);
     }
+#ifndef _WIN32
+    // Offered whether or not the adapter is in: the name opens it once it is, and says
+    // "not found" meanwhile.
+    for (const PortAlias& alias : aliases)
+        if (!alias.name.empty() && !known(alias.name)) offer.push_back(alias.name);
+#else
+    (void)aliases; // Windows has no ports folder
+#endif
     return offer;
 }
 

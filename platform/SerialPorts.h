@@ -34,9 +34,11 @@ struct PortAlias
 std::vector<PortAlias> ListPortAliases();
 
 // The names to add after the port dialog's own list: the present ports (on Windows all
-// COM names, on Linux the USB and ACM devices), each once, none that is listed already.
+// COM names, on Linux the USB and ACM devices), then on Linux the ports folder's aliases
+// (FIX1...), each once, none that is listed already.
 std::vector<std::string> PortsToOffer(const std::vector<std::string>& listed,
-                                      const std::vector<SerialPortInfo>& present);
+                                      const std::vector<SerialPortInfo>& present,
+                                      const std::vector<PortAlias>& aliases = {});
 
 // "COM2" before "COM10": digit runs compare by value.
 bool PortNameLess(const std::string& a, const std::string& b);

@@ -52,6 +52,8 @@ struct CAttempt
     std::string backupFile;
     std::string outcome = outcome::kUnfinished;
     std::optional<int64_t> exitCode;
+    // The step that failed or was stopped, and why: "program page 0F0100: no reply at 115200 bit/s".
+    std::string failReason;
     std::vector<std::string> messages; // the lines the user was shown
     std::optional<int64_t> durationMs; // filled from the start when left empty
     std::string tag;

@@ -49,7 +49,8 @@ struct CField
 // them by position); JSON writes its keys in the same order.
 inline constexpr auto kFields = std::to_array<CField>({
     {"id", "id", "id", FieldType::Id, &CAttempt::id, true},
-    {"started_utc", "started_utc", "started", FieldType::UtcTime, &CAttempt::startedUtc, true, 1, 1, 1, "started"},
+    {"started_utc", "started_utc", "started", FieldType::UtcTime, &CAttempt::startedUtc, true, 1, 1, 1,
+     "started"},
     {"ended_utc", "ended_utc", "ended", FieldType::UtcTime, &CAttempt::endedUtc},
     {"host", "host", "host", FieldType::Text, &CAttempt::host, true},
     {"user", "user", "user", FieldType::Text, &CAttempt::user, true},
@@ -84,6 +85,8 @@ inline constexpr auto kFields = std::to_array<CField>({
     {"tag", "tag", "tag", FieldType::Text, &CAttempt::tag, false, 1, 1, 9, "tag"},
     {"station_run", "station_run", "station_run", FieldType::Text, &CAttempt::stationRun},
     {"signer", "signer", "signer", FieldType::Text, &CAttempt::signer, false, 3, 2},
+    {"fail_reason", "fail_reason", "fail_reason", FieldType::Text, &CAttempt::failReason, false, 5, 3, 11,
+     "reason"},
 });
 
 // A field's value as text (numbers in decimal, lines joined by line breaks); nothing

@@ -75,4 +75,20 @@ CPath ResolvePortName(const std::string& name)
     return fs::path("/dev/ttyS" + std::to_string(number - 1));
 }
 
+CPath PortDevice(const std::string& name)
+{
+    fs::path device = ResolvePortName(name).Native();
+    if (device.empty()) return {};
+    // A link may point at a link (an alias to a by-path name); a loop ends somewhere.
+    constexpr int kMostLinks = 40;
+    std::error_code ec;
+    for (int i = 0; i < kMostLinks && fs::is_symlink(fs::symlink_status(device, ec)); ++i) {
+        const fs::path target = fs::read_symlink(device, ec);
+        if (ec) break;
+        device = (target.is_absolute() ? target : device.parent_path() / target).lexically_normal();
+    }
+    const fs::path real = fs::canonical(device, ec);
+    return ec ? device : real;
+}
+
 } // namespace platform

@@ -62,4 +62,9 @@ CPath ResolvePortName(const std::string& name)
     return CPath::FromUtf8(name);
 }
 
+CPath PortDevice(const std::string& name)
+{
+    return ResolvePortName(name);
+}
+
 } // namespace platform

@@ -88,6 +88,7 @@ TEST_F(ServiceRecords, AFailedPageIsAFailNamingTheStepAndAStopIsAStop)
     ASSERT_FALSE(rows[1].messages.empty());
     EXPECT_EQ(rows[1].messages.front(), "Program error.");
     EXPECT_NE(rows[1].messages.back().find("program page 0F0100"), std::string::npos) << rows[1].messages.back();
+    EXPECT_EQ(rows[1].failReason, rows[1].messages.back());
 }
 
 TEST_F(ServiceRecords, ACancelledConfirmationWritesNothingAndABusyFileDelaysNoBox)

@@ -120,16 +120,18 @@ TEST_F(CliRecords, AFailedPageAndAStopPartWayAreRecordedAsTheRoadWent)
         const char* programResult;
         int64_t pagesSent;
         records::Yield yield;
+        const char* failReason;
     };
     const Case cases[] = {
         {[this](uint32_t pages) {
              if (pages == 4) Device().PowerOff();
          },
-         ExitCode::Silent, "fail", "failed", 4, records::Yield::Failed},
+         ExitCode::Silent, "fail", "failed", 4, records::Yield::Failed,
+         "program page 0F0300: no reply at 115200 bit/s"},
         {[](uint32_t pages) {
              if (pages == 41) platform::SimulateInterrupt();
          },
-         ExitCode::Stopped, "stopped", "stopped", 41, records::Yield::StoppedPartWay},
+         ExitCode::Stopped, "stopped", "stopped", 41, records::Yield::StoppedPartWay, "program: stopped"},
     };
     for (const Case& c : cases) {
         platform::ResetInterrupts();
@@ -157,8 +159,33 @@ TEST_F(CliRecords, AFailedPageAndAStopPartWayAreRecordedAsTheRoadWent)
         EXPECT_EQ(row.pagesSent, c.pagesSent);
         EXPECT_EQ(row.baudRate, 115200);
         EXPECT_EQ(records::YieldOf(row), c.yield);
+        EXPECT_EQ(row.failReason, c.failReason);
     }
-    EXPECT_EQ(Rows().size(), 2u);
+    const std::vector<CAttempt> rows = Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].failReason, cases[0].failReason);
+    // The table tells why, not only the exit code.
+    ASSERT_EQ(Run({"records", "--records", m_db}), 0) << m_err.str();
+    EXPECT_NE(m_out.str().find(cases[0].failReason), std::string::npos) << m_out.str();
+    EXPECT_NE(m_out.str().find(cases[1].failReason), std::string::npos) << m_out.str();
+}
+
+TEST_F(CliRecords, RecordsJobReadsTheJobsRecordsFileUnlessTheCommandLineNamesAnother)
+{
+    // The job's records file is its neighbour, as the station took it.
+    const std::string job = WriteFile("line-3.ini", "[station]\nrecords = line-3.sqlite3\n").string();
+    const std::string lineDb = (m_dir / "line-3.sqlite3").string();
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--records", lineDb}), 0) << m_err.str();
+    ASSERT_EQ(Run({"erase", "--port", "COM1", "--upgrade", m_file, "--records", m_db}), 0) << m_err.str();
+
+    ASSERT_EQ(Run({"records", "--job", job, "--json"}), 0) << m_err.str();
+    EXPECT_NE(m_out.str().find(R"("command":"program")"), std::string::npos) << m_out.str();
+    EXPECT_EQ(m_out.str().find(R"("command":"erase")"), std::string::npos) << m_out.str();
+    ASSERT_EQ(Run({"records", "--job", job, "--records", m_db, "--json"}), 0) << m_err.str();
+    EXPECT_NE(m_out.str().find(R"("command":"erase")"), std::string::npos) << m_out.str();
+
+    EXPECT_EQ(Run({"records", "--job", (m_dir / "missing.ini").string()}), 2);
+    EXPECT_NE(m_err.str().find("missing.ini"), std::string::npos) << m_err.str();
 }
 
 TEST_F(CliRecords, RefusedFilesEndTheCommandBeforeThePanelHearsAByte)

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -40,6 +41,27 @@ TEST(PathsTest, ComNamesResolveToAliasOrTtyS)
     EXPECT_EQ(platform::ResolvePortName("bench-panel").Native(), named);
     fs::remove(alias);
     fs::remove(named);
+}
+
+TEST(PathsTest, ThePortsDeviceIsTheNodeBehindTheAliasAndItsLinks)
+{
+    // FIX1 -> a by-path name -> the node, as udev links them (relative links included).
+    const fs::path dev = fs::path(std::getenv("XDG_CONFIG_HOME")) / "dev";
+    fs::create_directories(dev / "serial" / "by-path");
+    std::ofstream(dev / "ttyUSB0").put('\0');
+    const fs::path byPath = dev / "serial" / "by-path" / "pci-0000:00:14.0-usb-0:2:1.0-port0";
+    fs::create_symlink("../../ttyUSB0", byPath);
+    fs::create_directories(platform::PortsDir());
+    fs::create_symlink(byPath, platform::PortsDir() / "FIX1");
+    fs::create_symlink("/dev/ttyUSB7", platform::PortsDir() / "FIX2");
+
+    EXPECT_EQ(platform::PortDevice("FIX1").Native(), fs::canonical(dev / "ttyUSB0"));
+    EXPECT_EQ(platform::PortDevice(byPath.string()).Native(), fs::canonical(dev / "ttyUSB0"));
+    EXPECT_EQ(platform::PortDevice("FIX2").Native(), "/dev/ttyUSB7") << "unplugged: still the node it names";
+    EXPECT_EQ(platform::PortDevice("printer").Native(), fs::path());
+    fs::remove(platform::PortsDir() / "FIX1");
+    fs::remove(platform::PortsDir() / "FIX2");
+    fs::remove_all(dev);
 }
 
 TEST(InstanceLockTest, SecondHolderIsRefusedUntilReleased)

@@ -29,4 +29,17 @@ TEST(PortsToOfferTest, adds_the_ports_present_after_the_list_each_once)
     EXPECT_EQ(platform::PortsToOffer(listed, present), expected);
 }
 
+TEST(PortsToOfferTest, adds_the_ports_folders_aliases_last_on_linux)
+{
+    const std::vector<std::string> listed{"COM1", "COM2"};
+    const std::vector<platform::PortAlias> aliases{
+        {"COM2", "/dev/ttyUSB3", true}, {"FIX1", "/dev/ttyUSB0", true}, {"FIX2", "/dev/ttyUSB1", false}};
+#ifdef _WIN32
+    const std::vector<std::string> expected{"/dev/ttyACM0"};
+#else
+    const std::vector<std::string> expected{"/dev/ttyACM0", "FIX1", "FIX2"};
+#endif
+    EXPECT_EQ(platform::PortsToOffer(listed, {Port("/dev/ttyACM0", "acm")}, aliases), expected);
+}
+
 } // namespace

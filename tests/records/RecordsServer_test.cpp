@@ -448,15 +448,25 @@ TEST_F(RecordsServer, ARowTheServerRefusesIsSetAsideAndTheRowsBehindItAreSent)
     sender.Stop();
     EXPECT_NE(sender.BacklogText().find("1 set aside: " + refused.id), std::string::npos)
         << sender.BacklogText();
-    const std::string sync =
-        Cli() + " records --records " + Quoted(m_journal) + " --sync --records-server '" + s_url + "'";
+    // The station's job names the journal and the server.
+    const fs::path job = s_dir / "line-3.ini";
+    std::ofstream(job) << "[station]\nrecords = " << m_journal.string() << "\nrecords-server = " << s_url
+                       << "\n";
+    const std::string sync = Cli() + " records --job " + Quoted(job) + " --sync";
     int status = 0;
     std::string output = Shell(sync + " 2>&1", status);
     EXPECT_EQ(status, 1) << output;
     EXPECT_NE(output.find("0 records sent, 0 left, 1 set aside.\n"), std::string::npos) << output;
     EXPECT_NE(output.find("record " + refused.id + " set aside"), std::string::npos) << output;
+    // Its hint is the whole command, run here from another folder.
+    const size_t hint = output.find("(torvane-cli records ");
+    const size_t hintEnd = output.find(" sends it again)", hint);
+    ASSERT_NE(hintEnd, std::string::npos) << output;
+    const std::string retry = output.substr(hint + 1 + std::string("torvane-cli").size(),
+                                            hintEnd - hint - 1 - std::string("torvane-cli").size());
+    EXPECT_NE(retry.find(" --retry-set-aside"), std::string::npos) << retry;
     ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP CONSTRAINT test_refused").Ok());
-    output = Shell(sync + " --retry-set-aside 2>&1", status);
+    output = Shell("cd / && " + Cli() + retry + " 2>&1", status);
     EXPECT_EQ(status, 0) << output;
     EXPECT_EQ(output, "1 record sent, 0 left.\n");
 }
@@ -587,8 +597,9 @@ TEST(RecordsConnection, TcpChecksTheServersCertificateUnlessTheUserChoseAMode)
 
 TEST_F(RecordsServer, AnOlderServerIsMigratedWithItsRowsAndEveryFieldRoundTrips)
 {
-    // The server as version 1 left it: no signer, one row of an older station.
+    // The server as version 1 left it: no signer, no failing step, one row of an older station.
     ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP COLUMN signer").Ok()) << m_conn.Error();
+    ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP COLUMN fail_reason").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("UPDATE torvane_schema SET version = 1").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn
                     .Exec("INSERT INTO torvane_attempt (id, started_utc, host, \"user\", process_id, tool_version,"
@@ -601,10 +612,11 @@ TEST_F(RecordsServer, AnOlderServerIsMigratedWithItsRowsAndEveryFieldRoundTrips)
     EXPECT_EQ(error, "the server's records are older than this Torvane: run torvane-cli records --init-server "
                      "to migrate them");
     ASSERT_TRUE(records_server::InitSchema(m_conn, done, error)) << error;
-    EXPECT_EQ(done, "migrated the server's records to version 2 (from 1)");
+    EXPECT_EQ(done, "migrated the server's records to version 3 (from 1)");
     const CAttempt old = OnServer("0b7e8f4a-3c2d-4e1f-8a9b-1c2d3e4f5a6b");
     EXPECT_EQ(old.host, "old-pc");
     EXPECT_EQ(old.signer, "") << "a field the older station did not have stays empty";
+    EXPECT_EQ(old.failReason, "");
 
     auto store = Journal();
     const CAttempt sent = EveryField();

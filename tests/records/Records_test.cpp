@@ -620,6 +620,11 @@ TEST_F(Records, AVersionThreeFileIsCountedAsItIsAndMigratedWithItsRows)
     const std::string before = stats(); // read only: the file stays at version 3
     EXPECT_NE(before.find(R"("failed":0,"passed":1,"port":"COM1","stopped_part_way":1)"), std::string::npos)
         << before;
+    // Listed as it is, without the columns it is too old to have.
+    m_out.str("");
+    EXPECT_EQ(Cli({"records", "--records", m_file.string()}), 0) << m_err.str();
+    EXPECT_NE(m_out.str().find("reason"), std::string::npos) << m_out.str();
+    EXPECT_NE(m_out.str().find("stopped"), std::string::npos) << m_out.str();
 
     auto store = OpenStore();
     ASSERT_TRUE(store);
@@ -627,10 +632,15 @@ TEST_F(Records, AVersionThreeFileIsCountedAsItIsAndMigratedWithItsRows)
     a.command = "program";
     a.startedUtc = "2026-03-02T10:00:00.000Z";
     ASSERT_TRUE(store->Begin(a)) << store->LastError();
+    a.outcome = outcome::kFail;
+    a.failReason = "erase: the panel reported an erase error";
+    ASSERT_TRUE(store->Complete(a)) << store->LastError();
     std::vector<CAttempt> rows;
     ASSERT_TRUE(store->Query(CRecordFilter{}, rows));
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].signer, "release.pub.pem");
+    EXPECT_EQ(rows[1].failReason, "");
+    EXPECT_EQ(rows[2].failReason, "erase: the panel reported an erase error");
     store.reset();
     EXPECT_EQ(stats(), before) << "the migrated rows count on the same days";
 }
