@@ -44,8 +44,8 @@ void CRecordsCommand::Register(CLI::App& app)
                           "the records file (default: " + CRecordStore::DefaultPath().Utf8() + ")");
     m_command
         ->add_option("--job", m_job,
-                     "the records file and records server of this station job (the options above "
-                     "override them)")
+                     "the records file and records server of this station job (--records and "
+                     "--records-server override them)")
         ->type_name("FILE");
     AddRecordsServerActions(m_command, m_server);
     m_command->footer("Times are local unless marked Z.\n"
