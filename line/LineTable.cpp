@@ -34,9 +34,15 @@ std::string CLineTable::Json() const
             if (!row[i]) {
                 cells.push_back(nullptr);
             } else if (i < columns.size() && columns[i].numeric) {
+                const char* text = row[i]->c_str();
                 char* end = nullptr;
-                const double number = std::strtod(row[i]->c_str(), &end);
-                if (end && *end == '\0' && !row[i]->empty())
+                const long long whole = std::strtoll(text, &end, 10);
+                if (!row[i]->empty() && *end == '\0') {
+                    cells.push_back(whole);
+                    continue;
+                }
+                const double number = std::strtod(text, &end);
+                if (!row[i]->empty() && *end == '\0')
                     cells.push_back(number);
                 else
                     cells.push_back(*row[i]);
