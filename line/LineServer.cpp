@@ -214,6 +214,8 @@ struct CLineServer::Impl
         conn->SetDeadline(now + std::chrono::seconds(kQuerySeconds));
         const CUserCheck::Verdict verdict = users.Verify(*conn, name, password, now);
         readers.Give(std::move(conn));
+        if (verdict == CUserCheck::Verdict::NoUsers)
+            return refuse(503, "no user may log in yet: add one with torvane-line user add");
         if (verdict == CUserCheck::Verdict::ServerDown)
             return refuse(503, "the records server cannot check the login now");
         if (verdict == CUserCheck::Verdict::Refused) {

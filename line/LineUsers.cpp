@@ -5,6 +5,8 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include "records/server/ServerRecords.h"
+
 namespace line {
 
 namespace {
@@ -128,7 +130,7 @@ CUserCheck::Verdict CUserCheck::Verify(CPgConnection& conn, const std::string& n
 {
     const std::string key = Sha256(Sha256(name) + Sha256(password));
     const CPgResult result = conn.Exec("SELECT password_hash FROM torvane_line_user WHERE name = $1", {name});
-    if (!result.Ok()) return Verdict::ServerDown;
+    if (!result.Ok()) return records_server::NoSchema(result) ? Verdict::NoUsers : Verdict::ServerDown;
     const bool known = result.Rows() == 1;
     bool matches = false;
     {

@@ -34,7 +34,7 @@ public:
     static constexpr size_t kMostRemembered = 1000;
     static constexpr std::ptrdiff_t kHashesAtOnce = 2;
 
-    enum class Verdict { Allowed, Refused, ServerDown };
+    enum class Verdict { Allowed, Refused, ServerDown, NoUsers };
     // The pair was verified within kRemembered.
     bool Remembered(const std::string& name, const std::string& password,
                     std::chrono::steady_clock::time_point now);

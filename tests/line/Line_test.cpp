@@ -323,3 +323,25 @@ TEST_F(LineServer, HttpRefusesWrongHostMethodBodyAndCredentials)
 }
 
 } // namespace
+
+namespace {
+
+TEST(LineServerSettings, AnOpenAddressNeedsTls)
+{
+    line::CLineServerSettings settings;
+    settings.recordsServer = "dbname=torvane";
+    EXPECT_EQ(line::RefuseSettings(settings), "");
+    settings.listen = "[::1]:8080";
+    EXPECT_EQ(line::RefuseSettings(settings), "");
+    settings.listen = "0.0.0.0:8080";
+    EXPECT_EQ(line::RefuseSettings(settings), "listening on 0.0.0.0 needs TLS (--tls-cert and --tls-key): "
+                                              "passwords would cross the network in the clear");
+    settings.tlsCert = "cert.pem";
+    EXPECT_EQ(line::RefuseSettings(settings), "--tls-cert and --tls-key go together");
+    settings.tlsKey = "key.pem";
+    EXPECT_EQ(line::RefuseSettings(settings), "");
+    settings.listen = "::1:8080";
+    EXPECT_NE(line::RefuseSettings(settings), "");
+}
+
+} // namespace
