@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "records/Outcomes.h"
 
@@ -173,23 +175,66 @@ bool CycleTimes(CPgConnection& conn, const CLineFilter& filter, CLineTable& tabl
     return true;
 }
 
-bool Pareto(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, std::string& error)
+bool ParetoByName(const std::string& name, ParetoBy& by)
 {
-    const std::string sql = "SELECT " + FailingStepSql() + ", " + kReasonSql +
-                            ", count(*) FROM torvane_attempt WHERE" + kFilterSql + " AND " + FailedSql() +
-                            " GROUP BY 1, 2 ORDER BY 3 DESC, 1, 2";
+    constexpr std::pair<const char*, ParetoBy> kNames[] = {{"step", ParetoBy::StepAndReason},
+                                                           {"fixture", ParetoBy::Fixture},
+                                                           {"loader", ParetoBy::LoaderVersion},
+                                                           {"file", ParetoBy::FileHash}};
+    for (const auto& [word, value] : kNames) {
+        if (name == word) {
+            by = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTable& table,
+            std::string& error)
+{
+    // The groups' columns: their SQL and their names.
+    std::vector<std::pair<std::string, std::string>> keys;
+    switch (by) {
+    case ParetoBy::StepAndReason:
+        keys = {{FailingStepSql(), "step"}, {kReasonSql, "reason"}};
+        break;
+    case ParetoBy::Fixture:
+        keys = {{"host", "host"}, {"coalesce(port, '')", "port"}};
+        break;
+    case ParetoBy::LoaderVersion:
+        keys = {{"coalesce(loader_version, '')", "loader_version"}};
+        break;
+    case ParetoBy::FileHash:
+        keys = {{"coalesce(file_sha256, '')", "file_sha256"}};
+        break;
+    }
+    std::string select, groups;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        select += keys[i].first + ", ";
+        groups += (i ? ", " : "") + std::to_string(i + 1);
+    }
+    const int countColumn = static_cast<int>(keys.size());
+    const std::string sql = "SELECT " + select + "count(*) FROM torvane_attempt WHERE" + kFilterSql +
+                            " AND " + FailedSql() + " GROUP BY " + groups + " ORDER BY " +
+                            std::to_string(countColumn + 1) + " DESC, " + groups;
     CPgResult result;
     if (!Run(conn, sql, FilterValues(filter), result, error)) return false;
     int64_t total = 0;
     for (int row = 0; row < result.Rows(); ++row)
-        total += Number(result, row, 2);
-    table.columns = {{"step"}, {"reason"}, {"failures", true}, {"share"}, {"cumulative"}};
+        total += Number(result, row, countColumn);
+    for (const auto& key : keys)
+        table.columns.push_back({key.second});
+    table.columns.insert(table.columns.end(), {{"failures", true}, {"share"}, {"cumulative"}});
     int64_t running = 0;
     for (int row = 0; row < result.Rows(); ++row) {
-        const int64_t count = Number(result, row, 2);
+        const int64_t count = Number(result, row, countColumn);
         running += count;
-        table.rows.push_back({result.Text(row, 0), result.Text(row, 1), std::to_string(count),
-                              Percent(count, total), Percent(running, total)});
+        std::vector<std::optional<std::string>> cells;
+        for (int column = 0; column < countColumn; ++column)
+            cells.push_back(result.Text(row, column));
+        cells.insert(cells.end(), {std::to_string(count), Percent(count, total), Percent(running, total)});
+        table.rows.push_back(std::move(cells));
     }
     return true;
 }

@@ -34,9 +34,13 @@ bool Yields(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, s
 // Per fixture (host and port): the median and 90th percentile of the worked attempts'
 // durations, in seconds (a panel that held the file already takes no cycle).
 bool CycleTimes(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, std::string& error);
-// The failed attempts by failing step and reason, most first, with their share and the
-// running share.
-bool Pareto(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, std::string& error);
+// The failed attempts by failing step and reason (or by fixture, boot-loader version or
+// file hash), most first, with their share and the running share.
+enum class ParetoBy { StepAndReason, Fixture, LoaderVersion, FileHash };
+// "step", "fixture", "loader", "file"; false for another word.
+bool ParetoByName(const std::string& name, ParetoBy& by);
+bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTable& table,
+            std::string& error);
 // One row per fixture seen in the last 30 days: its last panel and how long ago (by the
 // server's clock), passed and failed today, panels in the last hour.
 bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error);

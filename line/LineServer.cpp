@@ -284,8 +284,14 @@ struct CLineServer::Impl
                   [&](auto& c, auto& t, auto& e) { return CycleTimes(c, filter(req), t, e); });
         });
         http->Get("/api/pareto", [this, filter](const auto& req, auto& res) {
+            ParetoBy by = ParetoBy::StepAndReason;
+            if (req.has_param("by") && !ParetoByName(req.get_param_value("by"), by)) {
+                res.status = 400;
+                res.set_content("by takes step, fixture, loader or file\n", kText);
+                return;
+            }
             Table(req, res, "pareto",
-                  [&](auto& c, auto& t, auto& e) { return Pareto(c, filter(req), t, e); });
+                  [&](auto& c, auto& t, auto& e) { return Pareto(c, filter(req), by, t, e); });
         });
         http->Get("/api/fixtures", [this](const auto& req, auto& res) {
             Table(req, res, "fixtures", [&](auto& c, auto& t, auto& e) { return Fixtures(c, t, e); });

@@ -101,9 +101,16 @@ function showYields(table) {
   }));
 }
 
+function paretoQuery(query) {
+  const q = new URLSearchParams(query);
+  q.set('by', document.getElementById('pareto-by').value);
+  return q;
+}
+
 function setCsvLinks(query) {
   for (const a of document.querySelectorAll('a[data-table]')) {
-    const q = new URLSearchParams(a.dataset.table === 'fixtures' ? '' : query);
+    const table = a.dataset.table;
+    const q = new URLSearchParams(table === 'fixtures' ? '' : table === 'pareto' ? paretoQuery(query) : query);
     q.set('format', 'csv');
     a.href = '/api/' + a.dataset.table + '?' + q;
   }
@@ -115,7 +122,7 @@ async function refresh() {
   try {
     const [fixtures, yields, cycles, pareto] = await Promise.all([
       readTable('/api/fixtures'), readTable('/api/yields', query), readTable('/api/cycle-times', query),
-      readTable('/api/pareto', query)]);
+      readTable('/api/pareto', paretoQuery(query))]);
     showFixtures(fixtures);
     showYields(yields);
     showTable('cycle-times', cycles);
@@ -144,6 +151,7 @@ async function trace(key) {
 
 document.addEventListener('DOMContentLoaded', () => {
   document.getElementById('filter').addEventListener('submit', event => { event.preventDefault(); refresh(); });
+  document.getElementById('pareto-by').addEventListener('change', refresh);
   document.getElementById('trace-form').addEventListener('submit', event => {
     event.preventDefault();
     const key = event.target.elements.key.value.trim();

@@ -204,10 +204,15 @@ TEST_F(LineServer, ParetoRanksFailuresByStepAndReason)
     SeedLine();
     line::CLineTable table;
     std::string error;
-    ASSERT_TRUE(line::Pareto(m_conn, Period(), table, error)) << error;
+    ASSERT_TRUE(line::Pareto(m_conn, Period(), line::ParetoBy::StepAndReason, table, error)) << error;
     ASSERT_EQ(table.rows.size(), 2u);
     EXPECT_EQ(Row(table, 0), (Cells{"erase", "Erase failed.", "2", "66.7 %", "66.7 %"}));
     EXPECT_EQ(Row(table, 1), (Cells{"program", "Program failed at page 3.", "1", "33.3 %", "100.0 %"}));
+
+    ASSERT_TRUE(line::Pareto(m_conn, Period(), line::ParetoBy::Fixture, table = {}, error)) << error;
+    ASSERT_EQ(table.rows.size(), 2u);
+    EXPECT_EQ(Row(table, 0), (Cells{"st1", "COM2", "2", "66.7 %", "66.7 %"}));
+    EXPECT_EQ(Row(table, 1), (Cells{"st1", "COM1", "1", "33.3 %", "100.0 %"}));
 }
 
 TEST_F(LineServer, TraceByRecordIdGivesEveryAttemptOfItsPanel)
