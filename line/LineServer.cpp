@@ -238,7 +238,9 @@ struct CLineServer::Impl
         if (conn) {
             conn->SetDeadline(std::chrono::steady_clock::now() + std::chrono::seconds(kQuerySeconds));
             ok = query(*conn, table, error);
-            const bool badInput = !ok && error.find("invalid input") != std::string::npos;
+            // A time PostgreSQL cannot read is the request's fault, not the server's.
+            const bool badInput = !ok && (error.find("invalid input") != std::string::npos ||
+                                          error.find("out of range") != std::string::npos);
             readers.Give(std::move(conn));
             if (badInput) {
                 res.status = 400;

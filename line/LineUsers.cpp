@@ -130,7 +130,11 @@ CUserCheck::Verdict CUserCheck::Verify(CPgConnection& conn, const std::string& n
 {
     const std::string key = Sha256(Sha256(name) + Sha256(password));
     const CPgResult result = conn.Exec("SELECT password_hash FROM torvane_line_user WHERE name = $1", {name});
-    if (!result.Ok()) return records_server::NoSchema(result) ? Verdict::NoUsers : Verdict::ServerDown;
+    if (!result.Ok()) {
+        if (records_server::NoSchema(result)) return Verdict::NoUsers;
+        // A name the server cannot take (not UTF-8, say) names nobody.
+        return IsDataError(result.State()) ? Verdict::Refused : Verdict::ServerDown;
+    }
     const bool known = result.Rows() == 1;
     bool matches = false;
     {

@@ -215,7 +215,7 @@ TEST_F(LineServer, ParetoRanksFailuresByStepAndReason)
     EXPECT_EQ(Row(table, 1), (Cells{"st1", "COM1", "1", "33.3 %", "100.0 %"}));
 }
 
-TEST_F(LineServer, TraceByRecordIdGivesEveryAttemptOfItsPanel)
+TEST_F(LineServer, TraceBySerialOrRecordIdGivesEveryAttemptOfThePanel)
 {
     SeedLine();
     line::CLineTable table;
@@ -225,6 +225,9 @@ TEST_F(LineServer, TraceByRecordIdGivesEveryAttemptOfItsPanel)
     EXPECT_EQ(Row(table, 0)[3], "SN-0002");
     EXPECT_EQ(Row(table, 0)[16], "fail");
     EXPECT_EQ(Row(table, 1)[16], "pass");
+
+    ASSERT_TRUE(line::Trace(m_conn, "SN-0003", table = {}, error)) << error;
+    EXPECT_EQ(table.rows.size(), 2u);
 }
 
 TEST_F(LineServer, UsersAreAddedVerifiedAndRemoved)
