@@ -1,0 +1,72 @@
+#include "line/LineMetrics.h"
+
+#include <array>
+#include <cstdio>
+
+#include "line/LineQueries.h"
+#include "platform/ShownText.h"
+
+namespace line {
+
+namespace {
+
+// Seconds: a panel takes from a few seconds (a small file at a high rate) to minutes.
+constexpr std::array kCycleBuckets = {5, 10, 20, 30, 45, 60, 90, 120, 180, 300, 600};
+
+} // namespace
+
+std::string LabelValue(const std::string& text)
+{
+    std::string escaped;
+    for (char c : platform::ValidUtf8(text)) {
+        if (c == '\\')
+            escaped += "\\\\";
+        else if (c == '"')
+            escaped += "\\\"";
+        else if (c == '\n')
+            escaped += "\\n";
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+bool MetricsText(CPgConnection& conn, std::string& text, std::string& error)
+{
+    const CPgResult attempts =
+        conn.Exec("SELECT host, coalesce(port, ''), outcome, count(*) FROM torvane_attempt"
+                  " GROUP BY 1, 2, 3 ORDER BY 1, 2, 3");
+    if (!attempts.Ok()) {
+        error = attempts.Error();
+        return false;
+    }
+    std::string buckets;
+    for (int seconds : kCycleBuckets)
+        buckets += ", count(*) FILTER (WHERE duration_ms <= " + std::to_string(seconds * 1000) + ")";
+    const CPgResult cycles =
+        conn.Exec("SELECT count(*), coalesce(sum(duration_ms), 0)" + buckets +
+                  " FROM torvane_attempt WHERE duration_ms IS NOT NULL AND " + WorkedSql());
+    if (!cycles.Ok()) {
+        error = cycles.Error();
+        return false;
+    }
+    text = "# HELP torvane_attempts_total Attempts recorded, by station, fixture and outcome.\n"
+           "# TYPE torvane_attempts_total counter\n";
+    for (int row = 0; row < attempts.Rows(); ++row)
+        text += "torvane_attempts_total{station=\"" + LabelValue(attempts.Text(row, 0)) + "\",fixture=\"" +
+                LabelValue(attempts.Text(row, 1)) + "\",outcome=\"" + LabelValue(attempts.Text(row, 2)) +
+                "\"} " + attempts.Text(row, 3) + "\n";
+    text += "# HELP torvane_cycle_time_seconds Duration of the attempts that programmed a panel or failed.\n"
+            "# TYPE torvane_cycle_time_seconds histogram\n";
+    for (size_t i = 0; i < kCycleBuckets.size(); ++i)
+        text += "torvane_cycle_time_seconds_bucket{le=\"" + std::to_string(kCycleBuckets[i]) + "\"} " +
+                cycles.Text(0, static_cast<int>(i) + 2) + "\n";
+    char sum[64];
+    std::snprintf(sum, sizeof sum, "%.3f", std::stod(cycles.Text(0, 1)) / 1000.0);
+    text += "torvane_cycle_time_seconds_bucket{le=\"+Inf\"} " + cycles.Text(0, 0) + "\n";
+    text += std::string("torvane_cycle_time_seconds_sum ") + sum + "\n";
+    text += "torvane_cycle_time_seconds_count " + cycles.Text(0, 0) + "\n";
+    return true;
+}
+
+} // namespace line

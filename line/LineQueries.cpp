@@ -1,0 +1,301 @@
+#include "line/LineQueries.h"
+
+#include <cstdio>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "records/Outcomes.h"
+
+namespace line {
+
+namespace {
+
+// What records::YieldOf reads besides the outcome: whether the erase or the programming
+// began (the server keeps an empty step result as NULL).
+constexpr char kTouchedSql[] = "(coalesce(erase_result, '') <> '' OR coalesce(program_result, '') <> '')";
+
+std::string ConditionSql(const std::function<bool(records::Yield)>& counts)
+{
+    std::string sql;
+    for (const char* outcome : records::kOutcomes) {
+        bool touched[2] = {};
+        for (int t = 0; t < 2; ++t) {
+            CAttempt attempt;
+            attempt.outcome = outcome;
+            if (t) attempt.eraseResult = step::kOk;
+            touched[t] = counts(records::YieldOf(attempt));
+        }
+        if (!touched[0] && !touched[1]) continue;
+        // The outcomes are the library's own constants, never text from outside.
+        std::string term = std::string("outcome = '") + outcome + "'";
+        if (touched[0] != touched[1]) term += std::string(" AND ") + (touched[1] ? "" : "NOT ") + kTouchedSql;
+        sql += (sql.empty() ? "(" : " OR ") + ("(" + term + ")");
+    }
+    return sql.empty() ? "false" : sql + ")";
+}
+
+// $1 since, $2 until, $3 tag, $4 file.
+constexpr char kFilterSql[] =
+    " started_utc >= coalesce($1::timestamptz, date_trunc('day', now()))"
+    " AND ($2::timestamptz IS NULL OR started_utc < $2::timestamptz)"
+    " AND ($3::text IS NULL OR tag = $3::text)"
+    " AND ($4::text IS NULL OR file_name = $4::text OR file_sha256 = lower($4::text))";
+
+PgValues FilterValues(const CLineFilter& filter)
+{
+    return {filter.since, filter.until, filter.tag, filter.file};
+}
+
+std::string Utc(const char* column)
+{
+    return std::string("to_char(") + column + " AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')";
+}
+
+// The failing step and the reason, from the step results and the last line the user
+// was shown (or the exit code).
+std::string FailingStepSql()
+{
+    const std::string good = std::string("('") + step::kOk + "', '" + step::kAlready + "')";
+    return "CASE WHEN id_check NOT IN " + good + " THEN 'id check' WHEN erase_result NOT IN " + good +
+           " THEN 'erase' WHEN program_result NOT IN " + good + " THEN 'program' WHEN verify_result NOT IN " +
+           good + " THEN 'verify' ELSE 'other' END";
+}
+constexpr char kReasonSql[] =
+    "coalesce(nullif(substring(messages from '[^\\n]*$'), ''), 'exit ' || exit_code::text, '')";
+
+bool Run(CPgConnection& conn, const std::string& sql, const PgValues& values, CPgResult& result,
+         std::string& error)
+{
+    result = conn.Exec(sql, values);
+    if (result.Ok()) return true;
+    error = result.Error();
+    return false;
+}
+
+std::string Percent(int64_t part, int64_t whole)
+{
+    if (whole <= 0) return "n/a";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %%",
+                  100.0 * static_cast<double>(part) / static_cast<double>(whole));
+    return text;
+}
+
+int64_t Number(const CPgResult& result, int row, int column)
+{
+    const std::string text = result.Text(row, column);
+    return text.empty() ? 0 : std::stoll(text);
+}
+
+void Fill(const CPgResult& result, CLineTable& table)
+{
+    for (int row = 0; row < result.Rows(); ++row) {
+        std::vector<std::optional<std::string>> cells;
+        for (size_t column = 0; column < table.columns.size(); ++column) {
+            const int c = static_cast<int>(column);
+            cells.push_back(result.IsNull(row, c) ? std::nullopt : std::optional(result.Text(row, c)));
+        }
+        table.rows.push_back(std::move(cells));
+    }
+}
+
+} // namespace
+
+std::string PassedSql()
+{
+    return ConditionSql(records::CountsAsPassed);
+}
+std::string FailedSql()
+{
+    return ConditionSql(records::CountsAsFailed);
+}
+std::string StoppedPartWaySql()
+{
+    return ConditionSql([](records::Yield y) { return y == records::Yield::StoppedPartWay; });
+}
+std::string WorkedSql()
+{
+    return ConditionSql(
+        [](records::Yield y) { return y == records::Yield::Passed || y == records::Yield::Failed; });
+}
+std::string SerialSql()
+{
+    return "coalesce(nullif(serial_text, ''), nullif(serial_hex, ''))";
+}
+
+bool Yields(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, std::string& error)
+{
+    // A serial's first and last attempts are those that count for a yield: a stop before
+    // the flash was touched, or an attempt still running, is no pass and no fail.
+    const std::string sql =
+        "WITH chosen AS (SELECT " + SerialSql() + " AS serial, started_utc, id, " + PassedSql() +
+        " AS passed, " + FailedSql() + " AS failed, " + StoppedPartWaySql() +
+        " AS part_way FROM torvane_attempt WHERE" + kFilterSql +
+        "), counted AS (SELECT * FROM chosen WHERE passed OR failed),"
+        " firsts AS (SELECT DISTINCT ON (serial) serial, passed FROM counted WHERE serial IS NOT NULL"
+        " ORDER BY serial, started_utc, id),"
+        " lasts AS (SELECT DISTINCT ON (serial) serial, passed FROM counted WHERE serial IS NOT NULL"
+        " ORDER BY serial, started_utc DESC, id DESC)"
+        " SELECT (SELECT count(*) FROM chosen), (SELECT count(*) FILTER (WHERE passed) FROM chosen),"
+        " (SELECT count(*) FILTER (WHERE failed) FROM chosen), (SELECT count(*) FILTER (WHERE part_way) FROM "
+        "chosen),"
+        " (SELECT count(*) FROM firsts), (SELECT count(*) FILTER (WHERE passed) FROM firsts),"
+        " (SELECT count(*) FILTER (WHERE passed) FROM lasts),"
+        " (SELECT count(*) FROM counted WHERE serial IS NOT NULL)";
+    CPgResult result;
+    if (!Run(conn, sql, FilterValues(filter), result, error)) return false;
+    const int64_t attempts = Number(result, 0, 0), passed = Number(result, 0, 1),
+                  failed = Number(result, 0, 2), partWay = Number(result, 0, 3),
+                  serials = Number(result, 0, 4), firstPassed = Number(result, 0, 5),
+                  finalPassed = Number(result, 0, 6), serialAttempts = Number(result, 0, 7);
+    table.columns = {{"attempts", true},         {"passed", true},  {"failed", true},
+                     {"stopped_part_way", true}, {"attempt_yield"}, {"serials", true},
+                     {"first_pass_yield"},       {"final_yield"},   {"retests", true}};
+    table.rows = {{std::to_string(attempts), std::to_string(passed), std::to_string(failed),
+                   std::to_string(partWay), Percent(passed, passed + failed), std::to_string(serials),
+                   Percent(firstPassed, serials), Percent(finalPassed, serials),
+                   std::to_string(serialAttempts - serials)}};
+    return true;
+}
+
+bool CycleTimes(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, std::string& error)
+{
+    const std::string sql =
+        "SELECT host, coalesce(port, ''), count(*),"
+        " round((percentile_cont(0.5) WITHIN GROUP (ORDER BY duration_ms) / 1000.0)::numeric, 1),"
+        " round((percentile_cont(0.9) WITHIN GROUP (ORDER BY duration_ms) / 1000.0)::numeric, 1)"
+        " FROM torvane_attempt WHERE" +
+        std::string(kFilterSql) + " AND duration_ms IS NOT NULL AND " + WorkedSql() +
+        " GROUP BY 1, 2 ORDER BY 1, 2";
+    CPgResult result;
+    if (!Run(conn, sql, FilterValues(filter), result, error)) return false;
+    table.columns = {{"host"}, {"port"}, {"attempts", true}, {"median_s", true}, {"p90_s", true}};
+    Fill(result, table);
+    return true;
+}
+
+bool ParetoByName(const std::string& name, ParetoBy& by)
+{
+    constexpr std::pair<const char*, ParetoBy> kNames[] = {{"step", ParetoBy::StepAndReason},
+                                                           {"fixture", ParetoBy::Fixture},
+                                                           {"loader", ParetoBy::LoaderVersion},
+                                                           {"file", ParetoBy::FileHash}};
+    for (const auto& [word, value] : kNames) {
+        if (name == word) {
+            by = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTable& table,
+            std::string& error)
+{
+    // The groups' columns: their SQL and their names.
+    std::vector<std::pair<std::string, std::string>> keys;
+    switch (by) {
+    case ParetoBy::StepAndReason:
+        keys = {{FailingStepSql(), "step"}, {kReasonSql, "reason"}};
+        break;
+    case ParetoBy::Fixture:
+        keys = {{"host", "host"}, {"coalesce(port, '')", "port"}};
+        break;
+    case ParetoBy::LoaderVersion:
+        keys = {{"coalesce(loader_version, '')", "loader_version"}};
+        break;
+    case ParetoBy::FileHash:
+        keys = {{"coalesce(file_sha256, '')", "file_sha256"}};
+        break;
+    }
+    std::string select, groups;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        select += keys[i].first + ", ";
+        groups += (i ? ", " : "") + std::to_string(i + 1);
+    }
+    const int countColumn = static_cast<int>(keys.size());
+    const std::string sql = "SELECT " + select + "count(*) FROM torvane_attempt WHERE" + kFilterSql +
+                            " AND " + FailedSql() + " GROUP BY " + groups + " ORDER BY " +
+                            std::to_string(countColumn + 1) + " DESC, " + groups;
+    CPgResult result;
+    if (!Run(conn, sql, FilterValues(filter), result, error)) return false;
+    int64_t total = 0;
+    for (int row = 0; row < result.Rows(); ++row)
+        total += Number(result, row, countColumn);
+    for (const auto& key : keys)
+        table.columns.push_back({key.second});
+    table.columns.insert(table.columns.end(), {{"failures", true}, {"share"}, {"cumulative"}});
+    int64_t running = 0;
+    for (int row = 0; row < result.Rows(); ++row) {
+        const int64_t count = Number(result, row, countColumn);
+        running += count;
+        std::vector<std::optional<std::string>> cells;
+        for (int column = 0; column < countColumn; ++column)
+            cells.push_back(result.Text(row, column));
+        cells.insert(cells.end(), {std::to_string(count), Percent(count, total), Percent(running, total)});
+        table.rows.push_back(std::move(cells));
+    }
+    return true;
+}
+
+bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error)
+{
+    const std::string sql =
+        "WITH recent AS (SELECT host, coalesce(port, '') AS port, id, started_utc, " + SerialSql() +
+        " AS serial, outcome, " + PassedSql() + " AS passed, " + FailedSql() +
+        " AS failed FROM torvane_attempt WHERE started_utc >= now() - interval '30 days'),"
+        " last AS (SELECT DISTINCT ON (host, port) * FROM recent ORDER BY host, port, started_utc DESC, id "
+        "DESC),"
+        " counts AS (SELECT host, port,"
+        " count(*) FILTER (WHERE passed AND started_utc >= date_trunc('day', now())) AS passed_today,"
+        " count(*) FILTER (WHERE failed AND started_utc >= date_trunc('day', now())) AS failed_today,"
+        " count(*) FILTER (WHERE (passed OR failed) AND started_utc >= now() - interval '1 hour') AS per_hour"
+        " FROM recent GROUP BY host, port)"
+        " SELECT l.host, l.port, " +
+        Utc("l.started_utc") +
+        ", floor(extract(epoch FROM now() - l.started_utc))::bigint, l.serial, l.outcome,"
+        " c.passed_today, c.failed_today, c.per_hour FROM last l JOIN counts c USING (host, port)"
+        " ORDER BY l.host, l.port";
+    CPgResult result;
+    if (!Run(conn, sql, {}, result, error)) return false;
+    table.columns = {{"host"},
+                     {"port"},
+                     {"last_started_utc"},
+                     {"seconds_ago", true},
+                     {"last_serial"},
+                     {"last_outcome"},
+                     {"passed_today", true},
+                     {"failed_today", true},
+                     {"panels_last_hour", true}};
+    Fill(result, table);
+    return true;
+}
+
+bool Trace(CPgConnection& conn, const std::string& serialOrId, CLineTable& table, std::string& error)
+{
+    // A record id stands for its panel: every attempt of its serial, or itself alone.
+    const std::string byId =
+        "id = CASE WHEN $1::text ~* '^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$'"
+        " THEN $1::text::uuid END";
+    const std::string sql =
+        "SELECT id::text, " + Utc("started_utc") + ", " + Utc("ended_utc") + ", " + SerialSql() +
+        ", host, port, station_host, command, file_name, file_sha256, loader_version,"
+        " id_check, erase_result, program_result, verify_result, backup_file, outcome,"
+        " exit_code, tag, messages FROM torvane_attempt WHERE " +
+        SerialSql() + " = $1::text OR " + byId + " OR " + SerialSql() + " = (SELECT " + SerialSql() +
+        " FROM torvane_attempt WHERE " + byId + ") ORDER BY started_utc, id LIMIT 1000";
+    CPgResult result;
+    if (!Run(conn, sql, {serialOrId}, result, error)) return false;
+    table.columns = {{"id"},           {"started_utc"},    {"ended_utc"},
+                     {"serial"},       {"host"},           {"port"},
+                     {"station_host"}, {"command"},        {"file_name"},
+                     {"file_sha256"},  {"loader_version"}, {"id_check"},
+                     {"erase"},        {"program"},        {"verify"},
+                     {"backup_file"},  {"outcome"},        {"exit_code", true},
+                     {"tag"},          {"messages"}};
+    Fill(result, table);
+    return true;
+}
+
+} // namespace line

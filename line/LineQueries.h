@@ -1,0 +1,50 @@
+#pragma once
+// What the line's page, API and metrics read from the records server: the yields, the
+// cycle times, the failures' Pareto, the fixtures and one panel's history. Every query
+// is here, so a new column of the records (the failing step) changes one place.
+#include <optional>
+#include <string>
+
+#include "line/LineTable.h"
+#include "records/server/PgConnection.h"
+
+namespace line {
+
+// The attempts a table counts. A missing start is the server's local midnight today.
+struct CLineFilter
+{
+    std::optional<std::string> since, until; // anything PostgreSQL reads as a timestamptz
+    std::optional<std::string> tag;
+    std::optional<std::string> file; // its name or its SHA-256
+};
+
+// SQL conditions on a row of torvane_attempt, decided by records::YieldOf for every
+// outcome the records may hold, so the SQL counts exactly as the records library does.
+std::string PassedSql();         // passed or unchanged
+std::string FailedSql();         // failed
+std::string StoppedPartWaySql(); // stopped after the flash was touched
+std::string WorkedSql();         // programmed now or failed: what a cycle time is made of
+// The panel's serial: its text, else its hex; NULL without one.
+std::string SerialSql();
+
+// One row: attempts, passed, failed, stopped part-way, the attempt yield, serials, the
+// first-pass yield, the final yield and the retests. A yield is "n/a" when nothing
+// counts for it (the first-pass and final yields without serials).
+bool Yields(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, std::string& error);
+// Per fixture (host and port): the median and 90th percentile of the worked attempts'
+// durations, in seconds (a panel that held the file already takes no cycle).
+bool CycleTimes(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, std::string& error);
+// The failed attempts by failing step and reason (or by fixture, boot-loader version or
+// file hash), most first, with their share and the running share.
+enum class ParetoBy { StepAndReason, Fixture, LoaderVersion, FileHash };
+// "step", "fixture", "loader", "file"; false for another word.
+bool ParetoByName(const std::string& name, ParetoBy& by);
+bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTable& table,
+            std::string& error);
+// One row per fixture seen in the last 30 days: its last panel and how long ago (by the
+// server's clock), passed and failed today, panels in the last hour.
+bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error);
+// Every attempt of the panel that a serial or a record id names, oldest first.
+bool Trace(CPgConnection& conn, const std::string& serialOrId, CLineTable& table, std::string& error);
+
+} // namespace line

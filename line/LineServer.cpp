@@ -1,0 +1,391 @@
+#include "line/LineServer.h"
+
+#include <algorithm>
+#include <cctype>
+#include <httplib.h>
+#include <mutex>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+
+#include "line/LineMetrics.h"
+#include "line/LineQueries.h"
+#include "line/LineUsers.h"
+#include "line/PageAssets.h"
+#include "records/server/PgConnection.h"
+
+namespace line {
+
+namespace {
+
+constexpr char kRealm[] = "Basic realm=\"Torvane line\", charset=\"UTF-8\"";
+constexpr char kJson[] = "application/json; charset=utf-8";
+constexpr char kCsv[] = "text/csv; charset=utf-8";
+constexpr char kText[] = "text/plain; charset=utf-8";
+constexpr char kMetrics[] = "text/plain; version=0.0.4; charset=utf-8";
+const std::vector<std::string> kLoopbackHosts = {"localhost", "127.0.0.1", "[::1]"};
+
+std::string Lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+bool IsLoopback(const std::string& address)
+{
+    return address == "localhost" || address == "::1" || address.rfind("127.", 0) == 0;
+}
+
+// The Host header's name without its port ("[::1]:8080" -> "[::1]").
+std::string HostName(const std::string& header)
+{
+    if (!header.empty() && header.front() == '[') return Lower(header.substr(0, header.find(']') + 1));
+    return Lower(header.substr(0, header.find(':')));
+}
+
+// "Basic base64(name:password)"; false when the header is no such thing.
+bool BasicCredentials(const std::string& header, std::string& name, std::string& password)
+{
+    if (header.size() < 6 || Lower(header.substr(0, 6)) != "basic ") return false;
+    std::string encoded = header.substr(6);
+    encoded.erase(0, encoded.find_first_not_of(' '));
+    if (encoded.empty() || encoded.size() % 4 != 0 || encoded.size() > 4096) return false;
+    std::string decoded(encoded.size() / 4 * 3, '\0');
+    const int size = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(decoded.data()),
+                                     reinterpret_cast<const unsigned char*>(encoded.data()),
+                                     static_cast<int>(encoded.size()));
+    if (size < 0) return false;
+    // EVP_DecodeBlock counts the padding's bytes as decoded zeros.
+    const size_t padding = static_cast<size_t>(std::count(encoded.end() - 2, encoded.end(), '='));
+    decoded.resize(static_cast<size_t>(size) - padding);
+    const size_t colon = decoded.find(':');
+    if (colon == std::string::npos) return false;
+    name = decoded.substr(0, colon);
+    password = decoded.substr(colon + 1);
+    return true;
+}
+
+std::optional<std::string> Param(const httplib::Request& req, const char* key)
+{
+    const std::string value = req.get_param_value(key);
+    return value.empty() ? std::nullopt : std::optional(value);
+}
+
+const char* ContentType(const std::string& path)
+{
+    const auto ends = [&](const char* tail) {
+        const std::string t = tail;
+        return path.size() >= t.size() && path.compare(path.size() - t.size(), t.size(), t) == 0;
+    };
+    if (ends(".html")) return "text/html; charset=utf-8";
+    if (ends(".css")) return "text/css; charset=utf-8";
+    if (ends(".js")) return "text/javascript; charset=utf-8";
+    if (ends(".svg")) return "image/svg+xml";
+    return "application/octet-stream";
+}
+
+// Connections to the records server for the handlers' threads: each request takes one,
+// and gives it back when it still works.
+class CReaderPool
+{
+public:
+    explicit CReaderPool(std::string url) : m_url(std::move(url)) {}
+
+    std::unique_ptr<CPgConnection> Take(std::string& error)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_idle.empty()) {
+                auto conn = std::move(m_idle.back());
+                m_idle.pop_back();
+                return conn;
+            }
+        }
+        auto conn = std::make_unique<CPgConnection>();
+        if (!conn->Connect(m_url, error)) return nullptr;
+        // Whatever rights the role has, this server only ever reads.
+        const CPgResult readOnly = conn->Exec("SET default_transaction_read_only = on");
+        if (!readOnly.Ok()) {
+            error = readOnly.Error();
+            return nullptr;
+        }
+        return conn;
+    }
+    void Give(std::unique_ptr<CPgConnection> conn)
+    {
+        if (!conn || !conn->Connected()) return;
+        conn->SetDeadline(std::chrono::steady_clock::time_point::max());
+        std::lock_guard lock(m_mutex);
+        if (m_idle.size() < kKept) m_idle.push_back(std::move(conn));
+    }
+
+private:
+    static constexpr size_t kKept = 8;
+    std::string m_url;
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<CPgConnection>> m_idle;
+};
+
+} // namespace
+
+bool SplitListen(const std::string& listen, std::string& address, int& port)
+{
+    const size_t colon = listen.rfind(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    address = listen.substr(0, colon);
+    if (address.front() == '[') {
+        if (address.back() != ']' || address.size() < 3) return false;
+        address = address.substr(1, address.size() - 2);
+    } else if (address.find(':') != std::string::npos) {
+        return false; // an IPv6 address goes in brackets
+    }
+    const std::string digits = listen.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    port = std::stoi(digits);
+    return port <= 65535;
+}
+
+std::string RefuseSettings(const CLineServerSettings& settings)
+{
+    std::string address;
+    int port = 0;
+    if (!SplitListen(settings.listen, address, port))
+        return "--listen takes ADDR:PORT (127.0.0.1:8080, [::1]:8080): " + settings.listen;
+    if (settings.tlsCert.empty() != settings.tlsKey.empty()) return "--tls-cert and --tls-key go together";
+    if (!IsLoopback(address) && settings.tlsCert.empty())
+        return "listening on " + address +
+               " needs TLS (--tls-cert and --tls-key): passwords would cross the "
+               "network in the clear";
+    return {};
+}
+
+struct CLineServer::Impl
+{
+    CLineServerSettings settings;
+    std::unique_ptr<httplib::Server> http;
+    CReaderPool readers;
+    CUserCheck users;
+    CLoginThrottle throttle;
+    std::vector<std::string> hosts;
+    int port = 0;
+
+    explicit Impl(CLineServerSettings s) : settings(std::move(s)), readers(settings.recordsServer)
+    {
+        hosts = settings.hosts.empty() ? kLoopbackHosts : settings.hosts;
+        for (std::string& host : hosts)
+            host = Lower(host);
+    }
+
+    // Host, method, body and credentials, before any route: a refusal answers here.
+    httplib::Server::HandlerResponse Guard(const httplib::Request& req, httplib::Response& res)
+    {
+        auto refuse = [&](int status, const std::string& why) {
+            res.status = status;
+            res.set_content(why + "\n", kText);
+            return httplib::Server::HandlerResponse::Handled;
+        };
+        // Against DNS rebinding: a page of another site that resolves its name to us.
+        if (std::find(hosts.begin(), hosts.end(), HostName(req.get_header_value("Host"))) == hosts.end())
+            return refuse(421, "this server does not answer to that host name");
+        if (req.method != "GET" && req.method != "HEAD") {
+            res.set_header("Allow", "GET, HEAD");
+            return refuse(405, "the line's page and API only take GET and HEAD");
+        }
+        // A GET carries no body; a chunked one would not be bounded by the library.
+        if (req.has_header("Transfer-Encoding") ||
+            (req.has_header("Content-Length") && req.get_header_value("Content-Length") != "0")) {
+            res.set_header("Connection", "close");
+            return refuse(413, "a request to the line's page and API carries no body");
+        }
+        std::string name, password;
+        const auto now = std::chrono::steady_clock::now();
+        if (!BasicCredentials(req.get_header_value("Authorization"), name, password)) {
+            res.set_header("WWW-Authenticate", kRealm);
+            return refuse(401, "log in with a torvane-line user's name and password");
+        }
+        if (users.Remembered(name, password, now)) return httplib::Server::HandlerResponse::Unhandled;
+        if (const auto wait = throttle.WaitFor(req.remote_addr, now); wait.count() > 0) {
+            res.set_header("Retry-After", std::to_string((wait.count() + 999) / 1000));
+            return refuse(429, "too many failed logins: wait a moment");
+        }
+        std::string error;
+        auto conn = readers.Take(error);
+        if (!conn) return refuse(503, "the records server cannot be reached: " + error);
+        conn->SetDeadline(now + std::chrono::seconds(kQuerySeconds));
+        const CUserCheck::Verdict verdict = users.Verify(*conn, name, password, now);
+        readers.Give(std::move(conn));
+        if (verdict == CUserCheck::Verdict::NoUsers)
+            return refuse(503, "no user may log in yet: add one with torvane-line user add");
+        if (verdict == CUserCheck::Verdict::ServerDown)
+            return refuse(503, "the records server cannot check the login now");
+        if (verdict == CUserCheck::Verdict::Refused) {
+            throttle.Failed(req.remote_addr, std::chrono::steady_clock::now());
+            res.set_header("WWW-Authenticate", kRealm);
+            return refuse(401, "wrong name or password");
+        }
+        throttle.Succeeded(req.remote_addr);
+        return httplib::Server::HandlerResponse::Unhandled;
+    }
+
+    // Runs a query with a reader connection and answers with its table (CSV with ?format=csv).
+    void Table(const httplib::Request& req, httplib::Response& res, const std::string& name,
+               const std::function<bool(CPgConnection&, CLineTable&, std::string&)>& query)
+    {
+        std::string error;
+        auto conn = readers.Take(error);
+        CLineTable table;
+        bool ok = false;
+        if (conn) {
+            conn->SetDeadline(std::chrono::steady_clock::now() + std::chrono::seconds(kQuerySeconds));
+            ok = query(*conn, table, error);
+            // A time PostgreSQL cannot read is the request's fault, not the server's.
+            const bool badInput = !ok && (error.find("invalid input") != std::string::npos ||
+                                          error.find("out of range") != std::string::npos);
+            readers.Give(std::move(conn));
+            if (badInput) {
+                res.status = 400;
+                res.set_content(error + "\n", kText);
+                return;
+            }
+        }
+        if (!ok) {
+            res.status = 503;
+            res.set_content("the records server cannot answer: " + error + "\n", kText);
+            return;
+        }
+        res.set_header("Cache-Control", "no-store");
+        if (req.get_param_value("format") == "csv") {
+            res.set_header("Content-Disposition", "attachment; filename=\"" + name + ".csv\"");
+            res.set_content(table.Csv(), kCsv);
+        } else {
+            res.set_content(table.Json(), kJson);
+        }
+    }
+
+    void Routes()
+    {
+        http->set_pre_routing_handler([this](const auto& req, auto& res) { return Guard(req, res); });
+        for (const CPageAsset& asset : PageAssets()) {
+            const CPageAsset* a = &asset;
+            auto serve = [a](const httplib::Request&, httplib::Response& res) {
+                res.set_content(std::string(a->Content()), ContentType(a->path));
+            };
+            http->Get(a->path, serve);
+            if (std::string(a->path) == "/index.html") http->Get("/", serve);
+        }
+        auto filter = [](const httplib::Request& req) {
+            return CLineFilter{Param(req, "since"), Param(req, "until"), Param(req, "tag"),
+                               Param(req, "file")};
+        };
+        http->Get("/api/yields", [this, filter](const auto& req, auto& res) {
+            Table(req, res, "yields",
+                  [&](auto& c, auto& t, auto& e) { return Yields(c, filter(req), t, e); });
+        });
+        http->Get("/api/cycle-times", [this, filter](const auto& req, auto& res) {
+            Table(req, res, "cycle-times",
+                  [&](auto& c, auto& t, auto& e) { return CycleTimes(c, filter(req), t, e); });
+        });
+        http->Get("/api/pareto", [this, filter](const auto& req, auto& res) {
+            ParetoBy by = ParetoBy::StepAndReason;
+            if (req.has_param("by") && !ParetoByName(req.get_param_value("by"), by)) {
+                res.status = 400;
+                res.set_content("by takes step, fixture, loader or file\n", kText);
+                return;
+            }
+            Table(req, res, "pareto",
+                  [&](auto& c, auto& t, auto& e) { return Pareto(c, filter(req), by, t, e); });
+        });
+        http->Get("/api/fixtures", [this](const auto& req, auto& res) {
+            Table(req, res, "fixtures", [&](auto& c, auto& t, auto& e) { return Fixtures(c, t, e); });
+        });
+        http->Get("/api/trace", [this](const auto& req, auto& res) {
+            const std::string key = req.get_param_value("key");
+            if (key.empty()) {
+                res.status = 400;
+                res.set_content("give a serial or a record id: /api/trace?key=...\n", kText);
+                return;
+            }
+            Table(req, res, "trace", [&](auto& c, auto& t, auto& e) { return Trace(c, key, t, e); });
+        });
+        http->Get("/metrics", [this](const auto&, auto& res) {
+            std::string error, text;
+            auto conn = readers.Take(error);
+            if (conn) {
+                conn->SetDeadline(std::chrono::steady_clock::now() + std::chrono::seconds(kQuerySeconds));
+                if (MetricsText(*conn, text, error)) {
+                    readers.Give(std::move(conn));
+                    res.set_content(text, kMetrics);
+                    return;
+                }
+            }
+            res.status = 503;
+            res.set_content("the records server cannot answer: " + error + "\n", kText);
+        });
+        http->set_error_handler([](const auto&, auto& res) {
+            if (res.body.empty()) res.set_content("HTTP status " + std::to_string(res.status) + "\n", kText);
+        });
+    }
+};
+
+CLineServer::CLineServer(CLineServerSettings settings) : m_impl(std::make_unique<Impl>(std::move(settings)))
+{
+}
+
+CLineServer::~CLineServer() = default;
+
+bool CLineServer::Bind(std::string& error)
+{
+    Impl& d = *m_impl;
+    if (const std::string refused = RefuseSettings(d.settings); !refused.empty()) {
+        error = refused;
+        return false;
+    }
+    if (d.settings.tlsCert.empty()) {
+        d.http = std::make_unique<httplib::Server>();
+    } else {
+        auto tls =
+            std::make_unique<httplib::SSLServer>(d.settings.tlsCert.c_str(), d.settings.tlsKey.c_str());
+        if (!tls->is_valid()) {
+            error = "cannot use the certificate " + d.settings.tlsCert + " with the key " + d.settings.tlsKey;
+            return false;
+        }
+        SSL_CTX_set_min_proto_version(tls->ssl_context(), TLS1_2_VERSION);
+        d.http = std::move(tls);
+    }
+    d.http->new_task_queue = [] { return new httplib::ThreadPool(kRequestThreads + kStreamThreads); };
+    d.http->set_payload_max_length(kLargestBody);
+    d.http->set_read_timeout(10);
+    d.http->set_write_timeout(10);
+    d.http->set_default_headers({{"Content-Security-Policy", "default-src 'self'"},
+                                 {"X-Content-Type-Options", "nosniff"},
+                                 {"X-Frame-Options", "DENY"},
+                                 {"Referrer-Policy", "no-referrer"}});
+    d.Routes();
+    std::string address;
+    SplitListen(d.settings.listen, address, d.port);
+    if (d.port == 0) {
+        d.port = d.http->bind_to_any_port(address);
+        if (d.port < 0) d.port = 0;
+    } else if (!d.http->bind_to_port(address, d.port)) {
+        d.port = 0;
+    }
+    if (d.port == 0) error = "cannot listen on " + d.settings.listen;
+    return d.port != 0;
+}
+
+int CLineServer::Port() const
+{
+    return m_impl->port;
+}
+
+bool CLineServer::Run()
+{
+    return m_impl->http && m_impl->http->listen_after_bind();
+}
+
+void CLineServer::Stop()
+{
+    if (m_impl->http) m_impl->http->stop();
+}
+
+} // namespace line

@@ -1,0 +1,355 @@
+// The line server on a throw-away PostgreSQL cluster (tests/records/pg-cluster): its
+// yields, cycle times and Pareto on a hand-made set whose answers are known, its users,
+// /metrics, and the HTTP refusals.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <httplib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "line/LineMetrics.h"
+#include "line/LineQueries.h"
+#include "line/LineServer.h"
+#include "line/LineUsers.h"
+#include "records/server/ServerRecords.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Shell(const std::string& command, int& status)
+{
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return {};
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, n);
+    const int raw = pclose(pipe);
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return output;
+}
+
+// One attempt of the hand-made set; every one on 2026-11-02 unless told.
+struct Seed
+{
+    std::string serial, port, outcome;
+    int64_t seconds;
+    std::string erase, program, lastMessage;
+    std::string tag = "", file = "panel.mot", day = "2026-11-02";
+};
+
+class LineServer : public testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_dir = fs::temp_directory_path() / ("torvane-line-" + std::to_string(getpid()));
+        fs::remove_all(s_dir);
+        fs::create_directories(s_dir);
+        chmod(s_dir.c_str(), 0755); // the server runs as another user under root
+        int status = 0;
+        const std::string script = TORVANE_SOURCE_DIR "/tests/records/pg-cluster";
+        const std::string url = Shell(script + " start '" + (s_dir / "cluster").string() + "' 2>&1", status);
+        if (status == 77) {
+            s_missing = true;
+            return;
+        }
+        ASSERT_EQ(status, 0) << url;
+        s_url = url.substr(0, url.find('\n'));
+        std::string password;
+        std::getline(std::ifstream(s_dir / "cluster" / "password"), password);
+        std::ofstream(s_dir / "pgpass") << "*:*:*:torvane:" << password << "\n";
+        chmod((s_dir / "pgpass").c_str(), 0600);
+        setenv("PGPASSFILE", (s_dir / "pgpass").c_str(), 1);
+        CPgConnection conn;
+        std::string done, error;
+        ASSERT_TRUE(conn.Connect(s_url, error)) << error;
+        ASSERT_TRUE(records_server::InitSchema(conn, done, error)) << error;
+        ASSERT_TRUE(line::InitUsers(conn, error)) << error;
+    }
+    static void TearDownTestSuite()
+    {
+        int status = 0;
+        if (!s_missing)
+            Shell(std::string(TORVANE_SOURCE_DIR "/tests/records/pg-cluster destroy '") +
+                      (s_dir / "cluster").string() + "'",
+                  status);
+        std::error_code ec;
+        fs::remove_all(s_dir, ec);
+    }
+    void SetUp() override
+    {
+        if (s_missing) GTEST_SKIP() << "no PostgreSQL server programs (scripts/setup installs postgresql)";
+        std::string error;
+        ASSERT_TRUE(m_conn.Connect(s_url, error)) << error;
+        ASSERT_TRUE(m_conn.Exec("TRUNCATE torvane_attempt, torvane_line_user").Ok()) << m_conn.Error();
+        ASSERT_TRUE(records_server::PrepareUpsert(m_conn, error)) << error;
+    }
+
+    void Add(const Seed& seed)
+    {
+        CAttempt a;
+        char id[40];
+        std::snprintf(id, sizeof id, "00000000-0000-4000-8000-%012d", ++m_count);
+        a.id = id;
+        char started[40];
+        std::snprintf(started, sizeof started, "%sT08:%02d:00.000Z", seed.day.c_str(), m_count);
+        a.startedUtc = started;
+        a.endedUtc = a.startedUtc;
+        a.host = "st1";
+        a.user = "line";
+        a.processId = 7;
+        a.toolVersion = "1.0.0";
+        a.command = "station";
+        a.port = seed.port;
+        a.serialText = seed.serial;
+        a.outcome = seed.outcome;
+        a.idCheck = step::kOk;
+        a.eraseResult = seed.erase;
+        a.programResult = seed.program;
+        if (!seed.lastMessage.empty()) a.messages = {"Link up.", seed.lastMessage};
+        a.durationMs = seed.seconds * 1000;
+        a.tag = seed.tag;
+        a.fileName = seed.file;
+        a.revision = 2;
+        std::string error;
+        ASSERT_TRUE(records_server::Upsert(m_conn, a, "st1", error)) << error;
+    }
+
+    // Ten attempts on 2026-11-02 and one on an earlier day:
+    //   SN-0001 fails at programming, then passes (tag WO-7);
+    //   SN-0002 passes; SN-0003 fails twice at the erase;
+    //   SN-0004 is stopped before the erase, then passes; SN-0005 is stopped part-way;
+    //   two panels without a serial: one passed, one held the file already.
+    void SeedLine()
+    {
+        const std::string ok = step::kOk, failed = step::kFailed, stopped = step::kStopped;
+        Add({"SN-0002", "COM1", outcome::kFail, 70, ok, failed, "Program failed at page 9.", "", "panel.mot",
+             "2026-10-30"});
+        Add({"SN-0001", "COM1", outcome::kFail, 30, ok, failed, "Program failed at page 3.", "WO-7"});
+        Add({"SN-0001", "COM1", outcome::kPass, 40, ok, ok, "Program OK.", "WO-7"});
+        Add({"SN-0002", "COM1", outcome::kPass, 50, ok, ok, "Program OK."});
+        Add({"SN-0003", "COM2", outcome::kFail, 10, failed, "", "Erase failed."});
+        Add({"SN-0003", "COM2", outcome::kFail, 20, failed, "", "Erase failed."});
+        Add({"SN-0004", "COM2", outcome::kStopped, 5, "", "", "Stopped."});
+        Add({"SN-0004", "COM2", outcome::kPass, 60, ok, ok, "Program OK."});
+        Add({"SN-0005", "COM2", outcome::kStopped, 15, ok, stopped, "Stopped."});
+        Add({"", "COM1", outcome::kPass, 100, ok, ok, "Program OK.", "", "other.mot"});
+        Add({"", "COM1", outcome::kUnchanged, 2, "", "", "Already up to date.", "", "other.mot"});
+    }
+
+    static line::CLineFilter Period()
+    {
+        return {"2026-11-02T00:00:00Z", "2026-11-03T00:00:00Z", std::nullopt, std::nullopt};
+    }
+    static std::vector<std::string> Row(const line::CLineTable& table, size_t row)
+    {
+        std::vector<std::string> cells;
+        for (const auto& cell : table.rows.at(row))
+            cells.push_back(cell.value_or("NULL"));
+        return cells;
+    }
+
+    static inline fs::path s_dir;
+    static inline std::string s_url;
+    static inline bool s_missing = false;
+    CPgConnection m_conn;
+    int m_count = 0;
+};
+
+using Cells = std::vector<std::string>;
+
+TEST_F(LineServer, YieldsCountEachSerialsFirstAndLastWorkedAttempt)
+{
+    SeedLine();
+    line::CLineTable table;
+    std::string error;
+    ASSERT_TRUE(line::Yields(m_conn, Period(), table, error)) << error;
+    // attempts, passed, failed, part-way, attempt yield, serials, first-pass, final, retests
+    EXPECT_EQ(Row(table, 0), (Cells{"10", "5", "3", "1", "62.5 %", "4", "50.0 %", "75.0 %", "2"}));
+
+    line::CLineFilter tag = Period();
+    tag.tag = "WO-7";
+    ASSERT_TRUE(line::Yields(m_conn, tag, table = {}, error)) << error;
+    EXPECT_EQ(Row(table, 0), (Cells{"2", "1", "1", "0", "50.0 %", "1", "0.0 %", "100.0 %", "1"}));
+
+    line::CLineFilter noSerials = Period();
+    noSerials.file = "other.mot";
+    ASSERT_TRUE(line::Yields(m_conn, noSerials, table = {}, error)) << error;
+    EXPECT_EQ(Row(table, 0), (Cells{"2", "2", "0", "0", "100.0 %", "0", "n/a", "n/a", "0"}));
+}
+
+TEST_F(LineServer, CycleTimesArePercentilesOfTheWorkedAttemptsPerFixture)
+{
+    SeedLine();
+    line::CLineTable table;
+    std::string error;
+    ASSERT_TRUE(line::CycleTimes(m_conn, Period(), table, error)) << error;
+    ASSERT_EQ(table.rows.size(), 2u);
+    // COM1: 30, 40, 50, 100 s (the panel that held the file already is no cycle);
+    // COM2: 10, 20, 60 s (the stops are not either).
+    EXPECT_EQ(Row(table, 0), (Cells{"st1", "COM1", "4", "45.0", "85.0"}));
+    EXPECT_EQ(Row(table, 1), (Cells{"st1", "COM2", "3", "20.0", "52.0"}));
+}
+
+TEST_F(LineServer, ParetoRanksFailuresByStepAndReason)
+{
+    SeedLine();
+    line::CLineTable table;
+    std::string error;
+    ASSERT_TRUE(line::Pareto(m_conn, Period(), line::ParetoBy::StepAndReason, table, error)) << error;
+    ASSERT_EQ(table.rows.size(), 2u);
+    EXPECT_EQ(Row(table, 0), (Cells{"erase", "Erase failed.", "2", "66.7 %", "66.7 %"}));
+    EXPECT_EQ(Row(table, 1), (Cells{"program", "Program failed at page 3.", "1", "33.3 %", "100.0 %"}));
+
+    ASSERT_TRUE(line::Pareto(m_conn, Period(), line::ParetoBy::Fixture, table = {}, error)) << error;
+    ASSERT_EQ(table.rows.size(), 2u);
+    EXPECT_EQ(Row(table, 0), (Cells{"st1", "COM2", "2", "66.7 %", "66.7 %"}));
+    EXPECT_EQ(Row(table, 1), (Cells{"st1", "COM1", "1", "33.3 %", "100.0 %"}));
+}
+
+TEST_F(LineServer, TraceBySerialOrRecordIdGivesEveryAttemptOfThePanel)
+{
+    SeedLine();
+    line::CLineTable table;
+    std::string error;
+    ASSERT_TRUE(line::Trace(m_conn, "00000000-0000-4000-8000-000000000004", table, error)) << error;
+    ASSERT_EQ(table.rows.size(), 2u); // SN-0002: the earlier day's failure and the pass
+    EXPECT_EQ(Row(table, 0)[3], "SN-0002");
+    EXPECT_EQ(Row(table, 0)[16], "fail");
+    EXPECT_EQ(Row(table, 1)[16], "pass");
+
+    ASSERT_TRUE(line::Trace(m_conn, "SN-0003", table = {}, error)) << error;
+    EXPECT_EQ(table.rows.size(), 2u);
+}
+
+TEST_F(LineServer, UsersAreAddedVerifiedAndRemoved)
+{
+    std::string error;
+    ASSERT_TRUE(line::AddUser(m_conn, "anna", "correct horse", error)) << error;
+    const CPgResult stored = m_conn.Exec("SELECT password_hash FROM torvane_line_user WHERE name = 'anna'");
+    ASSERT_EQ(stored.Rows(), 1);
+    EXPECT_EQ(stored.Text(0, 0).rfind("$argon2id$", 0), 0u);
+    EXPECT_EQ(stored.Text(0, 0).find("correct horse"), std::string::npos);
+
+    const auto now = std::chrono::steady_clock::now();
+    line::CUserCheck check;
+    EXPECT_EQ(check.Verify(m_conn, "anna", "correct hors", now), line::CUserCheck::Verdict::Refused);
+    EXPECT_EQ(check.Verify(m_conn, "bert", "correct horse", now), line::CUserCheck::Verdict::Refused);
+    EXPECT_EQ(check.Verify(m_conn, "anna", "correct horse", now), line::CUserCheck::Verdict::Allowed);
+    EXPECT_TRUE(check.Remembered("anna", "correct horse", now));
+    EXPECT_FALSE(check.Remembered("anna", "correct horse", now + line::CUserCheck::kRemembered));
+
+    std::vector<std::string> names;
+    ASSERT_TRUE(line::ListUsers(m_conn, names, error)) << error;
+    EXPECT_EQ(names, std::vector<std::string>{"anna"});
+    ASSERT_TRUE(line::RemoveUser(m_conn, "anna", error)) << error;
+    EXPECT_FALSE(line::RemoveUser(m_conn, "anna", error));
+    EXPECT_EQ(error, "no user named anna");
+    EXPECT_EQ(line::CUserCheck().Verify(m_conn, "anna", "correct horse", now),
+              line::CUserCheck::Verdict::Refused);
+}
+
+TEST_F(LineServer, MetricsNameNoSerialAndPassPromtool)
+{
+    SeedLine();
+    std::string text, error;
+    ASSERT_TRUE(line::MetricsText(m_conn, text, error)) << error;
+    EXPECT_NE(text.find("torvane_attempts_total{station=\"st1\",fixture=\"COM2\",outcome=\"fail\"} 2\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("torvane_cycle_time_seconds_bucket{le=\"30\"} 3\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("torvane_cycle_time_seconds_count 8\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("SN-"), std::string::npos);
+    int status = 0;
+    Shell("command -v promtool >/dev/null", status);
+    if (status != 0) GTEST_SKIP() << "no promtool (scripts/setup installs prometheus)";
+    std::ofstream(s_dir / "metrics.txt") << text;
+    const std::string said =
+        Shell("promtool check metrics < '" + (s_dir / "metrics.txt").string() + "' 2>&1", status);
+    EXPECT_EQ(status, 0) << said;
+}
+
+TEST_F(LineServer, HttpRefusesWrongHostMethodBodyAndCredentials)
+{
+    std::string error;
+    ASSERT_TRUE(line::AddUser(m_conn, "anna", "correct horse", error)) << error;
+    line::CLineServerSettings settings;
+    settings.recordsServer = s_url;
+    settings.listen = "127.0.0.1:0";
+    line::CLineServer server(settings);
+    ASSERT_TRUE(server.Bind(error)) << error;
+    std::thread serving([&] { server.Run(); });
+    httplib::Client client("127.0.0.1", server.Port());
+    while (!client.Get("/")) // the listener may take a moment to start
+        std::this_thread::yield();
+
+    auto none = client.Get("/");
+    EXPECT_EQ(none->status, 401);
+    EXPECT_EQ(none->get_header_value("WWW-Authenticate").rfind("Basic ", 0), 0u);
+
+    client.set_basic_auth("anna", "correct horse");
+    auto page = client.Get("/");
+    EXPECT_EQ(page->status, 200);
+    EXPECT_EQ(page->get_header_value("Content-Security-Policy"), "default-src 'self'");
+    EXPECT_NE(page->body.find("<title>Torvane line</title>"), std::string::npos);
+    EXPECT_EQ(client.Head("/api/yields")->status, 200);
+    EXPECT_EQ(client.Get("/api/yields?since=yesterday-ish")->status, 400);
+
+    EXPECT_EQ(client.Get("/", {{"Host", "rebound.example"}})->status, 421);
+    auto post = client.Post("/", "x", "text/plain");
+    EXPECT_EQ(post->status, 405);
+    EXPECT_EQ(post->get_header_value("Allow"), "GET, HEAD");
+
+    httplib::Request big;
+    big.method = "GET";
+    big.path = "/api/yields";
+    big.body.assign(line::CLineServer::kLargestBody + 1, 'x');
+    big.set_header("Content-Type", "text/plain");
+    httplib::Response answer;
+    httplib::Error failure;
+    ASSERT_TRUE(client.send(big, answer, failure));
+    EXPECT_EQ(answer.status, 413);
+
+    httplib::Client wrong("127.0.0.1", server.Port());
+    wrong.set_basic_auth("anna", "wrong horse");
+    EXPECT_EQ(wrong.Get("/")->status, 401);
+    auto again = wrong.Get("/"); // at once: this address must wait
+    EXPECT_EQ(again->status, 429);
+    EXPECT_FALSE(again->get_header_value("Retry-After").empty());
+    EXPECT_EQ(client.Get("/")->status, 200); // a verified login from the same address still passes
+
+    server.Stop();
+    serving.join();
+}
+
+} // namespace
+
+namespace {
+
+TEST(LineServerSettings, AnOpenAddressNeedsTls)
+{
+    line::CLineServerSettings settings;
+    settings.recordsServer = "dbname=torvane";
+    EXPECT_EQ(line::RefuseSettings(settings), "");
+    settings.listen = "[::1]:8080";
+    EXPECT_EQ(line::RefuseSettings(settings), "");
+    settings.listen = "0.0.0.0:8080";
+    EXPECT_EQ(line::RefuseSettings(settings), "listening on 0.0.0.0 needs TLS (--tls-cert and --tls-key): "
+                                              "passwords would cross the network in the clear");
+    settings.tlsCert = "cert.pem";
+    EXPECT_EQ(line::RefuseSettings(settings), "--tls-cert and --tls-key go together");
+    settings.tlsKey = "key.pem";
+    EXPECT_EQ(line::RefuseSettings(settings), "");
+    settings.listen = "::1:8080";
+    EXPECT_NE(line::RefuseSettings(settings), "");
+}
+
+} // namespace
