@@ -96,7 +96,7 @@ TEST(CliPty, APanelFlashedTwiceKeepsItsSerialAndBothRecordsCarryIt)
     ASSERT_GT(sim, 0);
     const std::string db = (dir / "records.sqlite3").string();
     const std::string command = std::string(TORVANE_BINARY_DIR "/torvane-cli program ") + upgrade +
-                                " --port COM1 --baud 115200 --serial-at E0000:16 --quiet --records " + db +
+                                " --port COM1 --baud 115200 --no-verify --page-pause 5 --serial-at E0000:16 --quiet --records " + db +
                                 " >> " + (dir / "out.txt").string() + " 2>&1";
     for (int run = 0; run < 2; ++run) {
         const int status = std::system(command.c_str());

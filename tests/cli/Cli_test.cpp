@@ -217,6 +217,9 @@ TEST_F(Cli, KeepPutsThePanelsOwnBytesBackAfterTheEraseAStopIncluded)
         Device().WriteFlash(0xE0000 + i, serial[i] = static_cast<uint8_t>('A' + i));
     for (uint32_t i = 0; i < calibration.size(); ++i)
         Device().WriteFlash(0xD0080 + i, calibration[i] = static_cast<uint8_t>(0x10 + i));
+    const std::vector<uint8_t> old = Pattern(kArea, kAreaLength, 77);
+    for (uint32_t i = 0; i < kAreaLength; ++i)
+        Device().WriteFlash(kArea + i, old[i]);
     const std::string backup = (m_dir / "old.mot").string();
     ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--backup", backup, "--serial-at", "E0000:16", "--keep",
                    "D0080:4"}),
@@ -228,6 +231,7 @@ TEST_F(Cli, KeepPutsThePanelsOwnBytesBackAfterTheEraseAStopIncluded)
     // The restore of a backup keeps them the same way.
     ASSERT_EQ(Run({"program", backup, "--port", "COM1", "--keep", "E0000:16", "--keep", "D0080:4"}), 0)
         << m_err.str();
+    EXPECT_EQ(Area(), old);
     EXPECT_EQ(Device().ReadFlashRange(0xE0000, 16), serial);
     EXPECT_EQ(Device().ReadFlashRange(0xD0080, 4), calibration);
 
