@@ -176,7 +176,7 @@ void AddProductionOptions(CLI::App* command, CliOptions& options, std::string& s
             "HEX");
     command->add_option("--serial-at", serialAt,
                         "read LEN bytes at ADDR (hex, outside 0F0000-0FFFFF) before the erase and keep them "
-                        "with the record: the panel's serial number");
+                        "with the record: the panel's serial number; kept on the panel too, as --keep keeps");
     command
         ->add_option_function<std::vector<std::string>>(
             "--keep",
