@@ -149,8 +149,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
                         "with one --port only");
     program->footer(
         "Example: torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --page-pause 10\n"
-        "The erase wipes the whole user flash, not only F0000-FFFFF; what the panel keeps below it (a serial, "
-        "a calibration) survives only with --keep, e.g. --keep E0000:16.");
+        "The erase wipes the whole user flash, not only F0000-FFFFF; what the panel keeps below it "
+        "(a serial, a calibration) survives only with --keep, e.g. --keep E0000:16.");
     CLI::App* status = app.add_subcommand("status", "the status register, decoded");
     status->footer("Example: torvane-cli status --port COM1");
     CLI::App* version = app.add_subcommand("version", "the boot loader's version text");

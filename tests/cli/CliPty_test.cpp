@@ -30,11 +30,11 @@ pid_t StartSim(const std::string& port, const fs::path& flashOut, const std::str
         dup2(fds[1], STDOUT_FILENO);
         close(fds[0]);
         if (flashIn.empty())
-            execl(TORVANE_BINARY_DIR "/torvane-sim", "torvane-sim", "--port", port.c_str(), "--erase-ms", "100",
-                  "--flash-out", flashOut.c_str(), nullptr);
+            execl(TORVANE_BINARY_DIR "/torvane-sim", "torvane-sim", "--port", port.c_str(), "--erase-ms",
+                  "100", "--flash-out", flashOut.c_str(), nullptr);
         else
-            execl(TORVANE_BINARY_DIR "/torvane-sim", "torvane-sim", "--port", port.c_str(), "--erase-ms", "100",
-                  "--flash-out", flashOut.c_str(), "--flash-in", flashIn.c_str(), nullptr);
+            execl(TORVANE_BINARY_DIR "/torvane-sim", "torvane-sim", "--port", port.c_str(), "--erase-ms",
+                  "100", "--flash-out", flashOut.c_str(), "--flash-in", flashIn.c_str(), nullptr);
         _exit(127);
     }
     close(fds[1]);
@@ -95,9 +95,10 @@ TEST(CliPty, APanelFlashedTwiceKeepsItsSerialAndBothRecordsCarryIt)
     const pid_t sim = StartSim("COM1", dir / "flash.mot", old);
     ASSERT_GT(sim, 0);
     const std::string db = (dir / "records.sqlite3").string();
-    const std::string command = std::string(TORVANE_BINARY_DIR "/torvane-cli program ") + upgrade +
-                                " --port COM1 --baud 115200 --no-verify --page-pause 5 --serial-at E0000:16 --quiet --records " + db +
-                                " >> " + (dir / "out.txt").string() + " 2>&1";
+    const std::string command =
+        std::string(TORVANE_BINARY_DIR "/torvane-cli program ") + upgrade +
+        " --port COM1 --baud 115200 --no-verify --page-pause 5 --serial-at E0000:16 --quiet --records " + db +
+        " >> " + (dir / "out.txt").string() + " 2>&1";
     for (int run = 0; run < 2; ++run) {
         const int status = std::system(command.c_str());
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;

@@ -221,8 +221,8 @@ TEST_F(Cli, KeepPutsThePanelsOwnBytesBackAfterTheEraseAStopIncluded)
     for (uint32_t i = 0; i < kAreaLength; ++i)
         Device().WriteFlash(kArea + i, old[i]);
     const std::string backup = (m_dir / "old.mot").string();
-    ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--backup", backup, "--serial-at", "E0000:16", "--keep",
-                   "D0080:4"}),
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--backup", backup, "--serial-at", "E0000:16",
+                   "--keep", "D0080:4"}),
               0)
         << m_err.str();
     EXPECT_EQ(Area(), m_upgrade);
@@ -261,8 +261,10 @@ TEST_F(Cli, KeepPutsThePanelsOwnBytesBackAfterTheEraseAStopIncluded)
     platform::ResetInterrupts();
     const size_t sent = HostBytes().size();
     EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "--keep", "F8000:16"}), 2);
-    EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "--keep", "D0000:4096", "--serial-at", "E0000:16"}), 2);
-    EXPECT_NE(m_err.str().find("cannot keep 17 pages: at most 16 are kept"), std::string::npos) << m_err.str();
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "--keep", "D0000:4096", "--serial-at", "E0000:16"}),
+              2);
+    EXPECT_NE(m_err.str().find("cannot keep 17 pages: at most 16 are kept"), std::string::npos)
+        << m_err.str();
     EXPECT_EQ(HostBytes().size(), sent);
 }
 
