@@ -148,7 +148,9 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
                         ".bin: raw bytes, else S-records; "
                         "with one --port only");
     program->footer(
-        "Example: torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --page-pause 10");
+        "Example: torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --page-pause 10\n"
+        "The erase wipes the whole user flash, not only F0000-FFFFF; what the panel keeps below it "
+        "(a serial, a calibration) survives only with --keep, e.g. --keep E0000:16.");
     CLI::App* status = app.add_subcommand("status", "the status register, decoded");
     status->footer("Example: torvane-cli status --port COM1");
     CLI::App* version = app.add_subcommand("version", "the boot loader's version text");
@@ -195,6 +197,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
         if (!serialAt.empty() && !ParseSerialAt(serialAt, options))
             throw CLI::ValidationError("--serial-at",
                                        "ADDR:LEN, ADDR in hex outside 0F0000-0FFFFF, LEN 1 to 256 bytes");
+        if (const std::string refusal = KeepRefusal(options); !refusal.empty())
+            throw CLI::ValidationError("--keep", refusal);
         if (const std::string refusal = RefuseOutputTargets(options); !refusal.empty())
             throw CLI::ValidationError("output", refusal);
     } catch (const CLI::ParseError& e) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/Reporter.h"
+#include "loader/Road.h"
 
 // What --records and --no-records chose.
 struct RecordsChoice
@@ -33,6 +34,7 @@ struct CliOptions
     std::string expectSha256;             // program, station: refuse a file whose digest differs
     std::optional<uint32_t> serialAt;     // program, station: where the panel keeps its serial...
     uint32_t serialLength = 0;            // ...and how many bytes it has
+    std::vector<loader::KeptRange> keep;  // program, station: bytes programmed back after the erase
     std::string scannedSerial;            // station --scan: this panel's serial as typed
     std::string tag;                      // station: stored with every record
     std::string stationRun;               // station: the id shared by its attempts
@@ -42,4 +44,12 @@ struct CliOptions
     std::string preCheck;                 // program, station: asked before each erase
     std::string onResult;                 // program, station: told each attempt's record
     uint32_t hookTimeoutSeconds = 10;     // each hook's time limit
+
+    // What the erase must not take: the kept ranges and the serial's.
+    std::vector<loader::KeptRange> KeptRanges() const
+    {
+        std::vector<loader::KeptRange> ranges = keep;
+        if (serialAt) ranges.push_back({*serialAt, serialLength});
+        return ranges;
+    }
 };

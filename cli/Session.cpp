@@ -167,6 +167,7 @@ ExitCode CSession::Run()
             attempt.pagePauseMs = m_options.pagePause.value_or(linktime::kDefaultPagePause);
     }
     ExitCode code = LoadFile();
+    if (code == ExitCode::Ok) code = PlanKeep();
     if (code == ExitCode::Ok) code = OpenPort();
     // Each phase's time, so that the gap to the protocol's own time shows.
     const uint32_t connectStarted = GetTickCount();
@@ -622,8 +623,18 @@ ExitCode CSession::Program()
         const ExitCode code = Backup();
         if (code != ExitCode::Ok) return code;
     }
+    if (!m_pagesToKeep.empty()) {
+        const ExitCode code = ReadKept();
+        if (code != ExitCode::Ok) return code;
+    }
     if (Stopping()) return ExitCode::Stopped;
     ExitCode code = Erase();
+    // The panel's own pages go back before anything else, a stop waiting for them. After an
+    // erase the panel reported as failed too: it answers, and may have lost them.
+    if (!m_kept.addresses.empty() && (code == ExitCode::Ok || code == ExitCode::EraseError)) {
+        const ExitCode restored = WriteBackKept();
+        if (code == ExitCode::Ok) code = restored;
+    }
     if (code != ExitCode::Ok) return code;
     if (Stopping()) return ExitCode::Stopped;
 
@@ -738,6 +749,38 @@ ExitCode CSession::ReadSerial()
         if (m_options.scannedSerial.empty()) m_records->Attempt().serialText = text;
     }
     return ExitCode::Ok;
+}
+
+ExitCode CSession::PlanKeep()
+{
+    if (m_options.command != "program") return ExitCode::Ok;
+    std::string refusal;
+    // A serial read before the erase is worth nothing if the erase then takes it.
+    m_pagesToKeep = loader::PagesToKeep(m_options.KeptRanges(), refusal);
+    if (refusal.empty()) return ExitCode::Ok;
+    Message("torvane-cli: " + refusal);
+    return ExitCode::Usage;
+}
+
+ExitCode CSession::ReadKept()
+{
+    const loader::Result result =
+        loader::ReadKeptPages(*m_engine, m_report, m_pagesToKeep, kPageReadTimeout, m_kept);
+    return Failure(result, "keep, page " + Hex6(result.address));
+}
+
+ExitCode CSession::WriteBackKept()
+{
+    loader::ProgramOptions options;
+    options.pagePause = m_options.pagePause.value_or(linktime::kDefaultPagePause);
+    options.waitForReady = options.pagePause < linktime::kDefaultPagePause;
+    const loader::Result result =
+        loader::WriteBackKeptPages(*m_engine, m_report, m_kept, options, kPageReadTimeout);
+    if (result.outcome != loader::Outcome::DeviceError && result.outcome != loader::Outcome::Mismatch)
+        return Failure(result, "keep, page " + Hex6(result.address));
+    Message("torvane-cli: " + m_port + ": the panel's kept pages did not come back: " +
+            loader::DescribeStep(*m_report.Find(loader::Step::Keep)));
+    return result.outcome == loader::Outcome::Mismatch ? ExitCode::VerifyMismatch : ExitCode::ProgramError;
 }
 
 ExitCode CSession::Backup()

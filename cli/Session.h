@@ -73,6 +73,9 @@ private:
                    loader::Step step);
     ExitCode Status();
     ExitCode ReadSerial();
+    ExitCode PlanKeep();
+    ExitCode ReadKept();
+    ExitCode WriteBackKept();
     ExitCode PreCheck();
     void TellResult();
     void ReturnTo9600();
@@ -104,5 +107,7 @@ private:
     bool m_found = false; // the panel has answered: it can be sent back to 9600 bit/s
     loader::StatusRegister m_status;
     loader::RunReport m_report;
+    std::vector<uint32_t> m_pagesToKeep;
+    loader::KeptPages m_kept;
     nlohmann::json m_figures;
 };

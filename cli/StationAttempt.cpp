@@ -35,6 +35,8 @@ std::optional<Step> StationStep(loader::Step step)
         return Step::Compare;
     case loader::Step::Erase:
         return Step::Erase;
+    case loader::Step::Keep:
+        return Step::Keep;
     case loader::Step::Program:
     case loader::Step::ProgramStatus:
         return Step::Program;
@@ -78,7 +80,10 @@ std::optional<station::StepFailure> FailureOf(const loader::RunReport& report, c
         const std::optional<Step> step = StationStep(done.step);
         if (!step) continue;
         station::StepFailure failure{*step, std::nullopt, verdict};
-        if (outcome == loader::Outcome::DeviceError || outcome == loader::Outcome::Mismatch) return failure;
+        // The kept pages have no verdict of the user's own: the road's words say which page.
+        if ((outcome == loader::Outcome::DeviceError || outcome == loader::Outcome::Mismatch) &&
+            done.step != loader::Step::Keep)
+            return failure;
         // "program page 0F2100: no reply at 115200 bit/s": the road's words after the step's.
         const std::string described = loader::DescribeStep(done);
         failure.why = described.substr(described.find(": ") + 2);

@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <regex>
 #include <set>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -18,8 +20,6 @@
 #include "cli/Session.h"
 #include "cli/StationAttempt.h"
 #include "cli/StationView.h"
-#include "records/RecordStore.h"
-#include "records/RecordTime.h"
 #include "image/MotFile.h"
 #include "loader/Protocol.h"
 #include "platform/ChildProcesses.h"
@@ -29,6 +29,8 @@
 #include "platform/Paths.h"
 #include "platform/ProfileIni.h"
 #include "platform/ShownText.h"
+#include "records/RecordStore.h"
+#include "records/RecordTime.h"
 #include "station/FixtureMessage.h"
 #include "station/StationJob.h"
 #include "station/StationPort.h"
@@ -174,7 +176,27 @@ void AddProductionOptions(CLI::App* command, CliOptions& options, std::string& s
             "HEX");
     command->add_option("--serial-at", serialAt,
                         "read LEN bytes at ADDR (hex, outside 0F0000-0FFFFF) before the erase and keep them "
-                        "with the record: the panel's serial number");
+                        "with the record: the panel's serial number; kept on the panel too, as --keep keeps");
+    command
+        ->add_option_function<std::vector<std::string>>(
+            "--keep",
+            [&options](const std::vector<std::string>& texts) {
+                options.keep.clear();
+                for (const std::string& text : texts) {
+                    const std::optional<station::SerialArea> area =
+                        station::ParseSerialArea(text, station::kLongestKeptArea);
+                    if (!area)
+                        throw CLI::ValidationError("--keep", "ADDR:LEN, ADDR in hex below 0F0000, LEN 1 to " +
+                                                                 std::to_string(station::kLongestKeptArea) +
+                                                                 " bytes");
+                    options.keep.push_back({area->address, area->length});
+                }
+            },
+            "the erase wipes the whole user flash, not only 0F0000-0FFFFF: read LEN bytes at ADDR (hex, "
+            "below 0F0000) before it and program their pages back right after it, then read them back; "
+            "repeat for several (16 pages in all)")
+        ->type_name("ADDR:LEN")
+        ->allow_extra_args(false);
     AddBaseOption(command, options);
     command
         ->add_option("--trusted-key", options.trustedKeys,
@@ -226,6 +248,8 @@ void AddUpgradeArguments(const CliOptions& options, std::vector<std::string>& ar
     if (!options.onResult.empty()) args.insert(args.end(), {"--on-result", options.onResult});
     if (options.hookTimeoutSeconds != CliOptions().hookTimeoutSeconds)
         args.insert(args.end(), {"--hook-timeout", std::to_string(options.hookTimeoutSeconds)});
+    for (const loader::KeptRange& range : options.keep)
+        args.insert(args.end(), {"--keep", Hex(range.address) + ":" + std::to_string(range.length)});
 }
 
 bool ParseSerialAt(const std::string& text, CliOptions& options)
@@ -235,6 +259,13 @@ bool ParseSerialAt(const std::string& text, CliOptions& options)
     options.serialAt = area->address;
     options.serialLength = area->length;
     return true;
+}
+
+std::string KeepRefusal(const CliOptions& options)
+{
+    std::string refusal;
+    std::ignore = loader::PagesToKeep(options.KeptRanges(), refusal);
+    return refusal;
 }
 
 void AddRecordsArguments(const RecordsChoice& choice, std::vector<std::string>& args)
@@ -320,6 +351,9 @@ bool ApplyStationJob(const std::string& jobFile, bool verifyGiven, CliOptions& o
         options.serialAt = job.serialAt->address;
         options.serialLength = job.serialAt->length;
     }
+    if (options.keep.empty())
+        for (const station::SerialArea& area : job.keep)
+            options.keep.push_back({area.address, area.length});
     fill(options.recordsServer, job.recordsServer);
     return true;
 }
@@ -369,6 +403,7 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
     if (std::set<std::string>(options.ports.begin(), options.ports.end()).size() != options.ports.size())
         return usage("a port is named twice");
     if (station.scan && options.ports.size() != 1) return usage("--scan takes exactly one --port");
+    if (const std::string refusal = KeepRefusal(options); !refusal.empty()) return usage(refusal);
     if (std::string error; !station.stopEvent.empty() && !platform::WatchStopEvent(station.stopEvent, error))
         return usage(error);
 

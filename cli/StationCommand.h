@@ -25,8 +25,8 @@ struct StationOptions
     std::string stopEvent;                   // --stop-event NAME (Windows)
 };
 
-// --expect-sha256, --base, --trusted-key, the hooks and --serial-at (its text into serialAt, parsed after the
-// command line).
+// --expect-sha256, --base, --trusted-key, the hooks, --keep and --serial-at (its text into serialAt, parsed
+// after the command line).
 void AddProductionOptions(CLI::App* command, CliOptions& options, std::string& serialAt);
 // --base ADDR: the upgrade as raw binary from ADDR.
 void AddBaseOption(CLI::App* command, CliOptions& options);
@@ -36,6 +36,8 @@ bool ParseBase(const std::string& text, CliOptions& options);
 void AddUpgradeArguments(const CliOptions& options, std::vector<std::string>& args);
 // "F8000:16" into options.serialAt and serialLength; false for text that is no such area.
 bool ParseSerialAt(const std::string& text, CliOptions& options);
+// Why the kept ranges (--keep and --serial-at's) cannot be kept; empty when they can.
+std::string KeepRefusal(const CliOptions& options);
 // --records FILE or --no-records for a child process.
 void AddRecordsArguments(const RecordsChoice& choice, std::vector<std::string>& args);
 

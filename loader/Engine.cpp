@@ -152,7 +152,7 @@ static bool NoReplyCame(Outcome outcome)
 
 bool CEngine::Stop()
 {
-    return m_progress && m_progress->Cancelled();
+    return !m_stopsHeld && m_progress && m_progress->Cancelled();
 }
 
 void CEngine::NoReply()

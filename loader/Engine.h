@@ -113,6 +113,10 @@ public:
     [[nodiscard]] Result DownloadRange(const PageSource& image, uint32_t start, uint32_t end,
                                        uint32_t pagePause);
 
+    // While held, the front end's stop waits: what must reach the panel whatever happens
+    // (its own pages back after an erase) is not cut short between pages.
+    void HoldStops(bool hold) { m_stopsHeld = hold; }
+
     // The pause the protocol asks for, with the front end called at least every 100 ms
     // (through the link's wait hook: the listener's, or one the front end installed).
     void Pause(uint32_t milliseconds);
@@ -136,6 +140,7 @@ private:
     std::function<void()> m_previousHook;
     // The wait with a deadline of its own that is running, if any (the erase's status).
     uint32_t m_waitStarted = 0, m_waitDeadline = 0;
+    bool m_stopsHeld = false;
 };
 
 } // namespace loader

@@ -21,6 +21,7 @@ enum class Step {
     Backup,
     Compare,
     Erase,
+    Keep, // the panel's own pages read before the erase, written back and read back after it
     Program,
     ProgramStatus,
     Verify,

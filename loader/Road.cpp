@@ -1,7 +1,10 @@
 #include "loader/Road.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <set>
 #include <tuple>
+#include <utility>
 
 #include "link/SerialComm.h"
 #include "loader/RateSearch.h"
@@ -28,6 +31,7 @@ bool NamesAPage(Step step)
     case Step::Verify:
     case Step::BlankCheck:
     case Step::Read:
+    case Step::Keep:
         return true;
     default:
         return false;
@@ -65,6 +69,32 @@ Result WithOutcome(Outcome outcome)
     Result result;
     result.outcome = outcome;
     return result;
+}
+
+// Stops asked while it lives wait until it ends, on every way out.
+class CStopsHeld
+{
+public:
+    explicit CStopsHeld(CEngine& engine) : m_engine(engine) { m_engine.HoldStops(true); }
+    ~CStopsHeld() { m_engine.HoldStops(false); }
+    CStopsHeld(const CStopsHeld&) = delete;
+    CStopsHeld& operator=(const CStopsHeld&) = delete;
+
+private:
+    CEngine& m_engine;
+};
+
+// Runs of consecutive pages as [start, end) ranges, so that each goes as one range.
+std::vector<std::pair<uint32_t, uint32_t>> PageRuns(const std::vector<uint32_t>& pages)
+{
+    std::vector<std::pair<uint32_t, uint32_t>> runs;
+    for (const uint32_t page : pages) {
+        if (!runs.empty() && runs.back().second == page)
+            runs.back().second += kPageSize;
+        else
+            runs.emplace_back(page, page + kPageSize);
+    }
+    return runs;
 }
 
 Result SynchroniseLink(CEngine& engine, const ConnectOptions& options)
@@ -120,6 +150,8 @@ const char* StepName(Step step)
         return "compare";
     case Step::Erase:
         return "erase";
+    case Step::Keep:
+        return "keep";
     case Step::Program:
         return "program";
     case Step::ProgramStatus:
@@ -167,6 +199,7 @@ std::string DescribeStep(const StepReport& report)
         return text + ": the panel reported an erase error";
     case Step::Program:
     case Step::ProgramStatus:
+    case Step::Keep:
         return text + ": the panel reported a program error";
     default:
         return text + ": the panel reported an error";
@@ -342,6 +375,75 @@ Result Erase(CEngine& engine, RunReport& report)
 {
     CStepScope step(engine, report, Step::Erase, linktime::kEraseStatusTimeout);
     return step.End(engine.EraseAll());
+}
+
+std::vector<uint32_t> PagesToKeep(const std::vector<KeptRange>& ranges, std::string& refusal)
+{
+    std::set<uint32_t> pages;
+    for (const KeptRange& range : ranges) {
+        const std::string named = Hex6(range.address) + ":" + std::to_string(range.length);
+        if (range.length == 0) {
+            refusal = "cannot keep " + named + ": it holds no byte";
+            return {};
+        }
+        if (uint64_t{range.address} + range.length > kAreaStart) {
+            refusal = "cannot keep " + named + ": only bytes below 0F0000 are kept (the upgrade replaces " +
+                      "0F0000-0FFFFF)";
+            return {};
+        }
+        const uint32_t last = range.address + range.length - 1;
+        for (uint32_t page = range.address - range.address % kPageSize; page <= last; page += kPageSize)
+            pages.insert(page);
+    }
+    if (pages.size() > kMostKeptPages) {
+        refusal = "cannot keep " + std::to_string(pages.size()) + " pages: at most " +
+                  std::to_string(kMostKeptPages) + " are kept";
+        return {};
+    }
+    return {pages.begin(), pages.end()};
+}
+
+Result ReadKeptPages(CEngine& engine, RunReport& report, const std::vector<uint32_t>& pages,
+                     uint32_t pageTimeout, KeptPages& kept)
+{
+    CStepScope step(engine, report, Step::Keep);
+    kept = {};
+    for (const auto& [start, end] : PageRuns(pages)) {
+        std::vector<uint8_t> bytes;
+        const Result result = engine.ReadRange(start, end, pageTimeout, bytes);
+        if (!result.Ok()) return step.End(result);
+        kept.bytes.insert(kept.bytes.end(), bytes.begin(), bytes.end());
+    }
+    kept.addresses = pages;
+    return step.End({});
+}
+
+Result WriteBackKeptPages(CEngine& engine, RunReport& report, const KeptPages& kept,
+                          const ProgramOptions& options, uint32_t pageTimeout)
+{
+    CStepScope step(engine, report, Step::Keep);
+    // Erased flash is 0xFF: a panel let go now would lose these pages for good.
+    const CStopsHeld held(engine);
+    const PageSource source = [&kept](uint8_t* page, uint32_t index) {
+        const auto found = std::find(kept.addresses.begin(), kept.addresses.end(), index * kPageSize);
+        if (found == kept.addresses.end()) return false;
+        const size_t offset = static_cast<size_t>(found - kept.addresses.begin()) * kPageSize;
+        std::copy_n(kept.bytes.begin() + static_cast<std::ptrdiff_t>(offset), kPageSize, page);
+        return true;
+    };
+    ProgramOptions keepOptions = options;
+    // The read-back below proves the blank ones erased.
+    keepOptions.skipBlankPages = true;
+    const std::vector<std::pair<uint32_t, uint32_t>> runs = PageRuns(kept.addresses);
+    for (const auto& [start, end] : runs) {
+        const Result result = engine.ProgramRange(source, start, end, keepOptions);
+        if (!result.Ok()) return step.End(result);
+    }
+    for (const auto& [start, end] : runs) {
+        const Result result = engine.CheckRange(source, start, end, CheckMode::CompareAll, pageTimeout);
+        if (!result.Ok()) return step.End(result);
+    }
+    return step.End({});
 }
 
 Result Program(CEngine& engine, RunReport& report, const PageSource& image, uint32_t start, uint32_t end,

@@ -127,6 +127,32 @@ struct RateChange
                                uint32_t pageTimeout, std::vector<uint8_t>& bytes);
 // The whole flash erased; up to 40 s.
 [[nodiscard]] Result Erase(CEngine& engine, RunReport& report);
+
+// Bytes of the panel's own (its serial, its calibration) that the erase would take with it.
+struct KeptRange
+{
+    uint32_t address = 0, length = 0;
+};
+constexpr uint32_t kMostKeptPages = 16;
+
+// The pages that hold the ranges, ascending and each once. Empty, with the reason, when a
+// range is empty or reaches into 0F0000-0FFFFF (the upgrade's), or the pages are more than 16.
+std::vector<uint32_t> PagesToKeep(const std::vector<KeptRange>& ranges, std::string& refusal);
+
+// The kept pages as they were read, whole.
+struct KeptPages
+{
+    std::vector<uint32_t> addresses;
+    std::vector<uint8_t> bytes; // 256 for each address, in the same order
+};
+
+// Before the erase: every page read (Step::Keep); a stop is heeded, nothing is lost yet.
+[[nodiscard]] Result ReadKeptPages(CEngine& engine, RunReport& report, const std::vector<uint32_t>& pages,
+                                   uint32_t pageTimeout, KeptPages& kept);
+// After the erase, before anything else: the pages programmed back as they were read and
+// read back (Step::Keep). A stop asked meanwhile waits until they are back.
+[[nodiscard]] Result WriteBackKeptPages(CEngine& engine, RunReport& report, const KeptPages& kept,
+                                        const ProgramOptions& options, uint32_t pageTimeout);
 // Every page of the range, or with options.skipBlankPages only those with data.
 [[nodiscard]] Result Program(CEngine& engine, RunReport& report, const PageSource& image, uint32_t start,
                              uint32_t end, const ProgramOptions& options);

@@ -40,6 +40,7 @@ constexpr StepEntry kSteps[] = {
     {Step::PreCheck, "pre-check", FixtureState::Flashing},
     {Step::Backup, "backup read", FixtureState::Reading},
     {Step::Erase, "erase", FixtureState::Erasing},
+    {Step::Keep, "keep", FixtureState::Flashing},
     {Step::Compare, "compare", FixtureState::Comparing},
     {Step::Program, "program", FixtureState::Programming},
     {Step::Verify, "verify", FixtureState::Verifying},

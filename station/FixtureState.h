@@ -39,6 +39,7 @@ enum class Step {
     PreCheck,
     Backup,
     Erase,
+    Keep,
     Compare,
     Program,
     Verify,

@@ -130,6 +130,18 @@ const std::vector<std::pair<std::string, JobSetting>> kJobKeys = {
          c.job.serialAt = ParseSerialArea(v);
          return c.job.serialAt ? true : c.Refuse(k, v, "is no ADDR:LEN outside 0F0000-0FFFFF");
      }},
+    {"keep",
+     [](JobContext& c, const std::string& k, const std::string& v) {
+         // Several ranges are separated by commas.
+         std::istringstream list(v);
+         for (std::string range; std::getline(list, range, ',');) {
+             if (Trim(range).empty()) continue;
+             const std::optional<SerialArea> area = ParseSerialArea(Trim(range), kLongestKeptArea);
+             if (!area) return c.Refuse(k, v, "is no list of ADDR:LEN below 0F0000");
+             c.job.keep.push_back(*area);
+         }
+         return true;
+     }},
     {"records-server",
      [](JobContext& c, const std::string&, const std::string& v) { return c.job.recordsServer = v, true; }},
 };
@@ -174,15 +186,15 @@ std::optional<uint32_t> ParseHexAddress(const std::string& text)
     return static_cast<uint32_t>(std::stoul(match[1], nullptr, 16));
 }
 
-std::optional<SerialArea> ParseSerialArea(const std::string& text)
+std::optional<SerialArea> ParseSerialArea(const std::string& text, uint32_t longest)
 {
-    static const std::regex form("^(?:0[xX])?([0-9A-Fa-f]{1,6}):([0-9]{1,3})$");
+    static const std::regex form("^(?:0[xX])?([0-9A-Fa-f]{1,6}):([0-9]{1,5})$");
     std::smatch match;
     if (!std::regex_match(text, match, form)) return std::nullopt;
     const uint32_t address = static_cast<uint32_t>(std::stoul(match[1], nullptr, 16));
     const uint32_t length = static_cast<uint32_t>(std::stoul(match[2]));
     // The area that is erased would hold nothing of the panel's own.
-    if (length == 0 || length > 256 || address + length > loader::kAreaStart) return std::nullopt;
+    if (length == 0 || length > longest || address + length > loader::kAreaStart) return std::nullopt;
     return SerialArea{address, length};
 }
 

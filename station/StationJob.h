@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "loader/Protocol.h"
+#include "loader/Road.h"
 
 namespace station {
 
 // The page pauses the "Set baudrate" dialog offers, as `program` takes them.
-inline const std::vector<uint32_t> kPagePauses(std::begin(linktime::kPagePauses), std::end(linktime::kPagePauses));
+inline const std::vector<uint32_t> kPagePauses(std::begin(linktime::kPagePauses),
+                                               std::end(linktime::kPagePauses));
 
 struct SerialArea
 {
@@ -20,8 +22,10 @@ struct SerialArea
 
 // "0F0000" or "0x0F0000": an address below 0x1000000.
 std::optional<uint32_t> ParseHexAddress(const std::string& text);
-// "F8000:16": up to 256 bytes outside the area that is erased.
-std::optional<SerialArea> ParseSerialArea(const std::string& text);
+// "E0000:16": up to `longest` bytes below the area that is programmed.
+std::optional<SerialArea> ParseSerialArea(const std::string& text, uint32_t longest = 256);
+// The most a kept range may hold: the pages kept in all.
+inline constexpr uint32_t kLongestKeptArea = loader::kMostKeptPages * kPageSize;
 
 // Every setting a job may hold; unset where the job says nothing. Names of files are
 // the job file's neighbours when relative.
@@ -37,6 +41,7 @@ struct StationJob
     std::string preCheck, onResult;
     std::optional<uint32_t> hookTimeoutSeconds;
     std::optional<SerialArea> serialAt;
+    std::vector<SerialArea> keep;
     std::string recordsServer; // as written: the front end judges it
 };
 

@@ -1,10 +1,11 @@
-// torvane-cli on three pseudo-terminals at once, in real time: three torvane-sim
-// processes, one command line, every flash equal to the file afterwards.
+// torvane-cli on pseudo-terminals in real time against torvane-sim processes: three panels
+// at once, every flash equal to the file afterwards; one panel flashed twice, its serial kept.
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,13 +13,15 @@
 #include "commands/Command.h"
 #include "fixtures/AppFixture.h"
 #include "image/MotFile.h"
+#include "records/RecordFilter.h"
+#include "records/RecordStore.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 // Runs torvane-sim and waits until it has printed its device path.
-pid_t StartSim(const std::string& port, const fs::path& flashOut)
+pid_t StartSim(const std::string& port, const fs::path& flashOut, const std::string& flashIn = {})
 {
     int fds[2];
     if (pipe(fds) != 0) return -1;
@@ -26,8 +29,12 @@ pid_t StartSim(const std::string& port, const fs::path& flashOut)
     if (pid == 0) {
         dup2(fds[1], STDOUT_FILENO);
         close(fds[0]);
-        execl(TORVANE_BINARY_DIR "/torvane-sim", "torvane-sim", "--port", port.c_str(), "--erase-ms", "100",
-              "--flash-out", flashOut.c_str(), nullptr);
+        if (flashIn.empty())
+            execl(TORVANE_BINARY_DIR "/torvane-sim", "torvane-sim", "--port", port.c_str(), "--erase-ms",
+                  "100", "--flash-out", flashOut.c_str(), nullptr);
+        else
+            execl(TORVANE_BINARY_DIR "/torvane-sim", "torvane-sim", "--port", port.c_str(), "--erase-ms",
+                  "100", "--flash-out", flashOut.c_str(), "--flash-in", flashIn.c_str(), nullptr);
         _exit(127);
     }
     close(fds[1]);
@@ -71,6 +78,49 @@ TEST(CliPty, ProgramsThreePanelsAtOnce)
                 << "COM" << i + 1 << " page " << page;
         }
     }
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+}
+
+TEST(CliPty, APanelFlashedTwiceKeepsItsSerialAndBothRecordsCarryIt)
+{
+    const fs::path dir = fs::temp_directory_path() / ("torvane-cli-keep-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string upgrade = (dir / "small.mot").string(), old = (dir / "old.mot").string();
+    const std::string serial = "PNL-20420";
+    {
+        std::ofstream(upgrade) << MakeSRecords({{0xF0000, Pattern(0xF0000, 0x200, 4)}});
+        std::ofstream(old) << MakeSRecords({{0xE0000, std::vector<uint8_t>(serial.begin(), serial.end())}});
+    }
+    const pid_t sim = StartSim("COM1", dir / "flash.mot", old);
+    ASSERT_GT(sim, 0);
+    const std::string db = (dir / "records.sqlite3").string();
+    const std::string command =
+        std::string(TORVANE_BINARY_DIR "/torvane-cli program ") + upgrade +
+        " --port COM1 --baud 115200 --no-verify --page-pause 5 --serial-at E0000:16 --quiet --records " + db +
+        " >> " + (dir / "out.txt").string() + " 2>&1";
+    for (int run = 0; run < 2; ++run) {
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    kill(sim, SIGTERM);
+    waitpid(sim, nullptr, 0);
+
+    std::string error;
+    auto store = CRecordStore::Open(platform::CPath::FromUtf8(db), RecordsFile::Named, error);
+    ASSERT_TRUE(store) << error;
+    std::vector<CAttempt> rows;
+    ASSERT_TRUE(store->Query(CRecordFilter{}, rows));
+    ASSERT_EQ(rows.size(), 2u);
+    for (const CAttempt& row : rows) {
+        EXPECT_EQ(row.outcome, "pass");
+        EXPECT_EQ(row.serialText, serial);
+    }
+    CMotFile flash;
+    flash.LoadFile((dir / "flash.mot").string());
+    uint8_t page[kPageSize];
+    ASSERT_TRUE(flash.GetPage(page, 0xE00));
+    EXPECT_EQ(std::string(page, page + serial.size()), serial);
     std::error_code ec;
     fs::remove_all(dir, ec);
 }

@@ -209,6 +209,65 @@ TEST_F(Cli, BackupThenProgramOfTheBackupRestoresTheOldFlash)
     EXPECT_TRUE(std::equal(page, page + 256, old.begin() + 0x100));
 }
 
+TEST_F(Cli, KeepPutsThePanelsOwnBytesBackAfterTheEraseAStopIncluded)
+{
+    Device().SetIdVerified(true);
+    std::vector<uint8_t> serial(16), calibration(4);
+    for (uint32_t i = 0; i < serial.size(); ++i)
+        Device().WriteFlash(0xE0000 + i, serial[i] = static_cast<uint8_t>('A' + i));
+    for (uint32_t i = 0; i < calibration.size(); ++i)
+        Device().WriteFlash(0xD0080 + i, calibration[i] = static_cast<uint8_t>(0x10 + i));
+    const std::vector<uint8_t> old = Pattern(kArea, kAreaLength, 77);
+    for (uint32_t i = 0; i < kAreaLength; ++i)
+        Device().WriteFlash(kArea + i, old[i]);
+    const std::string backup = (m_dir / "old.mot").string();
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--backup", backup, "--serial-at", "E0000:16",
+                   "--keep", "D0080:4"}),
+              0)
+        << m_err.str();
+    EXPECT_EQ(Area(), m_upgrade);
+    EXPECT_EQ(Device().ReadFlashRange(0xE0000, 16), serial) << "--serial-at keeps its range";
+    EXPECT_EQ(Device().ReadFlashRange(0xD0080, 4), calibration);
+    // The restore of a backup keeps them the same way.
+    ASSERT_EQ(Run({"program", backup, "--port", "COM1", "--keep", "E0000:16", "--keep", "D0080:4"}), 0)
+        << m_err.str();
+    EXPECT_EQ(Area(), old);
+    EXPECT_EQ(Device().ReadFlashRange(0xE0000, 16), serial);
+    EXPECT_EQ(Device().ReadFlashRange(0xD0080, 4), calibration);
+
+    // Ctrl-C the moment the erase has ended: the kept page goes back first.
+    struct StopAfterErase : loader::IProgress
+    {
+        void OnStepEnd(loader::Step step, const loader::Result&) override
+        {
+            if (step == loader::Step::Erase) platform::SimulateInterrupt();
+        }
+    } stop;
+    CliOptions options;
+    options.command = "program";
+    options.file = m_file;
+    options.ports = {"COM1"};
+    options.keep = {{0xE0000, 16}};
+    std::ostringstream out, err;
+    CReporter reporter(OutputMode::Text, out, err, false, 80);
+    CSession session(options, reporter);
+    session.Listen(&stop);
+    EXPECT_EQ(session.Run(), ExitCode::Stopped);
+    EXPECT_EQ(Device().ReadFlashRange(0xE0000, 16), serial);
+    EXPECT_TRUE(AreaBlank());
+    EXPECT_EQ(Device().ReadFlashRange(0xD0080, 4), std::vector<uint8_t>(4, 0xFF)) << "not asked to be kept";
+
+    // Inside the area the upgrade replaces, or more than 16 pages: refused before the port is touched.
+    platform::ResetInterrupts();
+    const size_t sent = HostBytes().size();
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "--keep", "F8000:16"}), 2);
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "--keep", "D0000:4096", "--serial-at", "E0000:16"}),
+              2);
+    EXPECT_NE(m_err.str().find("cannot keep 17 pages: at most 16 are kept"), std::string::npos)
+        << m_err.str();
+    EXPECT_EQ(HostBytes().size(), sent);
+}
+
 TEST_F(Cli, ReadWritesIntelHexOrRawBytesByTheOutputName)
 {
     if (std::system("command -v srec_cat >/dev/null 2>&1") != 0) GTEST_SKIP() << "srec_cat is not installed";

@@ -339,7 +339,8 @@ TEST_F(Station, AJobFileFillsWhatTheCommandLineLeavesOpen)
                                                     "baud = 57600\n"
                                                     "page-pause = 10\n"
                                                     "verify = off\n"
-                                                    "tag = WO-9\n" +
+                                                    "tag = WO-9\n"
+                                                    "keep = E0000:16, D0080:4\n" +
                                                         std::string(RecordsServerBuilt() ? kServerLine : ""))
                                 .string();
     CliOptions options;
@@ -354,6 +355,9 @@ TEST_F(Station, AJobFileFillsWhatTheCommandLineLeavesOpen)
     EXPECT_EQ(options.pagePause, 10u);
     EXPECT_FALSE(options.verify);
     EXPECT_EQ(options.tag, "WO-9");
+    ASSERT_EQ(options.keep.size(), 2u);
+    EXPECT_EQ(options.keep[1].address, 0xD0080u);
+    EXPECT_EQ(options.keep[1].length, 4u);
     if (RecordsServerBuilt()) {
         EXPECT_EQ(options.recordsServer, "postgresql://records.line/torvane");
     }
@@ -366,6 +370,9 @@ TEST_F(Station, AJobFileFillsWhatTheCommandLineLeavesOpen)
     CliOptions other;
     EXPECT_FALSE(ApplyStationJob(bad, false, other, station, error));
     EXPECT_NE(error.find("baud"), std::string::npos);
+    const std::string inArea = WriteFile("area.ini", "[station]\nkeep = E0000:16, F8000:16\n").string();
+    EXPECT_FALSE(ApplyStationJob(inArea, false, other, station, error));
+    EXPECT_EQ(error, inArea + ": keep = E0000:16, F8000:16 is no list of ADDR:LEN below 0F0000");
     EXPECT_FALSE(ApplyStationJob((m_dir / "none.ini").string(), false, other, station, error));
 }
 
