@@ -18,8 +18,6 @@
 #include "cli/Session.h"
 #include "cli/StationAttempt.h"
 #include "cli/StationView.h"
-#include "records/RecordStore.h"
-#include "records/RecordTime.h"
 #include "image/MotFile.h"
 #include "loader/Protocol.h"
 #include "platform/ChildProcesses.h"
@@ -29,6 +27,8 @@
 #include "platform/Paths.h"
 #include "platform/ProfileIni.h"
 #include "platform/ShownText.h"
+#include "records/RecordStore.h"
+#include "records/RecordTime.h"
 #include "station/FixtureMessage.h"
 #include "station/StationJob.h"
 #include "station/StationPort.h"
@@ -480,7 +480,11 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
                 sender.Nudge();
             if (sending) board.SetBacklog(sender.BacklogText());
         },
-        childEnded);
+        childEnded,
+        // The sender's own progress (a row delivered, the server back) with no fixture's news.
+        [&] {
+            if (sending) board.SetBacklog(sender.BacklogText());
+        });
     board.Summary(codes, run);
     if (!codes.empty() && std::all_of(codes.begin(), codes.end(),
                                       [](int code) { return code == static_cast<int>(ExitCode::PortInUse); }))

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "records/RecordStore.h"
-#include "records/RecordTime.h"
 #include "loader/Engine.h"
 #include "loader/RateSearch.h"
 #include "platform/Clock.h"
@@ -12,6 +10,8 @@
 #include "platform/OutputFile.h"
 #include "platform/Paths.h"
 #include "platform/ThisProcess.h"
+#include "records/RecordStore.h"
+#include "records/RecordTime.h"
 
 namespace station {
 
@@ -219,7 +219,10 @@ bool CStationPort::FlashPanel()
     const std::string last = ClockTime();
     switch (report.end) {
     case AttemptEnd::Stopped:
-        State(FixtureState::Stopped, "stopped part-way" + note, last, report.exitCode);
+        if (report.flashTouched)
+            State(FixtureState::StoppedPartWay, "stopped part-way" + note, last, report.exitCode);
+        else
+            State(FixtureState::Stopped, "stopped before the erase" + note, last, report.exitCode);
         break;
     case AttemptEnd::Passed:
         ++m_passed;
