@@ -112,13 +112,21 @@ const char* ToneColour(station::ActionTone tone)
     }
 }
 
-// Beside the action: the counts and the clock time of the last attempt that ended.
-constexpr size_t kCountColumns = 6, kLastColumns = 8;
-constexpr char kCountsHeader[] = "  PASSED  FAILED  LAST";
-constexpr size_t kBesideAction = 2 + kCountColumns + 2 + kCountColumns + 2 + kLastColumns;
+// Beside the action: the counts, and where the terminal is wide enough, the clock time of
+// the last attempt that ended.
+constexpr size_t kCountLeast = 4, kLastColumns = 8;
 // The longest action told in fixed words ("STOPPED PART-WAY — ..."): the port names are
-// shown whole when it fits beside them, and an action column is never narrower than kLeast.
+// shown whole, and the clock time, when it fits beside them; an action column is never
+// narrower than kActionLeast.
 constexpr size_t kActionWanted = 56, kActionLeast = 16, kPortLeast = 12;
+// A summary's line after its port: "  1 passed, 0 failed, 1 stopped part-way, not every attempt recorded".
+constexpr size_t kSummaryColumns = 70;
+
+std::string RightAligned(const std::string& text, size_t columns)
+{
+    const size_t has = Columns(text);
+    return has < columns ? std::string(columns - has, ' ') + text : text;
+}
 
 } // namespace
 
@@ -133,16 +141,20 @@ std::vector<std::string> StationTable(const station::CStationBoard& board,
         names.push_back(platform::ShownText(port));
         longest = std::max(longest, Columns(names.back()));
     }
+    const size_t countColumns =
+        std::max(kCountLeast, std::to_string(std::max(board.Passed(), board.Failed())).size());
+    const size_t countsBeside = 2 + countColumns + 2 + countColumns, lastBeside = 2 + kLastColumns;
     size_t portColumns = longest;
-    if (longest + 2 + kActionWanted + kBesideAction > usable) {
+    if (longest + 2 + kActionWanted + countsBeside > usable) {
         const size_t room =
-            usable > 2 + kActionLeast + kBesideAction ? usable - 2 - kActionLeast - kBesideAction : 5;
+            usable > 2 + kActionLeast + countsBeside ? usable - 2 - kActionLeast - countsBeside : 5;
         portColumns = std::clamp(DistinctColumns(names, kPortLeast), std::min<size_t>(kPortLeast, longest),
                                  std::max<size_t>(room, 5));
         portColumns = std::max(std::min(portColumns, longest), Columns("total"));
     }
-    const size_t actionColumns =
-        std::max<size_t>(usable - std::min(usable, portColumns + 2 + kBesideAction), 10);
+    const bool withLast = portColumns + 2 + kActionWanted + countsBeside + lastBeside <= usable;
+    const size_t beside = countsBeside + (withLast ? lastBeside : 0);
+    const size_t actionColumns = std::max<size_t>(usable - std::min(usable, portColumns + 2 + beside), 10);
 
     std::vector<std::string> lines;
     auto row = [&](const std::string& name, const std::string& action, station::ActionTone tone,
@@ -156,21 +168,25 @@ std::vector<std::string> StationTable(const station::CStationBoard& board,
                             (k == 0 ? beside : ""));
         }
     };
-    auto counts = [](int passed, int failed, const std::string& last) {
-        char text[64];
-        std::snprintf(text, sizeof text, "  %6d  %6d  ", passed, failed);
-        std::string shown = platform::ShownText(last);
-        return text + shown.substr(0, ByteOfColumn(shown, kLastColumns));
+    auto counts = [&](const std::string& passed, const std::string& failed, const std::string& last) {
+        std::string text =
+            "  " + RightAligned(passed, countColumns) + "  " + RightAligned(failed, countColumns);
+        if (!withLast) return text;
+        const std::string shown = platform::ShownText(last);
+        return text + "  " + shown.substr(0, ByteOfColumn(shown, kLastColumns));
     };
 
-    lines.push_back(Padded("PORT", portColumns) + "  " + Padded("ACTION", actionColumns) + kCountsHeader);
+    lines.push_back(Padded("PORT", portColumns) + "  " + Padded("ACTION", actionColumns) +
+                    counts("PASS", "FAIL", "LAST"));
     for (size_t i = 0; i < board.Size() && i < names.size(); ++i) {
         const station::BoardRow& r = board.Row(i);
-        row(names[i], station::ActionText(r), station::ToneOf(r), counts(r.passed, r.failed, r.last));
+        row(names[i], station::ActionText(r), station::ToneOf(r),
+            counts(std::to_string(r.passed), std::to_string(r.failed), r.last));
     }
     std::string total = std::to_string(panelsPerHour) + " panels/h";
     if (board.StoppedPartWay()) total += ", " + std::to_string(board.StoppedPartWay()) + " stopped part-way";
-    row("total", total, station::ActionTone::Plain, counts(board.Passed(), board.Failed(), ""));
+    row("total", total, station::ActionTone::Plain,
+        counts(std::to_string(board.Passed()), std::to_string(board.Failed()), ""));
     // The records' line names the rows set aside by their ids: whole, on as many lines as it takes.
     if (!backlog.empty())
         for (const std::string& part : Wrapped(platform::ShownText(backlog), usable))
@@ -183,8 +199,6 @@ CStationView::CStationView(const std::vector<std::string>& ports, OutputMode mod
     : m_ports(ports), m_board(ports.size()), m_mode(mode), m_terminal(terminal), m_colour(colour), m_out(out),
       m_started(GetTickCount())
 {
-    for (const std::string& port : ports)
-        m_labelWidth = std::max(m_labelWidth, port.size());
     if (m_terminal) Draw();
 }
 
@@ -273,19 +287,34 @@ void CStationView::Summary(const std::vector<int>& codes, const std::string& run
               << '\n';
     } else {
         m_out << "station stopped (run " << run << ")\n";
+        // Under the table, the names as the table cut them (whole in a file or a pipe).
+        std::vector<std::string> names;
+        for (const std::string& port : m_ports)
+            names.push_back(platform::ShownText(port));
+        const size_t width = static_cast<size_t>(platform::TerminalWidth(platform::ConsoleStream::Output));
+        size_t labelColumns = Columns("total");
+        for (const std::string& name : names)
+            labelColumns = std::max(labelColumns, Columns(name));
+        if (m_terminal && labelColumns + kSummaryColumns > width) {
+            const size_t cut = DistinctColumns(names, kPortLeast);
+            for (std::string& name : names)
+                name = FromTheLeft(name, cut);
+            labelColumns = std::max(Columns("total"), std::min(labelColumns, cut));
+        }
+        auto label = [&](const std::string& name) { return Padded(name, labelColumns) + "  "; };
         // A panel stopped part-way is unusable until flashed again: said apart, never hidden in a count.
         auto stopped = [](int count) {
             return count ? ", " + std::to_string(count) + " stopped part-way" : std::string();
         };
         for (size_t i = 0; i < m_board.Size(); ++i)
-            m_out << "  " << Label(platform::ShownText(m_ports[i])) << m_board.Row(i).passed << " passed, "
-                  << m_board.Row(i).failed << " failed" << stopped(m_board.Row(i).stoppedPartWay)
+            m_out << "  " << label(names[i]) << m_board.Row(i).passed << " passed, " << m_board.Row(i).failed
+                  << " failed" << stopped(m_board.Row(i).stoppedPartWay)
                   << (i >= codes.size() || codes[i] == 0                    ? ""
                       : codes[i] == static_cast<int>(ExitCode::PortInUse)   ? ", port in use"
                       : codes[i] == static_cast<int>(ExitCode::FileRefused) ? ", file refused"
                                                                             : ", not every attempt recorded")
                   << '\n';
-        m_out << "  " << Label("total") << m_board.Passed() << " passed, " << m_board.Failed() << " failed"
+        m_out << "  " << label("total") << m_board.Passed() << " passed, " << m_board.Failed() << " failed"
               << stopped(m_board.StoppedPartWay()) << ", " << Rate() << " panels per hour\n";
     }
     m_out.flush();
@@ -294,13 +323,6 @@ void CStationView::Summary(const std::vector<int>& codes, const std::string& run
 int CStationView::Rate() const
 {
     return m_board.PanelsPerHour(GetTickCount() - m_started);
-}
-
-std::string CStationView::Label(const std::string& text) const
-{
-    std::string label = text;
-    label.resize(std::max(m_labelWidth, text.size()), ' ');
-    return label + "  ";
 }
 
 void CStationView::Draw()

@@ -33,7 +33,6 @@ public:
 
 private:
     void Tell(size_t i, const station::FixtureMessage& message);
-    std::string Label(const std::string& text) const;
     void Draw();
     int Rate() const;
 
@@ -44,6 +43,5 @@ private:
     std::ostream& m_out;
     std::string m_backlog;
     uint32_t m_started;
-    size_t m_labelWidth = 5;
     size_t m_drawnLines = 0;
 };
