@@ -8,10 +8,10 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/ExitCode.h"
+#include "records/RecordTime.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
 #include "platform/ShownText.h"
-#include "records/RecordTime.h"
 
 namespace {
 

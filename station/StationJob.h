@@ -11,8 +11,7 @@
 namespace station {
 
 // The page pauses the "Set baudrate" dialog offers, as `program` takes them.
-inline const std::vector<uint32_t> kPagePauses(std::begin(linktime::kPagePauses),
-                                               std::end(linktime::kPagePauses));
+inline const std::vector<uint32_t> kPagePauses(std::begin(linktime::kPagePauses), std::end(linktime::kPagePauses));
 
 struct SerialArea
 {

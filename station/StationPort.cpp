@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "records/RecordStore.h"
+#include "records/RecordTime.h"
 #include "loader/Engine.h"
 #include "loader/RateSearch.h"
 #include "platform/Clock.h"
@@ -10,8 +12,6 @@
 #include "platform/OutputFile.h"
 #include "platform/Paths.h"
 #include "platform/ThisProcess.h"
-#include "records/RecordStore.h"
-#include "records/RecordTime.h"
 
 namespace station {
 
