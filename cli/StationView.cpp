@@ -1,7 +1,6 @@
 #include "cli/StationView.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <set>
 #include <string_view>
 
@@ -158,14 +157,14 @@ std::vector<std::string> StationTable(const station::CStationBoard& board,
 
     std::vector<std::string> lines;
     auto row = [&](const std::string& name, const std::string& action, station::ActionTone tone,
-                   const std::string& beside) {
+                   const std::string& counted) {
         const std::vector<std::string> parts = Wrapped(platform::ShownText(action), actionColumns);
         const char* paint = colour ? ToneColour(tone) : nullptr;
         for (size_t k = 0; k < parts.size(); ++k) {
             std::string cell = k == 0 ? Padded(parts[k], actionColumns) : parts[k];
             if (paint) cell = paint + cell + "\x1b[0m";
             lines.push_back(Padded(k == 0 ? FromTheLeft(name, portColumns) : "", portColumns) + "  " + cell +
-                            (k == 0 ? beside : ""));
+                            (k == 0 ? counted : ""));
         }
     };
     auto counts = [&](const std::string& passed, const std::string& failed, const std::string& last) {
