@@ -62,7 +62,7 @@ std::string ActionText(const BoardRow& row)
 ActionTone ToneOf(const BoardRow& row)
 {
     if (row.held == FixtureState::Pass) return ActionTone::Good;
-    if (row.held) return ActionTone::Bad;
+    if (row.held || row.state == FixtureState::Fail) return ActionTone::Bad;
     if (row.state == FixtureState::NoPort || row.state == FixtureState::InUse) return ActionTone::Warn;
     return ActionTone::Plain;
 }
@@ -79,7 +79,8 @@ bool CStationBoard::OnMessage(size_t i, const FixtureMessage& message)
     }
     if (const auto* changed = std::get_if<StateChanged>(&message)) {
         if (EndsAttempt(changed->state)) row.attempt.clear();
-        if (IsOutcome(changed->state)) {
+        // A fail before anything else (the upgrade refused at the start) concerns no panel.
+        if (IsOutcome(changed->state) && before != FixtureState::Starting) {
             if (changed->state == FixtureState::StoppedPartWay && before != changed->state)
                 ++row.stoppedPartWay;
             row.held = changed->state;
@@ -120,6 +121,9 @@ void CStationBoard::ProcessEnded(size_t i, const std::string& clockTime)
     row.baseFailed = row.failed;
     row.state = FixtureState::Starting; // the FAIL below is news even after another one
     OnMessage(i, StateChanged{FixtureState::Fail, "FAIL: " + std::string(kProcessEnded), 0, 0, {}, {}});
+    // Whatever panel it had stays in the fixture until the next process sees it gone.
+    row.held = FixtureState::Fail;
+    row.heldText = row.text;
 }
 
 int CStationBoard::Passed() const

@@ -529,9 +529,11 @@ TEST(StationTable, FitsEightyColumnsWithByPathNamesAndSaysWhatToDo)
     auto state = [&](size_t i, FixtureState s, const std::string& text, int passed = 0, int failed = 0) {
         board.OnMessage(i, StateChanged{s, text, passed, failed, "13:19:06", 0});
     };
+    state(0, FixtureState::Flashing, "flashing");
     state(0, FixtureState::Fail, "FAIL: program page 0F2100: no reply at 115200 bit/s", 0, 1);
     board.OnMessage(1, StepShown{Step::Program, 76, 92, 1});
     state(2, FixtureState::NoPort, "no port (No such file or directory)");
+    board.OnMessage(3, StepShown{Step::Program, 10, 92, 5});
     state(3, FixtureState::StoppedPartWay, "stopped part-way");
     state(3, FixtureState::Stopped, "stopped"); // the station's stop: the panel is still in
     const std::string backlog = "records: 3 not yet on the server (could not connect to server: Connection "
@@ -579,6 +581,11 @@ TEST(StationTable, FitsEightyColumnsWithByPathNamesAndSaysWhatToDo)
               std::string::npos);
     state(1, FixtureState::Removed, "removed", 1, 0);
     EXPECT_EQ(ActionText(board.Row(1)), "put a panel in");
+
+    // An upgrade a fixture's process refuses at its start concerns no panel.
+    CStationBoard refused(1);
+    refused.OnMessage(0, StateChanged{FixtureState::Fail, "FAIL: file refused", 0, 0, {}, {}});
+    EXPECT_EQ(ActionText(refused.Row(0)), "FAIL: file refused");
 }
 
 } // namespace
