@@ -155,6 +155,8 @@ station::AttemptReport CStationAttempt::Run(const station::AttemptRequest& reque
     station::AttemptReport report;
     report.exitCode = static_cast<int>(code);
     report.idAnswered = session.IdAnswered();
+    report.flashTouched =
+        session.Report().Find(loader::Step::Erase) || session.Report().Find(loader::Step::Program);
     bool passed = code == ExitCode::Ok;
     if (m_records && m_records->Enabled() && !m_records->Problem().empty()) {
         report.recordLost = true;

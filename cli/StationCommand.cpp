@@ -516,7 +516,11 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
                 sender.Nudge();
             if (sending) board.SetBacklog(sender.BacklogText());
         },
-        childEnded);
+        childEnded,
+        // The sender's own progress (a row delivered, the server back) with no fixture's news.
+        [&] {
+            if (sending) board.SetBacklog(sender.BacklogText());
+        });
     board.Summary(codes, run);
     if (!codes.empty() && std::all_of(codes.begin(), codes.end(),
                                       [](int code) { return code == static_cast<int>(ExitCode::PortInUse); }))

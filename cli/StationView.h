@@ -9,6 +9,14 @@
 #include "cli/Reporter.h"
 #include "station/StationBoard.h"
 
+// The table for a terminal `width` columns wide, one string per line without its line
+// feed: no line reaches the last column (where a terminal wraps, and the redraw would climb
+// short and repeat the header). Long port names are cut from the left, an action too long
+// for its column goes on below it, and the records' line is wrapped, never cut.
+std::vector<std::string> StationTable(const station::CStationBoard& board,
+                                      const std::vector<std::string>& ports, int panelsPerHour,
+                                      const std::string& backlog, size_t width, bool colour);
+
 class CStationView
 {
 public:
@@ -25,9 +33,6 @@ public:
 
 private:
     void Tell(size_t i, const station::FixtureMessage& message);
-    std::string Label(const std::string& text) const;
-    std::string Line(const std::string& label, std::string state, station::FixtureState kind, int passed,
-                     int failed, const std::string& last) const;
     void Draw();
     int Rate() const;
 
@@ -38,6 +43,5 @@ private:
     std::ostream& m_out;
     std::string m_backlog;
     uint32_t m_started;
-    size_t m_labelWidth = 5;
-    bool m_drawn = false;
+    size_t m_drawnLines = 0;
 };

@@ -26,8 +26,9 @@ inline constexpr const char* kOutcomes[] = {outcome::kPass, outcome::kFail, outc
 
 // Decided by the outcome, and for a stop by whether the erase or the programming began.
 Yield YieldOf(const CAttempt& attempt);
-// Passed and unchanged panels count as passed; a yield is passed / (passed + failed);
-// stops and unfinished attempts count for neither.
+// Passed and unchanged panels count as passed; a yield is passed / (passed + failed).
+// A stop part-way counts for neither but is counted apart (the panel needs another go);
+// a stop before the flash was touched and unfinished attempts are not counted.
 inline bool CountsAsPassed(Yield y) { return y == Yield::Passed || y == Yield::Unchanged; }
 inline bool CountsAsFailed(Yield y) { return y == Yield::Failed; }
 

@@ -23,6 +23,7 @@ constexpr std::pair<FixtureState, const char*> kStateKeys[] = {
     {FixtureState::Pass, "pass"},
     {FixtureState::Fail, "fail"},
     {FixtureState::Stopped, "stopped"},
+    {FixtureState::StoppedPartWay, "stopped part-way"},
     {FixtureState::Removed, "removed"},
 };
 
@@ -64,7 +65,8 @@ std::optional<FixtureState> StateFromKey(std::string_view key)
 
 bool EndsAttempt(FixtureState state)
 {
-    return state == FixtureState::Pass || state == FixtureState::Fail || state == FixtureState::Stopped;
+    return state == FixtureState::Pass || state == FixtureState::Fail || state == FixtureState::Stopped ||
+           state == FixtureState::StoppedPartWay;
 }
 
 const char* StepName(Step step)

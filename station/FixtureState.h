@@ -23,13 +23,14 @@ enum class FixtureState {
     Pass,
     Fail,
     Stopped,
+    StoppedPartWay, // stopped after the erase or the programming began: the panel is unusable
     Removed,
 };
 
 // "no port", "erasing", "pass": the state's key in the JSON and the lines.
 const char* StateKey(FixtureState state);
 std::optional<FixtureState> StateFromKey(std::string_view key);
-// Pass, fail and stopped close the attempt that was open.
+// Pass, fail and the stops close the attempt that was open.
 bool EndsAttempt(FixtureState state);
 
 enum class Step {

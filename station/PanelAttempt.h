@@ -48,6 +48,8 @@ struct AttemptReport
     // until its power goes.
     bool idAnswered = false;
     bool recordLost = false; // the panel's result stands, its record could not be written
+    // The erase or the programming began: a stop has left the panel unusable.
+    bool flashTouched = false;
     std::optional<StepFailure> failure;
     std::string otherReason; // without a failed step: what the front end said last
 

@@ -1,8 +1,71 @@
 #include "station/StationBoard.h"
 
 #include <cmath>
+#include <string_view>
 
 namespace station {
+
+namespace {
+
+bool IsOutcome(FixtureState state)
+{
+    return state == FixtureState::Pass || state == FixtureState::Fail ||
+           state == FixtureState::StoppedPartWay;
+}
+
+bool IsWork(FixtureState state)
+{
+    return state >= FixtureState::Flashing && state <= FixtureState::Comparing;
+}
+
+// What follows the fixture's own word: "FAIL: erase: Erase error." gives "erase: Erase error.",
+// "PASS (record not written)" gives " (record not written)".
+std::string After(const std::string& text, std::string_view word)
+{
+    return text.rfind(word, 0) == 0 ? text.substr(word.size()) : text;
+}
+
+constexpr char kPassWord[] = "PASS", kFailWord[] = "FAIL: ", kStoppedWord[] = "stopped part-way";
+
+// A panel set aside or stopped part-way that was taken out, as the row keeps it.
+std::string LastOutcome(FixtureState held, const std::string& text)
+{
+    if (held == FixtureState::Fail) return "FAIL — " + After(text, kFailWord);
+    if (held == FixtureState::StoppedPartWay) return "STOPPED PART-WAY" + After(text, kStoppedWord);
+    return {};
+}
+
+} // namespace
+
+std::string ActionText(const BoardRow& row)
+{
+    if (row.held == FixtureState::Pass) return "PASS — take it out" + After(row.heldText, kPassWord);
+    if (row.held == FixtureState::Fail) return "FAIL — put it aside: " + After(row.heldText, kFailWord);
+    if (row.held == FixtureState::StoppedPartWay)
+        return "STOPPED PART-WAY — the panel is unusable, flash it again" + After(row.heldText, kStoppedWord);
+    const std::string last = row.lastOutcome.empty() ? "" : "; last: " + row.lastOutcome;
+    switch (row.state) {
+    case FixtureState::Waiting:
+    case FixtureState::Removed:
+        return "put a panel in" + last;
+    case FixtureState::NoPort:
+        return "adapter missing — check the cable";
+    case FixtureState::Flashing:
+        return "working — leave it in";
+    case FixtureState::Stopped:
+        return row.text + last;
+    default:
+        return IsWork(row.state) ? "working — leave it in: " + row.text : row.text;
+    }
+}
+
+ActionTone ToneOf(const BoardRow& row)
+{
+    if (row.held == FixtureState::Pass) return ActionTone::Good;
+    if (row.held || row.state == FixtureState::Fail) return ActionTone::Bad;
+    if (row.state == FixtureState::NoPort || row.state == FixtureState::InUse) return ActionTone::Warn;
+    return ActionTone::Plain;
+}
 
 CStationBoard::CStationBoard(size_t fixtures) : m_rows(fixtures) {}
 
@@ -16,6 +79,22 @@ bool CStationBoard::OnMessage(size_t i, const FixtureMessage& message)
     }
     if (const auto* changed = std::get_if<StateChanged>(&message)) {
         if (EndsAttempt(changed->state)) row.attempt.clear();
+        // A fail before anything else (the upgrade refused at the start) concerns no panel.
+        if (IsOutcome(changed->state) && before != FixtureState::Starting) {
+            if (changed->state == FixtureState::StoppedPartWay && before != changed->state)
+                ++row.stoppedPartWay;
+            row.held = changed->state;
+            row.heldText = changed->text;
+            row.lastOutcome.clear();
+        } else if (IsWork(changed->state)) {
+            row.held.reset();
+            row.lastOutcome.clear();
+        } else if (changed->state == FixtureState::Removed && row.held) {
+            // Only the fixture seeing the panel go clears its outcome: the station's stop
+            // leaves it on the row, the panel still being in the fixture.
+            row.lastOutcome = LastOutcome(*row.held, row.heldText);
+            row.held.reset();
+        }
         row.state = changed->state;
         row.text = changed->text;
         row.passed = row.basePassed + changed->passed;
@@ -24,6 +103,8 @@ bool CStationBoard::OnMessage(size_t i, const FixtureMessage& message)
         return row.state != before;
     }
     const StepShown& step = std::get<StepShown>(message);
+    row.held.reset();
+    row.lastOutcome.clear();
     row.state = StateDuring(step.step);
     row.text = step.Text();
     return row.state != before;
@@ -40,6 +121,9 @@ void CStationBoard::ProcessEnded(size_t i, const std::string& clockTime)
     row.baseFailed = row.failed;
     row.state = FixtureState::Starting; // the FAIL below is news even after another one
     OnMessage(i, StateChanged{FixtureState::Fail, "FAIL: " + std::string(kProcessEnded), 0, 0, {}, {}});
+    // Whatever panel it had stays in the fixture until the next process sees it gone.
+    row.held = FixtureState::Fail;
+    row.heldText = row.text;
 }
 
 int CStationBoard::Passed() const
@@ -56,6 +140,14 @@ int CStationBoard::Failed() const
     for (const BoardRow& row : m_rows)
         failed += row.failed;
     return failed;
+}
+
+int CStationBoard::StoppedPartWay() const
+{
+    int stopped = 0;
+    for (const BoardRow& row : m_rows)
+        stopped += row.stoppedPartWay;
+    return stopped;
 }
 
 int CStationBoard::PanelsPerHour(uint32_t elapsedMs) const

@@ -219,7 +219,10 @@ bool CStationPort::FlashPanel()
     const std::string last = ClockTime();
     switch (report.end) {
     case AttemptEnd::Stopped:
-        State(FixtureState::Stopped, "stopped part-way" + note, last, report.exitCode);
+        if (report.flashTouched)
+            State(FixtureState::StoppedPartWay, "stopped part-way" + note, last, report.exitCode);
+        else
+            State(FixtureState::Stopped, "stopped before the erase" + note, last, report.exitCode);
         break;
     case AttemptEnd::Passed:
         ++m_passed;

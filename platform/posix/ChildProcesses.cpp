@@ -13,6 +13,7 @@
 #endif
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
@@ -83,7 +84,8 @@ int WaitForChild(pid_t pid)
 
 std::vector<int> RunChildren(const std::vector<std::vector<std::string>>& commands,
                              const std::function<void(size_t, const std::string&)>& onLine,
-                             const std::function<bool(size_t, int)>& onEnd)
+                             const std::function<bool(size_t, int)>& onEnd,
+                             const std::function<void()>& onTick)
 {
     std::vector<Child> children(commands.size());
     for (size_t i = 0; i < commands.size(); ++i)
@@ -94,7 +96,12 @@ std::vector<int> RunChildren(const std::vector<std::vector<std::string>>& comman
     // 9600 bit/s instead of the upgrade running on.
     int stopsSeen = InterruptCount();
     constexpr int kStopLookMs = 200;
+    auto ticked = std::chrono::steady_clock::now();
     for (;;) {
+        if (onTick && std::chrono::steady_clock::now() - ticked >= std::chrono::milliseconds(kStopLookMs)) {
+            ticked = std::chrono::steady_clock::now();
+            onTick();
+        }
         if (const int stops = InterruptCount(); stops != stopsSeen) {
             stopsSeen = stops;
             for (const Child& child : children)

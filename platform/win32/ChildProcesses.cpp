@@ -63,7 +63,8 @@ std::string SelfExecutablePath()
 
 std::vector<int> RunChildren(const std::vector<std::vector<std::string>>& commands,
                              const std::function<void(size_t, const std::string&)>& onLine,
-                             const std::function<bool(size_t, int)>& onEnd)
+                             const std::function<bool(size_t, int)>& onEnd,
+                             const std::function<void()>& onTick)
 {
     // What every child watches: this process (ended by Task Manager, taskkill /F or a crash)
     // and an event set when a stop reaches this process by a way the console does not
@@ -77,14 +78,19 @@ std::vector<int> RunChildren(const std::vector<std::vector<std::string>>& comman
     const std::wstring handles = std::to_wstring(reinterpret_cast<uintptr_t>(self)) + L":" +
                                  std::to_wstring(reinterpret_cast<uintptr_t>(stop.Get()));
     SetEnvironmentVariableW(kParentVariable, handles.c_str());
+    std::mutex lineMutex, creating;
     std::thread forwarder([&] {
         int stopsSeen = InterruptCount();
-        while (WaitForSingleObject(finished.Get(), 200) == WAIT_TIMEOUT)
+        while (WaitForSingleObject(finished.Get(), 200) == WAIT_TIMEOUT) {
             if (InterruptCount() != stopsSeen) SetEvent(stop.Get());
+            if (onTick) {
+                std::lock_guard lock(lineMutex);
+                onTick();
+            }
+        }
     });
 
     std::vector<int> codes(commands.size(), -1);
-    std::mutex lineMutex, creating;
     std::vector<std::thread> runners;
     for (size_t i = 0; i < commands.size(); ++i) {
         runners.emplace_back([&, i] {

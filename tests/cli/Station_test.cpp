@@ -4,6 +4,7 @@
 // The script of power switches runs in the loop's stop check, which it calls often.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <vector>
@@ -13,6 +14,8 @@
 #include "cli/RecordsServer.h"
 #include "cli/StationAttempt.h"
 #include "cli/StationCommand.h"
+#include "cli/StationView.h"
+#include "records/Outcomes.h"
 #include "records/RecordFilter.h"
 #include "records/RecordStore.h"
 #include "fixtures/AppFixture.h"
@@ -240,6 +243,30 @@ TEST_F(Station, AFailNamesTheStepAndWhyNotTheLastMessage)
     const Seen* fail = First("fail");
     ASSERT_TRUE(fail);
     EXPECT_EQ(fail->text, "FAIL: program page 0F0300: no reply at 115200 bit/s");
+}
+
+TEST_F(Station, AStopPartWayIsRecordedWithItsPagesAndCountedApart)
+{
+    // Ctrl-C as the tenth page goes out: the panel's flash is half written.
+    onStep = [&](const station::StepShown& step) {
+        if (step.step == station::Step::Program && step.pagesDone == 10) platform::SimulateInterrupt();
+    };
+    RunStation([&] { return platform::InterruptCount() > 0; });
+    ASSERT_TRUE(First("stopped part-way")) << "told apart from a stop before the erase";
+    const std::vector<CAttempt> rows = Rows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].outcome, "stopped");
+    EXPECT_EQ(rows[0].eraseResult, "ok");
+    EXPECT_EQ(rows[0].programResult, "stopped");
+    EXPECT_EQ(rows[0].pagesSent, 10);
+    EXPECT_EQ(records::YieldOf(rows[0]), records::Yield::StoppedPartWay);
+    std::vector<CRecordStore::StatsRow> stats;
+    ASSERT_TRUE(m_records.Store()->Stats(CRecordFilter{}, stats));
+    ASSERT_EQ(stats.size(), 2u);
+    for (const CRecordStore::StatsRow& row : stats) {
+        EXPECT_EQ(row.stoppedPartWay, 1) << row.per;
+        EXPECT_EQ(row.passed + row.failed, 0) << row.per;
+    }
 }
 
 TEST_F(Station, APanelSwappedInAFifthOfASecondAfterItsPassIsTheNextOne)
@@ -479,6 +506,93 @@ TEST(StationBoard, AFixtureProcessThatDiesFailsItsOpenAttemptAndTheNextCountsOn)
     EXPECT_EQ(board.Row(0).passed, 3);
     EXPECT_EQ(board.Row(0).failed, 1);
     EXPECT_TRUE(board.Row(0).attempt.empty());
+}
+
+} // namespace
+
+namespace {
+
+size_t Columns(const std::string& line)
+{
+    return static_cast<size_t>(std::count_if(
+        line.begin(), line.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+std::string Joined(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
+TEST(StationTable, FitsEightyColumnsWithByPathNamesAndSaysWhatToDo)
+{
+    using namespace station;
+    const std::string hub = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.";
+    const std::vector<std::string> ports{hub + "1:1.0-port0", hub + "2:1.0-port0", hub + "3:1.0-port0",
+                                         hub + "4:1.0-port0"};
+    CStationBoard board(ports.size());
+    auto state = [&](size_t i, FixtureState s, const std::string& text, int passed = 0, int failed = 0) {
+        board.OnMessage(i, StateChanged{s, text, passed, failed, "13:19:06", 0});
+    };
+    state(0, FixtureState::Flashing, "flashing");
+    state(0, FixtureState::Fail, "FAIL: program page 0F2100: no reply at 115200 bit/s", 0, 1);
+    board.OnMessage(1, StepShown{Step::Program, 76, 92, 1});
+    state(2, FixtureState::NoPort, "no port (No such file or directory)");
+    board.OnMessage(3, StepShown{Step::Program, 10, 92, 5});
+    state(3, FixtureState::StoppedPartWay, "stopped part-way");
+    state(3, FixtureState::Stopped, "stopped"); // the station's stop: the panel is still in
+    const std::string backlog = "records: 3 not yet on the server (could not connect to server: Connection "
+                                "refused); 1 set aside: 0193a7c2-5b1e-7c44-9a51-3f0e2d6b8c11 (value too long "
+                                "for type character varying(64))";
+
+    const std::vector<std::string> lines = StationTable(board, ports, 328, backlog, 80, false);
+    const std::string text = Joined(lines);
+    for (const std::string& line : lines)
+        EXPECT_LT(Columns(line), 80u) << line;
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.rfind("PORT", 0) == 0; }),
+              1);
+    for (const char* tail : {"…1:1.0-port0", "…2:1.0-port0", "…3:1.0-port0", "…4:1.0-port0"})
+        EXPECT_NE(text.find(tail), std::string::npos) << tail << "\n" << text;
+    const std::string actions[] = {"FAIL — put it aside: program page 0F2100: no reply at 115200 bit/s",
+                                   "working — leave it in: programming 76/92, 0:01 left",
+                                   "adapter missing — check the cable",
+                                   "STOPPED PART-WAY — the panel is unusable, flash it again"};
+    for (size_t i = 0; i < ports.size(); ++i) {
+        EXPECT_EQ(ActionText(board.Row(i)), actions[i]);
+        // Every word on the table in its order: an action too long for its column goes on below it.
+        size_t at = 0;
+        for (size_t word = 0, end; word < actions[i].size(); word = end + 1) {
+            end = std::min(actions[i].find(' ', word), actions[i].size());
+            at = text.find(actions[i].substr(word, end - word), at);
+            ASSERT_NE(at, std::string::npos) << actions[i] << "\n" << text;
+        }
+    }
+    EXPECT_NE(text.find("328 panels/h, 1 stopped part-way"), std::string::npos) << text;
+    std::string records;
+    for (size_t i = lines.size() - 3; i < lines.size(); ++i)
+        records += (records.empty() ? "" : " ") + lines[i];
+    EXPECT_NE(records.find(backlog), std::string::npos) << "whole, not cut off:\n" << text;
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+
+    // The failed panel taken out; the next one passes and is still in.
+    state(0, FixtureState::Removed, "removed", 0, 1);
+    state(0, FixtureState::Waiting, "waiting", 0, 1);
+    EXPECT_EQ(ActionText(board.Row(0)),
+              "put a panel in; last: FAIL — program page 0F2100: no reply at 115200 bit/s");
+    state(1, FixtureState::Pass, "PASS", 1, 0);
+    EXPECT_EQ(ActionText(board.Row(1)), "PASS — take it out");
+    EXPECT_NE(Joined(StationTable(board, ports, 328, "", 80, true)).find("\x1b[32mPASS — take it out"),
+              std::string::npos);
+    state(1, FixtureState::Removed, "removed", 1, 0);
+    EXPECT_EQ(ActionText(board.Row(1)), "put a panel in");
+
+    // An upgrade a fixture's process refuses at its start concerns no panel.
+    CStationBoard refused(1);
+    refused.OnMessage(0, StateChanged{FixtureState::Fail, "FAIL: file refused", 0, 0, {}, {}});
+    EXPECT_EQ(ActionText(refused.Row(0)), "FAIL: file refused");
 }
 
 } // namespace

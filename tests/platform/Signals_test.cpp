@@ -79,6 +79,16 @@ TEST(ChildProcessesTest, ChildrenHoldNoPipeButTheirOwnOutput)
                 << "child " << index << " holds child " << other << "'s pipe";
 }
 
+TEST(ChildProcessesTest, TheTickComesWhileTheChildrenSayNothing)
+{
+    // The station's records line follows its sender this way, between the fixtures' news.
+    int ticks = 0;
+    const std::vector<int> codes = platform::RunChildren(
+        {{"/bin/sh", "-c", "sleep 0.7"}}, [](size_t, const std::string&) {}, nullptr, [&] { ++ticks; });
+    EXPECT_EQ(codes, std::vector<int>{0});
+    EXPECT_GE(ticks, 2);
+}
+
 TEST(ChildProcessesTest, TermSentToTheParentAloneReachesEveryChild)
 {
     EXPECT_EQ(ExitCodeOf([] {
