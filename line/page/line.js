@@ -107,6 +107,7 @@ function showFixtures(table) {
     if (now) tile.appendChild(element('div', 'state', now));
     const last = element('div');
     if (f.last_outcome) {
+      last.appendChild(document.createTextNode('last '));
       last.appendChild(element('span', 'outcome', f.last_outcome));
       last.appendChild(document.createTextNode(' ' + (f.last_serial ?? 'no serial') + ', ' + ago(f.seconds_ago)));
     } else {
