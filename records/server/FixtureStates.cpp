@@ -32,6 +32,8 @@ constexpr std::array kStatements = {
 // A round of changes right after another waits this long, so a fixture counting pages
 // does not turn into a stream of statements.
 constexpr std::chrono::milliseconds kGap{250};
+// A server without the table is asked again this rarely (records --init-server adds it).
+constexpr std::chrono::minutes kNoTableWait{5};
 
 std::optional<std::string> Number(const std::optional<int64_t>& value)
 {
@@ -53,7 +55,7 @@ bool InitFixtureStates(CPgConnection& conn, std::string& error)
 }
 
 bool UpsertFixtureState(CPgConnection& conn, const std::string& stationHost, const CFixtureStateRow& row,
-                        std::string& error)
+                        std::string& error, bool* noTable)
 {
     const CPgResult result = conn.Exec(
         "INSERT INTO torvane_fixture_state (station_host, fixture, state, detail, step, pages_done,"
@@ -66,6 +68,7 @@ bool UpsertFixtureState(CPgConnection& conn, const std::string& stationHost, con
         {stationHost, row.fixture, row.state, row.detail, row.step, Number(row.pagesDone),
          Number(row.pagesTotal), Number(row.secondsLeft), row.failReason, row.lastPanel});
     if (!result.Ok()) error = result.Error();
+    if (noTable) *noTable = result.State() == "42P01"; // undefined_table
     return result.Ok();
 }
 
@@ -122,17 +125,17 @@ void CFixtureStatePublisher::Loop()
         lock.unlock();
         std::string error;
         conn.SetDeadline(now + std::chrono::seconds(CPgConnection::kConnectTimeoutS));
-        if (conn.Connected() || conn.Connect(m_url, error)) {
-            for (const CFixtureStateRow& row : rows)
-                if (!UpsertFixtureState(conn, m_stationHost, row, error)) {
-                    // A server without the table (set up by an older Torvane) or one that
-                    // went away: the next round tries again; the rows stay here.
-                    conn.Close();
-                    break;
-                }
+        bool sent = conn.Connected() || conn.Connect(m_url, error);
+        bool noTable = false;
+        for (size_t i = 0; sent && i < rows.size(); ++i) {
+            sent = UpsertFixtureState(conn, m_stationHost, rows[i], error, &noTable);
+            if (!sent) conn.Close();
         }
         lock.lock();
-        m_wake.wait_for(lock, kGap, [this] { return m_stopping; });
+        // A server that went away, or one set up by an older Torvane without the table,
+        // is not asked again at every page a fixture counts; then every row goes again.
+        if (!sent) lastAll = std::chrono::steady_clock::now() + (noTable ? kNoTableWait : kEvery) - kEvery;
+        m_wake.wait_until(lock, sent ? now + kGap : lastAll + kEvery, [this] { return m_stopping; });
     }
 }
 

@@ -34,9 +34,10 @@ struct CFixtureStateRow
 // so a server set up before keeps its rows and older stations simply never write it.
 bool InitFixtureStates(CPgConnection& conn, std::string& error);
 
-// The row of (stationHost, row.fixture), stamped with the server's clock.
+// The row of (stationHost, row.fixture), stamped with the server's clock. noTable: the
+// server has no such table (set up by an older Torvane).
 bool UpsertFixtureState(CPgConnection& conn, const std::string& stationHost, const CFixtureStateRow& row,
-                        std::string& error);
+                        std::string& error, bool* noTable = nullptr);
 
 // The station's publisher, on its own thread and connection: a fixture never waits for
 // the network, and a server that is away only delays the rows.
