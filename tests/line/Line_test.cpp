@@ -311,7 +311,11 @@ TEST_F(LineServer, MetricsNameNoSerialAndPassPromtool)
 {
     SeedLine();
     std::string text, error;
+    ASSERT_TRUE(records_server::UpsertFixtureState(m_conn, "st1", Programming(3), error)) << error;
     ASSERT_TRUE(line::MetricsText(m_conn, text, error)) << error;
+    EXPECT_NE(text.find("torvane_fixture_state{station=\"st1\",fixture=\"COM1\",state=\"programming\"} 1\n"),
+              std::string::npos)
+        << text;
     EXPECT_NE(text.find("torvane_attempts_total{station=\"st1\",fixture=\"COM2\",outcome=\"fail\"} 2\n"),
               std::string::npos)
         << text;
