@@ -17,6 +17,7 @@
 #ifdef TORVANE_RECORDS_SERVER
 #include <fstream>
 
+#include "records/server/FixtureStates.h"
 #include "records/server/RecordsSender.h"
 #include "records/server/ServerRecords.h"
 #endif
@@ -274,7 +275,31 @@ void SendRecordsAtEnd(CRecordStore& store, const std::string& url, std::ostream&
 struct CBackgroundRecordsSender::Impl
 {
     std::unique_ptr<CRecordsSender> sender;
+    std::unique_ptr<records_server::CFixtureStatePublisher> states;
 };
+
+namespace {
+
+// "FAIL: program page 0F2100: no reply at 115200 bit/s" -> "program", "page 0F2100: no
+// reply at 115200 bit/s"; a failure outside the steps keeps its words as the reason.
+void SplitFailText(const std::string& text, std::string& step, std::string& reason)
+{
+    const std::string prefix = "FAIL: ";
+    reason = text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
+    for (int s = static_cast<int>(station::Step::Connect); s <= static_cast<int>(station::Step::Verify);
+         ++s) {
+        const std::string name = station::StepName(static_cast<station::Step>(s));
+        if (reason.rfind(name, 0) == 0 &&
+            (reason.size() == name.size() || reason[name.size()] == ' ' || reason[name.size()] == ':')) {
+            step = name;
+            reason.erase(0, name.size());
+            reason.erase(0, reason.find_first_not_of(" :"));
+            return;
+        }
+    }
+}
+
+} // namespace
 #else
 struct CBackgroundRecordsSender::Impl
 {
@@ -294,6 +319,8 @@ bool CBackgroundRecordsSender::Start(const platform::CPath& journal, const std::
 #ifdef TORVANE_RECORDS_SERVER
     m_impl->sender = std::make_unique<CRecordsSender>(journal.Native(), url);
     m_impl->sender->Start();
+    m_impl->states = std::make_unique<records_server::CFixtureStatePublisher>(url, platform::HostName());
+    m_impl->states->Start();
     return true;
 #else
     (void)journal, (void)url;
@@ -308,9 +335,32 @@ void CBackgroundRecordsSender::Nudge()
 #endif
 }
 
+void CBackgroundRecordsSender::PublishState(const std::string& port, const station::BoardRow& row,
+                                            const std::optional<station::StepShown>& shown)
+{
+#ifdef TORVANE_RECORDS_SERVER
+    if (!m_impl->states) return;
+    records_server::CFixtureStateRow state;
+    state.fixture = port;
+    state.state = station::StateKey(row.state);
+    state.detail = row.text;
+    if (shown) {
+        state.step = station::StepName(shown->step);
+        if (shown->pagesTotal > 0) state.pagesDone = shown->pagesDone, state.pagesTotal = shown->pagesTotal;
+        if (shown->secondsLeft > 0) state.secondsLeft = shown->secondsLeft;
+    }
+    if (row.state == station::FixtureState::Fail) SplitFailText(row.text, state.step, state.failReason);
+    state.lastPanel = row.last == "-" ? std::string() : row.last;
+    m_impl->states->Publish(state);
+#else
+    (void)port, (void)row, (void)shown;
+#endif
+}
+
 void CBackgroundRecordsSender::Stop()
 {
 #ifdef TORVANE_RECORDS_SERVER
+    if (m_impl->states) m_impl->states->Stop();
     if (m_impl->sender) m_impl->sender->Stop();
 #endif
 }

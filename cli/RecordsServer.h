@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "records/Attempt.h"
 #include "records/RecordFilter.h"
 #include "platform/Path.h"
+#include "station/StationBoard.h"
 
 namespace CLI {
 class App;
@@ -59,6 +61,9 @@ public:
     std::string SyncHint(bool retrySetAside = false) const;
     // An attempt's record was completed: send it soon.
     void Nudge();
+    // The fixture's state now, for the line's server (the step under way, when one is).
+    void PublishState(const std::string& port, const station::BoardRow& row,
+                      const std::optional<station::StepShown>& shown);
     void Stop();
     // For the station's table: the rows the server still lacks (-1: unknown), and why
     // they wait (one line, empty when nothing is wrong).

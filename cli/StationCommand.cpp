@@ -477,6 +477,8 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
     if (!options.recordsServer.empty() && !sending)
         err << "torvane-cli: station: no records server sink in this build; the records stay in the "
                "journal\n";
+    // Each fixture's step under way, for the line's server.
+    std::vector<std::optional<station::StepShown>> steps(options.ports.size());
     platform::CatchInterrupts(static_cast<int>(ExitCode::Stopped));
     // A fixture whose process died (killed, crashed) fails its open attempt, in the row and
     // in the record, and starts again: after its panel is gone, so that panel is not
@@ -500,6 +502,8 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
              {ExitCode::Ok, ExitCode::Failed, ExitCode::Usage, ExitCode::PortInUse, ExitCode::FileRefused})
             if (code == static_cast<int>(own)) return false;
         board.ProcessEnded(i);
+        steps[i].reset();
+        if (sending) sender.PublishState(options.ports[i], board.Board().Row(i), steps[i]);
         Sleep(kRestartGap);
         if (std::find(commands[i].begin(), commands[i].end(), "--station-restarted") == commands[i].end())
             commands[i].push_back("--station-restarted");
@@ -511,6 +515,11 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
             const std::optional<station::FixtureMessage> message = station::DecodeFixtureMessage(text);
             if (!message) return;
             board.OnMessage(i, *message);
+            if (const auto* shown = std::get_if<station::StepShown>(&*message))
+                steps[i] = *shown;
+            else if (std::holds_alternative<station::StateChanged>(*message))
+                steps[i].reset();
+            if (sending) sender.PublishState(options.ports[i], board.Board().Row(i), steps[i]);
             if (const auto* changed = std::get_if<station::StateChanged>(&*message);
                 sending && changed && station::EndsAttempt(changed->state))
                 sender.Nudge();

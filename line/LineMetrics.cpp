@@ -50,6 +50,13 @@ bool MetricsText(CPgConnection& conn, std::string& text, std::string& error)
         error = cycles.Error();
         return false;
     }
+    // A server set up before the fixtures' live state has no table for it: no such series.
+    const CPgResult states =
+        conn.Exec("SELECT station_host, fixture, state FROM torvane_fixture_state ORDER BY 1, 2");
+    if (!states.Ok() && states.State() != "42P01") {
+        error = states.Error();
+        return false;
+    }
     text = "# HELP torvane_attempts_total Attempts recorded, by station, fixture and outcome.\n"
            "# TYPE torvane_attempts_total counter\n";
     for (int row = 0; row < attempts.Rows(); ++row)
@@ -66,6 +73,14 @@ bool MetricsText(CPgConnection& conn, std::string& text, std::string& error)
     text += "torvane_cycle_time_seconds_bucket{le=\"+Inf\"} " + cycles.Text(0, 0) + "\n";
     text += std::string("torvane_cycle_time_seconds_sum ") + sum + "\n";
     text += "torvane_cycle_time_seconds_count " + cycles.Text(0, 0) + "\n";
+    if (states.Ok()) {
+        text += "# HELP torvane_fixture_state The state each fixture's station published last (1).\n"
+                "# TYPE torvane_fixture_state gauge\n";
+        for (int row = 0; row < states.Rows(); ++row)
+            text += "torvane_fixture_state{station=\"" + LabelValue(states.Text(row, 0)) + "\",fixture=\"" +
+                    LabelValue(states.Text(row, 1)) + "\",state=\"" + LabelValue(states.Text(row, 2)) +
+                    "\"} 1\n";
+    }
     return true;
 }
 

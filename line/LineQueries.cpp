@@ -241,6 +241,19 @@ bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTa
 
 bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error)
 {
+    // A server set up before the fixtures' live state has no table for it yet.
+    CPgResult hasState;
+    if (!Run(conn, "SELECT to_regclass('torvane_fixture_state') IS NOT NULL", {}, hasState, error))
+        return false;
+    const std::string live =
+        hasState.Text(0, 0) == "t"
+            ? "SELECT station_host AS host, fixture AS port, state, detail, step, pages_done, pages_total,"
+              " seconds_left, fail_reason, max(updated_utc) OVER (PARTITION BY station_host) AS heard"
+              " FROM torvane_fixture_state"
+            : "SELECT NULL::text AS host, NULL::text AS port, NULL::text AS state, NULL::text AS detail,"
+              " NULL::text AS step, NULL::bigint AS pages_done, NULL::bigint AS pages_total,"
+              " NULL::bigint AS seconds_left, NULL::text AS fail_reason, NULL::timestamptz AS heard WHERE "
+              "false";
     const std::string sql =
         "WITH recent AS (SELECT host, coalesce(port, '') AS port, id, started_utc, " + SerialSql() +
         " AS serial, outcome, " + PassedSql() + " AS passed, " + FailedSql() +
@@ -251,12 +264,20 @@ bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error)
         " count(*) FILTER (WHERE passed AND started_utc >= date_trunc('day', now())) AS passed_today,"
         " count(*) FILTER (WHERE failed AND started_utc >= date_trunc('day', now())) AS failed_today,"
         " count(*) FILTER (WHERE (passed OR failed) AND started_utc >= now() - interval '1 hour') AS per_hour"
-        " FROM recent GROUP BY host, port)"
-        " SELECT l.host, l.port, " +
+        " FROM recent GROUP BY host, port),"
+        " seen AS (SELECT * FROM last JOIN counts USING (host, port)),"
+        " live AS (" +
+        live +
+        ")"
+        " SELECT coalesce(l.host, v.host), coalesce(l.port, v.port), " +
         Utc("l.started_utc") +
         ", floor(extract(epoch FROM now() - l.started_utc))::bigint, l.serial, l.outcome,"
-        " c.passed_today, c.failed_today, c.per_hour FROM last l JOIN counts c USING (host, port)"
-        " ORDER BY l.host, l.port";
+        " coalesce(l.passed_today, 0), coalesce(l.failed_today, 0), coalesce(l.per_hour, 0),"
+        " v.state, v.detail, v.step, v.pages_done, v.pages_total, v.seconds_left, v.fail_reason,"
+        " floor(extract(epoch FROM now() - v.heard))::bigint, (v.heard < now() - interval '" +
+        std::to_string(kStationSilentSeconds) +
+        " seconds')::int"
+        " FROM seen l FULL JOIN live v ON l.host = v.host AND l.port = v.port ORDER BY 1, 2";
     CPgResult result;
     if (!Run(conn, sql, {}, result, error)) return false;
     table.columns = {{"host"},
@@ -267,7 +288,51 @@ bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error)
                      {"last_outcome"},
                      {"passed_today", true},
                      {"failed_today", true},
-                     {"panels_last_hour", true}};
+                     {"panels_last_hour", true},
+                     {"state"},
+                     {"state_text"},
+                     {"step"},
+                     {"pages_done", true},
+                     {"pages_total", true},
+                     {"seconds_left", true},
+                     {"fail_reason"},
+                     {"station_heard_seconds_ago", true},
+                     {"station_silent", true}};
+    Fill(result, table);
+    return true;
+}
+
+bool Alarms(CPgConnection& conn, CLineTable& table, std::string& error)
+{
+    CPgResult hasState;
+    if (!Run(conn, "SELECT to_regclass('torvane_fixture_state') IS NOT NULL", {}, hasState, error))
+        return false;
+    const std::string silent = hasState.Text(0, 0) != "t"
+                                   ? std::string()
+                                   : " UNION ALL SELECT 'station silent', station_host, 'not heard for ' ||"
+                                     " floor(extract(epoch FROM now() - max(updated_utc)))::bigint || ' s'"
+                                     " FROM torvane_fixture_state GROUP BY station_host HAVING "
+                                     "max(updated_utc) < now() - interval '" +
+                                         std::to_string(kStationSilentSeconds) +
+                                         " seconds' AND max(updated_utc) >= now() - interval '1 day'";
+    const std::string sql =
+        "SELECT * FROM (SELECT 'several file hashes in one tag' AS alarm, tag AS subject,"
+        " string_agg(DISTINCT file_sha256, ', ' ORDER BY file_sha256) AS detail FROM torvane_attempt"
+        " WHERE tag <> '' AND file_sha256 <> '' GROUP BY tag HAVING count(DISTINCT file_sha256) > 1"
+        " UNION ALL SELECT 'several tool versions in one tag', tag, string_agg(DISTINCT tool_version, ', ' "
+        "ORDER BY tool_version)"
+        " FROM torvane_attempt WHERE tag <> '' AND tool_version <> '' GROUP BY tag"
+        " HAVING count(DISTINCT tool_version) > 1"
+        " UNION ALL SELECT 'last five attempts failed', host || ' ' || port, 'last at ' || " +
+        Utc("max(started_utc)") + " FROM (SELECT host, coalesce(port, '') AS port, started_utc, " +
+        FailedSql() +
+        " AS failed, row_number() OVER (PARTITION BY host, port ORDER BY started_utc DESC, id DESC) AS n"
+        " FROM torvane_attempt WHERE started_utc >= now() - interval '30 days') a WHERE n <= 5"
+        " GROUP BY host, port HAVING count(*) = 5 AND bool_and(failed)" +
+        silent + ") alarms ORDER BY 1, 2";
+    CPgResult result;
+    if (!Run(conn, sql, {}, result, error)) return false;
+    table.columns = {{"alarm"}, {"subject"}, {"detail"}};
     Fill(result, table);
     return true;
 }

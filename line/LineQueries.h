@@ -41,9 +41,16 @@ enum class ParetoBy { StepAndReason, Fixture, LoaderVersion, FileHash };
 bool ParetoByName(const std::string& name, ParetoBy& by);
 bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTable& table,
             std::string& error);
-// One row per fixture seen in the last 30 days: its last panel and how long ago (by the
-// server's clock), passed and failed today, panels in the last hour.
+// A station that has not published its fixtures' state for this long is silent.
+inline constexpr int kStationSilentSeconds = 30;
+
+// One row per fixture seen in the last 30 days or published by its station: its last
+// panel and how long ago (by the server's clock), passed and failed today, panels in the
+// last hour, its state now and whether its station fell silent.
 bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error);
+// What needs a supervisor: a tag with more than one file hash or tool version, a
+// fixture whose last five attempts failed, a station silent (heard within the last day).
+bool Alarms(CPgConnection& conn, CLineTable& table, std::string& error);
 // Every attempt of the panel that a serial or a record id names, oldest first.
 bool Trace(CPgConnection& conn, const std::string& serialOrId, CLineTable& table, std::string& error);
 

@@ -7,6 +7,7 @@
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 
+#include "line/LineEvents.h"
 #include "line/LineMetrics.h"
 #include "line/LineQueries.h"
 #include "line/LineUsers.h"
@@ -164,12 +165,14 @@ struct CLineServer::Impl
     CLineServerSettings settings;
     std::unique_ptr<httplib::Server> http;
     CReaderPool readers;
+    CLineEvents events;
     CUserCheck users;
     CLoginThrottle throttle;
     std::vector<std::string> hosts;
     int port = 0;
 
-    explicit Impl(CLineServerSettings s) : settings(std::move(s)), readers(settings.recordsServer)
+    explicit Impl(CLineServerSettings s)
+        : settings(std::move(s)), readers(settings.recordsServer), events(settings.recordsServer)
     {
         hosts = settings.hosts.empty() ? kLoopbackHosts : settings.hosts;
         for (std::string& host : hosts)
@@ -298,6 +301,35 @@ struct CLineServer::Impl
         http->Get("/api/fixtures", [this](const auto& req, auto& res) {
             Table(req, res, "fixtures", [&](auto& c, auto& t, auto& e) { return Fixtures(c, t, e); });
         });
+        http->Get("/api/alarms", [this](const auto& req, auto& res) {
+            Table(req, res, "alarms", [&](auto& c, auto& t, auto& e) { return Alarms(c, t, e); });
+        });
+        http->Get("/api/events", [this](const httplib::Request&, httplib::Response& res) {
+            // Each stream holds a thread until its page closes: the plain requests keep theirs.
+            if (++events.streams > static_cast<int>(kStreamThreads)) {
+                --events.streams;
+                res.status = 503;
+                res.set_header("Retry-After", "10");
+                res.set_content("too many pages are open: this one reads the API now and then instead\n",
+                                kText);
+                return;
+            }
+            res.set_header("Cache-Control", "no-store");
+            auto after = std::make_shared<uint64_t>(events.Latest());
+            res.set_chunked_content_provider(
+                "text/event-stream",
+                [this, after](size_t offset, httplib::DataSink& sink) {
+                    // The first write opens the page's stream at once; a lost stream is
+                    // tried again soon.
+                    std::string text = offset == 0 ? "retry: 2000\n\n" : "";
+                    if (offset != 0) {
+                        text = events.Next(*after, std::chrono::steady_clock::time_point::max());
+                        if (text.empty()) return false; // the server stops
+                    }
+                    return sink.is_writable() && sink.write(text.data(), text.size());
+                },
+                [this](bool) { --events.streams; });
+        });
         http->Get("/api/trace", [this](const auto& req, auto& res) {
             const std::string key = req.get_param_value("key");
             if (key.empty()) {
@@ -380,11 +412,15 @@ int CLineServer::Port() const
 
 bool CLineServer::Run()
 {
-    return m_impl->http && m_impl->http->listen_after_bind();
+    if (!m_impl->http) return false;
+    m_impl->events.Start();
+    return m_impl->http->listen_after_bind();
 }
 
 void CLineServer::Stop()
 {
+    // The streams end first: each waits for the next event on a thread the server joins.
+    m_impl->events.Stop();
     if (m_impl->http) m_impl->http->stop();
 }
 

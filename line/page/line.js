@@ -1,9 +1,12 @@
-// The line's page: reads the API every few seconds and builds the tables from its JSON.
+// The line's page: reads the API when the server's events say something changed and
+// builds the tables from its JSON.
 // Text from the records (serials, tags, file names, messages) only ever goes in as
 // textContent, never as markup.
 'use strict';
 
-const kRefreshMs = 5000;
+const kRefreshMs = 5000;     // polling, only while the event stream is down
+const kLineRefreshMs = 10000;
+const kGatherMs = 200;
 const kFigures = [
   ['attempt_yield', 'Attempt yield'], ['first_pass_yield', 'First-pass yield'], ['final_yield', 'Final yield'],
   ['attempts', 'Attempts'], ['passed', 'Passed'], ['failed', 'Failed'], ['retests', 'Retests'],
@@ -73,15 +76,43 @@ function ago(seconds) {
   return Math.floor(seconds / 86400) + ' d ago';
 }
 
+function minutesSeconds(seconds) {
+  return Math.floor(seconds / 60) + ':' + String(seconds % 60).padStart(2, '0');
+}
+
+// The station's state in the supervisor's words: "erasing, 0:40 left", "programming 120/256".
+function stateText(f) {
+  switch (f.state) {
+    case null: case undefined: return null;
+    case 'no port': return 'adapter missing';
+    case 'stopped': return 'stopped part-way';
+    case 'pass': return 'PASS';
+    case 'fail': return 'FAIL' + (f.step ? ' at ' + f.step : '') + (f.fail_reason ? ': ' + f.fail_reason : '');
+    case 'erasing': return 'erasing' + (f.seconds_left ? ', ' + minutesSeconds(f.seconds_left) + ' left' : '');
+    default:
+      return f.state + (f.pages_total ? ' ' + f.pages_done + '/' + f.pages_total : '') +
+        (f.seconds_left && !f.pages_total ? ', ' + minutesSeconds(f.seconds_left) + ' left' : '');
+  }
+}
+
 function showFixtures(table) {
   const place = document.getElementById('fixtures');
   const tiles = table.rows.map(row => {
     const f = rowObject(table, row);
-    const tile = element('div', 'tile ' + (f.last_outcome || ''));
+    const silent = f.station_silent === 1;
+    const kind = silent ? 'silent' : f.state ? f.state.replace(/ /g, '-') : (f.last_outcome || '');
+    const tile = element('div', 'tile ' + kind);
     tile.appendChild(element('div', 'name', f.host + ' ' + f.port));
+    const now = silent ? 'station silent' : stateText(f);
+    if (now) tile.appendChild(element('div', 'state', now));
     const last = element('div');
-    last.appendChild(element('span', 'outcome', f.last_outcome));
-    last.appendChild(document.createTextNode(' ' + (f.last_serial ?? 'no serial') + ', ' + ago(f.seconds_ago)));
+    if (f.last_outcome) {
+      last.appendChild(document.createTextNode('last '));
+      last.appendChild(element('span', 'outcome', f.last_outcome));
+      last.appendChild(document.createTextNode(' ' + (f.last_serial ?? 'no serial') + ', ' + ago(f.seconds_ago)));
+    } else {
+      last.textContent = 'no panel in the last 30 days';
+    }
     tile.appendChild(last);
     tile.appendChild(element('div', null, 'today ' + f.passed_today + ' passed, ' + f.failed_today + ' failed'));
     tile.appendChild(element('div', 'muted', f.panels_last_hour + ' panels in the last hour'));
@@ -89,6 +120,21 @@ function showFixtures(table) {
   });
   if (!tiles.length) tiles.push(element('p', 'muted', 'no fixture has recorded in the last 30 days'));
   place.replaceChildren(...tiles);
+}
+
+function showAlarms(table) {
+  const place = document.getElementById('alarms');
+  if (!table.rows.length) {
+    place.replaceChildren(element('p', 'muted', 'none'));
+    return;
+  }
+  place.replaceChildren(...table.rows.map(row => {
+    const a = rowObject(table, row);
+    const line = element('p', 'alarm');
+    line.appendChild(element('strong', null, a.alarm));
+    line.appendChild(document.createTextNode(': ' + a.subject + (a.detail ? ' (' + a.detail + ')' : '')));
+    return line;
+  }));
 }
 
 function showYields(table) {
@@ -116,24 +162,70 @@ function setCsvLinks(query) {
   }
 }
 
+function updated() {
+  document.getElementById('problem').hidden = true;
+  document.getElementById('updated').textContent = 'updated ' + new Date().toLocaleTimeString();
+}
+
+function showProblem(e) {
+  const problem = document.getElementById('problem');
+  problem.textContent = String(e.message || e);
+  problem.hidden = false;
+}
+
+// The tiles and alarms alone: what a fixture's state changes, and the clock ages.
+async function refreshLine() {
+  try {
+    const [fixtures, alarms] = await Promise.all([readTable('/api/fixtures'), readTable('/api/alarms')]);
+    showFixtures(fixtures);
+    showAlarms(alarms);
+    updated();
+  } catch (e) {
+    showProblem(e);
+  }
+}
+
 async function refresh() {
   const query = filterQuery();
-  const problem = document.getElementById('problem');
   try {
-    const [fixtures, yields, cycles, pareto] = await Promise.all([
-      readTable('/api/fixtures'), readTable('/api/yields', query), readTable('/api/cycle-times', query),
-      readTable('/api/pareto', paretoQuery(query))]);
+    const [fixtures, alarms, yields, cycles, pareto] = await Promise.all([
+      readTable('/api/fixtures'), readTable('/api/alarms'), readTable('/api/yields', query),
+      readTable('/api/cycle-times', query), readTable('/api/pareto', paretoQuery(query))]);
     showFixtures(fixtures);
+    showAlarms(alarms);
     showYields(yields);
     showTable('cycle-times', cycles);
     showTable('pareto', pareto);
     setCsvLinks(query);
-    problem.hidden = true;
-    document.getElementById('updated').textContent = 'updated ' + new Date().toLocaleTimeString();
+    updated();
   } catch (e) {
-    problem.textContent = String(e.message || e);
-    problem.hidden = false;
+    showProblem(e);
   }
+}
+
+// Events from the server say what changed; a burst of them reads the API once.
+let pending = null;
+function soon(what) {
+  if (pending === null) setTimeout(() => { const run = pending; pending = null; run(); }, kGatherMs);
+  if (pending !== refresh) pending = what;
+}
+
+function listen() {
+  let polling = null;
+  const poll = on => {
+    if (on && !polling) polling = setInterval(refresh, kRefreshMs);
+    if (!on && polling) { clearInterval(polling); polling = null; }
+  };
+  if (!window.EventSource) { poll(true); return; }
+  const events = new EventSource('/api/events');
+  // While the stream is down the page reads the API on its own; the browser reopens it.
+  events.onerror = () => poll(true);
+  events.onopen = () => { poll(false); soon(refresh); };
+  events.onmessage = message => {
+    let kind = 'refresh';
+    try { kind = JSON.parse(message.data).kind; } catch (e) { /* a full read is never wrong */ }
+    soon(kind === 'state' ? refreshLine : refresh);
+  };
 }
 
 async function trace(key) {
@@ -158,5 +250,7 @@ document.addEventListener('DOMContentLoaded', () => {
     if (key) trace(key);
   });
   refresh();
-  setInterval(refresh, kRefreshMs);
+  listen();
+  // "Last seen" and a station's silence move with the clock, not with events.
+  setInterval(refreshLine, kLineRefreshMs);
 });

@@ -345,3 +345,18 @@ std::string CPgConnection::Error() const
 {
     return m_conn ? OneLine(PQerrorMessage(m_conn.get())) : "not connected";
 }
+
+int CPgConnection::Socket() const
+{
+    return m_conn ? PQsocket(m_conn.get()) : -1;
+}
+
+bool CPgConnection::TakeNotifications(std::vector<std::string>& payloads)
+{
+    if (!m_conn || PQconsumeInput(m_conn.get()) == 0 || PQstatus(m_conn.get()) != CONNECTION_OK) return false;
+    while (PGnotify* notify = PQnotifies(m_conn.get())) {
+        payloads.emplace_back(notify->extra ? notify->extra : "");
+        PQfreemem(notify);
+    }
+    return true;
+}

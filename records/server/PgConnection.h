@@ -87,6 +87,12 @@ public:
     // The connection's last message as one line.
     std::string Error() const;
 
+    // For a connection that LISTENs: its socket to wait on (-1 when closed), and the
+    // payloads of the notifications that arrived since the last call. False when the
+    // connection is lost.
+    int Socket() const;
+    bool TakeNotifications(std::vector<std::string>& payloads);
+
 private:
     struct Finish
     {

@@ -4,6 +4,7 @@
 
 #include "records/Fields.h"
 #include "records/Outcomes.h"
+#include "records/server/FixtureStates.h"
 #include "platform/ShownText.h"
 
 namespace records_server {
@@ -133,6 +134,8 @@ bool InitSchema(CPgConnection& conn, std::string& done, std::string& error)
                     ")");
     if (found == kSchemaVersion) {
         done = "the server's records are at version " + std::to_string(found) + " already";
+        // A server set up before the fixtures' live state gains its table here.
+        if (!InitFixtureStates(conn, error)) return fail(error);
         return Run(conn, "COMMIT", error) || fail(error);
     }
     if (found == 0) {
@@ -147,6 +150,7 @@ bool InitSchema(CPgConnection& conn, std::string& done, std::string& error)
             if (field.serverSince == step &&
                 !Run(conn, "ALTER TABLE torvane_attempt ADD COLUMN " + Column(field) + " " + PgType(field), error))
                 return fail(error);
+    if (!InitFixtureStates(conn, error)) return fail(error);
     if (!Run(conn, "DELETE FROM torvane_schema", error)) return fail(error);
     if (!conn.Exec("INSERT INTO torvane_schema (version) VALUES ($1)", {std::to_string(kSchemaVersion)}).Ok())
         return fail(conn.Error());
@@ -247,10 +251,10 @@ bool Query(CPgConnection& conn, const CRecordFilter& filter, std::vector<CAttemp
     std::string columns;
     for (const records::CField& field : records::kFields) {
         const std::string column = Column(field);
-        columns += (columns.empty() ? "" : ", ") +
-                   (field.type == records::FieldType::UtcTime ? UtcColumn(field.column)
-                    : field.type == records::FieldType::Id    ? column + "::text"
-                                                               : column);
+        columns += (columns.empty() ? "" : ", ") + (field.type == records::FieldType::UtcTime
+                                                        ? UtcColumn(field.column)
+                                                    : field.type == records::FieldType::Id ? column + "::text"
+                                                                                           : column);
     }
     const CPgResult result =
         conn.Exec("SELECT " + columns +
@@ -274,8 +278,9 @@ bool Query(CPgConnection& conn, const CRecordFilter& filter, std::vector<CAttemp
         CAttempt a;
         int i = 0;
         for (const records::CField& field : records::kFields) {
-            records::SetField(field, a, result.IsNull(row, i) ? std::nullopt
-                                                              : std::optional<std::string>(result.Text(row, i)));
+            records::SetField(field, a,
+                              result.IsNull(row, i) ? std::nullopt
+                                                    : std::optional<std::string>(result.Text(row, i)));
             ++i;
         }
         a.revision = Number(result.Text(row, i)).value_or(0);

@@ -3,19 +3,26 @@
 // /metrics, and the HTTP refusals.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <httplib.h>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+#include "line/LineEvents.h"
 #include "line/LineMetrics.h"
 #include "line/LineQueries.h"
 #include "line/LineServer.h"
 #include "line/LineUsers.h"
+#include "records/server/FixtureStates.h"
 #include "records/server/ServerRecords.h"
 
 namespace fs = std::filesystem;
@@ -89,7 +96,8 @@ protected:
         if (s_missing) GTEST_SKIP() << "no PostgreSQL server programs (scripts/setup installs postgresql)";
         std::string error;
         ASSERT_TRUE(m_conn.Connect(s_url, error)) << error;
-        ASSERT_TRUE(m_conn.Exec("TRUNCATE torvane_attempt, torvane_line_user").Ok()) << m_conn.Error();
+        ASSERT_TRUE(m_conn.Exec("TRUNCATE torvane_attempt, torvane_line_user, torvane_fixture_state").Ok())
+            << m_conn.Error();
         ASSERT_TRUE(records_server::PrepareUpsert(m_conn, error)) << error;
     }
 
@@ -165,6 +173,48 @@ protected:
 };
 
 using Cells = std::vector<std::string>;
+
+// Yesterday (UTC): within the fixtures' 30 days, and its hours never in the future.
+std::string Yesterday()
+{
+    const std::time_t then = std::time(nullptr) - 86400;
+    std::tm tm{};
+    gmtime_r(&then, &tm);
+    char day[16];
+    std::strftime(day, sizeof day, "%Y-%m-%d", &tm);
+    return day;
+}
+
+// The payloads a LISTENing connection receives up to the marker this test sends itself:
+// notifications arrive in commit order, so whatever came before it was sent before it.
+std::vector<std::string> HeardUpToMarker(CPgConnection& listener, CPgConnection& conn)
+{
+    conn.Exec("NOTIFY torvane_line, 'marker'");
+    std::vector<std::string> heard;
+    for (int round = 0; round < 50; ++round) {
+        pollfd fd{listener.Socket(), POLLIN, 0};
+        ::poll(&fd, 1, 100);
+        if (!listener.TakeNotifications(heard)) break;
+        if (!heard.empty() && heard.back() == "marker") {
+            heard.pop_back();
+            return heard;
+        }
+    }
+    heard.push_back("no marker");
+    return heard;
+}
+
+records_server::CFixtureStateRow Programming(int64_t page)
+{
+    records_server::CFixtureStateRow row;
+    row.fixture = "COM1";
+    row.state = "programming";
+    row.detail = "programming " + std::to_string(page) + "/256";
+    row.step = "program";
+    row.pagesDone = page;
+    row.pagesTotal = 256;
+    return row;
+}
 
 TEST_F(LineServer, YieldsCountEachSerialsFirstAndLastWorkedAttempt)
 {
@@ -261,7 +311,11 @@ TEST_F(LineServer, MetricsNameNoSerialAndPassPromtool)
 {
     SeedLine();
     std::string text, error;
+    ASSERT_TRUE(records_server::UpsertFixtureState(m_conn, "st1", Programming(3), error)) << error;
     ASSERT_TRUE(line::MetricsText(m_conn, text, error)) << error;
+    EXPECT_NE(text.find("torvane_fixture_state{station=\"st1\",fixture=\"COM1\",state=\"programming\"} 1\n"),
+              std::string::npos)
+        << text;
     EXPECT_NE(text.find("torvane_attempts_total{station=\"st1\",fixture=\"COM2\",outcome=\"fail\"} 2\n"),
               std::string::npos)
         << text;
@@ -275,6 +329,124 @@ TEST_F(LineServer, MetricsNameNoSerialAndPassPromtool)
     const std::string said =
         Shell("promtool check metrics < '" + (s_dir / "metrics.txt").string() + "' 2>&1", status);
     EXPECT_EQ(status, 0) << said;
+}
+
+TEST_F(LineServer, FixtureStatesAreUpsertedNotifiedOnChangeAndShownOnTheTiles)
+{
+    CPgConnection listener;
+    std::string error;
+    ASSERT_TRUE(listener.Connect(s_url, error)) << error;
+    ASSERT_TRUE(listener.Exec("LISTEN torvane_line").Ok());
+
+    ASSERT_TRUE(records_server::UpsertFixtureState(m_conn, "st1", Programming(120), error)) << error;
+    EXPECT_EQ(HeardUpToMarker(listener, m_conn), Cells{"state"});
+    // The station's sign of life every few seconds changes nothing a page shows.
+    ASSERT_TRUE(records_server::UpsertFixtureState(m_conn, "st1", Programming(120), error)) << error;
+    EXPECT_EQ(HeardUpToMarker(listener, m_conn), Cells{});
+    ASSERT_TRUE(records_server::UpsertFixtureState(m_conn, "st1", Programming(121), error)) << error;
+    EXPECT_EQ(HeardUpToMarker(listener, m_conn), Cells{"state"});
+    Add({"SN-0001", "COM1", outcome::kPass, 40, step::kOk, step::kOk, "Program OK.", "", "panel.mot",
+         Yesterday()});
+    EXPECT_EQ(HeardUpToMarker(listener, m_conn), Cells{"records"});
+
+    line::CLineTable table;
+    ASSERT_TRUE(line::Fixtures(m_conn, table, error)) << error;
+    ASSERT_EQ(table.rows.size(), 1u);
+    Cells row = Row(table, 0);
+    EXPECT_EQ(Cells(row.begin() + 9, row.begin() + 16),
+              (Cells{"programming", "programming 121/256", "program", "121", "256", "NULL", ""}));
+    EXPECT_EQ(row[4], "SN-0001");
+    EXPECT_EQ(row.back(), "0");
+
+    // A station not heard for 30 s is silent, on its tiles and among the alarms.
+    ASSERT_TRUE(m_conn.Exec("UPDATE torvane_fixture_state SET updated_utc = now() - interval '40 s'").Ok());
+    ASSERT_TRUE(line::Fixtures(m_conn, table = {}, error)) << error;
+    EXPECT_EQ(Row(table, 0).back(), "1");
+    ASSERT_TRUE(line::Alarms(m_conn, table = {}, error)) << error;
+    ASSERT_EQ(table.rows.size(), 1u);
+    row = Row(table, 0);
+    EXPECT_EQ(Cells(row.begin(), row.begin() + 2), (Cells{"station silent", "st1"}));
+}
+
+TEST_F(LineServer, AlarmsTellMixedFilesOrToolsInATagAndAFixtureFailingFiveTimes)
+{
+    const std::string day = Yesterday(), ok = step::kOk, failed = step::kFailed;
+    Add({"SN-1", "COM2", outcome::kPass, 10, ok, ok, "Program OK.", "WO-9", "panel.mot", day});
+    for (int i = 0; i < 4; ++i) // four failures after a pass: no alarm
+        Add({"SN-2", "COM2", outcome::kFail, 10, ok, failed, "Program failed.", "WO-9", "panel.mot", day});
+    for (int i = 0; i < 5; ++i)
+        Add({"SN-3", "COM3", outcome::kFail, 10, failed, "", "Erase failed.", "WO-8", "panel.mot", day});
+    ASSERT_TRUE(
+        m_conn
+            .Exec("UPDATE torvane_attempt SET file_sha256 = CASE WHEN port = 'COM2' AND serial_text = "
+                  "'SN-1' THEN repeat('a', 64) ELSE repeat('b', 64) END, tool_version = CASE WHEN "
+                  "port = 'COM3' AND started_utc = (SELECT max(started_utc) FROM torvane_attempt) "
+                  "THEN '1.0.1' ELSE '1.0.0' END")
+            .Ok())
+        << m_conn.Error();
+    line::CLineTable table;
+    std::string error;
+    ASSERT_TRUE(line::Alarms(m_conn, table, error)) << error;
+    ASSERT_EQ(table.rows.size(), 3u);
+    const Cells first = Row(table, 0);
+    EXPECT_EQ(Cells(first.begin(), first.begin() + 2), (Cells{"last five attempts failed", "st1 COM3"}));
+    EXPECT_EQ(Row(table, 1), (Cells{"several file hashes in one tag", "WO-9",
+                                    std::string(64, 'a') + ", " + std::string(64, 'b')}));
+    EXPECT_EQ(Row(table, 2), (Cells{"several tool versions in one tag", "WO-8", "1.0.0, 1.0.1"}));
+}
+
+TEST_F(LineServer, EventStreamTellsOfChangesAndAFullRefreshAfterALostListener)
+{
+    std::string error;
+    ASSERT_TRUE(line::AddUser(m_conn, "anna", "correct horse", error)) << error;
+    line::CLineServerSettings settings;
+    settings.recordsServer = s_url;
+    settings.listen = "127.0.0.1:0";
+    line::CLineServer server(settings);
+    ASSERT_TRUE(server.Bind(error)) << error;
+    std::thread serving([&] { server.Run(); });
+
+    std::mutex mutex;
+    std::string received;
+    std::atomic<bool> open{false}, done{false};
+    std::thread reading([&] {
+        httplib::Client client("127.0.0.1", server.Port());
+        client.set_basic_auth("anna", "correct horse");
+        client.set_read_timeout(20);
+        while (!done && !client.Get("/api/events", [&](const char* data, size_t size) {
+            std::lock_guard lock(mutex);
+            received.append(data, size);
+            open = true;
+            return !done.load();
+        }))
+            std::this_thread::yield(); // the listener may take a moment to start
+    });
+    auto saw = [&](const std::string& text) {
+        std::lock_guard lock(mutex);
+        return received.find(text) != std::string::npos;
+    };
+    while (!open)
+        std::this_thread::yield();
+    // The server's listener may connect after the stream opened: the state changes until heard.
+    for (int page = 1; page < 100 && !saw("data: {\"kind\":\"state\"}\n\n"); ++page) {
+        ASSERT_TRUE(records_server::UpsertFixtureState(m_conn, "st1", Programming(page), error)) << error;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(saw("data: {\"kind\":\"state\"}\n\n"));
+
+    ASSERT_TRUE(m_conn
+                    .Exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE query = 'LISTEN "
+                          "torvane_line'")
+                    .Ok());
+    for (int i = 0; i < 100 && !saw("data: {\"kind\":\"refresh\"}\n\n"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(saw("data: {\"kind\":\"refresh\"}\n\n"));
+
+    done = true;
+    ASSERT_TRUE(records_server::UpsertFixtureState(m_conn, "st1", Programming(200), error)) << error;
+    reading.join();
+    server.Stop();
+    serving.join();
 }
 
 TEST_F(LineServer, HttpRefusesWrongHostMethodBodyAndCredentials)
@@ -333,6 +505,15 @@ TEST_F(LineServer, HttpRefusesWrongHostMethodBodyAndCredentials)
 } // namespace
 
 namespace {
+
+TEST(LineEvents, AnEventIsOneLineOfJsonWhateverItsTextHolds)
+{
+    const std::string forged = "SN-1\r\n\r\ndata: {\"kind\":\"forged\"}\n\n";
+    const std::string text = line::EventText({{"kind", "state"}, {"serial", forged}});
+    EXPECT_EQ(text.rfind("data: ", 0), 0u);
+    EXPECT_EQ(text.find_first_of("\r\n"), text.size() - 2);
+    EXPECT_EQ(nlohmann::json::parse(text.substr(6))["serial"], forged);
+}
 
 TEST(LineServerSettings, AnOpenAddressNeedsTls)
 {

@@ -1,0 +1,142 @@
+#include "records/server/FixtureStates.h"
+
+#include <array>
+#include <vector>
+
+namespace records_server {
+
+namespace {
+
+constexpr std::array kStatements = {
+    "CREATE TABLE IF NOT EXISTS torvane_fixture_state ("
+    " station_host text NOT NULL, fixture text NOT NULL, state text NOT NULL, detail text NOT NULL,"
+    " step text NOT NULL, pages_done bigint, pages_total bigint, seconds_left bigint,"
+    " fail_reason text NOT NULL, last_panel text NOT NULL,"
+    " updated_utc timestamptz NOT NULL DEFAULT now(), PRIMARY KEY (station_host, fixture))",
+    // One notification per statement: a batch of records wakes the line's server once.
+    "CREATE OR REPLACE FUNCTION torvane_line_notify() RETURNS trigger LANGUAGE plpgsql AS"
+    " $$BEGIN PERFORM pg_notify('torvane_line', TG_ARGV[0]); RETURN NULL; END$$",
+    "CREATE OR REPLACE TRIGGER torvane_attempt_notify AFTER INSERT OR UPDATE ON torvane_attempt"
+    " FOR EACH STATEMENT EXECUTE FUNCTION torvane_line_notify('records')",
+    // A row sent again unchanged (the station's sign of life) wakes nobody: the pages
+    // judge silence by the clock.
+    "CREATE OR REPLACE TRIGGER torvane_fixture_state_added AFTER INSERT ON torvane_fixture_state"
+    " FOR EACH ROW EXECUTE FUNCTION torvane_line_notify('state')",
+    "CREATE OR REPLACE TRIGGER torvane_fixture_state_changed AFTER UPDATE ON torvane_fixture_state"
+    " FOR EACH ROW WHEN ((OLD.state, OLD.detail, OLD.step, OLD.pages_done, OLD.pages_total, OLD.seconds_left,"
+    " OLD.fail_reason, OLD.last_panel) IS DISTINCT FROM (NEW.state, NEW.detail, NEW.step, NEW.pages_done,"
+    " NEW.pages_total, NEW.seconds_left, NEW.fail_reason, NEW.last_panel))"
+    " EXECUTE FUNCTION torvane_line_notify('state')",
+};
+
+// A round of changes right after another waits this long, so a fixture counting pages
+// does not turn into a stream of statements.
+constexpr std::chrono::milliseconds kGap{250};
+// A server without the table is asked again this rarely (records --init-server adds it).
+constexpr std::chrono::minutes kNoTableWait{5};
+
+std::optional<std::string> Number(const std::optional<int64_t>& value)
+{
+    return value ? std::optional(std::to_string(*value)) : std::nullopt;
+}
+
+} // namespace
+
+bool InitFixtureStates(CPgConnection& conn, std::string& error)
+{
+    for (const char* statement : kStatements) {
+        const CPgResult result = conn.Exec(statement);
+        if (!result.Ok()) {
+            error = result.Error();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool UpsertFixtureState(CPgConnection& conn, const std::string& stationHost, const CFixtureStateRow& row,
+                        std::string& error, bool* noTable)
+{
+    const CPgResult result = conn.Exec(
+        "INSERT INTO torvane_fixture_state (station_host, fixture, state, detail, step, pages_done,"
+        " pages_total, seconds_left, fail_reason, last_panel) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, "
+        "$10)"
+        " ON CONFLICT (station_host, fixture) DO UPDATE SET state = EXCLUDED.state, detail = EXCLUDED.detail,"
+        " step = EXCLUDED.step, pages_done = EXCLUDED.pages_done, pages_total = EXCLUDED.pages_total,"
+        " seconds_left = EXCLUDED.seconds_left, fail_reason = EXCLUDED.fail_reason,"
+        " last_panel = EXCLUDED.last_panel, updated_utc = now()",
+        {stationHost, row.fixture, row.state, row.detail, row.step, Number(row.pagesDone),
+         Number(row.pagesTotal), Number(row.secondsLeft), row.failReason, row.lastPanel});
+    if (!result.Ok()) error = result.Error();
+    if (noTable) *noTable = result.State() == "42P01"; // undefined_table
+    return result.Ok();
+}
+
+CFixtureStatePublisher::CFixtureStatePublisher(std::string url, std::string stationHost)
+    : m_url(std::move(url)), m_stationHost(std::move(stationHost))
+{
+}
+
+CFixtureStatePublisher::~CFixtureStatePublisher()
+{
+    Stop();
+}
+
+void CFixtureStatePublisher::Start()
+{
+    if (!m_thread.joinable()) m_thread = std::thread([this] { Loop(); });
+}
+
+void CFixtureStatePublisher::Publish(const CFixtureStateRow& row)
+{
+    std::lock_guard lock(m_mutex);
+    auto [at, added] = m_rows.try_emplace(row.fixture, row);
+    if (!added && at->second == row) return;
+    at->second = row;
+    m_changed[row.fixture] = true;
+    m_wake.notify_one();
+}
+
+void CFixtureStatePublisher::Stop()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        m_wake.notify_one();
+    }
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void CFixtureStatePublisher::Loop()
+{
+    CPgConnection conn;
+    auto lastAll = std::chrono::steady_clock::now();
+    std::unique_lock lock(m_mutex);
+    while (!m_stopping) {
+        m_wake.wait_until(lock, lastAll + kEvery, [this] { return m_stopping || !m_changed.empty(); });
+        if (m_stopping) break;
+        const auto now = std::chrono::steady_clock::now();
+        const bool all = now >= lastAll + kEvery;
+        std::vector<CFixtureStateRow> rows;
+        for (const auto& [fixture, row] : m_rows)
+            if (all || m_changed.count(fixture)) rows.push_back(row);
+        m_changed.clear();
+        if (all) lastAll = now;
+        lock.unlock();
+        std::string error;
+        conn.SetDeadline(now + std::chrono::seconds(CPgConnection::kConnectTimeoutS));
+        bool sent = conn.Connected() || conn.Connect(m_url, error);
+        bool noTable = false;
+        for (size_t i = 0; sent && i < rows.size(); ++i) {
+            sent = UpsertFixtureState(conn, m_stationHost, rows[i], error, &noTable);
+            if (!sent) conn.Close();
+        }
+        lock.lock();
+        // A server that went away, or one set up by an older Torvane without the table,
+        // is not asked again at every page a fixture counts; then every row goes again.
+        if (!sent) lastAll = std::chrono::steady_clock::now() + (noTable ? kNoTableWait : kEvery) - kEvery;
+        m_wake.wait_until(lock, sent ? now + kGap : lastAll + kEvery, [this] { return m_stopping; });
+    }
+}
+
+} // namespace records_server
