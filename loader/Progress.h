@@ -27,6 +27,7 @@ enum class Step {
     BlankCheck,
     Read,
     ReturnTo9600,
+    Download,
 };
 
 class IProgress

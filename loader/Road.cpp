@@ -28,6 +28,7 @@ bool NamesAPage(Step step)
     case Step::Verify:
     case Step::BlankCheck:
     case Step::Read:
+    case Step::Download:
         return true;
     default:
         return false;
@@ -132,6 +133,8 @@ const char* StepName(Step step)
         return "read";
     case Step::ReturnTo9600:
         return "return to 9600 bit/s";
+    case Step::Download:
+        return "download";
     }
     return "?";
 }
@@ -351,6 +354,13 @@ Result Program(CEngine& engine, RunReport& report, const PageSource& image, uint
     const Result result = engine.ProgramRange(image, start, end, options);
     report.pagesSent += result.pagesSent;
     return step.End(result);
+}
+
+Result Download(CEngine& engine, RunReport& report, const PageSource& image, uint32_t start, uint32_t end,
+                uint32_t pagePause)
+{
+    CStepScope step(engine, report, Step::Download);
+    return step.End(engine.DownloadRange(image, start, end, pagePause));
 }
 
 Result Check(CEngine& engine, RunReport& report, Step stepName, const PageSource& image, uint32_t start,
