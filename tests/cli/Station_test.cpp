@@ -10,7 +10,7 @@
 
 #include "cli/CommandRecords.h"
 #include "cli/RateMemory.h"
-#include "cli/RecordsServer.h"
+#include "records/server/RecordsServer.h"
 #include "cli/StationAttempt.h"
 #include "cli/StationCommand.h"
 #include "records/RecordFilter.h"
