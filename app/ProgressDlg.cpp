@@ -5,15 +5,12 @@
 
 CProgressDlg::CProgressDlg() : CDialog(IDD_PROGRESS) {}
 
-CProgressDlg* CProgressDlg::Start(int* cancelFlag, CWnd* parent)
+std::unique_ptr<CProgressDlg> CProgressDlg::Start(int* cancelFlag, CWnd* parent)
 {
     if (!cancelFlag) return nullptr;
-    auto* dialog = new CProgressDlg;
+    auto dialog = std::make_unique<CProgressDlg>();
     if (!parent) parent = AfxGetActiveWindow();
-    if (!dialog->Create(IDD_PROGRESS, parent)) {
-        delete dialog;
-        return nullptr;
-    }
+    if (!dialog->Create(IDD_PROGRESS, parent)) return nullptr;
     dialog->m_pParent = parent;
     if (parent) dialog->m_bParentEnabled = parent->EnableWindow(FALSE) ? FALSE : TRUE;
     dialog->EnableWindow(TRUE);
@@ -42,13 +39,8 @@ void CProgressDlg::SetPos(CProgressDlg* dialog, uint32_t position)
 
 void CProgressDlg::Finish(CProgressDlg* dialog)
 {
-    if (!dialog) return;
-    dialog->m_bFinished = TRUE;
-    if (dialog->IsWindow()) {
-        dialog->OnCancel(); // destroys the window; PostNcDestroy releases the object
-        return;
-    }
-    delete dialog; // the user closed it earlier; the window is already gone
+    // A window the user closed earlier is already gone.
+    if (dialog && dialog->IsWindow()) dialog->OnCancel();
 }
 
 void CProgressDlg::DoDataExchange(CDataExchange* pDX)
@@ -63,10 +55,4 @@ void CProgressDlg::OnCancel()
     if (m_pbCancel) *m_pbCancel = 1;
     if (m_pParent) m_pParent->EnableWindow(m_bParentEnabled);
     if (IsWindow()) DestroyWindow();
-}
-
-void CProgressDlg::PostNcDestroy()
-{
-    // Released at the later of the window's destruction and Finish.
-    if (m_bFinished) delete this;
 }

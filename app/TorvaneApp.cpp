@@ -32,10 +32,10 @@ public:
     CProgressWindow(const std::string& message, const std::string& title, uint32_t upper)
         : m_dialog(CProgressDlg::Start(&m_nCancel))
     {
-        CProgressDlg::SetUp(m_dialog, message, title, 0, upper, 0);
+        CProgressDlg::SetUp(m_dialog.get(), message, title, 0, upper, 0);
     }
     ~CProgressWindow() override { Finish(); }
-    void SetPos(uint32_t position) override { CProgressDlg::SetPos(m_dialog, position); }
+    void SetPos(uint32_t position) override { CProgressDlg::SetPos(m_dialog.get(), position); }
     bool PumpAndCheckCancel() override
     {
         PumpWaitingMessages();
@@ -45,12 +45,13 @@ public:
     {
         if (m_bFinished) return;
         m_bFinished = true;
-        CProgressDlg::Finish(m_dialog);
+        CProgressDlg::Finish(m_dialog.get());
+        m_dialog.reset();
     }
 
 private:
     int m_nCancel = 0;
-    CProgressDlg* m_dialog;
+    std::unique_ptr<CProgressDlg> m_dialog;
     bool m_bFinished = false;
 };
 
@@ -74,12 +75,6 @@ void ReportOpenFailure(const std::string& port, const CSerialComm& link)
 CTorvaneApp& TheApp()
 {
     return *static_cast<CTorvaneApp*>(AfxGetApp());
-}
-
-void ReportSettingsWriteFailure(const platform::ProfileWrite& written)
-{
-    if (!written)
-        std::fprintf(stderr, "torvane: cannot write the settings file: %s\n", written.error.c_str());
 }
 
 // A second copy is told so; a lock that cannot be made is told apart, with the reason,

@@ -26,11 +26,11 @@ public:
     BOOL ApplyLinkState(CSerialComm& link, uint32_t baudRate, uint8_t byteSize, uint8_t parity,
                         uint8_t stopBits);
     uint32_t ChangeBaudRate(CSerialComm& link, uint32_t newRate, uint8_t byteSize, uint8_t parity,
-                            uint8_t stopBits, unsigned messageId);
+                            uint8_t stopBits, unsigned messageId) override;
     void ReturnTo9600(CSerialComm& link);
     uint32_t TimeoutRecovery() override;
     // The ID flag as the status register's ID-check field tells it.
-    void LearnIdState(const loader::StatusRegister& status);
+    void LearnIdState(const loader::StatusRegister& status) override;
 
     // What the commands reach through the application object.
     CSerialComm& CommandLink() override { return m_link; }
@@ -41,7 +41,8 @@ public:
 
     // The recovery chain runs as a loop, not as nested calls: a recovery requested while
     // one is already offering its baud-rate dialog is handed back to that one.
-    BOOL RecoveryHandedBack() const { return m_bRecoveryHandedBack; }
+    BOOL RecoveryHandedBack() const override { return m_bRecoveryHandedBack; }
+    void SetLinkOk(BOOL ok) override { m_bLinkOk = ok; }
 
     CSerialComm m_link;
     BOOL m_bIdPassed = FALSE;
@@ -72,6 +73,3 @@ private:
 
 // The current application object as the program's own type.
 CTorvaneApp& TheApp();
-
-// One line on the terminal when the settings file could not be written (no dialog can say it).
-void ReportSettingsWriteFailure(const platform::ProfileWrite& written);

@@ -13,7 +13,7 @@
 #include "cli/ParallelRun.h"
 #include "cli/PortsCommand.h"
 #include "cli/RecordsCommand.h"
-#include "cli/RecordsServer.h"
+#include "cli/RecordsServerOptions.h"
 #include "cli/Reporter.h"
 #include "cli/Session.h"
 #include "cli/StationCommand.h"

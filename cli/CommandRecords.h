@@ -34,7 +34,7 @@ public:
     enum class Default { Optional, Required };
     bool Open(const RecordsChoice& choice, std::ostream& err, Default required = Default::Optional);
     bool Enabled() const { return m_store != nullptr; }
-    // The open journal (null without records), for SendRecordsAtEnd (cli/RecordsServer.h).
+    // The open journal (null without records), for SendRecordsAtEnd (cli/RecordsServerOptions.h).
     CRecordStore* Store() const { return m_store.get(); }
 
     // Inserts the attempt as unfinished, with what the command line tells: command,

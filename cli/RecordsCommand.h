@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-#include "cli/RecordsServer.h"
+#include "cli/RecordsServerOptions.h"
 
 namespace CLI {
 class App;

@@ -16,7 +16,6 @@
 
 #include "cli/CommandRecords.h"
 #include "cli/ExitCode.h"
-#include "cli/RecordsServer.h"
 #include "cli/Session.h"
 #include "cli/StationAttempt.h"
 #include "cli/StationView.h"
@@ -31,6 +30,7 @@
 #include "platform/ShownText.h"
 #include "records/RecordStore.h"
 #include "records/RecordTime.h"
+#include "records/server/RecordsServer.h"
 #include "station/FixtureMessage.h"
 #include "station/StationJob.h"
 #include "station/StationPort.h"
@@ -49,6 +49,43 @@
 #endif
 
 namespace {
+
+// "FAIL: program page 0F2100: no reply at 115200 bit/s" -> "program", "page 0F2100: no
+// reply at 115200 bit/s"; a failure outside the steps keeps its words as the reason.
+void SplitFailText(const std::string& text, std::string& step, std::string& reason)
+{
+    const std::string prefix = "FAIL: ";
+    reason = text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
+    for (int s = static_cast<int>(station::Step::Connect); s <= static_cast<int>(station::Step::Verify);
+         ++s) {
+        const std::string name = station::StepName(static_cast<station::Step>(s));
+        if (reason.rfind(name, 0) == 0 &&
+            (reason.size() == name.size() || reason[name.size()] == ' ' || reason[name.size()] == ':')) {
+            step = name;
+            reason.erase(0, name.size());
+            reason.erase(0, reason.find_first_not_of(" :"));
+            return;
+        }
+    }
+}
+
+// The fixture's row as the line's server keeps it: the step under way, when one is.
+records_server::CFixtureStateRow PublishedState(const std::string& port, const station::BoardRow& row,
+                                                const std::optional<station::StepShown>& shown)
+{
+    records_server::CFixtureStateRow state;
+    state.fixture = port;
+    state.state = station::StateKey(row.state);
+    state.detail = row.text;
+    if (shown) {
+        state.step = station::StepName(shown->step);
+        if (shown->pagesTotal > 0) state.pagesDone = shown->pagesDone, state.pagesTotal = shown->pagesTotal;
+        if (shown->secondsLeft > 0) state.secondsLeft = shown->secondsLeft;
+    }
+    if (row.state == station::FixtureState::Fail) SplitFailText(row.text, state.step, state.failReason);
+    state.lastPanel = row.last == "-" ? std::string() : row.last;
+    return state;
+}
 
 // A fixture process that ends at once is not started again in a tight loop.
 constexpr uint32_t kRestartGap = 1000;
@@ -503,7 +540,7 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
             if (code == static_cast<int>(own)) return false;
         board.ProcessEnded(i);
         steps[i].reset();
-        if (sending) sender.PublishState(options.ports[i], board.Board().Row(i), steps[i]);
+        if (sending) sender.PublishState(PublishedState(options.ports[i], board.Board().Row(i), steps[i]));
         Sleep(kRestartGap);
         if (std::find(commands[i].begin(), commands[i].end(), "--station-restarted") == commands[i].end())
             commands[i].push_back("--station-restarted");
@@ -519,7 +556,7 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
                 steps[i] = *shown;
             else if (std::holds_alternative<station::StateChanged>(*message))
                 steps[i].reset();
-            if (sending) sender.PublishState(options.ports[i], board.Board().Row(i), steps[i]);
+            if (sending) sender.PublishState(PublishedState(options.ports[i], board.Board().Row(i), steps[i]));
             if (const auto* changed = std::get_if<station::StateChanged>(&*message);
                 sending && changed && station::EndsAttempt(changed->state))
                 sender.Nudge();

@@ -1,7 +1,9 @@
 #include "commands/Command.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <vector>
 
 #include "commands/SetAddressDlg.h"
 #include "framework/Host.h"
@@ -74,13 +76,30 @@ void CCommandProgress::OnPage(uint32_t, uint32_t, uint32_t address)
 {
     if (!m_window) return;
     m_window->SetPos((address - m_dwStart) / kProgressStepBytes);
-    m_bCancelled = m_window->PumpAndCheckCancel();
+    if (!m_pauseLink) {
+        PumpPage();
+        return;
+    }
+    // One pump per page, whatever happens: a pause too short for the last one gets it here.
+    if (m_bPumpDue) PumpPage();
+    m_bPumpDue = true;
+    m_pauseLink->WaitHookDueNow();
 }
 
 void CCommandProgress::OnWait()
 {
+    if (m_bPumpDue && m_window) {
+        PumpPage();
+        return;
+    }
     // With a progress window open its Stop must still be heard at the page's own pump.
     KeepWindowsResponsive(!m_window);
+}
+
+void CCommandProgress::PumpPage()
+{
+    m_bPumpDue = false;
+    m_bCancelled = m_window->PumpAndCheckCancel();
 }
 
 void CCommandProgress::OnNoReply()
@@ -196,7 +215,13 @@ BOOL CCheckMemorryCmd::ReadPage(CSerialComm& link, uint8_t* buffer, uint32_t add
 {
     CCommandProgress recovery;
     loader::CEngine engine(link, &recovery);
-    return engine.ReadPage(address, buffer, PageReadTimeout(link)).Ok() ? TRUE : FALSE;
+    std::vector<uint8_t> page;
+    if (!loader::ReadRange(engine, m_report, loader::Step::Read, address, address + kPageSize,
+                           PageReadTimeout(link), page)
+             .Ok())
+        return FALSE;
+    std::copy(page.begin(), page.end(), buffer);
+    return TRUE;
 }
 
 uint32_t CCheckMemorryCmd::PagePause()
@@ -209,6 +234,7 @@ CCheckMemorryCmd::ProgramOutcome CCheckMemorryCmd::ProgramRange(CSerialComm& lin
 {
     const CFlashWriting writing;
     CCommandProgress progress("Program.", "Program", start, end);
+    progress.PumpInPagePauses(link);
     loader::CEngine engine(link, &progress);
     loader::ProgramOptions options;
     options.pagePause = pagePause;

@@ -48,12 +48,19 @@ public:
     void OnNoReply() override;
     // Closes the window (after any box that belongs inside it).
     void Finish();
+    // Each page is followed by a pause on this link (programming, download): the page's
+    // pump runs at the start of that pause instead of adding its time to the page.
+    void PumpInPagePauses(CSerialComm& link) { m_pauseLink = &link; }
 
 private:
+    void PumpPage();
+
     std::string m_strMessage, m_strTitle;
     uint32_t m_dwStart, m_dwEnd;
     std::unique_ptr<IProgressWindow> m_window;
     bool m_bCancelled = false;
+    CSerialComm* m_pauseLink = nullptr;
+    bool m_bPumpDue = false; // a page's pump still to run
 };
 
 // Held while the windows write the panel's flash (erase, page programming): the PC

@@ -6,8 +6,13 @@
 #include <memory>
 #include <string>
 
+#include "platform/WinTypes.h"
+
 class CSerialComm;
 class CMotFile;
+namespace loader {
+struct StatusRegister;
+}
 
 // A progress window opened for one long command.
 class IProgressWindow
@@ -32,6 +37,15 @@ public:
     virtual std::unique_ptr<IProgressWindow> StartProgress(const std::string& message,
                                                            const std::string& title, uint32_t upper) = 0;
     virtual uint32_t TimeoutRecovery() = 0;
+
+    // The link services "Set baudrate" runs on: both ends moved to a rate, the link's
+    // state flag, and the ID state the status register tells.
+    virtual uint32_t ChangeBaudRate(CSerialComm& link, uint32_t newRate, uint8_t byteSize, uint8_t parity,
+                                    uint8_t stopBits, unsigned messageId) = 0;
+    // A recovery that met silence again while one was running was handed back to that one.
+    virtual BOOL RecoveryHandedBack() const = 0;
+    virtual void SetLinkOk(BOOL ok) = 0;
+    virtual void LearnIdState(const loader::StatusRegister& status) = 0;
 };
 
 // The running application.

@@ -29,8 +29,9 @@ int CDownloadCmd::Run()
     }
 
     CCommandProgress progress("Downloading.", "Download", start, end);
+    progress.PumpInPagePauses(CommandContext().CommandLink());
     loader::CEngine engine(CommandContext().CommandLink(), &progress);
-    switch (engine.DownloadRange(ImagePages(), start, end, pagePause).outcome) {
+    switch (loader::Download(engine, m_report, ImagePages(), start, end, pagePause).outcome) {
     case loader::Outcome::Done:
         progress.Finish();
         AfxMessageBox(IDS_DOWNLOAD_COMPLETED, MB_OK);

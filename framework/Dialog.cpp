@@ -85,7 +85,7 @@ BOOL CDialog::DestroyWindow()
     Host().DestroyWindow(*this);
     m_bWindowExists = FALSE;
     m_pPeer = nullptr;
-    PostNcDestroy(); // may delete this
+    PostNcDestroy();
     return TRUE;
 }
 

@@ -130,6 +130,11 @@ void CSerialComm::RunWaitHook()
     m_hookCost = m_lastHookEnd - began;
 }
 
+void CSerialComm::WaitHookDueNow()
+{
+    m_lastHookEnd = GetTickCount() - kWaitHookSlice;
+}
+
 CSerialComm::WaitHook CSerialComm::SetWaitHook(WaitHook hook)
 {
     std::swap(hook, m_waitHook);

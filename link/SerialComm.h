@@ -43,6 +43,9 @@ public:
     WaitHook SetWaitHook(WaitHook hook);
     const WaitHook& GetWaitHook() const { return m_waitHook; }
     static constexpr uint32_t kWaitHookSlice = 50; // well inside the 100 ms a window may be unresponsive
+    // The hook is due at the next wait whenever it last ran: a front end's work that has
+    // to be done once per page goes into the pause after the page, where it costs nothing.
+    void WaitHookDueNow();
     // The protocol's pauses: exactly this long, with the hook run inside them when due.
     void Pause(uint32_t milliseconds);
 

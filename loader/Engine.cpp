@@ -321,8 +321,13 @@ Result CEngine::ProgramRange(const PageSource& image, uint32_t start, uint32_t e
                 result.outcome = Outcome::Cancelled;
             } else {
                 Pause(options.pagePause);
-                result = PageStatus(options, status);
-                if (NoReplyCame(result.outcome)) NoReply();
+                // A listener may hear its stop in the pause (the windows pump there).
+                if (Stop()) {
+                    result.outcome = Outcome::Cancelled;
+                } else {
+                    result = PageStatus(options, status);
+                    if (NoReplyCame(result.outcome)) NoReply();
+                }
             }
         }
         result.address = address;
@@ -493,6 +498,10 @@ Result CEngine::DownloadRange(const PageSource& image, uint32_t start, uint32_t 
             return result;
         }
         Pause(pagePause);
+        if (Stop()) {
+            result.outcome = Outcome::Cancelled;
+            return result;
+        }
         if (LastPageOfAddressSpace(address)) break;
     }
     return result;

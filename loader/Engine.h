@@ -96,7 +96,7 @@ public:
 
     // Clear status, then every page of [start, end) with the page pause and a status
     // read after each, progress after each frame and the stop asked between the frame
-    // and its pause. pagesSent counts the frames sent; address names a failed page.
+    // and its pause and again after the pause. pagesSent counts the frames sent; address names a failed page.
     // The time-out in force before is back afterwards.
     [[nodiscard]] Result ProgramRange(const PageSource& image, uint32_t start, uint32_t end,
                                       const ProgramOptions& options);

@@ -28,6 +28,7 @@ enum class Step {
     BlankCheck,
     Read,
     ReturnTo9600,
+    Download,
 };
 
 class IProgress

@@ -32,6 +32,7 @@ bool NamesAPage(Step step)
     case Step::BlankCheck:
     case Step::Read:
     case Step::Keep:
+    case Step::Download:
         return true;
     default:
         return false;
@@ -164,6 +165,8 @@ const char* StepName(Step step)
         return "read";
     case Step::ReturnTo9600:
         return "return to 9600 bit/s";
+    case Step::Download:
+        return "download";
     }
     return "?";
 }
@@ -453,6 +456,13 @@ Result Program(CEngine& engine, RunReport& report, const PageSource& image, uint
     const Result result = engine.ProgramRange(image, start, end, options);
     report.pagesSent += result.pagesSent;
     return step.End(result);
+}
+
+Result Download(CEngine& engine, RunReport& report, const PageSource& image, uint32_t start, uint32_t end,
+                uint32_t pagePause)
+{
+    CStepScope step(engine, report, Step::Download);
+    return step.End(engine.DownloadRange(image, start, end, pagePause));
 }
 
 Result Check(CEngine& engine, RunReport& report, Step stepName, const PageSource& image, uint32_t start,

@@ -156,6 +156,10 @@ struct KeptPages
 // Every page of the range, or with options.skipBlankPages only those with data.
 [[nodiscard]] Result Program(CEngine& engine, RunReport& report, const PageSource& image, uint32_t start,
                              uint32_t end, const ProgramOptions& options);
+// The boot-program download: every page of the range sent back to back, no reply read.
+// The caller refuses a range longer than the size field holds.
+[[nodiscard]] Result Download(CEngine& engine, RunReport& report, const PageSource& image, uint32_t start,
+                              uint32_t end, uint32_t pagePause);
 // Verify, BlankCheck or Compare, as the mode says.
 [[nodiscard]] Result Check(CEngine& engine, RunReport& report, Step step, const PageSource& image,
                            uint32_t start, uint32_t end, CheckMode mode, uint32_t pageTimeout);

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <thread>
@@ -16,6 +18,7 @@
 #include "records/RecordTime.h"
 #include "platform/NetworkShare.h"
 #include "platform/OutputFile.h"
+#include "platform/Path.h"
 #include "platform/Paths.h"
 #include "platform/ShownText.h"
 #include "platform/TextFile.h"
@@ -26,6 +29,9 @@ namespace {
 // Long enough for the other ports' short transactions, short enough that a stuck
 // writer is reported instead of hanging a station.
 constexpr int kBusyTimeoutMs = 15000;
+// Up to this size a writer checks the whole file on every open (some 0.1 s); a larger
+// one only when its last writer did not close it.
+constexpr uint64_t kWholeCheckBytes = 8u << 20;
 
 // Bookkeeping of the store, beside the fields: every write raises the revision, a sender
 // marks the revision it delivered, a row the server refused keeps its reason, and the
@@ -306,6 +312,12 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const platform::CPath& path, Re
         }
     }
 
+    // Looked at before this process opens it, whose reads would make a log of their own.
+    std::filesystem::path wal = path.Native();
+    wal += "-wal";
+    const bool checkWhole = !readOnly && (platform::FileSize(path).value_or(UINT64_MAX) <= kWholeCheckBytes ||
+                                          platform::Exists(platform::CPath(wal)));
+
     std::unique_ptr<CRecordStore> store(new CRecordStore);
     store->m_path = path;
     CSqliteDb& db = store->m_db;
@@ -325,9 +337,13 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const platform::CPath& path, Re
 
     // Nothing is written before the file has shown itself sound and ours. A reader writes
     // nothing: it skips the check, which reads the whole file (seconds for a million
-    // attempts), and a damaged page it meets is an error of its query.
+    // attempts), and a damaged page it meets is an error of its query. A writer has
+    // every page it reads checked as it reads it, so damage met while writing is an error
+    // there and then; the whole file is checked while that is cheap, and a large one when
+    // a write-ahead log is left over (a writer cut off, or one at work now).
     std::string check = "ok";
-    if (!readOnly && !SingleText(db, "PRAGMA quick_check", check)) {
+    if (!readOnly && !db.Exec("PRAGMA cell_size_check = ON")) return refuse("cannot be read: " + db.Error());
+    if (checkWhole && !SingleText(db, "PRAGMA quick_check", check)) {
         if (db.ErrorCode() == SQLITE_NOTADB) return refuse("is not a records database (not an SQLite file)");
         if (db.ErrorCode() == SQLITE_CORRUPT) return refuse("is damaged (" + db.Error() + ")");
         return refuse("cannot be read: " + db.Error());

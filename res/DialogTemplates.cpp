@@ -1,17 +1,28 @@
 // The dialog resources: every window of the program as template data, in the same
 // shape a resource script gives them (dialog units, template order = tab order).
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "framework/Template.h"
+#include "loader/Protocol.h"
 #include "res/Resource.h"
 
 namespace {
 
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
+
+template <std::size_t N> std::vector<std::string> NumberTexts(const uint32_t (&numbers)[N])
+{
+    std::vector<std::string> texts;
+    for (const uint32_t number : numbers)
+        texts.push_back(std::to_string(number));
+    return texts;
+}
 
 constexpr unsigned kPopup = DS_SYSMENU | DS_MODALFRAME | DS_VISIBLE;
 constexpr int kButtonWidth = 50;
@@ -235,10 +246,10 @@ DialogTemplate SetBaudrate()
             DefButton(IDOK, "OK", 59, 26),
             Button(IDCANCEL, "Cancel", 111, 26, CS_HIDDEN),
             Combo(ControlKind::ComboDropDown, IDC_BAUDRATE, 7, 27, 44, 72,
-                  {"9600", "19200", "38400", "57600", "115200"}, CS_HIDDEN | CS_VSCROLL),
+                  NumberTexts(loader::kBaudRates), CS_HIDDEN | CS_VSCROLL),
             Control(ControlKind::Static, IDC_ORVEX_ON, "Orvex is on.", 7, 7, 154, 8, CS_HIDDEN),
             Combo(ControlKind::ComboDropDown, IDC_PAGE_PAUSE, 117, 27, 44, 72,
-                  {"5", "10", "15", "20", "25", "30", "35", "40", "45", "50"}, CS_HIDDEN | CS_VSCROLL),
+                  NumberTexts(linktime::kPagePauses), CS_HIDDEN | CS_VSCROLL),
         });
 }
 

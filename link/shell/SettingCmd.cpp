@@ -1,6 +1,7 @@
 #include "link/shell/SettingCmd.h"
 
-#include "app/TorvaneApp.h"
+#include <cstdio>
+
 #include "framework/WaitCursor.h"
 #include "link/SaveIni.h"
 #include "link/shell/SetCommDlg.h"
@@ -21,9 +22,9 @@ uint32_t CSettingCmd::Run()
 
     CWaitCursor wait;
     dialog.GetCommValues(baudRate, byteSize, parity, stopBits);
-    CTorvaneApp& app = TheApp();
+    ICommandContext& app = CommandContext();
     const uint32_t result =
-        app.ChangeBaudRate(app.m_link, baudRate, byteSize, parity, stopBits, IDS_COMM_ERROR_SETTING);
+        app.ChangeBaudRate(app.CommandLink(), baudRate, byteSize, parity, stopBits, IDS_COMM_ERROR_SETTING);
     // A recovery that met silence again hands its dialog back to the recovery loop
     // that is running us; the loop concludes this run once the chain has ended.
     if (app.RecoveryHandedBack()) return 0;
@@ -32,20 +33,26 @@ uint32_t CSettingCmd::Run()
 
 uint32_t CSettingCmd::Conclude(uint32_t result, uint8_t byteSize, uint8_t parity, uint8_t stopBits)
 {
-    CTorvaneApp& app = TheApp();
+    ICommandContext& app = CommandContext();
     if (result == 0) {
         // The next exchange starts from a purge of its own.
-        app.m_bLinkOk = FALSE;
+        app.SetLinkOk(FALSE);
         return 0;
     }
-    app.m_bLinkOk = TRUE;
+    app.SetLinkOk(TRUE);
     CSaveIni settings;
     settings.Set(result, byteSize, parity, stopBits);
     ReportSettingsWriteFailure(settings.Save());
 
-    loader::CEngine engine(app.m_link);
+    loader::CEngine engine(app.CommandLink());
     loader::RunReport report;
     loader::StatusRegister status;
     if (loader::ReadFreshStatus(engine, report, status).Ok()) app.LearnIdState(status);
     return result;
+}
+
+void ReportSettingsWriteFailure(const platform::ProfileWrite& written)
+{
+    if (!written)
+        std::fprintf(stderr, "torvane: cannot write the settings file: %s\n", written.error.c_str());
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "commands/Command.h"
+#include "platform/ProfileIni.h"
 
 class CSettingCmd : public CCommand {
 public:
@@ -13,3 +14,6 @@ public:
     // ID state). Also run by the recovery loop for every dialog it handed back.
     static uint32_t Conclude(uint32_t result, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
 };
+
+// One line on the terminal when the settings file could not be written (no dialog can say it).
+void ReportSettingsWriteFailure(const platform::ProfileWrite& written);

@@ -11,24 +11,13 @@
 #include <string>
 #include <thread>
 
+#include "records/server/FixtureStateRow.h"
 #include "records/server/PgConnection.h"
 
 namespace records_server {
 
 // The NOTIFY channel; its payload is "records" or "state".
 inline constexpr char kLineChannel[] = "torvane_line";
-
-struct CFixtureStateRow
-{
-    std::string fixture; // the port
-    std::string state;   // the station's key: "waiting", "erasing", "fail"
-    std::string detail;  // the station's words: "programming 120/256, 0:44 left"
-    std::string step;    // the step under way, or the one that failed
-    std::optional<int64_t> pagesDone, pagesTotal, secondsLeft;
-    std::string failReason;
-    std::string lastPanel; // the station's clock time of the last attempt that ended
-    bool operator==(const CFixtureStateRow&) const = default;
-};
 
 // The table and the triggers that notify kLineChannel; changes nothing that is there,
 // so a server set up before keeps its rows and older stations simply never write it.

@@ -11,7 +11,7 @@
 
 #include "cli/CommandRecords.h"
 #include "cli/RateMemory.h"
-#include "cli/RecordsServer.h"
+#include "records/server/RecordsServer.h"
 #include "cli/StationAttempt.h"
 #include "cli/StationCommand.h"
 #include "cli/StationView.h"

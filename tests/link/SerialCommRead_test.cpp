@@ -217,6 +217,25 @@ TEST_F(SerialCommReadTest, WaitHookRunsInsideTheWaitAndNeverLengthensIt)
     EXPECT_EQ(runs, (std::vector<uint64_t>{30, 85}));
 }
 
+TEST_F(SerialCommReadTest, AHookMadeDueRunsAtTheStartOfTheNextPauseWithinIt)
+{
+    // The windows' page pump: once per page, inside the page pause, which it must not lengthen.
+    std::vector<uint64_t> runs;
+    m_port.SetWaitHook([&] {
+        runs.push_back(m_clock.Now() - m_start);
+        m_clock.Advance(5);
+    });
+    m_port.WaitHookDueNow();
+    m_port.Pause(40);
+    EXPECT_EQ(m_clock.Now() - m_start, 40u);
+    EXPECT_EQ(runs, (std::vector<uint64_t>{0}));
+
+    m_port.WaitHookDueNow();
+    m_port.Pause(5); // no room for a run that took 5 ms
+    EXPECT_EQ(m_clock.Now() - m_start, 45u);
+    EXPECT_EQ(runs.size(), 1u);
+}
+
 TEST_F(SerialCommReadTest, HangUpEndsTheRead)
 {
     m_port.SetTimeout(0);

@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/RecordsServer.h"
+#include "records/server/RecordsServer.h"
 #include "records/RecordStore.h"
 #include "records/server/RecordsSender.h"
 #include "records/server/ServerRecords.h"

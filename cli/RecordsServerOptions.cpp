@@ -1,49 +1,24 @@
-#include "cli/RecordsServer.h"
-
-#include <algorithm>
-#include <cctype>
-#include <cstring>
+#include "cli/RecordsServerOptions.h"
 
 #include <CLI/CLI.hpp>
 
 #include <nlohmann/json.hpp>
 
 #include "cli/ExitCode.h"
-#include "records/AttemptFormats.h"
-#include "records/RecordStore.h"
 #include "platform/ShownText.h"
 #include "platform/ThisProcess.h"
+#include "records/AttemptFormats.h"
+#include "records/RecordStore.h"
 
 #ifdef TORVANE_RECORDS_SERVER
 #include <fstream>
 
-#include "records/server/FixtureStates.h"
+#include "records/server/PgConnection.h"
 #include "records/server/RecordsSender.h"
 #include "records/server/ServerRecords.h"
 #endif
 
 namespace {
-
-// A word as the shell takes it back whole: quoted unless it is plain.
-std::string ShellWord(const std::string& word)
-{
-    const bool plain = !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("_-./:=@%+,", c);
-    });
-    if (plain) return word;
-#ifdef _WIN32
-    return "\"" + word + "\"";
-#else
-    std::string quoted = "'";
-    for (const char c : word)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-#endif
-}
-
-constexpr char kNoSink[] = "this Windows build sends no records to a server: export them with "
-                           "torvane-cli records --json and import that file on a Linux host with "
-                           "torvane-cli records --import FILE --records-server URL";
 
 #ifdef TORVANE_RECORDS_SERVER
 std::string Records(int64_t count)
@@ -194,44 +169,6 @@ int Import(const std::string& url, const std::string& file, std::ostream& out, s
 
 } // namespace
 
-bool RecordsServerBuilt()
-{
-#ifdef TORVANE_RECORDS_SERVER
-    return true;
-#else
-    return false;
-#endif
-}
-
-std::string RecordsServerRefusal(const std::string& url)
-{
-#ifdef TORVANE_RECORDS_SERVER
-    return CPgConnection::Refuse(url);
-#else
-    (void)url;
-    return kNoSink;
-#endif
-}
-
-std::string SyncCommand(const SyncTarget& target, bool retrySetAside)
-{
-    std::string command = "torvane-cli records";
-    if (!target.jobFile.empty())
-        command +=
-            " --job " + ShellWord(platform::Absolute(platform::CPath::FromUtf8(target.jobFile)).Utf8());
-    // Named even where the job names them: the command line may have overridden the job.
-    command += " --records " + ShellWord(platform::Absolute(target.journal).Utf8());
-    if (!target.url.empty()) command += " --records-server " + ShellWord(target.url);
-    command += " --sync";
-    if (retrySetAside) command += " --retry-set-aside";
-    return command;
-}
-
-std::string CBackgroundRecordsSender::SyncHint(bool retrySetAside) const
-{
-    return SyncCommand(m_target, retrySetAside);
-}
-
 void AddRecordsServerOption(CLI::App* command, std::string& url)
 {
 #ifdef TORVANE_RECORDS_SERVER
@@ -268,149 +205,6 @@ void SendRecordsAtEnd(CRecordStore& store, const std::string& url, std::ostream&
             << platform::ShownText(SyncCommand(target)) << " sends them)\n";
 #else
     (void)store, (void)url, (void)err, (void)timeLimit;
-#endif
-}
-
-#ifdef TORVANE_RECORDS_SERVER
-struct CBackgroundRecordsSender::Impl
-{
-    std::unique_ptr<CRecordsSender> sender;
-    std::unique_ptr<records_server::CFixtureStatePublisher> states;
-};
-
-namespace {
-
-// "FAIL: program page 0F2100: no reply at 115200 bit/s" -> "program", "page 0F2100: no
-// reply at 115200 bit/s"; a failure outside the steps keeps its words as the reason.
-void SplitFailText(const std::string& text, std::string& step, std::string& reason)
-{
-    const std::string prefix = "FAIL: ";
-    reason = text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
-    for (int s = static_cast<int>(station::Step::Connect); s <= static_cast<int>(station::Step::Verify);
-         ++s) {
-        const std::string name = station::StepName(static_cast<station::Step>(s));
-        if (reason.rfind(name, 0) == 0 &&
-            (reason.size() == name.size() || reason[name.size()] == ' ' || reason[name.size()] == ':')) {
-            step = name;
-            reason.erase(0, name.size());
-            reason.erase(0, reason.find_first_not_of(" :"));
-            return;
-        }
-    }
-}
-
-} // namespace
-#else
-struct CBackgroundRecordsSender::Impl
-{
-};
-#endif
-
-CBackgroundRecordsSender::CBackgroundRecordsSender() : m_impl(std::make_unique<Impl>()) {}
-CBackgroundRecordsSender::~CBackgroundRecordsSender()
-{
-    Stop();
-}
-
-bool CBackgroundRecordsSender::Start(const platform::CPath& journal, const std::string& url,
-                                     const std::string& jobFile)
-{
-    m_target = {journal, url, jobFile};
-#ifdef TORVANE_RECORDS_SERVER
-    m_impl->sender = std::make_unique<CRecordsSender>(journal.Native(), url);
-    m_impl->sender->Start();
-    m_impl->states = std::make_unique<records_server::CFixtureStatePublisher>(url, platform::HostName());
-    m_impl->states->Start();
-    return true;
-#else
-    (void)journal, (void)url;
-    return false;
-#endif
-}
-
-void CBackgroundRecordsSender::Nudge()
-{
-#ifdef TORVANE_RECORDS_SERVER
-    if (m_impl->sender) m_impl->sender->Nudge();
-#endif
-}
-
-void CBackgroundRecordsSender::PublishState(const std::string& port, const station::BoardRow& row,
-                                            const std::optional<station::StepShown>& shown)
-{
-#ifdef TORVANE_RECORDS_SERVER
-    if (!m_impl->states) return;
-    records_server::CFixtureStateRow state;
-    state.fixture = port;
-    state.state = station::StateKey(row.state);
-    state.detail = row.text;
-    if (shown) {
-        state.step = station::StepName(shown->step);
-        if (shown->pagesTotal > 0) state.pagesDone = shown->pagesDone, state.pagesTotal = shown->pagesTotal;
-        if (shown->secondsLeft > 0) state.secondsLeft = shown->secondsLeft;
-    }
-    if (row.state == station::FixtureState::Fail) SplitFailText(row.text, state.step, state.failReason);
-    state.lastPanel = row.last == "-" ? std::string() : row.last;
-    m_impl->states->Publish(state);
-#else
-    (void)port, (void)row, (void)shown;
-#endif
-}
-
-void CBackgroundRecordsSender::Stop()
-{
-#ifdef TORVANE_RECORDS_SERVER
-    if (m_impl->states) m_impl->states->Stop();
-    if (m_impl->sender) m_impl->sender->Stop();
-#endif
-}
-
-int64_t CBackgroundRecordsSender::Waiting() const
-{
-#ifdef TORVANE_RECORDS_SERVER
-    if (m_impl->sender) return m_impl->sender->Last().waiting;
-#endif
-    return -1;
-}
-
-std::string CBackgroundRecordsSender::BacklogText() const
-{
-#ifdef TORVANE_RECORDS_SERVER
-    if (!m_impl->sender) return {};
-    const SendReport last = m_impl->sender->Last();
-    std::string text;
-    if (last.waiting > 0)
-        text = std::to_string(last.waiting) + " not yet on the server" +
-               (last.problem.empty() ? "" : " (" + last.problem + ")");
-    if (!last.setAside.empty())
-        text += (text.empty() ? "" : "; ") + std::to_string(last.setAside.size()) +
-                " set aside: " + last.setAside.back().id + " (" + last.setAside.back().reason + ")" +
-                (last.setAside.size() > 1 ? " and earlier ones" : "");
-    return text.empty() ? text : "records: " + text;
-#else
-    return {};
-#endif
-}
-
-std::vector<std::string> CBackgroundRecordsSender::SetAsideLines() const
-{
-    std::vector<std::string> lines;
-#ifdef TORVANE_RECORDS_SERVER
-    if (m_impl->sender)
-        for (const CRecordStore::SetAsideRow& row : m_impl->sender->Last().setAside)
-            lines.push_back("record " + row.id + " set aside, the server refused it: " + row.reason + " (" +
-                            SyncCommand(m_target, true) + " sends it again)");
-#endif
-    return lines;
-}
-
-std::string CBackgroundRecordsSender::Problem() const
-{
-#ifdef TORVANE_RECORDS_SERVER
-    if (m_impl->sender) return m_impl->sender->Last().problem;
-    return {};
-#else
-    return kNoSink;
 #endif
 }
 
@@ -466,28 +260,7 @@ int RunServerAction(const RecordsServerActions& actions, const platform::CPath& 
     return static_cast<int>(ExitCode::Ok);
 #else
     (void)actions, (void)journal, (void)out;
-    err << "torvane-cli: " << kNoSink << '\n';
+    err << "torvane-cli: " << NoServerSinkText() << '\n';
     return static_cast<int>(ExitCode::Usage);
-#endif
-}
-
-bool QueryRecordsServer(const std::string& url, const CRecordFilter& filter, std::vector<CAttempt>& attempts,
-                        std::string& error)
-{
-#ifdef TORVANE_RECORDS_SERVER
-    if (const std::string refused = CPgConnection::Refuse(url); !refused.empty()) {
-        error = "--server: " + refused;
-        return false;
-    }
-    CPgConnection conn;
-    if (!conn.Connect(url, error) || !records_server::Query(conn, filter, attempts, error)) {
-        error = "records server: " + error;
-        return false;
-    }
-    return true;
-#else
-    (void)url, (void)filter, (void)attempts;
-    error = kNoSink;
-    return false;
 #endif
 }
