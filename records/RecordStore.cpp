@@ -59,6 +59,10 @@ constexpr CJournalStep kSteps[] = {
     {4, "ALTER TABLE attempt ADD COLUMN local_day TEXT;"
         "UPDATE attempt SET local_day = coalesce(date(started_utc, 'localtime'), substr(started_utc, 1, 10));"
         TORVANE_ATTEMPT_YIELD_INDEX},
+    // Completing, reading back, marking sent and setting aside each find one row by its id.
+    // Files made by versions 4 and 5 lack the id's key, so each of those read the whole
+    // journal; an index finds it (a file with duplicate ids still opens).
+    {6, "CREATE INDEX IF NOT EXISTS attempt_id ON attempt (id);"},
 };
 
 const char* SqlType(const records::CField& field)
@@ -69,6 +73,7 @@ const char* SqlType(const records::CField& field)
 std::string ColumnDefinition(const records::CField& field)
 {
     std::string definition = std::string(field.column) + " " + SqlType(field);
+    if (std::string(field.column) == "id") definition += " PRIMARY KEY";
     if (field.required) definition += " NOT NULL";
     if (std::string(field.column) == "outcome") definition += " CHECK (" + records::OutcomeCheckSql() + ")";
     return definition;

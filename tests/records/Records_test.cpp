@@ -150,6 +150,25 @@ TEST_F(Records, AnAttemptIsUnfinishedFromItsStartAndWholeAfterItsEnd)
     EXPECT_EQ(r.toolVersion, a.toolVersion);
     EXPECT_EQ(r.revision, 2) << "a sender sees that the row changed after it sent it";
     EXPECT_EQ(r.sentRevision, 0);
+
+    store.reset();
+
+    // Completing and marking sent find the row by its id, not by reading the whole journal;
+    // a second row with the same id is refused.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(m_file.string().c_str(), &db), SQLITE_OK);
+    std::string plan;
+    sqlite3_exec(
+        db, "EXPLAIN QUERY PLAN UPDATE attempt SET revision = revision + 1 WHERE id = 'x'",
+        [](void* out, int, char** values, char**) {
+            *static_cast<std::string*>(out) += std::string(values[3]) + "\n";
+            return 0;
+        },
+        &plan, nullptr);
+    EXPECT_EQ(plan.find("SCAN"), std::string::npos) << plan;
+    const std::string copy = "INSERT INTO attempt SELECT * FROM attempt WHERE id = '" + a.id + "'";
+    EXPECT_NE(sqlite3_exec(db, copy.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
 }
 
 TEST_F(Records, FiltersSelectByTimePortOutcomeTagAndSerial)
