@@ -22,26 +22,13 @@
 #include "line/LineQueries.h"
 #include "line/LineServer.h"
 #include "line/LineUsers.h"
+#include "tests/fixtures/Shell.h"
 #include "records/server/FixtureStates.h"
 #include "records/server/ServerRecords.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Shell(const std::string& command, int& status)
-{
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return {};
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, n);
-    const int raw = pclose(pipe);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return output;
-}
 
 // One attempt of the hand-made set; every one on 2026-11-02 unless told.
 struct Seed

@@ -18,6 +18,7 @@
 #include "records/RecordStore.h"
 #include "records/server/RecordsSender.h"
 #include "records/server/ServerRecords.h"
+#include "tests/fixtures/Shell.h"
 #include "tests/records/EveryField.h"
 #include "platform/ThisProcess.h"
 
@@ -25,20 +26,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string Shell(const std::string& command, int& status)
-{
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return {};
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, n);
-    const int raw = pclose(pipe);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return output;
-}
 
 std::string Quoted(const fs::path& path)
 {
