@@ -344,13 +344,27 @@ void CQtWindow::ControlChanged(int id)
         int lower = 0, upper = 0;
         control->GetRange(lower, upper);
         bar->setRange(lower, upper);
-        bar->setValue(control->GetPos());
+        if (!bar->isVisible()) {
+            bar->setValue(control->GetPos());
+        } else if (m_pendingBars.insert(id).second) {
+            // A shown bar repaints at once on a new value, and that paint would sit between
+            // a page's frame and its pause. Queued, it happens at the pump inside the pause.
+            QMetaObject::invokeMethod(this, [this, id] { ApplyBarValue(id); }, Qt::QueuedConnection);
+        }
         break;
     }
     case ControlKind::Icon:
     case ControlKind::EtchedHorz:
         break;
     }
+}
+
+void CQtWindow::ApplyBarValue(int id)
+{
+    m_pendingBars.erase(id);
+    const CControl* control = m_pModel ? m_pModel->GetDlgItem(id) : nullptr;
+    auto* bar = qobject_cast<QProgressBar*>(Control(id));
+    if (control && bar) bar->setValue(control->GetPos());
 }
 
 void CQtWindow::Press(int id)

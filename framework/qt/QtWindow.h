@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QPointer>
 #include <map>
+#include <set>
 
 #include "framework/Wnd.h"
 
@@ -46,9 +47,11 @@ private:
     // Enter and Escape reach the model whichever control has the focus.
     bool HandleDialogKey(QKeyEvent* event);
     void ApplyRadioGroup(QButtonGroup* group);
+    void ApplyBarValue(int id);
 
     CDialog* m_pModel;
     std::map<int, QWidget*> m_controls;
     std::map<int, QButtonGroup*> m_radioGroups; // by control id
     QEventLoop* m_pLoop = nullptr;
+    std::set<int> m_pendingBars; // values waiting for the next pump
 };

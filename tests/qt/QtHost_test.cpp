@@ -431,8 +431,13 @@ TEST_F(QtHostTest, ModelessWindowDisablesAndRestoresItsParent)
     auto* progress = qobject_cast<QProgressBar*>(host.ControlWidget(bar, IDC_PROGRESS_BAR));
     ASSERT_NE(progress, nullptr);
     EXPECT_EQ(progress->maximum(), 70000 - 65536);
+    // A shown bar takes its value at the next pump, not inside the page's exchange.
+    EXPECT_NE(progress->value(), 3000);
+    QCoreApplication::processEvents();
     EXPECT_EQ(progress->value(), 3000);
+    bar.m_progress.SetPos(4000);
     bar.m_progress.SetPos(5000);
+    QCoreApplication::processEvents();
     EXPECT_EQ(progress->value(), 70000 - 65536);
 
     // Enter does nothing in the progress window; its close box cancels.
