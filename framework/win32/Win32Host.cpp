@@ -138,7 +138,12 @@ void CWin32Window::ControlChanged(int id)
         int lower = 0, upper = 0;
         control->GetRange(lower, upper);
         SendMessageW(window, PBM_SETRANGE32, static_cast<WPARAM>(lower), upper);
-        SendMessageW(window, PBM_SETPOS, static_cast<WPARAM>(control->GetPos()), 0);
+        // A shown bar paints at once on a new position, and that paint would sit between a
+        // page's frame and its pause; posted, it is drawn at the pump inside the pause.
+        if (IsWindowVisible(window))
+            PostMessageW(window, PBM_SETPOS, static_cast<WPARAM>(control->GetPos()), 0);
+        else
+            SendMessageW(window, PBM_SETPOS, static_cast<WPARAM>(control->GetPos()), 0);
         break;
     }
     case ControlKind::Icon:

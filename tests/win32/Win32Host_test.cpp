@@ -128,6 +128,10 @@ TEST_F(HostTest, ProgressBarFollowsItsModel)
     EXPECT_EQ(SendMessageW(barWindow, PBM_GETPOS, 0, 0), 320);
     dialog.ShowWindow(SW_SHOW);
     EXPECT_TRUE(IsWindowVisible(window));
+    bar.SetPos(480); // shown: drawn at the next pump
+    EXPECT_EQ(SendMessageW(barWindow, PBM_GETPOS, 0, 0), 320);
+    host.PumpWhileBusy(true);
+    EXPECT_EQ(SendMessageW(barWindow, PBM_GETPOS, 0, 0), 480);
 }
 
 TEST_F(HostTest, TheSessionsEndIsHeldOffOnlyWhileTheFlashIsWritten)
