@@ -8,16 +8,16 @@
 #include "app/S_PrgDlg.h"
 #include "app/TorvaneDlg.h"
 #include "framework/Host.h"
-#include "image/shell/IDCheckDlg.h"
 #include "link/SaveIni.h"
-#include "link/shell/SetCommDlg.h"
-#include "link/shell/SettingCmd.h"
 #include "loader/Engine.h"
 #include "loader/Road.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "platform/ProfileIni.h"
 #include "res/Resource.h"
+#include "shell/image/IDCheckDlg.h"
+#include "shell/link/SetCommDlg.h"
+#include "shell/link/SettingCmd.h"
 
 namespace {
 

@@ -3,7 +3,6 @@
 // flags that gate every flash command, runs the whole program from its start-up hook,
 // and provides the link services that keep both ends of the link at one speed.
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "commands/CommandContext.h"
@@ -35,6 +34,8 @@ public:
     // What the commands reach through the application object.
     CSerialComm& CommandLink() override { return m_link; }
     CMotFile& CommandImage() override { return m_image; }
+    LoadedFile& CommandLoadedFile() override { return m_loadedFile; }
+    void SetIdPassed(BOOL passed) override { m_bIdPassed = passed; }
     uint32_t CommandPagePause() override;
     std::unique_ptr<IProgressWindow> StartProgress(const std::string& message, const std::string& title,
                                                    uint32_t upper) override;
@@ -51,13 +52,7 @@ public:
     BOOL m_bSingleInstance = TRUE;
     BOOL m_bLinkOk = FALSE;
     CMotFile m_image;
-    // The upgrade file as it was read for the image: what a record names.
-    struct LoadedFile
-    {
-        std::string name;
-        std::optional<int64_t> size;
-        std::string sha256; // of the very bytes loaded; empty when they were read line by line
-    } m_loadedFile;
+    LoadedFile m_loadedFile;
     const std::string& PortName() const { return m_strPortName; }
 
 private:

@@ -18,10 +18,10 @@
 #include "commands/VersionCmd.h"
 #include "framework/Host.h"
 #include "image/UpgradeArea.h"
-#include "image/shell/IDCheckDlg.h"
-#include "link/shell/SettingCmd.h"
 #include "loader/Road.h"
 #include "res/Resource.h"
+#include "shell/image/IDCheckDlg.h"
+#include "shell/link/SettingCmd.h"
 
 CTorvaneDlg::CTorvaneDlg(CWnd* parent) : CDialog(IDD_TORVANE_DIALOG, parent), m_hIcon(IDR_MAINFRAME)
 {

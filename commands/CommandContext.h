@@ -1,9 +1,11 @@
 #pragma once
-// The application object as the commands see it: the link, the image, the page pause,
-// the progress window and the time-out recovery. The application implements it, so the
-// commands reach it without depending on the layer above them.
+// The application object as the commands and the windows' shells see it: the link, the
+// image and the file loaded into it, the ID flag, the page pause, the progress window and
+// the time-out recovery. The application implements it, so they reach it without
+// depending on the layer above them.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/WinTypes.h"
@@ -13,6 +15,14 @@ class CMotFile;
 namespace loader {
 struct StatusRegister;
 }
+
+// The upgrade file as it was read for the image: what a record names.
+struct LoadedFile
+{
+    std::string name;
+    std::optional<int64_t> size;
+    std::string sha256; // of the very bytes loaded; empty when they were read line by line
+};
 
 // A progress window opened for one long command.
 class IProgressWindow
@@ -32,6 +42,9 @@ public:
     virtual ~ICommandContext() = default;
     virtual CSerialComm& CommandLink() = 0;
     virtual CMotFile& CommandImage() = 0;
+    // What "Load Upgrade File" read into the image, and the flash ID flag it sets.
+    virtual LoadedFile& CommandLoadedFile() = 0;
+    virtual void SetIdPassed(BOOL passed) = 0;
     // The page pause of the programming loops, as "Set baudrate" holds it.
     virtual uint32_t CommandPagePause() = 0;
     virtual std::unique_ptr<IProgressWindow> StartProgress(const std::string& message,

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "framework/Afx.h"
-#include "framework/Template.h"
+#include "res/DialogTemplates.h"
 
 class CWnd;
 

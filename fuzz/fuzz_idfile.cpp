@@ -6,12 +6,42 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/TorvaneApp.h"
+#include "commands/CommandContext.h"
 #include "framework/ScriptedHost.h"
-#include "image/shell/IDCheckDlg.h"
+#include "framework/WinApp.h"
+#include "image/MotFile.h"
 #include "res/Resource.h"
+#include "shell/image/IDCheckDlg.h"
 
 namespace {
+
+// The application as the dialog sees it: an image and its file. Loading talks to no
+// panel, so every link service stops the run.
+class LoadOnlyApp : public CWinApp, public ICommandContext
+{
+public:
+    CSerialComm& CommandLink() override { std::abort(); }
+    CMotFile& CommandImage() override { return m_image; }
+    LoadedFile& CommandLoadedFile() override { return m_loadedFile; }
+    void SetIdPassed(BOOL) override { std::abort(); }
+    uint32_t CommandPagePause() override { std::abort(); }
+    std::unique_ptr<IProgressWindow> StartProgress(const std::string&, const std::string&, uint32_t) override
+    {
+        std::abort();
+    }
+    uint32_t TimeoutRecovery() override { std::abort(); }
+    uint32_t ChangeBaudRate(CSerialComm&, uint32_t, uint8_t, uint8_t, uint8_t, unsigned) override
+    {
+        std::abort();
+    }
+    BOOL RecoveryHandedBack() const override { std::abort(); }
+    void SetLinkOk(BOOL) override { std::abort(); }
+    void LearnIdState(const loader::StatusRegister&) override { std::abort(); }
+
+private:
+    CMotFile m_image;
+    LoadedFile m_loadedFile;
+};
 
 struct Bench
 {
@@ -49,7 +79,7 @@ struct Bench
     std::string dir;
     CScriptedHost host;
     IHost* previousHost = nullptr;
-    CTorvaneApp app;
+    LoadOnlyApp app;
 };
 
 bool ValidIdText(const std::string& text)

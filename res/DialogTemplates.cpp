@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "framework/Template.h"
 #include "loader/Protocol.h"
+#include "res/DialogTemplates.h"
 #include "res/Resource.h"
 
 namespace {

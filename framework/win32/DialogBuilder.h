@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/Template.h"
+#include "res/DialogTemplates.h"
 
 // The application icon's resource ordinal (the icon controls show it).
 constexpr int kApplicationIconId = 128;

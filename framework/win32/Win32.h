@@ -2,7 +2,7 @@
 // <windows.h> for the host: the framework's own names (IDOK, MB_*, DS_* of the templates,
 // CWnd::GetWindowText ...) must survive the header's macros. Include this after the
 // framework headers; the template's dialog-style flags are captured here first.
-#include "framework/Template.h"
+#include "res/DialogTemplates.h"
 
 namespace tpl {
 constexpr unsigned kSysMenu = DS_SYSMENU;

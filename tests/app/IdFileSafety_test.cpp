@@ -8,8 +8,8 @@
 
 #include "fixtures/AppFixture.h"
 #include "framework/Dialog.h"
-#include "image/shell/IDCheckDlg.h"
 #include "res/Resource.h"
+#include "shell/image/IDCheckDlg.h"
 
 namespace fs = std::filesystem;
 

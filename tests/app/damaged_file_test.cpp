@@ -6,9 +6,9 @@
 #include "commands/ProgramCmd.h"
 #include "fixtures/AppFixture.h"
 #include "framework/Dialog.h"
-#include "image/shell/IDCheckDlg.h"
-#include "image/shell/SelectDlg.h"
 #include "res/Resource.h"
+#include "shell/image/IDCheckDlg.h"
+#include "shell/image/SelectDlg.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include "commands/VersionCmd.h"
 #include "fixtures/AppFixture.h"
 #include "framework/Dialog.h"
-#include "image/shell/SelectDlg.h"
-#include "link/shell/SetCommDlg.h"
 #include "res/Resource.h"
+#include "shell/image/SelectDlg.h"
+#include "shell/link/SetCommDlg.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include "fixtures/AppFixture.h"
 #include "framework/Dialog.h"
-#include "link/shell/SettingCmd.h"
 #include "platform/InstanceLock.h"
 #include "res/Resource.h"
+#include "shell/link/SettingCmd.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include "commands/StatesDlg.h"
 #include "fixtures/AppFixture.h"
 #include "framework/Dialog.h"
-#include "image/shell/IDCheckDlg.h"
 #include "res/Resource.h"
+#include "shell/image/IDCheckDlg.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 
 #include "fixtures/AppFixture.h"
 #include "framework/Dialog.h"
-#include "image/shell/IDCheckDlg.h"
 #include "link/SaveIni.h"
 #include "platform/Paths.h"
 #include "platform/ProfileIni.h"
 #include "res/Resource.h"
+#include "shell/image/IDCheckDlg.h"
 
 namespace fs = std::filesystem;
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/Template.h"
+#include "res/DialogTemplates.h"
 #include "res/Resource.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include "framework/WinApp.h"
 #include "framework/Wnd.h"
-#include "image/shell/RefusalBox.h"
+#include "shell/image/RefusalBox.h"
 #include "tests/image/ImageTestSupport.h"
 
 namespace {

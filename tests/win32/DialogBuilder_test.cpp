@@ -2,9 +2,9 @@
 // template's controls in its order, with their classes, ids, styles and sizes.
 #include <gtest/gtest.h>
 
-#include "framework/Template.h"
 #include "framework/win32/DialogBuilder.h"
 #include "framework/win32/Win32.h"
+#include "res/DialogTemplates.h"
 
 namespace {
 

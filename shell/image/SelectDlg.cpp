@@ -1,11 +1,11 @@
-#include "image/shell/SelectDlg.h"
+#include "shell/image/SelectDlg.h"
 
-#include "app/TorvaneApp.h"
+#include "commands/CommandContext.h"
 #include "framework/FileDialog.h"
 #include "framework/Host.h"
 #include "framework/WaitCursor.h"
-#include "image/shell/IDCheckDlg.h"
 #include "res/Resource.h"
+#include "shell/image/IDCheckDlg.h"
 
 namespace {
 constexpr char kUpgradeFilter[] =
@@ -52,7 +52,7 @@ void CSelectDlg::OnOK()
         return;
     }
     if (!CIDCheckDlg::LoadUpgradeFile(m_strFileName)) return; // refused: stay open
-    TheApp().m_bIdPassed = TRUE;
+    CommandContext().SetIdPassed(TRUE);
     CIDCheckDlg::LoadUpgradeFile(m_strFileName);
     EndDialog(IDOK);
 }

@@ -1,4 +1,4 @@
-#include "link/shell/SetCommDlg.h"
+#include "shell/link/SetCommDlg.h"
 
 #include <cctype>
 

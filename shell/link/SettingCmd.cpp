@@ -1,12 +1,12 @@
-#include "link/shell/SettingCmd.h"
+#include "shell/link/SettingCmd.h"
 
 #include <cstdio>
 
 #include "framework/WaitCursor.h"
 #include "link/SaveIni.h"
-#include "link/shell/SetCommDlg.h"
 #include "loader/Road.h"
 #include "res/Resource.h"
+#include "shell/link/SetCommDlg.h"
 
 uint32_t CSettingCmd::Run()
 {

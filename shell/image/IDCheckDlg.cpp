@@ -1,4 +1,4 @@
-#include "image/shell/IDCheckDlg.h"
+#include "shell/image/IDCheckDlg.h"
 
 #include <algorithm>
 #include <array>
@@ -6,13 +6,13 @@
 #include <span>
 #include <vector>
 
-#include "app/TorvaneApp.h"
+#include "commands/CommandContext.h"
 #include "framework/FileDialog.h"
 #include "framework/Host.h"
 #include "framework/WaitCursor.h"
 #include "image/IntelHexReader.h"
+#include "image/MotFile.h"
 #include "image/UpgradeFormat.h"
-#include "image/shell/RefusalBox.h"
 #include "loader/Road.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
@@ -21,6 +21,7 @@
 #include "platform/SmallFile.h"
 #include "platform/TextFile.h"
 #include "res/Resource.h"
+#include "shell/image/RefusalBox.h"
 
 namespace {
 
@@ -103,9 +104,9 @@ void CIDCheckDlg::ClearIdTexts()
 
 BOOL CIDCheckDlg::LoadUpgradeFile(const std::string& path)
 {
-    CTorvaneApp& app = TheApp();
-    CMotFile& image = app.m_image;
-    app.m_loadedFile = {path, std::nullopt, {}};
+    ICommandContext& app = CommandContext();
+    CMotFile& image = app.CommandImage();
+    app.CommandLoadedFile() = {path, std::nullopt, {}};
     const platform::CPath folder = platform::SettingsFilePath().Parent() / kTrustedKeysFolder;
     if (!platform::IsDirectory(folder)) {
         // Read once, so that a record's digest is of the very bytes loaded; a file that
@@ -135,10 +136,11 @@ BOOL CIDCheckDlg::LoadUpgradeFile(const std::string& path)
 
 BOOL CIDCheckDlg::LoadReadBytes(const std::string& bytes)
 {
-    CTorvaneApp& app = TheApp();
-    CMotFile& image = app.m_image;
-    app.m_loadedFile.size = static_cast<int64_t>(bytes.size());
-    app.m_loadedFile.sha256 = platform::Sha256Of(bytes);
+    ICommandContext& app = CommandContext();
+    CMotFile& image = app.CommandImage();
+    LoadedFile& loaded = app.CommandLoadedFile();
+    loaded.size = static_cast<int64_t>(bytes.size());
+    loaded.sha256 = platform::Sha256Of(bytes);
     const std::span<const uint8_t> content(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     if (JudgeUpgradeFormat(content, std::nullopt) != UpgradeFormat::IntelHex)
         return image.LoadBytes(bytes) ? TRUE : FALSE;
@@ -174,7 +176,7 @@ void CIDCheckDlg::OnLoad()
         if (!LoadUpgradeFile(m_strFileName)) ShowRefusalBox();
         // An image that reaches the last page of the 24-bit space is an M16C/80 one.
         uint8_t scratch[kPageSize];
-        if (TheApp().m_image.GetPage(scratch, 0xFFFF)) {
+        if (CommandContext().CommandImage().GetPage(scratch, 0xFFFF)) {
             SetChipStyle(1);
             UpdateData(FALSE);
         }
@@ -256,9 +258,8 @@ void CIDCheckDlg::OnOK()
         return;
     }
 
-    CTorvaneApp& app = TheApp();
-    CSerialComm& link = app.m_link;
-    loader::CEngine engine(link);
+    ICommandContext& app = CommandContext();
+    loader::CEngine engine(app.CommandLink());
     loader::RunReport report;
     engine.DiscardStaleInput();
     loader::StatusRegister status;
@@ -268,7 +269,7 @@ void CIDCheckDlg::OnOK()
     }
 
     if (status.IdVerified()) {
-        app.m_bIdPassed = TRUE;
+        app.SetIdPassed(TRUE);
         EndDialog(IDOK);
         return;
     }
@@ -282,7 +283,7 @@ void CIDCheckDlg::OnOK()
 
     switch (CheckIdStatus()) {
     case 0:
-        app.m_bIdPassed = FALSE;
+        app.SetIdPassed(FALSE);
         AfxMessageBox(IDS_NOT_MATCH_ID, MB_ICONEXCLAMATION, this);
         return;
     case -1:
@@ -292,7 +293,7 @@ void CIDCheckDlg::OnOK()
         app.TimeoutRecovery();
         return;
     default:
-        app.m_bIdPassed = TRUE;
+        app.SetIdPassed(TRUE);
         break;
     }
     EndDialog(IDOK);

@@ -1,4 +1,4 @@
-#include "image/shell/RefusalBox.h"
+#include "shell/image/RefusalBox.h"
 
 #include "framework/Host.h"
 #include "framework/WinApp.h"
