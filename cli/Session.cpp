@@ -325,8 +325,11 @@ void CSession::RecordSteps(CAttempt& attempt, ExitCode code) const
     if (programs && unchanged) attempt.pagesSent = 0;
     if (m_rateSettled) attempt.baudRate = m_report.rate;
     attempt.loaderVersion = m_report.version;
-    if (attempt.outcome == outcome::kFail || attempt.outcome == outcome::kStopped)
+    if (attempt.outcome == outcome::kFail || attempt.outcome == outcome::kStopped) {
         attempt.failReason = m_report.FailReason();
+        if (const loader::StepReport* failed = m_report.Failure())
+            attempt.failStep = loader::StepName(failed->step);
+    }
     // A failure of our own (the ID not passed, a backup not written): the line the user was told.
     if (attempt.outcome == outcome::kFail && attempt.failReason.empty() && !attempt.messages.empty())
         attempt.failReason = attempt.messages.back();

@@ -50,43 +50,6 @@
 
 namespace {
 
-// "FAIL: program page 0F2100: no reply at 115200 bit/s" -> "program", "page 0F2100: no
-// reply at 115200 bit/s"; a failure outside the steps keeps its words as the reason.
-void SplitFailText(const std::string& text, std::string& step, std::string& reason)
-{
-    const std::string prefix = "FAIL: ";
-    reason = text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
-    for (int s = static_cast<int>(station::Step::Connect); s <= static_cast<int>(station::Step::Verify);
-         ++s) {
-        const std::string name = station::StepName(static_cast<station::Step>(s));
-        if (reason.rfind(name, 0) == 0 &&
-            (reason.size() == name.size() || reason[name.size()] == ' ' || reason[name.size()] == ':')) {
-            step = name;
-            reason.erase(0, name.size());
-            reason.erase(0, reason.find_first_not_of(" :"));
-            return;
-        }
-    }
-}
-
-// The fixture's row as the line's server keeps it: the step under way, when one is.
-records_server::CFixtureStateRow PublishedState(const std::string& port, const station::BoardRow& row,
-                                                const std::optional<station::StepShown>& shown)
-{
-    records_server::CFixtureStateRow state;
-    state.fixture = port;
-    state.state = station::StateKey(row.state);
-    state.detail = row.text;
-    if (shown) {
-        state.step = station::StepName(shown->step);
-        if (shown->pagesTotal > 0) state.pagesDone = shown->pagesDone, state.pagesTotal = shown->pagesTotal;
-        if (shown->secondsLeft > 0) state.secondsLeft = shown->secondsLeft;
-    }
-    if (row.state == station::FixtureState::Fail) SplitFailText(row.text, state.step, state.failReason);
-    state.lastPanel = row.last == "-" ? std::string() : row.last;
-    return state;
-}
-
 // A fixture process that ends at once is not started again in a tight loop.
 constexpr uint32_t kRestartGap = 1000;
 
@@ -395,6 +358,24 @@ bool ApplyStationJob(const std::string& jobFile, bool verifyGiven, CliOptions& o
     return true;
 }
 
+records_server::CFixtureStateRow PublishedState(const std::string& port, const station::BoardRow& row,
+                                                const std::optional<station::StepShown>& shown)
+{
+    records_server::CFixtureStateRow state;
+    state.fixture = port;
+    state.state = station::StateKey(row.state);
+    state.detail = row.text;
+    if (shown) {
+        state.step = station::StepName(shown->step);
+        if (shown->pagesTotal > 0) state.pagesDone = shown->pagesDone, state.pagesTotal = shown->pagesTotal;
+        if (shown->secondsLeft > 0) state.secondsLeft = shown->secondsLeft;
+    }
+    if (row.failStep) state.step = station::StepName(*row.failStep);
+    state.failReason = row.failReason;
+    state.lastPanel = row.last == "-" ? std::string() : row.last;
+    return state;
+}
+
 std::string ModemManagerWarning()
 {
 #ifdef __linux__
@@ -556,7 +537,8 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
                 steps[i] = *shown;
             else if (std::holds_alternative<station::StateChanged>(*message))
                 steps[i].reset();
-            if (sending) sender.PublishState(PublishedState(options.ports[i], board.Board().Row(i), steps[i]));
+            if (sending)
+                sender.PublishState(PublishedState(options.ports[i], board.Board().Row(i), steps[i]));
             if (const auto* changed = std::get_if<station::StateChanged>(&*message);
                 sending && changed && station::EndsAttempt(changed->state))
                 sender.Nudge();

@@ -2,11 +2,14 @@
 // `torvane-cli station`: the production line's loop on many ports, one child process
 // per port (the same program with a hidden option), the parent drawing their table.
 // Also the production options `program` shares with it.
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "cli/Options.h"
+#include "records/server/FixtureStateRow.h"
+#include "station/StationBoard.h"
 
 namespace CLI {
 class App;
@@ -49,5 +52,9 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
 // in error when the file cannot be read or holds a value that is not understood.
 bool ApplyStationJob(const std::string& jobFile, bool verifyGiven, CliOptions& options,
                      StationOptions& station, std::string& error);
+// A fixture's row as the line's server keeps it: the step under way (`shown`), or the
+// step that failed and why.
+records_server::CFixtureStateRow PublishedState(const std::string& port, const station::BoardRow& row,
+                                                const std::optional<station::StepShown>& shown);
 // The line to warn with when a running ModemManager will probe the adapters; empty when none runs.
 std::string ModemManagerWarning();

@@ -218,7 +218,7 @@ void CStationView::ProcessEnded(size_t i)
     if (m_terminal)
         Draw();
     else
-        Tell(i, station::StateChanged{row.state, row.text, 0, 0, {}, {}});
+        Tell(i, station::StateChanged{row.state, row.text, 0, 0, {}, {}, row.failStep, row.failReason});
 }
 
 // One line or one JSON object for a row whose state changed.
@@ -239,6 +239,8 @@ void CStationView::Tell(size_t i, const station::FixtureMessage& message)
             event["failed"] = row.failed;
             if (!changed->last.empty()) event["last"] = changed->last;
             if (changed->exitCode) event["exit_code"] = *changed->exitCode;
+            if (row.failStep) event["fail_step"] = station::StepName(*row.failStep);
+            if (!row.failReason.empty()) event["fail_reason"] = row.failReason;
         }
         m_out << Dump(event) << '\n' << std::flush;
         return;

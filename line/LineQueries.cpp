@@ -52,17 +52,12 @@ std::string Utc(const char* column)
     return std::string("to_char(") + column + " AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')";
 }
 
-// The failing step and the reason, from the step results and the last line the user
-// was shown (or the exit code).
-std::string FailingStepSql()
-{
-    const std::string good = std::string("('") + step::kOk + "', '" + step::kAlready + "')";
-    return "CASE WHEN id_check NOT IN " + good + " THEN 'id check' WHEN erase_result NOT IN " + good +
-           " THEN 'erase' WHEN program_result NOT IN " + good + " THEN 'program' WHEN verify_result NOT IN " +
-           good + " THEN 'verify' ELSE 'other' END";
-}
-constexpr char kReasonSql[] =
-    "coalesce(nullif(substring(messages from '[^\\n]*$'), ''), 'exit ' || exit_code::text, '')";
+// The failing step as the record names it. Rows from stations older than the typed step
+// carry only the reason, which begins with the step's name: for those alone the step is
+// taken from the text before its first ':'.
+constexpr char kFailStepSql[] = "coalesce(nullif(fail_step, ''), CASE WHEN strpos(fail_reason, ':') > 0"
+                                " THEN split_part(fail_reason, ':', 1) ELSE '' END)";
+constexpr char kFailReasonSql[] = "coalesce(fail_reason, '')";
 
 bool Run(CPgConnection& conn, const std::string& sql, const PgValues& values, CPgResult& result,
          std::string& error)
@@ -197,7 +192,7 @@ bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTa
     std::vector<std::pair<std::string, std::string>> keys;
     switch (by) {
     case ParetoBy::StepAndReason:
-        keys = {{FailingStepSql(), "step"}, {kReasonSql, "reason"}};
+        keys = {{kFailStepSql, "step"}, {kFailReasonSql, "reason"}};
         break;
     case ParetoBy::Fixture:
         keys = {{"host", "host"}, {"coalesce(port, '')", "port"}};

@@ -52,7 +52,9 @@ struct CAttempt
     std::string backupFile;
     std::string outcome = outcome::kUnfinished;
     std::optional<int64_t> exitCode;
-    // The step that failed or was stopped, and why: "program page 0F0100: no reply at 115200 bit/s".
+    // The step that failed or was stopped ("program"), and why, naming it: "program page
+    // 0F0100: no reply at 115200 bit/s". A failure outside the road's steps has no step.
+    std::string failStep;
     std::string failReason;
     std::vector<std::string> messages; // the lines the user was shown
     std::optional<int64_t> durationMs; // filled from the start when left empty

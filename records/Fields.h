@@ -87,6 +87,7 @@ inline constexpr auto kFields = std::to_array<CField>({
     {"signer", "signer", "signer", FieldType::Text, &CAttempt::signer, false, 3, 2},
     {"fail_reason", "fail_reason", "fail_reason", FieldType::Text, &CAttempt::failReason, false, 5, 3, 11,
      "reason"},
+    {"fail_step", "fail_step", "fail_step", FieldType::Text, &CAttempt::failStep, false, 7, 4},
 });
 
 // A field's value as text (numbers in decimal, lines joined by line breaks); nothing

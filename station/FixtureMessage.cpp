@@ -25,6 +25,8 @@ struct Encoder
         json["failed"] = m.failed;
         if (!m.last.empty()) json["last"] = m.last;
         if (m.exitCode) json["exit_code"] = *m.exitCode;
+        if (m.failStep) json["fail_step"] = StepName(*m.failStep);
+        if (!m.failReason.empty()) json["fail_reason"] = m.failReason;
     }
     void operator()(const StepShown& m) const
     {
@@ -50,6 +52,11 @@ std::optional<FixtureMessage> Decode(const nlohmann::json& json)
         m.failed = json.at("failed").get<int>();
         m.last = json.value("last", "");
         if (json.contains("exit_code")) m.exitCode = json["exit_code"].get<int>();
+        if (json.contains("fail_step")) {
+            m.failStep = StepFromName(json["fail_step"].get<std::string>());
+            if (!m.failStep) return std::nullopt;
+        }
+        m.failReason = json.value("fail_reason", "");
         return m;
     }
     if (kind == kStep) {
@@ -82,9 +89,11 @@ std::string EncodeFixtureMessage(const FixtureMessage& message)
 std::optional<FixtureMessage> DecodeFixtureMessage(std::string_view line)
 {
     const nlohmann::json json = nlohmann::json::parse(line, nullptr, false);
-    if (json.is_discarded() || !json.is_object() || json.value("v", 0) != kFixtureMessageVersion)
-        return std::nullopt;
+    if (json.is_discarded() || !json.is_object()) return std::nullopt;
     try {
+        // An older fixture process's line lacks only what later versions added.
+        const int version = json.value("v", 0);
+        if (version < 1 || version > kFixtureMessageVersion) return std::nullopt;
         return Decode(json);
     } catch (const nlohmann::json::exception&) {
         return std::nullopt; // a field missing or of another type

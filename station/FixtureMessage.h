@@ -11,7 +11,8 @@
 
 namespace station {
 
-constexpr int kFixtureMessageVersion = 1;
+// 2: a fail carries its step and reason. Lines of version 1 are still read.
+constexpr int kFixtureMessageVersion = 2;
 
 // The attempt's record is begun: if the process dies, the station completes it.
 struct AttemptBegun
@@ -27,6 +28,11 @@ struct StateChanged
     int passed = 0, failed = 0; // by this process
     std::string last;           // the clock time of the attempt that ended, if one did
     std::optional<int> exitCode;
+    // A fail's cause: the step that failed (none for a failure outside the steps, such as
+    // a refused upgrade) and the reason, naming it: "program page 0F2100: no reply at
+    // 115200 bit/s". `text` is what the lines show ("FAIL: " and the reason, and a note).
+    std::optional<Step> failStep;
+    std::string failReason;
     bool operator==(const StateChanged&) const = default;
 };
 

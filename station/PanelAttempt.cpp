@@ -15,10 +15,15 @@ std::string StepFailure::Text() const
     return why.empty() ? text + " failed" : text + ": " + why;
 }
 
+std::string AttemptReport::FailReason() const
+{
+    if (failure) return failure->Text();
+    return otherReason.empty() ? "code " + std::to_string(exitCode) : otherReason;
+}
+
 std::string AttemptReport::FailText() const
 {
-    if (failure) return "FAIL: " + failure->Text();
-    return "FAIL: " + (otherReason.empty() ? std::string("code ") + std::to_string(exitCode) : otherReason);
+    return "FAIL: " + FailReason();
 }
 
 } // namespace station

@@ -53,7 +53,10 @@ struct AttemptReport
     std::optional<StepFailure> failure;
     std::string otherReason; // without a failed step: what the front end said last
 
-    // "FAIL: program page 0F2100: no reply at 115200 bit/s"
+    // "program page 0F2100: no reply at 115200 bit/s"; without a failed step, what the
+    // front end said last (or its code).
+    std::string FailReason() const;
+    // "FAIL: " and the reason.
     std::string FailText() const;
 };
 

@@ -97,6 +97,8 @@ bool CStationBoard::OnMessage(size_t i, const FixtureMessage& message)
         }
         row.state = changed->state;
         row.text = changed->text;
+        row.failStep = changed->failStep;
+        row.failReason = changed->failReason;
         row.passed = row.basePassed + changed->passed;
         row.failed = row.baseFailed + changed->failed;
         if (!changed->last.empty()) row.last = changed->last;
@@ -107,6 +109,8 @@ bool CStationBoard::OnMessage(size_t i, const FixtureMessage& message)
     row.lastOutcome.clear();
     row.state = StateDuring(step.step);
     row.text = step.Text();
+    row.failStep.reset();
+    row.failReason.clear();
     return row.state != before;
 }
 
@@ -120,7 +124,11 @@ void CStationBoard::ProcessEnded(size_t i, const std::string& clockTime)
     row.basePassed = row.passed;
     row.baseFailed = row.failed;
     row.state = FixtureState::Starting; // the FAIL below is news even after another one
-    OnMessage(i, StateChanged{FixtureState::Fail, "FAIL: " + std::string(kProcessEnded), 0, 0, {}, {}});
+    StateChanged ended;
+    ended.state = FixtureState::Fail;
+    ended.text = "FAIL: " + std::string(kProcessEnded);
+    ended.failReason = kProcessEnded;
+    OnMessage(i, ended);
     // Whatever panel it had stays in the fixture until the next process sees it gone.
     row.held = FixtureState::Fail;
     row.heldText = row.text;

@@ -23,6 +23,9 @@ struct BoardRow
     // A fail or a part-way stop whose panel was taken out, until the next panel is taken.
     std::string lastOutcome;
     std::string attempt; // begun and not yet ended
+    // While the row is a fail: the step that failed, if one did, and the reason naming it.
+    std::optional<Step> failStep;
+    std::string failReason;
     // The counts of this fixture's earlier processes: each process counts from zero.
     int basePassed = 0, baseFailed = 0;
 };

@@ -88,10 +88,17 @@ bool CStationPort::Pause(uint32_t ms)
 void CStationPort::State(FixtureState state, const std::string& text, const std::string& last,
                          std::optional<int> exitCode)
 {
-    if (state == m_state && text == m_text) return;
-    m_state = state;
-    m_text = text;
-    m_emit(StateChanged{state, text, m_passed, m_failed, last, exitCode});
+    State(StateChanged{state, text, 0, 0, last, exitCode, std::nullopt, {}});
+}
+
+void CStationPort::State(StateChanged changed)
+{
+    if (changed.state == m_state && changed.text == m_text) return;
+    m_state = changed.state;
+    m_text = changed.text;
+    changed.passed = m_passed;
+    changed.failed = m_failed;
+    m_emit(changed);
 }
 
 bool CStationPort::OpenLink()
@@ -122,7 +129,7 @@ void CStationPort::CloseLink()
 FixtureEnd CStationPort::Run()
 {
     if (std::string refusal; !m_attempt.Prepare(refusal, m_refusalCode)) {
-        State(FixtureState::Fail, "FAIL: " + refusal);
+        State(StateChanged{FixtureState::Fail, "FAIL: " + refusal, 0, 0, {}, {}, std::nullopt, refusal});
         return FixtureEnd::UpgradeRefused;
     }
     if (waitUntilGoneFirst) WaitUntilGone(false);
@@ -230,7 +237,9 @@ bool CStationPort::FlashPanel()
         break;
     case AttemptEnd::Failed:
         ++m_failed;
-        State(FixtureState::Fail, report.FailText() + note, last, report.exitCode);
+        State(StateChanged{FixtureState::Fail, report.FailText() + note, 0, 0, last, report.exitCode,
+                           report.failure ? std::optional(report.failure->step) : std::nullopt,
+                           report.FailReason()});
         break;
     }
     return report.idAnswered;

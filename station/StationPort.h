@@ -70,6 +70,7 @@ private:
     void WaitUntilGone(bool idAnswered);
     void State(FixtureState state, const std::string& text, const std::string& last = {},
                std::optional<int> exitCode = std::nullopt);
+    void State(StateChanged changed);
     std::string BackupName(const std::string& attemptId) const;
 
     const std::string m_port;

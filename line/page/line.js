@@ -87,7 +87,8 @@ function stateText(f) {
     case 'no port': return 'adapter missing';
     case 'stopped': return 'stopped part-way';
     case 'pass': return 'PASS';
-    case 'fail': return 'FAIL' + (f.step ? ' at ' + f.step : '') + (f.fail_reason ? ': ' + f.fail_reason : '');
+    // The reason names the step that failed, as the station's own line says it.
+    case 'fail': return 'FAIL' + (f.fail_reason ? ': ' + f.fail_reason : f.step ? ': ' + f.step : '');
     case 'erasing': return 'erasing' + (f.seconds_left ? ', ' + minutesSeconds(f.seconds_left) + ' left' : '');
     default:
       return f.state + (f.pages_total ? ' ' + f.pages_done + '/' + f.pages_total : '') +

@@ -63,7 +63,15 @@ protected:
     {
         CStationAttempt attempt(m_options, &m_records);
         station::CStationPort port(
-            m_options.ports.front(), m_backupDir, attempt, [this](const station::FixtureMessage& message) {
+            m_options.ports.front(), m_backupDir, attempt, [this](const station::FixtureMessage& sent) {
+                // As the station's process reads it from the fixture's.
+                const std::optional<station::FixtureMessage> read =
+                    station::DecodeFixtureMessage(station::EncodeFixtureMessage(sent));
+                ASSERT_TRUE(read) << station::EncodeFixtureMessage(sent);
+                const station::FixtureMessage& message = *read;
+                m_board.OnMessage(0, message);
+                if (std::holds_alternative<station::StateChanged>(message))
+                    m_published.push_back(PublishedState("COM1", m_board.Row(0), std::nullopt));
                 if (const auto* changed = std::get_if<station::StateChanged>(&message))
                     m_seen.push_back({m_clock.Now(), station::StateKey(changed->state), changed->text});
                 if (const auto* step = std::get_if<station::StepShown>(&message)) {
@@ -112,6 +120,8 @@ protected:
     std::string m_db;
     CCommandRecords m_records;
     std::vector<Seen> m_seen;
+    station::CStationBoard m_board{1};
+    std::vector<records_server::CFixtureStateRow> m_published; // at each state changed
     std::function<void(const station::StepShown&)> onStep;
     int m_passed = 0, m_failed = 0;
 };
@@ -243,6 +253,17 @@ TEST_F(Station, AFailNamesTheStepAndWhyNotTheLastMessage)
     const Seen* fail = First("fail");
     ASSERT_TRUE(fail);
     EXPECT_EQ(fail->text, "FAIL: program page 0F0300: no reply at 115200 bit/s");
+    // The line's server gets the step and the reason as they are, not read back from the text.
+    const auto row =
+        std::find_if(m_published.begin(), m_published.end(),
+                     [](const records_server::CFixtureStateRow& r) { return r.state == "fail"; });
+    ASSERT_NE(row, m_published.end());
+    EXPECT_EQ(row->step, "program");
+    EXPECT_EQ(row->failReason, "program page 0F0300: no reply at 115200 bit/s");
+    const std::vector<CAttempt> rows = Rows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].failStep, "program");
+    EXPECT_EQ(rows[0].failReason, "program page 0F0300: no reply at 115200 bit/s");
 }
 
 TEST_F(Station, AStopPartWayIsRecordedWithItsPagesAndCountedApart)
@@ -464,8 +485,11 @@ TEST(StationMessages, EachKindReadsBackAsWrittenAndNothingElseIsTaken)
     using namespace station;
     const std::vector<FixtureMessage> messages = {
         AttemptBegun{"01JF3Q"},
-        StateChanged{FixtureState::Fail, "FAIL: verify: \"Not match\"\nat 0F2100", 3, 1, "13:06:01", 10},
-        StateChanged{FixtureState::NoPort, "no port", 0, 0, {}, {}},
+        StateChanged{FixtureState::Fail, "FAIL: verify: \"Not match\"\nat 0F2100", 3, 1, "13:06:01", 10,
+                     Step::Verify, "verify: \"Not match\"\nat 0F2100"},
+        StateChanged{
+            FixtureState::Fail, "FAIL: fixture process ended", 0, 0, {}, {}, {}, "fixture process ended"},
+        StateChanged{FixtureState::NoPort, "no port", 0, 0, {}, {}, {}, {}},
         StepShown{Step::Erase, 0, 0, 40},
         StepShown{Step::Verify, 12, 32, 7},
     };
@@ -474,8 +498,14 @@ TEST(StationMessages, EachKindReadsBackAsWrittenAndNothingElseIsTaken)
         EXPECT_EQ(line.find('\n'), std::string::npos) << line;
         EXPECT_EQ(DecodeFixtureMessage(line), message) << line;
     }
-    // Another version, the reporter's own progress, a state it does not know: no messages.
-    for (const char* line : {R"({"v":2,"kind":"attempt","id":"a"})",
+    // A fixture process of the version before: its fail reads, without step or reason.
+    EXPECT_EQ(DecodeFixtureMessage(
+                  R"({"v":1,"kind":"state","state":"fail","text":"FAIL: erase: x","passed":0,"failed":1})"),
+              FixtureMessage(StateChanged{FixtureState::Fail, "FAIL: erase: x", 0, 1, {}, {}, {}, {}}));
+    // A newer version, the reporter's own progress, a state or a step it does not know: no messages.
+    for (const char* line : {R"({"v":3,"kind":"attempt","id":"a"})",
+                             R"({"v":2,"kind":"state","state":"fail","text":"","passed":0,"failed":1,)"
+                             R"("fail_step":"dancing"})",
                              R"({"event":"progress","operation":"Program","pages_done":3})",
                              R"({"v":1,"kind":"state","state":"dancing","text":"","passed":0,"failed":0})",
                              R"({"v":1,"kind":"step","step":"erase"})", "not json"})
@@ -490,7 +520,7 @@ TEST(StationBoard, AFixtureProcessThatDiesFailsItsOpenAttemptAndTheNextCountsOn)
 {
     using namespace station;
     CStationBoard board(1);
-    board.OnMessage(0, StateChanged{FixtureState::Pass, "PASS", 2, 0, "13:00:00", 0});
+    board.OnMessage(0, StateChanged{FixtureState::Pass, "PASS", 2, 0, "13:00:00", 0, {}, {}});
     board.OnMessage(0, AttemptBegun{"a3"});
     EXPECT_TRUE(board.OnMessage(0, StepShown{Step::Erase, 0, 0, 40}));
     EXPECT_EQ(board.Row(0).text, "erasing, up to 0:40");
@@ -502,7 +532,7 @@ TEST(StationBoard, AFixtureProcessThatDiesFailsItsOpenAttemptAndTheNextCountsOn)
     EXPECT_EQ(board.Row(0).text, "FAIL: fixture process ended");
     EXPECT_EQ(board.Row(0).failed, 1);
     // The next process counts from zero again; the row goes on from where it was.
-    board.OnMessage(0, StateChanged{FixtureState::Pass, "PASS", 1, 0, "13:02:00", 0});
+    board.OnMessage(0, StateChanged{FixtureState::Pass, "PASS", 1, 0, "13:02:00", 0, {}, {}});
     EXPECT_EQ(board.Row(0).passed, 3);
     EXPECT_EQ(board.Row(0).failed, 1);
     EXPECT_TRUE(board.Row(0).attempt.empty());
@@ -534,7 +564,7 @@ TEST(StationTable, FitsEightyColumnsWithByPathNamesAndSaysWhatToDo)
                                          hub + "4:1.0-port0"};
     CStationBoard board(ports.size());
     auto state = [&](size_t i, FixtureState s, const std::string& text, int passed = 0, int failed = 0) {
-        board.OnMessage(i, StateChanged{s, text, passed, failed, "13:19:06", 0});
+        board.OnMessage(i, StateChanged{s, text, passed, failed, "13:19:06", 0, {}, {}});
     };
     state(0, FixtureState::Flashing, "flashing");
     state(0, FixtureState::Fail, "FAIL: program page 0F2100: no reply at 115200 bit/s", 0, 1);
@@ -591,7 +621,8 @@ TEST(StationTable, FitsEightyColumnsWithByPathNamesAndSaysWhatToDo)
 
     // An upgrade a fixture's process refuses at its start concerns no panel.
     CStationBoard refused(1);
-    refused.OnMessage(0, StateChanged{FixtureState::Fail, "FAIL: file refused", 0, 0, {}, {}});
+    refused.OnMessage(
+        0, StateChanged{FixtureState::Fail, "FAIL: file refused", 0, 0, {}, {}, {}, "file refused"});
     EXPECT_EQ(ActionText(refused.Row(0)), "FAIL: file refused");
 }
 
