@@ -159,17 +159,16 @@ bool Yields(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, s
         "WITH chosen AS (SELECT " + SerialSql() + " AS serial, started_utc, id, " + PassedSql() +
         " AS passed, " + FailedSql() + " AS failed, " + StoppedPartWaySql() +
         " AS part_way FROM torvane_attempt WHERE" + kFilterSql +
-        "), counted AS (SELECT * FROM chosen WHERE passed OR failed),"
-        " firsts AS (SELECT DISTINCT ON (serial) serial, passed FROM counted WHERE serial IS NOT NULL"
-        " ORDER BY serial, started_utc, id),"
-        " lasts AS (SELECT DISTINCT ON (serial) serial, passed FROM counted WHERE serial IS NOT NULL"
-        " ORDER BY serial, started_utc DESC, id DESC)"
-        " SELECT (SELECT count(*) FROM chosen), (SELECT count(*) FILTER (WHERE passed) FROM chosen),"
-        " (SELECT count(*) FILTER (WHERE failed) FROM chosen), (SELECT count(*) FILTER (WHERE part_way) FROM "
-        "chosen),"
-        " (SELECT count(*) FROM firsts), (SELECT count(*) FILTER (WHERE passed) FROM firsts),"
-        " (SELECT count(*) FILTER (WHERE passed) FROM lasts),"
-        " (SELECT count(*) FROM counted WHERE serial IS NOT NULL)";
+        "),"
+        // One sort finds each serial's first and last counted attempt: its neighbours in
+        // the order of serial and time belong to another serial.
+        " counted AS (SELECT passed, lag(serial) OVER w IS DISTINCT FROM serial AS is_first,"
+        " lead(serial) OVER w IS DISTINCT FROM serial AS is_last FROM chosen"
+        " WHERE (passed OR failed) AND serial IS NOT NULL WINDOW w AS (ORDER BY serial, started_utc, id))"
+        " SELECT * FROM (SELECT count(*), count(*) FILTER (WHERE passed), count(*) FILTER (WHERE failed),"
+        " count(*) FILTER (WHERE part_way) FROM chosen) totals, (SELECT count(*) FILTER (WHERE is_first),"
+        " count(*) FILTER (WHERE is_first AND passed), count(*) FILTER (WHERE is_last AND passed), count(*)"
+        " FROM counted) serials";
     CPgResult result;
     if (!Run(conn, sql, FilterValues(filter), result, error)) return false;
     const int64_t attempts = Number(result, 0, 0), passed = Number(result, 0, 1),
