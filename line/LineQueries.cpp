@@ -146,6 +146,8 @@ std::string WorkedSql()
     return ConditionSql(
         [](records::Yield y) { return y == records::Yield::Passed || y == records::Yield::Failed; });
 }
+// The records server's index torvane_attempt_panel is on this very expression: a change
+// here goes there too.
 std::string SerialSql()
 {
     return "coalesce(nullif(serial_text, ''), nullif(serial_hex, ''))";

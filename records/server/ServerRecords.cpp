@@ -37,6 +37,10 @@ constexpr std::array kIndexes = {
            4},
     CIndex{"CREATE INDEX IF NOT EXISTS torvane_attempt_tag_file ON torvane_attempt (tag, file_sha256)", 4},
     CIndex{"CREATE INDEX IF NOT EXISTS torvane_attempt_tag_tool ON torvane_attempt (tag, tool_version)", 4},
+    // A panel's attempts by its serial: its text, else its hex, as the line's trace asks.
+    CIndex{"CREATE INDEX IF NOT EXISTS torvane_attempt_panel ON torvane_attempt"
+           " ((coalesce(nullif(serial_text, ''), nullif(serial_hex, ''))))",
+           4},
 };
 
 // "user" is a reserved word in PostgreSQL.
