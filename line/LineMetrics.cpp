@@ -38,8 +38,8 @@ bool MetricsText(CPgConnection& conn, std::string& text, std::string& error)
     const std::string worked = "duration_ms IS NOT NULL AND " + WorkedSql();
     std::string buckets;
     for (int seconds : kCycleBuckets)
-        buckets += ", count(*) FILTER (WHERE " + worked + " AND duration_ms <= " +
-                   std::to_string(seconds * 1000) + ")";
+        buckets += ", count(*) FILTER (WHERE " + worked +
+                   " AND duration_ms <= " + std::to_string(seconds * 1000) + ")";
     const CPgResult attempts =
         conn.Exec("SELECT host, coalesce(port, ''), outcome, count(*), count(*) FILTER (WHERE " + worked +
                   "), coalesce(sum(duration_ms) FILTER (WHERE " + worked + "), 0)" + buckets +

@@ -15,7 +15,7 @@ bool CLineTableCache::Answer(const std::string& key, uint64_t event, Clock::time
         for (auto it = m_slots.begin(); it != m_slots.end();) {
             const bool idle = it->second.use_count() == 1;
             it = idle && (!it->second->kept || now - it->second->at >= kFresh) ? m_slots.erase(it)
-                                                                                : std::next(it);
+                                                                               : std::next(it);
         }
         auto& found = m_slots[key];
         if (!found) found = std::make_shared<Slot>();
