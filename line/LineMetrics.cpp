@@ -33,22 +33,29 @@ std::string LabelValue(const std::string& text)
 
 bool MetricsText(CPgConnection& conn, std::string& text, std::string& error)
 {
+    // One pass over the attempts for both families: the counts by fixture and outcome,
+    // and the worked attempts' durations by bucket, summed over the groups here.
+    const std::string worked = "duration_ms IS NOT NULL AND " + WorkedSql();
+    std::string buckets;
+    for (int seconds : kCycleBuckets)
+        buckets += ", count(*) FILTER (WHERE " + worked +
+                   " AND duration_ms <= " + std::to_string(seconds * 1000) + ")";
     const CPgResult attempts =
-        conn.Exec("SELECT host, coalesce(port, ''), outcome, count(*) FROM torvane_attempt"
-                  " GROUP BY 1, 2, 3 ORDER BY 1, 2, 3");
+        conn.Exec("SELECT host, coalesce(port, ''), outcome, count(*), count(*) FILTER (WHERE " + worked +
+                  "), coalesce(sum(duration_ms) FILTER (WHERE " + worked + "), 0)" + buckets +
+                  " FROM torvane_attempt GROUP BY 1, 2, 3 ORDER BY 1, 2, 3");
     if (!attempts.Ok()) {
         error = attempts.Error();
         return false;
     }
-    std::string buckets;
-    for (int seconds : kCycleBuckets)
-        buckets += ", count(*) FILTER (WHERE duration_ms <= " + std::to_string(seconds * 1000) + ")";
-    const CPgResult cycles =
-        conn.Exec("SELECT count(*), coalesce(sum(duration_ms), 0)" + buckets +
-                  " FROM torvane_attempt WHERE duration_ms IS NOT NULL AND " + WorkedSql());
-    if (!cycles.Ok()) {
-        error = cycles.Error();
-        return false;
+    constexpr int kFirstBucket = 6;
+    int64_t cycles = 0, milliseconds = 0;
+    std::array<int64_t, kCycleBuckets.size()> inBucket{};
+    for (int row = 0; row < attempts.Rows(); ++row) {
+        cycles += std::stoll(attempts.Text(row, 4));
+        milliseconds += std::stoll(attempts.Text(row, 5));
+        for (size_t i = 0; i < kCycleBuckets.size(); ++i)
+            inBucket[i] += std::stoll(attempts.Text(row, kFirstBucket + static_cast<int>(i)));
     }
     // A server set up before the fixtures' live state has no table for it: no such series.
     const CPgResult states =
@@ -67,12 +74,12 @@ bool MetricsText(CPgConnection& conn, std::string& text, std::string& error)
             "# TYPE torvane_cycle_time_seconds histogram\n";
     for (size_t i = 0; i < kCycleBuckets.size(); ++i)
         text += "torvane_cycle_time_seconds_bucket{le=\"" + std::to_string(kCycleBuckets[i]) + "\"} " +
-                cycles.Text(0, static_cast<int>(i) + 2) + "\n";
+                std::to_string(inBucket[i]) + "\n";
     char sum[64];
-    std::snprintf(sum, sizeof sum, "%.3f", std::stod(cycles.Text(0, 1)) / 1000.0);
-    text += "torvane_cycle_time_seconds_bucket{le=\"+Inf\"} " + cycles.Text(0, 0) + "\n";
+    std::snprintf(sum, sizeof sum, "%.3f", static_cast<double>(milliseconds) / 1000.0);
+    text += "torvane_cycle_time_seconds_bucket{le=\"+Inf\"} " + std::to_string(cycles) + "\n";
     text += std::string("torvane_cycle_time_seconds_sum ") + sum + "\n";
-    text += "torvane_cycle_time_seconds_count " + cycles.Text(0, 0) + "\n";
+    text += "torvane_cycle_time_seconds_count " + std::to_string(cycles) + "\n";
     if (states.Ok()) {
         text += "# HELP torvane_fixture_state The state each fixture's station published last (1).\n"
                 "# TYPE torvane_fixture_state gauge\n";

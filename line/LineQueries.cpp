@@ -95,6 +95,33 @@ void Fill(const CPgResult& result, CLineTable& table)
     }
 }
 
+// Every fixture (host and port) that ever recorded, as the CTE "fixture": a walk over
+// the fixture index, one probe per fixture instead of a scan of every attempt.
+constexpr char kFixtureWalkSql[] =
+    "fixture AS ((SELECT host, coalesce(port, '') AS port FROM torvane_attempt"
+    " ORDER BY host, coalesce(port, '') LIMIT 1)"
+    " UNION ALL SELECT n.host, n.port FROM fixture f CROSS JOIN LATERAL (SELECT host, coalesce(port, '') AS "
+    "port"
+    " FROM torvane_attempt a WHERE (a.host, coalesce(a.port, '')) > (f.host, f.port)"
+    " ORDER BY a.host, coalesce(a.port, '') LIMIT 1) n)";
+
+// A fixture's attempts, newest first, through the same index; "a" is the attempt, "f"
+// the fixture.
+constexpr char kOfFixtureSql[] =
+    " FROM torvane_attempt a WHERE a.host = f.host AND coalesce(a.port, '') = f.port";
+constexpr char kNewestFirstSql[] = " ORDER BY a.started_utc DESC, a.id DESC";
+
+// The tags' distinct values of a column (file_sha256, tool_version) as the CTE `name`
+// (tag, value), walked over the index of (tag, column) as the fixtures are.
+std::string TagValuesSql(const std::string& name, const std::string& column)
+{
+    const std::string present = " tag <> '' AND " + column + " <> ''";
+    return name + " AS ((SELECT tag, " + column + " AS value FROM torvane_attempt WHERE" + present +
+           " ORDER BY tag, " + column + " LIMIT 1) UNION ALL SELECT n.* FROM " + name +
+           " p CROSS JOIN LATERAL (SELECT tag, " + column + " FROM torvane_attempt WHERE (tag, " + column +
+           ") > (p.tag, p.value) AND" + present + " ORDER BY tag, " + column + " LIMIT 1) n)";
+}
+
 } // namespace
 
 std::string PassedSql()
@@ -114,6 +141,8 @@ std::string WorkedSql()
     return ConditionSql(
         [](records::Yield y) { return y == records::Yield::Passed || y == records::Yield::Failed; });
 }
+// The records server's index torvane_attempt_panel is on this very expression: a change
+// here goes there too.
 std::string SerialSql()
 {
     return "coalesce(nullif(serial_text, ''), nullif(serial_hex, ''))";
@@ -127,17 +156,16 @@ bool Yields(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, s
         "WITH chosen AS (SELECT " + SerialSql() + " AS serial, started_utc, id, " + PassedSql() +
         " AS passed, " + FailedSql() + " AS failed, " + StoppedPartWaySql() +
         " AS part_way FROM torvane_attempt WHERE" + kFilterSql +
-        "), counted AS (SELECT * FROM chosen WHERE passed OR failed),"
-        " firsts AS (SELECT DISTINCT ON (serial) serial, passed FROM counted WHERE serial IS NOT NULL"
-        " ORDER BY serial, started_utc, id),"
-        " lasts AS (SELECT DISTINCT ON (serial) serial, passed FROM counted WHERE serial IS NOT NULL"
-        " ORDER BY serial, started_utc DESC, id DESC)"
-        " SELECT (SELECT count(*) FROM chosen), (SELECT count(*) FILTER (WHERE passed) FROM chosen),"
-        " (SELECT count(*) FILTER (WHERE failed) FROM chosen), (SELECT count(*) FILTER (WHERE part_way) FROM "
-        "chosen),"
-        " (SELECT count(*) FROM firsts), (SELECT count(*) FILTER (WHERE passed) FROM firsts),"
-        " (SELECT count(*) FILTER (WHERE passed) FROM lasts),"
-        " (SELECT count(*) FROM counted WHERE serial IS NOT NULL)";
+        "),"
+        // One sort finds each serial's first and last counted attempt: its neighbours in
+        // the order of serial and time belong to another serial.
+        " counted AS (SELECT passed, lag(serial) OVER w IS DISTINCT FROM serial AS is_first,"
+        " lead(serial) OVER w IS DISTINCT FROM serial AS is_last FROM chosen"
+        " WHERE (passed OR failed) AND serial IS NOT NULL WINDOW w AS (ORDER BY serial, started_utc, id))"
+        " SELECT * FROM (SELECT count(*), count(*) FILTER (WHERE passed), count(*) FILTER (WHERE failed),"
+        " count(*) FILTER (WHERE part_way) FROM chosen) totals, (SELECT count(*) FILTER (WHERE is_first),"
+        " count(*) FILTER (WHERE is_first AND passed), count(*) FILTER (WHERE is_last AND passed), count(*)"
+        " FROM counted) serials";
     CPgResult result;
     if (!Run(conn, sql, FilterValues(filter), result, error)) return false;
     const int64_t attempts = Number(result, 0, 0), passed = Number(result, 0, 1),
@@ -249,18 +277,25 @@ bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error)
               " NULL::text AS step, NULL::bigint AS pages_done, NULL::bigint AS pages_total,"
               " NULL::bigint AS seconds_left, NULL::text AS fail_reason, NULL::timestamptz AS heard WHERE "
               "false";
+    // The last panel by a probe per fixture; today's and the last hour's counts from
+    // those hours' attempts alone.
     const std::string sql =
-        "WITH recent AS (SELECT host, coalesce(port, '') AS port, id, started_utc, " + SerialSql() +
-        " AS serial, outcome, " + PassedSql() + " AS passed, " + FailedSql() +
-        " AS failed FROM torvane_attempt WHERE started_utc >= now() - interval '30 days'),"
-        " last AS (SELECT DISTINCT ON (host, port) * FROM recent ORDER BY host, port, started_utc DESC, id "
-        "DESC),"
-        " counts AS (SELECT host, port,"
-        " count(*) FILTER (WHERE passed AND started_utc >= date_trunc('day', now())) AS passed_today,"
-        " count(*) FILTER (WHERE failed AND started_utc >= date_trunc('day', now())) AS failed_today,"
-        " count(*) FILTER (WHERE (passed OR failed) AND started_utc >= now() - interval '1 hour') AS per_hour"
-        " FROM recent GROUP BY host, port),"
-        " seen AS (SELECT * FROM last JOIN counts USING (host, port)),"
+        std::string("WITH RECURSIVE ") + kFixtureWalkSql +
+        ", last AS (SELECT l.* FROM fixture f CROSS JOIN LATERAL (SELECT a.host, coalesce(a.port, '') AS "
+        "port,"
+        " a.id, a.started_utc, " +
+        SerialSql() + " AS serial, a.outcome" + kOfFixtureSql + kNewestFirstSql +
+        " LIMIT 1) l WHERE l.started_utc >= now() - interval '30 days'),"
+        " counts AS (SELECT host, coalesce(port, '') AS port,"
+        " count(*) FILTER (WHERE " +
+        PassedSql() +
+        " AND started_utc >= date_trunc('day', now())) AS passed_today, count(*) FILTER (WHERE " +
+        FailedSql() +
+        " AND started_utc >= date_trunc('day', now())) AS failed_today, count(*) FILTER (WHERE (" +
+        PassedSql() + " OR " + FailedSql() +
+        ") AND started_utc >= now() - interval '1 hour') AS per_hour FROM torvane_attempt"
+        " WHERE started_utc >= least(date_trunc('day', now()), now() - interval '1 hour') GROUP BY 1, 2),"
+        " seen AS (SELECT * FROM last LEFT JOIN counts USING (host, port)),"
         " live AS (" +
         live +
         ")"
@@ -310,20 +345,19 @@ bool Alarms(CPgConnection& conn, CLineTable& table, std::string& error)
                                      "max(updated_utc) < now() - interval '" +
                                          std::to_string(kStationSilentSeconds) +
                                          " seconds' AND max(updated_utc) >= now() - interval '1 day'";
+    // Walks over the indexes: the distinct files and tool versions of each tag, and each
+    // fixture's last five attempts.
     const std::string sql =
-        "SELECT * FROM (SELECT 'several file hashes in one tag' AS alarm, tag AS subject,"
-        " string_agg(DISTINCT file_sha256, ', ' ORDER BY file_sha256) AS detail FROM torvane_attempt"
-        " WHERE tag <> '' AND file_sha256 <> '' GROUP BY tag HAVING count(DISTINCT file_sha256) > 1"
-        " UNION ALL SELECT 'several tool versions in one tag', tag, string_agg(DISTINCT tool_version, ', ' "
-        "ORDER BY tool_version)"
-        " FROM torvane_attempt WHERE tag <> '' AND tool_version <> '' GROUP BY tag"
-        " HAVING count(DISTINCT tool_version) > 1"
-        " UNION ALL SELECT 'last five attempts failed', host || ' ' || port, 'last at ' || " +
-        Utc("max(started_utc)") + " FROM (SELECT host, coalesce(port, '') AS port, started_utc, " +
-        FailedSql() +
-        " AS failed, row_number() OVER (PARTITION BY host, port ORDER BY started_utc DESC, id DESC) AS n"
-        " FROM torvane_attempt WHERE started_utc >= now() - interval '30 days') a WHERE n <= 5"
-        " GROUP BY host, port HAVING count(*) = 5 AND bool_and(failed)" +
+        std::string("WITH RECURSIVE ") + kFixtureWalkSql + ", " + TagValuesSql("tag_file", "file_sha256") +
+        ", " + TagValuesSql("tag_tool", "tool_version") +
+        " SELECT * FROM (SELECT 'several file hashes in one tag' AS alarm, tag AS subject,"
+        " string_agg(value, ', ' ORDER BY value) AS detail FROM tag_file GROUP BY tag HAVING count(*) > 1"
+        " UNION ALL SELECT 'several tool versions in one tag', tag, string_agg(value, ', ' ORDER BY value)"
+        " FROM tag_tool GROUP BY tag HAVING count(*) > 1"
+        " UNION ALL SELECT 'last five attempts failed', f.host || ' ' || f.port, 'last at ' || " +
+        Utc("max(l.started_utc)") + " FROM fixture f CROSS JOIN LATERAL (SELECT a.started_utc, " +
+        FailedSql() + " AS failed" + kOfFixtureSql + " AND a.started_utc >= now() - interval '30 days'" +
+        kNewestFirstSql + " LIMIT 5) l GROUP BY f.host, f.port HAVING count(*) = 5 AND bool_and(l.failed)" +
         silent + ") alarms ORDER BY 1, 2";
     CPgResult result;
     if (!Run(conn, sql, {}, result, error)) return false;

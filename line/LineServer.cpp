@@ -10,6 +10,7 @@
 #include "line/LineEvents.h"
 #include "line/LineMetrics.h"
 #include "line/LineQueries.h"
+#include "line/LineTableCache.h"
 #include "line/LineUsers.h"
 #include "line/PageAssets.h"
 #include "records/server/PgConnection.h"
@@ -166,6 +167,7 @@ struct CLineServer::Impl
     std::unique_ptr<httplib::Server> http;
     CReaderPool readers;
     CLineEvents events;
+    CLineTableCache answers;
     CUserCheck users;
     CLoginThrottle throttle;
     std::vector<std::string> hosts;
@@ -230,26 +232,34 @@ struct CLineServer::Impl
         return httplib::Server::HandlerResponse::Unhandled;
     }
 
-    // Runs a query with a reader connection and answers with its table (CSV with ?format=csv).
+    // Runs a query with a reader connection, or takes its answer from the moment before,
+    // and answers with its table (CSV with ?format=csv).
     void Table(const httplib::Request& req, httplib::Response& res, const std::string& name,
                const std::function<bool(CPgConnection&, CLineTable&, std::string&)>& query)
     {
-        std::string error;
-        auto conn = readers.Take(error);
-        CLineTable table;
-        bool ok = false;
-        if (conn) {
+        std::string key = name;
+        for (const auto& [param, value] : req.params)
+            if (param != "format") key += "\x1f" + param + "\x1e" + value;
+        bool badInput = false;
+        auto read = [&](CLineTable& table, std::string& error) {
+            auto conn = readers.Take(error);
+            if (!conn) return false;
             conn->SetDeadline(std::chrono::steady_clock::now() + std::chrono::seconds(kQuerySeconds));
-            ok = query(*conn, table, error);
+            const bool ok = query(*conn, table, error);
             // A time PostgreSQL cannot read is the request's fault, not the server's.
-            const bool badInput = !ok && (error.find("invalid input") != std::string::npos ||
-                                          error.find("out of range") != std::string::npos);
+            badInput = !ok && (error.find("invalid input") != std::string::npos ||
+                               error.find("out of range") != std::string::npos);
             readers.Give(std::move(conn));
-            if (badInput) {
-                res.status = 400;
-                res.set_content(error + "\n", kText);
-                return;
-            }
+            return ok;
+        };
+        std::string error;
+        CLineTable table;
+        const bool ok =
+            answers.Answer(key, events.Latest(), std::chrono::steady_clock::now(), read, table, error);
+        if (badInput) {
+            res.status = 400;
+            res.set_content(error + "\n", kText);
+            return;
         }
         if (!ok) {
             res.status = 503;

@@ -17,12 +17,30 @@ constexpr char kNoSchema[] = "the server has no Torvane records yet: run torvane
 // delivered the row and when.
 constexpr char kServerColumns[] =
     "revision bigint NOT NULL, station_host text NOT NULL, received_utc timestamptz NOT NULL DEFAULT now()";
+// Each index with the schema version that added it: an older server gains the newer
+// ones when it is migrated.
+struct CIndex
+{
+    const char* sql;
+    int since;
+};
 constexpr std::array kIndexes = {
-    "CREATE INDEX torvane_attempt_started ON torvane_attempt (started_utc)",
-    "CREATE INDEX torvane_attempt_port ON torvane_attempt (port, started_utc)",
-    "CREATE INDEX torvane_attempt_outcome ON torvane_attempt (outcome, started_utc)",
-    "CREATE INDEX torvane_attempt_file ON torvane_attempt (file_sha256, started_utc)",
-    "CREATE INDEX torvane_attempt_serial ON torvane_attempt (serial_text)",
+    CIndex{"CREATE INDEX torvane_attempt_started ON torvane_attempt (started_utc)", 1},
+    CIndex{"CREATE INDEX torvane_attempt_port ON torvane_attempt (port, started_utc)", 1},
+    CIndex{"CREATE INDEX torvane_attempt_outcome ON torvane_attempt (outcome, started_utc)", 1},
+    CIndex{"CREATE INDEX torvane_attempt_file ON torvane_attempt (file_sha256, started_utc)", 1},
+    CIndex{"CREATE INDEX torvane_attempt_serial ON torvane_attempt (serial_text)", 1},
+    // The line's tiles and alarms: each fixture's latest attempts, and the distinct files
+    // and tool versions of a tag, found by a walk over the index instead of a whole scan.
+    CIndex{"CREATE INDEX IF NOT EXISTS torvane_attempt_fixture ON torvane_attempt"
+           " (host, (coalesce(port, '')), started_utc, id)",
+           4},
+    CIndex{"CREATE INDEX IF NOT EXISTS torvane_attempt_tag_file ON torvane_attempt (tag, file_sha256)", 4},
+    CIndex{"CREATE INDEX IF NOT EXISTS torvane_attempt_tag_tool ON torvane_attempt (tag, tool_version)", 4},
+    // A panel's attempts by its serial: its text, else its hex, as the line's trace asks.
+    CIndex{"CREATE INDEX IF NOT EXISTS torvane_attempt_panel ON torvane_attempt"
+           " ((coalesce(nullif(serial_text, ''), nullif(serial_hex, ''))))",
+           4},
 };
 
 // "user" is a reserved word in PostgreSQL.
@@ -140,8 +158,8 @@ bool InitSchema(CPgConnection& conn, std::string& done, std::string& error)
     }
     if (found == 0) {
         if (!Run(conn, CreateSql(), error)) return fail(error);
-        for (const char* statement : kIndexes)
-            if (!Run(conn, statement, error)) return fail(error);
+        for (const CIndex& index : kIndexes)
+            if (!Run(conn, index.sql, error)) return fail(error);
     }
     // From an older version, step by step: the columns of the fields each version added
     // (nullable, so the rows already there and those of older stations leave them empty).
@@ -150,6 +168,8 @@ bool InitSchema(CPgConnection& conn, std::string& done, std::string& error)
             if (field.serverSince == step &&
                 !Run(conn, "ALTER TABLE torvane_attempt ADD COLUMN " + Column(field) + " " + PgType(field), error))
                 return fail(error);
+    for (const CIndex& index : kIndexes)
+        if (found != 0 && index.since > found && !Run(conn, index.sql, error)) return fail(error);
     if (!InitFixtureStates(conn, error)) return fail(error);
     if (!Run(conn, "DELETE FROM torvane_schema", error)) return fail(error);
     if (!conn.Exec("INSERT INTO torvane_schema (version) VALUES ($1)", {std::to_string(kSchemaVersion)}).Ok())

@@ -56,6 +56,9 @@ async function main() {
     assert.ok(at, 'the station recorded no panel: ' + output);
     await ours.filter({hasText: 'PASS'}).filter({hasText: 'today 1 passed'}).waitFor({timeout: kLiveMs});
     console.log('the page showed the panel ' + (Date.now() - at) + ' ms after the station passed it');
+    const shown = await ours.textContent();
+    assert.match(shown, /1 panel in the last hour/);
+    assert.doesNotMatch(shown, /last pass/i, 'the tile says PASS twice: ' + shown);
     assert.equal(loads, 1, 'the page was reloaded');
     assert.deepEqual(problems, []);
     if (env.SCREENSHOT) await page.screenshot({path: env.SCREENSHOT, fullPage: true});

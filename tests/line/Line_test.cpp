@@ -21,6 +21,7 @@
 #include "line/LineMetrics.h"
 #include "line/LineQueries.h"
 #include "line/LineServer.h"
+#include "line/LineTableCache.h"
 #include "line/LineUsers.h"
 #include "tests/fixtures/Shell.h"
 #include "records/server/FixtureStates.h"
@@ -511,6 +512,35 @@ TEST(LineEvents, AnEventIsOneLineOfJsonWhateverItsTextHolds)
     EXPECT_EQ(text.rfind("data: ", 0), 0u);
     EXPECT_EQ(text.find_first_of("\r\n"), text.size() - 2);
     EXPECT_EQ(nlohmann::json::parse(text.substr(6))["serial"], forged);
+}
+
+TEST(LineTableCache, AnAnswerIsGivenAgainOnlyUntilTheNextEventAndForTwoSecondsAtMost)
+{
+    line::CLineTableCache cache;
+    int queries = 0;
+    auto query = [&](line::CLineTable& table, std::string& error) {
+        if (++queries == 4) {
+            error = "the records server went away";
+            return false;
+        }
+        table.rows = {{std::to_string(queries)}};
+        return true;
+    };
+    auto answer = [&](const std::string& key, uint64_t event, std::chrono::milliseconds at) {
+        line::CLineTable table;
+        std::string error;
+        const line::CLineTableCache::Clock::time_point now(at);
+        const bool ok = cache.Answer(key, event, now, query, table, error);
+        return ok ? *table.rows.at(0).at(0) : error;
+    };
+    using std::chrono::milliseconds;
+    EXPECT_EQ(answer("yields", 7, milliseconds(10000)), "1");
+    EXPECT_EQ(answer("yields", 7, milliseconds(11999)), "1") << "the same question in the same moment";
+    EXPECT_EQ(answer("fixtures", 7, milliseconds(11999)), "2") << "another question";
+    EXPECT_EQ(answer("yields", 8, milliseconds(12000)), "3") << "an event came";
+    EXPECT_EQ(answer("yields", 8, milliseconds(14000)), "the records server went away")
+        << "two seconds passed";
+    EXPECT_EQ(answer("yields", 8, milliseconds(14001)), "5") << "a failed query is not kept";
 }
 
 TEST(LineServerSettings, AnOpenAddressNeedsTls)
