@@ -10,7 +10,7 @@
 
 namespace records_server {
 
-inline constexpr int kSchemaVersion = 3;
+inline constexpr int kSchemaVersion = 4;
 
 // Creates the tables and indexes, or migrates older ones; refuses a schema newer than
 // this program. What was done as one line in done ("created", "already at version 1").
@@ -25,6 +25,14 @@ bool PrepareUpsert(CPgConnection& conn, std::string& error);
 // row's own data was the cause). Every text goes as valid UTF-8.
 bool Upsert(CPgConnection& conn, const CAttempt& attempt, const std::string& stationHost, std::string& error,
             std::string* state = nullptr);
+
+// For a station that reaches the server through the line server's ingest: Upsert's
+// forward-only rule, and a row the server holds from another station is never touched
+// (Foreign, with that station in owner).
+enum class Upserted { Stored, Foreign, Failed };
+bool PrepareStationUpsert(CPgConnection& conn, std::string& error);
+Upserted UpsertForStation(CPgConnection& conn, const CAttempt& attempt, const std::string& stationHost,
+                          std::string& owner, std::string& error, std::string* state = nullptr);
 
 // An import (records --import) never rewrites the server's history: it adds an id the
 // server lacks, or completes an unfinished row of the same host and process; the

@@ -1,6 +1,6 @@
 // The line server on a throw-away PostgreSQL cluster (tests/records/pg-cluster): its
 // yields, cycle times and Pareto on a hand-made set whose answers are known, its users,
-// /metrics, and the HTTP refusals.
+// /metrics, the HTTP refusals, and the stations' ingest.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,13 +18,16 @@
 #include <unistd.h>
 
 #include "line/LineEvents.h"
+#include "line/LineIngest.h"
 #include "line/LineMetrics.h"
 #include "line/LineQueries.h"
 #include "line/LineServer.h"
+#include "line/LineStations.h"
 #include "line/LineUsers.h"
-#include "tests/fixtures/Shell.h"
+#include "records/AttemptFormats.h"
 #include "records/server/FixtureStates.h"
 #include "records/server/ServerRecords.h"
+#include "tests/fixtures/Shell.h"
 
 namespace fs = std::filesystem;
 
@@ -83,7 +86,10 @@ protected:
         if (s_missing) GTEST_SKIP() << "no PostgreSQL server programs (scripts/setup installs postgresql)";
         std::string error;
         ASSERT_TRUE(m_conn.Connect(s_url, error)) << error;
-        ASSERT_TRUE(m_conn.Exec("TRUNCATE torvane_attempt, torvane_line_user, torvane_fixture_state").Ok())
+        ASSERT_TRUE(m_conn
+                        .Exec("TRUNCATE torvane_attempt, torvane_line_user, torvane_fixture_state, "
+                              "torvane_line_station")
+                        .Ok())
             << m_conn.Error();
         ASSERT_TRUE(records_server::PrepareUpsert(m_conn, error)) << error;
     }
@@ -436,6 +442,189 @@ TEST_F(LineServer, EventStreamTellsOfChangesAndAFullRefreshAfterALostListener)
     serving.join();
 }
 
+// A line server on a free loopback port, serving until the end of the test.
+class CServing
+{
+public:
+    explicit CServing(const std::string& url)
+    {
+        line::CLineServerSettings settings;
+        settings.recordsServer = url;
+        settings.ingestServer = url;
+        settings.listen = "127.0.0.1:0";
+        m_server = std::make_unique<line::CLineServer>(settings);
+        std::string error;
+        if (!m_server->Bind(error)) throw std::runtime_error(error);
+        m_thread = std::thread([this] { m_server->Run(); });
+        httplib::Client probe("127.0.0.1", Port());
+        while (!probe.Get("/")) // the listener may take a moment to start
+            std::this_thread::yield();
+    }
+    ~CServing()
+    {
+        m_server->Stop();
+        m_thread.join();
+    }
+    int Port() const { return m_server->Port(); }
+
+private:
+    std::unique_ptr<line::CLineServer> m_server;
+    std::thread m_thread;
+};
+
+// An attempt of station host as its journal holds it, at a revision.
+CAttempt StationAttempt(int number, const std::string& host, const std::string& outcome, int64_t revision)
+{
+    CAttempt a;
+    char id[40];
+    std::snprintf(id, sizeof id, "00000000-0000-4000-9000-%012d", number);
+    a.id = id;
+    a.startedUtc = "2026-11-02T09:00:00.000Z";
+    a.host = host;
+    a.user = "line";
+    a.processId = 11;
+    a.toolVersion = "1.0.0";
+    a.command = "station";
+    a.port = "COM3";
+    a.serialText = "SN-" + std::to_string(number);
+    a.outcome = outcome;
+    a.revision = revision;
+    return a;
+}
+
+std::string Batch(const std::vector<CAttempt>& attempts, nlohmann::json states = nlohmann::json::array())
+{
+    nlohmann::json rows = nlohmann::json::array();
+    for (const CAttempt& a : attempts)
+        rows.push_back(nlohmann::json::parse(AttemptJson(a).dump()));
+    return nlohmann::json{{"version", 1}, {"attempts", rows}, {"states", states}}.dump();
+}
+
+TEST_F(LineServer, IngestTakesOnlyAPostWithAStationsTokenKeptAsItsHashAndBounded)
+{
+    std::string token, error;
+    ASSERT_TRUE(line::AddStation(m_conn, "wst", token, error)) << error;
+    EXPECT_EQ(token.size(), 64u);
+    const CPgResult stored = m_conn.Exec("SELECT token_sha256, created_utc FROM torvane_line_station");
+    ASSERT_EQ(stored.Rows(), 1);
+    EXPECT_EQ(stored.Text(0, 0), line::TokenSha256(token));
+    EXPECT_NE(stored.Text(0, 0), token);
+    EXPECT_FALSE(line::AddStation(m_conn, "wst", token, error)) << "a second token would go unnoticed";
+    std::vector<line::CStationEntry> stations;
+    ASSERT_TRUE(line::ListStations(m_conn, stations, error)) << error;
+    ASSERT_EQ(stations.size(), 1u);
+    EXPECT_EQ(stations[0].name, "wst");
+    ASSERT_TRUE(line::AddUser(m_conn, "anna", "correct horse", error)) << error;
+
+    CServing serving(s_url);
+    httplib::Client client("127.0.0.1", serving.Port());
+    const std::string batch = Batch({StationAttempt(1, "wst", outcome::kPass, 2)});
+    auto none = client.Post("/api/ingest", batch, "application/json");
+    EXPECT_EQ(none->status, 401);
+    EXPECT_EQ(none->get_header_value("WWW-Authenticate"), "Bearer");
+    client.set_basic_auth("anna", "correct horse");
+    EXPECT_EQ(client.Post("/api/ingest", batch, "application/json")->status, 401) << "a login is no token";
+    auto get = client.Get("/api/ingest");
+    EXPECT_EQ(get->status, 405);
+    EXPECT_EQ(get->get_header_value("Allow"), "POST");
+
+    httplib::Client station("127.0.0.1", serving.Port());
+    station.set_bearer_token_auth(token);
+    auto ok = station.Post("/api/ingest", batch, "application/json");
+    ASSERT_EQ(ok->status, 200) << ok->body;
+    EXPECT_EQ(nlohmann::json::parse(ok->body)["results"][0]["ok"], true);
+    EXPECT_EQ(station.Post("/api/ingest", "[1]", "application/json")->status, 400);
+
+    // Too large, with its length told and chunked without one.
+    const std::string huge(line::kLargestIngestBody + 1, ' ');
+    EXPECT_EQ(station.Post("/api/ingest", huge, "application/json")->status, 413);
+    auto chunked = station.Post(
+        "/api/ingest",
+        [&](size_t offset, httplib::DataSink& sink) {
+            if (offset >= huge.size()) {
+                sink.done();
+                return true;
+            }
+            const size_t size = std::min<size_t>(64 * 1024, huge.size() - offset);
+            return sink.write(huge.data() + offset, size);
+        },
+        "application/json");
+    ASSERT_TRUE(chunked);
+    EXPECT_EQ(chunked->status, 413);
+
+    ASSERT_TRUE(line::RemoveStation(m_conn, "wst", error)) << error;
+    EXPECT_EQ(station.Post("/api/ingest", batch, "application/json")->status, 401);
+    // Unknown tokens slow down like failed logins.
+    auto again = station.Post("/api/ingest", batch, "application/json");
+    EXPECT_EQ(again->status, 429);
+    EXPECT_FALSE(again->get_header_value("Retry-After").empty());
+}
+
+TEST_F(LineServer, IngestStoresTheStationsOwnRowsForwardOnlyAndItsStates)
+{
+    std::string token, error;
+    ASSERT_TRUE(line::AddStation(m_conn, "wst", token, error)) << error;
+    Add({"SN-0001", "COM1", outcome::kPass, 40, step::kOk, step::kOk, "Program OK."}); // st1's, over libpq
+    CServing serving(s_url);
+    httplib::Client station("127.0.0.1", serving.Port());
+    station.set_bearer_token_auth(token);
+    auto post = [&](const std::string& body) {
+        auto res = station.Post("/api/ingest", body, "application/json");
+        EXPECT_EQ(res->status, 200) << res->body;
+        return nlohmann::json::parse(res->body);
+    };
+    auto onServer = [&](int number) {
+        const CPgResult row = m_conn.Exec("SELECT outcome, revision, station_host FROM torvane_attempt"
+                                          " WHERE id = $1::uuid",
+                                          {StationAttempt(number, "", "", 0).id});
+        return row.Rows() == 1 ? Cells{row.Text(0, 0), row.Text(0, 1), row.Text(0, 2)} : Cells{};
+    };
+
+    CAttempt stolen = StationAttempt(0, "wst", outcome::kFail, 9);
+    stolen.id = "00000000-0000-4000-8000-000000000001"; // st1's row
+    nlohmann::json notARecord = {{"id", "x"}};
+    nlohmann::json rows = nlohmann::json::parse(
+        Batch({StationAttempt(1, "wst", outcome::kPass, 2), StationAttempt(2, "other", outcome::kPass, 2),
+               stolen, StationAttempt(3, "wst", outcome::kUnfinished, 1)}));
+    rows["attempts"].insert(rows["attempts"].begin() + 1, notARecord);
+    rows["states"] = {{{"fixture", "COM3"},
+                       {"state", "programming"},
+                       {"detail", "programming 3/8"},
+                       {"step", "program"},
+                       {"pages_done", 3},
+                       {"pages_total", 8},
+                       {"seconds_left", nullptr},
+                       {"fail_reason", ""},
+                       {"last_panel", ""}}};
+    const nlohmann::json answer = post(rows.dump());
+    EXPECT_EQ(answer["results"],
+              nlohmann::json::parse(R"([{"id":"00000000-0000-4000-9000-000000000001","ok":true},
+                {"id":"x","refused":"not a record of torvane-cli records --json"},
+                {"id":"00000000-0000-4000-9000-000000000002","refused":"belongs to station other, not to wst"},
+                {"id":"00000000-0000-4000-8000-000000000001","refused":"belongs to station st1, not to wst"},
+                {"id":"00000000-0000-4000-9000-000000000003","ok":true}])"));
+    EXPECT_EQ(answer["states"], 1);
+    EXPECT_EQ(onServer(1), (Cells{"pass", "2", "wst"}));
+    EXPECT_EQ(onServer(2), Cells{});
+    const CPgResult st1 = m_conn.Exec("SELECT outcome, station_host FROM torvane_attempt WHERE host = 'st1'");
+    EXPECT_EQ(st1.Text(0, 0), "pass");
+    EXPECT_EQ(st1.Text(0, 1), "st1");
+    const CPgResult state = m_conn.Exec("SELECT station_host, fixture, detail FROM torvane_fixture_state");
+    ASSERT_EQ(state.Rows(), 1);
+    EXPECT_EQ((Cells{state.Text(0, 0), state.Text(0, 1), state.Text(0, 2)}),
+              (Cells{"wst", "COM3", "programming 3/8"}));
+
+    // A replay stores nothing twice; a stale revision and an older row sent late change nothing.
+    EXPECT_EQ(post(rows.dump())["results"], answer["results"]);
+    EXPECT_EQ(m_conn.Exec("SELECT count(*) FROM torvane_attempt").Text(0, 0), "3");
+    post(Batch({StationAttempt(3, "wst", outcome::kFail, 3)}));
+    const nlohmann::json late = post(Batch({StationAttempt(1, "wst", outcome::kUnfinished, 1),
+                                            StationAttempt(3, "wst", outcome::kUnfinished, 2)}));
+    EXPECT_EQ(late["results"][0]["ok"], true) << "an older revision is no refusal";
+    EXPECT_EQ(onServer(1), (Cells{"pass", "2", "wst"}));
+    EXPECT_EQ(onServer(3), (Cells{"fail", "3", "wst"}));
+}
+
 TEST_F(LineServer, HttpRefusesWrongHostMethodBodyAndCredentials)
 {
     std::string error;
@@ -470,7 +659,7 @@ TEST_F(LineServer, HttpRefusesWrongHostMethodBodyAndCredentials)
     httplib::Request big;
     big.method = "GET";
     big.path = "/api/yields";
-    big.body.assign(line::CLineServer::kLargestBody + 1, 'x');
+    big.body = "x";
     big.set_header("Content-Type", "text/plain");
     httplib::Response answer;
     httplib::Error failure;
