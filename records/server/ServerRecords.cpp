@@ -2,10 +2,10 @@
 
 #include <array>
 
-#include "platform/ShownText.h"
 #include "records/Fields.h"
 #include "records/Outcomes.h"
 #include "records/server/FixtureStates.h"
+#include "platform/ShownText.h"
 
 namespace records_server {
 
@@ -105,8 +105,7 @@ std::string UtcColumn(const char* column)
 // A server whose table lacks a column of this version was set up by an older Torvane.
 void ExplainPrepareError(std::string& error)
 {
-    if (error.find("torvane_attempt") == std::string::npos ||
-        error.find("does not exist") == std::string::npos)
+    if (error.find("torvane_attempt") == std::string::npos || error.find("does not exist") == std::string::npos)
         return;
     error = error.find("column \"") != std::string::npos
                 ? "the server's records are older than this Torvane: run torvane-cli records --init-server "

@@ -14,13 +14,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/ThisProcess.h"
+#include "records/server/RecordsServer.h"
 #include "records/RecordStore.h"
 #include "records/server/RecordsSender.h"
-#include "records/server/RecordsServer.h"
 #include "records/server/ServerRecords.h"
 #include "tests/fixtures/Shell.h"
 #include "tests/records/EveryField.h"
+#include "platform/ThisProcess.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -589,18 +589,16 @@ TEST_F(RecordsServer, AnOlderServerIsMigratedWithItsRowsAndEveryFieldRoundTrips)
     ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP COLUMN fail_reason").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("DROP TABLE torvane_line_station").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("UPDATE torvane_schema SET version = 1").Ok()) << m_conn.Error();
-    ASSERT_TRUE(
-        m_conn
-            .Exec("INSERT INTO torvane_attempt (id, started_utc, host, \"user\", process_id, tool_version,"
-                  " command, outcome, revision, station_host) VALUES ('0b7e8f4a-3c2d-4e1f-8a9b-1c2d3e4f5a6b',"
-                  " '2026-03-02T08:00:00Z', 'old-pc', 'op', 7, '0.9.0', 'program', 'pass', 2, 'old-pc')")
-            .Ok())
+    ASSERT_TRUE(m_conn
+                    .Exec("INSERT INTO torvane_attempt (id, started_utc, host, \"user\", process_id, tool_version,"
+                          " command, outcome, revision, station_host) VALUES ('0b7e8f4a-3c2d-4e1f-8a9b-1c2d3e4f5a6b',"
+                          " '2026-03-02T08:00:00Z', 'old-pc', 'op', 7, '0.9.0', 'program', 'pass', 2, 'old-pc')")
+                    .Ok())
         << m_conn.Error();
     std::string done, error;
     EXPECT_FALSE(records_server::PrepareUpsert(m_conn, error));
-    EXPECT_EQ(error,
-              "the server's records are older than this Torvane: run torvane-cli records --init-server "
-              "to migrate them");
+    EXPECT_EQ(error, "the server's records are older than this Torvane: run torvane-cli records --init-server "
+                     "to migrate them");
     ASSERT_TRUE(records_server::InitSchema(m_conn, done, error)) << error;
     EXPECT_EQ(done, "migrated the server's records to version 4 (from 1)");
     EXPECT_TRUE(m_conn.Exec("SELECT name FROM torvane_line_station").Ok()) << "the stations' tokens' table";
