@@ -92,7 +92,8 @@ nlohmann::json Attempt(const std::string& host, int station, int64_t n)
     return nlohmann::json::parse(AttemptJson(a).dump());
 }
 
-int Send(int port, const std::string& ca, const std::string& tokensFile, int requests, int batch, int64_t first)
+int Send(int port, const std::string& ca, const std::string& tokensFile, int requests, int batch,
+         int64_t first)
 {
     std::vector<std::pair<std::string, std::string>> stations;
     std::ifstream in(tokensFile);
@@ -149,7 +150,9 @@ int Send(int port, const std::string& ca, const std::string& tokensFile, int req
         t.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::sort(times.begin(), times.end());
-    auto at = [&](double q) { return times.empty() ? 0.0 : times[static_cast<size_t>(q * (times.size() - 1))]; };
+    auto at = [&](double q) {
+        return times.empty() ? 0.0 : times[static_cast<size_t>(q * (times.size() - 1))];
+    };
     std::printf("%lld %lld %.3f %.1f %.1f %.1f\n", static_cast<long long>(acknowledged),
                 static_cast<long long>(failed), seconds, at(0.5), at(0.9), at(0.99));
     return failed == 0 ? 0 : 1;

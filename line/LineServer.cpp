@@ -28,6 +28,10 @@ constexpr char kJson[] = "application/json; charset=utf-8";
 constexpr char kCsv[] = "text/csv; charset=utf-8";
 constexpr char kText[] = "text/plain; charset=utf-8";
 constexpr char kMetrics[] = "text/plain; version=0.0.4; charset=utf-8";
+// A line's stations each send now and then, many at once after an outage: their
+// connections are kept, so a batch does not wait for a new one and its statements.
+constexpr size_t kKeptReaders = 8;
+constexpr size_t kKeptWriters = 32;
 const std::vector<std::string> kLoopbackHosts = {"localhost", "127.0.0.1", "[::1]"};
 
 std::string Lower(std::string text)
@@ -95,7 +99,10 @@ class CConnectionPool
 {
 public:
     using Ready = std::function<bool(CPgConnection&, std::string&)>;
-    CConnectionPool(std::string url, Ready ready) : m_url(std::move(url)), m_ready(std::move(ready)) {}
+    CConnectionPool(std::string url, Ready ready, size_t kept)
+        : m_url(std::move(url)), m_ready(std::move(ready)), m_kept(kept)
+    {
+    }
 
     std::unique_ptr<CPgConnection> Take(std::string& error)
     {
@@ -116,13 +123,13 @@ public:
         if (!conn || !conn->Connected()) return;
         conn->SetDeadline(std::chrono::steady_clock::time_point::max());
         std::lock_guard lock(m_mutex);
-        if (m_idle.size() < kKept) m_idle.push_back(std::move(conn));
+        if (m_idle.size() < m_kept) m_idle.push_back(std::move(conn));
     }
 
 private:
-    static constexpr size_t kKept = 8;
     std::string m_url;
     Ready m_ready;
+    size_t m_kept; // idle connections kept for the next requests
     std::mutex m_mutex;
     std::vector<std::unique_ptr<CPgConnection>> m_idle;
 };
@@ -182,8 +189,9 @@ struct CLineServer::Impl
     int port = 0;
 
     explicit Impl(CLineServerSettings s)
-        : settings(std::move(s)), readers(settings.recordsServer, ReadOnly),
-          writers(settings.ingestServer, records_server::PrepareStationUpsert), events(settings.recordsServer)
+        : settings(std::move(s)), readers(settings.recordsServer, ReadOnly, kKeptReaders),
+          writers(settings.ingestServer, records_server::PrepareStationUpsert, kKeptWriters),
+          events(settings.recordsServer)
     {
         hosts = settings.hosts.empty() ? kLoopbackHosts : settings.hosts;
         for (std::string& host : hosts)

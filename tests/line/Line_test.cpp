@@ -446,11 +446,11 @@ TEST_F(LineServer, EventStreamTellsOfChangesAndAFullRefreshAfterALostListener)
 class CServing
 {
 public:
-    explicit CServing(const std::string& url)
+    explicit CServing(const std::string& url, const std::string& ingestUrl = {})
     {
         line::CLineServerSettings settings;
         settings.recordsServer = url;
-        settings.ingestServer = url;
+        settings.ingestServer = ingestUrl.empty() ? url : ingestUrl;
         settings.listen = "127.0.0.1:0";
         m_server = std::make_unique<line::CLineServer>(settings);
         std::string error;
@@ -551,6 +551,14 @@ TEST_F(LineServer, IngestTakesOnlyAPostWithAStationsTokenKeptAsItsHashAndBounded
         "application/json");
     ASSERT_TRUE(chunked);
     EXPECT_EQ(chunked->status, 413);
+
+    {
+        // A records server that is away: the station keeps its rows for later.
+        CServing away(s_url, "host=127.0.0.1 port=1 dbname=torvane");
+        httplib::Client late("127.0.0.1", away.Port());
+        late.set_bearer_token_auth(token);
+        EXPECT_EQ(late.Post("/api/ingest", batch, "application/json")->status, 503);
+    }
 
     ASSERT_TRUE(line::RemoveStation(m_conn, "wst", error)) << error;
     EXPECT_EQ(station.Post("/api/ingest", batch, "application/json")->status, 401);
