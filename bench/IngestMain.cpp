@@ -137,7 +137,8 @@ int Send(int port, const std::string& ca, const std::string& tokensFile, int req
                                          : httplib::to_string(res.error()).c_str());
                     continue;
                 }
-                for (const auto& result : nlohmann::json::parse(res->body)["results"])
+                const nlohmann::json answer = nlohmann::json::parse(res->body);
+                for (const auto& result : answer["results"])
                     (result.contains("ok") ? ok : bad) += 1;
             }
             std::lock_guard lock(mutex);

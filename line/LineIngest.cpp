@@ -35,21 +35,6 @@ std::string Reason(const std::string& error, const std::string& id)
     return error.rfind(prefix, 0) == 0 ? error.substr(prefix.size()) : error;
 }
 
-// A row's statement in a savepoint: a row the server refuses leaves the batch's
-// transaction usable for the rest.
-class CRowScope
-{
-public:
-    explicit CRowScope(CPgConnection& conn) : m_conn(conn), m_ok(conn.Exec("SAVEPOINT torvane_row").Ok()) {}
-    bool Opened() const { return m_ok; }
-    bool Keep() { return m_conn.Exec("RELEASE SAVEPOINT torvane_row").Ok(); }
-    bool Undo() { return m_conn.Exec("ROLLBACK TO SAVEPOINT torvane_row").Ok(); }
-
-private:
-    CPgConnection& m_conn;
-    bool m_ok;
-};
-
 } // namespace
 
 std::string IngestError(const std::string& why)
@@ -71,13 +56,15 @@ CIngestAnswer Ingest(CPgConnection& conn, const std::string& station, const std:
         conn.Exec("ROLLBACK");
         return CIngestAnswer{503, IngestError("the records server cannot store the batch now: " + why)};
     };
-    if (const CPgResult begin = conn.Exec("BEGIN"); !begin.Ok()) return serverFailed(begin.Error());
 
-    json results = json::array();
+    // What can be told without the server first: each row's verdict, or the attempt to store.
+    std::vector<json> results;
+    std::vector<std::pair<size_t, CAttempt>> toStore;
     for (const json& object : *attempts) {
-        CAttempt attempt;
         const std::string id = object.is_object() ? Text(object, "id") : std::string();
-        auto refuse = [&](const std::string& why) { results.push_back({{"id", id}, {"refused", why}}); };
+        results.push_back({{"id", id}});
+        CAttempt attempt;
+        auto refuse = [&](const std::string& why) { results.back()["refused"] = why; };
         if (!records::AttemptFromJson(object, attempt)) {
             refuse("not a record of torvane-cli records --json");
             continue;
@@ -93,22 +80,38 @@ CIngestAnswer Ingest(CPgConnection& conn, const std::string& station, const std:
             refuse("belongs to station " + attempt.host + ", not to " + station);
             continue;
         }
-        CRowScope row(conn);
-        if (!row.Opened()) return serverFailed(conn.Error());
-        std::string owner, error, state;
-        switch (records_server::UpsertForStation(conn, attempt, station, owner, error, &state)) {
-        case records_server::Upserted::Stored:
-            if (!row.Keep()) return serverFailed(conn.Error());
-            results.push_back({{"id", id}, {"ok", true}});
-            break;
-        case records_server::Upserted::Foreign:
-            if (!row.Keep()) return serverFailed(conn.Error());
-            refuse("belongs to station " + owner + ", not to " + station);
-            break;
-        case records_server::Upserted::Failed:
-            if (!IsDataError(state) || !row.Undo()) return serverFailed(error);
-            refuse(Reason(error, attempt.id));
-            break;
+        toStore.emplace_back(results.size() - 1, std::move(attempt));
+    }
+
+    // A row the server refuses ends the transaction: the batch goes again without it, so a
+    // batch of good rows costs one statement each.
+    for (;;) {
+        if (const CPgResult begin = conn.Exec("BEGIN"); !begin.Ok()) return serverFailed(begin.Error());
+        std::optional<size_t> refused;
+        for (size_t i = 0; i < toStore.size() && !refused; ++i) {
+            const auto& [index, attempt] = toStore[i];
+            json& result = results[index];
+            std::string owner, error, state;
+            switch (records_server::UpsertForStation(conn, attempt, station, owner, error, &state)) {
+            case records_server::Upserted::Stored:
+                result["ok"] = true;
+                break;
+            case records_server::Upserted::Foreign:
+                result["refused"] = "belongs to station " + owner + ", not to " + station;
+                break;
+            case records_server::Upserted::Failed:
+                if (!IsDataError(state)) return serverFailed(error);
+                result["refused"] = Reason(error, attempt.id);
+                refused = i;
+                break;
+            }
+        }
+        if (!refused) break;
+        conn.Exec("ROLLBACK");
+        toStore.erase(toStore.begin() + static_cast<std::ptrdiff_t>(*refused));
+        for (auto& [index, attempt] : toStore) {
+            results[index].erase("ok");
+            results[index].erase("refused");
         }
     }
 
@@ -127,8 +130,8 @@ CIngestAnswer Ingest(CPgConnection& conn, const std::string& station, const std:
     // Only a committed batch is acknowledged: should this answer be lost, the station sends
     // the batch again and the upsert changes nothing.
     if (const CPgResult commit = conn.Exec("COMMIT"); !commit.Ok()) return serverFailed(commit.Error());
-    return {200, json{{"results", results}, {"states", stored}}.dump(-1, ' ', false,
-                                                                     json::error_handler_t::replace)};
+    return {200, json{{"results", json(results)}, {"states", stored}}.dump(-1, ' ', false,
+                                                                           json::error_handler_t::replace)};
 }
 
 } // namespace line
