@@ -111,6 +111,7 @@ int Send(int port, const std::string& ca, const std::string& tokensFile, int req
             client.enable_server_certificate_verification(true);
             client.set_bearer_token_auth(stations[s].second);
             client.set_keep_alive(true);
+            client.set_tcp_nodelay(true);
             std::vector<double> mine;
             int64_t ok = 0, bad = 0;
             for (int r = 0; r < requests; ++r) {

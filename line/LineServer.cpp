@@ -488,6 +488,9 @@ bool CLineServer::Bind(std::string& error)
     d.http->new_task_queue = [] { return new httplib::ThreadPool(kRequestThreads + kStreamThreads); };
     // Only the ingest reads a body (the page and API refuse one before it is read).
     d.http->set_payload_max_length(kLargestIngestBody);
+    // An answer goes out as headers and body: without this the body waits for the
+    // client's delayed acknowledgement of the headers (tens of milliseconds per request).
+    d.http->set_tcp_nodelay(true);
     d.http->set_read_timeout(10);
     d.http->set_write_timeout(10);
     d.http->set_default_headers({{"Content-Security-Policy", "default-src 'self'"},
