@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <functional>
 #include <httplib.h>
 #include <mutex>
@@ -302,40 +303,54 @@ struct CLineServer::Impl
             res.status = status;
             res.set_content(body, kJson);
         };
-        // An answer before the whole body was read leaves the rest unread on the connection.
-        res.set_header("Connection", "close");
+        // A refusal before the body: a client reads its answer only once it has sent its
+        // body, so a body within the limit is read and dropped; a larger one is left unread
+        // and the connection closed.
+        auto refuse = [&](int status, const std::string& body) {
+            const std::string length = req.get_header_value("Content-Length");
+            bool drained = false;
+            if (length.empty() || std::strtoull(length.c_str(), nullptr, 10) <= kLargestIngestBody) {
+                size_t seen = 0;
+                drained = content([&](const char*, size_t size) {
+                    seen += size;
+                    return seen <= kLargestIngestBody;
+                });
+            }
+            if (!drained) res.set_header("Connection", "close");
+            answer(status, body);
+        };
         if (settings.ingestServer.empty())
-            return answer(503,
+            return refuse(503,
                           IngestError("this line server takes no ingest: serve it with --ingest-server"));
         std::string token;
         if (!BearerToken(req.get_header_value("Authorization"), token)) {
             res.set_header("WWW-Authenticate", "Bearer");
-            return answer(401, IngestError("send the station's token: Authorization: Bearer TOKEN"));
+            return refuse(401, IngestError("send the station's token: Authorization: Bearer TOKEN"));
         }
         const auto now = std::chrono::steady_clock::now();
         if (const auto wait = throttle.WaitFor(req.remote_addr, now); wait.count() > 0) {
             res.set_header("Retry-After", std::to_string((wait.count() + 999) / 1000));
-            return answer(429, IngestError("too many unknown tokens: wait a moment"));
+            return refuse(429, IngestError("too many unknown tokens: wait a moment"));
         }
         std::string error, station;
         auto conn = writers.Take(error);
-        if (!conn) return answer(503, IngestError("the records server cannot be reached: " + error));
+        if (!conn) return refuse(503, IngestError("the records server cannot be reached: " + error));
         conn->SetDeadline(now + std::chrono::seconds(kIngestSeconds));
         TokenVerdict verdict = StationOfToken(*conn, token, station, error);
         if (verdict == TokenVerdict::ServerDown && !conn->Connected()) {
             // A kept connection the server dropped meanwhile (a restart): one new try.
             conn = writers.Take(error);
-            if (!conn) return answer(503, IngestError("the records server cannot be reached: " + error));
+            if (!conn) return refuse(503, IngestError("the records server cannot be reached: " + error));
             conn->SetDeadline(now + std::chrono::seconds(kIngestSeconds));
             verdict = StationOfToken(*conn, token, station, error);
         }
         if (verdict != TokenVerdict::Known) {
             writers.Give(std::move(conn));
             if (verdict == TokenVerdict::ServerDown)
-                return answer(503, IngestError("the records server cannot check the token now: " + error));
+                return refuse(503, IngestError("the records server cannot check the token now: " + error));
             throttle.Failed(req.remote_addr, std::chrono::steady_clock::now());
             res.set_header("WWW-Authenticate", "Bearer error=\"invalid_token\"");
-            return answer(401, IngestError("unknown or revoked token"));
+            return refuse(401, IngestError("unknown or revoked token"));
         }
         throttle.Succeeded(req.remote_addr);
         std::string body;
@@ -350,14 +365,15 @@ struct CLineServer::Impl
         });
         if (tooLarge || res.status == 413) {
             writers.Give(std::move(conn));
+            res.set_header("Connection", "close"); // the rest of the body is not read
             return answer(413, IngestError("a batch is at most " + std::to_string(kLargestIngestBody) +
                                            " bytes: send fewer rows at a time"));
         }
         if (!read) {
             writers.Give(std::move(conn));
+            res.set_header("Connection", "close");
             return answer(400, IngestError("the body could not be read"));
         }
-        res.headers.erase("Connection");
         const CIngestAnswer result = Ingest(*conn, station, body);
         writers.Give(std::move(conn));
         answer(result.status, result.body);
