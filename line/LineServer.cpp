@@ -294,8 +294,8 @@ struct CLineServer::Impl
         }
     }
 
-    // POST /api/ingest: the token first, so nobody without one makes the server read a
-    // body; then the body, counted as it comes (a chunked one has no length to check first).
+    // POST /api/ingest: the token first, so nobody without one has a body kept, parsed or
+    // stored; then the body, counted as it comes (a chunked one has no length to check first).
     void IngestRequest(const httplib::Request& req, httplib::Response& res,
                        const httplib::ContentReader& content)
     {
