@@ -47,8 +47,9 @@ CIngestAnswer Ingest(CPgConnection& conn, const std::string& station, const std:
     const json batch = json::parse(body, nullptr, false);
     const auto attempts = batch.is_object() ? batch.find("attempts") : json::const_iterator();
     const auto states = batch.is_object() ? batch.find("states") : json::const_iterator();
-    if (!batch.is_object() || Number(batch, "version") != 1 || attempts == batch.end() ||
-        !attempts->is_array() || attempts->size() > kMostIngestAttempts ||
+    // A batch of states alone may leave its attempts out.
+    if (!batch.is_object() || Number(batch, "version") != 1 ||
+        (attempts != batch.end() && (!attempts->is_array() || attempts->size() > kMostIngestAttempts)) ||
         (states != batch.end() && (!states->is_array() || states->size() > kMostIngestStates)))
         return {400, IngestError(kBatchShape)};
 
@@ -60,7 +61,7 @@ CIngestAnswer Ingest(CPgConnection& conn, const std::string& station, const std:
     // What can be told without the server first: each row's verdict, or the attempt to store.
     std::vector<json> results;
     std::vector<std::pair<size_t, CAttempt>> toStore;
-    for (const json& object : *attempts) {
+    for (const json& object : attempts != batch.end() ? *attempts : json::array()) {
         const std::string id = object.is_object() ? Text(object, "id") : std::string();
         results.push_back({{"id", id}});
         CAttempt attempt;
