@@ -392,6 +392,8 @@ bool ApplyStationJob(const std::string& jobFile, bool verifyGiven, CliOptions& o
         for (const station::SerialArea& area : job.keep)
             options.keep.push_back({area.address, area.length});
     fill(options.recordsServer, job.recordsServer);
+    fill(options.recordsAccess.tokenFile, job.stationToken);
+    fill(options.recordsAccess.serverCert, job.serverCert);
     return true;
 }
 
@@ -510,7 +512,8 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
     // line's server, so no fixture ever waits for the network.
     CBackgroundRecordsSender sender;
     const bool sending = !options.recordsServer.empty() && records.Store() &&
-                         sender.Start(records.Store()->Path(), options.recordsServer, station.job);
+                         sender.Start(records.Store()->Path(), options.recordsServer, station.job,
+                                      options.recordsAccess);
     if (!options.recordsServer.empty() && !sending)
         err << "torvane-cli: station: no records server sink in this build; the records stay in the "
                "journal\n";
