@@ -26,6 +26,10 @@
 #include "line/LineUsers.h"
 #include "records/AttemptFormats.h"
 #include "records/server/FixtureStates.h"
+#include "records/server/RecordsSender.h"
+#include "records/server/StationToken.h"
+#include "records/RecordStore.h"
+#include "platform/ThisProcess.h"
 #include "records/server/ServerRecords.h"
 #include "tests/fixtures/Shell.h"
 
@@ -723,6 +727,114 @@ TEST(LineServerSettings, AnOpenAddressNeedsTls)
     EXPECT_EQ(line::RefuseSettings(settings), "");
     settings.listen = "::1:8080";
     EXPECT_NE(line::RefuseSettings(settings), "");
+}
+
+// A test authority and a certificate for 127.0.0.1 signed by it, made by openssl.
+bool MakeTestCertificates(const fs::path& dir, std::string& output)
+{
+    int status = 0;
+    output = Shell("cd '" + dir.string() +
+                       "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+                       " -keyout ca.key -out ca.pem -days 2 -subj /CN=Torvane-test-CA 2>&1"
+                       " && openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+                       " -keyout server.key -out server.csr -subj /CN=localhost 2>&1"
+                       " && printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\\nbasicConstraints=CA:FALSE\\n' > ext"
+                       " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
+                       " -out server.pem -days 2 -extfile ext 2>&1",
+                   status);
+    return status == 0;
+}
+
+TEST_F(LineServer, StationSendsOverHttpsMarkingOnlyWhatTheServerAcknowledged)
+{
+    const fs::path dir = s_dir / "https";
+    fs::create_directories(dir);
+    std::string output, error, token;
+    ASSERT_TRUE(MakeTestCertificates(dir, output)) << output;
+    const std::string host = platform::HostName();
+    ASSERT_TRUE(line::AddStation(m_conn, host, token, error)) << error;
+    const fs::path tokenFile = dir / "station.token";
+    ASSERT_TRUE(records_server::SaveStationToken(tokenFile, token + "\n", error)) << error;
+    EXPECT_EQ(fs::status(tokenFile).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+
+    line::CLineServerSettings settings;
+    settings.recordsServer = settings.ingestServer = s_url;
+    settings.tlsCert = (dir / "server.pem").string();
+    settings.tlsKey = (dir / "server.key").string();
+    auto serve = [&](int port) {
+        settings.listen = "127.0.0.1:" + std::to_string(port);
+        auto server = std::make_unique<line::CLineServer>(settings);
+        EXPECT_TRUE(server->Bind(error)) << error;
+        return server;
+    };
+    auto server = serve(0);
+    const int port = server->Port();
+    std::thread serving([&] { server->Run(); });
+    const std::string url = "https://127.0.0.1:" + std::to_string(port);
+
+    std::string journalError;
+    auto journal = CRecordStore::Open(dir / "journal.sqlite3", RecordsFile::Named, journalError);
+    ASSERT_TRUE(journal) << journalError;
+    auto finished = [&](const std::string& serial, const std::string& writer = "") {
+        CAttempt a;
+        a.command = "station";
+        a.port = "COM1";
+        a.host = writer;
+        EXPECT_TRUE(journal->Begin(a)) << journal->LastError();
+        a.outcome = outcome::kPass;
+        a.serialText = serial;
+        EXPECT_TRUE(journal->Complete(a)) << journal->LastError();
+        return a;
+    };
+    finished("SN-1");
+    const CAttempt foreign = finished("SN-2", "another-pc");
+    finished("SN-3");
+    const auto forever = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    auto serverRows = [&] { return m_conn.Exec("SELECT count(*) FROM torvane_attempt").Text(0, 0); };
+
+    // Not trusted without the test authority: nothing is marked, nothing is lost.
+    SendReport report = CServerSink(url, {tokenFile.string(), ""}).SendBacklog(*journal, forever);
+    EXPECT_NE(report.problem.find("not trusted"), std::string::npos) << report.problem;
+    EXPECT_EQ(report.waiting, 3);
+
+    CServerSink sink(url, {tokenFile.string(), (dir / "ca.pem").string()});
+    report = sink.SendBacklog(*journal, forever);
+    EXPECT_EQ(report.problem, "");
+    EXPECT_EQ(report.sent, 2);
+    EXPECT_EQ(report.waiting, 0);
+    ASSERT_EQ(report.setAside.size(), 1u);
+    EXPECT_EQ(report.setAside[0].id, foreign.id);
+    EXPECT_EQ(report.setAside[0].reason, "belongs to station another-pc, not to " + host);
+    EXPECT_EQ(serverRows(), "2");
+
+    // The server away: the row waits in the journal, and goes once it is back, once.
+    server->Stop();
+    serving.join();
+    finished("SN-4");
+    report = sink.SendBacklog(*journal, forever);
+    EXPECT_NE(report.problem, "");
+    EXPECT_EQ(report.waiting, 1);
+    server = serve(port);
+    serving = std::thread([&] { server->Run(); });
+    for (int i = 0; i < 100 && (report = sink.SendBacklog(*journal, forever)).sent == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the listener starting
+    EXPECT_EQ(report.sent, 1) << report.problem;
+    EXPECT_EQ(report.waiting, 0);
+    EXPECT_EQ(serverRows(), "3");
+
+    // A revoked token is told, and the rows wait.
+    finished("SN-5");
+    fs::permissions(tokenFile, fs::perms::group_read | fs::perms::others_read, fs::perm_options::add);
+    report = sink.SendBacklog(*journal, forever);
+    EXPECT_NE(report.problem.find("others may read it (mode 0644)"), std::string::npos) << report.problem;
+    EXPECT_EQ(report.waiting, 1);
+    ASSERT_TRUE(line::RemoveStation(m_conn, host, error)) << error;
+    fs::permissions(tokenFile, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+    report = sink.SendBacklog(*journal, forever);
+    EXPECT_NE(report.problem.find("answered 401"), std::string::npos) << report.problem;
+    EXPECT_EQ(report.waiting, 1);
+    server->Stop();
+    serving.join();
 }
 
 } // namespace
