@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "records/server/RecordsServer.h"
 #include "cli/Reporter.h"
 #include "loader/Road.h"
+#include "records/server/RecordsServer.h"
 
 // What --records and --no-records chose.
 struct RecordsChoice

@@ -30,7 +30,6 @@ std::string Records(int64_t count)
     return std::to_string(count) + (count == 1 ? " record" : " records");
 }
 
-
 // One line per row set aside, naming it, for standard error.
 void TellSetAside(const std::vector<CRecordStore::SetAsideRow>& rows, const std::string& who,
                   const SyncTarget& target, std::ostream& err)
@@ -210,8 +209,8 @@ void AddRecordsServerOption(CLI::App* command, std::string& url, IngestAccess& a
         ->type_name("FILE");
 }
 
-void SendRecordsAtEnd(CRecordStore& store, const std::string& url, const IngestAccess& access, std::ostream& err,
-                      std::chrono::milliseconds timeLimit)
+void SendRecordsAtEnd(CRecordStore& store, const std::string& url, const IngestAccess& access,
+                      std::ostream& err, std::chrono::milliseconds timeLimit)
 {
     if (url.empty()) return;
     CServerSink sink(url, access);

@@ -19,8 +19,8 @@ void AddRecordsServerOption(CLI::App* command, std::string& url, IngestAccess& a
 // After the command's record is complete: delivers the journal's backlog to url within
 // timeLimit. Nothing is lost when the server is away (the rows wait in the journal), so
 // the exit code stays; a line on err tells what waits and why.
-void SendRecordsAtEnd(CRecordStore& store, const std::string& url, const IngestAccess& access, std::ostream& err,
-                      std::chrono::milliseconds timeLimit = std::chrono::seconds(10));
+void SendRecordsAtEnd(CRecordStore& store, const std::string& url, const IngestAccess& access,
+                      std::ostream& err, std::chrono::milliseconds timeLimit = std::chrono::seconds(10));
 
 struct RecordsServerActions
 {

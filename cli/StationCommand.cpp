@@ -511,9 +511,9 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
     // The fixtures record into the journal; this sender takes what they finished to the
     // line's server, so no fixture ever waits for the network.
     CBackgroundRecordsSender sender;
-    const bool sending = !options.recordsServer.empty() && records.Store() &&
-                         sender.Start(records.Store()->Path(), options.recordsServer, station.job,
-                                      options.recordsAccess);
+    const bool sending =
+        !options.recordsServer.empty() && records.Store() &&
+        sender.Start(records.Store()->Path(), options.recordsServer, station.job, options.recordsAccess);
     if (!options.recordsServer.empty() && !sending)
         err << "torvane-cli: station: no records server sink in this build; the records stay in the "
                "journal\n";

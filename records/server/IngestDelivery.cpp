@@ -28,10 +28,14 @@ nlohmann::json Nullable(const std::optional<int64_t>& value)
 
 nlohmann::json StateJson(const CFixtureStateRow& row)
 {
-    return {{"fixture", row.fixture},        {"state", row.state},
-            {"detail", row.detail},          {"step", row.step},
-            {"pages_done", Nullable(row.pagesDone)}, {"pages_total", Nullable(row.pagesTotal)},
-            {"seconds_left", Nullable(row.secondsLeft)}, {"fail_reason", row.failReason},
+    return {{"fixture", row.fixture},
+            {"state", row.state},
+            {"detail", row.detail},
+            {"step", row.step},
+            {"pages_done", Nullable(row.pagesDone)},
+            {"pages_total", Nullable(row.pagesTotal)},
+            {"seconds_left", Nullable(row.secondsLeft)},
+            {"fail_reason", row.failReason},
             {"last_panel", row.lastPanel}};
 }
 
@@ -42,14 +46,18 @@ std::string ServerError(const HttpAnswer& answer)
     std::string text = "the line server answered " + std::to_string(answer.status);
     if (body.is_object() && body.contains("error") && body["error"].is_string())
         text += ": " + body["error"].get<std::string>().substr(0, 200);
-    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     return text;
 }
 
 class CIngestDelivery final : public CRecordsDelivery
 {
 public:
-    CIngestDelivery(LineServerUrl url, IngestAccess access) : m_url(std::move(url)), m_access(std::move(access)) {}
+    CIngestDelivery(LineServerUrl url, IngestAccess access)
+        : m_url(std::move(url)), m_access(std::move(access))
+    {
+    }
 
     size_t BatchSize() const override { return kBatch; }
 
@@ -64,8 +72,8 @@ public:
             if (size + row.size() > kLongestBody) {
                 if (sent > 0) break;
                 // No batch could carry it: waiting would hold back every row behind it.
-                answers[0] = {RowAnswer::Said::Refused, "larger than the line server takes (" +
-                                                            std::to_string(row.size()) + " bytes)"};
+                answers[0] = {RowAnswer::Said::Refused,
+                              "larger than the line server takes (" + std::to_string(row.size()) + " bytes)"};
                 return true;
             }
             size += row.size();
@@ -76,7 +84,8 @@ public:
                   deadline, answer, problem))
             return false;
         const nlohmann::json body = nlohmann::json::parse(answer.body, nullptr, false);
-        const nlohmann::json* results = body.is_object() && body.contains("results") ? &body["results"] : nullptr;
+        const nlohmann::json* results =
+            body.is_object() && body.contains("results") ? &body["results"] : nullptr;
         if (!results || !results->is_array() || results->size() != sent) {
             problem = "the line server's answer is not understood";
             return false;
@@ -119,7 +128,8 @@ private:
             return false;
         }
         if (!LoadStationToken(platform::CPath::FromUtf8(m_access.tokenFile), token, problem)) return false;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left <= std::chrono::milliseconds(0)) {
             problem = "out of time";
             return false;
@@ -130,7 +140,8 @@ private:
             return false;
         if (answer.status == 200) return true;
         problem = ServerError(answer);
-        if (answer.status == 401) problem += " (the station's token: torvane-line station add NAME on the server)";
+        if (answer.status == 401)
+            problem += " (the station's token: torvane-line station add NAME on the server)";
         return false;
     }
 
@@ -189,7 +200,8 @@ std::optional<LineServerUrl> ParseLineServerUrl(const std::string& url, std::str
     }
     if (hasPort) {
         const bool digits = !port.empty() && port.size() <= 5 &&
-                            std::all_of(port.begin(), port.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+                            std::all_of(port.begin(), port.end(),
+                                        [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
         if (!digits || std::stoul(port) < 1 || std::stoul(port) > 65535) {
             why = "the port is no number from 1 to 65535";
             return std::nullopt;

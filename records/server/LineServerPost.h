@@ -31,7 +31,7 @@ struct HttpAnswer
 // certificate or the authority that signed it) or else the system's store, and its name
 // against url.host. Never takes longer than timeLimit. False: no answer, error says why.
 bool PostToLineServer(const LineServerUrl& url, const std::string& path, const std::string& token,
-                      const std::string& body, const std::string& serverCert, std::chrono::milliseconds timeLimit,
-                      HttpAnswer& answer, std::string& error);
+                      const std::string& body, const std::string& serverCert,
+                      std::chrono::milliseconds timeLimit, HttpAnswer& answer, std::string& error);
 
 } // namespace records_server

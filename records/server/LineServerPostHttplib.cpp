@@ -33,8 +33,8 @@ bool Answer(const httplib::Result& result, HttpAnswer& answer, std::string& erro
 } // namespace
 
 bool PostToLineServer(const LineServerUrl& url, const std::string& path, const std::string& token,
-                      const std::string& body, const std::string& serverCert, std::chrono::milliseconds timeLimit,
-                      HttpAnswer& answer, std::string& error)
+                      const std::string& body, const std::string& serverCert,
+                      std::chrono::milliseconds timeLimit, HttpAnswer& answer, std::string& error)
 {
     const httplib::Headers headers{{"Authorization", "Bearer " + token}};
     if (!url.tls) {
@@ -51,10 +51,11 @@ bool PostToLineServer(const LineServerUrl& url, const std::string& path, const s
     SSL_CTX_set_min_proto_version(client.ssl_context(), TLS1_2_VERSION);
     httplib::Result result = client.Post(path, headers, body, "application/json");
     if (!result && result.error() == httplib::Error::SSLServerVerification) {
-        error = "the line server's certificate is not trusted (" +
-                (serverCert.empty() ? std::string("not by the system's store: give it with --server-cert FILE")
-                                    : "not signed by " + serverCert) +
-                ")";
+        error =
+            "the line server's certificate is not trusted (" +
+            (serverCert.empty() ? std::string("not by the system's store: give it with --server-cert FILE")
+                                : "not signed by " + serverCert) +
+            ")";
         return false;
     }
     if (!result && result.error() == httplib::Error::SSLConnection && !serverCert.empty()) {

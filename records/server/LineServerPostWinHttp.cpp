@@ -6,10 +6,12 @@
 #include <wincrypt.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <vector>
 
+#include "platform/Path.h"
 #include "platform/win32/Win32Text.h"
 #include "records/server/LineServerPost.h"
 
@@ -54,14 +56,14 @@ PCCERT_CONTEXT LoadPem(const std::string& file, std::string& error)
     std::ifstream in(platform::CPath::FromUtf8(file).Native(), std::ios::binary);
     const std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     DWORD size = 0;
-    if (pem.empty() || !::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                                               nullptr, &size, nullptr, nullptr)) {
+    if (pem.empty() || !::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()),
+                                               CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr)) {
         error = file + ": no PEM certificate";
         return nullptr;
     }
     std::vector<BYTE> der(size);
-    ::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der.data(), &size,
-                           nullptr, nullptr);
+    ::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der.data(),
+                           &size, nullptr, nullptr);
     PCCERT_CONTEXT certificate =
         ::CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(), size);
     if (!certificate) error = file + ": no PEM certificate: " + ErrorText(::GetLastError());
@@ -73,15 +75,18 @@ bool Pinned(HINTERNET request, PCCERT_CONTEXT pinned)
 {
     PCCERT_CONTEXT served = nullptr;
     DWORD size = sizeof served;
-    if (!::WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &served, &size) || !served) return false;
+    if (!::WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &served, &size) || !served)
+        return false;
     const CCertificate owned(served);
     if (served->cbCertEncoded == pinned->cbCertEncoded &&
-        std::equal(served->pbCertEncoded, served->pbCertEncoded + served->cbCertEncoded, pinned->pbCertEncoded))
+        std::equal(served->pbCertEncoded, served->pbCertEncoded + served->cbCertEncoded,
+                   pinned->pbCertEncoded))
         return true;
-    return ::CertCompareCertificateName(X509_ASN_ENCODING, &served->pCertInfo->Issuer, &pinned->pCertInfo->Subject) &&
-           ::CryptVerifyCertificateSignatureEx(0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT,
-                                               const_cast<CERT_CONTEXT*>(served), CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT,
-                                               const_cast<CERT_CONTEXT*>(pinned), 0, nullptr);
+    return ::CertCompareCertificateName(X509_ASN_ENCODING, &served->pCertInfo->Issuer,
+                                        &pinned->pCertInfo->Subject) &&
+           ::CryptVerifyCertificateSignatureEx(
+               0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CERT, const_cast<CERT_CONTEXT*>(served),
+               CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT, const_cast<CERT_CONTEXT*>(pinned), 0, nullptr);
 }
 
 struct PinCheck
@@ -107,8 +112,8 @@ void CALLBACK BeforeSending(HINTERNET request, DWORD_PTR context, DWORD status, 
 } // namespace
 
 bool PostToLineServer(const LineServerUrl& url, const std::string& path, const std::string& token,
-                      const std::string& body, const std::string& serverCert, std::chrono::milliseconds timeLimit,
-                      HttpAnswer& answer, std::string& error)
+                      const std::string& body, const std::string& serverCert,
+                      std::chrono::milliseconds timeLimit, HttpAnswer& answer, std::string& error)
 {
     CCertificate pinned;
     if (url.tls && !serverCert.empty()) {
@@ -116,7 +121,8 @@ bool PostToLineServer(const LineServerUrl& url, const std::string& path, const s
         if (!pinned.context) return false;
     }
     const auto fail = [&](const char* what) {
-        error = std::string("the line server cannot be reached (") + what + "): " + ErrorText(::GetLastError());
+        error =
+            std::string("the line server cannot be reached (") + what + "): " + ErrorText(::GetLastError());
         return false;
     };
     CInternet session(::WinHttpOpen(L"torvane-cli", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
@@ -147,14 +153,16 @@ bool PostToLineServer(const LineServerUrl& url, const std::string& path, const s
         DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
         if (!::WinHttpSetOption(request.handle, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags))
             return fail("security flags");
-        if (::WinHttpSetStatusCallback(request.handle, BeforeSending, WINHTTP_CALLBACK_FLAG_SEND_REQUEST, 0) ==
-            WINHTTP_INVALID_STATUS_CALLBACK)
+        if (::WinHttpSetStatusCallback(request.handle, BeforeSending, WINHTTP_CALLBACK_FLAG_SEND_REQUEST,
+                                       0) == WINHTTP_INVALID_STATUS_CALLBACK)
             return fail("status callback");
     }
-    const std::wstring headers = L"Authorization: Bearer " + Widen(token) + L"\r\nContent-Type: application/json\r\n";
-    const BOOL sent = ::WinHttpSendRequest(request.handle, headers.c_str(), static_cast<DWORD>(-1L),
-                                           const_cast<char*>(body.data()), static_cast<DWORD>(body.size()),
-                                           static_cast<DWORD>(body.size()), reinterpret_cast<DWORD_PTR>(&check));
+    const std::wstring headers =
+        L"Authorization: Bearer " + Widen(token) + L"\r\nContent-Type: application/json\r\n";
+    const BOOL sent =
+        ::WinHttpSendRequest(request.handle, headers.c_str(), static_cast<DWORD>(-1L),
+                             const_cast<char*>(body.data()), static_cast<DWORD>(body.size()),
+                             static_cast<DWORD>(body.size()), reinterpret_cast<DWORD_PTR>(&check));
     if (check.refused) {
         request.handle = nullptr; // closed by the check
         error = "the line server's certificate is not " + serverCert + " nor signed by it";
@@ -164,10 +172,11 @@ bool PostToLineServer(const LineServerUrl& url, const std::string& path, const s
         const DWORD code = ::GetLastError();
         if (code == ERROR_WINHTTP_SECURE_FAILURE || code == ERROR_WINHTTP_SECURE_INVALID_CA ||
             code == ERROR_WINHTTP_SECURE_CERT_CN_INVALID || code == ERROR_WINHTTP_SECURE_CERT_DATE_INVALID) {
-            error = "the line server's certificate is not trusted" +
-                    std::string(serverCert.empty() ? " by the system's store (give it with --server-cert FILE)"
-                                                   : "") +
-                    ": " + ErrorText(code);
+            error =
+                "the line server's certificate is not trusted" +
+                std::string(serverCert.empty() ? " by the system's store (give it with --server-cert FILE)"
+                                               : "") +
+                ": " + ErrorText(code);
             return false;
         }
         return fail("no answer");

@@ -44,7 +44,8 @@ public:
             if (!IsDataError(state)) return Failed(error, problem);
             // The row itself is refused; the batch goes again without it.
             const std::string prefix = "record " + rows[i].id + ": ";
-            answers[i] = {RowAnswer::Said::Refused, error.rfind(prefix, 0) == 0 ? error.substr(prefix.size()) : error};
+            answers[i] = {RowAnswer::Said::Refused,
+                          error.rfind(prefix, 0) == 0 ? error.substr(prefix.size()) : error};
             return true;
         }
         // The server's acknowledgement: only a committed batch counts. Should the answer to
@@ -88,8 +89,10 @@ private:
     bool Failed(const std::string& error, std::string& problem)
     {
         problem = error;
-        if (m_conn.Connected()) m_conn.Exec("ROLLBACK");
-        else m_prepared = false;
+        if (m_conn.Connected())
+            m_conn.Exec("ROLLBACK");
+        else
+            m_prepared = false;
         return false;
     }
 

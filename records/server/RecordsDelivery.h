@@ -30,12 +30,12 @@ public:
     virtual size_t BatchSize() const = 0;
     // The rows as one batch. False: no answer (problem says why) and nothing counts as
     // stored; true: answers holds one per row.
-    virtual bool Deliver(const std::vector<CAttempt>& rows, Deadline deadline, std::vector<RowAnswer>& answers,
-                         std::string& problem) = 0;
+    virtual bool Deliver(const std::vector<CAttempt>& rows, Deadline deadline,
+                         std::vector<RowAnswer>& answers, std::string& problem) = 0;
     // The fixtures' rows now. noPlace: the server has nowhere to keep them (set up by an
     // older Torvane), so asking again soon is pointless.
-    virtual bool PublishStates(const std::vector<CFixtureStateRow>& rows, Deadline deadline, std::string& problem,
-                               bool& noPlace) = 0;
+    virtual bool PublishStates(const std::vector<CFixtureStateRow>& rows, Deadline deadline,
+                               std::string& problem, bool& noPlace) = 0;
 };
 
 // The delivery for url: the line server for https:// (and http:// to this PC), libpq for

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "records/RecordStore.h"
 #include "platform/ThisProcess.h"
+#include "records/RecordStore.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -33,14 +33,17 @@ public:
         m_file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (m_file == INVALID_HANDLE_VALUE) {
-            error = std::string(reinterpret_cast<const char*>(path.u8string().c_str())) + ": cannot be opened";
+            error =
+                std::string(reinterpret_cast<const char*>(path.u8string().c_str())) + ": cannot be opened";
             return;
         }
         for (;;) {
             OVERLAPPED at{};
-            if (::LockFileEx(m_file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) break;
+            if (::LockFileEx(m_file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+                break;
             if (::GetLastError() != ERROR_LOCK_VIOLATION) {
-                error = std::string(reinterpret_cast<const char*>(path.u8string().c_str())) + ": cannot be locked";
+                error = std::string(reinterpret_cast<const char*>(path.u8string().c_str())) +
+                        ": cannot be locked";
                 Release();
                 return;
             }
@@ -64,10 +67,16 @@ public:
         m_held = true;
 #endif
     }
-    ~CSendLock() { Release(); }
+    ~CSendLock()
+    {
+        Release();
+    }
     CSendLock(const CSendLock&) = delete;
     CSendLock& operator=(const CSendLock&) = delete;
-    bool Held() const { return m_held; }
+    bool Held() const
+    {
+        return m_held;
+    }
 
 private:
     bool Wait(std::chrono::steady_clock::time_point deadline, std::string& error)
@@ -166,14 +175,15 @@ SendReport CServerSink::SendBacklog(CRecordStore& store, std::chrono::steady_clo
         }
         const size_t end = std::min(ids.size(), first + m_delivery->BatchSize());
         std::vector<CAttempt> batch;
-        std::vector<size_t> at;          // each row's place in ids
-        std::vector<std::string> notes;  // by row of the batch
-        std::vector<size_t> gone;        // rows no longer in the journal
+        std::vector<size_t> at;         // each row's place in ids
+        std::vector<std::string> notes; // by row of the batch
+        std::vector<size_t> gone;       // rows no longer in the journal
         for (size_t i = first; i < end && report.problem.empty(); ++i) {
             CAttempt attempt;
             if (!store.Read(ids[i], attempt)) {
                 if (!store.LastError().empty()) report.problem = store.LastError();
-                else gone.push_back(i);
+                else
+                    gone.push_back(i);
                 continue;
             }
             std::string note;

@@ -115,7 +115,8 @@ bool CBackgroundRecordsSender::Start(const platform::CPath& journal, const std::
 #endif
     m_impl->sender = std::make_unique<CRecordsSender>(journal.Native(), url, access);
     m_impl->sender->Start();
-    m_impl->states = std::make_unique<records_server::CFixtureStatePublisher>(url, platform::HostName(), access);
+    m_impl->states =
+        std::make_unique<records_server::CFixtureStatePublisher>(url, platform::HostName(), access);
     m_impl->states->Start();
     return true;
 }

@@ -33,7 +33,8 @@ bool SaveStationToken(const platform::CPath& file, const std::string& token, std
     // never widened to the token, and a cut write leaves the old token whole.
     const std::string temporary = path + ".new";
     ::unlink(temporary.c_str());
-    platform::CUniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    platform::CUniqueFd fd(
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!fd.Valid()) {
         error = temporary + ": cannot be created: " + std::strerror(errno);
         return false;
@@ -55,7 +56,9 @@ bool LoadStationToken(const platform::CPath& file, std::string& token, std::stri
 {
     const std::string path = file.Native().string();
     platform::CUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    struct stat about{};
+    struct stat about
+    {
+    };
     if (!fd.Valid() || ::fstat(fd.Get(), &about) != 0) {
         error = "station token " + path + ": cannot be read: " + std::strerror(errno);
         return false;
@@ -65,8 +68,9 @@ bool LoadStationToken(const platform::CPath& file, std::string& token, std::stri
         return false;
     }
     if (about.st_uid != ::geteuid()) {
-        error = "station token " + path + ": belongs to another user; save it again as this one "
-                                          "(torvane-cli records --save-station-token FILE)";
+        error = "station token " + path +
+                ": belongs to another user; save it again as this one "
+                "(torvane-cli records --save-station-token FILE)";
         return false;
     }
     if ((about.st_mode & 077) != 0) {

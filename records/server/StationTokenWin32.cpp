@@ -47,7 +47,8 @@ bool UserOnlyDescriptor(std::unique_ptr<void, LocalFreeDeleter>& descriptor, std
     const std::wstring sddl = L"D:P(A;;FA;;;" + std::wstring(sid) + L")";
     ::LocalFree(sid);
     PSECURITY_DESCRIPTOR made = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &made, nullptr)) {
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &made,
+                                                                nullptr)) {
         error = "no access list for the token file: " + ErrorText(::GetLastError());
         return false;
     }
@@ -64,8 +65,8 @@ bool SaveStationToken(const platform::CPath& file, const std::string& token, std
     const std::string name = file.Utf8();
     DATA_BLOB plain{static_cast<DWORD>(clean.size()), reinterpret_cast<BYTE*>(clean.data())};
     DATA_BLOB sealed{};
-    if (!::CryptProtectData(&plain, L"Torvane station token", nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
-                            &sealed)) {
+    if (!::CryptProtectData(&plain, L"Torvane station token", nullptr, nullptr, nullptr,
+                            CRYPTPROTECT_UI_FORBIDDEN, &sealed)) {
         error = name + ": the token cannot be protected: " + ErrorText(::GetLastError());
         return false;
     }
@@ -107,9 +108,11 @@ bool LoadStationToken(const platform::CPath& file, std::string& token, std::stri
     DATA_BLOB sealed{got, data.data()};
     DATA_BLOB plain{};
     // Only the user who saved it opens it: a copy taken elsewhere is useless.
-    if (!::CryptUnprotectData(&sealed, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &plain)) {
-        error = name + ": cannot be opened by this user (save it again with torvane-cli records "
-                       "--save-station-token FILE): " +
+    if (!::CryptUnprotectData(&sealed, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
+                              &plain)) {
+        error = name +
+                ": cannot be opened by this user (save it again with torvane-cli records "
+                "--save-station-token FILE): " +
                 ErrorText(::GetLastError());
         return false;
     }

@@ -24,13 +24,13 @@
 #include "line/LineServer.h"
 #include "line/LineStations.h"
 #include "line/LineUsers.h"
+#include "platform/ThisProcess.h"
 #include "records/AttemptFormats.h"
+#include "records/RecordStore.h"
 #include "records/server/FixtureStates.h"
 #include "records/server/RecordsSender.h"
-#include "records/server/StationToken.h"
-#include "records/RecordStore.h"
-#include "platform/ThisProcess.h"
 #include "records/server/ServerRecords.h"
+#include "records/server/StationToken.h"
 #include "tests/fixtures/Shell.h"
 
 namespace fs = std::filesystem;
@@ -733,15 +733,16 @@ TEST(LineServerSettings, AnOpenAddressNeedsTls)
 bool MakeTestCertificates(const fs::path& dir, std::string& output)
 {
     int status = 0;
-    output = Shell("cd '" + dir.string() +
-                       "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
-                       " -keyout ca.key -out ca.pem -days 2 -subj /CN=Torvane-test-CA 2>&1"
-                       " && openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
-                       " -keyout server.key -out server.csr -subj /CN=localhost 2>&1"
-                       " && printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\\nbasicConstraints=CA:FALSE\\n' > ext"
-                       " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
-                       " -out server.pem -days 2 -extfile ext 2>&1",
-                   status);
+    output = Shell(
+        "cd '" + dir.string() +
+            "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+            " -keyout ca.key -out ca.pem -days 2 -subj /CN=Torvane-test-CA 2>&1"
+            " && openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+            " -keyout server.key -out server.csr -subj /CN=localhost 2>&1"
+            " && printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\\nbasicConstraints=CA:FALSE\\n' > ext"
+            " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
+            " -out server.pem -days 2 -extfile ext 2>&1",
+        status);
     return status == 0;
 }
 
@@ -755,7 +756,8 @@ TEST_F(LineServer, StationSendsOverHttpsMarkingOnlyWhatTheServerAcknowledged)
     ASSERT_TRUE(line::AddStation(m_conn, host, token, error)) << error;
     const fs::path tokenFile = dir / "station.token";
     ASSERT_TRUE(records_server::SaveStationToken(tokenFile, token + "\n", error)) << error;
-    EXPECT_EQ(fs::status(tokenFile).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(tokenFile).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
 
     line::CLineServerSettings settings;
     settings.recordsServer = settings.ingestServer = s_url;
