@@ -29,6 +29,7 @@
 #include "records/RecordStore.h"
 #include "records/server/FixtureStates.h"
 #include "records/server/RecordsSender.h"
+#include "records/server/RecordsServer.h"
 #include "records/server/ServerRecords.h"
 #include "records/server/StationToken.h"
 #include "tests/fixtures/Shell.h"
@@ -837,6 +838,21 @@ TEST_F(LineServer, StationSendsOverHttpsMarkingOnlyWhatTheServerAcknowledged)
     EXPECT_EQ(report.waiting, 1);
     server->Stop();
     serving.join();
+}
+
+// The token must never cross a network in clear text nor carry a header of its own.
+TEST(StationIngest, ClearTextOnlyToThisPcAndATokenIsOnePrintableWord)
+{
+    EXPECT_EQ(RecordsServerRefusal("https://line.plant.example:8443"), "");
+    EXPECT_EQ(RecordsServerRefusal("http://127.0.0.1:8080"), "");
+    EXPECT_NE(RecordsServerRefusal("http://line.plant.example:8080").find("clear text"), std::string::npos);
+    EXPECT_NE(RecordsServerRefusal("https://user:pw@line.plant.example"), "");
+    EXPECT_NE(RecordsServerRefusal("https://line.plant.example:99999"), "");
+    std::string token = "  0123456789abcdef0123456789abcdef\r\n", error;
+    EXPECT_TRUE(records_server::CleanStationToken(token, error)) << error;
+    EXPECT_EQ(token, "0123456789abcdef0123456789abcdef");
+    token = "0123456789abcdef\r\nX-Forged: 1";
+    EXPECT_FALSE(records_server::CleanStationToken(token, error));
 }
 
 } // namespace
