@@ -171,9 +171,11 @@ bool PostToLineServer(const LineServerUrl& url, const std::string& path, const s
     if (!sent || !::WinHttpReceiveResponse(request.handle, nullptr)) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_WINHTTP_SECURE_FAILURE || code == ERROR_WINHTTP_SECURE_INVALID_CA ||
-            code == ERROR_WINHTTP_SECURE_CERT_CN_INVALID || code == ERROR_WINHTTP_SECURE_CERT_DATE_INVALID) {
+            code == ERROR_WINHTTP_SECURE_CERT_CN_INVALID || code == ERROR_WINHTTP_SECURE_CERT_DATE_INVALID ||
+            code == ERROR_WINHTTP_SECURE_CHANNEL_ERROR) {
+            // Some WinHTTPs tell a refused certificate only as a failed secure channel.
             error =
-                "the line server's certificate is not trusted" +
+                "the line server's certificate is not trusted, or its TLS not accepted" +
                 std::string(serverCert.empty() ? " by the system's store (give it with --server-cert FILE)"
                                                : "") +
                 ": " + ErrorText(code);
