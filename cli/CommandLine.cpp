@@ -97,6 +97,10 @@ std::vector<std::string> ChildArguments(const CliOptions& options)
     if (!options.backup.empty()) args.insert(args.end(), {"--backup", options.backup});
     if (!options.output.empty()) args.insert(args.end(), {"-o", options.output});
     if (!options.recordsServer.empty()) args.insert(args.end(), {"--records-server", options.recordsServer});
+    if (!options.recordsAccess.tokenFile.empty())
+        args.insert(args.end(), {"--station-token", options.recordsAccess.tokenFile});
+    if (!options.recordsAccess.serverCert.empty())
+        args.insert(args.end(), {"--server-cert", options.recordsAccess.serverCert});
     if (options.rangeStart)
         args.insert(args.end(), {"--range", Hex(*options.rangeStart) + "-" + Hex(*options.rangeEnd)});
     return args;
@@ -174,7 +178,7 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     for (CLI::App* sub : {program, status, version, erase, blank, read, verify})
         common(sub);
     for (CLI::App* sub : {program, verify, erase})
-        AddRecordsServerOption(sub, options.recordsServer);
+        AddRecordsServerOption(sub, options.recordsServer, options.recordsAccess);
     PortsCommandOptions portsOptions;
     CLI::App* ports = AddPortsCommand(app, portsOptions);
     // A panel whose ID check has not passed since power-on needs an upgrade file first.
@@ -188,7 +192,7 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     AddProductionOptions(program, options, serialAt);
     StationOptions stationOptions;
     CLI::App* station = AddStationCommand(app, options, stationOptions, serialAt);
-    AddRecordsServerOption(station, options.recordsServer);
+    AddRecordsServerOption(station, options.recordsServer, options.recordsAccess);
 
     try {
         app.parse(argc, argv);
@@ -240,6 +244,6 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     const ExitCode code = session.Run();
     // Committed to the journal first; the server gets it now or with a later send.
     if (commandRecords.Store() && !options.recordsServer.empty())
-        SendRecordsAtEnd(*commandRecords.Store(), options.recordsServer, err);
+        SendRecordsAtEnd(*commandRecords.Store(), options.recordsServer, options.recordsAccess, err);
     return static_cast<int>(code);
 }

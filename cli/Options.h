@@ -7,6 +7,7 @@
 
 #include "cli/Reporter.h"
 #include "loader/Road.h"
+#include "records/server/RecordsServer.h"
 
 // What --records and --no-records chose.
 struct RecordsChoice
@@ -29,6 +30,7 @@ struct CliOptions
     std::string output;                // read -o
     std::optional<uint32_t> rangeStart, rangeEnd; // inclusive
     std::string recordsServer; // program, verify, erase, station (or its job): where records also go
+    IngestAccess recordsAccess; // the line server's: --station-token, --server-cert
     OutputMode mode = OutputMode::Text;
     RecordsChoice records;                // program, verify, erase, station
     std::string expectSha256;             // program, station: refuse a file whose digest differs

@@ -76,6 +76,8 @@ int CRecordsCommand::Run(std::ostream& out, std::ostream& err)
         }
         if (m_file.empty()) m_file = job.records;
         if (m_server.url.empty()) m_server.url = job.recordsServer;
+        if (m_server.access.tokenFile.empty()) m_server.access.tokenFile = job.stationToken;
+        if (m_server.access.serverCert.empty()) m_server.access.serverCert = job.serverCert;
         m_server.jobFile = m_job;
     }
     CRecordFilter filter;

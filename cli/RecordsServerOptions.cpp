@@ -10,28 +10,24 @@
 #include "records/AttemptFormats.h"
 #include "records/RecordStore.h"
 
+#include <iostream>
+#include <iterator>
+
+#include "records/server/RecordsSender.h"
+#include "records/server/StationToken.h"
+
 #ifdef TORVANE_RECORDS_SERVER
 #include <fstream>
 
 #include "records/server/PgConnection.h"
-#include "records/server/RecordsSender.h"
 #include "records/server/ServerRecords.h"
 #endif
 
 namespace {
 
-#ifdef TORVANE_RECORDS_SERVER
 std::string Records(int64_t count)
 {
     return std::to_string(count) + (count == 1 ? " record" : " records");
-}
-
-bool Connect(CPgConnection& conn, const std::string& url, std::ostream& err)
-{
-    std::string error;
-    if (conn.Connect(url, error)) return true;
-    err << "torvane-cli: records server: " << error << '\n';
-    return false;
 }
 
 // One line per row set aside, naming it, for standard error.
@@ -62,7 +58,7 @@ int Sync(const SyncTarget& target, bool retrySetAside, std::ostream& out, std::o
         err << "torvane-cli: " << store->LastError() << '\n';
         return static_cast<int>(ExitCode::Failed);
     }
-    CServerSink sink(url);
+    CServerSink sink(url, target.access);
     const SendReport report = sink.SendBacklog(*store, std::chrono::steady_clock::time_point::max());
     out << Records(report.sent) << " sent, " << (report.waiting < 0 ? "?" : std::to_string(report.waiting))
         << " left"
@@ -77,6 +73,29 @@ int Sync(const SyncTarget& target, bool retrySetAside, std::ostream& out, std::o
         err << "torvane-cli: " << Records(report.running)
             << " of attempts still in progress: sent once they end\n";
     return static_cast<int>(report.waiting == 0 && report.setAside.empty() ? ExitCode::Ok : ExitCode::Failed);
+}
+
+int SaveToken(const std::string& file, std::istream& in, std::ostream& out, std::ostream& err)
+{
+    // One line: the token as torvane-line station add printed it.
+    std::string token;
+    std::getline(in, token);
+    std::string error;
+    if (!records_server::SaveStationToken(platform::CPath::FromUtf8(file), token, error)) {
+        err << "torvane-cli: " << platform::ShownText(error) << '\n';
+        return static_cast<int>(ExitCode::Failed);
+    }
+    out << "Station token saved in " << file << " (for this user only).\n";
+    return static_cast<int>(ExitCode::Ok);
+}
+
+#ifdef TORVANE_RECORDS_SERVER
+bool Connect(CPgConnection& conn, const std::string& url, std::ostream& err)
+{
+    std::string error;
+    if (conn.Connect(url, error)) return true;
+    err << "torvane-cli: records server: " << error << '\n';
+    return false;
 }
 
 // A line longer than any record of records --json: a file that is not an export (say,
@@ -169,55 +188,63 @@ int Import(const std::string& url, const std::string& file, std::ostream& out, s
 
 } // namespace
 
-void AddRecordsServerOption(CLI::App* command, std::string& url)
+void AddRecordsServerOption(CLI::App* command, std::string& url, IngestAccess& access)
 {
-#ifdef TORVANE_RECORDS_SERVER
     command
         ->add_option("--records-server", url,
-                     "also send the records to this PostgreSQL server (a libpq connection string; the "
-                     "password from ~/.pgpass)")
+                     RecordsServerBuilt()
+                         ? "also send the records to this server: the line server (https://HOST:PORT) or "
+                           "PostgreSQL (a libpq connection string; the password from ~/.pgpass)"
+                         : "also send the records to the line server (https://HOST:PORT)")
         ->type_name("URL")
         ->check(CLI::Validator([](std::string& text) { return RecordsServerRefusal(text); }, "", ""));
-#else
     command
-        ->add_option("--records-server", url,
-                     "not in the Windows build: records --json, then records --import")
-        ->type_name("URL")
-        ->check(CLI::Validator([](std::string& text) { return RecordsServerRefusal(text); }, "", ""));
-#endif
+        ->add_option("--station-token", access.tokenFile,
+                     "the line server's token for this station (saved with records --save-station-token)")
+        ->type_name("FILE");
+    command
+        ->add_option("--server-cert", access.serverCert,
+                     "trust the line server's certificate, or the authority that signed it, from this PEM "
+                     "file (default: the system's store)")
+        ->type_name("FILE");
 }
 
-void SendRecordsAtEnd(CRecordStore& store, const std::string& url, std::ostream& err,
-                      std::chrono::milliseconds timeLimit)
+void SendRecordsAtEnd(CRecordStore& store, const std::string& url, const IngestAccess& access,
+                      std::ostream& err, std::chrono::milliseconds timeLimit)
 {
-#ifdef TORVANE_RECORDS_SERVER
     if (url.empty()) return;
-    CServerSink sink(url);
+    CServerSink sink(url, access);
     const SendReport report = sink.SendBacklog(store, std::chrono::steady_clock::now() + timeLimit);
     for (const std::string& note : report.notes)
         err << "torvane-cli: records server: " << platform::ShownText(note) << '\n';
-    const SyncTarget target{store.Path(), url, {}};
+    const SyncTarget target{store.Path(), url, {}, access};
     TellSetAside(report.setAside, "torvane-cli: records server: ", target, err);
     if (!report.problem.empty())
         err << "torvane-cli: records server: " << platform::ShownText(report.problem) << "; "
             << (report.waiting < 0 ? "records" : Records(report.waiting)) << " wait in "
             << platform::ShownText(platform::Absolute(store.Path()).Utf8()) << " ("
             << platform::ShownText(SyncCommand(target)) << " sends them)\n";
-#else
-    (void)store, (void)url, (void)err, (void)timeLimit;
-#endif
 }
 
 void AddRecordsServerActions(CLI::App* records, RecordsServerActions& actions)
 {
-    AddRecordsServerOption(records, actions.url);
+    AddRecordsServerOption(records, actions.url, actions.access);
     if (RecordsServerBuilt())
         records->get_option("--records-server")
-            ->description("the server of --sync, --init-server and --import (a libpq connection string; "
-                          "default: libpq's environment)");
+            ->description("the server of --sync (the line server, https://HOST:PORT, or PostgreSQL), "
+                          "--init-server and --import (a libpq connection string; default: libpq's "
+                          "environment)");
+    else
+        records->get_option("--records-server")->description("the line server of --sync (https://HOST:PORT)");
     const std::string where = RecordsServerBuilt() ? "" : " (not in the Windows build)";
-    CLI::Option* sync = records->add_flag(
-        "--sync", actions.sync, "send what the server lacks; exit 0 only when nothing is left" + where);
+    CLI::Option* sync = records->add_flag("--sync", actions.sync,
+                                          "send what the server lacks; exit 0 only when nothing is left");
+    CLI::Option* save =
+        records
+            ->add_option("--save-station-token", actions.saveToken,
+                         "store the line server's token for this station, read from standard input, in FILE "
+                         "(readable by this user only)")
+            ->type_name("FILE");
     CLI::Option* init = records->add_flag("--init-server", actions.init,
                                           "create or migrate the records tables on the server" + where);
     CLI::Option* import =
@@ -232,7 +259,8 @@ void AddRecordsServerActions(CLI::App* records, RecordsServerActions& actions)
             ->add_option("--server", actions.readFrom,
                          "read the records from this server instead of this PC's file" + where)
             ->type_name("URL");
-    sync->excludes(init)->excludes(import)->excludes(read);
+    sync->excludes(init)->excludes(import)->excludes(read)->excludes(save);
+    save->excludes(init)->excludes(import)->excludes(read);
     init->excludes(import)->excludes(read);
     import->excludes(read);
     import->type_name("FILE");
@@ -240,14 +268,20 @@ void AddRecordsServerActions(CLI::App* records, RecordsServerActions& actions)
 
 bool ServerActionChosen(const RecordsServerActions& actions)
 {
-    return actions.sync || actions.init || !actions.importFile.empty();
+    return actions.sync || actions.init || !actions.importFile.empty() || !actions.saveToken.empty();
 }
 
 int RunServerAction(const RecordsServerActions& actions, const platform::CPath& journal, std::ostream& out,
                     std::ostream& err)
 {
+    if (!actions.saveToken.empty()) return SaveToken(actions.saveToken, std::cin, out, err);
+    if (actions.sync)
+        return Sync({journal, actions.url, actions.jobFile, actions.access}, actions.retrySetAside, out, err);
+    if (IsLineServerUrl(actions.url)) {
+        err << "torvane-cli: --init-server and --import take a PostgreSQL server, not the line server\n";
+        return static_cast<int>(ExitCode::Usage);
+    }
 #ifdef TORVANE_RECORDS_SERVER
-    if (actions.sync) return Sync({journal, actions.url, actions.jobFile}, actions.retrySetAside, out, err);
     if (!actions.importFile.empty()) return Import(actions.url, actions.importFile, out, err);
     CPgConnection conn;
     if (!Connect(conn, actions.url, err)) return static_cast<int>(ExitCode::Failed);
@@ -259,7 +293,6 @@ int RunServerAction(const RecordsServerActions& actions, const platform::CPath& 
     out << done << ".\n";
     return static_cast<int>(ExitCode::Ok);
 #else
-    (void)actions, (void)journal, (void)out;
     err << "torvane-cli: " << NoServerSinkText() << '\n';
     return static_cast<int>(ExitCode::Usage);
 #endif

@@ -15,12 +15,12 @@ class CRecordStore;
 
 // --records-server URL on a command that writes records (program, verify, erase,
 // station). A URL holding a password is a usage error.
-void AddRecordsServerOption(CLI::App* command, std::string& url);
+void AddRecordsServerOption(CLI::App* command, std::string& url, IngestAccess& access);
 // After the command's record is complete: delivers the journal's backlog to url within
 // timeLimit. Nothing is lost when the server is away (the rows wait in the journal), so
 // the exit code stays; a line on err tells what waits and why.
-void SendRecordsAtEnd(CRecordStore& store, const std::string& url, std::ostream& err,
-                      std::chrono::milliseconds timeLimit = std::chrono::seconds(10));
+void SendRecordsAtEnd(CRecordStore& store, const std::string& url, const IngestAccess& access,
+                      std::ostream& err, std::chrono::milliseconds timeLimit = std::chrono::seconds(10));
 
 struct RecordsServerActions
 {
@@ -28,6 +28,8 @@ struct RecordsServerActions
     std::string url;        // --records-server
     std::string readFrom;   // --server: read the records there instead of the journal
     std::string importFile; // --import
+    IngestAccess access;    // --station-token, --server-cert
+    std::string saveToken;  // --save-station-token FILE
     bool sync = false, init = false;
     bool retrySetAside = false; // --retry-set-aside, with --sync
 };

@@ -355,6 +355,8 @@ bool ApplyStationJob(const std::string& jobFile, bool verifyGiven, CliOptions& o
         for (const station::SerialArea& area : job.keep)
             options.keep.push_back({area.address, area.length});
     fill(options.recordsServer, job.recordsServer);
+    fill(options.recordsAccess.tokenFile, job.stationToken);
+    fill(options.recordsAccess.serverCert, job.serverCert);
     return true;
 }
 
@@ -490,8 +492,9 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
     // The fixtures record into the journal; this sender takes what they finished to the
     // line's server, so no fixture ever waits for the network.
     CBackgroundRecordsSender sender;
-    const bool sending = !options.recordsServer.empty() && records.Store() &&
-                         sender.Start(records.Store()->Path(), options.recordsServer, station.job);
+    const bool sending =
+        !options.recordsServer.empty() && records.Store() &&
+        sender.Start(records.Store()->Path(), options.recordsServer, station.job, options.recordsAccess);
     if (!options.recordsServer.empty() && !sending)
         err << "torvane-cli: station: no records server sink in this build; the records stay in the "
                "journal\n";

@@ -2,28 +2,38 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <functional>
 #include <httplib.h>
 #include <mutex>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 
 #include "line/LineEvents.h"
+#include "line/LineIngest.h"
 #include "line/LineMetrics.h"
 #include "line/LineQueries.h"
 #include "line/LineTableCache.h"
+#include "line/LineStations.h"
 #include "line/LineUsers.h"
 #include "line/PageAssets.h"
 #include "records/server/PgConnection.h"
+#include "records/server/ServerRecords.h"
 
 namespace line {
 
 namespace {
 
 constexpr char kRealm[] = "Basic realm=\"Torvane line\", charset=\"UTF-8\"";
+constexpr char kIngestPath[] = "/api/ingest";
 constexpr char kJson[] = "application/json; charset=utf-8";
 constexpr char kCsv[] = "text/csv; charset=utf-8";
 constexpr char kText[] = "text/plain; charset=utf-8";
 constexpr char kMetrics[] = "text/plain; version=0.0.4; charset=utf-8";
+// A line's stations each send now and then, many at once after an outage: their
+// connections are kept, so a batch does not wait for a new one and its statements.
+constexpr size_t kKeptReaders = 8;
+constexpr size_t kKeptWriters = 32;
 const std::vector<std::string> kLoopbackHosts = {"localhost", "127.0.0.1", "[::1]"};
 
 std::string Lower(std::string text)
@@ -86,11 +96,15 @@ const char* ContentType(const std::string& path)
 }
 
 // Connections to the records server for the handlers' threads: each request takes one,
-// and gives it back when it still works.
-class CReaderPool
+// and gives it back when it still works. ready makes a new one fit for its use.
+class CConnectionPool
 {
 public:
-    explicit CReaderPool(std::string url) : m_url(std::move(url)) {}
+    using Ready = std::function<bool(CPgConnection&, std::string&)>;
+    CConnectionPool(std::string url, Ready ready, size_t kept)
+        : m_url(std::move(url)), m_ready(std::move(ready)), m_kept(kept)
+    {
+    }
 
     std::unique_ptr<CPgConnection> Take(std::string& error)
     {
@@ -103,13 +117,7 @@ public:
             }
         }
         auto conn = std::make_unique<CPgConnection>();
-        if (!conn->Connect(m_url, error)) return nullptr;
-        // Whatever rights the role has, this server only ever reads.
-        const CPgResult readOnly = conn->Exec("SET default_transaction_read_only = on");
-        if (!readOnly.Ok()) {
-            error = readOnly.Error();
-            return nullptr;
-        }
+        if (!conn->Connect(m_url, error) || !m_ready(*conn, error)) return nullptr;
         return conn;
     }
     void Give(std::unique_ptr<CPgConnection> conn)
@@ -117,15 +125,24 @@ public:
         if (!conn || !conn->Connected()) return;
         conn->SetDeadline(std::chrono::steady_clock::time_point::max());
         std::lock_guard lock(m_mutex);
-        if (m_idle.size() < kKept) m_idle.push_back(std::move(conn));
+        if (m_idle.size() < m_kept) m_idle.push_back(std::move(conn));
     }
 
 private:
-    static constexpr size_t kKept = 8;
     std::string m_url;
+    Ready m_ready;
+    size_t m_kept; // idle connections kept for the next requests
     std::mutex m_mutex;
     std::vector<std::unique_ptr<CPgConnection>> m_idle;
 };
+
+bool ReadOnly(CPgConnection& conn, std::string& error)
+{
+    // Whatever rights the role has, the page and the API only ever read.
+    const CPgResult readOnly = conn.Exec("SET default_transaction_read_only = on");
+    if (!readOnly.Ok()) error = readOnly.Error();
+    return readOnly.Ok();
+}
 
 } // namespace
 
@@ -165,7 +182,8 @@ struct CLineServer::Impl
 {
     CLineServerSettings settings;
     std::unique_ptr<httplib::Server> http;
-    CReaderPool readers;
+    CConnectionPool readers;
+    CConnectionPool writers;
     CLineEvents events;
     CLineTableCache answers;
     CUserCheck users;
@@ -174,7 +192,9 @@ struct CLineServer::Impl
     int port = 0;
 
     explicit Impl(CLineServerSettings s)
-        : settings(std::move(s)), readers(settings.recordsServer), events(settings.recordsServer)
+        : settings(std::move(s)), readers(settings.recordsServer, ReadOnly, kKeptReaders),
+          writers(settings.ingestServer, records_server::PrepareStationUpsert, kKeptWriters),
+          events(settings.recordsServer)
     {
         hosts = settings.hosts.empty() ? kLoopbackHosts : settings.hosts;
         for (std::string& host : hosts)
@@ -192,6 +212,15 @@ struct CLineServer::Impl
         // Against DNS rebinding: a page of another site that resolves its name to us.
         if (std::find(hosts.begin(), hosts.end(), HostName(req.get_header_value("Host"))) == hosts.end())
             return refuse(421, "this server does not answer to that host name");
+        // The ingest has its own credential (a station's token) and reads its bounded body
+        // itself; a browser's Basic login is no credential there.
+        if (req.path == kIngestPath) {
+            if (req.method == "POST") return httplib::Server::HandlerResponse::Unhandled;
+            res.set_header("Allow", "POST");
+            res.status = 405;
+            res.set_content(IngestError("the ingest only takes POST"), kJson);
+            return httplib::Server::HandlerResponse::Handled;
+        }
         if (req.method != "GET" && req.method != "HEAD") {
             res.set_header("Allow", "GET, HEAD");
             return refuse(405, "the line's page and API only take GET and HEAD");
@@ -275,8 +304,96 @@ struct CLineServer::Impl
         }
     }
 
+    // POST /api/ingest: the token first, so nobody without one has a body kept, parsed or
+    // stored; then the body, counted as it comes (a chunked one has no length to check first).
+    void IngestRequest(const httplib::Request& req, httplib::Response& res,
+                       const httplib::ContentReader& content)
+    {
+        auto answer = [&](int status, const std::string& body) {
+            res.status = status;
+            res.set_content(body, kJson);
+        };
+        // A refusal before the body: a client reads its answer only once it has sent its
+        // body, so a body within the limit is read and dropped; a larger one is left unread
+        // and the connection closed.
+        auto refuse = [&](int status, const std::string& body) {
+            const std::string length = req.get_header_value("Content-Length");
+            bool drained = false;
+            if (length.empty() || std::strtoull(length.c_str(), nullptr, 10) <= kLargestIngestBody) {
+                size_t seen = 0;
+                drained = content([&](const char*, size_t size) {
+                    seen += size;
+                    return seen <= kLargestIngestBody;
+                });
+            }
+            if (!drained) res.set_header("Connection", "close");
+            answer(status, body);
+        };
+        if (settings.ingestServer.empty())
+            return refuse(503,
+                          IngestError("this line server takes no ingest: serve it with --ingest-server"));
+        std::string token;
+        if (!BearerToken(req.get_header_value("Authorization"), token)) {
+            res.set_header("WWW-Authenticate", "Bearer");
+            return refuse(401, IngestError("send the station's token: Authorization: Bearer TOKEN"));
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (const auto wait = throttle.WaitFor(req.remote_addr, now); wait.count() > 0) {
+            res.set_header("Retry-After", std::to_string((wait.count() + 999) / 1000));
+            return refuse(429, IngestError("too many unknown tokens: wait a moment"));
+        }
+        std::string error, station;
+        auto conn = writers.Take(error);
+        if (!conn) return refuse(503, IngestError("the records server cannot be reached: " + error));
+        conn->SetDeadline(now + std::chrono::seconds(kIngestSeconds));
+        TokenVerdict verdict = StationOfToken(*conn, token, station, error);
+        if (verdict == TokenVerdict::ServerDown && !conn->Connected()) {
+            // A kept connection the server dropped meanwhile (a restart): one new try.
+            conn = writers.Take(error);
+            if (!conn) return refuse(503, IngestError("the records server cannot be reached: " + error));
+            conn->SetDeadline(now + std::chrono::seconds(kIngestSeconds));
+            verdict = StationOfToken(*conn, token, station, error);
+        }
+        if (verdict != TokenVerdict::Known) {
+            writers.Give(std::move(conn));
+            if (verdict == TokenVerdict::ServerDown)
+                return refuse(503, IngestError("the records server cannot check the token now: " + error));
+            throttle.Failed(req.remote_addr, std::chrono::steady_clock::now());
+            res.set_header("WWW-Authenticate", "Bearer error=\"invalid_token\"");
+            return refuse(401, IngestError("unknown or revoked token"));
+        }
+        throttle.Succeeded(req.remote_addr);
+        std::string body;
+        bool tooLarge = false;
+        const bool read = content([&](const char* data, size_t size) {
+            if (body.size() + size > kLargestIngestBody) {
+                tooLarge = true;
+                return false;
+            }
+            body.append(data, size);
+            return true;
+        });
+        if (tooLarge || res.status == 413) {
+            writers.Give(std::move(conn));
+            res.set_header("Connection", "close"); // the rest of the body is not read
+            return answer(413, IngestError("a batch is at most " + std::to_string(kLargestIngestBody) +
+                                           " bytes: send fewer rows at a time"));
+        }
+        if (!read) {
+            writers.Give(std::move(conn));
+            res.set_header("Connection", "close");
+            return answer(400, IngestError("the body could not be read"));
+        }
+        const CIngestAnswer result = Ingest(*conn, station, body);
+        writers.Give(std::move(conn));
+        answer(result.status, result.body);
+    }
+
     void Routes()
     {
+        http->Post(kIngestPath,
+                   [this](const httplib::Request& req, httplib::Response& res,
+                          const httplib::ContentReader& content) { IngestRequest(req, res, content); });
         http->set_pre_routing_handler([this](const auto& req, auto& res) { return Guard(req, res); });
         for (const CPageAsset& asset : PageAssets()) {
             const CPageAsset* a = &asset;
@@ -395,7 +512,11 @@ bool CLineServer::Bind(std::string& error)
         d.http = std::move(tls);
     }
     d.http->new_task_queue = [] { return new httplib::ThreadPool(kRequestThreads + kStreamThreads); };
-    d.http->set_payload_max_length(kLargestBody);
+    // Only the ingest reads a body (the page and API refuse one before it is read).
+    d.http->set_payload_max_length(kLargestIngestBody);
+    // An answer goes out as headers and body: without this the body waits for the
+    // client's delayed acknowledgement of the headers (tens of milliseconds per request).
+    d.http->set_tcp_nodelay(true);
     d.http->set_read_timeout(10);
     d.http->set_write_timeout(10);
     d.http->set_default_headers({{"Content-Security-Policy", "default-src 'self'"},

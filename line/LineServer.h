@@ -1,6 +1,7 @@
 #pragma once
 // The line's HTTP(S) server: the page, the API and the metrics, read from the records
-// server through a connection that may only read.
+// server through a connection that may only read; and the stations' ingest, written
+// through another that may write.
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,7 +10,9 @@ namespace line {
 
 struct CLineServerSettings
 {
-    std::string recordsServer;             // libpq's connection string
+    std::string recordsServer;             // libpq's connection string, a role that may only read
+    std::string ingestServer;              // the same server as a role that may write the records
+                                           // and states; empty: no ingest
     std::string listen = "127.0.0.1:8080"; // ADDR:PORT, [IPv6]:PORT
     std::vector<std::string> hosts;        // the Host names answered; empty: the loopback names
     std::string tlsCert, tlsKey;           // PEM files; both or neither
@@ -24,13 +27,13 @@ bool SplitListen(const std::string& listen, std::string& address, int& port);
 class CLineServer
 {
 public:
-    // Request bodies: the page and the API take none; this bounds what is read at all.
-    static constexpr size_t kLargestBody = 64 * 1024;
     // Threads for plain requests, and as many again for the event streams that each hold one.
     static constexpr size_t kRequestThreads = 16;
     static constexpr size_t kStreamThreads = 256;
     // A page's or the API's queries on a busy server end by this.
     static constexpr int kQuerySeconds = 5;
+    // An ingest's batch (its token check, its upserts and states) ends by this.
+    static constexpr int kIngestSeconds = 15;
 
     explicit CLineServer(CLineServerSettings settings);
     ~CLineServer();

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "line/LineServer.h"
+#include "line/LineStations.h"
 #include "line/LineUsers.h"
 #include "records/server/PgConnection.h"
 
@@ -57,10 +58,11 @@ int Serve(const line::CLineServerSettings& settings)
         std::cerr << "torvane-line: " << refused << "\n";
         return kExitUsage;
     }
-    if (const std::string refused = CPgConnection::Refuse(settings.recordsServer); !refused.empty()) {
-        std::cerr << "torvane-line: " << refused << "\n";
-        return kExitUsage;
-    }
+    for (const std::string* url : {&settings.recordsServer, &settings.ingestServer})
+        if (const std::string refused = CPgConnection::Refuse(*url); !refused.empty()) {
+            std::cerr << "torvane-line: " << refused << "\n";
+            return kExitUsage;
+        }
     // Ctrl-C and systemd's stop end the server in order; the signals wait for one thread.
     sigset_t stops;
     sigemptyset(&stops);
@@ -89,6 +91,36 @@ int Serve(const line::CLineServerSettings& settings)
     return ran ? 0 : kExitFailed;
 }
 
+int Stations(CPgConnection& conn, const std::string& name, bool add, bool remove)
+{
+    std::string error, token;
+    if (add) {
+        if (!line::AddStation(conn, name, token, error)) {
+            std::cerr << "torvane-line: " << error << "\n";
+            return kExitFailed;
+        }
+        // Shown this once: the server keeps only its SHA-256.
+        std::cout << token << "\n";
+        std::cerr << "torvane-line: station " << name
+                  << " added; its token is above, shown only now: keep it in the station's token file\n";
+    } else if (remove) {
+        if (!line::RemoveStation(conn, name, error)) {
+            std::cerr << "torvane-line: " << error << "\n";
+            return kExitFailed;
+        }
+        std::cerr << "torvane-line: station " << name << " removed; its token no longer works\n";
+    } else {
+        std::vector<line::CStationEntry> stations;
+        if (!line::ListStations(conn, stations, error)) {
+            std::cerr << "torvane-line: " << error << "\n";
+            return kExitFailed;
+        }
+        for (const line::CStationEntry& entry : stations)
+            std::cout << entry.name << "\t" << entry.createdUtc << "\n";
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -105,6 +137,9 @@ int main(int argc, char** argv)
         ->add_option("--records-server", settings.recordsServer,
                      "The records server (libpq's connection string)")
         ->required();
+    serve->add_option("--ingest-server", settings.ingestServer,
+                      "The records server as a role that may write the records and fixture states: "
+                      "stations send to POST /api/ingest with their tokens (none without it)");
     serve->add_option("--listen", settings.listen, "ADDR:PORT to listen on (another than loopback needs TLS)")
         ->capture_default_str();
     serve->add_option("--host", settings.hosts,
@@ -126,6 +161,20 @@ int main(int argc, char** argv)
         command->add_option("--records-server", url, "The records server, as an owner of its tables")
             ->required();
 
+    CLI::App* station =
+        app.add_subcommand("station", "Add, remove or list the stations that send to the ingest");
+    station->require_subcommand(1);
+    CLI::App* stationAdd =
+        station->add_subcommand("add", "Add a station and print its token, once\n"
+                                       "Example: torvane-line station add line3-pc --records-server URL");
+    CLI::App* stationRemove = station->add_subcommand("remove", "Remove a station: its token stops working");
+    CLI::App* stationList = station->add_subcommand("list", "List the stations and when each was added");
+    for (CLI::App* command : {stationAdd, stationRemove})
+        command->add_option("NAME", name, "The station's host name, as its records carry it")->required();
+    for (CLI::App* command : {stationAdd, stationRemove, stationList})
+        command->add_option("--records-server", url, "The records server, as an owner of its tables")
+            ->required();
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -137,6 +186,7 @@ int main(int argc, char** argv)
     CPgConnection conn;
     if (!Connect(url, conn)) return kExitFailed;
     std::string error;
+    if (station->parsed()) return Stations(conn, name, stationAdd->parsed(), stationRemove->parsed());
     if (!line::InitUsers(conn, error)) {
         std::cerr << "torvane-line: cannot set up the users' table: " << error << "\n";
         return kExitFailed;

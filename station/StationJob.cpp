@@ -144,6 +144,10 @@ const std::vector<std::pair<std::string, JobSetting>> kJobKeys = {
      }},
     {"records-server",
      [](JobContext& c, const std::string&, const std::string& v) { return c.job.recordsServer = v, true; }},
+    {"station-token", [](JobContext& c, const std::string&,
+                         const std::string& v) { return c.job.stationToken = c.Path(v), true; }},
+    {"server-cert", [](JobContext& c, const std::string&,
+                       const std::string& v) { return c.job.serverCert = c.Path(v), true; }},
 };
 
 size_t EditDistance(const std::string& a, const std::string& b)

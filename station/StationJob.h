@@ -43,6 +43,8 @@ struct StationJob
     std::optional<SerialArea> serialAt;
     std::vector<SerialArea> keep;
     std::string recordsServer; // as written: the front end judges it
+    std::string stationToken;  // the line server's token file
+    std::string serverCert;    // the line server's certificate (PEM), pinned
 };
 
 // False with the line in error when the file cannot be read or holds a key or a value

@@ -1,45 +1,112 @@
 #include "records/server/RecordsSender.h"
 
+#include <algorithm>
+
+#include "platform/ThisProcess.h"
+#include "records/RecordStore.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <cerrno>
 #include <fcntl.h>
-#include <optional>
 #include <sys/file.h>
 
-#include "records/RecordStore.h"
-#include "records/server/ServerRecords.h"
-#include "platform/ThisProcess.h"
 #include "platform/posix/UniqueFd.h"
+#endif
 
 namespace {
 
-// Rows per server transaction: few round trips per commit, a short transaction.
-constexpr size_t kBatch = 100;
 constexpr std::chrono::milliseconds kLockPoll{50};
 
-// The sender's lock: an exclusive flock on a file beside the journal, released by the
+// The sender's lock: an exclusive lock on a file beside the journal, released by the
 // kernel however the process ends.
-platform::CUniqueFd LockJournal(const std::filesystem::path& journal,
-                                std::chrono::steady_clock::time_point deadline, std::string& error)
+class CSendLock
 {
-    const std::string path = journal.string() + "-send.lock";
-    platform::CUniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!fd.Valid()) {
-        error = path + ": cannot be opened";
-        return {};
-    }
-    while (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-            error = path + ": cannot be locked";
-            return {};
+public:
+    CSendLock(const std::filesystem::path& journal, std::chrono::steady_clock::time_point deadline,
+              std::string& error)
+    {
+        std::filesystem::path path = journal;
+        path += "-send.lock";
+#ifdef _WIN32
+        m_file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (m_file == INVALID_HANDLE_VALUE) {
+            error =
+                std::string(reinterpret_cast<const char*>(path.u8string().c_str())) + ": cannot be opened";
+            return;
         }
+        for (;;) {
+            OVERLAPPED at{};
+            if (::LockFileEx(m_file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+                break;
+            if (::GetLastError() != ERROR_LOCK_VIOLATION) {
+                error = std::string(reinterpret_cast<const char*>(path.u8string().c_str())) +
+                        ": cannot be locked";
+                Release();
+                return;
+            }
+            if (!Wait(deadline, error)) return;
+        }
+        m_held = true;
+#else
+        m_fd = platform::CUniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (!m_fd.Valid()) {
+            error = path.string() + ": cannot be opened";
+            return;
+        }
+        while (::flock(m_fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                error = path.string() + ": cannot be locked";
+                m_fd = {};
+                return;
+            }
+            if (!Wait(deadline, error)) return;
+        }
+        m_held = true;
+#endif
+    }
+    ~CSendLock()
+    {
+        Release();
+    }
+    CSendLock(const CSendLock&) = delete;
+    CSendLock& operator=(const CSendLock&) = delete;
+    bool Held() const
+    {
+        return m_held;
+    }
+
+private:
+    bool Wait(std::chrono::steady_clock::time_point deadline, std::string& error)
+    {
         if (std::chrono::steady_clock::now() >= deadline) {
             error = "another sender is delivering this journal's records";
-            return {};
+            Release();
+            return false;
         }
         std::this_thread::sleep_for(kLockPoll);
+        return true;
     }
-    return fd;
-}
+    void Release()
+    {
+        m_held = false;
+#ifdef _WIN32
+        if (m_file != INVALID_HANDLE_VALUE) ::CloseHandle(m_file);
+        m_file = INVALID_HANDLE_VALUE;
+#else
+        m_fd = {};
+#endif
+    }
+
+    bool m_held = false;
+#ifdef _WIN32
+    HANDLE m_file = INVALID_HANDLE_VALUE;
+#else
+    platform::CUniqueFd m_fd;
+#endif
+};
 
 enum class Sending { Wait, Send, SendUnchecked };
 
@@ -62,23 +129,14 @@ std::string UncheckedReason(const std::string& writtenOn, const std::string& thi
 
 } // namespace
 
-CServerSink::CServerSink(std::string url) : m_url(std::move(url)), m_stationHost(platform::HostName()) {}
-
-bool CServerSink::Ready(std::string& error)
+CServerSink::CServerSink(std::string url, IngestAccess access)
+    : m_url(std::move(url)), m_access(std::move(access)), m_stationHost(platform::HostName())
 {
-    if (m_conn.Connected() && m_prepared) return true;
-    m_prepared = false;
-    if (!m_conn.Connected() && !m_conn.Connect(m_url, error)) return false;
-    if (!records_server::PrepareUpsert(m_conn, error)) {
-        m_conn.Close();
-        return false;
-    }
-    m_prepared = true;
-    return true;
 }
 
 SendReport CServerSink::SendBacklog(CRecordStore& store, std::chrono::steady_clock::time_point deadline)
 {
+    using records_server::RowAnswer;
     SendReport report;
     auto finish = [&] {
         if (!store.CountUnsent(report.waiting)) report.waiting = -1;
@@ -86,8 +144,8 @@ SendReport CServerSink::SendBacklog(CRecordStore& store, std::chrono::steady_clo
             report.problem = store.LastError();
         return report;
     };
-    const platform::CUniqueFd lock = LockJournal(store.Path().Native(), deadline, report.problem);
-    if (!lock.Valid()) {
+    const CSendLock lock(store.Path().Native(), deadline, report.problem);
+    if (!lock.Held()) {
         return finish();
     }
     std::vector<CRecordStore::Unsent> unsent;
@@ -106,91 +164,81 @@ SendReport CServerSink::SendBacklog(CRecordStore& store, std::chrono::steady_clo
         ids.push_back(row.id);
         unchecked.push_back(sending == Sending::SendUnchecked ? row.host : std::string());
     }
-    m_conn.SetDeadline(deadline);
-    if (!ids.empty() && !Ready(report.problem)) {
-        return finish();
+    if (!ids.empty() && !m_delivery) {
+        m_delivery = records_server::MakeDelivery(m_url, m_access, m_stationHost, report.problem);
+        if (!m_delivery) return finish();
     }
     for (size_t first = 0; first < ids.size() && report.problem.empty();) {
         if (std::chrono::steady_clock::now() >= deadline) {
             report.problem = "out of time";
             break;
         }
-        std::vector<std::pair<std::string, int64_t>> delivered;
-        std::vector<std::string> notes;
-        CPgResult begin = m_conn.Exec("BEGIN");
-        if (!begin.Ok() && !m_conn.Connected() && first == 0) {
-            // A kept connection that the server dropped meanwhile (a restart): one new try.
-            m_prepared = false;
-            if (Ready(report.problem)) begin = m_conn.Exec("BEGIN");
-        }
-        if (!begin.Ok() && report.problem.empty()) report.problem = begin.Error();
-        const size_t end = std::min(ids.size(), first + kBatch);
-        std::optional<size_t> refused;
-        int64_t refusedRevision = 0;
-        std::string refusedWhy;
+        const size_t end = std::min(ids.size(), first + m_delivery->BatchSize());
+        std::vector<CAttempt> batch;
+        std::vector<size_t> at;         // each row's place in ids
+        std::vector<std::string> notes; // by row of the batch
+        std::vector<size_t> gone;       // rows no longer in the journal
         for (size_t i = first; i < end && report.problem.empty(); ++i) {
             CAttempt attempt;
             if (!store.Read(ids[i], attempt)) {
                 if (!store.LastError().empty()) report.problem = store.LastError();
+                else
+                    gone.push_back(i);
                 continue;
             }
+            std::string note;
             if (!unchecked[i].empty() && attempt.outcome == outcome::kUnfinished) {
                 const std::string reason = UncheckedReason(unchecked[i], m_stationHost);
                 attempt.messages.push_back(reason);
-                notes.push_back("record " + attempt.id + ": " + reason);
+                note = "record " + attempt.id + ": " + reason;
             }
-            std::string state;
-            if (records_server::Upsert(m_conn, attempt, m_stationHost, report.problem, &state)) {
-                delivered.emplace_back(attempt.id, attempt.revision);
-            } else if (IsDataError(state)) {
-                // The row itself is refused: sending it again changes nothing, so it must
-                // not hold back the rows behind it.
-                refused = i;
-                refusedRevision = attempt.revision;
-                const std::string prefix = "record " + attempt.id + ": ";
-                refusedWhy = report.problem.rfind(prefix, 0) == 0 ? report.problem.substr(prefix.size())
-                                                                  : report.problem;
-                report.problem.clear();
-                break;
-            }
-        }
-        if (refused) {
-            m_conn.Exec("ROLLBACK");
-            if (!store.SetAside(ids[*refused], refusedRevision, refusedWhy)) {
-                report.problem = store.LastError();
-                break;
-            }
-            // The batch goes again without it.
-            ids.erase(ids.begin() + static_cast<std::ptrdiff_t>(*refused));
-            unchecked.erase(unchecked.begin() + static_cast<std::ptrdiff_t>(*refused));
-            continue;
-        }
-        if (report.problem.empty()) {
-            // The server's acknowledgement: only a committed batch is marked sent. Should the
-            // answer to COMMIT be lost, the batch goes again and the upsert changes nothing.
-            const CPgResult commit = m_conn.Exec("COMMIT");
-            if (!commit.Ok()) report.problem = commit.Error();
-        } else {
-            m_conn.Exec("ROLLBACK");
+            batch.push_back(std::move(attempt));
+            at.push_back(i);
+            notes.push_back(std::move(note));
         }
         if (!report.problem.empty()) break;
+        std::vector<RowAnswer> answers;
+        if (!batch.empty() && !m_delivery->Deliver(batch, deadline, answers, report.problem)) break;
+        if (answers.size() != batch.size()) answers.resize(batch.size());
+        // Only what the server acknowledged is marked sent; a row it refused for its data
+        // is set aside, since sending it again changes nothing and it must not hold back
+        // the rows behind it. The rest goes again with the next batch.
+        std::vector<std::pair<std::string, int64_t>> delivered;
+        std::vector<size_t> answered = gone;
+        for (size_t k = 0; k < batch.size() && report.problem.empty(); ++k) {
+            if (answers[k].said == RowAnswer::Said::Stored) {
+                delivered.emplace_back(batch[k].id, batch[k].revision);
+                if (!notes[k].empty()) report.notes.push_back(notes[k]);
+                answered.push_back(at[k]);
+            } else if (answers[k].said == RowAnswer::Said::Refused) {
+                if (!store.SetAside(batch[k].id, batch[k].revision, answers[k].reason))
+                    report.problem = store.LastError();
+                answered.push_back(at[k]);
+            }
+        }
         if (!store.MarkSent(delivered)) {
             report.problem = store.LastError();
             break;
         }
         report.sent += static_cast<int64_t>(delivered.size());
-        report.notes.insert(report.notes.end(), notes.begin(), notes.end());
-        first = end;
+        if (answered.empty()) {
+            report.problem = "the server stored none of " + std::to_string(batch.size()) + " records";
+            break;
+        }
+        std::sort(answered.rbegin(), answered.rend());
+        for (const size_t i : answered) {
+            ids.erase(ids.begin() + static_cast<std::ptrdiff_t>(i));
+            unchecked.erase(unchecked.begin() + static_cast<std::ptrdiff_t>(i));
+        }
     }
     if (!report.problem.empty() && report.problem.rfind("out of time", 0) != 0 &&
         std::chrono::steady_clock::now() >= deadline)
         report.problem = "out of time (" + report.problem + ")";
-    if (!m_conn.Connected()) m_prepared = false;
     return finish();
 }
 
-CRecordsSender::CRecordsSender(std::filesystem::path journal, std::string url)
-    : m_journal(std::move(journal)), m_url(std::move(url))
+CRecordsSender::CRecordsSender(std::filesystem::path journal, std::string url, IngestAccess access)
+    : m_journal(std::move(journal)), m_url(std::move(url)), m_access(std::move(access))
 {
 }
 
@@ -229,7 +277,7 @@ SendReport CRecordsSender::Last() const
 
 void CRecordsSender::Loop()
 {
-    CServerSink sink(m_url);
+    CServerSink sink(m_url, m_access);
     std::unique_ptr<CRecordStore> store;
     std::unique_lock lock(m_mutex);
     while (!m_stopping) {

@@ -6,13 +6,15 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "records/RecordStore.h"
-#include "records/server/PgConnection.h"
+#include "records/server/RecordsDelivery.h"
+#include "records/server/RecordsServer.h"
 
 struct SendReport
 {
@@ -31,7 +33,7 @@ struct SendReport
 class CServerSink
 {
 public:
-    explicit CServerSink(std::string url);
+    explicit CServerSink(std::string url, IngestAccess access = {});
 
     // Sends what the journal holds that the server lacks, until the deadline (every
     // statement is capped by the time left): finished attempts, and unfinished ones whose
@@ -40,12 +42,10 @@ public:
     SendReport SendBacklog(CRecordStore& store, std::chrono::steady_clock::time_point deadline);
 
 private:
-    bool Ready(std::string& error);
-
     std::string m_url;
+    IngestAccess m_access;
     std::string m_stationHost;
-    CPgConnection m_conn;
-    bool m_prepared = false;
+    std::unique_ptr<records_server::CRecordsDelivery> m_delivery;
 };
 
 // The sender a station runs beside its ports: it opens its own connection to the
@@ -56,7 +56,7 @@ class CRecordsSender
 public:
     static constexpr std::chrono::seconds kRetry{10};
 
-    CRecordsSender(std::filesystem::path journal, std::string url);
+    CRecordsSender(std::filesystem::path journal, std::string url, IngestAccess access = {});
     ~CRecordsSender();
     CRecordsSender(const CRecordsSender&) = delete;
     CRecordsSender& operator=(const CRecordsSender&) = delete;
@@ -74,6 +74,7 @@ private:
 
     std::filesystem::path m_journal;
     std::string m_url;
+    IngestAccess m_access;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_nudged = true, m_stopping = false;

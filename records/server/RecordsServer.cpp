@@ -7,19 +7,27 @@
 #include "platform/Path.h"
 #include "platform/ThisProcess.h"
 
-#ifdef TORVANE_RECORDS_SERVER
 #include "records/RecordStore.h"
-#include "records/server/FixtureStates.h"
-#include "records/server/PgConnection.h"
+#include "records/server/FixtureStatePublisher.h"
+#include "records/server/LineServerPost.h"
 #include "records/server/RecordsSender.h"
+
+#ifdef TORVANE_RECORDS_SERVER
+#include "records/server/PgConnection.h"
 #include "records/server/ServerRecords.h"
 #endif
 
 const char* NoServerSinkText()
 {
-    return "this Windows build sends no records to a server: export them with "
+    return "this Windows build reaches no PostgreSQL server: send the records to the line server "
+           "(--records-server https://HOST:PORT --station-token FILE), or export them with "
            "torvane-cli records --json and import that file on a Linux host with "
            "torvane-cli records --import FILE --records-server URL";
+}
+
+bool IsLineServerUrl(const std::string& url)
+{
+    return url.rfind("https://", 0) == 0 || url.rfind("http://", 0) == 0;
 }
 
 bool RecordsServerBuilt()
@@ -33,6 +41,10 @@ bool RecordsServerBuilt()
 
 std::string RecordsServerRefusal(const std::string& url)
 {
+    if (IsLineServerUrl(url)) {
+        std::string why;
+        return records_server::ParseLineServerUrl(url, why) ? std::string() : why;
+    }
 #ifdef TORVANE_RECORDS_SERVER
     return CPgConnection::Refuse(url);
 #else
@@ -71,22 +83,22 @@ std::string SyncCommand(const SyncTarget& target, bool retrySetAside)
     // Named even where the job names them: the command line may have overridden the job.
     command += " --records " + ShellWord(platform::Absolute(target.journal).Utf8());
     if (!target.url.empty()) command += " --records-server " + ShellWord(target.url);
+    if (!target.access.tokenFile.empty())
+        command += " --station-token " +
+                   ShellWord(platform::Absolute(platform::CPath::FromUtf8(target.access.tokenFile)).Utf8());
+    if (!target.access.serverCert.empty())
+        command += " --server-cert " +
+                   ShellWord(platform::Absolute(platform::CPath::FromUtf8(target.access.serverCert)).Utf8());
     command += " --sync";
     if (retrySetAside) command += " --retry-set-aside";
     return command;
 }
 
-#ifdef TORVANE_RECORDS_SERVER
 struct CBackgroundRecordsSender::Impl
 {
     std::unique_ptr<CRecordsSender> sender;
     std::unique_ptr<records_server::CFixtureStatePublisher> states;
 };
-#else
-struct CBackgroundRecordsSender::Impl
-{
-};
-#endif
 
 CBackgroundRecordsSender::CBackgroundRecordsSender() : m_impl(std::make_unique<Impl>()) {}
 CBackgroundRecordsSender::~CBackgroundRecordsSender()
@@ -95,26 +107,23 @@ CBackgroundRecordsSender::~CBackgroundRecordsSender()
 }
 
 bool CBackgroundRecordsSender::Start(const platform::CPath& journal, const std::string& url,
-                                     const std::string& jobFile)
+                                     const std::string& jobFile, const IngestAccess& access)
 {
-    m_target = {journal, url, jobFile};
-#ifdef TORVANE_RECORDS_SERVER
-    m_impl->sender = std::make_unique<CRecordsSender>(journal.Native(), url);
+    m_target = {journal, url, jobFile, access};
+#ifndef TORVANE_RECORDS_SERVER
+    if (!IsLineServerUrl(url)) return false;
+#endif
+    m_impl->sender = std::make_unique<CRecordsSender>(journal.Native(), url, access);
     m_impl->sender->Start();
-    m_impl->states = std::make_unique<records_server::CFixtureStatePublisher>(url, platform::HostName());
+    m_impl->states =
+        std::make_unique<records_server::CFixtureStatePublisher>(url, platform::HostName(), access);
     m_impl->states->Start();
     return true;
-#else
-    (void)journal, (void)url;
-    return false;
-#endif
 }
 
 void CBackgroundRecordsSender::Nudge()
 {
-#ifdef TORVANE_RECORDS_SERVER
     if (m_impl->sender) m_impl->sender->Nudge();
-#endif
 }
 
 std::string CBackgroundRecordsSender::SyncHint(bool retrySetAside) const
@@ -124,32 +133,23 @@ std::string CBackgroundRecordsSender::SyncHint(bool retrySetAside) const
 
 void CBackgroundRecordsSender::PublishState(const records_server::CFixtureStateRow& row)
 {
-#ifdef TORVANE_RECORDS_SERVER
     if (m_impl->states) m_impl->states->Publish(row);
-#else
-    (void)row;
-#endif
 }
 
 void CBackgroundRecordsSender::Stop()
 {
-#ifdef TORVANE_RECORDS_SERVER
     if (m_impl->states) m_impl->states->Stop();
     if (m_impl->sender) m_impl->sender->Stop();
-#endif
 }
 
 int64_t CBackgroundRecordsSender::Waiting() const
 {
-#ifdef TORVANE_RECORDS_SERVER
     if (m_impl->sender) return m_impl->sender->Last().waiting;
-#endif
     return -1;
 }
 
 std::string CBackgroundRecordsSender::BacklogText() const
 {
-#ifdef TORVANE_RECORDS_SERVER
     if (!m_impl->sender) return {};
     const SendReport last = m_impl->sender->Last();
     std::string text;
@@ -161,27 +161,22 @@ std::string CBackgroundRecordsSender::BacklogText() const
                 " set aside: " + last.setAside.back().id + " (" + last.setAside.back().reason + ")" +
                 (last.setAside.size() > 1 ? " and earlier ones" : "");
     return text.empty() ? text : "records: " + text;
-#else
-    return {};
-#endif
 }
 
 std::vector<std::string> CBackgroundRecordsSender::SetAsideLines() const
 {
     std::vector<std::string> lines;
-#ifdef TORVANE_RECORDS_SERVER
     if (m_impl->sender)
         for (const CRecordStore::SetAsideRow& row : m_impl->sender->Last().setAside)
             lines.push_back("record " + row.id + " set aside, the server refused it: " + row.reason + " (" +
                             SyncCommand(m_target, true) + " sends it again)");
-#endif
     return lines;
 }
 
 std::string CBackgroundRecordsSender::Problem() const
 {
-#ifdef TORVANE_RECORDS_SERVER
     if (m_impl->sender) return m_impl->sender->Last().problem;
+#ifdef TORVANE_RECORDS_SERVER
     return {};
 #else
     return NoServerSinkText();
@@ -191,6 +186,10 @@ std::string CBackgroundRecordsSender::Problem() const
 bool QueryRecordsServer(const std::string& url, const CRecordFilter& filter, std::vector<CAttempt>& attempts,
                         std::string& error)
 {
+    if (IsLineServerUrl(url)) {
+        error = "--server: the line server is read in a browser; records --server takes a PostgreSQL server";
+        return false;
+    }
 #ifdef TORVANE_RECORDS_SERVER
     if (const std::string refused = CPgConnection::Refuse(url); !refused.empty()) {
         error = "--server: " + refused;

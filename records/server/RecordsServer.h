@@ -12,9 +12,22 @@
 #include "records/RecordFilter.h"
 #include "records/server/FixtureStateRow.h"
 
+// Whether this build reaches a PostgreSQL server (libpq); the line server's HTTPS ingest
+// is in every build.
 bool RecordsServerBuilt();
 // Why this build sends nothing to a server, and what to do instead.
 const char* NoServerSinkText();
+
+// The line server's ingest: how a station proves who it is and whom it trusts.
+struct IngestAccess
+{
+    std::string tokenFile;  // --station-token: the token `torvane-line station add` printed
+    std::string serverCert; // --server-cert: PEM; empty: the system's store
+    bool operator==(const IngestAccess&) const = default;
+};
+
+// https://HOST:PORT (or http:// to this PC): the line server, not PostgreSQL.
+bool IsLineServerUrl(const std::string& url);
 
 // The one rule for a records server's URL, wherever it comes from (the command line, a
 // job file): why it is refused, or "" when it may be used.
@@ -27,6 +40,7 @@ struct SyncTarget
     platform::CPath journal;
     std::string url;
     std::string jobFile;
+    IngestAccess access;
 };
 // "torvane-cli records --job /srv/line3.job --records /srv/line3.db --records-server
 // 'host=db' --sync", with absolute paths and quoted for the shell, so it works pasted
@@ -40,7 +54,8 @@ public:
     CBackgroundRecordsSender();
     ~CBackgroundRecordsSender();
     // jobFile: the station's, for the hints that name the command sending what is left.
-    bool Start(const platform::CPath& journal, const std::string& url, const std::string& jobFile = {});
+    bool Start(const platform::CPath& journal, const std::string& url, const std::string& jobFile = {},
+               const IngestAccess& access = {});
     // The command that sends what is left (SyncCommand).
     std::string SyncHint(bool retrySetAside = false) const;
     // An attempt's record was completed: send it soon.

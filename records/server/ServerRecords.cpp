@@ -43,6 +43,19 @@ constexpr std::array kIndexes = {
            4},
 };
 
+// Tables a schema version added, beside the fields' columns.
+struct CAddedTable
+{
+    int since;
+    const char* sql;
+};
+constexpr std::array kAddedTables = {
+    // The line server's ingest: each station's token, kept only as its SHA-256 (hex).
+    CAddedTable{4, "CREATE TABLE torvane_line_station (name text PRIMARY KEY CHECK (name <> ''),"
+                   " token_sha256 text NOT NULL UNIQUE CHECK (token_sha256 ~ '^[0-9a-f]{64}$'),"
+                   " created_utc timestamptz NOT NULL DEFAULT now())"},
+};
+
 // "user" is a reserved word in PostgreSQL.
 std::string Column(const records::CField& field)
 {
@@ -160,14 +173,20 @@ bool InitSchema(CPgConnection& conn, std::string& done, std::string& error)
         if (!Run(conn, CreateSql(), error)) return fail(error);
         for (const CIndex& index : kIndexes)
             if (!Run(conn, index.sql, error)) return fail(error);
+        for (const CAddedTable& table : kAddedTables)
+            if (!Run(conn, table.sql, error)) return fail(error);
     }
     // From an older version, step by step: the columns of the fields each version added
     // (nullable, so the rows already there and those of older stations leave them empty).
-    for (int step = found + 1; found != 0 && step <= kSchemaVersion; ++step)
+    for (int step = found + 1; found != 0 && step <= kSchemaVersion; ++step) {
         for (const records::CField& field : records::kFields)
             if (field.serverSince == step &&
-                !Run(conn, "ALTER TABLE torvane_attempt ADD COLUMN " + Column(field) + " " + PgType(field), error))
+                !Run(conn, "ALTER TABLE torvane_attempt ADD COLUMN " + Column(field) + " " + PgType(field),
+                     error))
                 return fail(error);
+        for (const CAddedTable& table : kAddedTables)
+            if (table.since == step && !Run(conn, table.sql, error)) return fail(error);
+    }
     for (const CIndex& index : kIndexes)
         if (found != 0 && index.since > found && !Run(conn, index.sql, error)) return fail(error);
     if (!InitFixtureStates(conn, error)) return fail(error);
@@ -181,7 +200,10 @@ bool InitSchema(CPgConnection& conn, std::string& done, std::string& error)
     return true;
 }
 
-bool PrepareUpsert(CPgConnection& conn, std::string& error)
+namespace {
+
+// The forward-only upsert; extraCondition narrows which rows already there it may update.
+std::string UpsertSql(const std::string& extraCondition)
 {
     const std::vector<std::string> kColumns = UpsertColumns();
     std::string columns, parameters, assignments;
@@ -190,14 +212,35 @@ bool PrepareUpsert(CPgConnection& conn, std::string& error)
         parameters += (i ? ", $" : "$") + std::to_string(i + 1);
         if (i) assignments += std::string(i > 1 ? ", " : "") + kColumns[i] + " = EXCLUDED." + kColumns[i];
     }
-    const std::string sql =
-        "INSERT INTO torvane_attempt (" + columns + ") VALUES (" + parameters +
-        ") ON CONFLICT (id) DO UPDATE SET " + assignments +
-        ", received_utc = now()"
-        " WHERE (torvane_attempt.outcome = 'unfinished' AND EXCLUDED.outcome <> 'unfinished')"
-        " OR (EXCLUDED.revision > torvane_attempt.revision"
-        "     AND (EXCLUDED.outcome <> 'unfinished' OR torvane_attempt.outcome = 'unfinished'))";
-    if (conn.Prepare("torvane_upsert", sql, static_cast<int>(kColumns.size()), error)) return true;
+    return "INSERT INTO torvane_attempt (" + columns + ") VALUES (" + parameters +
+           ") ON CONFLICT (id) DO UPDATE SET " + assignments +
+           ", received_utc = now()"
+           " WHERE " +
+           extraCondition +
+           "((torvane_attempt.outcome = 'unfinished' AND EXCLUDED.outcome <> 'unfinished')"
+           " OR (EXCLUDED.revision > torvane_attempt.revision"
+           "     AND (EXCLUDED.outcome <> 'unfinished' OR torvane_attempt.outcome = 'unfinished')))";
+}
+
+} // namespace
+
+bool PrepareUpsert(CPgConnection& conn, std::string& error)
+{
+    if (conn.Prepare("torvane_upsert", UpsertSql(""), static_cast<int>(UpsertColumns().size()), error))
+        return true;
+    ExplainPrepareError(error);
+    return false;
+}
+
+bool PrepareStationUpsert(CPgConnection& conn, std::string& error)
+{
+    const int parameters = static_cast<int>(UpsertColumns().size());
+    if (conn.Prepare("torvane_station_upsert",
+                     UpsertSql("torvane_attempt.station_host = EXCLUDED.station_host AND ") + " RETURNING 1",
+                     parameters, error) &&
+        conn.Prepare("torvane_attempt_owner", "SELECT station_host FROM torvane_attempt WHERE id = $1::uuid",
+                     1, error))
+        return true;
     ExplainPrepareError(error);
     return false;
 }
@@ -223,6 +266,27 @@ bool Upsert(CPgConnection& conn, const CAttempt& a, const std::string& stationHo
     if (state) *state = result.State();
     error = NoSchema(result) ? kNoSchema : "record " + a.id + ": " + result.Error();
     return false;
+}
+
+Upserted UpsertForStation(CPgConnection& conn, const CAttempt& a, const std::string& stationHost,
+                          std::string& owner, std::string& error, std::string* state)
+{
+    const CPgResult result = conn.ExecPrepared("torvane_station_upsert", Values(a, a.revision, stationHost));
+    if (!result.Ok()) {
+        if (state) *state = result.State();
+        error = NoSchema(result) ? kNoSchema : "record " + a.id + ": " + result.Error();
+        return Upserted::Failed;
+    }
+    if (result.Rows() == 1) return Upserted::Stored;
+    // Nothing changed: the server holds an equal or newer revision, or another station's row.
+    const CPgResult held = conn.ExecPrepared("torvane_attempt_owner", {a.id});
+    if (!held.Ok()) {
+        if (state) *state = held.State();
+        error = "record " + a.id + ": " + held.Error();
+        return Upserted::Failed;
+    }
+    owner = held.Rows() == 1 ? held.Text(0, 0) : std::string();
+    return owner == platform::ValidUtf8(stationHost) ? Upserted::Stored : Upserted::Foreign;
 }
 
 bool PrepareImport(CPgConnection& conn, std::string& error)

@@ -26,6 +26,14 @@ bool PrepareUpsert(CPgConnection& conn, std::string& error);
 bool Upsert(CPgConnection& conn, const CAttempt& attempt, const std::string& stationHost, std::string& error,
             std::string* state = nullptr);
 
+// For a station that reaches the server through the line server's ingest: Upsert's
+// forward-only rule, and a row the server holds from another station is never touched
+// (Foreign, with that station in owner).
+enum class Upserted { Stored, Foreign, Failed };
+bool PrepareStationUpsert(CPgConnection& conn, std::string& error);
+Upserted UpsertForStation(CPgConnection& conn, const CAttempt& attempt, const std::string& stationHost,
+                          std::string& owner, std::string& error, std::string* state = nullptr);
+
 // An import (records --import) never rewrites the server's history: it adds an id the
 // server lacks, or completes an unfinished row of the same host and process; the
 // revision is the server's own (an added row gets 1 if unfinished, else 2; a completed

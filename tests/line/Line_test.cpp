@@ -1,6 +1,6 @@
 // The line server on a throw-away PostgreSQL cluster (tests/records/pg-cluster): its
 // yields, cycle times and Pareto on a hand-made set whose answers are known, its users,
-// /metrics, and the HTTP refusals.
+// /metrics, the HTTP refusals, and the stations' ingest.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,14 +18,22 @@
 #include <unistd.h>
 
 #include "line/LineEvents.h"
+#include "line/LineIngest.h"
 #include "line/LineMetrics.h"
 #include "line/LineQueries.h"
 #include "line/LineServer.h"
 #include "line/LineTableCache.h"
+#include "line/LineStations.h"
 #include "line/LineUsers.h"
-#include "tests/fixtures/Shell.h"
+#include "platform/ThisProcess.h"
+#include "records/AttemptFormats.h"
+#include "records/RecordStore.h"
 #include "records/server/FixtureStates.h"
+#include "records/server/RecordsSender.h"
+#include "records/server/RecordsServer.h"
 #include "records/server/ServerRecords.h"
+#include "records/server/StationToken.h"
+#include "tests/fixtures/Shell.h"
 
 namespace fs = std::filesystem;
 
@@ -84,7 +92,10 @@ protected:
         if (s_missing) GTEST_SKIP() << "no PostgreSQL server programs (scripts/setup installs postgresql)";
         std::string error;
         ASSERT_TRUE(m_conn.Connect(s_url, error)) << error;
-        ASSERT_TRUE(m_conn.Exec("TRUNCATE torvane_attempt, torvane_line_user, torvane_fixture_state").Ok())
+        ASSERT_TRUE(m_conn
+                        .Exec("TRUNCATE torvane_attempt, torvane_line_user, torvane_fixture_state, "
+                              "torvane_line_station")
+                        .Ok())
             << m_conn.Error();
         ASSERT_TRUE(records_server::PrepareUpsert(m_conn, error)) << error;
     }
@@ -448,6 +459,205 @@ TEST_F(LineServer, EventStreamTellsOfChangesAndAFullRefreshAfterALostListener)
     serving.join();
 }
 
+// A line server on a free loopback port, serving until the end of the test.
+class CServing
+{
+public:
+    explicit CServing(const std::string& url, const std::string& ingestUrl = {})
+    {
+        line::CLineServerSettings settings;
+        settings.recordsServer = url;
+        settings.ingestServer = ingestUrl.empty() ? url : ingestUrl;
+        settings.listen = "127.0.0.1:0";
+        m_server = std::make_unique<line::CLineServer>(settings);
+        std::string error;
+        if (!m_server->Bind(error)) throw std::runtime_error(error);
+        m_thread = std::thread([this] { m_server->Run(); });
+        httplib::Client probe("127.0.0.1", Port());
+        while (!probe.Get("/")) // the listener may take a moment to start
+            std::this_thread::yield();
+    }
+    ~CServing()
+    {
+        m_server->Stop();
+        m_thread.join();
+    }
+    int Port() const { return m_server->Port(); }
+
+private:
+    std::unique_ptr<line::CLineServer> m_server;
+    std::thread m_thread;
+};
+
+// An attempt of station host as its journal holds it, at a revision.
+CAttempt StationAttempt(int number, const std::string& host, const std::string& outcome, int64_t revision)
+{
+    CAttempt a;
+    char id[40];
+    std::snprintf(id, sizeof id, "00000000-0000-4000-9000-%012d", number);
+    a.id = id;
+    a.startedUtc = "2026-11-02T09:00:00.000Z";
+    a.host = host;
+    a.user = "line";
+    a.processId = 11;
+    a.toolVersion = "1.0.0";
+    a.command = "station";
+    a.port = "COM3";
+    a.serialText = "SN-" + std::to_string(number);
+    a.outcome = outcome;
+    a.revision = revision;
+    return a;
+}
+
+std::string Batch(const std::vector<CAttempt>& attempts, nlohmann::json states = nlohmann::json::array())
+{
+    nlohmann::json rows = nlohmann::json::array();
+    for (const CAttempt& a : attempts)
+        rows.push_back(nlohmann::json::parse(AttemptJson(a).dump()));
+    return nlohmann::json{{"version", 1}, {"attempts", rows}, {"states", states}}.dump();
+}
+
+TEST_F(LineServer, IngestTakesOnlyAPostWithAStationsTokenKeptAsItsHashAndBounded)
+{
+    std::string token, error;
+    ASSERT_TRUE(line::AddStation(m_conn, "wst", token, error)) << error;
+    EXPECT_EQ(token.size(), 64u);
+    const CPgResult stored = m_conn.Exec("SELECT token_sha256, created_utc FROM torvane_line_station");
+    ASSERT_EQ(stored.Rows(), 1);
+    EXPECT_EQ(stored.Text(0, 0), line::TokenSha256(token));
+    EXPECT_NE(stored.Text(0, 0), token);
+    EXPECT_FALSE(line::AddStation(m_conn, "wst", token, error)) << "a second token would go unnoticed";
+    std::vector<line::CStationEntry> stations;
+    ASSERT_TRUE(line::ListStations(m_conn, stations, error)) << error;
+    ASSERT_EQ(stations.size(), 1u);
+    EXPECT_EQ(stations[0].name, "wst");
+    ASSERT_TRUE(line::AddUser(m_conn, "anna", "correct horse", error)) << error;
+
+    CServing serving(s_url);
+    httplib::Client client("127.0.0.1", serving.Port());
+    const std::string batch = Batch({StationAttempt(1, "wst", outcome::kPass, 2)});
+    auto none = client.Post("/api/ingest", batch, "application/json");
+    EXPECT_EQ(none->status, 401);
+    EXPECT_EQ(none->get_header_value("WWW-Authenticate"), "Bearer");
+    client.set_basic_auth("anna", "correct horse");
+    EXPECT_EQ(client.Post("/api/ingest", batch, "application/json")->status, 401) << "a login is no token";
+    auto get = client.Get("/api/ingest");
+    EXPECT_EQ(get->status, 405);
+    EXPECT_EQ(get->get_header_value("Allow"), "POST");
+
+    httplib::Client station("127.0.0.1", serving.Port());
+    station.set_bearer_token_auth(token);
+    auto ok = station.Post("/api/ingest", batch, "application/json");
+    ASSERT_EQ(ok->status, 200) << ok->body;
+    EXPECT_EQ(nlohmann::json::parse(ok->body)["results"][0]["ok"], true);
+    EXPECT_EQ(station.Post("/api/ingest", "[1]", "application/json")->status, 400);
+
+    // Too large, with its length told and chunked without one.
+    const std::string huge(line::kLargestIngestBody + 1, ' ');
+    EXPECT_EQ(station.Post("/api/ingest", huge, "application/json")->status, 413);
+    auto chunked = station.Post(
+        "/api/ingest",
+        [&](size_t offset, httplib::DataSink& sink) {
+            if (offset >= huge.size()) {
+                sink.done();
+                return true;
+            }
+            const size_t size = std::min<size_t>(64 * 1024, huge.size() - offset);
+            return sink.write(huge.data() + offset, size);
+        },
+        "application/json");
+    ASSERT_TRUE(chunked);
+    EXPECT_EQ(chunked->status, 413);
+
+    {
+        // A records server that is away: the station keeps its rows for later.
+        CServing away(s_url, "host=127.0.0.1 port=1 dbname=torvane");
+        httplib::Client late("127.0.0.1", away.Port());
+        late.set_bearer_token_auth(token);
+        EXPECT_EQ(late.Post("/api/ingest", batch, "application/json")->status, 503);
+    }
+
+    ASSERT_TRUE(line::RemoveStation(m_conn, "wst", error)) << error;
+    EXPECT_EQ(station.Post("/api/ingest", batch, "application/json")->status, 401);
+    // Unknown tokens slow down like failed logins.
+    auto again = station.Post("/api/ingest", batch, "application/json");
+    EXPECT_EQ(again->status, 429);
+    EXPECT_FALSE(again->get_header_value("Retry-After").empty());
+}
+
+TEST_F(LineServer, IngestStoresTheStationsOwnRowsForwardOnlyAndItsStates)
+{
+    std::string token, error;
+    ASSERT_TRUE(line::AddStation(m_conn, "wst", token, error)) << error;
+    Add({"SN-0001", "COM1", outcome::kPass, 40, step::kOk, step::kOk, "Program OK."}); // st1's, over libpq
+    CServing serving(s_url);
+    httplib::Client station("127.0.0.1", serving.Port());
+    station.set_bearer_token_auth(token);
+    auto post = [&](const std::string& body) {
+        auto res = station.Post("/api/ingest", body, "application/json");
+        EXPECT_EQ(res->status, 200) << res->body;
+        return nlohmann::json::parse(res->body);
+    };
+    auto onServer = [&](int number) {
+        const CPgResult row = m_conn.Exec("SELECT outcome, revision, station_host FROM torvane_attempt"
+                                          " WHERE id = $1::uuid",
+                                          {StationAttempt(number, "", "", 0).id});
+        return row.Rows() == 1 ? Cells{row.Text(0, 0), row.Text(0, 1), row.Text(0, 2)} : Cells{};
+    };
+
+    CAttempt stolen = StationAttempt(0, "wst", outcome::kFail, 9);
+    stolen.id = "00000000-0000-4000-8000-000000000001"; // st1's row
+    nlohmann::json notARecord = {{"id", "x"}};
+    CAttempt timeless = StationAttempt(4, "wst", outcome::kPass, 2);
+    timeless.startedUtc = "yesterday-ish"; // refused by the server itself
+    nlohmann::json rows = nlohmann::json::parse(
+        Batch({StationAttempt(1, "wst", outcome::kPass, 2), StationAttempt(2, "other", outcome::kPass, 2),
+               stolen, timeless, StationAttempt(3, "wst", outcome::kUnfinished, 1)}));
+    rows["attempts"].insert(rows["attempts"].begin() + 1, notARecord);
+    rows["states"] = {{{"fixture", "COM3"},
+                       {"state", "programming"},
+                       {"detail", "programming 3/8"},
+                       {"step", "program"},
+                       {"pages_done", 3},
+                       {"pages_total", 8},
+                       {"seconds_left", nullptr},
+                       {"fail_reason", ""},
+                       {"last_panel", ""}}};
+    nlohmann::json answer = post(rows.dump());
+    const std::string timeRefused = answer["results"][4].value("refused", "");
+    EXPECT_NE(timeRefused.find("invalid input syntax for type timestamp"), std::string::npos) << answer;
+    answer["results"][4]["refused"] = "REASON";
+    EXPECT_EQ(answer["results"],
+              nlohmann::json::parse(R"([{"id":"00000000-0000-4000-9000-000000000001","ok":true},
+                {"id":"x","refused":"not a record of torvane-cli records --json"},
+                {"id":"00000000-0000-4000-9000-000000000002","refused":"belongs to station other, not to wst"},
+                {"id":"00000000-0000-4000-8000-000000000001","refused":"belongs to station st1, not to wst"},
+                {"id":"00000000-0000-4000-9000-000000000004","refused":"REASON"},
+                {"id":"00000000-0000-4000-9000-000000000003","ok":true}])"));
+    EXPECT_EQ(answer["states"], 1);
+    EXPECT_EQ(onServer(1), (Cells{"pass", "2", "wst"}));
+    EXPECT_EQ(onServer(2), Cells{});
+    const CPgResult st1 = m_conn.Exec("SELECT outcome, station_host FROM torvane_attempt WHERE host = 'st1'");
+    EXPECT_EQ(st1.Text(0, 0), "pass");
+    EXPECT_EQ(st1.Text(0, 1), "st1");
+    const CPgResult state = m_conn.Exec("SELECT station_host, fixture, detail FROM torvane_fixture_state");
+    ASSERT_EQ(state.Rows(), 1);
+    EXPECT_EQ((Cells{state.Text(0, 0), state.Text(0, 1), state.Text(0, 2)}),
+              (Cells{"wst", "COM3", "programming 3/8"}));
+
+    // A replay stores nothing twice; a stale revision and an older row sent late change nothing.
+    nlohmann::json replay = post(rows.dump());
+    replay["results"][4]["refused"] = "REASON";
+    EXPECT_EQ(replay["results"], answer["results"]);
+    EXPECT_EQ(m_conn.Exec("SELECT count(*) FROM torvane_attempt").Text(0, 0), "3");
+    post(Batch({StationAttempt(3, "wst", outcome::kFail, 3)}));
+    const nlohmann::json late = post(Batch({StationAttempt(1, "wst", outcome::kUnfinished, 1),
+                                            StationAttempt(3, "wst", outcome::kUnfinished, 2)}));
+    EXPECT_EQ(late["results"][0]["ok"], true) << "an older revision is no refusal";
+    EXPECT_EQ(onServer(1), (Cells{"pass", "2", "wst"}));
+    EXPECT_EQ(onServer(3), (Cells{"fail", "3", "wst"}));
+}
+
 TEST_F(LineServer, HttpRefusesWrongHostMethodBodyAndCredentials)
 {
     std::string error;
@@ -482,7 +692,7 @@ TEST_F(LineServer, HttpRefusesWrongHostMethodBodyAndCredentials)
     httplib::Request big;
     big.method = "GET";
     big.path = "/api/yields";
-    big.body.assign(line::CLineServer::kLargestBody + 1, 'x');
+    big.body = "x";
     big.set_header("Content-Type", "text/plain");
     httplib::Response answer;
     httplib::Error failure;
@@ -559,6 +769,131 @@ TEST(LineServerSettings, AnOpenAddressNeedsTls)
     EXPECT_EQ(line::RefuseSettings(settings), "");
     settings.listen = "::1:8080";
     EXPECT_NE(line::RefuseSettings(settings), "");
+}
+
+// A test authority and a certificate for 127.0.0.1 signed by it, made by openssl.
+bool MakeTestCertificates(const fs::path& dir, std::string& output)
+{
+    int status = 0;
+    output = Shell(
+        "cd '" + dir.string() +
+            "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+            " -keyout ca.key -out ca.pem -days 2 -subj /CN=Torvane-test-CA 2>&1"
+            " && openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+            " -keyout server.key -out server.csr -subj /CN=localhost 2>&1"
+            " && printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\\nbasicConstraints=CA:FALSE\\n' > ext"
+            " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
+            " -out server.pem -days 2 -extfile ext 2>&1",
+        status);
+    return status == 0;
+}
+
+TEST_F(LineServer, StationSendsOverHttpsMarkingOnlyWhatTheServerAcknowledged)
+{
+    const fs::path dir = s_dir / "https";
+    fs::create_directories(dir);
+    std::string output, error, token;
+    ASSERT_TRUE(MakeTestCertificates(dir, output)) << output;
+    const std::string host = platform::HostName();
+    ASSERT_TRUE(line::AddStation(m_conn, host, token, error)) << error;
+    const fs::path tokenFile = dir / "station.token";
+    ASSERT_TRUE(records_server::SaveStationToken(tokenFile, token + "\n", error)) << error;
+    EXPECT_EQ(fs::status(tokenFile).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    line::CLineServerSettings settings;
+    settings.recordsServer = settings.ingestServer = s_url;
+    settings.tlsCert = (dir / "server.pem").string();
+    settings.tlsKey = (dir / "server.key").string();
+    auto serve = [&](int port) {
+        settings.listen = "127.0.0.1:" + std::to_string(port);
+        auto server = std::make_unique<line::CLineServer>(settings);
+        EXPECT_TRUE(server->Bind(error)) << error;
+        return server;
+    };
+    auto server = serve(0);
+    const int port = server->Port();
+    std::thread serving([&] { server->Run(); });
+    const std::string url = "https://127.0.0.1:" + std::to_string(port);
+
+    std::string journalError;
+    auto journal = CRecordStore::Open(dir / "journal.sqlite3", RecordsFile::Named, journalError);
+    ASSERT_TRUE(journal) << journalError;
+    auto finished = [&](const std::string& serial, const std::string& writer = "") {
+        CAttempt a;
+        a.command = "station";
+        a.port = "COM1";
+        a.host = writer;
+        EXPECT_TRUE(journal->Begin(a)) << journal->LastError();
+        a.outcome = outcome::kPass;
+        a.serialText = serial;
+        EXPECT_TRUE(journal->Complete(a)) << journal->LastError();
+        return a;
+    };
+    finished("SN-1");
+    const CAttempt foreign = finished("SN-2", "another-pc");
+    finished("SN-3");
+    const auto forever = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    auto serverRows = [&] { return m_conn.Exec("SELECT count(*) FROM torvane_attempt").Text(0, 0); };
+
+    // Not trusted without the test authority: nothing is marked, nothing is lost.
+    SendReport report = CServerSink(url, {tokenFile.string(), ""}).SendBacklog(*journal, forever);
+    EXPECT_NE(report.problem.find("not trusted"), std::string::npos) << report.problem;
+    EXPECT_EQ(report.waiting, 3);
+
+    CServerSink sink(url, {tokenFile.string(), (dir / "ca.pem").string()});
+    report = sink.SendBacklog(*journal, forever);
+    EXPECT_EQ(report.problem, "");
+    EXPECT_EQ(report.sent, 2);
+    EXPECT_EQ(report.waiting, 0);
+    ASSERT_EQ(report.setAside.size(), 1u);
+    EXPECT_EQ(report.setAside[0].id, foreign.id);
+    EXPECT_EQ(report.setAside[0].reason, "belongs to station another-pc, not to " + host);
+    EXPECT_EQ(serverRows(), "2");
+
+    // The server away: the row waits in the journal, and goes once it is back, once.
+    server->Stop();
+    serving.join();
+    finished("SN-4");
+    report = sink.SendBacklog(*journal, forever);
+    EXPECT_NE(report.problem, "");
+    EXPECT_EQ(report.waiting, 1);
+    server = serve(port);
+    serving = std::thread([&] { server->Run(); });
+    for (int i = 0; i < 100 && (report = sink.SendBacklog(*journal, forever)).sent == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the listener starting
+    EXPECT_EQ(report.sent, 1) << report.problem;
+    EXPECT_EQ(report.waiting, 0);
+    EXPECT_EQ(serverRows(), "3");
+
+    // A revoked token is told, and the rows wait.
+    finished("SN-5");
+    fs::permissions(tokenFile, fs::perms::group_read | fs::perms::others_read, fs::perm_options::add);
+    report = sink.SendBacklog(*journal, forever);
+    EXPECT_NE(report.problem.find("others may read it (mode 0644)"), std::string::npos) << report.problem;
+    EXPECT_EQ(report.waiting, 1);
+    ASSERT_TRUE(line::RemoveStation(m_conn, host, error)) << error;
+    fs::permissions(tokenFile, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+    report = sink.SendBacklog(*journal, forever);
+    EXPECT_NE(report.problem.find("answered 401"), std::string::npos) << report.problem;
+    EXPECT_EQ(report.waiting, 1);
+    server->Stop();
+    serving.join();
+}
+
+// The token must never cross a network in clear text nor carry a header of its own.
+TEST(StationIngest, ClearTextOnlyToThisPcAndATokenIsOnePrintableWord)
+{
+    EXPECT_EQ(RecordsServerRefusal("https://line.plant.example:8443"), "");
+    EXPECT_EQ(RecordsServerRefusal("http://127.0.0.1:8080"), "");
+    EXPECT_NE(RecordsServerRefusal("http://line.plant.example:8080").find("clear text"), std::string::npos);
+    EXPECT_NE(RecordsServerRefusal("https://user:pw@line.plant.example"), "");
+    EXPECT_NE(RecordsServerRefusal("https://line.plant.example:99999"), "");
+    std::string token = "  0123456789abcdef0123456789abcdef\r\n", error;
+    EXPECT_TRUE(records_server::CleanStationToken(token, error)) << error;
+    EXPECT_EQ(token, "0123456789abcdef0123456789abcdef");
+    token = "0123456789abcdef\r\nX-Forged: 1";
+    EXPECT_FALSE(records_server::CleanStationToken(token, error));
 }
 
 } // namespace

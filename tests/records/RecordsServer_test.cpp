@@ -589,6 +589,7 @@ TEST_F(RecordsServer, AnOlderServerIsMigratedWithItsRowsAndEveryFieldRoundTrips)
     ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP COLUMN fail_reason").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP COLUMN fail_step").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("DROP INDEX torvane_attempt_fixture").Ok()) << m_conn.Error();
+    ASSERT_TRUE(m_conn.Exec("DROP TABLE torvane_line_station").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("UPDATE torvane_schema SET version = 1").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn
                     .Exec("INSERT INTO torvane_attempt (id, started_utc, host, \"user\", process_id, tool_version,"
@@ -605,6 +606,7 @@ TEST_F(RecordsServer, AnOlderServerIsMigratedWithItsRowsAndEveryFieldRoundTrips)
     const CPgResult index = m_conn.Exec("SELECT to_regclass('torvane_attempt_fixture') IS NOT NULL");
     EXPECT_EQ(index.Ok() ? index.Text(0, 0) : index.Error(), "t")
         << "the line's indexes come with the migration";
+    EXPECT_TRUE(m_conn.Exec("SELECT name FROM torvane_line_station").Ok()) << "the stations' tokens' table";
     const CAttempt old = OnServer("0b7e8f4a-3c2d-4e1f-8a9b-1c2d3e4f5a6b");
     EXPECT_EQ(old.host, "old-pc");
     EXPECT_EQ(old.signer, "") << "a field the older station did not have stays empty";
