@@ -200,7 +200,7 @@ void AddRecordsServerOption(CLI::App* command, std::string& url, IngestAccess& a
         ->check(CLI::Validator([](std::string& text) { return RecordsServerRefusal(text); }, "", ""));
     command
         ->add_option("--station-token", access.tokenFile,
-                     "the line server's token for this station (saved with records --save-station-token)")
+                     "the file holding this station's token for the line server (written by the records command)")
         ->type_name("FILE");
     command
         ->add_option("--server-cert", access.serverCert,
