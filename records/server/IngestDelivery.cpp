@@ -92,13 +92,15 @@ public:
         }
         for (size_t i = 0; i < sent; ++i) {
             const nlohmann::json& result = (*results)[i];
-            if (!result.is_object() || result.value("id", std::string()) != rows[i].id) {
+            // Read by hand, not with value(): a wrong type from the server must not throw.
+            const auto id = result.is_object() ? result.find("id") : result.end();
+            if (id == result.end() || !id->is_string() || id->get<std::string>() != rows[i].id) {
                 // Answers that do not match the rows sent: none of them may be trusted.
                 answers.assign(rows.size(), {});
                 problem = "the line server's answer is not understood";
                 return false;
             }
-            if (result.value("ok", false))
+            if (const auto ok = result.find("ok"); ok != result.end() && ok->is_boolean() && ok->get<bool>())
                 answers[i].said = RowAnswer::Said::Stored;
             else if (result.contains("refused") && result["refused"].is_string())
                 answers[i] = {RowAnswer::Said::Refused, result["refused"].get<std::string>()};
