@@ -93,19 +93,22 @@ uint32_t CSerialComm::Read(void* buffer, uint32_t count)
 
 void CSerialComm::Pause(uint32_t milliseconds)
 {
-    const uint32_t started = GetTickCount();
+    // The end is kept in microseconds: a hook run inside the pause ends at a fraction of a
+    // millisecond, and whole ticks would add up to 1 ms to every page the windows pump in.
+    platform::IClock& clock = platform::Clock();
+    const uint64_t end = clock.GetMicroseconds() + uint64_t{milliseconds} * 1000;
     for (;;) {
-        const uint32_t elapsed = GetTickCount() - started;
-        if (elapsed >= milliseconds) return;
-        uint32_t left = milliseconds - elapsed;
+        const uint64_t now = clock.GetMicroseconds();
+        if (now >= end) return;
+        uint64_t left = end - now;
         if (m_waitHook) {
-            if (HookFitsNow(left)) {
+            if (HookFitsNow(static_cast<uint32_t>(std::min<uint64_t>(left / 1000, UINT32_MAX)))) {
                 RunWaitHook();
                 continue;
             }
-            left = std::min(left, UntilHookDue());
+            left = std::min<uint64_t>(left, uint64_t{UntilHookDue()} * 1000);
         }
-        Sleep(left);
+        clock.SleepMicroseconds(left);
     }
 }
 

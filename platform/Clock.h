@@ -12,6 +12,10 @@ public:
     // Milliseconds since an arbitrary start; wraps at 2^32 like the Win32 tick count.
     virtual uint32_t GetTickCount() = 0;
     virtual void Sleep(uint32_t milliseconds) = 0;
+    // The same time in microseconds, for a wait whose end must not drift by the
+    // fractions of a millisecond that whole ticks drop.
+    virtual uint64_t GetMicroseconds() = 0;
+    virtual void SleepMicroseconds(uint64_t microseconds) = 0;
 };
 
 class CRealClock final : public IClock
@@ -19,24 +23,30 @@ class CRealClock final : public IClock
 public:
     uint32_t GetTickCount() override;
     void Sleep(uint32_t milliseconds) override;
+    uint64_t GetMicroseconds() override;
+    void SleepMicroseconds(uint64_t microseconds) override;
 };
 
 // Time stands still until someone sleeps or advances it; sleeping returns at once.
 class CVirtualClock final : public IClock
 {
 public:
-    explicit CVirtualClock(uint64_t startMs = 1'000'000) : m_now(startMs) {}
-    uint32_t GetTickCount() override { return static_cast<uint32_t>(m_now); }
-    void Sleep(uint32_t milliseconds) override { m_now += milliseconds; }
-    void Advance(uint64_t milliseconds) { m_now += milliseconds; }
+    explicit CVirtualClock(uint64_t startMs = 1'000'000) : m_nowUs(startMs * 1000) {}
+    uint32_t GetTickCount() override { return static_cast<uint32_t>(Now()); }
+    void Sleep(uint32_t milliseconds) override { Advance(milliseconds); }
+    uint64_t GetMicroseconds() override { return m_nowUs; }
+    void SleepMicroseconds(uint64_t microseconds) override { m_nowUs += microseconds; }
+    void Advance(uint64_t milliseconds) { m_nowUs += milliseconds * 1000; }
     void AdvanceTo(uint64_t ms)
     {
-        if (ms > m_now) m_now = ms;
+        if (ms * 1000 > m_nowUs) m_nowUs = ms * 1000;
     }
-    uint64_t Now() const { return m_now; }
+    // Whole milliseconds, as the tick count reads them.
+    uint64_t Now() const { return m_nowUs / 1000; }
+    uint64_t NowMicroseconds() const { return m_nowUs; }
 
 private:
-    uint64_t m_now;
+    uint64_t m_nowUs;
 };
 
 // The clock everything uses. Defaults to the real clock.

@@ -68,6 +68,23 @@ void CRealClock::Sleep(uint32_t milliseconds)
     ::Sleep(milliseconds);
 }
 
+uint64_t CRealClock::GetMicroseconds()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const int64_t frequency = CounterFrequency();
+    return static_cast<uint64_t>(now.QuadPart / frequency * 1'000'000 +
+                                 now.QuadPart % frequency * 1'000'000 / frequency);
+}
+
+void CRealClock::SleepMicroseconds(uint64_t microseconds)
+{
+    // The system sleeps in whole milliseconds (1 ms timer): the rest is rounded up, as
+    // a pause may end late but never early.
+    UsePreciseTimers();
+    ::Sleep(static_cast<DWORD>((microseconds + 999) / 1000));
+}
+
 void UsePreciseTimers()
 {
     static CTimerResolution resolution;

@@ -234,6 +234,14 @@ TEST_F(SerialCommReadTest, AHookMadeDueRunsAtTheStartOfTheNextPauseWithinIt)
     m_port.Pause(5); // no room for a run that took 5 ms
     EXPECT_EQ(m_clock.Now() - m_start, 45u);
     EXPECT_EQ(runs.size(), 1u);
+
+    // A pump that ends between two ticks: the pause still ends 40 ms after it began, not
+    // up to a tick later on every page.
+    m_port.SetWaitHook([&] { m_clock.SleepMicroseconds(2'700); });
+    const uint64_t began = m_clock.NowMicroseconds();
+    m_port.WaitHookDueNow();
+    m_port.Pause(40);
+    EXPECT_EQ(m_clock.NowMicroseconds() - began, 40'000u);
 }
 
 TEST_F(SerialCommReadTest, HangUpEndsTheRead)
