@@ -27,6 +27,13 @@ CPath CPath::operator/(std::string_view utf8) const
     return CPath(m_native / FromUtf8(utf8).m_native);
 }
 
+CPath CPath::WithSuffix(std::string_view utf8) const
+{
+    std::filesystem::path name = m_native;
+    name += FromUtf8(utf8).m_native;
+    return CPath(std::move(name));
+}
+
 bool Exists(const CPath& path)
 {
     std::error_code ec;

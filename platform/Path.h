@@ -40,6 +40,8 @@ public:
     CPath operator/(std::string_view utf8) const;
     CPath operator/(const char* utf8) const { return *this / std::string_view(utf8); }
     CPath operator/(const std::string& utf8) const { return *this / std::string_view(utf8); }
+    // The same name with text added at its end ("-wal", "-send.lock"), given in UTF-8.
+    CPath WithSuffix(std::string_view utf8) const;
 
     friend bool operator==(const CPath& a, const CPath& b) { return a.m_native == b.m_native; }
 

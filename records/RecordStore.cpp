@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <random>
 #include <thread>
@@ -318,10 +317,8 @@ std::unique_ptr<CRecordStore> CRecordStore::Open(const platform::CPath& path, Re
     }
 
     // Looked at before this process opens it, whose reads would make a log of their own.
-    std::filesystem::path wal = path.Native();
-    wal += "-wal";
     const bool checkWhole = !readOnly && (platform::FileSize(path).value_or(UINT64_MAX) <= kWholeCheckBytes ||
-                                          platform::Exists(platform::CPath(wal)));
+                                          platform::Exists(path.WithSuffix("-wal")));
 
     std::unique_ptr<CRecordStore> store(new CRecordStore);
     store->m_path = path;

@@ -7,11 +7,11 @@
 #include <winhttp.h>
 
 #include <algorithm>
-#include <fstream>
 #include <iterator>
 #include <vector>
 
 #include "platform/Path.h"
+#include "platform/SmallFile.h"
 #include "platform/win32/Win32Text.h"
 #include "records/server/LineServerPost.h"
 
@@ -53,8 +53,11 @@ struct CCertificate
 // The first certificate of a PEM file.
 PCCERT_CONTEXT LoadPem(const std::string& file, std::string& error)
 {
-    std::ifstream in(platform::CPath::FromUtf8(file).Native(), std::ios::binary);
-    const std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string pem, why;
+    if (platform::ReadSmallFile(platform::CPath::FromUtf8(file), pem, why) != platform::SmallFileStatus::Ok) {
+        error = why.empty() ? file + ": cannot be read" : why;
+        return nullptr;
+    }
     DWORD size = 0;
     if (pem.empty() || !::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()),
                                                CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr)) {

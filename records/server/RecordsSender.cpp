@@ -24,17 +24,16 @@ constexpr std::chrono::milliseconds kLockPoll{50};
 class CSendLock
 {
 public:
-    CSendLock(const std::filesystem::path& journal, std::chrono::steady_clock::time_point deadline,
+    CSendLock(const platform::CPath& journal, std::chrono::steady_clock::time_point deadline,
               std::string& error)
     {
-        std::filesystem::path path = journal;
-        path += "-send.lock";
+        const platform::CPath path = journal.WithSuffix("-send.lock");
 #ifdef _WIN32
-        m_file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        m_file = ::CreateFileW(path.Native().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (m_file == INVALID_HANDLE_VALUE) {
             error =
-                std::string(reinterpret_cast<const char*>(path.u8string().c_str())) + ": cannot be opened";
+                path.Utf8() + ": cannot be opened";
             return;
         }
         for (;;) {
@@ -42,7 +41,7 @@ public:
             if (::LockFileEx(m_file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
                 break;
             if (::GetLastError() != ERROR_LOCK_VIOLATION) {
-                error = std::string(reinterpret_cast<const char*>(path.u8string().c_str())) +
+                error = path.Utf8() +
                         ": cannot be locked";
                 Release();
                 return;
@@ -51,14 +50,14 @@ public:
         }
         m_held = true;
 #else
-        m_fd = platform::CUniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+        m_fd = platform::CUniqueFd(::open(path.Native().c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
         if (!m_fd.Valid()) {
-            error = path.string() + ": cannot be opened";
+            error = path.Utf8() + ": cannot be opened";
             return;
         }
         while (::flock(m_fd.Get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK && errno != EINTR) {
-                error = path.string() + ": cannot be locked";
+                error = path.Utf8() + ": cannot be locked";
                 m_fd = {};
                 return;
             }
@@ -237,7 +236,7 @@ SendReport CServerSink::SendBacklog(CRecordStore& store, std::chrono::steady_clo
     return finish();
 }
 
-CRecordsSender::CRecordsSender(std::filesystem::path journal, std::string url, IngestAccess access)
+CRecordsSender::CRecordsSender(platform::CPath journal, std::string url, IngestAccess access)
     : m_journal(std::move(journal)), m_url(std::move(url)), m_access(std::move(access))
 {
 }

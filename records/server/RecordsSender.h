@@ -5,13 +5,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/Path.h"
 #include "records/RecordStore.h"
 #include "records/server/RecordsDelivery.h"
 #include "records/server/RecordsServer.h"
@@ -56,7 +56,7 @@ class CRecordsSender
 public:
     static constexpr std::chrono::seconds kRetry{10};
 
-    CRecordsSender(std::filesystem::path journal, std::string url, IngestAccess access = {});
+    CRecordsSender(platform::CPath journal, std::string url, IngestAccess access = {});
     ~CRecordsSender();
     CRecordsSender(const CRecordsSender&) = delete;
     CRecordsSender& operator=(const CRecordsSender&) = delete;
@@ -72,7 +72,7 @@ public:
 private:
     void Loop();
 
-    std::filesystem::path m_journal;
+    platform::CPath m_journal;
     std::string m_url;
     IngestAccess m_access;
     mutable std::mutex m_mutex;
