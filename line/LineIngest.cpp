@@ -1,5 +1,7 @@
 #include "line/LineIngest.h"
 
+#include <algorithm>
+#include <cctype>
 #include <nlohmann/json.hpp>
 
 #include "records/AttemptFormats.h"
@@ -37,6 +39,13 @@ std::string Reason(const std::string& error, const std::string& id)
 
 } // namespace
 
+bool SameStation(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
+}
+
 std::string IngestError(const std::string& why)
 {
     return json{{"error", why}}.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -53,8 +62,9 @@ CIngestAnswer Ingest(CPgConnection& conn, const std::string& station, const std:
         (states != batch.end() && (!states->is_array() || states->size() > kMostIngestStates)))
         return {400, IngestError(kBatchShape)};
 
+    bool inTransaction = false;
     auto serverFailed = [&](const std::string& why) {
-        conn.Exec("ROLLBACK");
+        if (inTransaction) conn.Exec("ROLLBACK");
         return CIngestAnswer{503, IngestError("the records server cannot store the batch now: " + why)};
     };
 
@@ -77,23 +87,42 @@ CIngestAnswer Ingest(CPgConnection& conn, const std::string& station, const std:
             continue;
         }
         attempt.revision = *revision;
-        if (attempt.host != station) {
+        if (!SameStation(attempt.host, station)) {
             refuse("belongs to station " + attempt.host + ", not to " + station);
             continue;
         }
         toStore.emplace_back(results.size() - 1, std::move(attempt));
     }
 
+    // A station sending after every panel sends one attempt and its fixture's state: each
+    // statement commits on its own then, as the round trips of BEGIN and COMMIT would cost
+    // more than the work. Should a later one fail, the station sends it all again and the
+    // upsert changes nothing. A larger batch is one transaction, committed once.
+    const size_t stateCount = states != batch.end() ? states->size() : 0;
+    const bool oneTransaction = toStore.size() + stateCount > 2;
+
     // A row the server refuses ends the transaction: the batch goes again without it, so a
     // batch of good rows costs one statement each.
     for (;;) {
-        if (const CPgResult begin = conn.Exec("BEGIN"); !begin.Ok()) return serverFailed(begin.Error());
+        if (oneTransaction) {
+            if (const CPgResult begin = conn.Exec("BEGIN"); !begin.Ok()) return serverFailed(begin.Error());
+            inTransaction = true;
+        }
         std::optional<size_t> refused;
         for (size_t i = 0; i < toStore.size() && !refused; ++i) {
             const auto& [index, attempt] = toStore[i];
             json& result = results[index];
             std::string owner, error, state;
-            switch (records_server::UpsertForStation(conn, attempt, station, owner, error, &state)) {
+            records_server::Upserted done =
+                records_server::UpsertForStation(conn, attempt, station, owner, error, &state);
+            // The station's rows stored while its name was spelt otherwise (a token made
+            // again): they keep that spelling.
+            if (done == records_server::Upserted::Foreign && owner != station &&
+                SameStation(owner, station)) {
+                const std::string spelt = owner;
+                done = records_server::UpsertForStation(conn, attempt, spelt, owner, error, &state);
+            }
+            switch (done) {
             case records_server::Upserted::Stored:
                 result["ok"] = true;
                 break;
@@ -103,12 +132,14 @@ CIngestAnswer Ingest(CPgConnection& conn, const std::string& station, const std:
             case records_server::Upserted::Failed:
                 if (!IsDataError(state)) return serverFailed(error);
                 result["refused"] = Reason(error, attempt.id);
-                refused = i;
+                // Alone, the failed statement took nothing else with it.
+                if (inTransaction) refused = i;
                 break;
             }
         }
         if (!refused) break;
         conn.Exec("ROLLBACK");
+        inTransaction = false;
         toStore.erase(toStore.begin() + static_cast<std::ptrdiff_t>(*refused));
         for (auto& [index, attempt] : toStore) {
             results[index].erase("ok");
@@ -130,7 +161,9 @@ CIngestAnswer Ingest(CPgConnection& conn, const std::string& station, const std:
     }
     // Only a committed batch is acknowledged: should this answer be lost, the station sends
     // the batch again and the upsert changes nothing.
-    if (const CPgResult commit = conn.Exec("COMMIT"); !commit.Ok()) return serverFailed(commit.Error());
+    if (inTransaction) {
+        if (const CPgResult commit = conn.Exec("COMMIT"); !commit.Ok()) return serverFailed(commit.Error());
+    }
     return {200, json{{"results", json(results)}, {"states", stored}}.dump(-1, ' ', false,
                                                                            json::error_handler_t::replace)};
 }

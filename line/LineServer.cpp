@@ -13,10 +13,11 @@
 #include "line/LineIngest.h"
 #include "line/LineMetrics.h"
 #include "line/LineQueries.h"
-#include "line/LineTableCache.h"
 #include "line/LineStations.h"
+#include "line/LineTableCache.h"
 #include "line/LineUsers.h"
 #include "line/PageAssets.h"
+#include "line/StationTokenCache.h"
 #include "records/server/PgConnection.h"
 #include "records/server/ServerRecords.h"
 
@@ -188,6 +189,7 @@ struct CLineServer::Impl
     CLineTableCache answers;
     CUserCheck users;
     CLoginThrottle throttle;
+    CStationTokenCache tokens;
     std::vector<std::string> hosts;
     int port = 0;
 
@@ -346,13 +348,18 @@ struct CLineServer::Impl
         auto conn = writers.Take(error);
         if (!conn) return refuse(503, IngestError("the records server cannot be reached: " + error));
         conn->SetDeadline(now + std::chrono::seconds(kIngestSeconds));
-        TokenVerdict verdict = StationOfToken(*conn, token, station, error);
-        if (verdict == TokenVerdict::ServerDown && !conn->Connected()) {
-            // A kept connection the server dropped meanwhile (a restart): one new try.
-            conn = writers.Take(error);
-            if (!conn) return refuse(503, IngestError("the records server cannot be reached: " + error));
-            conn->SetDeadline(now + std::chrono::seconds(kIngestSeconds));
+        const std::string sha256 = TokenSha256(token);
+        TokenVerdict verdict = TokenVerdict::Known;
+        if (!tokens.Find(sha256, now, station)) {
             verdict = StationOfToken(*conn, token, station, error);
+            if (verdict == TokenVerdict::ServerDown && !conn->Connected()) {
+                // A kept connection the server dropped meanwhile (a restart): one new try.
+                conn = writers.Take(error);
+                if (!conn) return refuse(503, IngestError("the records server cannot be reached: " + error));
+                conn->SetDeadline(now + std::chrono::seconds(kIngestSeconds));
+                verdict = StationOfToken(*conn, token, station, error);
+            }
+            if (verdict == TokenVerdict::Known) tokens.Remember(sha256, station, now);
         }
         if (verdict != TokenVerdict::Known) {
             writers.Give(std::move(conn));
@@ -384,7 +391,15 @@ struct CLineServer::Impl
             res.set_header("Connection", "close");
             return answer(400, IngestError("the body could not be read"));
         }
-        const CIngestAnswer result = Ingest(*conn, station, body);
+        CIngestAnswer result = Ingest(*conn, station, body);
+        if (result.status == 503 && !conn->Connected()) {
+            // A kept connection the server dropped meanwhile, found only now when the token
+            // was known without asking it: one new try (a replay stores nothing twice).
+            conn = writers.Take(error);
+            if (!conn) return answer(503, IngestError("the records server cannot be reached: " + error));
+            conn->SetDeadline(now + std::chrono::seconds(kIngestSeconds));
+            result = Ingest(*conn, station, body);
+        }
         writers.Give(std::move(conn));
         answer(result.status, result.body);
     }
