@@ -413,7 +413,16 @@ struct CLineServer::Impl
         http->set_pre_routing_handler([this](const auto& req, auto& res) { return Guard(req, res); });
         for (const CPageAsset& asset : PageAssets()) {
             const CPageAsset* a = &asset;
-            auto serve = [a](const httplib::Request&, httplib::Response& res) {
+            // A page opened again asks whether its files changed and gets a 304: they change
+            // only with the program, and their tag is their hash.
+            const std::string tag = "\"" + TokenSha256(std::string(a->Content())).substr(0, 32) + "\"";
+            auto serve = [a, tag](const httplib::Request& req, httplib::Response& res) {
+                res.set_header("Cache-Control", "no-cache");
+                res.set_header("ETag", tag);
+                if (req.get_header_value("If-None-Match") == tag) {
+                    res.status = 304;
+                    return;
+                }
                 res.set_content(std::string(a->Content()), ContentType(a->path));
             };
             http->Get(a->path, serve);

@@ -691,6 +691,8 @@ TEST_F(LineServer, HttpRefusesWrongHostMethodBodyAndCredentials)
     EXPECT_EQ(page->status, 200);
     EXPECT_EQ(page->get_header_value("Content-Security-Policy"), "default-src 'self'");
     EXPECT_NE(page->body.find("<title>Torvane line</title>"), std::string::npos);
+    // Opened again, the page's files are not sent again while they are the same.
+    EXPECT_EQ(client.Get("/", {{"If-None-Match", page->get_header_value("ETag")}})->status, 304);
     EXPECT_EQ(client.Head("/api/yields")->status, 200);
     EXPECT_EQ(client.Get("/api/yields?since=yesterday-ish")->status, 400);
 
