@@ -46,6 +46,12 @@ bool SameStation(const std::string& a, const std::string& b)
                       [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
 }
 
+bool PrepareIngest(CPgConnection& conn, std::string& error)
+{
+    return records_server::PrepareStationUpsert(conn, error) &&
+           records_server::PrepareFixtureStateUpsert(conn, error);
+}
+
 std::string IngestError(const std::string& why)
 {
     return json{{"error", why}}.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -62,9 +68,8 @@ CIngestAnswer Ingest(CPgConnection& conn, const std::string& station, const std:
         (states != batch.end() && (!states->is_array() || states->size() > kMostIngestStates)))
         return {400, IngestError(kBatchShape)};
 
-    bool inTransaction = false;
     auto serverFailed = [&](const std::string& why) {
-        if (inTransaction) conn.Exec("ROLLBACK");
+        conn.Exec("ROLLBACK");
         return CIngestAnswer{503, IngestError("the records server cannot store the batch now: " + why)};
     };
 
@@ -94,20 +99,10 @@ CIngestAnswer Ingest(CPgConnection& conn, const std::string& station, const std:
         toStore.emplace_back(results.size() - 1, std::move(attempt));
     }
 
-    // A station sending after every panel sends one attempt and its fixture's state: each
-    // statement commits on its own then, as the round trips of BEGIN and COMMIT would cost
-    // more than the work. Should a later one fail, the station sends it all again and the
-    // upsert changes nothing. A larger batch is one transaction, committed once.
-    const size_t stateCount = states != batch.end() ? states->size() : 0;
-    const bool oneTransaction = toStore.size() + stateCount > 2;
-
     // A row the server refuses ends the transaction: the batch goes again without it, so a
     // batch of good rows costs one statement each.
     for (;;) {
-        if (oneTransaction) {
-            if (const CPgResult begin = conn.Exec("BEGIN"); !begin.Ok()) return serverFailed(begin.Error());
-            inTransaction = true;
-        }
+        if (const CPgResult begin = conn.Exec("BEGIN"); !begin.Ok()) return serverFailed(begin.Error());
         std::optional<size_t> refused;
         for (size_t i = 0; i < toStore.size() && !refused; ++i) {
             const auto& [index, attempt] = toStore[i];
@@ -132,14 +127,12 @@ CIngestAnswer Ingest(CPgConnection& conn, const std::string& station, const std:
             case records_server::Upserted::Failed:
                 if (!IsDataError(state)) return serverFailed(error);
                 result["refused"] = Reason(error, attempt.id);
-                // Alone, the failed statement took nothing else with it.
-                if (inTransaction) refused = i;
+                refused = i;
                 break;
             }
         }
         if (!refused) break;
         conn.Exec("ROLLBACK");
-        inTransaction = false;
         toStore.erase(toStore.begin() + static_cast<std::ptrdiff_t>(*refused));
         for (auto& [index, attempt] : toStore) {
             results[index].erase("ok");
@@ -156,14 +149,13 @@ CIngestAnswer Ingest(CPgConnection& conn, const std::string& station, const std:
             Number(object, "seconds_left"), Text(object, "fail_reason"),  Text(object, "last_panel")};
         // A state row holds nothing the server could refuse: a failure is the server's.
         std::string error;
-        if (!records_server::UpsertFixtureState(conn, station, row, error)) return serverFailed(error);
+        if (!records_server::UpsertPreparedFixtureState(conn, station, row, error))
+            return serverFailed(error);
         ++stored;
     }
     // Only a committed batch is acknowledged: should this answer be lost, the station sends
     // the batch again and the upsert changes nothing.
-    if (inTransaction) {
-        if (const CPgResult commit = conn.Exec("COMMIT"); !commit.Ok()) return serverFailed(commit.Error());
-    }
+    if (const CPgResult commit = conn.Exec("COMMIT"); !commit.Ok()) return serverFailed(commit.Error());
     return {200, json{{"results", json(results)}, {"states", stored}}.dump(-1, ' ', false,
                                                                            json::error_handler_t::replace)};
 }

@@ -196,8 +196,7 @@ struct CLineServer::Impl
 
     explicit Impl(CLineServerSettings s)
         : settings(std::move(s)), readers(settings.recordsServer, ReadOnly, kKeptReaders),
-          writers(settings.ingestServer, records_server::PrepareStationUpsert, kKeptWriters),
-          events(settings.recordsServer)
+          writers(settings.ingestServer, PrepareIngest, kKeptWriters), events(settings.recordsServer)
     {
         hosts = settings.hosts.empty() ? kLoopbackHosts : settings.hosts;
         for (std::string& host : hosts)
