@@ -528,6 +528,7 @@ TEST_F(LineServer, IngestTakesOnlyAPostWithAStationsTokenKeptAsItsHashAndBounded
     EXPECT_EQ(stored.Text(0, 0), line::TokenSha256(token));
     EXPECT_NE(stored.Text(0, 0), token);
     EXPECT_FALSE(line::AddStation(m_conn, "wst", token, error)) << "a second token would go unnoticed";
+    EXPECT_FALSE(line::AddStation(m_conn, "WST", token, error)) << "the same host name in capitals";
     std::vector<line::CStationEntry> stations;
     ASSERT_TRUE(line::ListStations(m_conn, stations, error)) << error;
     ASSERT_EQ(stations.size(), 1u);
@@ -661,7 +662,7 @@ TEST_F(LineServer, IngestStoresTheStationsOwnRowsForwardOnlyAndItsStates)
 
     // Windows host names are one name in either case, however the station was added.
     EXPECT_EQ(post(Batch({StationAttempt(5, "WST", outcome::kUnfinished, 1)}))["results"][0]["ok"], true);
-    ASSERT_TRUE(line::RemoveStation(m_conn, "wst", error)) << error;
+    ASSERT_TRUE(line::RemoveStation(m_conn, "WST", error)) << error;
     ASSERT_TRUE(line::AddStation(m_conn, "Wst", token, error)) << error;
     station.set_bearer_token_auth(token);
     EXPECT_EQ(post(Batch({StationAttempt(5, "WST", outcome::kPass, 2)}))["results"][0]["ok"], true);
