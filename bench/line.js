@@ -1,7 +1,8 @@
 'use strict';
 // bench/line's driver.
 //   node line.js paint RUNS: the page's first complete paint in Debian's chromium, each run
-//     in a fresh browser context (no cache, a new login); prints paint_ms=... per run.
+//     in a fresh browser context (no cache); prints paint_ms=... per run, and where the time
+//     went on standard error.
 //   node line.js streams COUNT: opens COUNT event streams at once, then runs the command in
 //     LINE_CHANGE (a state change on the records server) and prints when each stream heard it.
 // LINE_URL, LINE_USER and LINE_PASSWORD name the server and its user.
@@ -15,11 +16,20 @@ async function paint(runs) {
   const {chromium} = require('playwright-core');
   const browser = await chromium.launch({executablePath: '/usr/bin/chromium', args: ['--no-sandbox']});
   try {
+    // The browser's own first page (its first renderer starting) is not the line page's.
+    const warm = await browser.newContext();
+    await (await warm.newPage()).goto('about:blank');
+    await warm.close();
     for (let run = 0; run < runs; ++run) {
-      const context = await browser.newContext({
-        httpCredentials: {username: env.LINE_USER, password: env.LINE_PASSWORD},
-        viewport: {width: 1200, height: 900},
-      });
+      // playwright answers a login challenge by pausing every request of the page in its own
+      // process (hundreds of ms per page on a busy machine, which no browser spends): the
+      // login goes with each request as a browser sends it once challenged.
+      // LINE_PAINT_CHALLENGE=1 measures the challenged way.
+      const login = env.LINE_PAINT_CHALLENGE === '1'
+          ? {httpCredentials: {username: env.LINE_USER, password: env.LINE_PASSWORD}}
+          : {extraHTTPHeaders: {Authorization: 'Basic ' +
+                                Buffer.from(env.LINE_USER + ':' + env.LINE_PASSWORD).toString('base64')}};
+      const context = await browser.newContext({...login, viewport: {width: 1200, height: 900}});
       const page = await context.newPage();
       await page.goto(env.LINE_URL + '/');
       // The page marks the frame after its first fill of the tiles, yields and tables.
@@ -33,6 +43,19 @@ async function paint(runs) {
       const problem = await page.locator('#problem').textContent();
       if (!(await page.locator('#problem').isHidden())) throw new Error('the page shows a problem: ' + problem);
       console.log('paint_ms=' + ms.toFixed(1) + ' tiles=' + tiles);
+      // Where the time went, from the navigation's start: the document's answer, the page's
+      // script running, the API's answers read, the page built (on standard error).
+      const steps = await page.evaluate(() => {
+        const at = name => (performance.getEntriesByName(name)[0] || {startTime: NaN}).startTime;
+        const nav = performance.getEntriesByType('navigation')[0];
+        return {document: nav.responseEnd, script: at('torvane-script'), answers: at('torvane-answers'),
+                built: at('torvane-built'),
+                // 1 when the page's read took the preloaded answer, 2 when it asked again.
+                reads: performance.getEntriesByType('resource').filter(
+                    r => r.name.endsWith('/api/cycle-times') && r.startTime < at('torvane-answers')).length};
+      });
+      console.error('paint ' + ms.toFixed(0) + ' ms: ' +
+                    Object.entries(steps).map(([k, v]) => k + ' ' + v.toFixed(0)).join(', '));
       await context.close();
     }
   } finally {

@@ -1,5 +1,7 @@
 #include "line/LineIngest.h"
 
+#include <algorithm>
+#include <cctype>
 #include <nlohmann/json.hpp>
 
 #include "records/AttemptFormats.h"
@@ -36,6 +38,19 @@ std::string Reason(const std::string& error, const std::string& id)
 }
 
 } // namespace
+
+bool SameStation(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
+}
+
+bool PrepareIngest(CPgConnection& conn, std::string& error)
+{
+    return records_server::PrepareStationUpsert(conn, error) &&
+           records_server::PrepareFixtureStateUpsert(conn, error);
+}
 
 std::string IngestError(const std::string& why)
 {
@@ -77,7 +92,7 @@ CIngestAnswer Ingest(CPgConnection& conn, const std::string& station, const std:
             continue;
         }
         attempt.revision = *revision;
-        if (attempt.host != station) {
+        if (!SameStation(attempt.host, station)) {
             refuse("belongs to station " + attempt.host + ", not to " + station);
             continue;
         }
@@ -93,7 +108,16 @@ CIngestAnswer Ingest(CPgConnection& conn, const std::string& station, const std:
             const auto& [index, attempt] = toStore[i];
             json& result = results[index];
             std::string owner, error, state;
-            switch (records_server::UpsertForStation(conn, attempt, station, owner, error, &state)) {
+            records_server::Upserted done =
+                records_server::UpsertForStation(conn, attempt, station, owner, error, &state);
+            // The station's rows stored while its name was spelt otherwise (a token made
+            // again): they keep that spelling.
+            if (done == records_server::Upserted::Foreign && owner != station &&
+                SameStation(owner, station)) {
+                const std::string spelt = owner;
+                done = records_server::UpsertForStation(conn, attempt, spelt, owner, error, &state);
+            }
+            switch (done) {
             case records_server::Upserted::Stored:
                 result["ok"] = true;
                 break;
@@ -125,7 +149,8 @@ CIngestAnswer Ingest(CPgConnection& conn, const std::string& station, const std:
             Number(object, "seconds_left"), Text(object, "fail_reason"),  Text(object, "last_panel")};
         // A state row holds nothing the server could refuse: a failure is the server's.
         std::string error;
-        if (!records_server::UpsertFixtureState(conn, station, row, error)) return serverFailed(error);
+        if (!records_server::UpsertPreparedFixtureState(conn, station, row, error))
+            return serverFailed(error);
         ++stored;
     }
     // Only a committed batch is acknowledged: should this answer be lost, the station sends

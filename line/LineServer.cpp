@@ -13,10 +13,11 @@
 #include "line/LineIngest.h"
 #include "line/LineMetrics.h"
 #include "line/LineQueries.h"
-#include "line/LineTableCache.h"
 #include "line/LineStations.h"
+#include "line/LineTableCache.h"
 #include "line/LineUsers.h"
 #include "line/PageAssets.h"
+#include "line/StationTokenCache.h"
 #include "records/server/PgConnection.h"
 #include "records/server/ServerRecords.h"
 
@@ -34,6 +35,7 @@ constexpr char kMetrics[] = "text/plain; version=0.0.4; charset=utf-8";
 // connections are kept, so a batch does not wait for a new one and its statements.
 constexpr size_t kKeptReaders = 8;
 constexpr size_t kKeptWriters = 32;
+constexpr size_t kKeptAliveRequests = 10000;
 const std::vector<std::string> kLoopbackHosts = {"localhost", "127.0.0.1", "[::1]"};
 
 std::string Lower(std::string text)
@@ -188,13 +190,13 @@ struct CLineServer::Impl
     CLineTableCache answers;
     CUserCheck users;
     CLoginThrottle throttle;
+    CStationTokenCache tokens;
     std::vector<std::string> hosts;
     int port = 0;
 
     explicit Impl(CLineServerSettings s)
         : settings(std::move(s)), readers(settings.recordsServer, ReadOnly, kKeptReaders),
-          writers(settings.ingestServer, records_server::PrepareStationUpsert, kKeptWriters),
-          events(settings.recordsServer)
+          writers(settings.ingestServer, PrepareIngest, kKeptWriters), events(settings.recordsServer)
     {
         hosts = settings.hosts.empty() ? kLoopbackHosts : settings.hosts;
         for (std::string& host : hosts)
@@ -346,13 +348,18 @@ struct CLineServer::Impl
         auto conn = writers.Take(error);
         if (!conn) return refuse(503, IngestError("the records server cannot be reached: " + error));
         conn->SetDeadline(now + std::chrono::seconds(kIngestSeconds));
-        TokenVerdict verdict = StationOfToken(*conn, token, station, error);
-        if (verdict == TokenVerdict::ServerDown && !conn->Connected()) {
-            // A kept connection the server dropped meanwhile (a restart): one new try.
-            conn = writers.Take(error);
-            if (!conn) return refuse(503, IngestError("the records server cannot be reached: " + error));
-            conn->SetDeadline(now + std::chrono::seconds(kIngestSeconds));
+        const std::string sha256 = TokenSha256(token);
+        TokenVerdict verdict = TokenVerdict::Known;
+        if (!tokens.Find(sha256, now, station)) {
             verdict = StationOfToken(*conn, token, station, error);
+            if (verdict == TokenVerdict::ServerDown && !conn->Connected()) {
+                // A kept connection the server dropped meanwhile (a restart): one new try.
+                conn = writers.Take(error);
+                if (!conn) return refuse(503, IngestError("the records server cannot be reached: " + error));
+                conn->SetDeadline(now + std::chrono::seconds(kIngestSeconds));
+                verdict = StationOfToken(*conn, token, station, error);
+            }
+            if (verdict == TokenVerdict::Known) tokens.Remember(sha256, station, now);
         }
         if (verdict != TokenVerdict::Known) {
             writers.Give(std::move(conn));
@@ -364,6 +371,9 @@ struct CLineServer::Impl
         }
         throttle.Succeeded(req.remote_addr);
         std::string body;
+        // Its told length at once (within the limit), not grown and copied as it comes.
+        body.reserve(std::min<size_t>(
+            std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10), kLargestIngestBody));
         bool tooLarge = false;
         const bool read = content([&](const char* data, size_t size) {
             if (body.size() + size > kLargestIngestBody) {
@@ -384,7 +394,15 @@ struct CLineServer::Impl
             res.set_header("Connection", "close");
             return answer(400, IngestError("the body could not be read"));
         }
-        const CIngestAnswer result = Ingest(*conn, station, body);
+        CIngestAnswer result = Ingest(*conn, station, body);
+        if (result.status == 503 && !conn->Connected()) {
+            // A kept connection the server dropped meanwhile, found only now when the token
+            // was known without asking it: one new try (a replay stores nothing twice).
+            conn = writers.Take(error);
+            if (!conn) return answer(503, IngestError("the records server cannot be reached: " + error));
+            conn->SetDeadline(now + std::chrono::seconds(kIngestSeconds));
+            result = Ingest(*conn, station, body);
+        }
         writers.Give(std::move(conn));
         answer(result.status, result.body);
     }
@@ -397,7 +415,16 @@ struct CLineServer::Impl
         http->set_pre_routing_handler([this](const auto& req, auto& res) { return Guard(req, res); });
         for (const CPageAsset& asset : PageAssets()) {
             const CPageAsset* a = &asset;
-            auto serve = [a](const httplib::Request&, httplib::Response& res) {
+            // A page opened again asks whether its files changed and gets a 304: they change
+            // only with the program, and their tag is their hash.
+            const std::string tag = "\"" + TokenSha256(std::string(a->Content())).substr(0, 32) + "\"";
+            auto serve = [a, tag](const httplib::Request& req, httplib::Response& res) {
+                res.set_header("Cache-Control", "no-cache");
+                res.set_header("ETag", tag);
+                if (req.get_header_value("If-None-Match") == tag) {
+                    res.status = 304;
+                    return;
+                }
                 res.set_content(std::string(a->Content()), ContentType(a->path));
             };
             http->Get(a->path, serve);
@@ -517,6 +544,10 @@ bool CLineServer::Bind(std::string& error)
     // An answer goes out as headers and body: without this the body waits for the
     // client's delayed acknowledgement of the headers (tens of milliseconds per request).
     d.http->set_tcp_nodelay(true);
+    // The library closes a kept connection after five requests by default: a station
+    // sending after every panel then pays a TLS handshake for every fifth record, which
+    // costs the server more than the records. An idle one still closes after the time-out.
+    d.http->set_keep_alive_max_count(kKeptAliveRequests);
     d.http->set_read_timeout(10);
     d.http->set_write_timeout(10);
     d.http->set_default_headers({{"Content-Security-Policy", "default-src 'self'"},

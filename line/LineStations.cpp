@@ -57,7 +57,7 @@ std::string TokenSha256(const std::string& token)
 bool AddStation(CPgConnection& conn, const std::string& name, std::string& token, std::string& error)
 {
     // The name is what the station's records carry as their host: shown on the page and
-    // compared byte for byte.
+    // compared in either case, as Windows compares host names (so one name has one token).
     if (name.empty() || platform::ValidUtf8(name) != name ||
         name.find_first_of("\r\n\t") != std::string::npos) {
         error = "a station's name must be its host name: not empty, valid UTF-8, on one line";
@@ -69,9 +69,11 @@ bool AddStation(CPgConnection& conn, const std::string& name, std::string& token
         error = "no random numbers for a token";
         return false;
     }
-    const CPgResult result = conn.Exec("INSERT INTO torvane_line_station (name, token_sha256) VALUES ($1, $2)"
-                                       " ON CONFLICT (name) DO NOTHING RETURNING name",
-                                       {name, hash});
+    const CPgResult result = conn.Exec(
+        "INSERT INTO torvane_line_station (name, token_sha256) SELECT $1, $2 WHERE NOT EXISTS"
+        " (SELECT 1 FROM torvane_line_station WHERE lower(name) = lower($1)) ON CONFLICT (name) DO NOTHING"
+        " RETURNING name",
+        {name, hash});
     if (Failed(result, error)) return false;
     if (result.Rows() == 0) {
         error = "station " + name + " has a token already: torvane-line station remove " + name +
@@ -85,7 +87,7 @@ bool AddStation(CPgConnection& conn, const std::string& name, std::string& token
 bool RemoveStation(CPgConnection& conn, const std::string& name, std::string& error)
 {
     const CPgResult result =
-        conn.Exec("DELETE FROM torvane_line_station WHERE name = $1 RETURNING name", {name});
+        conn.Exec("DELETE FROM torvane_line_station WHERE lower(name) = lower($1) RETURNING name", {name});
     if (Failed(result, error)) return false;
     if (result.Rows() == 0) {
         error = "no station named " + name;

@@ -34,6 +34,30 @@ std::optional<std::string> Number(const std::optional<int64_t>& value)
     return value ? std::optional(std::to_string(*value)) : std::nullopt;
 }
 
+constexpr char kUpsertName[] = "torvane_fixture_state_upsert";
+constexpr int kUpsertParameters = 10;
+constexpr char kUpsertSql[] =
+    "INSERT INTO torvane_fixture_state (station_host, fixture, state, detail, step, pages_done,"
+    " pages_total, seconds_left, fail_reason, last_panel) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10)"
+    " ON CONFLICT (station_host, fixture) DO UPDATE SET state = EXCLUDED.state, detail = EXCLUDED.detail,"
+    " step = EXCLUDED.step, pages_done = EXCLUDED.pages_done, pages_total = EXCLUDED.pages_total,"
+    " seconds_left = EXCLUDED.seconds_left, fail_reason = EXCLUDED.fail_reason,"
+    " last_panel = EXCLUDED.last_panel, updated_utc = now()";
+
+PgValues Values(const std::string& stationHost, const CFixtureStateRow& row)
+{
+    return {stationHost,
+            row.fixture,
+            row.state,
+            row.detail,
+            row.step,
+            Number(row.pagesDone),
+            Number(row.pagesTotal),
+            Number(row.secondsLeft),
+            row.failReason,
+            row.lastPanel};
+}
+
 } // namespace
 
 bool InitFixtureStates(CPgConnection& conn, std::string& error)
@@ -51,18 +75,22 @@ bool InitFixtureStates(CPgConnection& conn, std::string& error)
 bool UpsertFixtureState(CPgConnection& conn, const std::string& stationHost, const CFixtureStateRow& row,
                         std::string& error, bool* noTable)
 {
-    const CPgResult result = conn.Exec(
-        "INSERT INTO torvane_fixture_state (station_host, fixture, state, detail, step, pages_done,"
-        " pages_total, seconds_left, fail_reason, last_panel) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, "
-        "$10)"
-        " ON CONFLICT (station_host, fixture) DO UPDATE SET state = EXCLUDED.state, detail = EXCLUDED.detail,"
-        " step = EXCLUDED.step, pages_done = EXCLUDED.pages_done, pages_total = EXCLUDED.pages_total,"
-        " seconds_left = EXCLUDED.seconds_left, fail_reason = EXCLUDED.fail_reason,"
-        " last_panel = EXCLUDED.last_panel, updated_utc = now()",
-        {stationHost, row.fixture, row.state, row.detail, row.step, Number(row.pagesDone),
-         Number(row.pagesTotal), Number(row.secondsLeft), row.failReason, row.lastPanel});
+    const CPgResult result = conn.Exec(kUpsertSql, Values(stationHost, row));
     if (!result.Ok()) error = result.Error();
     if (noTable) *noTable = result.State() == "42P01"; // undefined_table
+    return result.Ok();
+}
+
+bool PrepareFixtureStateUpsert(CPgConnection& conn, std::string& error)
+{
+    return conn.Prepare(kUpsertName, kUpsertSql, kUpsertParameters, error);
+}
+
+bool UpsertPreparedFixtureState(CPgConnection& conn, const std::string& stationHost,
+                                const CFixtureStateRow& row, std::string& error)
+{
+    const CPgResult result = conn.ExecPrepared(kUpsertName, Values(stationHost, row));
+    if (!result.Ok()) error = result.Error();
     return result.Ok();
 }
 

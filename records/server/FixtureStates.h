@@ -22,5 +22,10 @@ bool InitFixtureStates(CPgConnection& conn, std::string& error);
 // server has no such table (set up by an older Torvane).
 bool UpsertFixtureState(CPgConnection& conn, const std::string& stationHost, const CFixtureStateRow& row,
                         std::string& error, bool* noTable = nullptr);
+// The same as a prepared statement, for a connection that sends states often (the line
+// server's ingest): the server plans it once per connection, not once per row.
+bool PrepareFixtureStateUpsert(CPgConnection& conn, std::string& error);
+bool UpsertPreparedFixtureState(CPgConnection& conn, const std::string& stationHost,
+                                const CFixtureStateRow& row, std::string& error);
 
 } // namespace records_server

@@ -37,6 +37,8 @@ async function main() {
     });
     await page.click('#filter button');
     await page.locator('#yields', {hasText: '66.7 %'}).waitFor({timeout: 5000});
+    // The seeded failure has neither its step nor its reason recorded.
+    assert.equal(await page.locator('#pareto td', {hasText: '(not recorded)'}).count(), 2);
 
     const markup = '<img src=x onerror=window.forged=1>';
     assert.ok((await tile(page, 'line-a COM8').textContent()).includes(markup));

@@ -22,9 +22,10 @@
 #include "line/LineMetrics.h"
 #include "line/LineQueries.h"
 #include "line/LineServer.h"
-#include "line/LineTableCache.h"
 #include "line/LineStations.h"
+#include "line/LineTableCache.h"
 #include "line/LineUsers.h"
+#include "line/StationTokenCache.h"
 #include "platform/ThisProcess.h"
 #include "records/AttemptFormats.h"
 #include "records/RecordStore.h"
@@ -527,6 +528,7 @@ TEST_F(LineServer, IngestTakesOnlyAPostWithAStationsTokenKeptAsItsHashAndBounded
     EXPECT_EQ(stored.Text(0, 0), line::TokenSha256(token));
     EXPECT_NE(stored.Text(0, 0), token);
     EXPECT_FALSE(line::AddStation(m_conn, "wst", token, error)) << "a second token would go unnoticed";
+    EXPECT_FALSE(line::AddStation(m_conn, "WST", token, error)) << "the same host name in capitals";
     std::vector<line::CStationEntry> stations;
     ASSERT_TRUE(line::ListStations(m_conn, stations, error)) << error;
     ASSERT_EQ(stations.size(), 1u);
@@ -578,6 +580,7 @@ TEST_F(LineServer, IngestTakesOnlyAPostWithAStationsTokenKeptAsItsHashAndBounded
     }
 
     ASSERT_TRUE(line::RemoveStation(m_conn, "wst", error)) << error;
+    std::this_thread::sleep_for(line::CStationTokenCache::kKept); // the server's memory of the token
     EXPECT_EQ(station.Post("/api/ingest", batch, "application/json")->status, 401);
     // Unknown tokens slow down like failed logins.
     auto again = station.Post("/api/ingest", batch, "application/json");
@@ -656,6 +659,14 @@ TEST_F(LineServer, IngestStoresTheStationsOwnRowsForwardOnlyAndItsStates)
     EXPECT_EQ(late["results"][0]["ok"], true) << "an older revision is no refusal";
     EXPECT_EQ(onServer(1), (Cells{"pass", "2", "wst"}));
     EXPECT_EQ(onServer(3), (Cells{"fail", "3", "wst"}));
+
+    // Windows host names are one name in either case, however the station was added.
+    EXPECT_EQ(post(Batch({StationAttempt(5, "WST", outcome::kUnfinished, 1)}))["results"][0]["ok"], true);
+    ASSERT_TRUE(line::RemoveStation(m_conn, "WST", error)) << error;
+    ASSERT_TRUE(line::AddStation(m_conn, "Wst", token, error)) << error;
+    station.set_bearer_token_auth(token);
+    EXPECT_EQ(post(Batch({StationAttempt(5, "WST", outcome::kPass, 2)}))["results"][0]["ok"], true);
+    EXPECT_EQ(onServer(5), (Cells{"pass", "2", "wst"}));
 }
 
 TEST_F(LineServer, HttpRefusesWrongHostMethodBodyAndCredentials)
@@ -681,6 +692,8 @@ TEST_F(LineServer, HttpRefusesWrongHostMethodBodyAndCredentials)
     EXPECT_EQ(page->status, 200);
     EXPECT_EQ(page->get_header_value("Content-Security-Policy"), "default-src 'self'");
     EXPECT_NE(page->body.find("<title>Torvane line</title>"), std::string::npos);
+    // Opened again, the page's files are not sent again while they are the same.
+    EXPECT_EQ(client.Get("/", {{"If-None-Match", page->get_header_value("ETag")}})->status, 304);
     EXPECT_EQ(client.Head("/api/yields")->status, 200);
     EXPECT_EQ(client.Get("/api/yields?since=yesterday-ish")->status, 400);
 
@@ -873,6 +886,7 @@ TEST_F(LineServer, StationSendsOverHttpsMarkingOnlyWhatTheServerAcknowledged)
     EXPECT_NE(report.problem.find("others may read it (mode 0644)"), std::string::npos) << report.problem;
     EXPECT_EQ(report.waiting, 1);
     ASSERT_TRUE(line::RemoveStation(m_conn, host, error)) << error;
+    std::this_thread::sleep_for(line::CStationTokenCache::kKept);
     fs::permissions(tokenFile, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
     report = sink.SendBacklog(*journal, forever);
     EXPECT_NE(report.problem.find("answered 401"), std::string::npos) << report.problem;
