@@ -180,31 +180,40 @@ std::string Prefixed(const std::string& row)
     return out;
 }
 
-// Runs as its owner, so the roles that write attempts need no right on the summaries.
+// Runs as its owner, so the roles that write attempts need no right on the summaries. A
+// panel is made again only when a counted attempt of it came, went or changed: not for
+// the row a station writes before the work starts.
 std::string TriggerFunctionSql()
 {
-    const std::string panel = [](const std::string& r) {
+    const auto counted = [](const std::string& r) {
+        return YieldConditionSql(CountsForPanel, r + "outcome", TouchedSql(r));
+    };
+    const auto refresh = [](const std::string& r) {
         return "PERFORM torvane_panel_refresh(" + SerialSql(r) + ", coalesce(" + r + "tag, ''), coalesce(" + r +
                "file_name, ''), coalesce(" + r + "file_sha256, ''));";
-    }("NEW.");
-    const std::string oldPanel = "IF row(" + SerialSql("OLD.") + ", OLD.tag, OLD.file_name, OLD.file_sha256)" +
-                                 " IS DISTINCT FROM row(" + SerialSql("NEW.") +
-                                 ", NEW.tag, NEW.file_name, NEW.file_sha256) THEN PERFORM torvane_panel_refresh(" +
-                                 SerialSql("OLD.") +
-                                 ", coalesce(OLD.tag, ''), coalesce(OLD.file_name, ''),"
-                                 " coalesce(OLD.file_sha256, '')); END IF;";
+    };
     return "CREATE OR REPLACE FUNCTION torvane_attempt_summarize() RETURNS trigger LANGUAGE plpgsql"
            " SECURITY DEFINER SET search_path FROM CURRENT AS $$ BEGIN"
-           " IF TG_OP = 'INSERT' THEN PERFORM torvane_summary_count(NEW, 1); " +
-           panel +
+           " IF TG_OP = 'INSERT' THEN PERFORM torvane_summary_count(NEW, 1);"
+           " IF " +
+           counted("NEW.") + " THEN " + refresh("NEW.") +
+           " END IF;"
            " ELSIF TG_OP = 'DELETE' THEN PERFORM torvane_summary_count(OLD, -1);"
-           " PERFORM torvane_panel_refresh(" +
-           SerialSql("OLD.") +
-           ", coalesce(OLD.tag, ''), coalesce(OLD.file_name, ''), coalesce(OLD.file_sha256, ''));"
+           " IF " +
+           counted("OLD.") + " THEN " + refresh("OLD.") +
+           " END IF;"
            " ELSIF row(" +
            Prefixed("OLD.") + ") IS DISTINCT FROM row(" + Prefixed("NEW.") +
-           ") THEN PERFORM torvane_summary_count(OLD, -1); PERFORM torvane_summary_count(NEW, 1); " + panel + " " +
-           oldPanel + " END IF; RETURN NULL; END $$";
+           ") THEN PERFORM torvane_summary_count(OLD, -1); PERFORM torvane_summary_count(NEW, 1);"
+           " IF " +
+           counted("OLD.") + " OR " + counted("NEW.") + " THEN " + refresh("NEW.") +
+           " END IF;"
+           " IF " +
+           counted("OLD.") + " AND row(" + SerialSql("OLD.") +
+           ", OLD.tag, OLD.file_name, OLD.file_sha256) IS DISTINCT FROM row(" + SerialSql("NEW.") +
+           ", NEW.tag, NEW.file_name, NEW.file_sha256) THEN " + refresh("OLD.") +
+           " END IF;"
+           " END IF; RETURN NULL; END $$";
 }
 
 // Every summary made again from the rows: the migration, and a bulk load that ran with
