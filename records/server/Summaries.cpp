@@ -126,11 +126,14 @@ std::string PanelFunctionSql()
            " DECLARE v_key text := md5(row(v_serial, v_tag, v_file, v_sha)::text); v_old torvane_panel;"
            " v_new record;"
            " BEGIN IF v_serial IS NULL THEN RETURN; END IF;"
-           // Two stations recording one panel at once: the second waits and then sees
-           // the first one's attempt.
-           " PERFORM pg_advisory_xact_lock(7427386, hashtext(v_key));"
-           " SELECT * INTO v_old FROM torvane_panel WHERE key = v_key;"
-           " IF FOUND THEN UPDATE torvane_day_panel SET panels = panels - 1,"
+           // Two stations recording one panel at once: the second waits on the panel's
+           // row (a new panel's is made empty first) and then sees the first one's
+           // attempt. A row's lock, unlike an advisory one, takes no room in the lock
+           // table, so a statement of a million rows can hold them all.
+           " INSERT INTO torvane_panel VALUES (v_key, v_serial, v_tag, v_file, v_sha, now(), '', false, false, 0)"
+           " ON CONFLICT (key) DO NOTHING;"
+           " SELECT * INTO v_old FROM torvane_panel WHERE key = v_key FOR UPDATE;"
+           " IF v_old.counted > 0 THEN UPDATE torvane_day_panel SET panels = panels - 1,"
            " first_passed = first_passed - v_old.first_passed::integer,"
            " final_passed = final_passed - v_old.last_passed::integer, counted = counted - v_old.counted"
            " WHERE day = (v_old.first_utc AT TIME ZONE 'UTC')::date"
@@ -146,10 +149,9 @@ std::string PanelFunctionSql()
            counted +
            ") c;"
            " IF v_new.counted = 0 THEN DELETE FROM torvane_panel WHERE key = v_key; RETURN; END IF;"
-           " INSERT INTO torvane_panel AS s VALUES (v_key, v_serial, v_tag, v_file, v_sha, v_new.first_utc,"
-           " v_new.host, v_new.first_passed, v_new.last_passed, v_new.counted) ON CONFLICT (key) DO UPDATE"
-           " SET first_utc = EXCLUDED.first_utc, host = EXCLUDED.host, first_passed = EXCLUDED.first_passed,"
-           " last_passed = EXCLUDED.last_passed, counted = EXCLUDED.counted;"
+           " UPDATE torvane_panel SET first_utc = v_new.first_utc, host = v_new.host,"
+           " first_passed = v_new.first_passed, last_passed = v_new.last_passed, counted = v_new.counted"
+           " WHERE key = v_key;"
            " INSERT INTO torvane_day_panel AS s VALUES ((v_new.first_utc AT TIME ZONE 'UTC')::date,"
            " md5(row(v_new.host, v_tag, v_file, v_sha)::text), v_new.host, v_tag, v_file, v_sha, 1,"
            " v_new.first_passed::integer, v_new.last_passed::integer, v_new.counted)"
