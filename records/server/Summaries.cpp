@@ -121,44 +121,53 @@ std::string CountFunctionSql()
 std::string PanelFunctionSql()
 {
     const std::string counted = YieldConditionSql(CountsForPanel, "outcome", TouchedSql(""));
+    const std::string attempts =
+        " SELECT count(*) AS counted, (array_agg(started_utc ORDER BY started_utc, id))[1] AS first_utc,"
+        " (array_agg(host ORDER BY started_utc, id))[1] AS host,"
+        " (array_agg(passed ORDER BY started_utc, id))[1] AS first_passed,"
+        " (array_agg(passed ORDER BY started_utc DESC, id DESC))[1] AS last_passed INTO v_new"
+        " FROM (SELECT started_utc, id, host, " +
+        Passed("") + " AS passed FROM torvane_attempt WHERE " + SerialSql("") +
+        " = v_serial AND coalesce(tag, '') = v_tag AND coalesce(file_name, '') = v_file"
+        " AND coalesce(file_sha256, '') = v_sha AND " + counted + ") c;";
+    const std::string addDay =
+        " INSERT INTO torvane_day_panel AS s VALUES ((v_new.first_utc AT TIME ZONE 'UTC')::date,"
+        " md5(row(v_new.host, v_tag, v_file, v_sha)::text), v_new.host, v_tag, v_file, v_sha, 1,"
+        " v_new.first_passed::integer, v_new.last_passed::integer, v_new.counted)"
+        " ON CONFLICT (day, key) DO UPDATE SET panels = s.panels + 1,"
+        " first_passed = s.first_passed + EXCLUDED.first_passed,"
+        " final_passed = s.final_passed + EXCLUDED.final_passed, counted = s.counted + EXCLUDED.counted;";
     return "CREATE OR REPLACE FUNCTION torvane_panel_refresh(v_serial text, v_tag text, v_file text, v_sha text)"
            " RETURNS void LANGUAGE plpgsql AS $$"
            " DECLARE v_key text := md5(row(v_serial, v_tag, v_file, v_sha)::text); v_old torvane_panel;"
            " v_new record;"
            " BEGIN IF v_serial IS NULL THEN RETURN; END IF;"
            // Two stations recording one panel at once: the second waits on the panel's
-           // row (a new panel's is made empty first) and then sees the first one's
-           // attempt. A row's lock, unlike an advisory one, takes no room in the lock
-           // table, so a statement of a million rows can hold them all.
-           " INSERT INTO torvane_panel VALUES (v_key, v_serial, v_tag, v_file, v_sha, now(), '', false, false, 0)"
-           " ON CONFLICT (key) DO NOTHING;"
+           // row (or on the first one's insert of it) and then counts again, seeing the
+           // first one's attempt. A row's lock, unlike an advisory one, takes no room in
+           // the lock table, so a statement of a million rows can hold them all.
            " SELECT * INTO v_old FROM torvane_panel WHERE key = v_key FOR UPDATE;"
+           " IF NOT FOUND THEN" +
+           attempts +
+           " IF v_new.counted = 0 THEN RETURN; END IF;"
+           " INSERT INTO torvane_panel VALUES (v_key, v_serial, v_tag, v_file, v_sha, v_new.first_utc, v_new.host,"
+           " v_new.first_passed, v_new.last_passed, v_new.counted) ON CONFLICT (key) DO NOTHING;"
+           " IF FOUND THEN" +
+           addDay +
+           " RETURN; END IF;"
+           " SELECT * INTO v_old FROM torvane_panel WHERE key = v_key FOR UPDATE; END IF;"
            " IF v_old.counted > 0 THEN UPDATE torvane_day_panel SET panels = panels - 1,"
            " first_passed = first_passed - v_old.first_passed::integer,"
            " final_passed = final_passed - v_old.last_passed::integer, counted = counted - v_old.counted"
            " WHERE day = (v_old.first_utc AT TIME ZONE 'UTC')::date"
-           " AND key = md5(row(v_old.host, v_tag, v_file, v_sha)::text); END IF;"
-           " SELECT count(*) AS counted, (array_agg(started_utc ORDER BY started_utc, id))[1] AS first_utc,"
-           " (array_agg(host ORDER BY started_utc, id))[1] AS host,"
-           " (array_agg(passed ORDER BY started_utc, id))[1] AS first_passed,"
-           " (array_agg(passed ORDER BY started_utc DESC, id DESC))[1] AS last_passed INTO v_new"
-           " FROM (SELECT started_utc, id, host, " +
-           Passed("") + " AS passed FROM torvane_attempt WHERE " + SerialSql("") +
-           " = v_serial AND coalesce(tag, '') = v_tag AND coalesce(file_name, '') = v_file"
-           " AND coalesce(file_sha256, '') = v_sha AND " +
-           counted +
-           ") c;"
+           " AND key = md5(row(v_old.host, v_tag, v_file, v_sha)::text); END IF;" +
+           attempts +
            " IF v_new.counted = 0 THEN DELETE FROM torvane_panel WHERE key = v_key; RETURN; END IF;"
-           " UPDATE torvane_panel SET first_utc = v_new.first_utc, host = v_new.host,"
-           " first_passed = v_new.first_passed, last_passed = v_new.last_passed, counted = v_new.counted"
-           " WHERE key = v_key;"
-           " INSERT INTO torvane_day_panel AS s VALUES ((v_new.first_utc AT TIME ZONE 'UTC')::date,"
-           " md5(row(v_new.host, v_tag, v_file, v_sha)::text), v_new.host, v_tag, v_file, v_sha, 1,"
-           " v_new.first_passed::integer, v_new.last_passed::integer, v_new.counted)"
-           " ON CONFLICT (day, key) DO UPDATE SET panels = s.panels + 1,"
-           " first_passed = s.first_passed + EXCLUDED.first_passed,"
-           " final_passed = s.final_passed + EXCLUDED.final_passed, counted = s.counted + EXCLUDED.counted;"
-           " END $$";
+           " INSERT INTO torvane_panel AS s VALUES (v_key, v_serial, v_tag, v_file, v_sha, v_new.first_utc,"
+           " v_new.host, v_new.first_passed, v_new.last_passed, v_new.counted) ON CONFLICT (key) DO UPDATE"
+           " SET first_utc = EXCLUDED.first_utc, host = EXCLUDED.host, first_passed = EXCLUDED.first_passed,"
+           " last_passed = EXCLUDED.last_passed, counted = EXCLUDED.counted;" +
+           addDay + " END $$";
 }
 
 // The columns a summary reads: an update that changes none of them (a revision that only
