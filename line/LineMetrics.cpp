@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "line/LineQueries.h"
+#include "platform/ShownText.h"
 #include "records/Outcomes.h"
 #include "records/server/Summaries.h"
-#include "platform/ShownText.h"
 
 namespace line {
 
@@ -39,8 +39,8 @@ bool MetricsText(CPgConnection& conn, std::string& text, std::string& error)
     // attempts' durations, and those durations by whole second (rounded up, so a bucket's
     // bound of whole seconds is exact).
     const std::string worked = records_server::YieldConditionSql(
-        [](records::Yield y) { return y == records::Yield::Passed || y == records::Yield::Failed; }, "outcome",
-        "touched");
+        [](records::Yield y) { return y == records::Yield::Passed || y == records::Yield::Failed; },
+        "outcome", "touched");
     const CPgResult attempts = conn.Exec(
         "SELECT host, port, outcome, sum(attempts), coalesce(sum(timed) FILTER (WHERE " + worked +
         "), 0), coalesce(sum(duration_ms) FILTER (WHERE " + worked +
@@ -62,7 +62,8 @@ bool MetricsText(CPgConnection& conn, std::string& text, std::string& error)
         milliseconds += std::stoll(attempts.Text(row, 5));
     }
     for (int row = 0; row < durations.Rows(); ++row) {
-        const int64_t seconds = std::stoll(durations.Text(row, 0)), count = std::stoll(durations.Text(row, 1));
+        const int64_t seconds = std::stoll(durations.Text(row, 0)),
+                      count = std::stoll(durations.Text(row, 1));
         for (size_t i = 0; i < kCycleBuckets.size(); ++i)
             if (seconds <= kCycleBuckets[i]) inBucket[i] += count;
     }

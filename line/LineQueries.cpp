@@ -122,8 +122,10 @@ bool SplitPeriod(CPgConnection& conn, const CLineFilter& filter, CSplit& split, 
     // every day from its first whole one.
     const CPgResult bounds = conn.Exec(
         "WITH b AS (SELECT coalesce($1::timestamptz, date_trunc('day', now())) AS lo, $2::timestamptz AS hi),"
-        " d AS (SELECT lo, hi, (lo AT TIME ZONE 'UTC')::date + CASE WHEN date_trunc('day', lo AT TIME ZONE 'UTC')"
-        " = lo AT TIME ZONE 'UTC' THEN 0 ELSE 1 END AS first_day, (hi AT TIME ZONE 'UTC')::date AS end_day FROM b)"
+        " d AS (SELECT lo, hi, (lo AT TIME ZONE 'UTC')::date + CASE WHEN date_trunc('day', lo AT TIME ZONE "
+        "'UTC')"
+        " = lo AT TIME ZONE 'UTC' THEN 0 ELSE 1 END AS first_day, (hi AT TIME ZONE 'UTC')::date AS end_day "
+        "FROM b)"
         " SELECT lo, hi, first_day, end_day, (end_day IS NULL OR first_day < end_day),"
         " first_day::timestamp AT TIME ZONE 'UTC', end_day::timestamp AT TIME ZONE 'UTC',"
         " lo < first_day::timestamp AT TIME ZONE 'UTC', hi > end_day::timestamp AT TIME ZONE 'UTC' FROM d",
@@ -138,8 +140,8 @@ bool SplitPeriod(CPgConnection& conn, const CLineFilter& filter, CSplit& split, 
     split.anyWholeDay = bounds.Text(0, 4) == "t";
     split.values = {filter.tag, filter.file};
     if (!split.anyWholeDay) {
-        split.values.insert(split.values.end(), {std::nullopt, std::nullopt, cell(0), cell(1), std::nullopt,
-                                                 std::nullopt});
+        split.values.insert(split.values.end(),
+                            {std::nullopt, std::nullopt, cell(0), cell(1), std::nullopt, std::nullopt});
         return true;
     }
     split.values.insert(split.values.end(), {cell(2), cell(3)});
@@ -158,15 +160,17 @@ bool SplitPeriod(CPgConnection& conn, const CLineFilter& filter, CSplit& split, 
 std::string EdgeSql(const std::string& column = "started_utc")
 {
     return " ((" + column + " >= $5::timestamptz AND " + column + " < $6::timestamptz) OR (" + column +
-           " >= $7::timestamptz AND " + column + " < $8::timestamptz))"
+           " >= $7::timestamptz AND " + column +
+           " < $8::timestamptz))"
            " AND ($1::text IS NULL OR tag = $1::text)"
            " AND ($2::text IS NULL OR file_name = $2::text OR file_sha256 = lower($2::text))";
 }
 // The summaries' rows of the whole days and of the filter (an empty text stands for none).
-constexpr char kWholeDaysSql[] = " day >= $3::date AND ($4::date IS NULL OR day < $4::date)"
-                                 " AND ($1::text IS NULL OR (tag = $1::text AND $1::text <> ''))"
-                                 " AND ($2::text IS NULL OR ((file_name = $2::text OR file_sha256 = lower($2::text))"
-                                 " AND $2::text <> ''))";
+constexpr char kWholeDaysSql[] =
+    " day >= $3::date AND ($4::date IS NULL OR day < $4::date)"
+    " AND ($1::text IS NULL OR (tag = $1::text AND $1::text <> ''))"
+    " AND ($2::text IS NULL OR ((file_name = $2::text OR file_sha256 = lower($2::text))"
+    " AND $2::text <> ''))";
 
 // percentile_cont over durations counted by whole second: sorted (seconds, count).
 double Percentile(const std::vector<std::pair<int64_t, int64_t>>& counts, int64_t total, double fraction)
@@ -237,7 +241,8 @@ bool Yields(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, s
         counts(SummaryConditionSql(records::CountsAsPassed), SummaryConditionSql(records::CountsAsFailed),
                SummaryConditionSql(partWay), "attempts") +
         " FROM torvane_day_fixture WHERE" + kWholeDaysSql + ") s (a, p, f, w), (SELECT " +
-        counts(PassedSql(), FailedSql(), StoppedPartWaySql(), "1") + " FROM torvane_attempt WHERE" + EdgeSql() +
+        counts(PassedSql(), FailedSql(), StoppedPartWaySql(), "1") + " FROM torvane_attempt WHERE" +
+        EdgeSql() +
         ") r (a, p, f, w), (SELECT coalesce(sum(panels), 0), coalesce(sum(first_passed), 0),"
         " coalesce(sum(final_passed), 0), coalesce(sum(counted), 0) FROM torvane_day_panel WHERE" +
         kWholeDaysSql +
@@ -281,14 +286,15 @@ bool CycleTimes(CPgConnection& conn, const CLineFilter& filter, CLineTable& tabl
     }
     // A longer period: its durations by whole second (rounded up, as the summaries count
     // them), so its percentiles are at most a second high.
-    const std::string sql =
-        "SELECT host, port, seconds, sum(n) FROM (SELECT host, port, seconds, attempts AS n FROM torvane_day_cycle"
-        " WHERE" +
-        std::string(kWholeDaysSql) +
-        " UNION ALL SELECT host, coalesce(port, ''), ceil(duration_ms / 1000.0)::integer, 1 FROM torvane_attempt"
-        " WHERE" +
-        EdgeSql() + " AND duration_ms IS NOT NULL AND " + WorkedSql() +
-        ") cycles GROUP BY 1, 2, 3 HAVING sum(n) > 0 ORDER BY 1, 2, 3";
+    const std::string sql = "SELECT host, port, seconds, sum(n) FROM (SELECT host, port, seconds, attempts "
+                            "AS n FROM torvane_day_cycle"
+                            " WHERE" +
+                            std::string(kWholeDaysSql) +
+                            " UNION ALL SELECT host, coalesce(port, ''), ceil(duration_ms / "
+                            "1000.0)::integer, 1 FROM torvane_attempt"
+                            " WHERE" +
+                            EdgeSql() + " AND duration_ms IS NOT NULL AND " + WorkedSql() +
+                            ") cycles GROUP BY 1, 2, 3 HAVING sum(n) > 0 ORDER BY 1, 2, 3";
     if (!Run(conn, sql, split.values, result, error)) return false;
     for (int row = 0; row < result.Rows();) {
         const std::string host = result.Text(row, 0), port = result.Text(row, 1);
@@ -330,7 +336,8 @@ bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTa
     std::vector<CKey> keys;
     switch (by) {
     case ParetoBy::StepAndReason:
-        keys = {{records_server::FailStepSql(""), "fail_step", "step"}, {kFailReasonSql, "fail_reason", "reason"}};
+        keys = {{records_server::FailStepSql(""), "fail_step", "step"},
+                {kFailReasonSql, "fail_reason", "reason"}};
         break;
     case ParetoBy::Fixture:
         keys = {{"host", "host", "host"}, {"coalesce(port, '')", "port", "port"}};
@@ -353,11 +360,12 @@ bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTa
         groups += (i ? ", " : "") + std::to_string(i + 1);
     }
     const int countColumn = static_cast<int>(keys.size());
-    const std::string sql =
-        "SELECT " + outer + "sum(n) FROM (SELECT " + fromSummary + "attempts AS n FROM torvane_day_fixture WHERE" +
-        kWholeDaysSql + " AND " + SummaryConditionSql(records::CountsAsFailed) + " UNION ALL SELECT " + fromRows +
-        "1 FROM torvane_attempt WHERE" + EdgeSql() + " AND " + FailedSql() + ") failures GROUP BY " + groups +
-        " HAVING sum(n) > 0 ORDER BY " + std::to_string(countColumn + 1) + " DESC, " + groups;
+    const std::string sql = "SELECT " + outer + "sum(n) FROM (SELECT " + fromSummary +
+                            "attempts AS n FROM torvane_day_fixture WHERE" + kWholeDaysSql + " AND " +
+                            SummaryConditionSql(records::CountsAsFailed) + " UNION ALL SELECT " + fromRows +
+                            "1 FROM torvane_attempt WHERE" + EdgeSql() + " AND " + FailedSql() +
+                            ") failures GROUP BY " + groups + " HAVING sum(n) > 0 ORDER BY " +
+                            std::to_string(countColumn + 1) + " DESC, " + groups;
     CPgResult result;
     if (!Run(conn, sql, split.values, result, error)) return false;
     int64_t total = 0;

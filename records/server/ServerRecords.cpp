@@ -2,11 +2,11 @@
 
 #include <array>
 
+#include "platform/ShownText.h"
 #include "records/Fields.h"
 #include "records/Outcomes.h"
 #include "records/server/FixtureStates.h"
 #include "records/server/Summaries.h"
-#include "platform/ShownText.h"
 
 namespace records_server {
 

@@ -34,8 +34,8 @@ std::string TouchedSql(const std::string& row)
 
 std::string FailStepSql(const std::string& row)
 {
-    return "coalesce(nullif(" + row + "fail_step, ''), CASE WHEN strpos(" + row + "fail_reason, ':') > 0 THEN split_part(" +
-           row + "fail_reason, ':', 1) ELSE '' END)";
+    return "coalesce(nullif(" + row + "fail_step, ''), CASE WHEN strpos(" + row +
+           "fail_reason, ':') > 0 THEN split_part(" + row + "fail_reason, ':', 1) ELSE '' END)";
 }
 
 std::string SerialSql(const std::string& row)
@@ -62,15 +62,18 @@ constexpr const char* kTables[] = {
     // Per UTC day and fixture: the attempts, those with a duration and its sum. The
     // outcome and whether the flash was touched are kept rather than a yield, so the
     // queries decide what counts with the records library's definition as they do on rows.
-    "CREATE TABLE IF NOT EXISTS torvane_day_fixture (day date NOT NULL, key text NOT NULL, host text NOT NULL,"
+    "CREATE TABLE IF NOT EXISTS torvane_day_fixture (day date NOT NULL, key text NOT NULL, host text NOT "
+    "NULL,"
     " port text NOT NULL, tag text NOT NULL, file_name text NOT NULL, file_sha256 text NOT NULL,"
     " loader_version text NOT NULL, outcome text NOT NULL, touched boolean NOT NULL, fail_step text NOT NULL,"
-    " fail_reason text NOT NULL, attempts bigint NOT NULL, timed bigint NOT NULL, duration_ms bigint NOT NULL,"
+    " fail_reason text NOT NULL, attempts bigint NOT NULL, timed bigint NOT NULL, duration_ms bigint NOT "
+    "NULL,"
     " PRIMARY KEY (day, key))",
     // The worked attempts' durations per UTC day, fixture, tag and file, counted by whole
     // seconds rounded up: a bound of the metrics' histogram is then exact, and a
     // long period's percentiles are at most a second high.
-    "CREATE TABLE IF NOT EXISTS torvane_day_cycle (day date NOT NULL, key text NOT NULL, seconds integer NOT NULL,"
+    "CREATE TABLE IF NOT EXISTS torvane_day_cycle (day date NOT NULL, key text NOT NULL, seconds integer NOT "
+    "NULL,"
     " host text NOT NULL, port text NOT NULL, tag text NOT NULL, file_name text NOT NULL,"
     " file_sha256 text NOT NULL, attempts bigint NOT NULL, PRIMARY KEY (day, key, seconds))",
     // A panel (serial in one tag and file): its first and last counted attempts.
@@ -102,7 +105,8 @@ std::string CountFunctionSql()
            TouchedSql("a.") + "; v_step text := " + FailStepSql("a.") +
            "; v_reason text := coalesce(a.fail_reason, '');"
            " BEGIN"
-           " INSERT INTO torvane_day_fixture AS s VALUES (v_day, md5(row(a.host, v_port, v_tag, v_file, v_sha,"
+           " INSERT INTO torvane_day_fixture AS s VALUES (v_day, md5(row(a.host, v_port, v_tag, v_file, "
+           "v_sha,"
            " v_loader, a.outcome, v_touched, v_step, v_reason)::text), a.host, v_port, v_tag, v_file, v_sha,"
            " v_loader, a.outcome, v_touched, v_step, v_reason, sign,"
            " CASE WHEN a.duration_ms IS NULL THEN 0 ELSE sign END, sign * coalesce(a.duration_ms, 0))"
@@ -111,7 +115,8 @@ std::string CountFunctionSql()
            " IF a.duration_ms IS NOT NULL AND " +
            YieldConditionSql(CountsAsWorked, "a.outcome", "v_touched") +
            " THEN INSERT INTO torvane_day_cycle AS s VALUES (v_day, md5(row(a.host, v_port, v_tag, v_file,"
-           " v_sha)::text), ceil(a.duration_ms / 1000.0)::integer, a.host, v_port, v_tag, v_file, v_sha, sign)"
+           " v_sha)::text), ceil(a.duration_ms / 1000.0)::integer, a.host, v_port, v_tag, v_file, v_sha, "
+           "sign)"
            " ON CONFLICT (day, key, seconds) DO UPDATE SET attempts = s.attempts + EXCLUDED.attempts;"
            " END IF; END $$";
 }
@@ -129,7 +134,8 @@ std::string PanelFunctionSql()
         " FROM (SELECT started_utc, id, host, " +
         Passed("") + " AS passed FROM torvane_attempt WHERE " + SerialSql("") +
         " = v_serial AND coalesce(tag, '') = v_tag AND coalesce(file_name, '') = v_file"
-        " AND coalesce(file_sha256, '') = v_sha AND " + counted + ") c;";
+        " AND coalesce(file_sha256, '') = v_sha AND " +
+        counted + ") c;";
     const std::string addDay =
         " INSERT INTO torvane_day_panel AS s VALUES ((v_new.first_utc AT TIME ZONE 'UTC')::date,"
         " md5(row(v_new.host, v_tag, v_file, v_sha)::text), v_new.host, v_tag, v_file, v_sha, 1,"
@@ -137,7 +143,8 @@ std::string PanelFunctionSql()
         " ON CONFLICT (day, key) DO UPDATE SET panels = s.panels + 1,"
         " first_passed = s.first_passed + EXCLUDED.first_passed,"
         " final_passed = s.final_passed + EXCLUDED.final_passed, counted = s.counted + EXCLUDED.counted;";
-    return "CREATE OR REPLACE FUNCTION torvane_panel_refresh(v_serial text, v_tag text, v_file text, v_sha text)"
+    return "CREATE OR REPLACE FUNCTION torvane_panel_refresh(v_serial text, v_tag text, v_file text, v_sha "
+           "text)"
            " RETURNS void LANGUAGE plpgsql AS $$"
            " DECLARE v_key text := md5(row(v_serial, v_tag, v_file, v_sha)::text); v_old torvane_panel;"
            " v_new record;"
@@ -150,7 +157,8 @@ std::string PanelFunctionSql()
            " IF NOT FOUND THEN" +
            attempts +
            " IF v_new.counted = 0 THEN RETURN; END IF;"
-           " INSERT INTO torvane_panel VALUES (v_key, v_serial, v_tag, v_file, v_sha, v_new.first_utc, v_new.host,"
+           " INSERT INTO torvane_panel VALUES (v_key, v_serial, v_tag, v_file, v_sha, v_new.first_utc, "
+           "v_new.host,"
            " v_new.first_passed, v_new.last_passed, v_new.counted) ON CONFLICT (key) DO NOTHING;"
            " IF FOUND THEN" +
            addDay +
@@ -172,9 +180,10 @@ std::string PanelFunctionSql()
 
 // The columns a summary reads: an update that changes none of them (a revision that only
 // adds messages) costs nothing more.
-constexpr char kSummarized[] = "started_utc, host, port, tag, file_name, file_sha256, loader_version, outcome,"
-                               " erase_result, program_result, fail_step, fail_reason, duration_ms,"
-                               " serial_text, serial_hex";
+constexpr char kSummarized[] =
+    "started_utc, host, port, tag, file_name, file_sha256, loader_version, outcome,"
+    " erase_result, program_result, fail_step, fail_reason, duration_ms,"
+    " serial_text, serial_hex";
 
 std::string Prefixed(const std::string& row)
 {
@@ -200,8 +209,8 @@ std::string TriggerFunctionSql()
         return YieldConditionSql(CountsForPanel, r + "outcome", TouchedSql(r));
     };
     const auto refresh = [](const std::string& r) {
-        return "PERFORM torvane_panel_refresh(" + SerialSql(r) + ", coalesce(" + r + "tag, ''), coalesce(" + r +
-               "file_name, ''), coalesce(" + r + "file_sha256, ''));";
+        return "PERFORM torvane_panel_refresh(" + SerialSql(r) + ", coalesce(" + r + "tag, ''), coalesce(" +
+               r + "file_name, ''), coalesce(" + r + "file_sha256, ''));";
     };
     return "CREATE OR REPLACE FUNCTION torvane_attempt_summarize() RETURNS trigger LANGUAGE plpgsql"
            " SECURITY DEFINER SET search_path FROM CURRENT AS $$ BEGIN"
@@ -236,15 +245,19 @@ std::string FillFunctionSql()
            " TRUNCATE torvane_day_fixture, torvane_day_cycle, torvane_panel, torvane_day_panel;"
            " INSERT INTO torvane_day_fixture SELECT day, md5(row(host, port, tag, file_name, file_sha256,"
            " loader_version, outcome, touched, fail_step, fail_reason)::text), host, port, tag, file_name,"
-           " file_sha256, loader_version, outcome, touched, fail_step, fail_reason, count(*), count(duration_ms),"
+           " file_sha256, loader_version, outcome, touched, fail_step, fail_reason, count(*), "
+           "count(duration_ms),"
            " coalesce(sum(duration_ms), 0) FROM (SELECT (started_utc AT TIME ZONE 'UTC')::date AS day, host,"
            " coalesce(port, '') AS port, coalesce(tag, '') AS tag, coalesce(file_name, '') AS file_name,"
-           " coalesce(file_sha256, '') AS file_sha256, coalesce(loader_version, '') AS loader_version, outcome, " +
+           " coalesce(file_sha256, '') AS file_sha256, coalesce(loader_version, '') AS loader_version, "
+           "outcome, " +
            TouchedSql("") + " AS touched, " + FailStepSql("") +
            " AS fail_step, coalesce(fail_reason, '') AS fail_reason, duration_ms FROM torvane_attempt) r"
-           " GROUP BY day, host, port, tag, file_name, file_sha256, loader_version, outcome, touched, fail_step,"
+           " GROUP BY day, host, port, tag, file_name, file_sha256, loader_version, outcome, touched, "
+           "fail_step,"
            " fail_reason;"
-           " INSERT INTO torvane_day_cycle SELECT day, md5(row(host, port, tag, file_name, file_sha256)::text),"
+           " INSERT INTO torvane_day_cycle SELECT day, md5(row(host, port, tag, file_name, "
+           "file_sha256)::text),"
            " seconds, host, port, tag, file_name, file_sha256, count(*) FROM (SELECT"
            " (started_utc AT TIME ZONE 'UTC')::date AS day, host, coalesce(port, '') AS port,"
            " coalesce(tag, '') AS tag, coalesce(file_name, '') AS file_name,"
@@ -252,14 +265,16 @@ std::string FillFunctionSql()
            " FROM torvane_attempt WHERE duration_ms IS NOT NULL AND " +
            YieldConditionSql(CountsAsWorked, "outcome", TouchedSql("")) +
            ") r GROUP BY day, host, port, tag, file_name, file_sha256, seconds;"
-           " INSERT INTO torvane_panel SELECT md5(row(serial, tag, file_name, file_sha256)::text), serial, tag,"
+           " INSERT INTO torvane_panel SELECT md5(row(serial, tag, file_name, file_sha256)::text), serial, "
+           "tag,"
            " file_name, file_sha256, (array_agg(started_utc ORDER BY started_utc, id))[1],"
            " (array_agg(host ORDER BY started_utc, id))[1], (array_agg(passed ORDER BY started_utc, id))[1],"
            " (array_agg(passed ORDER BY started_utc DESC, id DESC))[1], count(*) FROM (SELECT " +
            SerialSql("") +
            " AS serial, coalesce(tag, '') AS tag, coalesce(file_name, '') AS file_name,"
            " coalesce(file_sha256, '') AS file_sha256, started_utc, id, host, " +
-           Passed("") + " AS passed FROM torvane_attempt WHERE " + SerialSql("") + " IS NOT NULL AND " + counted +
+           Passed("") + " AS passed FROM torvane_attempt WHERE " + SerialSql("") + " IS NOT NULL AND " +
+           counted +
            ") c GROUP BY serial, tag, file_name, file_sha256;"
            " INSERT INTO torvane_day_panel SELECT (first_utc AT TIME ZONE 'UTC')::date,"
            " md5(row(host, tag, file_name, file_sha256)::text), host, tag, file_name, file_sha256, count(*),"
@@ -275,12 +290,15 @@ bool InitSummaries(CPgConnection& conn, bool fill, std::string& error)
     statements.insert(
         statements.end(),
         {CountFunctionSql(), PanelFunctionSql(), TriggerFunctionSql(), FillFunctionSql(),
-         "CREATE OR REPLACE TRIGGER torvane_attempt_summary AFTER INSERT OR UPDATE OR DELETE ON torvane_attempt"
+         "CREATE OR REPLACE TRIGGER torvane_attempt_summary AFTER INSERT OR UPDATE OR DELETE ON "
+         "torvane_attempt"
          " FOR EACH ROW EXECUTE FUNCTION torvane_attempt_summarize()",
          // A TRUNCATE fires no row's trigger: the totals go with the rows.
-         "CREATE OR REPLACE FUNCTION torvane_summaries_clear() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER"
+         "CREATE OR REPLACE FUNCTION torvane_summaries_clear() RETURNS trigger LANGUAGE plpgsql SECURITY "
+         "DEFINER"
          " SET search_path FROM CURRENT AS $$ BEGIN"
-         " TRUNCATE torvane_day_fixture, torvane_day_cycle, torvane_panel, torvane_day_panel; RETURN NULL; END $$",
+         " TRUNCATE torvane_day_fixture, torvane_day_cycle, torvane_panel, torvane_day_panel; RETURN NULL; "
+         "END $$",
          "CREATE OR REPLACE TRIGGER torvane_attempt_summary_truncate AFTER TRUNCATE ON torvane_attempt"
          " FOR EACH STATEMENT EXECUTE FUNCTION torvane_summaries_clear()"});
     if (fill) statements.push_back("SELECT torvane_summaries_fill()");

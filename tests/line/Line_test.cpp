@@ -309,7 +309,8 @@ TEST_F(LineServer, SummariesFollowInsertsARevisionAndADelete)
                           " serial_text = 'SN-0006', revision = 3 WHERE serial_text = 'SN-0005'")
                     .Ok())
         << m_conn.Error();
-    ASSERT_TRUE(m_conn.Exec("DELETE FROM torvane_attempt WHERE serial_text = 'SN-0003' AND fail_step = 'erase'").Ok())
+    ASSERT_TRUE(
+        m_conn.Exec("DELETE FROM torvane_attempt WHERE serial_text = 'SN-0003' AND fail_step = 'erase'").Ok())
         << m_conn.Error();
     const std::string kept = Summaries();
     ASSERT_TRUE(m_conn.Exec("SELECT torvane_summaries_fill()").Ok()) << m_conn.Error();
@@ -322,7 +323,8 @@ TEST_F(LineServer, APeriodOfWholeDaysAndPartOfTwoIsTheSumOfBoth)
     SeedLine();
     // Half of 2026-10-29 (nothing), three whole days (SN-0002's failure on 2026-10-30) and
     // 2026-11-02 up to 08:05:30 (its first four attempts).
-    const line::CLineFilter period{"2026-10-29T12:00:00Z", "2026-11-02T08:05:30Z", std::nullopt, std::nullopt};
+    const line::CLineFilter period{"2026-10-29T12:00:00Z", "2026-11-02T08:05:30Z", std::nullopt,
+                                   std::nullopt};
     line::CLineTable table;
     std::string error;
     ASSERT_TRUE(line::Yields(m_conn, period, table, error)) << error;
@@ -341,9 +343,10 @@ TEST_F(LineServer, APeriodOfWholeDaysAndPartOfTwoIsTheSumOfBoth)
 TEST_F(LineServer, AMigrationFromVersion4FillsTheSummaries)
 {
     // A version-4 server: its rows, no summaries.
-    for (const char* sql : {"DROP TRIGGER torvane_attempt_summary ON torvane_attempt",
-                            "DROP TRIGGER torvane_attempt_summary_truncate ON torvane_attempt",
-                            "DROP TABLE torvane_day_fixture, torvane_day_cycle, torvane_panel, torvane_day_panel"})
+    for (const char* sql :
+         {"DROP TRIGGER torvane_attempt_summary ON torvane_attempt",
+          "DROP TRIGGER torvane_attempt_summary_truncate ON torvane_attempt",
+          "DROP TABLE torvane_day_fixture, torvane_day_cycle, torvane_panel, torvane_day_panel"})
         ASSERT_TRUE(m_conn.Exec(sql).Ok()) << m_conn.Error();
     SeedLine();
     ASSERT_TRUE(m_conn.Exec("UPDATE torvane_schema SET version = 4").Ok()) << m_conn.Error();

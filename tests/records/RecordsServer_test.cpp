@@ -590,7 +590,8 @@ TEST_F(RecordsServer, AnOlderServerIsMigratedWithItsRowsAndEveryFieldRoundTrips)
     ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP COLUMN fail_step").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("DROP INDEX torvane_attempt_fixture").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("DROP TABLE torvane_line_station").Ok()) << m_conn.Error();
-    ASSERT_TRUE(m_conn.Exec("DROP TRIGGER torvane_attempt_summary ON torvane_attempt").Ok()) << m_conn.Error();
+    ASSERT_TRUE(m_conn.Exec("DROP TRIGGER torvane_attempt_summary ON torvane_attempt").Ok())
+        << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("UPDATE torvane_schema SET version = 1").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn
                     .Exec("INSERT INTO torvane_attempt (id, started_utc, host, \"user\", process_id, tool_version,"
