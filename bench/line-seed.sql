@@ -6,6 +6,8 @@
 \set ON_ERROR_STOP on
 SET synchronous_commit = off;
 ALTER TABLE torvane_attempt DISABLE TRIGGER torvane_attempt_notify;
+-- The line's totals once from all the rows, as a migration fills them, not row by row.
+ALTER TABLE torvane_attempt DISABLE TRIGGER torvane_attempt_summary;
 INSERT INTO torvane_attempt (id, started_utc, ended_utc, host, "user", process_id, port, command,
     file_name, file_size, file_sha256, pages_sent, baud_rate, page_pause_ms, loader_version,
     serial_text, id_check, erase_result, program_result, verify_result, outcome, exit_code,
@@ -39,9 +41,11 @@ FROM (SELECT i, station, fixture, started, day_no, roll, duration,
                    30000 + (i * 131) % 20000 AS duration
             FROM generate_series(1::bigint, :rows) AS i) spread) attempts;
 ALTER TABLE torvane_attempt ENABLE TRIGGER torvane_attempt_notify;
+SELECT torvane_summaries_fill();
+ALTER TABLE torvane_attempt ENABLE TRIGGER torvane_attempt_summary;
 INSERT INTO torvane_fixture_state (station_host, fixture, state, detail, step, pages_done, pages_total,
     seconds_left, fail_reason, last_panel)
 SELECT 'station-' || lpad(station::text, 2, '0'), 'COM' || fixture,
        CASE WHEN fixture = 4 THEN 'waiting' ELSE 'programming' END, '', '', 100, 256, NULL, '', ''
 FROM generate_series(1, 50) AS station, generate_series(1, 4) AS fixture;
-ANALYZE torvane_attempt;
+ANALYZE torvane_attempt, torvane_day_fixture, torvane_day_cycle, torvane_panel, torvane_day_panel;

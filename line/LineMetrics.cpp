@@ -5,6 +5,8 @@
 
 #include "line/LineQueries.h"
 #include "platform/ShownText.h"
+#include "records/Outcomes.h"
+#include "records/server/Summaries.h"
 
 namespace line {
 
@@ -33,29 +35,37 @@ std::string LabelValue(const std::string& text)
 
 bool MetricsText(CPgConnection& conn, std::string& text, std::string& error)
 {
-    // One pass over the attempts for both families: the counts by fixture and outcome,
-    // and the worked attempts' durations by bucket, summed over the groups here.
-    const std::string worked = "duration_ms IS NOT NULL AND " + WorkedSql();
-    std::string buckets;
-    for (int seconds : kCycleBuckets)
-        buckets += ", count(*) FILTER (WHERE " + worked +
-                   " AND duration_ms <= " + std::to_string(seconds * 1000) + ")";
-    const CPgResult attempts =
-        conn.Exec("SELECT host, coalesce(port, ''), outcome, count(*), count(*) FILTER (WHERE " + worked +
-                  "), coalesce(sum(duration_ms) FILTER (WHERE " + worked + "), 0)" + buckets +
-                  " FROM torvane_attempt GROUP BY 1, 2, 3 ORDER BY 1, 2, 3");
+    // From the summaries alone: the counts by fixture and outcome with the worked
+    // attempts' durations, and those durations by whole second (rounded up, so a bucket's
+    // bound of whole seconds is exact).
+    const std::string worked = records_server::YieldConditionSql(
+        [](records::Yield y) { return y == records::Yield::Passed || y == records::Yield::Failed; },
+        "outcome", "touched");
+    const CPgResult attempts = conn.Exec(
+        "SELECT host, port, outcome, sum(attempts), coalesce(sum(timed) FILTER (WHERE " + worked +
+        "), 0), coalesce(sum(duration_ms) FILTER (WHERE " + worked +
+        "), 0) FROM torvane_day_fixture GROUP BY 1, 2, 3 HAVING sum(attempts) <> 0 ORDER BY 1, 2, 3");
     if (!attempts.Ok()) {
         error = attempts.Error();
         return false;
     }
-    constexpr int kFirstBucket = 6;
+    const CPgResult durations =
+        conn.Exec("SELECT seconds, sum(attempts) FROM torvane_day_cycle GROUP BY 1 ORDER BY 1");
+    if (!durations.Ok()) {
+        error = durations.Error();
+        return false;
+    }
     int64_t cycles = 0, milliseconds = 0;
     std::array<int64_t, kCycleBuckets.size()> inBucket{};
     for (int row = 0; row < attempts.Rows(); ++row) {
         cycles += std::stoll(attempts.Text(row, 4));
         milliseconds += std::stoll(attempts.Text(row, 5));
+    }
+    for (int row = 0; row < durations.Rows(); ++row) {
+        const int64_t seconds = std::stoll(durations.Text(row, 0)),
+                      count = std::stoll(durations.Text(row, 1));
         for (size_t i = 0; i < kCycleBuckets.size(); ++i)
-            inBucket[i] += std::stoll(attempts.Text(row, kFirstBucket + static_cast<int>(i)));
+            if (seconds <= kCycleBuckets[i]) inBucket[i] += count;
     }
     // A server set up before the fixtures' live state has no table for it: no such series.
     const CPgResult states =

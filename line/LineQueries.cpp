@@ -1,38 +1,27 @@
 #include "line/LineQueries.h"
 
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <utility>
 #include <vector>
 
 #include "records/Outcomes.h"
+#include "records/server/Summaries.h"
 
 namespace line {
 
 namespace {
 
-// What records::YieldOf reads besides the outcome: whether the erase or the programming
-// began (the server keeps an empty step result as NULL).
-constexpr char kTouchedSql[] = "(coalesce(erase_result, '') <> '' OR coalesce(program_result, '') <> '')";
-
+// A condition on a row of torvane_attempt.
 std::string ConditionSql(const std::function<bool(records::Yield)>& counts)
 {
-    std::string sql;
-    for (const char* outcome : records::kOutcomes) {
-        bool touched[2] = {};
-        for (int t = 0; t < 2; ++t) {
-            CAttempt attempt;
-            attempt.outcome = outcome;
-            if (t) attempt.eraseResult = step::kOk;
-            touched[t] = counts(records::YieldOf(attempt));
-        }
-        if (!touched[0] && !touched[1]) continue;
-        // The outcomes are the library's own constants, never text from outside.
-        std::string term = std::string("outcome = '") + outcome + "'";
-        if (touched[0] != touched[1]) term += std::string(" AND ") + (touched[1] ? "" : "NOT ") + kTouchedSql;
-        sql += (sql.empty() ? "(" : " OR ") + ("(" + term + ")");
-    }
-    return sql.empty() ? "false" : sql + ")";
+    return records_server::YieldConditionSql(counts, "outcome", records_server::TouchedSql(""));
+}
+// The same on a row of the per-day summaries, which keep the outcome and the touch.
+std::string SummaryConditionSql(const std::function<bool(records::Yield)>& counts)
+{
+    return records_server::YieldConditionSql(counts, "outcome", "touched");
 }
 
 // $1 since, $2 until, $3 tag, $4 file.
@@ -52,11 +41,6 @@ std::string Utc(const char* column)
     return std::string("to_char(") + column + " AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')";
 }
 
-// The failing step as the record names it. Rows from stations older than the typed step
-// carry only the reason, which begins with the step's name: for those alone the step is
-// taken from the text before its first ':'.
-constexpr char kFailStepSql[] = "coalesce(nullif(fail_step, ''), CASE WHEN strpos(fail_reason, ':') > 0"
-                                " THEN split_part(fail_reason, ':', 1) ELSE '' END)";
 constexpr char kFailReasonSql[] = "coalesce(fail_reason, '')";
 
 bool Run(CPgConnection& conn, const std::string& sql, const PgValues& values, CPgResult& result,
@@ -122,6 +106,95 @@ std::string TagValuesSql(const std::string& name, const std::string& column)
            ") > (p.tag, p.value) AND" + present + " ORDER BY tag, " + column + " LIMIT 1) n)";
 }
 
+// A period as the summaries answer it: its whole UTC days from them, the hours at its
+// edges from the rows. Parameters of every query on it: $1 tag, $2 file, $3 and $4 the
+// whole days [first, end) (NULL $3: none; NULL $4: up to the last), $5-$6 and $7-$8 the
+// edges' times [from, to) (NULL: no such edge).
+struct CSplit
+{
+    PgValues values;
+    bool anyWholeDay = false;
+};
+
+bool SplitPeriod(CPgConnection& conn, const CLineFilter& filter, CSplit& split, std::string& error)
+{
+    // The start rounded up to a UTC midnight, the end down; a period without an end has
+    // every day from its first whole one.
+    const CPgResult bounds = conn.Exec(
+        "WITH b AS (SELECT coalesce($1::timestamptz, date_trunc('day', now())) AS lo, $2::timestamptz AS hi),"
+        " d AS (SELECT lo, hi, (lo AT TIME ZONE 'UTC')::date + CASE WHEN date_trunc('day', lo AT TIME ZONE "
+        "'UTC')"
+        " = lo AT TIME ZONE 'UTC' THEN 0 ELSE 1 END AS first_day, (hi AT TIME ZONE 'UTC')::date AS end_day "
+        "FROM b)"
+        " SELECT lo, hi, first_day, end_day, (end_day IS NULL OR first_day < end_day),"
+        " first_day::timestamp AT TIME ZONE 'UTC', end_day::timestamp AT TIME ZONE 'UTC',"
+        " lo < first_day::timestamp AT TIME ZONE 'UTC', hi > end_day::timestamp AT TIME ZONE 'UTC' FROM d",
+        {filter.since, filter.until});
+    if (!bounds.Ok()) {
+        error = bounds.Error();
+        return false;
+    }
+    auto cell = [&](int column) {
+        return bounds.IsNull(0, column) ? std::nullopt : std::optional(bounds.Text(0, column));
+    };
+    split.anyWholeDay = bounds.Text(0, 4) == "t";
+    split.values = {filter.tag, filter.file};
+    if (!split.anyWholeDay) {
+        split.values.insert(split.values.end(),
+                            {std::nullopt, std::nullopt, cell(0), cell(1), std::nullopt, std::nullopt});
+        return true;
+    }
+    split.values.insert(split.values.end(), {cell(2), cell(3)});
+    if (bounds.Text(0, 7) == "t")
+        split.values.insert(split.values.end(), {cell(0), cell(5)});
+    else
+        split.values.insert(split.values.end(), {std::nullopt, std::nullopt});
+    if (bounds.Text(0, 8) == "t")
+        split.values.insert(split.values.end(), {cell(6), cell(1)});
+    else
+        split.values.insert(split.values.end(), {std::nullopt, std::nullopt});
+    return true;
+}
+
+// The rows of torvane_attempt at the edges (column: their time) and of the filter.
+std::string EdgeSql(const std::string& column = "started_utc")
+{
+    return " ((" + column + " >= $5::timestamptz AND " + column + " < $6::timestamptz) OR (" + column +
+           " >= $7::timestamptz AND " + column +
+           " < $8::timestamptz))"
+           " AND ($1::text IS NULL OR tag = $1::text)"
+           " AND ($2::text IS NULL OR file_name = $2::text OR file_sha256 = lower($2::text))";
+}
+// The summaries' rows of the whole days and of the filter (an empty text stands for none).
+constexpr char kWholeDaysSql[] =
+    " day >= $3::date AND ($4::date IS NULL OR day < $4::date)"
+    " AND ($1::text IS NULL OR (tag = $1::text AND $1::text <> ''))"
+    " AND ($2::text IS NULL OR ((file_name = $2::text OR file_sha256 = lower($2::text))"
+    " AND $2::text <> ''))";
+
+// percentile_cont over durations counted by whole second: sorted (seconds, count).
+double Percentile(const std::vector<std::pair<int64_t, int64_t>>& counts, int64_t total, double fraction)
+{
+    const double rank = fraction * static_cast<double>(total - 1);
+    const auto below = static_cast<int64_t>(rank);
+    auto at = [&](int64_t index) {
+        for (const auto& [seconds, count] : counts) {
+            if (index < count) return static_cast<double>(seconds);
+            index -= count;
+        }
+        return static_cast<double>(counts.back().first);
+    };
+    const double low = at(below);
+    return low + (rank - static_cast<double>(below)) * (at(below + 1 < total ? below + 1 : below) - low);
+}
+
+std::string OneDecimal(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", std::round(value * 10.0) / 10.0);
+    return text;
+}
+
 } // namespace
 
 std::string PassedSql()
@@ -141,42 +214,52 @@ std::string WorkedSql()
     return ConditionSql(
         [](records::Yield y) { return y == records::Yield::Passed || y == records::Yield::Failed; });
 }
-// The records server's index torvane_attempt_panel is on this very expression: a change
-// here goes there too.
 std::string SerialSql()
 {
-    return "coalesce(nullif(serial_text, ''), nullif(serial_hex, ''))";
+    return records_server::SerialSql("");
 }
 
 bool Yields(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, std::string& error)
 {
-    // A serial's first and last attempts are those that count for a yield: a stop before
-    // the flash was touched, or an attempt still running, is no pass and no fail.
+    CSplit split;
+    if (!SplitPeriod(conn, filter, split, error)) return false;
+    // The attempts from the summaries and the edges' rows. A panel (a serial in one tag
+    // and file) counts in the period of its first counted attempt (a stop before the
+    // flash was touched, or an attempt still running, is no pass and no fail) with its
+    // first and its last counted attempt, even one after the period: so a long period is
+    // the sum of its days, and a retest on a later day still makes the final yield.
+    const auto counts = [](const std::string& passed, const std::string& failed, const std::string& partWay,
+                           const std::string& n) {
+        return "coalesce(sum(" + n + "), 0), coalesce(sum(" + n + ") FILTER (WHERE " + passed +
+               "), 0), coalesce(sum(" + n + ") FILTER (WHERE " + failed + "), 0), coalesce(sum(" + n +
+               ") FILTER (WHERE " + partWay + "), 0)";
+    };
+    const auto partWay = [](records::Yield y) { return y == records::Yield::StoppedPartWay; };
     const std::string sql =
-        "WITH chosen AS (SELECT " + SerialSql() + " AS serial, started_utc, id, " + PassedSql() +
-        " AS passed, " + FailedSql() + " AS failed, " + StoppedPartWaySql() +
-        " AS part_way FROM torvane_attempt WHERE" + kFilterSql +
-        "),"
-        // One sort finds each serial's first and last counted attempt: its neighbours in
-        // the order of serial and time belong to another serial.
-        " counted AS (SELECT passed, lag(serial) OVER w IS DISTINCT FROM serial AS is_first,"
-        " lead(serial) OVER w IS DISTINCT FROM serial AS is_last FROM chosen"
-        " WHERE (passed OR failed) AND serial IS NOT NULL WINDOW w AS (ORDER BY serial, started_utc, id))"
-        " SELECT * FROM (SELECT count(*), count(*) FILTER (WHERE passed), count(*) FILTER (WHERE failed),"
-        " count(*) FILTER (WHERE part_way) FROM chosen) totals, (SELECT count(*) FILTER (WHERE is_first),"
-        " count(*) FILTER (WHERE is_first AND passed), count(*) FILTER (WHERE is_last AND passed), count(*)"
-        " FROM counted) serials";
+        "SELECT s.a + r.a, s.p + r.p, s.f + r.f, s.w + r.w, ps.n + pr.n, ps.first + pr.first,"
+        " ps.final + pr.final, ps.counted + pr.counted FROM (SELECT " +
+        counts(SummaryConditionSql(records::CountsAsPassed), SummaryConditionSql(records::CountsAsFailed),
+               SummaryConditionSql(partWay), "attempts") +
+        " FROM torvane_day_fixture WHERE" + kWholeDaysSql + ") s (a, p, f, w), (SELECT " +
+        counts(PassedSql(), FailedSql(), StoppedPartWaySql(), "1") + " FROM torvane_attempt WHERE" +
+        EdgeSql() +
+        ") r (a, p, f, w), (SELECT coalesce(sum(panels), 0), coalesce(sum(first_passed), 0),"
+        " coalesce(sum(final_passed), 0), coalesce(sum(counted), 0) FROM torvane_day_panel WHERE" +
+        kWholeDaysSql +
+        ") ps (n, first, final, counted), (SELECT count(*), count(*) FILTER (WHERE first_passed),"
+        " count(*) FILTER (WHERE last_passed), coalesce(sum(counted), 0) FROM torvane_panel WHERE" +
+        EdgeSql("first_utc") + ") pr (n, first, final, counted)";
     CPgResult result;
-    if (!Run(conn, sql, FilterValues(filter), result, error)) return false;
+    if (!Run(conn, sql, split.values, result, error)) return false;
     const int64_t attempts = Number(result, 0, 0), passed = Number(result, 0, 1),
-                  failed = Number(result, 0, 2), partWay = Number(result, 0, 3),
+                  failed = Number(result, 0, 2), partWayCount = Number(result, 0, 3),
                   serials = Number(result, 0, 4), firstPassed = Number(result, 0, 5),
                   finalPassed = Number(result, 0, 6), serialAttempts = Number(result, 0, 7);
     table.columns = {{"attempts", true},         {"passed", true},  {"failed", true},
                      {"stopped_part_way", true}, {"attempt_yield"}, {"serials", true},
                      {"first_pass_yield"},       {"final_yield"},   {"retests", true}};
     table.rows = {{std::to_string(attempts), std::to_string(passed), std::to_string(failed),
-                   std::to_string(partWay), Percent(passed, passed + failed), std::to_string(serials),
+                   std::to_string(partWayCount), Percent(passed, passed + failed), std::to_string(serials),
                    Percent(firstPassed, serials), Percent(finalPassed, serials),
                    std::to_string(serialAttempts - serials)}};
     return true;
@@ -184,17 +267,46 @@ bool Yields(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, s
 
 bool CycleTimes(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, std::string& error)
 {
-    const std::string sql =
-        "SELECT host, coalesce(port, ''), count(*),"
-        " round((percentile_cont(0.5) WITHIN GROUP (ORDER BY duration_ms) / 1000.0)::numeric, 1),"
-        " round((percentile_cont(0.9) WITHIN GROUP (ORDER BY duration_ms) / 1000.0)::numeric, 1)"
-        " FROM torvane_attempt WHERE" +
-        std::string(kFilterSql) + " AND duration_ms IS NOT NULL AND " + WorkedSql() +
-        " GROUP BY 1, 2 ORDER BY 1, 2";
-    CPgResult result;
-    if (!Run(conn, sql, FilterValues(filter), result, error)) return false;
     table.columns = {{"host"}, {"port"}, {"attempts", true}, {"median_s", true}, {"p90_s", true}};
-    Fill(result, table);
+    CSplit split;
+    if (!SplitPeriod(conn, filter, split, error)) return false;
+    CPgResult result;
+    if (!filter.since || !split.anyWholeDay) {
+        // Today (the default) and a period within one day: the exact durations of its rows.
+        const std::string sql =
+            "SELECT host, coalesce(port, ''), count(*),"
+            " round((percentile_cont(0.5) WITHIN GROUP (ORDER BY duration_ms) / 1000.0)::numeric, 1),"
+            " round((percentile_cont(0.9) WITHIN GROUP (ORDER BY duration_ms) / 1000.0)::numeric, 1)"
+            " FROM torvane_attempt WHERE" +
+            std::string(kFilterSql) + " AND duration_ms IS NOT NULL AND " + WorkedSql() +
+            " GROUP BY 1, 2 ORDER BY 1, 2";
+        if (!Run(conn, sql, FilterValues(filter), result, error)) return false;
+        Fill(result, table);
+        return true;
+    }
+    // A longer period: its durations by whole second (rounded up, as the summaries count
+    // them), so its percentiles are at most a second high.
+    const std::string sql = "SELECT host, port, seconds, sum(n) FROM (SELECT host, port, seconds, attempts "
+                            "AS n FROM torvane_day_cycle"
+                            " WHERE" +
+                            std::string(kWholeDaysSql) +
+                            " UNION ALL SELECT host, coalesce(port, ''), ceil(duration_ms / "
+                            "1000.0)::integer, 1 FROM torvane_attempt"
+                            " WHERE" +
+                            EdgeSql() + " AND duration_ms IS NOT NULL AND " + WorkedSql() +
+                            ") cycles GROUP BY 1, 2, 3 HAVING sum(n) > 0 ORDER BY 1, 2, 3";
+    if (!Run(conn, sql, split.values, result, error)) return false;
+    for (int row = 0; row < result.Rows();) {
+        const std::string host = result.Text(row, 0), port = result.Text(row, 1);
+        std::vector<std::pair<int64_t, int64_t>> counts;
+        int64_t total = 0;
+        for (; row < result.Rows() && result.Text(row, 0) == host && result.Text(row, 1) == port; ++row) {
+            counts.emplace_back(Number(result, row, 2), Number(result, row, 3));
+            total += counts.back().second;
+        }
+        table.rows.push_back({host, port, std::to_string(total), OneDecimal(Percentile(counts, total, 0.5)),
+                              OneDecimal(Percentile(counts, total, 0.9))});
+    }
     return true;
 }
 
@@ -216,38 +328,51 @@ bool ParetoByName(const std::string& name, ParetoBy& by)
 bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTable& table,
             std::string& error)
 {
-    // The groups' columns: their SQL and their names.
-    std::vector<std::pair<std::string, std::string>> keys;
+    // The groups' columns: their SQL on a row, the summaries' column and their names.
+    struct CKey
+    {
+        std::string row, summary, name;
+    };
+    std::vector<CKey> keys;
     switch (by) {
     case ParetoBy::StepAndReason:
-        keys = {{kFailStepSql, "step"}, {kFailReasonSql, "reason"}};
+        keys = {{records_server::FailStepSql(""), "fail_step", "step"},
+                {kFailReasonSql, "fail_reason", "reason"}};
         break;
     case ParetoBy::Fixture:
-        keys = {{"host", "host"}, {"coalesce(port, '')", "port"}};
+        keys = {{"host", "host", "host"}, {"coalesce(port, '')", "port", "port"}};
         break;
     case ParetoBy::LoaderVersion:
-        keys = {{"coalesce(loader_version, '')", "loader_version"}};
+        keys = {{"coalesce(loader_version, '')", "loader_version", "loader_version"}};
         break;
     case ParetoBy::FileHash:
-        keys = {{"coalesce(file_sha256, '')", "file_sha256"}};
+        keys = {{"coalesce(file_sha256, '')", "file_sha256", "file_sha256"}};
         break;
     }
-    std::string select, groups;
+    CSplit split;
+    if (!SplitPeriod(conn, filter, split, error)) return false;
+    std::string fromRows, fromSummary, outer, groups;
     for (size_t i = 0; i < keys.size(); ++i) {
-        select += keys[i].first + ", ";
+        const std::string alias = "k" + std::to_string(i);
+        fromRows += keys[i].row + " AS " + alias + ", ";
+        fromSummary += keys[i].summary + " AS " + alias + ", ";
+        outer += alias + ", ";
         groups += (i ? ", " : "") + std::to_string(i + 1);
     }
     const int countColumn = static_cast<int>(keys.size());
-    const std::string sql = "SELECT " + select + "count(*) FROM torvane_attempt WHERE" + kFilterSql +
-                            " AND " + FailedSql() + " GROUP BY " + groups + " ORDER BY " +
+    const std::string sql = "SELECT " + outer + "sum(n) FROM (SELECT " + fromSummary +
+                            "attempts AS n FROM torvane_day_fixture WHERE" + kWholeDaysSql + " AND " +
+                            SummaryConditionSql(records::CountsAsFailed) + " UNION ALL SELECT " + fromRows +
+                            "1 FROM torvane_attempt WHERE" + EdgeSql() + " AND " + FailedSql() +
+                            ") failures GROUP BY " + groups + " HAVING sum(n) > 0 ORDER BY " +
                             std::to_string(countColumn + 1) + " DESC, " + groups;
     CPgResult result;
-    if (!Run(conn, sql, FilterValues(filter), result, error)) return false;
+    if (!Run(conn, sql, split.values, result, error)) return false;
     int64_t total = 0;
     for (int row = 0; row < result.Rows(); ++row)
         total += Number(result, row, countColumn);
     for (const auto& key : keys)
-        table.columns.push_back({key.second});
+        table.columns.push_back({key.name});
     table.columns.insert(table.columns.end(), {{"failures", true}, {"share"}, {"cumulative"}});
     int64_t running = 0;
     for (int row = 0; row < result.Rows(); ++row) {

@@ -29,10 +29,15 @@ std::string SerialSql();
 
 // One row: attempts, passed, failed, stopped part-way, the attempt yield, serials, the
 // first-pass yield, the final yield and the retests. A yield is "n/a" when nothing
-// counts for it (the first-pass and final yields without serials).
+// counts for it (the first-pass and final yields without serials). A panel is a serial
+// within one tag and file; it counts in the period that holds its first counted attempt,
+// judged by that attempt (first pass) and by its last counted attempt even if that came
+// after the period (final yield, retests), so that days add up to a week.
 bool Yields(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, std::string& error);
 // Per fixture (host and port): the median and 90th percentile of the worked attempts'
-// durations, in seconds (a panel that held the file already takes no cycle).
+// durations, in seconds (a panel that held the file already takes no cycle). Today's
+// and a period within one UTC day are exact; a period that holds a whole UTC day counts
+// the durations in whole seconds, rounded up.
 bool CycleTimes(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, std::string& error);
 // The failed attempts by failing step and reason (or by fixture, boot-loader version or
 // file hash), most first, with their share and the running share.

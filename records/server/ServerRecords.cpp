@@ -2,10 +2,11 @@
 
 #include <array>
 
+#include "platform/ShownText.h"
 #include "records/Fields.h"
 #include "records/Outcomes.h"
 #include "records/server/FixtureStates.h"
-#include "platform/ShownText.h"
+#include "records/server/Summaries.h"
 
 namespace records_server {
 
@@ -189,6 +190,8 @@ bool InitSchema(CPgConnection& conn, std::string& done, std::string& error)
     }
     for (const CIndex& index : kIndexes)
         if (found != 0 && index.since > found && !Run(conn, index.sql, error)) return fail(error);
+    // The line's totals (version 5): filled once from the rows already there.
+    if (!InitSummaries(conn, found != 0, error)) return fail(error);
     if (!InitFixtureStates(conn, error)) return fail(error);
     if (!Run(conn, "DELETE FROM torvane_schema", error)) return fail(error);
     if (!conn.Exec("INSERT INTO torvane_schema (version) VALUES ($1)", {std::to_string(kSchemaVersion)}).Ok())

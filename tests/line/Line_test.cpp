@@ -3,6 +3,7 @@
 // /metrics, the HTTP refusals, and the stations' ingest.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <ctime>
@@ -160,6 +161,29 @@ protected:
         Add({"", "COM1", outcome::kUnchanged, 2, "", "", "Already up to date.", "", "other.mot"});
     }
 
+    // The line's totals, rows taken to zero left out: the same whether kept by the trigger
+    // or made again from the rows.
+    std::string Summaries()
+    {
+        std::string all;
+        for (const char* sql :
+             {"SELECT row(day, key, attempts, timed, duration_ms)::text FROM torvane_day_fixture"
+              " WHERE attempts <> 0 ORDER BY day, key",
+              "SELECT row(day, key, seconds, attempts)::text FROM torvane_day_cycle WHERE attempts <> 0"
+              " ORDER BY day, key, seconds",
+              "SELECT row(key, first_utc, host, first_passed, last_passed, counted)::text FROM torvane_panel"
+              " ORDER BY key",
+              "SELECT row(day, key, panels, first_passed, final_passed, counted)::text FROM torvane_day_panel"
+              " WHERE panels <> 0 ORDER BY day, key"}) {
+            const CPgResult result = m_conn.Exec(sql);
+            if (!result.Ok()) return result.Error();
+            for (int row = 0; row < result.Rows(); ++row)
+                all += result.Text(row, 0) + "\n";
+            all += "--\n";
+        }
+        return all;
+    }
+
     static line::CLineFilter Period()
     {
         return {"2026-11-02T00:00:00Z", "2026-11-03T00:00:00Z", std::nullopt, std::nullopt};
@@ -230,7 +254,8 @@ TEST_F(LineServer, YieldsCountEachSerialsFirstAndLastWorkedAttempt)
     std::string error;
     ASSERT_TRUE(line::Yields(m_conn, Period(), table, error)) << error;
     // attempts, passed, failed, part-way, attempt yield, serials, first-pass, final, retests
-    EXPECT_EQ(Row(table, 0), (Cells{"10", "5", "3", "1", "62.5 %", "4", "50.0 %", "75.0 %", "2"}));
+    // SN-0002 counts on 2026-10-30, the day of its first counted attempt.
+    EXPECT_EQ(Row(table, 0), (Cells{"10", "5", "3", "1", "62.5 %", "3", "33.3 %", "66.7 %", "2"}));
 
     line::CLineFilter tag = Period();
     tag.tag = "WO-7";
@@ -274,6 +299,64 @@ TEST_F(LineServer, ParetoRanksFailuresByStepAndReason)
     ASSERT_EQ(table.rows.size(), 2u);
     EXPECT_EQ(Row(table, 0), (Cells{"st1", "COM2", "2", "66.7 %", "66.7 %"}));
     EXPECT_EQ(Row(table, 1), (Cells{"st1", "COM1", "1", "33.3 %", "100.0 %"}));
+}
+
+TEST_F(LineServer, SummariesFollowInsertsARevisionAndADelete)
+{
+    SeedLine();
+    // A stop part-way revised into another serial's pass; an attempt deleted.
+    ASSERT_TRUE(m_conn
+                    .Exec("UPDATE torvane_attempt SET outcome = 'pass', program_result = 'ok',"
+                          " serial_text = 'SN-0006', revision = 3 WHERE serial_text = 'SN-0005'")
+                    .Ok())
+        << m_conn.Error();
+    ASSERT_TRUE(
+        m_conn.Exec("DELETE FROM torvane_attempt WHERE serial_text = 'SN-0003' AND fail_step = 'erase'").Ok())
+        << m_conn.Error();
+    const std::string kept = Summaries();
+    ASSERT_TRUE(m_conn.Exec("SELECT torvane_summaries_fill()").Ok()) << m_conn.Error();
+    EXPECT_EQ(kept, Summaries());
+    EXPECT_GT(std::count(kept.begin(), kept.end(), '\n'), 20);
+}
+
+TEST_F(LineServer, APeriodOfWholeDaysAndPartOfTwoIsTheSumOfBoth)
+{
+    SeedLine();
+    // Half of 2026-10-29 (nothing), three whole days (SN-0002's failure on 2026-10-30) and
+    // 2026-11-02 up to 08:05:30 (its first four attempts).
+    const line::CLineFilter period{"2026-10-29T12:00:00Z", "2026-11-02T08:05:30Z", std::nullopt,
+                                   std::nullopt};
+    line::CLineTable table;
+    std::string error;
+    ASSERT_TRUE(line::Yields(m_conn, period, table, error)) << error;
+    // SN-0003's second failure, after the period, is still its panel's last attempt.
+    EXPECT_EQ(Row(table, 0), (Cells{"5", "2", "3", "0", "40.0 %", "3", "0.0 %", "66.7 %", "3"}));
+    ASSERT_TRUE(line::Pareto(m_conn, period, line::ParetoBy::Fixture, table = {}, error)) << error;
+    ASSERT_EQ(table.rows.size(), 2u);
+    EXPECT_EQ(Row(table, 0), (Cells{"st1", "COM1", "2", "66.7 %", "66.7 %"}));
+    EXPECT_EQ(Row(table, 1), (Cells{"st1", "COM2", "1", "33.3 %", "100.0 %"}));
+    ASSERT_TRUE(line::CycleTimes(m_conn, period, table = {}, error)) << error;
+    ASSERT_EQ(table.rows.size(), 2u);
+    EXPECT_EQ(Row(table, 0), (Cells{"st1", "COM1", "4", "45.0", "64.0"}));
+    EXPECT_EQ(Row(table, 1), (Cells{"st1", "COM2", "1", "10.0", "10.0"}));
+}
+
+TEST_F(LineServer, AMigrationFromVersion4FillsTheSummaries)
+{
+    // A version-4 server: its rows, no summaries.
+    for (const char* sql :
+         {"DROP TRIGGER torvane_attempt_summary ON torvane_attempt",
+          "DROP TRIGGER torvane_attempt_summary_truncate ON torvane_attempt",
+          "DROP TABLE torvane_day_fixture, torvane_day_cycle, torvane_panel, torvane_day_panel"})
+        ASSERT_TRUE(m_conn.Exec(sql).Ok()) << m_conn.Error();
+    SeedLine();
+    ASSERT_TRUE(m_conn.Exec("UPDATE torvane_schema SET version = 4").Ok()) << m_conn.Error();
+    std::string done, error;
+    ASSERT_TRUE(records_server::InitSchema(m_conn, done, error)) << error;
+    EXPECT_EQ(done, "migrated the server's records to version 5 (from 4)");
+    line::CLineTable table;
+    ASSERT_TRUE(line::Yields(m_conn, Period(), table, error)) << error;
+    EXPECT_EQ(Row(table, 0), (Cells{"10", "5", "3", "1", "62.5 %", "3", "33.3 %", "66.7 %", "2"}));
 }
 
 TEST_F(LineServer, TraceBySerialOrRecordIdGivesEveryAttemptOfThePanel)

@@ -1,0 +1,34 @@
+#pragma once
+// The line's totals kept as rows arrive: per UTC day and fixture, the attempts by their
+// keys; the worked attempts' durations by whole second; each panel's first and last
+// counted attempt, and the panels per day of their first one. A trigger on
+// torvane_attempt keeps them, so a long period is read from a few thousand rows instead
+// of a million.
+#include <functional>
+#include <string>
+
+#include "records/Outcomes.h"
+#include "records/server/PgConnection.h"
+
+namespace records_server {
+
+// An SQL condition that holds for exactly the rows whose records::YieldOf the predicate
+// counts, given the SQL of the row's outcome and of whether it touched the flash.
+std::string YieldConditionSql(const std::function<bool(records::Yield)>& counts, const std::string& outcome,
+                              const std::string& touched);
+// What records::YieldOf reads besides the outcome: whether the erase or the programming
+// began (the server keeps an empty step result as NULL). row: "" or a row's "name.".
+std::string TouchedSql(const std::string& row);
+// The failing step as the record names it. Rows from stations older than the typed step
+// carry only the reason, which begins with the step's name: for those alone the step is
+// taken from the text before its first ':'.
+std::string FailStepSql(const std::string& row);
+// The panel's serial: its text, else its hex; NULL without one. The index
+// torvane_attempt_panel is on this very expression.
+std::string SerialSql(const std::string& row);
+
+// Creates the tables, their trigger and torvane_summaries_fill(); with fill, fills them
+// from the rows already there (a migration). Inside the caller's transaction.
+bool InitSummaries(CPgConnection& conn, bool fill, std::string& error);
+
+} // namespace records_server
