@@ -301,7 +301,17 @@ bool InitSummaries(CPgConnection& conn, bool fill, std::string& error)
          "END $$",
          "CREATE OR REPLACE TRIGGER torvane_attempt_summary_truncate AFTER TRUNCATE ON torvane_attempt"
          " FOR EACH STATEMENT EXECUTE FUNCTION torvane_summaries_clear()"});
-    if (fill) statements.push_back("SELECT torvane_summaries_fill()");
+    if (fill) {
+        statements.push_back("SELECT torvane_summaries_fill()");
+        // Whoever may read the attempts (the line's reader) may read their totals: a
+        // migrated server's page would answer 503 until someone granted them by hand.
+        statements.push_back(
+            "DO $$ DECLARE reader text; BEGIN FOR reader IN SELECT DISTINCT a.grantee::regrole::text"
+            " FROM pg_class c, aclexplode(c.relacl) a WHERE c.oid = 'torvane_attempt'::regclass"
+            " AND a.privilege_type = 'SELECT' AND a.grantee <> 0 AND a.grantee <> c.relowner LOOP"
+            " EXECUTE 'GRANT SELECT ON torvane_day_fixture, torvane_day_cycle, torvane_panel, torvane_day_panel"
+            " TO ' || reader; END LOOP; END $$");
+    }
     for (const std::string& statement : statements) {
         const CPgResult result = conn.Exec(statement);
         if (!result.Ok()) {
