@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <functional>
+#include <future>
 #include <httplib.h>
 #include <mutex>
 #include <openssl/evp.h>
@@ -13,6 +14,7 @@
 #include "line/LineEvents.h"
 #include "line/LineIngest.h"
 #include "line/LineMetrics.h"
+#include "line/LinePage.h"
 #include "line/LineQueries.h"
 #include "line/LineStations.h"
 #include "line/LineTableCache.h"
@@ -36,7 +38,7 @@ constexpr char kMetrics[] = "text/plain; version=0.0.4; charset=utf-8";
 // connections are kept, so a batch does not wait for a new one and its statements.
 constexpr size_t kKeptReaders = 8;
 constexpr size_t kKeptWriters = 32;
-// The page's first reads, preloaded together: their connections are opened when the server
+// The page's first answers, read together: their connections are opened when the server
 // starts, so the first visitor pays no connection's start and authentication per read.
 constexpr size_t kPageFirstReads = 5;
 constexpr size_t kKeptAliveRequests = 10000;
@@ -99,6 +101,19 @@ const char* ContentType(const std::string& path)
     if (ends(".js")) return "text/javascript; charset=utf-8";
     if (ends(".svg")) return "image/svg+xml";
     return "application/octet-stream";
+}
+
+// The library answers a browser in brotli at its slowest setting, again for every answer:
+// a sixth of a second of a core for the filled page. gzip costs a fortieth of that. The
+// request is the library's own object (not a copy), from which it chooses the encoding.
+void OnlyGzip(const httplib::Request& req)
+{
+    auto& headers = const_cast<httplib::Request&>(req).headers;
+    const auto accept = headers.find("Accept-Encoding");
+    if (accept == headers.end()) return;
+    const bool gzip = Lower(accept->second).find("gzip") != std::string::npos;
+    headers.erase("Accept-Encoding");
+    if (gzip) headers.emplace("Accept-Encoding", "gzip");
 }
 
 // Connections to the records server for the handlers' threads: each request takes one,
@@ -224,6 +239,7 @@ struct CLineServer::Impl
     // Host, method, body and credentials, before any route: a refusal answers here.
     httplib::Server::HandlerResponse Guard(const httplib::Request& req, httplib::Response& res)
     {
+        OnlyGzip(req);
         auto refuse = [&](int status, const std::string& why) {
             res.status = status;
             res.set_content(why + "\n", kText);
@@ -281,30 +297,45 @@ struct CLineServer::Impl
         return httplib::Server::HandlerResponse::Unhandled;
     }
 
-    // Runs a query with a reader connection, or takes its answer from the moment before,
-    // and answers with its table (CSV with ?format=csv).
-    void Table(const httplib::Request& req, httplib::Response& res, const std::string& name,
-               const std::function<bool(CPgConnection&, CLineTable&, std::string&)>& query)
+    using TableQuery = std::function<bool(CPgConnection&, CLineTable&, std::string&)>;
+
+    // The name of an answer kept for a moment: its table and filter, not its format.
+    static std::string AnswerKey(const std::string& name, const httplib::Params& params)
     {
         std::string key = name;
-        for (const auto& [param, value] : req.params)
+        for (const auto& [param, value] : params)
             if (param != "format") key += "\x1f" + param + "\x1e" + value;
-        bool badInput = false;
-        auto read = [&](CLineTable& table, std::string& error) {
-            auto conn = readers.Take(error);
+        return key;
+    }
+
+    // A query's answer with a reader connection, or its answer from the moment before.
+    // badInput: the request's fault, not the server's.
+    bool Read(const std::string& key, const TableQuery& query, CLineTable& table, std::string& error,
+              bool& badInput)
+    {
+        badInput = false;
+        auto read = [&](CLineTable& answer, std::string& why) {
+            auto conn = readers.Take(why);
             if (!conn) return false;
             conn->SetDeadline(std::chrono::steady_clock::now() + std::chrono::seconds(kQuerySeconds));
-            const bool ok = query(*conn, table, error);
+            const bool ok = query(*conn, answer, why);
             // A time PostgreSQL cannot read is the request's fault, not the server's.
-            badInput = !ok && (error.find("invalid input") != std::string::npos ||
-                               error.find("out of range") != std::string::npos);
+            badInput = !ok && (why.find("invalid input") != std::string::npos ||
+                               why.find("out of range") != std::string::npos);
             readers.Give(std::move(conn));
             return ok;
         };
+        return answers.Answer(key, events.Latest(), std::chrono::steady_clock::now(), read, table, error);
+    }
+
+    // Answers with a query's table (CSV with ?format=csv).
+    void Table(const httplib::Request& req, httplib::Response& res, const std::string& name,
+               const TableQuery& query)
+    {
+        bool badInput = false;
         std::string error;
         CLineTable table;
-        const bool ok =
-            answers.Answer(key, events.Latest(), std::chrono::steady_clock::now(), read, table, error);
+        const bool ok = Read(AnswerKey(name, req.params), query, table, error, badInput);
         if (badInput) {
             res.status = 400;
             res.set_content(error + "\n", kText);
@@ -322,6 +353,48 @@ struct CLineServer::Impl
         } else {
             res.set_content(table.Json(), kJson);
         }
+    }
+
+    // Today's answers as the page's script asks for them first (the same kept answers),
+    // read in parallel; one the server cannot read now is left out.
+    CFirstAnswers FirstAnswers()
+    {
+        const CLineFilter today{};
+        auto read = [this](const char* name, httplib::Params params, TableQuery query) {
+            return std::async(std::launch::async, [this, name, params = std::move(params), query = std::move(query)] {
+                CLineTable table;
+                std::string error;
+                bool badInput = false;
+                return Read(AnswerKey(name, params), query, table, error, badInput) ? std::optional(table)
+                                                                                    : std::nullopt;
+            });
+        };
+        auto fixtures = read("fixtures", {}, [](auto& c, auto& t, auto& e) { return Fixtures(c, t, e); });
+        auto alarms = read("alarms", {}, [](auto& c, auto& t, auto& e) { return Alarms(c, t, e); });
+        auto yields = read("yields", {}, [today](auto& c, auto& t, auto& e) { return Yields(c, today, t, e); });
+        auto cycles =
+            read("cycle-times", {}, [today](auto& c, auto& t, auto& e) { return CycleTimes(c, today, t, e); });
+        auto pareto = read("pareto", {{"by", "step"}}, [today](auto& c, auto& t, auto& e) {
+            return Pareto(c, today, ParetoBy::StepAndReason, t, e);
+        });
+        return {fixtures.get(), alarms.get(), yields.get(), cycles.get(), pareto.get()};
+    }
+
+    // The page, filled with today's answers: the browser's first frame shows the line
+    // without waiting for the script and its reads. Sent whole: a browser given its head
+    // first spends its first frame on the empty page and takes the rest only after it.
+    void Page(httplib::Response& res)
+    {
+        static const std::string_view page = [] {
+            for (const CPageAsset& asset : PageAssets())
+                if (std::string_view(asset.path) == "/index.html") return asset.Content();
+            return std::string_view();
+        }();
+        const size_t head = PageHeadSize(page);
+        std::string html(page.substr(0, head));
+        html += FillPage(page.substr(head), FirstAnswers());
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(html, "text/html; charset=utf-8");
     }
 
     // POST /api/ingest: the token first, so nobody without one has a body kept, parsed or
@@ -431,11 +504,15 @@ struct CLineServer::Impl
                    [this](const httplib::Request& req, httplib::Response& res,
                           const httplib::ContentReader& content) { IngestRequest(req, res, content); });
         http->set_pre_routing_handler([this](const auto& req, auto& res) { return Guard(req, res); });
+        http->Get("/", [this](const httplib::Request&, httplib::Response& res) { Page(res); });
+        http->Get("/index.html", [this](const httplib::Request&, httplib::Response& res) { Page(res); });
         for (const CPageAsset& asset : PageAssets()) {
             const CPageAsset* a = &asset;
-            // A page opened again asks whether its files changed and gets a 304: they change
-            // only with the program, and their tag is their hash.
-            const std::string tag = "\"" + TokenSha256(std::string(a->Content())).substr(0, 32) + "\"";
+            if (std::string_view(a->path) == "/index.html") continue;
+            // A page opened again asks whether its style and script changed and gets a 304:
+            // they change only with the program, and their tag is their hash.
+            std::string tag = "\"";
+            tag.append(TokenSha256(std::string(a->Content())).substr(0, 32)).append("\"");
             auto serve = [a, tag](const httplib::Request& req, httplib::Response& res) {
                 res.set_header("Cache-Control", "no-cache");
                 res.set_header("ETag", tag);
@@ -446,7 +523,6 @@ struct CLineServer::Impl
                 res.set_content(std::string(a->Content()), ContentType(a->path));
             };
             http->Get(a->path, serve);
-            if (std::string(a->path) == "/index.html") http->Get("/", serve);
         }
         auto filter = [](const httplib::Request& req) {
             return CLineFilter{Param(req, "since"), Param(req, "until"), Param(req, "tag"),

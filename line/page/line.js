@@ -1,9 +1,9 @@
 // The line's page: reads the API when the server's events say something changed and
-// builds the tables from its JSON.
+// builds the tables from its JSON. The server sends the page filled with today's answers,
+// made by the twins of these functions in LinePage.cpp: what one makes, the other must.
 // Text from the records (serials, tags, file names, messages) only ever goes in as
 // textContent, never as markup.
 'use strict';
-performance.mark('torvane-script');
 
 const kRefreshMs = 5000;     // polling, only while the event stream is down
 const kLineRefreshMs = 10000;
@@ -55,6 +55,11 @@ function rowObject(table, row) {
 const kNotRecorded = '(not recorded)';
 const kRecordedColumns = {pareto: ['step', 'reason']};
 
+// Halves up, whatever the binary fraction: as the server rounds them.
+function tenths(seconds) {
+  return (Math.round(seconds * 10) / 10).toFixed(1);
+}
+
 function showTable(id, table) {
   const place = document.getElementById(id);
   if (!table.rows.length) {
@@ -62,9 +67,11 @@ function showTable(id, table) {
     return;
   }
   const t = element('table');
+  // As a parser makes a table of rows: in a tbody.
+  const body = t.appendChild(element('tbody'));
   const head = element('tr');
   for (const c of table.columns) head.appendChild(element('th', null, c.replace(/_/g, ' ')));
-  t.appendChild(head);
+  body.appendChild(head);
   const recorded = table.columns.map(c => (kRecordedColumns[id] || []).includes(c));
   for (const row of table.rows) {
     const tr = element('tr');
@@ -72,9 +79,9 @@ function showTable(id, table) {
       const seconds = typeof cell === 'number' && table.columns[i].endsWith('_s');
       const blank = recorded[i] && (cell === null || cell === '');
       tr.appendChild(element('td', typeof cell === 'number' ? 'number' : blank ? 'muted' : null,
-                             seconds ? cell.toFixed(1) : blank ? kNotRecorded : cell ?? ''));
+                             seconds ? tenths(cell) : blank ? kNotRecorded : cell ?? ''));
     });
-    t.appendChild(tr);
+    body.appendChild(tr);
   }
   place.replaceChildren(t);
 }
@@ -113,7 +120,8 @@ function showFixtures(table) {
     const silent = f.station_silent === 1;
     const kind = silent ? 'silent' : f.state ? f.state.replace(/ /g, '-') : (f.last_outcome || '');
     const tile = element('div', 'tile ' + kind);
-    tile.appendChild(element('div', 'name', f.host + ' ' + f.port));
+    // Its paint is what a monitor of the page's speed can time.
+    tile.appendChild(element('div', 'name', f.host + ' ' + f.port)).setAttribute('elementtiming', 'tile');
     const now = silent ? 'station silent' : stateText(f);
     if (now) tile.appendChild(element('div', 'state', now));
     const last = element('div');
@@ -204,16 +212,12 @@ async function refreshLine() {
   }
 }
 
-// The first frame with everything filled, for the benchmark's measure of the first paint.
-let filled = false;
-
 async function refresh() {
   const query = filterQuery();
   try {
     const [fixtures, alarms, yields, cycles, pareto] = await Promise.all([
       readTable('/api/fixtures'), readTable('/api/alarms'), readTable('/api/yields', query),
       readTable('/api/cycle-times', query), readTable('/api/pareto', paretoQuery(query))]);
-    if (!filled) performance.mark('torvane-answers');
     showFixtures(fixtures);
     showAlarms(alarms);
     showYields(yields);
@@ -221,11 +225,6 @@ async function refresh() {
     showTable('pareto', pareto);
     setCsvLinks(query);
     updated();
-    if (!filled) {
-      performance.mark('torvane-built');
-      filled = true;
-      requestAnimationFrame(() => performance.mark('torvane-filled'));
-    }
   } catch (e) {
     showProblem(e);
   }
@@ -278,9 +277,14 @@ function start() {
     const key = event.target.elements.key.value.trim();
     if (key) trace(key);
   });
+  // The server filled the page with today's answers, unless it could not read them; and a
+  // filter the browser brought back from the page's last visit asks for others.
+  const filled = document.querySelector('main').hasAttribute('data-filled') && !filterQuery().toString() &&
+    document.getElementById('pareto-by').value === 'step';
+  if (filled) updated();
   // The event stream once the page is filled: it holds one of the browser's few connections
   // to the server, and its first event reads the API again.
-  refresh().then(listen);
+  (filled ? Promise.resolve() : refresh()).then(listen);
   // "Last seen" and a station's silence move with the clock, not with events.
   setInterval(refreshLine, kLineRefreshMs);
 }

@@ -30,6 +30,20 @@ async function main() {
 
     await tile(page, 'line-a COM7').waitFor({timeout: 10000});
     assert.match(await tile(page, 'line-a COM7').textContent(), /today 2 passed, 0 failed/);
+    // The server fills the page as its script does: the page as served, then the script's own
+    // fill of the same moment (how long ago a panel was may tick between the two).
+    const kFills = ['fixtures', 'alarms', 'yields', 'cycle-times', 'pareto'];
+    const fills = html => html.map(h => h.replace(/\d+ (s|min|h|d) ago/g, 'a while ago'));
+    const served = fills(await page.evaluate(async ids => {
+      const html = await (await fetch('/')).text();
+      const doc = new DOMParser().parseFromString(html, 'text/html');
+      if (!doc.querySelector('main[data-filled]')) throw new Error('the server did not fill the page');
+      return ids.map(id => doc.getElementById(id).innerHTML);
+    }, kFills));
+    assert.deepEqual(fills(await page.evaluate(async ids => {
+      await refresh();
+      return ids.map(id => document.getElementById(id).innerHTML);
+    }, kFills)), served);
     // The seeds are minutes old: the yields from an hour ago, whatever today's midnight.
     await page.evaluate(() => {
       const since = new Date(Date.now() - 3600 * 1000 - new Date().getTimezoneOffset() * 60000);

@@ -21,6 +21,7 @@
 #include "line/LineEvents.h"
 #include "line/LineIngest.h"
 #include "line/LineMetrics.h"
+#include "line/LinePage.h"
 #include "line/LineQueries.h"
 #include "line/LineServer.h"
 #include "line/LineStations.h"
@@ -784,8 +785,12 @@ TEST_F(LineServer, HttpRefusesWrongHostMethodBodyAndCredentials)
     EXPECT_EQ(page->status, 200);
     EXPECT_EQ(page->get_header_value("Content-Security-Policy"), "default-src 'self'");
     EXPECT_NE(page->body.find("<title>Torvane line</title>"), std::string::npos);
-    // Opened again, the page's files are not sent again while they are the same.
-    EXPECT_EQ(client.Get("/", {{"If-None-Match", page->get_header_value("ETag")}})->status, 304);
+    // Opened again, the page's script is not sent again while it is the same.
+    auto script = client.Get("/line.js");
+    EXPECT_EQ(client.Get("/line.js", {{"If-None-Match", script->get_header_value("ETag")}})->status, 304);
+    // A browser's answers in gzip, not in the library's slowest brotli.
+    EXPECT_EQ(client.Get("/line.js", {{"Accept-Encoding", "br, gzip"}})->get_header_value("Content-Encoding"),
+              "gzip");
     EXPECT_EQ(client.Head("/api/yields")->status, 200);
     EXPECT_EQ(client.Get("/api/yields?since=yesterday-ish")->status, 400);
 
@@ -827,6 +832,41 @@ TEST(LineEvents, AnEventIsOneLineOfJsonWhateverItsTextHolds)
     EXPECT_EQ(text.rfind("data: ", 0), 0u);
     EXPECT_EQ(text.find_first_of("\r\n"), text.size() - 2);
     EXPECT_EQ(nlohmann::json::parse(text.substr(6))["serial"], forged);
+}
+
+TEST(LinePage, TheServersFillEscapesEveryTextAndNeedsEveryAnswer)
+{
+    const std::string rest = "<main>\n<div id=\"fixtures\" class=\"tiles\"></div><div id=\"alarms\"></div>"
+                             "<div id=\"yields\" class=\"figures\"></div><div id=\"cycle-times\"></div>"
+                             "<div id=\"pareto\"></div></main>";
+    auto table = [](std::vector<line::CLineTable::Column> columns,
+                    std::vector<std::vector<std::optional<std::string>>> rows) {
+        return line::CLineTable{std::move(columns), std::move(rows)};
+    };
+    line::CFirstAnswers answers;
+    answers.fixtures = table({{"host"}, {"port"}, {"seconds_ago", true}, {"last_serial"}, {"last_outcome"},
+                              {"passed_today", true}, {"failed_today", true}, {"panels_last_hour", true},
+                              {"state"}, {"station_silent", true}},
+                             {{"pc-1", "COM1", "90", "</div><img src=x onerror=alert(1)>", "fail", "0", "1", "1",
+                               "pass\" onclick=\"alert(2)", "0"}});
+    answers.alarms = table({{"alarm"}, {"subject"}, {"detail"}}, {});
+    answers.yields = table({{"attempts", true}, {"attempt_yield"}}, {{"1", "0.0 %"}});
+    answers.cycleTimes = table({{"host"}, {"median_s", true}}, {{"pc-1", "39.25"}});
+    answers.pareto = table({{"step"}, {"reason"}, {"failures", true}}, {{std::nullopt, "no reply", "1"}});
+    const std::string page = line::FillPage(rest, answers);
+    EXPECT_NE(page.find("<main data-filled>"), std::string::npos);
+    EXPECT_EQ(page.find("<img"), std::string::npos);
+    EXPECT_EQ(page.find("\" onclick"), std::string::npos);
+    EXPECT_NE(page.find("last <span class=\"outcome\">fail</span> &lt;/div&gt;&lt;img src=x "
+                        "onerror=alert(1)&gt;, 1 min ago"),
+              std::string::npos);
+    EXPECT_NE(page.find("<div class=\"muted\">1 panel in the last hour</div>"), std::string::npos);
+    EXPECT_NE(page.find("<td class=\"number\">39.3</td>"), std::string::npos) << "halves up, as the script";
+    EXPECT_NE(page.find("<td class=\"muted\">(not recorded)</td><td>no reply</td>"), std::string::npos);
+    EXPECT_NE(page.find("<div id=\"alarms\"><p class=\"muted\">none</p>"), std::string::npos);
+
+    answers.pareto.reset(); // the server could not read it: the script fills the page
+    EXPECT_EQ(line::FillPage(rest, answers), rest);
 }
 
 TEST(LineTableCache, AnAnswerIsGivenAgainOnlyUntilTheNextEventAndForTwoSecondsAtMost)
