@@ -235,15 +235,9 @@ std::string Table(const json& table, bool recordedColumns)
 
 } // namespace
 
-size_t PageHeadSize(std::string_view page)
+std::string FillPage(std::string_view page, const CFirstAnswers& answers)
 {
-    const size_t main = page.find("<main");
-    return main == std::string_view::npos ? 0 : main;
-}
-
-std::string FillPage(std::string_view rest, const CFirstAnswers& answers)
-{
-    std::string html(rest);
+    std::string html(page);
     if (!answers.fixtures || !answers.alarms || !answers.yields || !answers.cycleTimes || !answers.pareto ||
         answers.yields->rows.empty())
         return html;
@@ -262,11 +256,11 @@ std::string FillPage(std::string_view rest, const CFirstAnswers& answers)
     for (const auto& [id, fill] : fills) {
         const size_t at = html.find("id=\"" + id + "\"");
         const size_t open = at == std::string::npos ? at : html.find('>', at);
-        if (open == std::string::npos) return std::string(rest);
+        if (open == std::string::npos) return std::string(page);
         places.emplace_back(open + 1, &fill);
     }
     const size_t main = html.find("<main>");
-    if (main == std::string::npos) return std::string(rest);
+    if (main == std::string::npos) return std::string(page);
     places.emplace_back(main + 5, nullptr);
     std::sort(places.begin(), places.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
     for (const auto& [at, fill] : places)

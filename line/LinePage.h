@@ -18,11 +18,8 @@ struct CFirstAnswers
     std::optional<CLineTable> fixtures, alarms, yields, cycleTimes, pareto;
 };
 
-// Where the page may be sent before its answers are read: the head, with the style and
-// the script the browser then fetches meanwhile.
-size_t PageHeadSize(std::string_view page);
-// The rest of the page (from PageHeadSize on), its containers filled and its <main> marked
-// data-filled when every answer is there.
-std::string FillPage(std::string_view rest, const CFirstAnswers& answers);
+// The page (index.html), its containers filled and its <main> marked data-filled when every
+// answer is there; as it is otherwise.
+std::string FillPage(std::string_view page, const CFirstAnswers& answers);
 
 } // namespace line

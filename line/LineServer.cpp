@@ -382,7 +382,7 @@ struct CLineServer::Impl
 
     // The page, filled with today's answers: the browser's first frame shows the line
     // without waiting for the script and its reads. Sent whole: a browser given its head
-    // first spends its first frame on the empty page and takes the rest only after it.
+    // first spends its first frame on the empty page and reads the rest only after it.
     void Page(httplib::Response& res)
     {
         static const std::string_view page = [] {
@@ -390,11 +390,8 @@ struct CLineServer::Impl
                 if (std::string_view(asset.path) == "/index.html") return asset.Content();
             return std::string_view();
         }();
-        const size_t head = PageHeadSize(page);
-        std::string html(page.substr(0, head));
-        html += FillPage(page.substr(head), FirstAnswers());
         res.set_header("Cache-Control", "no-store");
-        res.set_content(html, "text/html; charset=utf-8");
+        res.set_content(FillPage(page, FirstAnswers()), "text/html; charset=utf-8");
     }
 
     // POST /api/ingest: the token first, so nobody without one has a body kept, parsed or
