@@ -35,13 +35,26 @@ std::string Escape(const std::string& text)
     out.reserve(text.size());
     for (const char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        case '\r': out += "&#13;"; break; // the parser would make it a line feed
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        case '\r':
+            out += "&#13;";
+            break; // the parser would make it a line feed
+        default:
+            out += c;
         }
     }
     return out;
@@ -55,7 +68,8 @@ std::string Text(const json& v)
     if (v.is_boolean()) return v.get<bool>() ? "true" : "false";
     if (v.is_number_integer()) return v.dump();
     const double x = v.get<double>();
-    if (std::isfinite(x) && x == std::floor(x) && std::fabs(x) < 1e21) return json(static_cast<int64_t>(x)).dump();
+    if (std::isfinite(x) && x == std::floor(x) && std::fabs(x) < 1e21)
+        return json(static_cast<int64_t>(x)).dump();
     return v.dump();
 }
 
@@ -122,7 +136,8 @@ std::optional<std::string> StateText(const json& f)
                          : Truthy(f["step"])      ? ": " + Text(f["step"])
                                                   : "");
     const bool left = Truthy(f["seconds_left"]);
-    if (s == "erasing") return "erasing" + (left ? ", " + MinutesSeconds(Whole(f["seconds_left"])) + " left" : "");
+    if (s == "erasing")
+        return "erasing" + (left ? ", " + MinutesSeconds(Whole(f["seconds_left"])) + " left" : "");
     const bool pages = Truthy(f["pages_total"]);
     return s + (pages ? " " + Text(f["pages_done"]) + "/" + Text(f["pages_total"]) : "") +
            (left && !pages ? ", " + MinutesSeconds(Whole(f["seconds_left"])) + " left" : "");
@@ -134,16 +149,18 @@ std::string Fixtures(const json& table)
     for (size_t r = 0; r < table["rows"].size(); ++r) {
         const json f = Row(table, r);
         const bool silent = f["station_silent"] == 1;
-        std::string kind = silent ? "silent" : Truthy(f["state"]) ? Text(f["state"])
-                                           : Truthy(f["last_outcome"]) ? Text(f["last_outcome"])
-                                                                       : "";
+        std::string kind = silent                      ? "silent"
+                           : Truthy(f["state"])        ? Text(f["state"])
+                           : Truthy(f["last_outcome"]) ? Text(f["last_outcome"])
+                                                       : "";
         if (!silent && Truthy(f["state"]))
             for (char& c : kind)
                 if (c == ' ') c = '-';
         html += "<div class=\"tile " + Escape(kind) + "\">";
-        html += "<div class=\"name\" elementtiming=\"tile\">" + Escape(Text(f["host"]) + " " + Text(f["port"])) +
-                "</div>";
-        const std::optional<std::string> now = silent ? std::optional<std::string>("station silent") : StateText(f);
+        html += "<div class=\"name\" elementtiming=\"tile\">" +
+                Escape(Text(f["host"]) + " " + Text(f["port"])) + "</div>";
+        const std::optional<std::string> now =
+            silent ? std::optional<std::string>("station silent") : StateText(f);
         if (now && !now->empty()) html += Element("div", "state", now);
         const std::string ago = Ago(Whole(f["seconds_ago"]));
         if (Truthy(f["last_outcome"]) && !silent && f["state"] == f["last_outcome"]) {
@@ -151,13 +168,14 @@ std::string Fixtures(const json& table)
             html += Element("div", "", "last panel " + serial + ", " + ago);
         } else if (Truthy(f["last_outcome"])) {
             const std::string serial = f["last_serial"].is_null() ? "no serial" : Text(f["last_serial"]);
-            html += "<div>last " + Element("span", "outcome", Text(f["last_outcome"])) + Escape(" " + serial + ", " + ago) +
-                    "</div>";
+            html += "<div>last " + Element("span", "outcome", Text(f["last_outcome"])) +
+                    Escape(" " + serial + ", " + ago) + "</div>";
         } else {
             html += Element("div", "", "no panel in the last 30 days");
         }
-        html += Element("div", "",
-                        "today " + Text(f["passed_today"]) + " passed, " + Text(f["failed_today"]) + " failed");
+        html +=
+            Element("div", "",
+                    "today " + Text(f["passed_today"]) + " passed, " + Text(f["failed_today"]) + " failed");
         html += Element("div", "muted",
                         Text(f["panels_last_hour"]) + (f["panels_last_hour"] == 1 ? " panel" : " panels") +
                             " in the last hour");
@@ -172,9 +190,10 @@ std::string Alarms(const json& table)
     std::string html;
     for (size_t r = 0; r < table["rows"].size(); ++r) {
         const json a = Row(table, r);
-        html += "<p class=\"alarm\">" + Element("strong", "", Text(a["alarm"])) +
-                Escape(": " + Text(a["subject"]) + (Truthy(a["detail"]) ? " (" + Text(a["detail"]) + ")" : "")) +
-                "</p>";
+        html +=
+            "<p class=\"alarm\">" + Element("strong", "", Text(a["alarm"])) +
+            Escape(": " + Text(a["subject"]) + (Truthy(a["detail"]) ? " (" + Text(a["detail"]) + ")" : "")) +
+            "</p>";
     }
     return html;
 }
@@ -222,8 +241,8 @@ std::string Table(const json& table, bool recordedColumns)
                 cell.is_number() && column.size() >= 2 && column.compare(column.size() - 2, 2, "_s") == 0;
             const bool blank = recorded && (cell.is_null() || cell == "");
             const std::string className = cell.is_number() ? "number" : blank ? "muted" : "";
-            const std::optional<std::string> text = seconds ? Tenths(cell.get<double>())
-                                                    : blank ? std::string(kNotRecorded)
+            const std::optional<std::string> text = seconds          ? Tenths(cell.get<double>())
+                                                    : blank          ? std::string(kNotRecorded)
                                                     : cell.is_null() ? std::string()
                                                                      : Text(cell);
             html += Element("td", className, text);

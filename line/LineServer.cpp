@@ -361,19 +361,21 @@ struct CLineServer::Impl
     {
         const CLineFilter today{};
         auto read = [this](const char* name, httplib::Params params, TableQuery query) {
-            return std::async(std::launch::async, [this, name, params = std::move(params), query = std::move(query)] {
-                CLineTable table;
-                std::string error;
-                bool badInput = false;
-                return Read(AnswerKey(name, params), query, table, error, badInput) ? std::optional(table)
-                                                                                    : std::nullopt;
-            });
+            return std::async(
+                std::launch::async, [this, name, params = std::move(params), query = std::move(query)] {
+                    CLineTable table;
+                    std::string error;
+                    bool badInput = false;
+                    return Read(AnswerKey(name, params), query, table, error, badInput) ? std::optional(table)
+                                                                                        : std::nullopt;
+                });
         };
         auto fixtures = read("fixtures", {}, [](auto& c, auto& t, auto& e) { return Fixtures(c, t, e); });
         auto alarms = read("alarms", {}, [](auto& c, auto& t, auto& e) { return Alarms(c, t, e); });
-        auto yields = read("yields", {}, [today](auto& c, auto& t, auto& e) { return Yields(c, today, t, e); });
-        auto cycles =
-            read("cycle-times", {}, [today](auto& c, auto& t, auto& e) { return CycleTimes(c, today, t, e); });
+        auto yields =
+            read("yields", {}, [today](auto& c, auto& t, auto& e) { return Yields(c, today, t, e); });
+        auto cycles = read("cycle-times", {},
+                           [today](auto& c, auto& t, auto& e) { return CycleTimes(c, today, t, e); });
         auto pareto = read("pareto", {{"by", "step"}}, [today](auto& c, auto& t, auto& e) {
             return Pareto(c, today, ParetoBy::StepAndReason, t, e);
         });

@@ -844,11 +844,18 @@ TEST(LinePage, TheServersFillEscapesEveryTextAndNeedsEveryAnswer)
         return line::CLineTable{std::move(columns), std::move(rows)};
     };
     line::CFirstAnswers answers;
-    answers.fixtures = table({{"host"}, {"port"}, {"seconds_ago", true}, {"last_serial"}, {"last_outcome"},
-                              {"passed_today", true}, {"failed_today", true}, {"panels_last_hour", true},
-                              {"state"}, {"station_silent", true}},
-                             {{"pc-1", "COM1", "90", "</div><img src=x onerror=alert(1)>", "fail", "0", "1", "1",
-                               "pass\" onclick=\"alert(2)", "0"}});
+    answers.fixtures = table({{"host"},
+                              {"port"},
+                              {"seconds_ago", true},
+                              {"last_serial"},
+                              {"last_outcome"},
+                              {"passed_today", true},
+                              {"failed_today", true},
+                              {"panels_last_hour", true},
+                              {"state"},
+                              {"station_silent", true}},
+                             {{"pc-1", "COM1", "90", "</div><img src=x onerror=alert(1)>", "fail", "0", "1",
+                               "1", "pass\" onclick=\"alert(2)", "0"}});
     answers.alarms = table({{"alarm"}, {"subject"}, {"detail"}}, {});
     answers.yields = table({{"attempts", true}, {"attempt_yield"}}, {{"1", "0.0 %"}});
     answers.cycleTimes = table({{"host"}, {"median_s", true}}, {{"pc-1", "39.25"}});
