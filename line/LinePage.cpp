@@ -50,9 +50,9 @@ std::string Escape(const std::string& text)
         case '\'':
             out += "&#39;";
             break;
-        case '\r':
+        case '\r': // the parser would make it a line feed
             out += "&#13;";
-            break; // the parser would make it a line feed
+            break;
         default:
             out += c;
         }
