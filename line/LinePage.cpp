@@ -97,13 +97,20 @@ std::string Element(const char* tag, const std::string& className, const std::op
     return html + "</" + tag + ">";
 }
 
+// A row's cell by its column's name; none when the table lacks the column.
+json Cell(const json& row, const char* column)
+{
+    const auto cell = row.find(column);
+    return cell == row.end() ? json() : *cell;
+}
+
 // A row as an object of its columns.
 json Row(const json& table, size_t row)
 {
     json o = json::object();
-    const json& cells = table["rows"][row];
-    for (size_t i = 0; i < table["columns"].size(); ++i)
-        o[table["columns"][i].get<std::string>()] = i < cells.size() ? cells[i] : json();
+    const json& cells = table.at("rows")[row];
+    for (size_t i = 0; i < table.at("columns").size(); ++i)
+        o[table.at("columns")[i].get<std::string>()] = i < cells.size() ? cells[i] : json();
     return o;
 }
 
@@ -125,60 +132,62 @@ std::string MinutesSeconds(int64_t seconds)
 
 std::optional<std::string> StateText(const json& f)
 {
-    const json& state = f["state"];
+    const json state = Cell(f, "state");
     if (state.is_null()) return std::nullopt;
     const std::string s = Text(state);
     if (s == "no port") return "adapter missing";
     if (s == "stopped") return "stopped part-way";
     if (s == "pass") return "PASS";
     if (s == "fail")
-        return "FAIL" + (Truthy(f["fail_reason"]) ? ": " + Text(f["fail_reason"])
-                         : Truthy(f["step"])      ? ": " + Text(f["step"])
-                                                  : "");
-    const bool left = Truthy(f["seconds_left"]);
+        return "FAIL" + (Truthy(Cell(f, "fail_reason")) ? ": " + Text(Cell(f, "fail_reason"))
+                         : Truthy(Cell(f, "step"))      ? ": " + Text(Cell(f, "step"))
+                                                        : "");
+    const bool left = Truthy(Cell(f, "seconds_left"));
     if (s == "erasing")
-        return "erasing" + (left ? ", " + MinutesSeconds(Whole(f["seconds_left"])) + " left" : "");
-    const bool pages = Truthy(f["pages_total"]);
-    return s + (pages ? " " + Text(f["pages_done"]) + "/" + Text(f["pages_total"]) : "") +
-           (left && !pages ? ", " + MinutesSeconds(Whole(f["seconds_left"])) + " left" : "");
+        return "erasing" + (left ? ", " + MinutesSeconds(Whole(Cell(f, "seconds_left"))) + " left" : "");
+    const bool pages = Truthy(Cell(f, "pages_total"));
+    return s + (pages ? " " + Text(Cell(f, "pages_done")) + "/" + Text(Cell(f, "pages_total")) : "") +
+           (left && !pages ? ", " + MinutesSeconds(Whole(Cell(f, "seconds_left"))) + " left" : "");
 }
 
 std::string Fixtures(const json& table)
 {
     std::string html;
-    for (size_t r = 0; r < table["rows"].size(); ++r) {
+    for (size_t r = 0; r < table.at("rows").size(); ++r) {
         const json f = Row(table, r);
-        const bool silent = f["station_silent"] == 1;
-        std::string kind = silent                      ? "silent"
-                           : Truthy(f["state"])        ? Text(f["state"])
-                           : Truthy(f["last_outcome"]) ? Text(f["last_outcome"])
-                                                       : "";
-        if (!silent && Truthy(f["state"]))
+        const bool silent = Cell(f, "station_silent") == 1;
+        std::string kind = silent                            ? "silent"
+                           : Truthy(Cell(f, "state"))        ? Text(Cell(f, "state"))
+                           : Truthy(Cell(f, "last_outcome")) ? Text(Cell(f, "last_outcome"))
+                                                             : "";
+        if (!silent && Truthy(Cell(f, "state")))
             for (char& c : kind)
                 if (c == ' ') c = '-';
         html += "<div class=\"tile " + Escape(kind) + "\">";
         html += "<div class=\"name\" elementtiming=\"tile\">" +
-                Escape(Text(f["host"]) + " " + Text(f["port"])) + "</div>";
+                Escape(Text(Cell(f, "host")) + " " + Text(Cell(f, "port"))) + "</div>";
         const std::optional<std::string> now =
             silent ? std::optional<std::string>("station silent") : StateText(f);
         if (now && !now->empty()) html += Element("div", "state", now);
-        const std::string ago = Ago(Whole(f["seconds_ago"]));
-        if (Truthy(f["last_outcome"]) && !silent && f["state"] == f["last_outcome"]) {
-            const std::string serial = f["last_serial"].is_null() ? "without serial" : Text(f["last_serial"]);
+        const std::string ago = Ago(Whole(Cell(f, "seconds_ago")));
+        if (Truthy(Cell(f, "last_outcome")) && !silent && Cell(f, "state") == Cell(f, "last_outcome")) {
+            const std::string serial =
+                Cell(f, "last_serial").is_null() ? "without serial" : Text(Cell(f, "last_serial"));
             html += Element("div", "", "last panel " + serial + ", " + ago);
-        } else if (Truthy(f["last_outcome"])) {
-            const std::string serial = f["last_serial"].is_null() ? "no serial" : Text(f["last_serial"]);
-            html += "<div>last " + Element("span", "outcome", Text(f["last_outcome"])) +
+        } else if (Truthy(Cell(f, "last_outcome"))) {
+            const std::string serial =
+                Cell(f, "last_serial").is_null() ? "no serial" : Text(Cell(f, "last_serial"));
+            html += "<div>last " + Element("span", "outcome", Text(Cell(f, "last_outcome"))) +
                     Escape(" " + serial + ", " + ago) + "</div>";
         } else {
             html += Element("div", "", "no panel in the last 30 days");
         }
-        html +=
-            Element("div", "",
-                    "today " + Text(f["passed_today"]) + " passed, " + Text(f["failed_today"]) + " failed");
+        html += Element("div", "",
+                        "today " + Text(Cell(f, "passed_today")) + " passed, " +
+                            Text(Cell(f, "failed_today")) + " failed");
         html += Element("div", "muted",
-                        Text(f["panels_last_hour"]) + (f["panels_last_hour"] == 1 ? " panel" : " panels") +
-                            " in the last hour");
+                        Text(Cell(f, "panels_last_hour")) +
+                            (Cell(f, "panels_last_hour") == 1 ? " panel" : " panels") + " in the last hour");
         html += "</div>";
     }
     return html.empty() ? Element("p", "muted", "no fixture has recorded in the last 30 days") : html;
@@ -186,14 +195,14 @@ std::string Fixtures(const json& table)
 
 std::string Alarms(const json& table)
 {
-    if (table["rows"].empty()) return Element("p", "muted", "none");
+    if (table.at("rows").empty()) return Element("p", "muted", "none");
     std::string html;
-    for (size_t r = 0; r < table["rows"].size(); ++r) {
+    for (size_t r = 0; r < table.at("rows").size(); ++r) {
         const json a = Row(table, r);
-        html +=
-            "<p class=\"alarm\">" + Element("strong", "", Text(a["alarm"])) +
-            Escape(": " + Text(a["subject"]) + (Truthy(a["detail"]) ? " (" + Text(a["detail"]) + ")" : "")) +
-            "</p>";
+        html += "<p class=\"alarm\">" + Element("strong", "", Text(Cell(a, "alarm"))) +
+                Escape(": " + Text(Cell(a, "subject")) +
+                       (Truthy(Cell(a, "detail")) ? " (" + Text(Cell(a, "detail")) + ")" : "")) +
+                "</p>";
     }
     return html;
 }
@@ -203,7 +212,7 @@ std::string Yields(const json& table)
     const json y = Row(table, 0);
     std::string html;
     for (const auto& [key, caption] : kFigures) {
-        const json value = y.contains(key) ? y[key] : json();
+        const json value = Cell(y, key);
         html += "<div class=\"figure\">" +
                 Element("div", "value", value.is_null() ? std::nullopt : std::optional(Text(value))) +
                 Element("div", "muted", std::string(caption)) + "</div>";
@@ -221,8 +230,8 @@ std::string Tenths(double seconds)
 
 std::string Table(const json& table, bool recordedColumns)
 {
-    if (table["rows"].empty()) return Element("p", "muted", "none");
-    const json& columns = table["columns"];
+    if (table.at("rows").empty()) return Element("p", "muted", "none");
+    const json& columns = table.at("columns");
     std::string html = "<table><tbody><tr>";
     for (const json& c : columns) {
         std::string name = c.get<std::string>();
@@ -231,7 +240,7 @@ std::string Table(const json& table, bool recordedColumns)
         html += Element("th", "", name);
     }
     html += "</tr>";
-    for (const json& row : table["rows"]) {
+    for (const json& row : table.at("rows")) {
         html += "<tr>";
         for (size_t i = 0; i < row.size() && i < columns.size(); ++i) {
             const json& cell = row[i];
