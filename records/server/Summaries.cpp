@@ -237,7 +237,8 @@ std::string TriggerFunctionSql()
 }
 
 // Every summary made again from the rows: the migration, and a bulk load that ran with
-// the trigger disabled.
+// the trigger disabled. Each table's rows go in day by day, as the trigger writes them: a
+// period's days then lie together on disk, not spread over the whole table.
 std::string FillFunctionSql()
 {
     const std::string counted = YieldConditionSql(CountsForPanel, "outcome", TouchedSql(""));
@@ -255,7 +256,7 @@ std::string FillFunctionSql()
            " AS fail_step, coalesce(fail_reason, '') AS fail_reason, duration_ms FROM torvane_attempt) r"
            " GROUP BY day, host, port, tag, file_name, file_sha256, loader_version, outcome, touched, "
            "fail_step,"
-           " fail_reason;"
+           " fail_reason ORDER BY day;"
            " INSERT INTO torvane_day_cycle SELECT day, md5(row(host, port, tag, file_name, "
            "file_sha256)::text),"
            " seconds, host, port, tag, file_name, file_sha256, count(*) FROM (SELECT"
@@ -264,7 +265,7 @@ std::string FillFunctionSql()
            " coalesce(file_sha256, '') AS file_sha256, ceil(duration_ms / 1000.0)::integer AS seconds"
            " FROM torvane_attempt WHERE duration_ms IS NOT NULL AND " +
            YieldConditionSql(CountsAsWorked, "outcome", TouchedSql("")) +
-           ") r GROUP BY day, host, port, tag, file_name, file_sha256, seconds;"
+           ") r GROUP BY day, host, port, tag, file_name, file_sha256, seconds ORDER BY day;"
            " INSERT INTO torvane_panel SELECT md5(row(serial, tag, file_name, file_sha256)::text), serial, "
            "tag,"
            " file_name, file_sha256, (array_agg(started_utc ORDER BY started_utc, id))[1],"
@@ -279,7 +280,7 @@ std::string FillFunctionSql()
            " INSERT INTO torvane_day_panel SELECT (first_utc AT TIME ZONE 'UTC')::date,"
            " md5(row(host, tag, file_name, file_sha256)::text), host, tag, file_name, file_sha256, count(*),"
            " count(*) FILTER (WHERE first_passed), count(*) FILTER (WHERE last_passed), sum(counted)"
-           " FROM torvane_panel GROUP BY 1, 2, 3, 4, 5, 6; END $$";
+           " FROM torvane_panel GROUP BY 1, 2, 3, 4, 5, 6 ORDER BY 1; END $$";
 }
 
 } // namespace
