@@ -51,3 +51,5 @@ FROM generate_series(1, 50) AS station, generate_series(1, 4) AS fixture;
 -- As a server looks once autovacuum has passed after a bulk load (hint bits set, the visibility
 -- map current), not while it still works through the million rows just written.
 VACUUM (ANALYZE) torvane_attempt, torvane_day_fixture, torvane_day_cycle, torvane_panel, torvane_day_panel;
+-- The gigabyte just written goes to disk now, not in the middle of the measures.
+CHECKPOINT;

@@ -16,9 +16,12 @@ async function paint(runs) {
   const {chromium} = require('playwright-core');
   const browser = await chromium.launch({executablePath: '/usr/bin/chromium', args: ['--no-sandbox']});
   try {
-    // The browser's own first page (its first renderer starting) is not the line page's.
+    // The browser's own first page (its first renderer starting, its fonts loaded, its first
+    // text drawn) is not the line page's.
     const warm = await browser.newContext();
-    await (await warm.newPage()).goto('about:blank');
+    const first = await warm.newPage();
+    await first.setContent('<p style="font-family: DejaVu Sans">Torvane <b>line</b></p>');
+    await first.evaluate(() => new Promise(drawn => requestAnimationFrame(() => setTimeout(drawn))));
     await warm.close();
     for (let run = 0; run < runs; ++run) {
       // playwright answers a login challenge by pausing every request of the page in its own
