@@ -273,13 +273,14 @@ bool CycleTimes(CPgConnection& conn, const CLineFilter& filter, CLineTable& tabl
     CPgResult result;
     if (!filter.since || !split.anyWholeDay) {
         // Today (the default) and a period within one day: the exact durations of its rows.
+        // Both percentiles from one sort of each fixture's durations.
         const std::string sql =
-            "SELECT host, coalesce(port, ''), count(*),"
-            " round((percentile_cont(0.5) WITHIN GROUP (ORDER BY duration_ms) / 1000.0)::numeric, 1),"
-            " round((percentile_cont(0.9) WITHIN GROUP (ORDER BY duration_ms) / 1000.0)::numeric, 1)"
+            "SELECT host, port, n, round((p[1] / 1000.0)::numeric, 1), round((p[2] / 1000.0)::numeric, 1)"
+            " FROM (SELECT host, coalesce(port, '') AS port, count(*) AS n,"
+            " percentile_cont(ARRAY[0.5, 0.9]) WITHIN GROUP (ORDER BY duration_ms) AS p"
             " FROM torvane_attempt WHERE" +
             std::string(kFilterSql) + " AND duration_ms IS NOT NULL AND " + WorkedSql() +
-            " GROUP BY 1, 2 ORDER BY 1, 2";
+            " GROUP BY 1, 2) d ORDER BY 1, 2";
         if (!Run(conn, sql, FilterValues(filter), result, error)) return false;
         Fill(result, table);
         return true;
