@@ -1,7 +1,9 @@
 #include "line/LineServer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <condition_variable>
 #include <cstdlib>
 #include <functional>
 #include <future>
@@ -9,7 +11,9 @@
 #include <mutex>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "line/LineEvents.h"
 #include "line/LineIngest.h"
@@ -41,6 +45,12 @@ constexpr size_t kKeptWriters = 32;
 // The page's first answers, read together: their connections are opened when the server
 // starts, so the first visitor pays no connection's start and authentication per read.
 constexpr size_t kPageFirstReads = 5;
+// While somebody watches the line (a page, the API, a stream), the page's first answers
+// are read again before they age out, so that a page opened is served from memory: five
+// queries in the request would keep its browser waiting. An unwatched line costs nothing.
+constexpr auto kWatchedFor = std::chrono::minutes(15);
+constexpr auto kWarmTick = std::chrono::milliseconds(250);
+constexpr auto kWarmAge = CLineTableCache::kFresh - std::chrono::milliseconds(500);
 constexpr size_t kKeptAliveRequests = 10000;
 const std::vector<std::string> kLoopbackHosts = {"localhost", "127.0.0.1", "[::1]"};
 
@@ -226,6 +236,10 @@ struct CLineServer::Impl
     CStationTokenCache tokens;
     std::vector<std::string> hosts;
     int port = 0;
+    std::atomic<std::chrono::steady_clock::rep> watchedAt{0};
+    std::mutex warmMutex;
+    std::condition_variable warmWake;
+    bool warmStop = false;
 
     explicit Impl(CLineServerSettings s)
         : settings(std::move(s)), readers(settings.recordsServer, ReadOnly, kKeptReaders),
@@ -273,7 +287,10 @@ struct CLineServer::Impl
             res.set_header("WWW-Authenticate", kRealm);
             return refuse(401, "log in with a torvane-line user's name and password");
         }
-        if (users.Remembered(name, password, now)) return httplib::Server::HandlerResponse::Unhandled;
+        if (users.Remembered(name, password, now)) {
+            Watched(req, now);
+            return httplib::Server::HandlerResponse::Unhandled;
+        }
         if (const auto wait = throttle.WaitFor(req.remote_addr, now); wait.count() > 0) {
             res.set_header("Retry-After", std::to_string((wait.count() + 999) / 1000));
             return refuse(429, "too many failed logins: wait a moment");
@@ -294,7 +311,20 @@ struct CLineServer::Impl
             return refuse(401, "wrong name or password");
         }
         throttle.Succeeded(req.remote_addr);
+        Watched(req, now);
         return httplib::Server::HandlerResponse::Unhandled;
+    }
+
+    // A scraper of /metrics does not watch the line.
+    void Watched(const httplib::Request& req, std::chrono::steady_clock::time_point now)
+    {
+        if (req.path != "/metrics") watchedAt = now.time_since_epoch().count();
+    }
+
+    bool IsWatched(std::chrono::steady_clock::time_point now) const
+    {
+        const std::chrono::steady_clock::time_point at{std::chrono::steady_clock::duration(watchedAt.load())};
+        return events.streams > 0 || now - at < kWatchedFor;
     }
 
     using TableQuery = std::function<bool(CPgConnection&, CLineTable&, std::string&)>;
@@ -311,7 +341,7 @@ struct CLineServer::Impl
     // A query's answer with a reader connection, or its answer from the moment before.
     // badInput: the request's fault, not the server's.
     bool Read(const std::string& key, const TableQuery& query, CLineTable& table, std::string& error,
-              bool& badInput)
+              bool& badInput, std::chrono::milliseconds fresh = CLineTableCache::kFresh)
     {
         badInput = false;
         auto read = [&](CLineTable& answer, std::string& why) {
@@ -325,7 +355,8 @@ struct CLineServer::Impl
             readers.Give(std::move(conn));
             return ok;
         };
-        return answers.Answer(key, events.Latest(), std::chrono::steady_clock::now(), read, table, error);
+        return answers.Answer(key, events.Latest(), std::chrono::steady_clock::now(), read, table, error,
+                              fresh);
     }
 
     // Answers with a query's table (CSV with ?format=csv).
@@ -355,31 +386,63 @@ struct CLineServer::Impl
         }
     }
 
-    // Today's answers as the page's script asks for them first (the same kept answers),
-    // read in parallel; one the server cannot read now is left out.
+    struct FirstQuery
+    {
+        const char* name;
+        httplib::Params params;
+        TableQuery query;
+    };
+    // Today's answers as the page's script asks for them first (the same kept answers).
+    static const std::vector<FirstQuery>& FirstQueries()
+    {
+        static const CLineFilter today{};
+        static const std::vector<FirstQuery> queries = {
+            {"fixtures", {}, [](auto& c, auto& t, auto& e) { return Fixtures(c, t, e); }},
+            {"alarms", {}, [](auto& c, auto& t, auto& e) { return Alarms(c, t, e); }},
+            {"yields", {}, [](auto& c, auto& t, auto& e) { return Yields(c, today, t, e); }},
+            {"cycle-times", {}, [](auto& c, auto& t, auto& e) { return CycleTimes(c, today, t, e); }},
+            {"pareto",
+             {{"by", "step"}},
+             [](auto& c, auto& t, auto& e) { return Pareto(c, today, ParetoBy::StepAndReason, t, e); }},
+        };
+        return queries;
+    }
+
+    std::optional<CLineTable> FirstAnswer(const FirstQuery& first,
+                                          std::chrono::milliseconds fresh = CLineTableCache::kFresh)
+    {
+        CLineTable table;
+        std::string error;
+        bool badInput = false;
+        if (!Read(AnswerKey(first.name, first.params), first.query, table, error, badInput, fresh))
+            return std::nullopt;
+        return table;
+    }
+
+    // The page's first answers, read in parallel; one the server cannot read now is left out.
     CFirstAnswers FirstAnswers()
     {
-        const CLineFilter today{};
-        auto read = [this](const char* name, httplib::Params params, TableQuery query) {
-            return std::async(
-                std::launch::async, [this, name, params = std::move(params), query = std::move(query)] {
-                    CLineTable table;
-                    std::string error;
-                    bool badInput = false;
-                    return Read(AnswerKey(name, params), query, table, error, badInput) ? std::optional(table)
-                                                                                        : std::nullopt;
-                });
-        };
-        auto fixtures = read("fixtures", {}, [](auto& c, auto& t, auto& e) { return Fixtures(c, t, e); });
-        auto alarms = read("alarms", {}, [](auto& c, auto& t, auto& e) { return Alarms(c, t, e); });
-        auto yields =
-            read("yields", {}, [today](auto& c, auto& t, auto& e) { return Yields(c, today, t, e); });
-        auto cycles = read("cycle-times", {},
-                           [today](auto& c, auto& t, auto& e) { return CycleTimes(c, today, t, e); });
-        auto pareto = read("pareto", {{"by", "step"}}, [today](auto& c, auto& t, auto& e) {
-            return Pareto(c, today, ParetoBy::StepAndReason, t, e);
-        });
-        return {fixtures.get(), alarms.get(), yields.get(), cycles.get(), pareto.get()};
+        std::vector<std::future<std::optional<CLineTable>>> reads;
+        for (const FirstQuery& first : FirstQueries())
+            reads.push_back(std::async(std::launch::async, [this, &first] { return FirstAnswer(first); }));
+        std::vector<std::optional<CLineTable>> got;
+        for (auto& read : reads)
+            got.push_back(read.get());
+        return {got[0], got[1], got[2], got[3], got[4]};
+    }
+
+    // Keeps the page's first answers younger than the cache's bound while the line is
+    // watched, one after another (the page's own reads may run in parallel, these need not).
+    void Warm()
+    {
+        std::unique_lock lock(warmMutex);
+        while (!warmWake.wait_for(lock, kWarmTick, [this] { return warmStop; })) {
+            if (!IsWatched(std::chrono::steady_clock::now())) continue;
+            lock.unlock();
+            for (const FirstQuery& first : FirstQueries())
+                FirstAnswer(first, kWarmAge);
+            lock.lock();
+        }
     }
 
     // The page, filled with today's answers: the browser's first frame shows the line
@@ -668,10 +731,20 @@ int CLineServer::Port() const
 bool CLineServer::Run()
 {
     if (!m_impl->http) return false;
-    m_impl->events.Start();
-    std::thread open([this] { m_impl->readers.Open(kPageFirstReads); });
-    const bool served = m_impl->http->listen_after_bind();
+    Impl& d = *m_impl;
+    d.events.Start();
+    // The first visitor finds the page's answers ready too.
+    d.watchedAt = std::chrono::steady_clock::now().time_since_epoch().count();
+    std::thread open([&d] { d.readers.Open(kPageFirstReads); });
+    std::thread warm([&d] { d.Warm(); });
+    const bool served = d.http->listen_after_bind();
     open.join();
+    {
+        std::lock_guard lock(d.warmMutex);
+        d.warmStop = true;
+    }
+    d.warmWake.notify_all();
+    warm.join();
     return served;
 }
 

@@ -24,9 +24,10 @@ public:
     using Query = std::function<bool(CLineTable&, std::string&)>;
 
     // The answer for key (the table and its filter) as of the events up to `event`
-    // (read before the call): kept, or made by query. A failed query keeps nothing.
+    // (read before the call): kept if younger than `fresh`, or made by query. A failed
+    // query keeps nothing.
     bool Answer(const std::string& key, uint64_t event, Clock::time_point now, const Query& query,
-                CLineTable& table, std::string& error);
+                CLineTable& table, std::string& error, std::chrono::milliseconds fresh = kFresh);
 
 private:
     struct Slot

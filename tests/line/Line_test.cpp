@@ -888,11 +888,12 @@ TEST(LineTableCache, AnAnswerIsGivenAgainOnlyUntilTheNextEventAndForTwoSecondsAt
         table.rows = {{std::to_string(queries)}};
         return true;
     };
-    auto answer = [&](const std::string& key, uint64_t event, std::chrono::milliseconds at) {
+    auto answer = [&](const std::string& key, uint64_t event, std::chrono::milliseconds at,
+                      std::chrono::milliseconds fresh = line::CLineTableCache::kFresh) {
         line::CLineTable table;
         std::string error;
         const line::CLineTableCache::Clock::time_point now(at);
-        const bool ok = cache.Answer(key, event, now, query, table, error);
+        const bool ok = cache.Answer(key, event, now, query, table, error, fresh);
         return ok ? *table.rows.at(0).at(0) : error;
     };
     using std::chrono::milliseconds;
@@ -903,6 +904,8 @@ TEST(LineTableCache, AnAnswerIsGivenAgainOnlyUntilTheNextEventAndForTwoSecondsAt
     EXPECT_EQ(answer("yields", 8, milliseconds(14000)), "the records server went away")
         << "two seconds passed";
     EXPECT_EQ(answer("yields", 8, milliseconds(14001)), "5") << "a failed query is not kept";
+    EXPECT_EQ(answer("yields", 8, milliseconds(15600), milliseconds(1500)), "6")
+        << "read again before it ages out";
 }
 
 TEST(LineServerSettings, AnOpenAddressNeedsTls)
