@@ -436,12 +436,17 @@ struct CLineServer::Impl
     void Warm()
     {
         std::unique_lock lock(warmMutex);
+        auto next = std::chrono::steady_clock::now();
         while (!warmWake.wait_for(lock, kWarmTick, [this] { return warmStop; })) {
-            if (!IsWatched(std::chrono::steady_clock::now())) continue;
+            const auto now = std::chrono::steady_clock::now();
+            if (now < next || !IsWatched(now)) continue;
             lock.unlock();
+            bool read = true;
             for (const FirstQuery& first : FirstQueries())
-                FirstAnswer(first, kWarmAge);
+                read = FirstAnswer(first, kWarmAge).has_value() && read;
             lock.lock();
+            // A records server that cannot answer is not asked four times a second.
+            if (!read) next = now + CLineTableCache::kFresh;
         }
     }
 
