@@ -338,10 +338,12 @@ struct CLineServer::Impl
         return key;
     }
 
-    // A query's answer with a reader connection, or its answer from the moment before.
-    // badInput: the request's fault, not the server's.
+    // A query's answer with a reader connection, or its answer from the moment before
+    // (one from before the last event too, unless afterEvents). badInput: the request's
+    // fault, not the server's.
     bool Read(const std::string& key, const TableQuery& query, CLineTable& table, std::string& error,
-              bool& badInput, std::chrono::milliseconds fresh = CLineTableCache::kFresh)
+              bool& badInput, std::chrono::milliseconds fresh = CLineTableCache::kFresh,
+              bool afterEvents = true)
     {
         badInput = false;
         auto read = [&](CLineTable& answer, std::string& why) {
@@ -356,7 +358,7 @@ struct CLineServer::Impl
             return ok;
         };
         return answers.Answer(key, events.Latest(), std::chrono::steady_clock::now(), read, table, error,
-                              fresh);
+                              fresh, afterEvents);
     }
 
     // Answers with a query's table (CSV with ?format=csv).
@@ -408,13 +410,16 @@ struct CLineServer::Impl
         return queries;
     }
 
+    // An answer from before the last event will do: the page's stream, once open, reads
+    // every answer again at once. Nor does the warmer chase events: a busy line's records
+    // would have it query four times a second.
     std::optional<CLineTable> FirstAnswer(const FirstQuery& first,
                                           std::chrono::milliseconds fresh = CLineTableCache::kFresh)
     {
         CLineTable table;
         std::string error;
         bool badInput = false;
-        if (!Read(AnswerKey(first.name, first.params), first.query, table, error, badInput, fresh))
+        if (!Read(AnswerKey(first.name, first.params), first.query, table, error, badInput, fresh, false))
             return std::nullopt;
         return table;
     }

@@ -7,7 +7,7 @@ namespace line {
 
 bool CLineTableCache::Answer(const std::string& key, uint64_t event, Clock::time_point now,
                              const Query& query, CLineTable& table, std::string& error,
-                             std::chrono::milliseconds fresh)
+                             std::chrono::milliseconds fresh, bool afterEvent)
 {
     std::shared_ptr<Slot> slot;
     {
@@ -24,7 +24,7 @@ bool CLineTableCache::Answer(const std::string& key, uint64_t event, Clock::time
         slot = found;
     }
     std::lock_guard busy(slot->busy);
-    if (slot->kept && slot->event >= event && now - slot->at < std::min(fresh, kFresh)) {
+    if (slot->kept && (slot->event >= event || !afterEvent) && now - slot->at < std::min(fresh, kFresh)) {
         table = slot->table;
         return true;
     }

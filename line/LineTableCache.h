@@ -24,10 +24,11 @@ public:
     using Query = std::function<bool(CLineTable&, std::string&)>;
 
     // The answer for key (the table and its filter) as of the events up to `event`
-    // (read before the call): kept if younger than `fresh`, or made by query. A failed
-    // query keeps nothing.
+    // (read before the call), or from before them when not afterEvent: kept if younger
+    // than `fresh`, or made by query. A failed query keeps nothing.
     bool Answer(const std::string& key, uint64_t event, Clock::time_point now, const Query& query,
-                CLineTable& table, std::string& error, std::chrono::milliseconds fresh = kFresh);
+                CLineTable& table, std::string& error, std::chrono::milliseconds fresh = kFresh,
+                bool afterEvent = true);
 
 private:
     struct Slot

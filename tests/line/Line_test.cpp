@@ -889,11 +889,12 @@ TEST(LineTableCache, AnAnswerIsGivenAgainOnlyUntilTheNextEventAndForTwoSecondsAt
         return true;
     };
     auto answer = [&](const std::string& key, uint64_t event, std::chrono::milliseconds at,
-                      std::chrono::milliseconds fresh = line::CLineTableCache::kFresh) {
+                      std::chrono::milliseconds fresh = line::CLineTableCache::kFresh,
+                      bool afterEvent = true) {
         line::CLineTable table;
         std::string error;
         const line::CLineTableCache::Clock::time_point now(at);
-        const bool ok = cache.Answer(key, event, now, query, table, error, fresh);
+        const bool ok = cache.Answer(key, event, now, query, table, error, fresh, afterEvent);
         return ok ? *table.rows.at(0).at(0) : error;
     };
     using std::chrono::milliseconds;
@@ -906,6 +907,9 @@ TEST(LineTableCache, AnAnswerIsGivenAgainOnlyUntilTheNextEventAndForTwoSecondsAt
     EXPECT_EQ(answer("yields", 8, milliseconds(14001)), "5") << "a failed query is not kept";
     EXPECT_EQ(answer("yields", 8, milliseconds(15600), milliseconds(1500)), "6")
         << "read again before it ages out";
+    EXPECT_EQ(answer("yields", 9, milliseconds(15700), milliseconds(2000), false), "6")
+        << "an answer from before the last event will do";
+    EXPECT_EQ(answer("yields", 9, milliseconds(15700)), "7") << "but not for a page told of that event";
 }
 
 TEST(LineServerSettings, AnOpenAddressNeedsTls)
