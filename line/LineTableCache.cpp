@@ -23,12 +23,19 @@ bool CLineTableCache::Answer(const std::string& key, uint64_t event, Clock::time
         if (!found) found = std::make_shared<Slot>();
         slot = found;
     }
-    std::lock_guard busy(slot->busy);
-    if (slot->kept && (slot->event >= event || !afterEvent) && now - slot->at < std::min(fresh, kFresh)) {
+    auto kept = [&] {
+        std::lock_guard data(slot->data);
+        if (!slot->kept || (slot->event < event && afterEvent) || now - slot->at >= std::min(fresh, kFresh))
+            return false;
         table = slot->table;
         return true;
-    }
+    };
+    // An answer young enough is given without waiting for a query that renews it.
+    if (kept()) return true;
+    std::lock_guard busy(slot->busy);
+    if (kept()) return true;
     if (!query(table, error)) return false;
+    std::lock_guard data(slot->data);
     slot->kept = true;
     slot->event = event;
     slot->at = now;

@@ -2,7 +2,8 @@
 // The API's answers kept for a moment, so that every open page told of the same change
 // reads the records server once between them rather than once each: an answer is given
 // again only while no event has come since its query began, and for at most kFresh.
-// Requests for the same answer wait for the one query running.
+// Requests for the same answer wait for the one query running, unless the answer it
+// renews will still do.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -34,6 +35,7 @@ private:
     struct Slot
     {
         std::mutex busy; // held while its query runs
+        std::mutex data; // held while the answer below is read or written
         bool kept = false;
         uint64_t event = 0;
         Clock::time_point at;
