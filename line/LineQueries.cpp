@@ -409,7 +409,7 @@ bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error)
         std::string("WITH RECURSIVE ") + kFixtureWalkSql +
         ", last AS (SELECT l.* FROM fixture f CROSS JOIN LATERAL (SELECT a.host, coalesce(a.port, '') AS "
         "port,"
-        " a.id, a.started_utc, " +
+        " a.id, a.started_utc, a.duration_ms, " +
         SerialSql() + " AS serial, a.outcome" + kOfFixtureSql + kNewestFirstSql +
         " LIMIT 1) l WHERE l.started_utc >= now() - interval '30 days'),"
         " counts AS (SELECT host, coalesce(port, '') AS port,"
@@ -427,7 +427,9 @@ bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error)
         ")"
         " SELECT coalesce(l.host, v.host), coalesce(l.port, v.port), " +
         Utc("l.started_utc") +
-        ", floor(extract(epoch FROM now() - l.started_utc))::bigint, l.serial, l.outcome,"
+        // How long ago the last panel ended: its start is a whole cycle earlier.
+        ", greatest(floor(extract(epoch FROM now() - l.started_utc - coalesce(l.duration_ms, 0) *"
+        " interval '1 millisecond')), 0)::bigint, l.serial, l.outcome,"
         " coalesce(l.passed_today, 0), coalesce(l.failed_today, 0), coalesce(l.per_hour, 0),"
         " v.state, v.detail, v.step, v.pages_done, v.pages_total, v.seconds_left, v.fail_reason,"
         " floor(extract(epoch FROM now() - v.heard))::bigint, (v.heard < now() - interval '" +
