@@ -45,12 +45,15 @@ constexpr size_t kKeptWriters = 32;
 // The page's first answers, read together: their connections are opened when the server
 // starts, so the first visitor pays no connection's start and authentication per read.
 constexpr size_t kPageFirstReads = 5;
-// While somebody watches the line (a page, the API, a stream), the page's first answers
-// are read again before they age out, so that a page opened is served from memory: five
-// queries in the request would keep its browser waiting. An unwatched line costs nothing.
+// A page opened takes its first answers up to 10 s old, as old as an open page's tiles get
+// between their own reads (line.js, kLineRefreshMs); its stream reads all again at once.
+// While somebody watches the line (a page, the API, a stream) they are read again before
+// they age out, so that a page opened is served from memory: five queries in the request
+// would keep its browser waiting. An unwatched line costs nothing.
+constexpr auto kPageAge = CLineTableCache::kLongest;
 constexpr auto kWatchedFor = std::chrono::minutes(15);
 constexpr auto kWarmTick = std::chrono::milliseconds(250);
-constexpr auto kWarmAge = CLineTableCache::kFresh - std::chrono::milliseconds(500);
+constexpr auto kWarmAge = kPageAge - std::chrono::milliseconds(2000);
 constexpr size_t kKeptAliveRequests = 10000;
 const std::vector<std::string> kLoopbackHosts = {"localhost", "127.0.0.1", "[::1]"};
 
@@ -413,8 +416,7 @@ struct CLineServer::Impl
     // An answer from before the last event will do: the page's stream, once open, reads
     // every answer again at once. Nor does the warmer chase events: a busy line's records
     // would have it query four times a second.
-    std::optional<CLineTable> FirstAnswer(const FirstQuery& first,
-                                          std::chrono::milliseconds fresh = CLineTableCache::kFresh)
+    std::optional<CLineTable> FirstAnswer(const FirstQuery& first, std::chrono::milliseconds fresh = kPageAge)
     {
         CLineTable table;
         std::string error;

@@ -16,8 +16,8 @@ bool CLineTableCache::Answer(const std::string& key, uint64_t event, Clock::time
         // map holds only what the last moments asked.
         for (auto it = m_slots.begin(); it != m_slots.end();) {
             const bool idle = it->second.use_count() == 1;
-            it = idle && (!it->second->kept || now - it->second->at >= kFresh) ? m_slots.erase(it)
-                                                                               : std::next(it);
+            it = idle && (!it->second->kept || now - it->second->at >= kLongest) ? m_slots.erase(it)
+                                                                                 : std::next(it);
         }
         auto& found = m_slots[key];
         if (!found) found = std::make_shared<Slot>();
@@ -25,7 +25,7 @@ bool CLineTableCache::Answer(const std::string& key, uint64_t event, Clock::time
     }
     auto kept = [&] {
         std::lock_guard data(slot->data);
-        if (!slot->kept || (slot->event < event && afterEvent) || now - slot->at >= std::min(fresh, kFresh))
+        if (!slot->kept || (slot->event < event && afterEvent) || now - slot->at >= std::min(fresh, kLongest))
             return false;
         table = slot->table;
         return true;

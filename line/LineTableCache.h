@@ -1,7 +1,8 @@
 #pragma once
 // The API's answers kept for a moment, so that every open page told of the same change
 // reads the records server once between them rather than once each: an answer is given
-// again only while no event has come since its query began, and for at most kFresh.
+// again only while no event has come since its query began, and for at most kFresh
+// (a reader that asks may take one from before the last event, or up to kLongest old).
 // Requests for the same answer wait for the one query running, unless the answer it
 // renews will still do.
 #include <chrono>
@@ -22,11 +23,12 @@ public:
     using Clock = std::chrono::steady_clock;
     // What "updated" and "seconds ago" may lag by; each event makes every answer stale.
     static constexpr std::chrono::milliseconds kFresh{2000};
+    static constexpr std::chrono::milliseconds kLongest{10000};
     using Query = std::function<bool(CLineTable&, std::string&)>;
 
     // The answer for key (the table and its filter) as of the events up to `event`
     // (read before the call), or from before them when not afterEvent: kept if younger
-    // than `fresh`, or made by query. A failed query keeps nothing.
+    // than `fresh` (at most kLongest), or made by query. A failed query keeps nothing.
     bool Answer(const std::string& key, uint64_t event, Clock::time_point now, const Query& query,
                 CLineTable& table, std::string& error, std::chrono::milliseconds fresh = kFresh,
                 bool afterEvent = true);

@@ -461,6 +461,10 @@ TEST_F(LineServer, FixtureStatesAreUpsertedNotifiedOnChangeAndShownOnTheTiles)
               (Cells{"programming", "programming 121/256", "program", "121", "256", "NULL", ""}));
     EXPECT_EQ(row[4], "SN-0001");
     EXPECT_EQ(row.back(), "0");
+    // "How long ago" counts from the panel's end, not its start.
+    ASSERT_TRUE(m_conn.Exec("UPDATE torvane_attempt SET started_utc = now() - interval '50 s'").Ok());
+    ASSERT_TRUE(line::Fixtures(m_conn, table = {}, error)) << error;
+    EXPECT_NEAR(std::stod(Row(table, 0).at(3)), 10, 1);
 
     // A station not heard for 30 s is silent, on its tiles and among the alarms.
     ASSERT_TRUE(m_conn.Exec("UPDATE torvane_fixture_state SET updated_utc = now() - interval '40 s'").Ok());
@@ -910,6 +914,7 @@ TEST(LineTableCache, AnAnswerIsGivenAgainOnlyUntilTheNextEventAndForTwoSecondsAt
     EXPECT_EQ(answer("yields", 9, milliseconds(15700), milliseconds(2000), false), "6")
         << "an answer from before the last event will do";
     EXPECT_EQ(answer("yields", 9, milliseconds(15700)), "7") << "but not for a page told of that event";
+    EXPECT_EQ(answer("yields", 9, milliseconds(25000), milliseconds(10000)), "7") << "a longer bound";
 }
 
 TEST(LineServerSettings, AnOpenAddressNeedsTls)
