@@ -38,8 +38,6 @@ async function readTable(path, query) {
   // fetch refuses; the browser sends the credentials it was given for this origin.
   const url = new URL(path, window.location.origin);
   if (query) url.search = query.toString();
-  // The server marks its answers no-store; the same mode as the page's preloads, so the
-  // first reads take the answers the browser asked for while it read the page.
   const response = await fetch(url, {credentials: 'include'});
   if (!response.ok) throw new Error(path + ': ' + response.status + ' ' + (await response.text()).trim());
   return response.json();
