@@ -1,7 +1,6 @@
 #include "line/LineServer.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <condition_variable>
 #include <cstdlib>
@@ -47,11 +46,10 @@ constexpr size_t kKeptWriters = 32;
 constexpr size_t kPageFirstReads = 5;
 // A page opened takes its first answers up to 10 s old, as old as an open page's tiles get
 // between their own reads (line.js, kLineRefreshMs); its stream reads all again at once.
-// While somebody watches the line (a page, the API, a stream) they are read again before
-// they age out, so that a page opened is served from memory: five queries in the request
-// would keep its browser waiting. An unwatched line costs nothing.
+// They are read again before they age out, so that a page opened is served from memory:
+// five queries in the request would keep its browser waiting. Five reads every 8 s are
+// cheap enough to do whether or not anyone watches.
 constexpr auto kPageAge = CLineTableCache::kLongest;
-constexpr auto kWatchedFor = std::chrono::minutes(15);
 constexpr auto kWarmTick = std::chrono::milliseconds(250);
 constexpr auto kWarmAge = kPageAge - std::chrono::milliseconds(2000);
 constexpr size_t kKeptAliveRequests = 10000;
@@ -239,7 +237,6 @@ struct CLineServer::Impl
     CStationTokenCache tokens;
     std::vector<std::string> hosts;
     int port = 0;
-    std::atomic<std::chrono::steady_clock::rep> watchedAt{0};
     std::mutex warmMutex;
     std::condition_variable warmWake;
     bool warmStop = false;
@@ -290,10 +287,7 @@ struct CLineServer::Impl
             res.set_header("WWW-Authenticate", kRealm);
             return refuse(401, "log in with a torvane-line user's name and password");
         }
-        if (users.Remembered(name, password, now)) {
-            Watched(req, now);
-            return httplib::Server::HandlerResponse::Unhandled;
-        }
+        if (users.Remembered(name, password, now)) return httplib::Server::HandlerResponse::Unhandled;
         if (const auto wait = throttle.WaitFor(req.remote_addr, now); wait.count() > 0) {
             res.set_header("Retry-After", std::to_string((wait.count() + 999) / 1000));
             return refuse(429, "too many failed logins: wait a moment");
@@ -314,20 +308,7 @@ struct CLineServer::Impl
             return refuse(401, "wrong name or password");
         }
         throttle.Succeeded(req.remote_addr);
-        Watched(req, now);
         return httplib::Server::HandlerResponse::Unhandled;
-    }
-
-    // A scraper of /metrics does not watch the line.
-    void Watched(const httplib::Request& req, std::chrono::steady_clock::time_point now)
-    {
-        if (req.path != "/metrics") watchedAt = now.time_since_epoch().count();
-    }
-
-    bool IsWatched(std::chrono::steady_clock::time_point now) const
-    {
-        const std::chrono::steady_clock::time_point at{std::chrono::steady_clock::duration(watchedAt.load())};
-        return events.streams > 0 || now - at < kWatchedFor;
     }
 
     using TableQuery = std::function<bool(CPgConnection&, CLineTable&, std::string&)>;
@@ -438,15 +419,15 @@ struct CLineServer::Impl
         return {got[0], got[1], got[2], got[3], got[4]};
     }
 
-    // Keeps the page's first answers younger than the cache's bound while the line is
-    // watched, one after another (the page's own reads may run in parallel, these need not).
+    // Keeps the page's first answers younger than a page takes them, one after another (the
+    // page's own reads may run in parallel, these need not).
     void Warm()
     {
         std::unique_lock lock(warmMutex);
         auto next = std::chrono::steady_clock::now();
         while (!warmWake.wait_for(lock, kWarmTick, [this] { return warmStop; })) {
             const auto now = std::chrono::steady_clock::now();
-            if (now < next || !IsWatched(now)) continue;
+            if (now < next) continue;
             lock.unlock();
             bool read = true;
             for (const FirstQuery& first : FirstQueries())
@@ -745,8 +726,6 @@ bool CLineServer::Run()
     if (!m_impl->http) return false;
     Impl& d = *m_impl;
     d.events.Start();
-    // The first visitor finds the page's answers ready too.
-    d.watchedAt = std::chrono::steady_clock::now().time_since_epoch().count();
     std::thread open([&d] { d.readers.Open(kPageFirstReads); });
     std::thread warm([&d] { d.Warm(); });
     const bool served = d.http->listen_after_bind();
