@@ -16,10 +16,11 @@
 #include "cli/RecordsServerOptions.h"
 #include "cli/Reporter.h"
 #include "cli/Session.h"
+#include "cli/SignCommand.h"
 #include "cli/StationCommand.h"
-#include "cli/UpgradeFile.h"
 #include "loader/Protocol.h"
 #include "platform/Console.h"
+#include "upgrade/UpgradeFile.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ constexpr char kExitCodes[] = R"(Examples:
   torvane-cli read --port COM1 --range F0000-FFFFF -o panel-backup.mot
   torvane-cli verify panel-upgrade.mot --port COM1 --json
   torvane-cli ports
+  torvane-cli sign panel.bin --base 0F0000 --key release-key.pem
   torvane-cli station panel-upgrade.mot --port FIX1 --port FIX2 --tag WO-1234
   torvane-cli station --job line-3.ini
   torvane-cli records --since today --outcome fail
@@ -119,7 +121,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     app.require_subcommand(1);
     app.footer(kExitCodes);
     // --tool-version stays for the scripts written before --version was the name.
-    app.set_version_flag("--version,--tool-version", "torvane-cli " TORVANE_VERSION, "this program's version");
+    app.set_version_flag("--version,--tool-version", "torvane-cli " TORVANE_VERSION,
+                         "this program's version");
 
     auto common = [&](CLI::App* sub) {
         // One value per --port: a stray word after it is a usage error, not a second port.
@@ -181,6 +184,8 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
         AddRecordsServerOption(sub, options.recordsServer, options.recordsAccess);
     PortsCommandOptions portsOptions;
     CLI::App* ports = AddPortsCommand(app, portsOptions);
+    SignCommandOptions signOptions;
+    CLI::App* sign = AddSignCommand(app, signOptions);
     // A panel whose ID check has not passed since power-on needs an upgrade file first.
     for (CLI::App* sub : {status, version, erase, blank, read})
         sub->add_option("--upgrade", options.file, "an upgrade file: the ID check is passed first");
@@ -213,6 +218,7 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
         return code == 0 ? 0 : static_cast<int>(ExitCode::Usage);
     }
     if (ports->parsed()) return RunPortsCommand(portsOptions, out);
+    if (sign->parsed()) return RunSignCommand(signOptions, out, err);
     if (records.Chosen()) return records.Run(out, err);
     if (station->parsed()) return RunStationCommand(options, stationOptions, out, err);
     for (CLI::App* sub : app.get_subcommands())
@@ -230,7 +236,7 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     if (options.ports.size() > 1) {
         // Each port's process reads the file itself: it must find the bytes read here.
         if (options.command == "program" && options.expectSha256.empty()) {
-            const PinnedUpgrade upgrade = ReadUpgradeFile(options.file);
+            const upgrade::UpgradeSource upgrade = upgrade::ReadUpgrade(options.file);
             if (upgrade.read) options.expectSha256 = upgrade.sha256;
         }
         std::vector<std::string> childArguments = ChildArguments(options);

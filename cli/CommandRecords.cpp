@@ -2,9 +2,9 @@
 
 #include <CLI/CLI.hpp>
 
-#include "cli/UpgradeFile.h"
-#include "records/RecordStore.h"
 #include "platform/Paths.h"
+#include "records/RecordStore.h"
+#include "upgrade/UpgradeFile.h"
 
 CCommandRecords::CCommandRecords() = default;
 CCommandRecords::~CCommandRecords() = default;
@@ -35,7 +35,8 @@ bool CCommandRecords::Open(const RecordsChoice& choice, std::ostream& err, Defau
     return true;
 }
 
-bool CCommandRecords::Begin(const CliOptions& options, const std::string& port, const PinnedUpgrade* upgrade)
+bool CCommandRecords::Begin(const CliOptions& options, const std::string& port,
+                            const upgrade::UpgradeSource* upgrade)
 {
     m_problem.clear();
     if (!m_store) return true;
@@ -48,8 +49,8 @@ bool CCommandRecords::Begin(const CliOptions& options, const std::string& port, 
     if (options.baud) m_attempt.baudRate = *options.baud;
     if (!options.file.empty()) {
         m_attempt.fileName = platform::Absolute(platform::CPath::FromUtf8(options.file)).Utf8();
-        PinnedUpgrade ownRead;
-        if (!upgrade) upgrade = &(ownRead = ReadUpgradeFile(options.file));
+        upgrade::UpgradeSource ownRead;
+        if (!upgrade) upgrade = &(ownRead = upgrade::ReadUpgrade(options.file));
         if (upgrade->read) {
             m_attempt.fileSize = static_cast<int64_t>(upgrade->bytes.size());
             m_attempt.fileSha256 = upgrade->sha256;

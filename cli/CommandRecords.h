@@ -17,7 +17,9 @@ namespace CLI {
 class App;
 }
 class CRecordStore;
-struct PinnedUpgrade;
+namespace upgrade {
+struct UpgradeSource;
+}
 
 class CCommandRecords
 {
@@ -42,7 +44,8 @@ public:
     // for. False when it cannot be written (the line in Problem()): the caller should not
     // flash a panel it cannot record. The size and digest are those of the upgrade's bytes
     // as the caller read them (read here when it gives none).
-    bool Begin(const CliOptions& options, const std::string& port, const PinnedUpgrade* upgrade = nullptr);
+    bool Begin(const CliOptions& options, const std::string& port,
+               const upgrade::UpgradeSource* upgrade = nullptr);
     // The attempt, for the caller to fill what it learns on the way (the boot loader's
     // version, the steps' results, pages sent, page pause, serial, backup file).
     CAttempt& Attempt() { return m_attempt; }

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "cli/UpgradeFile.h"
+#include "image/IdFile.h"
 #include "platform/OutputFile.h"
 #include "platform/Paths.h"
 #include "platform/SmallFile.h"

@@ -12,15 +12,16 @@
 #include "cli/CommandRecords.h"
 #include "cli/OutputTargets.h"
 #include "cli/RateMemory.h"
-#include "cli/ReadFileWriter.h"
 #include "cli/RecordsReport.h"
-#include "cli/UpgradeFile.h"
+#include "image/IdFile.h"
+#include "image/UpgradeFormats.h"
 #include "loader/RateSearch.h"
 #include "loader/Road.h"
 #include "platform/Clock.h"
 #include "platform/Console.h"
 #include "platform/HookRunner.h"
 #include "platform/KeepAwake.h"
+#include "platform/OutputFile.h"
 #include "platform/Paths.h"
 #include "platform/ProfileIni.h"
 #include "platform/ReleaseSignature.h"
@@ -51,13 +52,6 @@ std::string RateList(const std::vector<uint32_t>& rates)
     for (size_t i = 0; i < rates.size(); ++i)
         text += (i == 0 ? "" : i + 1 == rates.size() ? " and " : ", ") + std::to_string(rates[i]);
     return text + " bit/s";
-}
-
-std::string Lower(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
 }
 
 bool Stopping()
@@ -148,7 +142,7 @@ ExitCode CSession::Run()
     const platform::CKeepAwake awake;
     m_reporter.Start(m_options.command, m_port);
     if (!m_upgrade && !m_options.file.empty()) {
-        m_ownUpgrade = ReadUpgradeFile(m_options.file);
+        m_ownUpgrade = upgrade::ReadUpgrade(m_options.file);
         m_upgrade = &m_ownUpgrade;
     }
     if (m_records && !m_records->Begin(m_options, m_port, m_upgrade)) {
@@ -335,64 +329,37 @@ void CSession::RecordSteps(CAttempt& attempt, ExitCode code) const
         attempt.failReason = attempt.messages.back();
 }
 
-ExitCode CSession::JudgeUpgradeFile(const CliOptions& options, const PinnedUpgrade& upgrade, CMotFile& image,
-                                    std::vector<std::string>& lines, std::string* signer)
+upgrade::UpgradeVerdict CSession::JudgeUpgradeFile(const CliOptions& options,
+                                                   const upgrade::UpgradeSource& source, CMotFile& image)
 {
-    if (!options.expectSha256.empty() && upgrade.read) {
-        const std::string& digest = upgrade.sha256;
-        if (digest != Lower(options.expectSha256)) {
-            lines.push_back("torvane-cli: " + options.file + ": refused: its SHA-256 is " +
-                            (digest.empty() ? std::string("unreadable") : digest) + ", not the expected " +
-                            Lower(options.expectSha256));
-            return ExitCode::FileRefused;
-        }
-    }
-    if (!options.trustedKeys.empty()) {
-        std::vector<platform::TrustedKey> keys;
-        if (const auto trouble = platform::ReadTrustedKeys(options.trustedKeys, keys)) {
-            lines.push_back("torvane-cli: " + *trouble);
-            return ExitCode::FileRefused;
-        }
-        if (!upgrade.read) {
-            lines.push_back(upgrade.problem);
-            return ExitCode::FileRefused;
-        }
-        // The very bytes that are flashed, not the file as it lies on the disk now.
-        const platform::SignatureVerdict verdict = platform::VerifyDetachedSignature(
-            {reinterpret_cast<const uint8_t*>(upgrade.bytes.data()), upgrade.bytes.size()}, options.file,
-            keys);
-        if (!verdict.Accepted()) {
-            lines.push_back("torvane-cli: " + options.file + ": refused: " + verdict.refusal);
-            return ExitCode::FileRefused;
-        }
-        if (signer) *signer = *verdict.signer;
-    }
-    if (!LoadUpgradeFile(upgrade, options.base, image, lines)) return ExitCode::FileRefused;
-    if (options.command != "program" && options.command != "verify" && options.command != "station")
-        return ExitCode::Ok;
-    const AreaCoverage coverage = CoverageOf(image);
-    if (!coverage.inside) {
-        lines.push_back("torvane-cli: " + options.file +
-                        " holds nothing for 0F0000-0FFFFF, the area that is programmed");
-        return ExitCode::FileRefused;
-    }
-    if (coverage.outside)
-        lines.push_back("torvane-cli: warning: " + options.file +
-                        " also holds data outside 0F0000-0FFFFF, which is not programmed");
-    return ExitCode::Ok;
+    upgrade::LoadPolicy policy;
+    policy.base = options.base;
+    policy.expectSha256 = options.expectSha256;
+    policy.trustedKeyFiles = options.trustedKeys;
+    policy.forProgramming =
+        options.command == "program" || options.command == "verify" || options.command == "station";
+    return upgrade::LoadUpgrade(source, policy, image);
+}
+
+std::vector<std::string> CSession::VerdictLines(const upgrade::UpgradeVerdict& verdict,
+                                                const std::string& file)
+{
+    if (verdict.refusal) return {"torvane-cli: " + verdict.refusal->text};
+    if (verdict.coverage.inside && verdict.coverage.outside)
+        return {"torvane-cli: warning: " + file +
+                " also holds data outside 0F0000-0FFFFF, which is not programmed"};
+    return {};
 }
 
 ExitCode CSession::LoadFile()
 {
     if (m_options.file.empty()) return ExitCode::Ok;
-    std::vector<std::string> lines;
-    std::string signer;
-    const ExitCode code = JudgeUpgradeFile(m_options, *m_upgrade, m_image, lines, &signer);
-    if (m_records) m_records->Attempt().signer = signer;
-    for (const std::string& line : lines)
+    const upgrade::UpgradeVerdict verdict = JudgeUpgradeFile(m_options, *m_upgrade, m_image);
+    if (m_records) m_records->Attempt().signer = verdict.signer;
+    for (const std::string& line : VerdictLines(verdict, m_options.file))
         Message(line);
-    m_imageLoaded = code == ExitCode::Ok;
-    return code;
+    m_imageLoaded = verdict.Ok();
+    return verdict.Ok() ? ExitCode::Ok : ExitCode::FileRefused;
 }
 
 ExitCode CSession::OpenPort()
@@ -707,7 +674,10 @@ ExitCode CSession::ReadInto(uint32_t start, uint32_t end, const std::string& pat
         loader::ReadRange(*m_engine, m_report, step, start, end, kPageReadTimeout, bytes);
     m_progress->End();
     if (!result.Ok()) return Failure(result, "read, page " + Hex6(result.address));
-    if (std::string error; !WriteReadFile(path, start, bytes, error)) {
+    // Written atomically: the old file or the whole new one, flushed to the disk. A
+    // backup must be whole and on the disk before the erase that it guards.
+    if (std::string error; !platform::WriteFileAtomically(platform::CPath::FromUtf8(path),
+                                                          WriterFor(path).write(start, bytes), error)) {
         Message("torvane-cli: " + error);
         return ExitCode::Failed;
     }
@@ -801,8 +771,9 @@ ExitCode CSession::Backup()
     const std::string idTo = IdFileName(m_options.backup);
     // Written and on the disk before the erase, or the run ends here. The .id as it was
     // read with the upgrade: it belongs to the bytes flashed, not to what lies there now.
-    if (std::string error; !idFrom.empty() && !idTo.empty() && !WritePinnedIdFile(*m_upgrade, idTo, error)) {
-        Message("torvane-cli: " + error);
+    if (idFrom.empty() || idTo.empty()) return ExitCode::Ok;
+    if (const auto error = upgrade::CopyIdFile(*m_upgrade, idTo)) {
+        Message("torvane-cli: " + *error);
         return ExitCode::Failed;
     }
     return ExitCode::Ok;

@@ -14,11 +14,11 @@
 #include "cli/ExitCode.h"
 #include "cli/Options.h"
 #include "cli/Reporter.h"
-#include "cli/UpgradeFile.h"
 #include "image/MotFile.h"
 #include "link/SerialComm.h"
 #include "loader/Engine.h"
 #include "loader/Road.h"
+#include "upgrade/UpgradeFile.h"
 
 class CCommandRecords;
 struct CAttempt;
@@ -31,15 +31,19 @@ public:
     ~CSession();
     ExitCode Run();
 
-    // The upgrade file's bytes judged as a program or verify judges them: their SHA-256
-    // when one is expected, their signature when keys are trusted (the key that signed
-    // them in signer), their records, the area they fill. The lines for the user in lines.
-    static ExitCode JudgeUpgradeFile(const CliOptions& options, const PinnedUpgrade& upgrade, CMotFile& image,
-                                     std::vector<std::string>& lines, std::string* signer = nullptr);
+    // The upgrade file judged as the command judges it: its SHA-256 when one is
+    // expected, its signature when keys are trusted, its records, and for the commands
+    // that program or compare it, the area it fills.
+    static upgrade::UpgradeVerdict JudgeUpgradeFile(const CliOptions& options,
+                                                    const upgrade::UpgradeSource& source, CMotFile& image);
+    // What the user is told of a verdict: the refusal, or a warning about what is not
+    // programmed.
+    static std::vector<std::string> VerdictLines(const upgrade::UpgradeVerdict& verdict,
+                                                 const std::string& file);
 
     // The upgrade already read by the caller (it outlives the session); without it, Run
     // reads the file once itself.
-    void PinUpgrade(const PinnedUpgrade& upgrade) { m_upgrade = &upgrade; }
+    void PinUpgrade(const upgrade::UpgradeSource& upgrade) { m_upgrade = &upgrade; }
     // A port the caller keeps open (and locked) before and after the session.
     void UseOpenLink(CSerialComm& link) { m_link = &link; }
     // Each step of the run with its result, rate and time.
@@ -91,8 +95,8 @@ private:
     CReporter& m_reporter;
     CCommandRecords* m_records;
     const std::string m_port;
-    PinnedUpgrade m_ownUpgrade;
-    const PinnedUpgrade* m_upgrade = nullptr;
+    upgrade::UpgradeSource m_ownUpgrade;
+    const upgrade::UpgradeSource* m_upgrade = nullptr;
     CMotFile m_image;
     bool m_imageLoaded = false;
     CSerialComm m_ownLink;

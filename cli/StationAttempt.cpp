@@ -110,17 +110,14 @@ CStationAttempt::CStationAttempt(const CliOptions& options, CCommandRecords* rec
 bool CStationAttempt::Prepare(std::string& refusal, int& code)
 {
     if (!m_upgrade) {
-        m_ownUpgrade = ReadUpgradeFile(m_options.file);
+        m_ownUpgrade = upgrade::ReadUpgrade(m_options.file);
         m_upgrade = &m_ownUpgrade;
     }
     CMotFile image;
-    std::vector<std::string> lines;
-    const ExitCode judged = CSession::JudgeUpgradeFile(m_options, *m_upgrade, image, lines);
-    if (judged == ExitCode::Ok) return true;
-    refusal = ExitCodeName(judged);
-    for (const std::string& line : lines)
-        if (line.rfind("torvane-cli: warning:", 0) != 0) refusal = CReporter::OneLine(line);
-    code = static_cast<int>(judged);
+    const upgrade::UpgradeVerdict verdict = CSession::JudgeUpgradeFile(m_options, *m_upgrade, image);
+    if (verdict.Ok()) return true;
+    refusal = CReporter::OneLine("torvane-cli: " + verdict.refusal->text);
+    code = static_cast<int>(ExitCode::FileRefused);
     return false;
 }
 

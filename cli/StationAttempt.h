@@ -5,8 +5,8 @@
 #include <string>
 
 #include "cli/Options.h"
-#include "cli/UpgradeFile.h"
 #include "station/PanelAttempt.h"
+#include "upgrade/UpgradeFile.h"
 
 class CCommandRecords;
 
@@ -17,7 +17,7 @@ public:
     CStationAttempt(const CliOptions& options, CCommandRecords* records);
 
     // The upgrade already read by the caller; without it, Prepare reads it once.
-    void PinUpgrade(const PinnedUpgrade& upgrade) { m_upgrade = &upgrade; }
+    void PinUpgrade(const upgrade::UpgradeSource& upgrade) { m_upgrade = &upgrade; }
 
     bool Prepare(std::string& refusal, int& code) override;
     uint32_t RememberedRate(const std::string& port) override;
@@ -28,6 +28,6 @@ public:
 private:
     CliOptions m_options;
     CCommandRecords* m_records;
-    PinnedUpgrade m_ownUpgrade;
-    const PinnedUpgrade* m_upgrade = nullptr;
+    upgrade::UpgradeSource m_ownUpgrade;
+    const upgrade::UpgradeSource* m_upgrade = nullptr;
 };

@@ -429,13 +429,12 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
 
     // The station's own faults end it before any panel is touched.
     CMotFile image;
-    std::vector<std::string> lines;
     // Read once: every fixture checks that what it reads is these very bytes.
-    const PinnedUpgrade upgrade = ReadUpgradeFile(options.file);
-    const ExitCode judged = CSession::JudgeUpgradeFile(options, upgrade, image, lines);
-    for (const std::string& line : lines)
+    const upgrade::UpgradeSource upgrade = upgrade::ReadUpgrade(options.file);
+    const upgrade::UpgradeVerdict verdict = CSession::JudgeUpgradeFile(options, upgrade, image);
+    for (const std::string& line : CSession::VerdictLines(verdict, options.file))
         err << line << '\n';
-    if (judged != ExitCode::Ok) return static_cast<int>(judged);
+    if (!verdict.Ok()) return static_cast<int>(ExitCode::FileRefused);
     options.expectSha256 = upgrade.sha256;
     CCommandRecords records;
     if (!records.Open(options.records, err, CCommandRecords::Default::Required))

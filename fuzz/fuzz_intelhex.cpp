@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "image/IntelHexReader.h"
+#include "image/IntelHexFormat.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

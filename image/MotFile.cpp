@@ -9,8 +9,8 @@
 #include <span>
 #include <utility>
 
-#include "image/IntelHexReader.h"
-#include "image/UpgradeFormat.h"
+#include "image/IntelHexFormat.h"
+#include "image/UpgradeFormats.h"
 #include "platform/TextFile.h"
 
 namespace {
@@ -51,12 +51,13 @@ bool IsRecordCountType(uint8_t type)
 {
     return type == 5 || type == 6;
 }
-// Records whose every character the count accounts for: S4 is reserved and letters are
-// no record type, so those lines stay skipped as they are.
+// Records whose every character the count accounts for: letters are no record type, so
+// those lines stay skipped as they are.
 bool IsCountedType(uint8_t type)
 {
-    return type <= 9 && type != 4;
+    return type <= 9;
 }
+constexpr uint8_t kReservedType = 4;
 
 // One's complement of the low byte of the sum of the count and every following byte
 // before the checksum; the line's length has already been checked against its count.
@@ -118,7 +119,7 @@ bool ChecksumMatches(std::string_view line, uint8_t type, uint8_t count, uint32_
 
 } // namespace
 
-CMotFile::CMotFile() : m_pages(kPageCount) {}
+CMotFile::CMotFile() : m_pages(kPageCount), m_set(kPageCount) {}
 
 CMotFile::~CMotFile() = default;
 
@@ -126,7 +127,10 @@ void CMotFile::Clear()
 {
     for (auto& page : m_pages)
         page.reset();
+    for (auto& mask : m_set)
+        mask.reset();
     m_filled.clear();
+    m_ended = false;
     m_dataRecords = 0;
     m_lineNumber = 0;
     m_refusal.reset();
@@ -145,6 +149,20 @@ bool CMotFile::HoldsDataIn(uint32_t start, uint32_t end) const
 {
     return std::any_of(m_filled.begin(), m_filled.end(),
                        [&](const auto& span) { return span.first < end && start < span.second; });
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> CMotFile::FilledRanges() const
+{
+    std::vector<std::pair<uint32_t, uint32_t>> sorted = m_filled;
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<std::pair<uint32_t, uint32_t>> joined;
+    for (const auto& span : sorted) {
+        if (!joined.empty() && span.first <= joined.back().second)
+            joined.back().second = std::max(joined.back().second, span.second);
+        else
+            joined.push_back(span);
+    }
+    return joined;
 }
 
 bool CMotFile::HasPage(uint32_t index) const
@@ -232,11 +250,14 @@ CMotFile::LineOutcome CMotFile::LoadLine(std::string_view line)
 {
     ++m_lineNumber;
     if (line.empty()) return LineOutcome::Next;
+    // Two files pasted together would otherwise flash only the first, silently.
+    if (m_ended) return Refuse("text after the end record");
     // A byte-order mark, a leading space or a lower-case "s" would otherwise end the
     // load silently with the rest of the upgrade missing.
     if (line[0] != 'S') return Refuse("not an S-record");
     if (line.size() > kLongestRecord) return Refuse("longer than any record");
     const uint8_t type = GetRecordType(line);
+    if (type == kReservedType) return Refuse("S4 is a reserved record type");
     if (!IsCountedType(type)) return LineOutcome::Next;
     // Text after the checksum, or a line shorter than its count, is not a record that a
     // tool wrote: a file damaged or edited by hand, refused rather than half believed.
@@ -245,7 +266,11 @@ CMotFile::LineOutcome CMotFile::LoadLine(std::string_view line)
         return Refuse("not a hexadecimal digit");
     const bool lengthMatches = line.size() == kAddressChar + 2 * size_t{count};
     if (!lengthMatches && !IsDataType(type)) return Refuse(kLengthMismatch);
-    if (IsEndType(type)) return LineOutcome::End;
+    if (!IsDataType(type) && !LineChecksumMatches(line)) return Refuse("checksum does not match");
+    if (IsEndType(type)) {
+        m_ended = true;
+        return LineOutcome::Next;
+    }
     if (IsRecordCountType(type)) {
         // A count that differs from the data records read means records were lost or added.
         const std::optional<uint32_t> stated = StatedRecordCount(line);
@@ -271,17 +296,7 @@ CMotFile::LineOutcome CMotFile::LoadLine(std::string_view line)
     if (!lengthMatches) return Refuse(kLengthMismatch);
     if (!ParseData(line, work)) return Refuse("not a hexadecimal digit");
     if (!ChecksumMatches(line, type, count, *address, work, length)) return Refuse("checksum does not match");
-    if (length == 0) return LineOutcome::Next;
-    NoteData(*address, length);
-
-    const uint32_t offset = *address % CLineImage::kSize;
-    if (offset + length > CLineImage::kSize) {
-        const uint32_t head = CLineImage::kSize - offset;
-        page.SetData(work, offset, head);
-        Touch(index + 1).SetData(work + head, 0, length - head);
-    } else {
-        page.SetData(work, offset, length);
-    }
+    if (!PutData(*address, work, length)) return Refuse(kOverlapReason);
     return LineOutcome::Next;
 }
 
@@ -291,18 +306,32 @@ void CMotFile::BeginLoad()
     Clear();
 }
 
-void CMotFile::PutData(uint32_t address, const uint8_t* data, uint32_t length)
+bool CMotFile::PutData(uint32_t address, const uint8_t* data, uint32_t length)
 {
-    if (length == 0) return;
+    if (length == 0) return true;
+    for (uint32_t i = 0; i < length; ++i) {
+        const uint32_t at = address + i;
+        const SetMask* mask = m_set[at / CLineImage::kSize].get();
+        const uint32_t offset = at % CLineImage::kSize;
+        if (mask && ((*mask)[offset / 64] >> (offset % 64) & 1) &&
+            m_pages[at / CLineImage::kSize]->data[offset] != data[i])
+            return false;
+    }
     NoteData(address, length);
     while (length > 0) {
+        const uint32_t index = address / CLineImage::kSize;
         const uint32_t offset = address % CLineImage::kSize;
         const uint32_t part = std::min(length, CLineImage::kSize - offset);
-        Touch(address / CLineImage::kSize).SetData(data, offset, part);
+        Touch(index).SetData(data, offset, part);
+        auto& mask = m_set[index];
+        if (!mask) mask = std::make_unique<SetMask>();
+        for (uint32_t bit = offset; bit < offset + part; ++bit)
+            (*mask)[bit / 64] |= uint64_t{1} << (bit % 64);
         address += part;
         data += part;
         length -= part;
     }
+    return true;
 }
 
 CMotFile::LineOutcome CMotFile::Refuse(std::string reason)
@@ -348,18 +377,12 @@ int CMotFile::LoadBytes(std::string_view bytes)
         std::string_view line = bytes.substr(begin, stop - begin);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         begin = stop + 1;
-        switch (LoadLine(line)) {
-        case LineOutcome::Next:
-            continue;
-        case LineOutcome::Stop:
-            return 0;
-        case LineOutcome::End:
-            m_loadState = LoadState::Whole;
-            return 1;
-        }
+        if (LoadLine(line) == LineOutcome::Stop) return 0;
     }
     // Cut off part-way: what is missing would be left erased in the panel.
-    return RefuseCutShort();
+    if (!m_ended) return RefuseCutShort();
+    m_loadState = LoadState::Whole;
+    return 1;
 }
 
 int CMotFile::ReadRecords(const std::string& fileName)
@@ -384,17 +407,11 @@ int CMotFile::ReadRecords(const std::string& fileName)
             std::string_view line(base + begin, stop - begin);
             if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
             begin = feed ? stop + 1 : end;
-            switch (LoadLine(line)) {
-            case LineOutcome::Next:
-                continue;
-            case LineOutcome::Stop:
-                return 0;
-            case LineOutcome::End:
-                return 1;
-            }
+            if (LoadLine(line) == LineOutcome::Stop) return 0;
+            continue;
         }
         // Cut off part-way: what is missing would be left erased in the panel.
-        if (atEof) return RefuseCutShort();
+        if (atEof) return m_ended ? 1 : RefuseCutShort();
         if (end - begin > kLongestRecord + 1) { // +1 for a carriage return
             ++m_lineNumber;
             Refuse("longer than any record");
@@ -416,34 +433,36 @@ int CMotFile::ReadRecords(const std::string& fileName)
             atEof = true;
         }
         if (!judged) {
-            // The content tells the format, whatever the name: an Intel HEX file saved as
-            // .mot is read as Intel HEX, from this same open file.
             const std::span<const uint8_t> read(reinterpret_cast<const uint8_t*>(buffer.data()) + begin,
                                                 end - begin);
-            const UpgradeFormat format = JudgeUpgradeFormat(read, std::nullopt);
-            judged = format != UpgradeFormat::Unknown ||
-                     std::any_of(read.begin(), read.end(), [](uint8_t b) { return b != '\r' && b != '\n'; });
-            if (format == UpgradeFormat::IntelHex)
-                return ReadIntelHex(file.get(), fileName, buffer, begin, end);
+            const std::optional<uint8_t> mark = FirstMark(read);
+            judged = mark.has_value();
+            // The content tells the format, whatever the name: an Intel HEX file saved as
+            // .mot is read as Intel HEX, from this same open file. Only S-records are read
+            // as they come; any other format is read whole, then by its own reader.
+            if (const UpgradeFormat& format = ReaderFor(read, std::nullopt);
+                mark && &format != &SRecordFormat())
+                return ReadWholeAs(format, file.get(), fileName, buffer, begin, end);
         }
     }
 }
 
-int CMotFile::ReadIntelHex(std::FILE* file, const std::string& fileName, std::vector<char>& buffer,
-                           size_t begin, size_t end)
+int CMotFile::ReadWholeAs(const UpgradeFormat& format, std::FILE* file, const std::string& fileName,
+                          std::vector<char>& buffer, size_t begin, size_t end)
 {
     std::string bytes(buffer.data() + begin, end - begin);
     for (;;) {
         errno = 0;
         const size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
         const int error = errno;
-        if (bytes.size() + got > kLargestIntelHex) return RefuseWhole("larger than 64 MiB");
+        if (bytes.size() + got > kLargestWholeRead) return RefuseWhole("larger than 64 MiB");
         bytes.append(buffer.data(), got);
         if (got == buffer.size()) continue;
         if (std::ferror(file)) throw CFileException::FromErrno(error ? error : EIO, fileName);
         break;
     }
-    if (auto refusal = LoadIntelHex({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, *this)) {
+    if (auto refusal = format.read({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()},
+                                   std::nullopt, *this)) {
         m_refusal = std::move(refusal);
         return 0;
     }

@@ -25,7 +25,23 @@ std::optional<std::string> ReadSmall(const std::string& path, size_t limit)
     return std::nullopt;
 }
 
+// Half the order n of the P-256 group, rounded down.
+constexpr uint8_t kHalfOrder[32] = {0x7F, 0xFF, 0xFF, 0xFF, 0x80, 0x00, 0x00, 0x00, 0x7F, 0xFF, 0xFF,
+                                    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xDE, 0x73, 0x7D, 0x56, 0xD3, 0x8B,
+                                    0xCF, 0x42, 0x79, 0xDC, 0xE5, 0x61, 0x7E, 0x31, 0x92, 0xA8};
+
 } // namespace
+
+bool IsLowS(std::span<const uint8_t> s)
+{
+    while (!s.empty() && s.front() == 0)
+        s = s.subspan(1);
+    if (s.size() != sizeof kHalfOrder) return s.size() < sizeof kHalfOrder;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != kHalfOrder[i]) return s[i] < kHalfOrder[i];
+    }
+    return true;
+}
 
 std::optional<std::string> ReadTrustedKeys(const std::vector<std::string>& paths,
                                            std::vector<TrustedKey>& keys)
@@ -41,14 +57,14 @@ std::optional<std::string> ReadTrustedKeys(const std::vector<std::string>& paths
 }
 
 SignatureVerdict VerifyDetachedSignature(std::span<const uint8_t> data, const std::string& upgradePath,
-                                         const std::vector<TrustedKey>& keys)
+                                         const std::vector<TrustedKey>& keys, SForm form)
 {
     const std::string name = upgradePath + ".sig";
     const std::optional<std::string> signature = ReadSmall(name, kLargestSignature);
     if (!signature) return {std::nullopt, "missing signature " + name};
     if (signature->size() > kLargestSignature) return {std::nullopt, name + ": " + kMalformedSignature};
-    SignatureVerdict verdict =
-        VerifySignature(data, {reinterpret_cast<const uint8_t*>(signature->data()), signature->size()}, keys);
+    SignatureVerdict verdict = VerifySignature(
+        data, {reinterpret_cast<const uint8_t*>(signature->data()), signature->size()}, keys, form);
     if (!verdict.Accepted()) verdict.refusal = name + ": " + verdict.refusal;
     return verdict;
 }

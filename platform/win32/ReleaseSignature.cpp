@@ -193,11 +193,13 @@ std::optional<std::string> CheckTrustedKey(const std::string& pem)
 }
 
 SignatureVerdict VerifySignature(std::span<const uint8_t> data, std::span<const uint8_t> signature,
-                                 const std::vector<TrustedKey>& keys)
+                                 const std::vector<TrustedKey>& keys, SForm form)
 {
     if (keys.empty()) return {std::nullopt, "no trusted key"};
     std::optional<std::vector<BYTE>> rs = ReadSignature(signature);
     if (!rs) return {std::nullopt, "malformed signature"};
+    if (form == SForm::LowOnly && !IsLowS(std::span<const uint8_t>(*rs).subspan(kP256Bytes)))
+        return {std::nullopt, kHighSRefusal};
     BYTE digest[32];
     if (!Sha256(data, digest)) return {std::nullopt, "SHA-256 is not available"};
     for (const TrustedKey& trusted : keys) {
@@ -207,6 +209,12 @@ SignatureVerdict VerifySignature(std::span<const uint8_t> data, std::span<const 
         if (PointSigned(point, digest, *rs)) return {trusted.name, {}};
     }
     return {std::nullopt, "not signed by a trusted key"};
+}
+
+std::optional<std::string> SignLowS(std::span<const uint8_t>, const std::string&, std::string&)
+{
+    // Releases are signed where they are built; the lines only check.
+    return "releases are signed with the Linux build of torvane-cli";
 }
 
 } // namespace platform

@@ -10,59 +10,30 @@
 #include "framework/FileDialog.h"
 #include "framework/Host.h"
 #include "framework/WaitCursor.h"
-#include "image/IntelHexReader.h"
+#include "image/IdFile.h"
 #include "image/MotFile.h"
-#include "image/UpgradeFormat.h"
 #include "loader/Road.h"
 #include "platform/Clock.h"
 #include "platform/Paths.h"
-#include "platform/ReleaseSignature.h"
-#include "platform/Sha256.h"
 #include "platform/SmallFile.h"
-#include "platform/TextFile.h"
 #include "res/Resource.h"
 #include "shell/image/RefusalBox.h"
+#include "upgrade/UpgradeFile.h"
 
 namespace {
 
 constexpr int kIdBytes = static_cast<int>(loader::kIdLength);
-constexpr char kStyle1Mark[] = "FFFFDF";
 constexpr char kUpgradeFilter[] =
     "Motlora Hex File (*.s;*.mot)|*.s;*.mot|Boot Program (*.btp)|*.btp|All Files (*.*)|*.*|";
 
 // Beside the settings file: its presence makes the windows check every upgrade's signature.
 constexpr char kTrustedKeysFolder[] = "trusted-keys";
-// Far above any upgrade for the 16 MiB address space.
-constexpr size_t kLargestUpgrade = 64 * 1024 * 1024;
-
-bool ReadWhole(const std::string& path, std::string& bytes)
-{
-    try {
-        uint64_t size = 0;
-        const platform::UniqueFile file = platform::OpenRegularFile(platform::CPath::FromUtf8(path), size);
-        if (!file) return false;
-        char chunk[64 * 1024];
-        for (;;) {
-            const size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
-            if (bytes.size() + got > kLargestUpgrade) return false;
-            bytes.append(chunk, got);
-            if (got < sizeof chunk) return !std::ferror(file.get());
-        }
-    } catch (const CFileException&) {
-        return false;
-    }
-}
 
 std::string DefaultIdText(int index)
 {
     char text[4];
     std::snprintf(text, sizeof text, "%02X", loader::kDefaultId[static_cast<size_t>(index)]);
     return text;
-}
-
-bool EndsWith(const std::string& text, const std::string& tail)
-{
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 } // namespace
@@ -102,62 +73,34 @@ void CIDCheckDlg::ClearIdTexts()
         IdText(i)->clear();
 }
 
-BOOL CIDCheckDlg::LoadUpgradeFile(const std::string& path)
+BOOL CIDCheckDlg::LoadUpgradeFile(const std::string& path, upgrade::UpgradeSource* read)
 {
     ICommandContext& app = CommandContext();
     CMotFile& image = app.CommandImage();
     app.CommandLoadedFile() = {path, std::nullopt, {}};
+    // Read once, so that a record's digest is of the very bytes loaded.
+    upgrade::UpgradeSource own;
+    upgrade::UpgradeSource& source = read ? *read : own;
+    source = upgrade::ReadUpgrade(path);
+    upgrade::LoadPolicy policy;
+    // A station that trusts keys loads only what they signed. An empty folder trusts no one.
     const platform::CPath folder = platform::SettingsFilePath().Parent() / kTrustedKeysFolder;
-    if (!platform::IsDirectory(folder)) {
-        // Read once, so that a record's digest is of the very bytes loaded; a file that
-        // cannot be read whole takes the reader's own way (and its refusal).
-        std::string bytes;
-        if (!ReadWhole(path, bytes)) return image.LoadFile(path) ? TRUE : FALSE;
-        return LoadReadBytes(bytes);
+    policy.requireSignature = platform::IsDirectory(folder);
+    if (policy.requireSignature) {
+        for (const platform::CPath& file : platform::FilesIn(folder))
+            policy.trustedKeyFiles.push_back(file.Utf8());
+    } else if (!source.read) {
+        // A file that cannot be read whole takes the reader's own way (and its file error).
+        return image.LoadFile(path) ? TRUE : FALSE;
     }
-
-    // A station that trusts keys loads only what they signed: the file is read once and
-    // the signature checked over the very bytes that are loaded. An empty folder trusts
-    // no one.
-    std::vector<std::string> keyFiles;
-    for (const platform::CPath& file : platform::FilesIn(folder))
-        keyFiles.push_back(file.Utf8());
-    std::vector<platform::TrustedKey> keys;
-    std::string bytes;
-    if (platform::ReadTrustedKeys(keyFiles, keys) || !ReadWhole(path, bytes) ||
-        !platform::VerifyDetachedSignature({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()},
-                                           path, keys)
-             .Accepted()) {
+    const upgrade::UpgradeVerdict verdict = upgrade::LoadUpgrade(source, policy, image);
+    if (source.read) {
+        app.CommandLoadedFile().size = static_cast<int64_t>(source.bytes.size());
+        app.CommandLoadedFile().sha256 = source.sha256;
+    }
+    if (verdict.refusal && verdict.refusal->kind != upgrade::RefusalKind::Content)
         image.RefuseLoad({0, "not signed by a trusted key"});
-        return FALSE;
-    }
-    return LoadReadBytes(bytes);
-}
-
-BOOL CIDCheckDlg::LoadReadBytes(const std::string& bytes)
-{
-    ICommandContext& app = CommandContext();
-    CMotFile& image = app.CommandImage();
-    LoadedFile& loaded = app.CommandLoadedFile();
-    loaded.size = static_cast<int64_t>(bytes.size());
-    loaded.sha256 = platform::Sha256Of(bytes);
-    const std::span<const uint8_t> content(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-    if (JudgeUpgradeFormat(content, std::nullopt) != UpgradeFormat::IntelHex)
-        return image.LoadBytes(bytes) ? TRUE : FALSE;
-    if (auto refusal = LoadIntelHex(content, image)) {
-        image.RefuseLoad(*refusal);
-        return FALSE;
-    }
-    return TRUE;
-}
-
-std::string CIDCheckDlg::IdFileName(const std::string& path)
-{
-    for (const char* extension : {".mot", ".s", ".btp"}) {
-        if (EndsWith(path, extension))
-            return path.substr(0, path.size() - std::string(extension).size()) + ".id";
-    }
-    return {};
+    return verdict.Ok() ? TRUE : FALSE;
 }
 
 void CIDCheckDlg::OnLoad()
@@ -171,9 +114,10 @@ void CIDCheckDlg::OnLoad()
     m_strFileName = fileDialog.GetPathName();
     UpdateData(FALSE);
 
+    upgrade::UpgradeSource source;
     if (!m_strFileName.empty()) {
         SetChipStyle(0);
-        if (!LoadUpgradeFile(m_strFileName)) ShowRefusalBox();
+        if (!LoadUpgradeFile(m_strFileName, &source)) ShowRefusalBox();
         // An image that reaches the last page of the 24-bit space is an M16C/80 one.
         uint8_t scratch[kPageSize];
         if (CommandContext().CommandImage().GetPage(scratch, 0xFFFF)) {
@@ -182,64 +126,33 @@ void CIDCheckDlg::OnLoad()
         }
     }
 
-    const std::string idFile = IdFileName(m_strFileName);
-    if (idFile.empty()) {
+    if (IdFileName(m_strFileName).empty()) {
         AfxMessageBox(IDS_CAN_NOT_ACCEPT_FILE, MB_ICONSTOP, this);
         ClearIdTexts();
         UpdateData(FALSE);
         return;
     }
-    if (!MarkStyleFromIdFile(idFile)) {
+    // The ID file as it was read with the upgrade, once; none at all is no error.
+    if (source.idStatus != platform::SmallFileStatus::Ok) {
         ClearIdTexts();
         UpdateData(FALSE);
         return;
     }
-    if (!ReadIdTexts(idFile)) {
-        AfxMessageBox(IDS_NO_ID_FILE, MB_ICONEXCLAMATION, this);
-        return;
-    }
+    if (IdFileMarksStyle1(source.idBytes)) SetChipStyle(1);
+    ShowIdTexts(source.idBytes);
     UpdateData(FALSE);
 }
 
-bool CIDCheckDlg::MarkStyleFromIdFile(const std::string& idFile)
+void CIDCheckDlg::ShowIdTexts(const std::string& idText)
 {
-    try {
-        platform::CSmallTextFile file;
-        file.Open(platform::CPath::FromUtf8(idFile));
-        std::string line;
-        while (file.ReadLine(line)) {
-            if (line.compare(0, 6, kStyle1Mark) == 0) SetChipStyle(1);
-        }
-    } catch (const CFileException&) {
-        return false;
-    }
-    return true;
-}
-
-bool CIDCheckDlg::ReadIdTexts(const std::string& idFile)
-{
-    try {
-        platform::CSmallTextFile file;
-        file.Open(platform::CPath::FromUtf8(idFile));
-        const unsigned firstKey = s_nChipStyle == 1 ? IDS_ID_KEY_STYLE1 : IDS_ID_KEY_STYLE0;
-        const size_t keyLength = s_nChipStyle == 1 ? 6 : 5;
-        std::string keys[kIdBytes];
-        for (int i = 0; i < kIdBytes; ++i)
-            keys[i] = AfxLoadString(firstKey + static_cast<unsigned>(i));
-        std::string line;
-        while (file.ReadLine(line)) {
-            if (line.size() < keyLength) continue;
-            for (int i = 0; i < kIdBytes; ++i) {
-                if (line.compare(0, keyLength, keys[i]) == 0) {
-                    *IdText(i) = line.substr(line.size() - 2);
-                    break;
-                }
-            }
-        }
-    } catch (const CFileException&) {
-        return false;
-    }
-    return true;
+    const unsigned firstKey = s_nChipStyle == 1 ? IDS_ID_KEY_STYLE1 : IDS_ID_KEY_STYLE0;
+    IdFileKeys keys;
+    for (size_t i = 0; i < kIdFileEntries; ++i)
+        keys[i] = AfxLoadString(firstKey + static_cast<unsigned>(i));
+    const IdFileTexts texts = ReadIdTexts(idText, keys);
+    // A key the file does not hold keeps the text shown before.
+    for (int i = 0; i < kIdBytes; ++i)
+        if (!texts[static_cast<size_t>(i)].empty()) *IdText(i) = texts[static_cast<size_t>(i)];
 }
 
 void CIDCheckDlg::OnOK()

@@ -6,6 +6,10 @@
 
 #include "framework/Dialog.h"
 
+namespace upgrade {
+struct UpgradeSource;
+}
+
 class CIDCheckDlg : public CDialog
 {
 public:
@@ -15,11 +19,9 @@ public:
     // The verdict of the last ID frame: 1 verified, 0 not verified, -1 no reply.
     int CheckIdStatus();
     static BOOL HexTextToByte(uint8_t& place, const std::string& text);
-    static BOOL LoadUpgradeFile(const std::string& path);
-    // The file's bytes, read once, judged by their content and loaded.
-    static BOOL LoadReadBytes(const std::string& bytes);
-    // The ID file that belongs to an upgrade file ("" when the extension is not ours).
-    static std::string IdFileName(const std::string& path);
+    // Reads the file and its .id once (into read, when given) and loads the image from
+    // those bytes; false when the file is refused.
+    static BOOL LoadUpgradeFile(const std::string& path, upgrade::UpgradeSource* read = nullptr);
 
     std::string m_strFileName;
     std::string m_strId1, m_strId2, m_strId3, m_strId4, m_strId5, m_strId6, m_strId7;
@@ -34,9 +36,8 @@ protected:
 private:
     std::string* IdText(int index); // 0..6
     void SetChipStyle(int style);
-    // Reads the ID file's entries; false when it cannot be opened or read.
-    bool MarkStyleFromIdFile(const std::string& idFile);
-    bool ReadIdTexts(const std::string& idFile);
+    // The ID file's entries for the chip style now set.
+    void ShowIdTexts(const std::string& idText);
     void ClearIdTexts();
 
     int m_nIdVerdict = -1;

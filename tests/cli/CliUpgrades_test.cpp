@@ -32,12 +32,13 @@ protected:
     {
         m_mot = WriteFile("panel.mot", MakeSRecords({{kArea, Pattern(kArea, 0x1000, 9)}})).string();
     }
-    // The signed release of the shared corpus, copied beside the test's files.
-    std::string SignedRelease(const std::string& name, bool tamper)
+    // The signed release of the shared corpus (a binary signed for 0F0000), copied beside
+    // the test's files with the signature given.
+    std::string SignedRelease(const std::string& name, bool tamper, const char* signature = "statement.sig")
     {
         std::string bytes = ReadText(kCorpus / "upgrade.bin");
         if (tamper) bytes[1234] ^= 0x01;
-        WriteFile(name + ".sig", ReadText(kCorpus / "upgrade.bin.sig"));
+        WriteFile(name + ".sig", ReadText(kCorpus / signature));
         return WriteFile(name, bytes).string();
     }
 
@@ -108,6 +109,51 @@ TEST_F(CliUpgrades, ASignedBinaryIsProgrammedWithItsSignerRecordedAndATamperedOn
     ASSERT_EQ(rows.size(), 2u);
     for (const CAttempt& row : rows)
         EXPECT_EQ(row.signer, row.outcome == "pass" ? key : "") << row.outcome;
+}
+
+// A binary holds no address: its signature covers the base it was signed for, and one
+// release has one signature.
+TEST_F(CliUpgrades, ASignedBinaryGoesOnlyWhereItWasSignedForAndInOneForm)
+{
+    const std::string key = (kCorpus / "release.pub.pem").string();
+    const std::string good = SignedRelease("release.bin", false);
+    const std::string overBytes = SignedRelease("bytes.bin", false, "upgrade.bin.sig");
+    const std::string twin = SignedRelease("twin.bin", false, "high-s.sig");
+    const struct
+    {
+        std::string file, base, refusal;
+    } cases[] = {
+        {good, "0F1000", good + ".sig: not signed by a trusted key"},
+        {overBytes, "0F0000", overBytes + ".sig: not signed by a trusted key"},
+        {twin, "0F0000", twin + ".sig: a signature in its high-s form (sign it again with torvane-cli sign)"},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.file);
+        m_err.str("");
+        EXPECT_EQ(Run({"program", test.file, "--base", test.base, "--trusted-key", key, "--port", "COM1",
+                       "--no-records"}),
+                  6);
+        EXPECT_EQ(m_err.str(), "torvane-cli: " + test.file + ": refused: " + test.refusal + "\n");
+    }
+    EXPECT_TRUE(HostBytes().empty());
+}
+
+TEST_F(CliUpgrades, SignSignsWhatIsFlashedAndTheLineTakesIt)
+{
+    const std::string key = (m_dir / "release-key.pem").string(), pub = (m_dir / "release.pub.pem").string();
+    ASSERT_EQ(std::system(("openssl ecparam -name prime256v1 -genkey -noout -out '" + key +
+                           "' && openssl pkey -in '" + key + "' -pubout -out '" + pub + "'")
+                              .c_str()),
+              0);
+    // Signed many times, so both forms of s come up: every signature written is the low one.
+    for (int i = 0; i < 8; ++i) {
+        m_out.str("");
+        ASSERT_EQ(Run({"sign", m_mot, "--key", key}), 0) << m_err.str();
+        EXPECT_NE(m_out.str().find("range 0F0000-0F0FFF\nsha256 "), std::string::npos) << m_out.str();
+        ASSERT_EQ(Run({"program", m_mot, "--trusted-key", pub, "--port", "COM1", "--no-records"}), 0)
+            << m_err.str();
+    }
+    EXPECT_EQ(Run({"sign", m_mot, "--key", pub}), 1) << "a public key cannot sign";
 }
 
 TEST_F(CliUpgrades, APreCheckRefusesOneSerialWithItsFirstLineAndNothingIsErased)

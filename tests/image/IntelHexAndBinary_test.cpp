@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "image/BinaryReader.h"
-#include "image/IntelHexReader.h"
-#include "image/UpgradeFormat.h"
+#include "image/BinaryFormat.h"
+#include "image/IntelHexFormat.h"
+#include "image/UpgradeFormats.h"
 #include "tests/image/ImageTestSupport.h"
 
 namespace {
@@ -66,7 +66,7 @@ TEST_F(IntelHexAndBinary, srec_cat_segment_and_linear_files_load_as_their_s_reco
         SCOPED_TRACE(form);
         ASSERT_NO_FATAL_FAILURE(Run("srec_cat " + inputs + " -o out.hex -intel " + form));
         const std::string hex = Read("out.hex");
-        EXPECT_EQ(JudgeUpgradeFormat(Bytes(hex), std::nullopt), UpgradeFormat::IntelHex);
+        EXPECT_EQ(ReaderFor(Bytes(hex), std::nullopt).name, "Intel HEX");
         CMotFile image;
         const auto refusal = LoadIntelHex(Bytes(hex), image);
         ASSERT_FALSE(refusal) << refusal->Text();
@@ -113,6 +113,10 @@ TEST_F(IntelHexAndBinary, damaged_intel_hex_is_refused_naming_the_line)
         {":00000006FA\n:00000001FF\n", "line 1: unknown record type"},
         {":03000004000000F9\n:00000001FF\n", "line 1: malformed address record"},
         {":0100000100FE\n", "line 1: malformed end record"},
+        {":02000002FFFFFE\n:0400100001020304E2\n:00000001FF\n",
+         "line 2: record reaches past the 1 MiB of a segment address"},
+        {":0400100001020304E2\n:0100120009E4\n:00000001FF\n",
+         "line 2: another record gave these addresses other bytes"},
         {"", "line 1: the file ends without its end record"},
     };
     for (const auto& test : cases) {
@@ -122,6 +126,8 @@ TEST_F(IntelHexAndBinary, damaged_intel_hex_is_refused_naming_the_line)
         EXPECT_EQ(refusal->Text(), test.refusal);
         EXPECT_FALSE(image.IsWhole());
     }
+    // Two records that agree on the bytes they share are no conflict.
+    EXPECT_FALSE(LoadIntelHex(Bytes(":0400100001020304E2\n:0100120003EA\n:00000001FF\n"), image));
 }
 
 TEST_F(IntelHexAndBinary, binary_must_fit_64_kib_from_its_base_below_0FFFFF)
@@ -140,16 +146,20 @@ TEST_F(IntelHexAndBinary, binary_must_fit_64_kib_from_its_base_below_0FFFFF)
 TEST(UpgradeFormat, told_from_the_content_and_binary_only_with_a_base)
 {
     const auto judge = [](const std::string& text, std::optional<uint32_t> base = std::nullopt) {
-        return JudgeUpgradeFormat(Bytes(text), base);
+        return ReaderFor(Bytes(text), base).name;
     };
-    EXPECT_EQ(judge("S00600004844521B\n"), UpgradeFormat::SRecords);
-    EXPECT_EQ(judge("\r\n:00000001FF\r\n"), UpgradeFormat::IntelHex);
-    EXPECT_EQ(judge(":00000001FF\n", 0xF0000), UpgradeFormat::Binary);
+    EXPECT_EQ(judge("S00600004844521B\n"), "S-records");
+    EXPECT_EQ(judge("\r\n:00000001FF\r\n"), "Intel HEX");
+    EXPECT_EQ(judge(":00000001FF\n", 0xF0000), "binary");
+    // No format tells these: the S-record reader refuses them by their first line.
     EXPECT_EQ(judge("\x7F"
                     "ELF"),
-              UpgradeFormat::Unknown);
-    EXPECT_EQ(judge(" S00600004844521B\n"), UpgradeFormat::Unknown);
-    EXPECT_EQ(judge(""), UpgradeFormat::Unknown);
+              "S-records");
+    EXPECT_EQ(judge(""), "S-records");
+    EXPECT_EQ(WriterFor("backup.HEX").name, "Intel HEX");
+    EXPECT_EQ(WriterFor("backup.bin").name, "binary");
+    EXPECT_EQ(WriterFor("backup.mot").name, "S-records");
+    EXPECT_EQ(WriterFor("backup").name, "S-records");
 }
 
 } // namespace

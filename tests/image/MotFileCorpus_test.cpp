@@ -5,7 +5,7 @@
 
 #include <fstream>
 
-#include "image/IntelHexReader.h"
+#include "image/IntelHexFormat.h"
 #include "image/MotFile.h"
 #include "tests/image/ImageTestSupport.h"
 

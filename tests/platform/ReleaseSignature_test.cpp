@@ -67,6 +67,17 @@ TEST(ReleaseSignature, refuses_every_encoding_but_the_minimal_one)
     EXPECT_EQ(platform::VerifySignature(upgrade, {}, keys).refusal, "malformed signature");
 }
 
+TEST(ReleaseSignature, takes_only_the_low_s_form_where_asked)
+{
+    const std::vector<uint8_t> statement = ReadBytes("upgrade.bin.statement");
+    const auto keys = Keys({"release.pub.pem"});
+    EXPECT_TRUE(platform::VerifySignature(statement, ReadBytes("statement.sig"), keys).Accepted());
+    // The same signature's other valid form: a second signature of one release.
+    const std::vector<uint8_t> twin = ReadBytes("high-s.sig");
+    EXPECT_EQ(platform::VerifySignature(statement, twin, keys).refusal, platform::kHighSRefusal);
+    EXPECT_TRUE(platform::VerifySignature(statement, twin, keys, platform::SForm::Either).Accepted());
+}
+
 TEST(ReleaseSignature, trusts_only_p256_public_keys)
 {
     std::vector<platform::TrustedKey> keys;

@@ -1,7 +1,11 @@
-#include "image/IntelHexReader.h"
+#include "image/IntelHexFormat.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdio>
 #include <string_view>
+
+#include "image/UpgradeFormats.h"
 
 namespace {
 
@@ -13,6 +17,9 @@ constexpr uint8_t kLinearBase = 0x04;
 constexpr uint8_t kLinearStart = 0x05;
 constexpr size_t kHeaderBytes = 4; // count, address (two), type
 constexpr uint32_t kWindow = 0x10000;
+// A segment address (type 02) reaches at most 1 MiB; a real-mode reader would wrap there.
+constexpr uint64_t kSegmentReach = 0x100000;
+constexpr size_t kLine = 16;
 
 // A record's bytes after the colon, or why the line is not one.
 struct Record
@@ -44,6 +51,21 @@ std::optional<std::string> DecodeLine(std::string_view line, std::array<uint8_t,
     return std::nullopt;
 }
 
+std::string RecordLine(uint8_t type, uint16_t offset, const uint8_t* data, size_t length)
+{
+    unsigned sum = static_cast<unsigned>(length) + (offset >> 8) + (offset & 0xFF) + type;
+    char hex[16];
+    std::snprintf(hex, sizeof hex, ":%02X%04X%02X", static_cast<unsigned>(length), offset, type);
+    std::string line = hex;
+    for (size_t i = 0; i < length; ++i) {
+        sum += data[i];
+        std::snprintf(hex, sizeof hex, "%02X", data[i]);
+        line += hex;
+    }
+    std::snprintf(hex, sizeof hex, "%02X", -sum & 0xFF);
+    return line + hex + "\r\n";
+}
+
 } // namespace
 
 std::optional<ImageRefusal> LoadIntelHex(std::span<const uint8_t> bytes, CMotFile& image)
@@ -52,6 +74,7 @@ std::optional<ImageRefusal> LoadIntelHex(std::span<const uint8_t> bytes, CMotFil
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     std::array<uint8_t, 260> work{};
     uint32_t base = 0;
+    bool segmented = false;
     bool ended = false;
     size_t number = 0;
     for (size_t begin = 0; begin < text.size();) {
@@ -74,9 +97,13 @@ std::optional<ImageRefusal> LoadIntelHex(std::span<const uint8_t> bytes, CMotFil
             if (record.offset + length > kWindow)
                 return ImageRefusal{number, "record crosses a 64 KiB boundary"};
             const uint64_t address = uint64_t{base} + record.offset;
+            if (segmented && address + length > kSegmentReach)
+                return ImageRefusal{number, "record reaches past the 1 MiB of a segment address"};
             if (address + length > CMotFile::kAddressLimit)
                 return ImageRefusal{number, "address beyond the 16 MiB address space"};
-            image.PutData(static_cast<uint32_t>(address), record.data.data(), static_cast<uint32_t>(length));
+            if (!image.PutData(static_cast<uint32_t>(address), record.data.data(),
+                               static_cast<uint32_t>(length)))
+                return ImageRefusal{number, CMotFile::kOverlapReason};
             break;
         }
         case kEnd:
@@ -87,7 +114,8 @@ std::optional<ImageRefusal> LoadIntelHex(std::span<const uint8_t> bytes, CMotFil
         case kLinearBase: {
             if (length != 2 || record.offset != 0) return ImageRefusal{number, "malformed address record"};
             const uint32_t value = static_cast<uint32_t>(record.data[0] << 8 | record.data[1]);
-            base = record.type == kSegmentBase ? value << 4 : value << 16;
+            segmented = record.type == kSegmentBase;
+            base = segmented ? value << 4 : value << 16;
             break;
         }
         case kSegmentStart:
@@ -103,3 +131,45 @@ std::optional<ImageRefusal> LoadIntelHex(std::span<const uint8_t> bytes, CMotFil
     image.EndLoadWhole();
     return std::nullopt;
 }
+
+std::string IntelHexText(uint32_t start, const std::vector<uint8_t>& bytes)
+{
+    std::string text;
+    bool haveWindow = false;
+    uint32_t window = 0;
+    for (size_t offset = 0; offset < bytes.size();) {
+        const uint32_t address = start + static_cast<uint32_t>(offset);
+        // A record never runs past its 64 KiB window: the readers refuse one that does.
+        const size_t n = std::min({kLine, bytes.size() - offset, size_t{kWindow - address % kWindow}});
+        const uint8_t* data = bytes.data() + offset;
+        offset += n;
+        if (std::all_of(data, data + n, [](uint8_t b) { return b == 0xFF; })) continue;
+        if (!haveWindow || address / kWindow != window) {
+            window = address / kWindow;
+            haveWindow = true;
+            const uint8_t upper[] = {static_cast<uint8_t>(window >> 8), static_cast<uint8_t>(window)};
+            text += RecordLine(kLinearBase, 0, upper, sizeof upper);
+        }
+        text += RecordLine(kData, static_cast<uint16_t>(address % kWindow), data, n);
+    }
+    return text + RecordLine(kEnd, 0, nullptr, 0);
+}
+
+namespace {
+
+bool TellsIntelHex(std::span<const uint8_t> bytes)
+{
+    return FirstMark(bytes) == uint8_t{':'};
+}
+
+std::optional<ImageRefusal> ReadIntelHex(std::span<const uint8_t> bytes, std::optional<uint32_t>,
+                                         CMotFile& image)
+{
+    return LoadIntelHex(bytes, image);
+}
+
+} // namespace
+
+extern const UpgradeFormat kIntelHexFormat;
+const UpgradeFormat kIntelHexFormat{
+    "Intel HEX", TellsIntelHex, ReadIntelHex, IntelHexText, {".hex", ".ihex"}};

@@ -1,10 +1,10 @@
-#include "cli/SRecordWriter.h"
+#include "image/SRecordFormat.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/OutputFile.h"
-#include "platform/Paths.h"
+#include "image/MotFile.h"
+#include "image/UpgradeFormats.h"
 
 namespace {
 
@@ -50,15 +50,22 @@ std::string SRecordText(uint32_t start, const std::vector<uint8_t>& bytes)
     return text + Record('8', 0, 3, nullptr, 0);
 }
 
-bool WriteSRecordFile(const std::string& path, uint32_t start, const std::vector<uint8_t>& bytes,
-                      std::string& error)
+namespace {
+
+bool TellsSRecords(std::span<const uint8_t> bytes)
 {
-    // A backup must be whole and on the disk before the erase that it guards.
-    return platform::WriteFileAtomically(platform::CPath::FromUtf8(path), SRecordText(start, bytes), error);
+    return FirstMark(bytes) == uint8_t{'S'};
 }
 
-bool WriteSRecordFile(const std::string& path, uint32_t start, const std::vector<uint8_t>& bytes)
+std::optional<ImageRefusal> ReadSRecords(std::span<const uint8_t> bytes, std::optional<uint32_t>,
+                                         CMotFile& image)
 {
-    std::string error;
-    return WriteSRecordFile(path, start, bytes, error);
+    if (image.LoadBytes({reinterpret_cast<const char*>(bytes.data()), bytes.size()})) return std::nullopt;
+    return image.Refusal().value_or(ImageRefusal{0, "not an S-record file"});
 }
+
+} // namespace
+
+extern const UpgradeFormat kSRecordFormat;
+const UpgradeFormat kSRecordFormat{
+    "S-records", TellsSRecords, ReadSRecords, SRecordText, {".mot", ".s", ".btp", ".srec"}};
