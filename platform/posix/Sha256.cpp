@@ -1,50 +1,34 @@
 #include "platform/Sha256.h"
 
-#include <fstream>
-#include <vector>
-
-#include <nettle/sha2.h>
+#include <openssl/evp.h>
 
 namespace platform {
-namespace {
 
-std::string HexDigest(sha256_ctx& context)
+struct CSha256::State
 {
-    uint8_t digest[SHA256_DIGEST_SIZE];
-    sha256_digest(&context, sizeof digest, digest);
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (uint8_t byte : digest) {
-        text += kHex[byte >> 4];
-        text += kHex[byte & 15];
-    }
-    return text;
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    bool good = context && EVP_DigestInit_ex(context, EVP_sha256(), nullptr) == 1;
+    ~State() { EVP_MD_CTX_free(context); }
+};
+
+CSha256::CSha256() : m_state(std::make_unique<State>()) {}
+
+CSha256::~CSha256() = default;
+
+void CSha256::Update(std::string_view bytes)
+{
+    m_state->good = m_state->good && EVP_DigestUpdate(m_state->context, bytes.data(), bytes.size()) == 1;
 }
 
-} // namespace
-
-std::optional<std::string> Sha256OfFile(const CPath& pathGiven)
+std::optional<Sha256Digest> CSha256::Finish()
 {
-    const std::filesystem::path& path = pathGiven.Native();
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
-    sha256_ctx context;
-    sha256_init(&context);
-    std::vector<char> chunk(64 * 1024);
-    while (file) {
-        file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        sha256_update(&context, static_cast<size_t>(file.gcount()), reinterpret_cast<uint8_t*>(chunk.data()));
-    }
-    if (file.bad()) return std::nullopt;
-    return HexDigest(context);
-}
-
-std::string Sha256Of(std::string_view bytes)
-{
-    sha256_ctx context;
-    sha256_init(&context);
-    sha256_update(&context, bytes.size(), reinterpret_cast<const uint8_t*>(bytes.data()));
-    return HexDigest(context);
+    Sha256Digest digest{};
+    unsigned int length = 0;
+    if (!m_state->good || EVP_DigestFinal_ex(m_state->context, digest.data(), &length) != 1 ||
+        length != digest.size())
+        return std::nullopt;
+    m_state->good = false;
+    return digest;
 }
 
 } // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/ReleaseSignature.h"
 
+#include "platform/Sha256.h"
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -67,26 +69,6 @@ public:
 
 private:
     BCRYPT_KEY_HANDLE m_handle = nullptr;
-};
-
-class CHash
-{
-public:
-    CHash(BCRYPT_ALG_HANDLE algorithm)
-    {
-        if (!algorithm || BCryptCreateHash(algorithm, &m_handle, nullptr, 0, nullptr, 0, 0) != 0)
-            m_handle = nullptr;
-    }
-    ~CHash()
-    {
-        if (m_handle) BCryptDestroyHash(m_handle);
-    }
-    CHash(const CHash&) = delete;
-    CHash& operator=(const CHash&) = delete;
-    BCRYPT_HASH_HANDLE Get() const { return m_handle; }
-
-private:
-    BCRYPT_HASH_HANDLE m_handle = nullptr;
 };
 
 // The 64 bytes of the key's point (x then y), or why the PEM is not a P-256 public key.
@@ -161,12 +143,12 @@ std::optional<std::vector<BYTE>> ReadSignature(std::span<const uint8_t> signatur
 
 bool Sha256(std::span<const uint8_t> data, BYTE (&digest)[32])
 {
-    CAlgorithm algorithm(BCRYPT_SHA256_ALGORITHM);
-    CHash hash(algorithm.Get());
-    return hash.Get() &&
-           BCryptHashData(hash.Get(), const_cast<PUCHAR>(data.data()), static_cast<ULONG>(data.size()), 0) ==
-               0 &&
-           BCryptFinishHash(hash.Get(), digest, sizeof digest, 0) == 0;
+    CSha256 hash;
+    hash.Update({reinterpret_cast<const char*>(data.data()), data.size()});
+    const std::optional<Sha256Digest> done = hash.Finish();
+    if (!done) return false;
+    std::copy(done->begin(), done->end(), digest);
+    return true;
 }
 
 bool PointSigned(const std::vector<BYTE>& point, BYTE (&digest)[32], std::vector<BYTE>& rs)
