@@ -46,6 +46,12 @@ std::optional<CAttempt> ServiceAttempt(const ServiceRun& run, const loader::RunR
     attempt.loaderVersion = report.version;
     attempt.startedUtc = records::UtcText(run.startedMs);
     attempt.messages = run.messages;
+    // The steps' own time: a confirmation, a result box or a recovery's dialogs left open
+    // are the technician's, not the panel's.
+    int64_t stepsMs = 0;
+    for (const loader::StepReport& step : report.steps)
+        stepsMs += step.milliseconds;
+    attempt.durationMs = stepsMs;
 
     // A step may run more than once (the status after a range and at the end): the last
     // of each decides, as the windows' own verdict does.

@@ -258,6 +258,7 @@ uint32_t CTorvaneApp::TimeoutRecovery()
         ReopenLink();
         m_bLinkOk = FALSE;
         m_bIdPassed = FALSE;
+        m_bIdLostInRecovery = TRUE;
         {
             // Stored before the dialog, so a program killed meanwhile starts at 9600 next time.
             CSaveIni settings;

@@ -51,6 +51,9 @@ public:
     // The command-line front end runs one process per panel at once: it leaves the lock alone.
     BOOL m_bSingleInstance = TRUE;
     BOOL m_bLinkOk = FALSE;
+    // A time-out recovery cleared the ID flag (the panel was power-cycled): the main
+    // panel then offers the ID check again instead of leaving only "Did not pass ID.".
+    BOOL m_bIdLostInRecovery = FALSE;
     CMotFile m_image;
     LoadedFile m_loadedFile;
     const std::string& PortName() const { return m_strPortName; }

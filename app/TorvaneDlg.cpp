@@ -70,9 +70,24 @@ BOOL CTorvaneDlg::CheckReady()
     }
     if (!app.m_bIdPassed) {
         AfxMessageBox(IDS_DID_NOT_PASS_ID, MB_ICONINFORMATION, this);
+        if (app.m_bIdLostInRecovery) OfferIdCheck();
         return FALSE;
     }
     return TRUE;
+}
+
+void CTorvaneDlg::OfferIdCheck()
+{
+    // Without this the technician of a panel power-cycled mid-command has only a button
+    // that answers "Did not pass ID." and a close box that leaves the panel half-written.
+    if (!ProbeLink()) return;
+    CIDCheckDlg dialog;
+    dialog.DoModal();
+    CTorvaneApp& app = TheApp();
+    if (!app.m_bIdPassed) return;
+    app.m_bIdLostInRecovery = FALSE;
+    GetDlgItem(IDC_ERASE)->EnableWindow(TRUE);
+    GetDlgItem(IDC_PROGRAM)->EnableWindow(FALSE);
 }
 
 BOOL CTorvaneDlg::CheckLink()

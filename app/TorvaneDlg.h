@@ -38,4 +38,7 @@ protected:
 private:
     // Link flag only (the handlers that do not need the ID check).
     BOOL CheckLink();
+    // After a recovery lost the ID: the "Load Upgrade File" dialog once more and, when the
+    // ID passes, the panel back to Erase (the flash may hold part of an image).
+    void OfferIdCheck();
 };

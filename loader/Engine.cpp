@@ -157,6 +157,7 @@ bool CEngine::Stop()
 
 void CEngine::NoReply()
 {
+    m_noReply = NoReplyMark{GetTickCount(), LinkRate()};
     if (m_progress) m_progress->OnNoReply();
 }
 

@@ -6,7 +6,9 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "loader/Progress.h"
@@ -124,6 +126,15 @@ public:
     // The progress bars' position for an address of a range (500-byte steps).
     static uint32_t ProgressSteps(uint32_t start, uint32_t end);
 
+    // The moment a reply last failed to come, taken before the front end's recovery ran
+    // (a box, a power cycle, a rate dialog): the step ended there, at that speed.
+    struct NoReplyMark
+    {
+        uint32_t tick = 0;
+        uint32_t rate = 0;
+    };
+    std::optional<NoReplyMark> TakeNoReply() { return std::exchange(m_noReply, std::nullopt); }
+
 private:
     bool Send(const uint8_t* bytes, uint32_t count);
     bool Send(uint8_t byte) { return Send(&byte, 1); }
@@ -141,6 +152,7 @@ private:
     // The wait with a deadline of its own that is running, if any (the erase's status).
     uint32_t m_waitStarted = 0, m_waitDeadline = 0;
     bool m_stopsHeld = false;
+    std::optional<NoReplyMark> m_noReply;
 };
 
 } // namespace loader

@@ -46,6 +46,7 @@ public:
     CStepScope(CEngine& engine, RunReport& report, Step step, uint32_t expectedMs = 0)
         : m_engine(engine), m_report(report), m_step(step), m_started(GetTickCount())
     {
+        std::ignore = m_engine.TakeNoReply();
         if (IProgress* listener = m_engine.Progress()) listener->OnStepBegin(step, expectedMs);
     }
     CStepScope(const CStepScope&) = delete;
@@ -53,7 +54,12 @@ public:
 
     const Result& End(const Result& result)
     {
-        m_report.steps.push_back({m_step, result, GetTickCount() - m_started, m_engine.LinkRate()});
+        // A recovery run inside the step is the user's time, and its speed not the one that failed.
+        const std::optional<CEngine::NoReplyMark> silent = m_engine.TakeNoReply();
+        const bool failedThere = silent && (result.outcome == Outcome::Silent || result.outcome == Outcome::LineError ||
+                                             result.outcome == Outcome::PortLost);
+        m_report.steps.push_back({m_step, result, (failedThere ? silent->tick : GetTickCount()) - m_started,
+                                  failedThere ? silent->rate : m_engine.LinkRate()});
         if (IProgress* listener = m_engine.Progress()) listener->OnStepEnd(m_step, result);
         return result;
     }

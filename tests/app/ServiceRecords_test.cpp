@@ -15,6 +15,8 @@
 
 namespace {
 
+const std::string kTimeout = "Timeout Error.\nPlease reset Orvex ( toggle power supply ).";
+
 class ServiceRecords : public AppFixture
 {
 protected:
@@ -89,6 +91,43 @@ TEST_F(ServiceRecords, AFailedPageIsAFailNamingTheStepAndAStopIsAStop)
     EXPECT_EQ(rows[1].messages.front(), "Program error.");
     EXPECT_NE(rows[1].messages.back().find("program page 0F0100"), std::string::npos) << rows[1].messages.back();
     EXPECT_EQ(rows[1].failReason, rows[1].messages.back());
+}
+
+// A bench's power cut mid-program: the record keeps the steps' own time and the first
+// failure, and after the recovery the panel leads back through the ID check to Erase.
+TEST_F(ServiceRecords, APowerCutMidProgramIsRecordedAsItHappenedAndLeavesAWayBack)
+{
+    ReadyToErase(Image());
+    ASSERT_EQ(m_app->ChangeBaudRate(m_app->m_link, 57600, 8, 0, 0, IDS_COMM_ERROR_SETTING), 57600u);
+    const auto file = WriteFile("panel.mot", MakeSRecords(Image()));
+    m_host.onMessageBox = [this](const MessageBoxRecord&) { m_clock.Advance(6000); }; // read at leisure
+    m_host.Expect(IDD_PREWRITE, CDialogScript().Press(IDOK));
+    m_host.AtPumpRound(40, [this] { Device().PowerCycleNow(); });
+    m_host.Expect(IDD_SETCOMM, CDialogScript().Press(IDOK)); // the 9600 the recovery stored
+    m_host.Expect(IDD_IDCHECK, CDialogScript().SetText(IDC_FILENAME, file.string()).Press(IDOK));
+    m_host.Expect(IDD_PREWRITE, CDialogScript().Press(IDOK));
+    RunPanel(CDialogScript()
+                 .Press(IDC_ERASE)
+                 .Press(IDC_PROGRAM)
+                 .Press(IDC_PROGRAM) // "Did not pass ID.", then the ID check
+                 .Do([](CDialog& d) {
+                     EXPECT_TRUE(d.GetDlgItem(IDC_ERASE)->IsWindowEnabled());
+                     EXPECT_FALSE(d.GetDlgItem(IDC_PROGRAM)->IsWindowEnabled());
+                 })
+                 .Press(IDC_ERASE)
+                 .Press(IDC_PROGRAM));
+
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"Erase OK.", kTimeout, "Program error.", "Did not pass ID.",
+                                                 "Erase OK.", "Program OK."}));
+    EXPECT_EQ(Device().ReadFlashRange(0xF0000, 0x300), Pattern(0xF0000, 0x300));
+    const std::vector<CAttempt> rows = Rows();
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_LT(*rows[0].durationMs, 6000) << "the result box is the technician's time";
+    EXPECT_EQ(rows[1].outcome, "fail");
+    EXPECT_LT(*rows[1].durationMs, 6000) << "the recovery's box and dialog are the technician's time";
+    EXPECT_NE(rows[1].failReason.find(": no reply at 57600 bit/s"), std::string::npos) << rows[1].failReason;
+    EXPECT_EQ(rows[1].failReason.rfind("program page 0F", 0), 0u) << rows[1].failReason;
+    EXPECT_EQ(rows[3].outcome, "pass");
 }
 
 TEST_F(ServiceRecords, ACancelledConfirmationWritesNothingAndABusyFileDelaysNoBox)
