@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <span>
 
 #include "image/IdFile.h"
@@ -157,8 +158,14 @@ std::optional<std::string> CopyIdFile(const UpgradeSource& source, const std::st
     switch (source.idStatus) {
     case platform::SmallFileStatus::Ok:
         break;
-    case platform::SmallFileStatus::Missing:
-        return "Cannot read " + from + ": no such file";
+    case platform::SmallFileStatus::Missing: {
+        // An upgrade without one is flashed with the default ID: so is its backup, and an
+        // .id left there by an earlier backup must not pair with this one.
+        std::error_code ec;
+        std::filesystem::remove(platform::CPath::FromUtf8(to).Native(), ec);
+        if (ec) return "Cannot remove " + to + ", the ID file of an earlier backup: " + ec.message();
+        return std::nullopt;
+    }
     case platform::SmallFileStatus::Refused:
         return source.idProblem;
     }

@@ -79,7 +79,8 @@ struct UpgradeVerdict
 [[nodiscard]] UpgradeVerdict LoadUpgrade(const UpgradeSource& source, const LoadPolicy& policy,
                                          CMotFile& image);
 
-// Writes the source's .id, as it was read, to `to` (a backup's); nothing, or why not.
+// Writes the source's .id, as it was read, to `to` (a backup's), or, where the source has none,
+// removes one left there; nothing, or why not.
 [[nodiscard]] std::optional<std::string> CopyIdFile(const UpgradeSource& source, const std::string& to);
 
 } // namespace upgrade

@@ -207,6 +207,12 @@ TEST_F(Cli, BackupThenProgramOfTheBackupRestoresTheOldFlash)
     uint8_t page[256];
     ASSERT_TRUE(image.GetPage(page, 0xF01));
     EXPECT_TRUE(std::equal(page, page + 256, old.begin() + 0x100));
+    // An upgrade without an .id is backed up without one, and an .id of an earlier backup goes.
+    const std::string bare = WriteFile("bare.mot", MakeSRecords({{kArea, m_upgrade}})).string();
+    const std::filesystem::path staleId = WriteFile("again.id", kIdFile);
+    ASSERT_EQ(Run({"program", bare, "--port", "COM1", "--backup", (m_dir / "again.mot").string()}), 0)
+        << m_err.str();
+    EXPECT_FALSE(std::filesystem::exists(staleId));
 }
 
 TEST_F(Cli, KeepPutsThePanelsOwnBytesBackAfterTheEraseAStopIncluded)
