@@ -250,12 +250,17 @@ bool CPgConnection::Connect(const std::string& url, std::string& error)
         std::string lower = error;
         std::transform(lower.begin(), lower.end(), lower.begin(),
                        [](unsigned char c) { return std::tolower(c); });
-        if (settings.verifyByDefault &&
-            (lower.find("ssl") != std::string::npos || lower.find("certificate") != std::string::npos))
-            error +=
-                " (Torvane checks the server's certificate by default, sslmode=verify-full: put the "
-                "line's root certificate in ~/.postgresql/root.crt, or choose another mode with sslmode= "
-                "in the URL, e.g. ?sslmode=require)";
+        // libpq tells these apart only in its text; the hint must name what works for each.
+        if (settings.verifyByDefault && lower.find("does not support ssl") != std::string::npos)
+            error += " (Torvane checks the server's certificate by default, sslmode=verify-full, and this "
+                     "server has no SSL: turn it on there (ssl = on with a certificate, see the README's "
+                     "\"Many stations\"), or, on a network you trust, add ?sslmode=disable to the URL: "
+                     "the records and the password then travel unencrypted)";
+        else if (settings.verifyByDefault &&
+                 (lower.find("ssl") != std::string::npos || lower.find("certificate") != std::string::npos))
+            error += " (Torvane checks the server's certificate by default, sslmode=verify-full: put the "
+                     "line's root certificate in ~/.postgresql/root.crt, or name it with sslrootcert= in "
+                     "the URL)";
         m_conn.reset();
         return false;
     }

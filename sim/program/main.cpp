@@ -321,6 +321,8 @@ int main(int argc, char** argv)
             return 1;
         }
         std::cout << server.SlavePath() << std::endl;
+        // This simulator's own number, so the power switch reaches it and no other user's.
+        std::cerr << "torvane-sim: the panel's power switch: p here, or kill -USR1 " << getpid() << std::endl;
         // A device's UART keeps time to the bit; the replies must not wait for a lazy timer.
         platform::UsePreciseTimers();
         CPowerSwitch power(device, silent);
