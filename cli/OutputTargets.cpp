@@ -5,7 +5,6 @@
 #include "image/IdFile.h"
 #include "platform/OutputFile.h"
 #include "platform/Paths.h"
-#include "platform/SmallFile.h"
 
 namespace {
 
@@ -51,20 +50,4 @@ std::string RefuseOutputTargets(const CliOptions& options)
             return error;
     }
     return {};
-}
-
-bool CopyIdFile(const std::string& from, const std::string& to, std::string& error)
-{
-    if (platform::IsSameFile(platform::CPath::FromUtf8(from), platform::CPath::FromUtf8(to))) return true;
-    std::string content;
-    switch (platform::ReadSmallFile(platform::CPath::FromUtf8(from), content, error)) {
-    case platform::SmallFileStatus::Ok:
-        break;
-    case platform::SmallFileStatus::Missing:
-        error = "Cannot read " + from + ": no such file";
-        return false;
-    case platform::SmallFileStatus::Refused:
-        return false;
-    }
-    return platform::WriteFileAtomically(platform::CPath::FromUtf8(to), content, error);
 }

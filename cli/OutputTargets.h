@@ -11,6 +11,3 @@
 // plain file (a folder, a device, NUL.mot on Windows).
 std::string RefuseOutputTargets(const CliOptions& options);
 
-// Copies the upgrade's .id beside its backup, read as a small file and written atomically.
-// Nothing to do when both names lead to one file. False with the reason in error.
-bool CopyIdFile(const std::string& from, const std::string& to, std::string& error);

@@ -43,12 +43,6 @@ bool PrepareRuntimeDir(const std::filesystem::path& dir, std::string& why)
 
 } // namespace
 
-bool CInstanceLock::Acquire(const std::string& name)
-{
-    std::string why;
-    return TryAcquire(name, why) == Result::Held;
-}
-
 CInstanceLock::Result CInstanceLock::TryAcquire(const std::string& name, std::string& why)
 {
     if (IsHeld()) return Result::Held;

@@ -1,17 +1,11 @@
 #include "platform/TextFile.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
-
-CTextFile::~CTextFile()
-{
-    Close();
-}
 
 void CTextFile::Open(const CPath& name)
 {
@@ -26,36 +20,6 @@ void CTextFile::Open(const CPath& name)
     }
     m_file = file;
     m_path = path;
-}
-
-bool CTextFile::ReadLine(std::string& line)
-{
-    line.clear();
-    if (!m_file) return false;
-    char* buffer = nullptr;
-    size_t capacity = 0;
-    errno = 0;
-    const ssize_t length = getline(&buffer, &capacity, m_file);
-    const int err = errno;
-    if (length < 0) {
-        std::free(buffer);
-        if (std::ferror(m_file)) throw CFileException::FromErrno(err ? err : EIO, m_path);
-        return false;
-    }
-    line.assign(buffer, static_cast<size_t>(length));
-    std::free(buffer);
-    if (!line.empty() && line.back() == '\n') {
-        line.pop_back();
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-    }
-    return true;
-}
-
-void CTextFile::Close()
-{
-    if (m_file) std::fclose(m_file);
-    m_file = nullptr;
-    m_path.clear();
 }
 
 UniqueFile OpenRegularFile(const CPath& name, uint64_t& size)

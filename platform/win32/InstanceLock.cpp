@@ -32,12 +32,6 @@ std::wstring UserSid()
 
 } // namespace
 
-bool CInstanceLock::Acquire(const std::string& name)
-{
-    std::string why;
-    return TryAcquire(name, why) == Result::Held;
-}
-
 // Any program of the session can create an object named "TORVANE.exe" first: a mutex
 // that it keeps, or an event (CreateMutexW then fails with ERROR_INVALID_HANDLE). The
 // well-known name alone can therefore not tell a second Torvane from a stranger. The

@@ -11,11 +11,6 @@
 
 namespace platform {
 
-CTextFile::~CTextFile()
-{
-    Close();
-}
-
 void CTextFile::Open(const CPath& name)
 {
     Close();
@@ -28,35 +23,6 @@ void CTextFile::Open(const CPath& name)
     if (!file) throw CFileException::FromErrno(errno, path);
     m_file = file;
     m_path = path;
-}
-
-bool CTextFile::ReadLine(std::string& line)
-{
-    line.clear();
-    if (!m_file) return false;
-    // Byte by byte: a line has any length and may hold any byte, NUL included.
-    bool any = false;
-    bool ended = false;
-    int c;
-    while ((c = _getc_nolock(m_file)) != EOF) {
-        any = true;
-        if (c == '\n') {
-            ended = true;
-            break;
-        }
-        line.push_back(static_cast<char>(c));
-    }
-    if (std::ferror(m_file)) throw CFileException::FromErrno(errno ? errno : EIO, m_path);
-    if (!any) return false;
-    if (ended && !line.empty() && line.back() == '\r') line.pop_back();
-    return true;
-}
-
-void CTextFile::Close()
-{
-    if (m_file) std::fclose(m_file);
-    m_file = nullptr;
-    m_path.clear();
 }
 
 namespace {
