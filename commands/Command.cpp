@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "commands/SetAddressDlg.h"
@@ -105,6 +107,14 @@ void CCommandProgress::PumpPage()
 void CCommandProgress::OnNoReply()
 {
     CommandContext().TimeoutRecovery();
+}
+
+void CCommandProgress::OnRepliesHeld(uint32_t heldMs)
+{
+    static bool told = false;
+    if (std::exchange(told, true)) return;
+    std::fprintf(stderr, "torvane: the adapter holds replies for %u ms: set its latency timer to 1 ms\n",
+                 static_cast<unsigned>(heldMs));
 }
 
 void CCommandProgress::Finish()

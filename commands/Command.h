@@ -46,6 +46,8 @@ public:
     bool Cancelled() override { return m_bCancelled; }
     void OnWait() override;
     void OnNoReply() override;
+    // On standard error, once a run: the windows' boxes and texts stay as they are.
+    void OnRepliesHeld(uint32_t heldMs) override;
     // Closes the window (after any box that belongs inside it).
     void Finish();
     // Each page is followed by a pause on this link (programming, download): the page's

@@ -188,12 +188,33 @@ Result CEngine::ReadByte(uint8_t& byte)
 
 Result CEngine::ReadStatus(StatusRegister& status)
 {
+    const uint32_t sent = GetTickCount();
     if (!Send(bootcode::kReadStatus)) return Failure(Outcome::PortLost);
     uint8_t reply[2] = {0, 0};
     Result result = Receive(reply, sizeof reply);
-    if (result.Ok()) status = {reply[0], reply[1]};
+    if (result.Ok()) {
+        status = {reply[0], reply[1]};
+        NoteStatusRoundTrip(GetTickCount() - sent);
+    }
     result.status = status;
     return result;
+}
+
+void CEngine::NoteStatusRoundTrip(uint32_t milliseconds)
+{
+    // Five are enough to see a latency timer (16 ms on FTDI's chips) and few enough to say
+    // so before the erase; a slow one alone (the panel busy) is not the adapter.
+    constexpr size_t kSamples = 5;
+    constexpr uint32_t kTold = 4; // ms beyond the wire time
+    if (m_statusHolds.size() >= kSamples) return;
+    const uint32_t rate = LinkRate();
+    const uint32_t wireMs = rate ? (3 * 10 * 1000 + rate - 1) / rate : 0; // 0x70 out, two bytes back
+    m_statusHolds.push_back(milliseconds > wireMs ? milliseconds - wireMs : 0);
+    if (m_statusHolds.size() < kSamples) return;
+    std::vector<uint32_t> sorted = m_statusHolds;
+    std::nth_element(sorted.begin(), sorted.begin() + kSamples / 2, sorted.end());
+    const uint32_t median = sorted[kSamples / 2];
+    if (median >= kTold && m_progress) m_progress->OnRepliesHeld(median);
 }
 
 Result CEngine::ClearStatus()

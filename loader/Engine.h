@@ -153,6 +153,9 @@ private:
     uint32_t m_waitStarted = 0, m_waitDeadline = 0;
     bool m_stopsHeld = false;
     std::optional<NoReplyMark> m_noReply;
+    // The first status round trips beyond their wire time, until they are judged.
+    std::vector<uint32_t> m_statusHolds;
+    void NoteStatusRoundTrip(uint32_t milliseconds);
 };
 
 } // namespace loader

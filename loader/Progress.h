@@ -57,6 +57,9 @@ public:
     // called while that time-out is still in force, before the engine restores the one
     // in force before it.
     virtual void OnNoReply() {}
+    // The status replies come this much later than the wire takes (the median of the first
+    // few): a USB adapter holding short replies for its latency timer. Told once.
+    virtual void OnRepliesHeld(uint32_t heldMs) {}
 };
 
 } // namespace loader

@@ -301,8 +301,25 @@ void CBootLoader::Send(const std::vector<uint8_t>& bytes, uint64_t notBeforeUs)
     const uint32_t baud = BaudAt(start);
     uint64_t sent = 0;
     for (uint8_t b : bytes)
-        m_output.push_back({b, start + WireTimeUs(baud, ++sent), baud});
+        m_output.push_back({b, HeldByAdapter(start + WireTimeUs(baud, ++sent)), baud});
     m_txFreeUs = start + WireTimeUs(baud, sent);
+}
+
+uint64_t CBootLoader::HeldByAdapter(uint64_t arrivalUs)
+{
+    if (m_adapterLatencyUs == 0) return arrivalUs;
+    if (m_adapterTickUs < arrivalUs) {
+        // The timer fired meanwhile and took what it held.
+        m_adapterTickUs += ((arrivalUs - m_adapterTickUs) / m_adapterLatencyUs + 1) * m_adapterLatencyUs;
+        m_adapterHeld = 0;
+    }
+    if (++m_adapterHeld < kUsbPacketBytes) return m_adapterTickUs;
+    // A full packet leaves now, the bytes held before this one with it.
+    for (auto it = m_output.rbegin(); it != m_output.rend() && --m_adapterHeld > 0; ++it)
+        it->arrivalUs = arrivalUs;
+    m_adapterHeld = 0;
+    m_adapterTickUs = arrivalUs + m_adapterLatencyUs;
+    return arrivalUs;
 }
 
 void CBootLoader::CountFrame(uint8_t code)
@@ -711,6 +728,14 @@ void CBootLoader::SetReplyDelayMs(uint32_t milliseconds)
 {
     std::lock_guard lock(m_mutex);
     m_replyDelayMs = milliseconds;
+}
+
+void CBootLoader::SetAdapterLatencyMs(uint32_t milliseconds)
+{
+    std::lock_guard lock(m_mutex);
+    m_adapterLatencyUs = uint64_t{milliseconds} * 1000;
+    m_adapterTickUs = 0;
+    m_adapterHeld = 0;
 }
 
 } // namespace sim

@@ -156,6 +156,11 @@ public:
     void SetIdVerified(bool verified);
     void SetIgnoreFlashUntilId(bool ignore);
     void SetReplyDelayMs(uint32_t milliseconds);
+    // A USB-serial adapter between the panel and the PC, as an FTDI chip is: what the panel
+    // sends waits in the chip until its free-running latency timer fires, or goes at once
+    // when it fills a USB packet (62 bytes). 0: a plain serial line.
+    void SetAdapterLatencyMs(uint32_t milliseconds);
+    static constexpr uint32_t kUsbPacketBytes = 62;
 
 private:
     enum IdState : uint8_t { IdNotChecked = 0x00, IdMismatch = 0x01, IdVerifiedState = 0x03 };
@@ -207,6 +212,10 @@ private:
     bool m_failErase = false;
     bool m_lineError = false;
     uint32_t m_replyDelayMs = 0;
+    uint64_t m_adapterLatencyUs = 0;
+    uint64_t m_adapterTickUs = 0; // the latency timer's next expiry
+    uint32_t m_adapterHeld = 0;   // bytes waiting for it
+    uint64_t HeldByAdapter(uint64_t arrivalUs);
 
     bool m_poweredOn = true;
     std::optional<uint32_t> m_eraseLeavesPage;

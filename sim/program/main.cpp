@@ -216,6 +216,7 @@ int main(int argc, char** argv)
     std::optional<uint32_t> powerCycleAfter;
     std::optional<uint32_t> lineErrorAfter;
     uint32_t replyDelayMs = 0;
+    uint32_t adapterLatencyMs = 0;
     bool realtime = false;
     bool busyWait = false;
     std::string traceFile;
@@ -248,6 +249,8 @@ int main(int argc, char** argv)
     app.add_option("--line-error-after", lineErrorAfter,
                    "After N received bytes garble the next byte to the host");
     app.add_option("--reply-delay-ms", replyDelayMs, "Extra delay before every reply");
+    app.add_option("--adapter-latency-ms", adapterLatencyMs,
+                   "Hold replies as a USB adapter's latency timer does (FTDI: 16 by default)");
     app.add_flag("--realtime", realtime, "Model the wire time of the host's bytes as well");
     app.add_flag("--busy-wait", busyWait, "Never sleep, for exact reply timing (uses a whole core)");
     app.add_option("--trace", traceFile, "Write the wire trace to this file at exit");
@@ -296,6 +299,7 @@ int main(int argc, char** argv)
     device.SetBusyAfterPageMs(busyAfterPageMs);
     if (powerCycleAfter) device.PowerCycleAfterBytes(*powerCycleAfter);
     device.SetReplyDelayMs(replyDelayMs);
+    device.SetAdapterLatencyMs(adapterLatencyMs);
     if (!flashIn.empty()) {
         std::ifstream in(flashIn, std::ios::binary);
         const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -215,6 +215,26 @@ TEST_F(Cli, BackupThenProgramOfTheBackupRestoresTheOldFlash)
     EXPECT_FALSE(std::filesystem::exists(staleId));
 }
 
+TEST_F(Cli, AnAdapterThatHoldsRepliesIsToldOnceARun)
+{
+    const std::string told = "the adapter holds replies for ";
+    auto count = [&](const std::string& text) {
+        size_t n = 0;
+        for (size_t at = text.find(told); at != std::string::npos; at = text.find(told, at + 1))
+            ++n;
+        return n;
+    };
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--baud", "115200"}), 0) << m_err.str();
+    EXPECT_EQ(count(m_out.str() + m_err.str()), 0u);
+    Device().SetAdapterLatencyMs(16);
+    m_out.str("");
+    m_err.str("");
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--baud", "115200"}), 0) << m_err.str();
+    const std::string said = m_out.str() + m_err.str();
+    EXPECT_EQ(count(said), 1u) << said;
+    EXPECT_NE(said.find(": set its latency timer to 1 ms"), std::string::npos) << said;
+}
+
 TEST_F(Cli, KeepPutsThePanelsOwnBytesBackAfterTheEraseAStopIncluded)
 {
     Device().SetIdVerified(true);

@@ -386,6 +386,28 @@ TEST_F(BootLoaderTest, reply_delay_makes_a_slow_device)
     EXPECT_LE(Now() - sent, 124u);
 }
 
+TEST_F(VerifiedBootLoaderTest, an_adapter_holds_short_replies_for_its_timer_and_sends_full_packets_at_once)
+{
+    panel.Device().SetAdapterLatencyMs(16);
+    // Two bytes wait for the timer: at most 16 ms, and a round trip right after a
+    // release waits nearly all of it.
+    Send({0x70});
+    ASSERT_EQ(Receive(2).size(), 2u);
+    const uint64_t sent = Now();
+    Send({0x70});
+    ASSERT_EQ(Receive(2).size(), 2u);
+    EXPECT_GE(Now() - sent, 14u);
+    EXPECT_LE(Now() - sent, 17u);
+    // A page read's 256 bytes come in 62-byte packets as they fill, the rest with the timer.
+    Send({0xFF, 0x00, 0xF0});
+    const uint64_t asked = Now();
+    ASSERT_EQ(Receive(62).size(), 62u);
+    const uint64_t firstPacket = Now() - asked; // 62 bytes' wire time at 9600 bit/s: about 65 ms
+    EXPECT_GE(firstPacket, 64u);
+    EXPECT_LE(firstPacket, 80u);
+    ASSERT_EQ(Receive(256 - 62).size(), 256u - 62u);
+}
+
 // The power switch
 
 TEST_F(BootLoaderTest, power_off_during_an_erase_stops_it_and_no_status_ever_answers_it)
