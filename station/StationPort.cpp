@@ -103,6 +103,8 @@ void CStationPort::State(StateChanged changed)
 
 bool CStationPort::OpenLink()
 {
+    // A port that went away is never used again: its name may lead to a new device.
+    if (m_link.IsOpen() && m_link.IsHungUp()) CloseLink();
     if (m_link.IsOpen()) return true;
     if (!m_link.Open(m_port)) {
         const platform::OpenError error = m_link.LastOpenError();
@@ -252,6 +254,12 @@ void CStationPort::WaitUntilGone(bool idAnswered)
 {
     uint32_t lastAnswer = GetTickCount();
     while (!Stopping()) {
+        // The adapter went, and the panel with it as far as this fixture can tell: the row
+        // is told so before it says the adapter is missing.
+        if (m_link.IsOpen() && m_link.IsHungUp()) {
+            CloseLink();
+            break;
+        }
         if (!OpenLink()) break;
         // Every rate: a panel that a failure left at another one is still there.
         const loader::PanelSearch search =

@@ -372,6 +372,44 @@ TEST_F(Station, AnAdapterPluggedInLaterIsWaitedFor)
     EXPECT_EQ(late->Device().ReadFlashRange(kArea, m_upgrade.size()), m_upgrade);
 }
 
+TEST_F(Station, AnAdapterPulledMidProgramIsSaidMissingAndItsNewDeviceIsUsed)
+{
+    // The old handle fails for good once pulled; the name opens a new one after the plug.
+    uint64_t pulledAt = 0, missingAt = 0, pluggedAt = 0;
+    std::string missingAction;
+    onStep = [&](const station::StepShown& step) {
+        if (!pulledAt && step.step == station::Step::Program && step.pagesDone == 4) {
+            m_panel->Unplug();
+            pulledAt = m_clock.Now();
+        }
+    };
+    RunStation([&] {
+        const uint64_t now = m_clock.Now();
+        if (pulledAt && !missingAt && m_board.Row(0).state == station::FixtureState::NoPort) {
+            missingAt = now;
+            missingAction = station::ActionText(m_board.Row(0));
+        }
+        if (missingAt && !pluggedAt && now >= missingAt + 5000) {
+            Device().PowerOff(); // the next panel goes in with the adapter
+            Device().PowerOn();
+            m_panel->PlugBack();
+            pluggedAt = now;
+        }
+        return Count("pass") == 1;
+    });
+    ASSERT_TRUE(missingAt) << "the row never said the adapter was missing";
+    EXPECT_LT(missingAt - pulledAt, 2000u);
+    EXPECT_EQ(missingAction, "adapter missing — check the cable");
+    ASSERT_TRUE(First("fail"));
+    EXPECT_LE(First("fail")->atMs, missingAt);
+    ASSERT_TRUE(First("flashing", pluggedAt));
+    EXPECT_LT(First("flashing", pluggedAt)->atMs - pluggedAt, 3000u);
+    EXPECT_EQ(m_failed, 1);
+    EXPECT_EQ(m_passed, 1);
+    EXPECT_TRUE(Flashed());
+    EXPECT_EQ(Rows().size(), 2u);
+}
+
 } // namespace
 
 namespace {
