@@ -410,6 +410,43 @@ TEST_F(Station, AnAdapterPulledMidProgramIsSaidMissingAndItsNewDeviceIsUsed)
     EXPECT_EQ(Rows().size(), 2u);
 }
 
+TEST_F(Station, ARestartLeavesAPanelItsLastRunPassedAndTakesOneThatFailed)
+{
+    // Each run is a restart: the panel stays in, powered, its ID check passed.
+    Device().FailErase(true);
+    RunStation([&] { return Count("fail") == 1; });
+    Device().FailErase(false);
+    m_seen.clear();
+    RunStation([&] { return Count("pass") == 1; });
+    EXPECT_EQ(m_passed, 1) << "the journal's last attempt here failed: the panel is taken";
+    EXPECT_EQ(Device().Counters().eraseCommands, 2u);
+
+    m_seen.clear();
+    uint64_t swappedAt = 0;
+    std::string action;
+    RunStation([&] {
+        const Seen* earlier = First("passed earlier");
+        if (earlier && !swappedAt && m_clock.Now() >= earlier->atMs + 3000) {
+            action = station::ActionText(m_board.Row(0));
+            EXPECT_EQ(Device().Counters().eraseCommands, 2u) << "flashed twice";
+            Device().PowerOff(); // taken out, and the next one put in
+            Device().PowerOn();
+            swappedAt = m_clock.Now();
+        }
+        return Count("pass") == 1;
+    });
+    EXPECT_EQ(action, "PASS (earlier run) — take it out");
+    EXPECT_EQ(m_passed, 1);
+    EXPECT_EQ(Device().Counters().eraseCommands, 3u);
+    ASSERT_TRUE(First("flashing"));
+    EXPECT_GT(First("flashing")->atMs, swappedAt);
+    const std::vector<CAttempt> rows = Rows();
+    ASSERT_EQ(rows.size(), 3u) << "the panel left in is no attempt";
+    EXPECT_EQ(rows[0].outcome, "fail");
+    EXPECT_EQ(rows[1].outcome, "pass");
+    EXPECT_EQ(rows[2].outcome, "pass");
+}
+
 } // namespace
 
 namespace {
