@@ -212,8 +212,10 @@ ExitCode CSession::PreCheck()
     input["tag"] = m_options.tag.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(m_options.tag);
     const platform::HookOutcome outcome = platform::RunHook(
         *command, input.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n",
-        std::chrono::seconds(m_options.hookTimeoutSeconds));
+        std::chrono::seconds(m_options.hookTimeoutSeconds), Stopping);
     if (outcome.Passed()) return ExitCode::Ok;
+    // A stop ends the check at once, and the panel is left as it was.
+    if (outcome.ending == platform::HookOutcome::Ending::Stopped) return ExitCode::Stopped;
     // Fails closed: a check that could not say yes is a no.
     std::string reason;
     switch (outcome.ending) {
@@ -226,6 +228,8 @@ ExitCode CSession::PreCheck()
         break;
     case platform::HookOutcome::Ending::NotStarted:
         reason = "cannot start " + command->front() + ": " + outcome.trouble;
+        break;
+    case platform::HookOutcome::Ending::Stopped:
         break;
     }
     Message("torvane-cli: " + m_port + ": pre-check refused the panel: " + reason);
@@ -245,8 +249,12 @@ void CSession::TellResult()
         const std::string input =
             AttemptJson(m_records->Attempt()).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
             "\n";
+        // The attempt a stop ended is told too, within the hook's limit; a further stop
+        // ends the hook at once.
+        const int stopsBefore = platform::InterruptCount();
         const platform::HookOutcome outcome =
-            platform::RunHook(*command, input, std::chrono::seconds(m_options.hookTimeoutSeconds));
+            platform::RunHook(*command, input, std::chrono::seconds(m_options.hookTimeoutSeconds),
+                              [stopsBefore] { return platform::InterruptCount() > stopsBefore; });
         switch (outcome.ending) {
         case platform::HookOutcome::Ending::Exited:
             if (outcome.exitCode != 0)
@@ -258,6 +266,9 @@ void CSession::TellResult()
             break;
         case platform::HookOutcome::Ending::NotStarted:
             trouble = "cannot start " + command->front() + ": " + outcome.trouble;
+            break;
+        case platform::HookOutcome::Ending::Stopped:
+            trouble = "ended by the stop (killed)";
             break;
         }
     }

@@ -126,6 +126,13 @@ uint32_t CStationAttempt::RememberedRate(const std::string& port)
     return ::RememberedRate(port);
 }
 
+bool CStationAttempt::LastAttemptPassed(const std::string& port)
+{
+    CAttempt last;
+    return m_records && m_records->Store() && m_records->Store()->LastOnPort(port, last) &&
+           last.outcome == outcome::kPass;
+}
+
 station::AttemptReport CStationAttempt::Run(const station::AttemptRequest& request, CSerialComm& link,
                                             station::IStepSink& steps,
                                             const std::function<void(const std::string& id)>& attemptBegun)

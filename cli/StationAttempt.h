@@ -21,6 +21,7 @@ public:
 
     bool Prepare(std::string& refusal, int& code) override;
     uint32_t RememberedRate(const std::string& port) override;
+    bool LastAttemptPassed(const std::string& port) override;
     station::AttemptReport Run(const station::AttemptRequest& request, CSerialComm& link,
                                station::IStepSink& steps,
                                const std::function<void(const std::string& id)>& attemptBegun) override;

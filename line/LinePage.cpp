@@ -138,6 +138,7 @@ std::optional<std::string> StateText(const json& f)
     if (s == "no port") return "adapter missing";
     if (s == "stopped") return "stopped part-way";
     if (s == "pass") return "PASS";
+    if (s == "passed earlier") return "PASS (earlier run)";
     if (s == "fail")
         return "FAIL" + (Truthy(Cell(f, "fail_reason")) ? ": " + Text(Cell(f, "fail_reason"))
                          : Truthy(Cell(f, "step"))      ? ": " + Text(Cell(f, "step"))

@@ -83,7 +83,9 @@ uint32_t CSerialComm::Read(void* buffer, uint32_t count)
             wait = std::min(wait, UntilHookDue());
         }
         const platform::WaitResult result = m_hDevice->WaitForInput(queued, count, wait);
-        if (result == platform::WaitResult::HungUp) {
+        // Silence from a device that is gone is no silence of the panel's.
+        if (result == platform::WaitResult::HungUp ||
+            (result == platform::WaitResult::Timeout && m_hDevice->Lost())) {
             m_bHungUp = TRUE;
             m_lastReadEnd = ReadEnd::HungUp;
             return 0;

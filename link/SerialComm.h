@@ -25,9 +25,9 @@ public:
     BOOL Purge(uint32_t ignored) override;
 
     uint32_t GetTimeout() const { return m_dwReadTimeout; }
-    // The far end went away (a USB adapter pulled out): nothing more will come until the
-    // port is opened again.
-    BOOL IsHungUp() const { return m_bHungUp; }
+    // The far end went away (a USB adapter pulled out, its node gone): nothing more will
+    // come until the port is closed and its name opened again.
+    BOOL IsHungUp() const { return m_bHungUp || (m_hDevice && m_hDevice->Lost()); }
 
     // Why the last Read ended: the caller of a failed read can tell silence from a
     // garbled byte and from a port that is gone.

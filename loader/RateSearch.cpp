@@ -31,7 +31,14 @@ PanelSearch FindPanel(CEngine& engine, const std::vector<uint32_t>& rates, uint3
             engine.Pause(kSearchPassGap);
         }
         for (const uint32_t rate : rates) {
-            if (!engine.SetLinkRate(rate)) continue; // a speed the adapter refuses cannot be probed
+            const bool rateSet = engine.SetLinkRate(rate);
+            // A port that is gone refuses every speed: that is no speed the adapter lacks.
+            if (!rateSet && link.IsHungUp()) {
+                search.outcome = Outcome::PortLost;
+                pass = kSearchPasses;
+                break;
+            }
+            if (!rateSet) continue; // a speed the adapter refuses cannot be probed
             link.Purge(0);
             StatusRegister first, second;
             Result result = engine.ReadStatus(first);

@@ -1,9 +1,12 @@
 #pragma once
 // Runs a plant's own check (a pre-check before the erase, an on-result hook after each
 // attempt): a program and its arguments, no shell, a JSON text on its standard input and
-// the first line it prints kept. At its time limit the hook and everything it started
-// (its process group, its job on Windows) is killed, and no pipe is waited on.
+// the first line it prints kept. At its time limit, at a stop, and when this process
+// ends however it ends, the hook and everything it started is killed: its process group
+// and, on Linux, what left the group (a keeper process is their subreaper); its job on
+// Windows. No pipe is waited on.
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +19,7 @@ std::optional<std::vector<std::string>> SplitHookCommand(const std::string& comm
 
 struct HookOutcome
 {
-    enum class Ending { Exited, TimedOut, NotStarted };
+    enum class Ending { Exited, TimedOut, Stopped, NotStarted };
     Ending ending = Ending::NotStarted;
     int exitCode = -1;     // when it exited; -1 when ended by a signal
     std::string firstLine; // of its standard output, without the line end
@@ -27,7 +30,9 @@ struct HookOutcome
 
 // Inputs are a record's size: far below a pipe's buffer, so that writing them never
 // waits on a hook that does not read.
+// stopRequested is asked every few tens of milliseconds (a Ctrl-C or SIGTERM when not
+// given): a stop ends the hook at once instead of at its limit.
 HookOutcome RunHook(const std::vector<std::string>& arguments, const std::string& input,
-                    std::chrono::milliseconds limit);
+                    std::chrono::milliseconds limit, const std::function<bool()>& stopRequested = nullptr);
 
 } // namespace platform

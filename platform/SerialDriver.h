@@ -70,6 +70,11 @@ public:
     // bytes the reader is after: a driver may sleep on until that many are there (one
     // wake-up a reply), and the caller must then take whatever has come.
     virtual WaitResult WaitForInput(uint32_t queued, uint32_t wanted, uint32_t milliseconds) = 0;
+    // True once the device is gone for good (a USB adapter pulled out, its node removed or
+    // its name now leading to another device): every later call fails at once, and only a
+    // new open of the name can reach a device again. Told by the system's own error codes,
+    // never by the words of a message.
+    virtual bool Lost() const { return false; }
 };
 
 using SerialDriverFactory = std::function<std::unique_ptr<ISerialDriver>(OpenError& error)>;

@@ -577,6 +577,26 @@ bool CRecordStore::Read(const std::string& id, CAttempt& attempt)
     return false;
 }
 
+bool CRecordStore::LastOnPort(const std::string& port, CAttempt& attempt)
+{
+    m_lastError.clear();
+    if (m_version == 0) return false;
+    CSqliteStatement select(m_db, "SELECT " + SelectList(m_version) +
+                                      " FROM attempt WHERE port = ?1 AND host = ?2"
+                                      " ORDER BY started_utc DESC, rowid DESC LIMIT 1");
+    if (!select.Valid()) return Fail("cannot read the records");
+    select.BindText(1, port);
+    select.BindText(2, platform::HostName());
+    const int step = select.Step();
+    if (step == SQLITE_ROW) {
+        attempt = CAttempt();
+        ReadAttempt(select, attempt);
+        return true;
+    }
+    if (step != SQLITE_DONE) Fail("cannot read the records");
+    return false;
+}
+
 bool CRecordStore::MarkSent(const std::vector<std::pair<std::string, int64_t>>& delivered)
 {
     if (!m_db.Exec("BEGIN IMMEDIATE")) return Fail("cannot mark records sent");

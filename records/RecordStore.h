@@ -61,6 +61,9 @@ public:
     bool ListUnsent(std::vector<Unsent>& rows);
     // The row with this id; false (and no error) when there is none.
     bool Read(const std::string& id, CAttempt& attempt);
+    // The newest attempt this host made on the port (as the user named it); false (and no
+    // error) when there is none.
+    bool LastOnPort(const std::string& port, CAttempt& attempt);
     // Stores, in one transaction, that the server acknowledged each id at its revision.
     // A row written again since keeps its higher revision, so it stays unsent.
     bool MarkSent(const std::vector<std::pair<std::string, int64_t>>& delivered);

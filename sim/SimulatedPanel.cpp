@@ -32,6 +32,10 @@ struct CSimulatedPanel::Shared
     std::recursive_mutex mutex;
     CBootLoader device;
     bool open = false;
+    // The adapter pulled out: the name leads nowhere, and a handle opened before any pull
+    // never works again, even once it is plugged back.
+    bool unplugged = false;
+    uint32_t plugging = 0;
     platform::SerialLineSettings host{9600, 8, 0, 0};
     uint64_t hostTxFreeUs = 0;
     std::deque<uint8_t> received;
@@ -65,7 +69,8 @@ namespace {
 class CSimPort final : public platform::ISerialDriver
 {
 public:
-    explicit CSimPort(std::shared_ptr<CSimulatedPanel::Shared> shared) : m_shared(std::move(shared))
+    explicit CSimPort(std::shared_ptr<CSimulatedPanel::Shared> shared)
+        : m_shared(std::move(shared)), m_plugging(m_shared->plugging)
     {
         std::lock_guard lock(m_shared->mutex);
         m_shared->open = true;
@@ -77,12 +82,19 @@ public:
     ~CSimPort() override
     {
         std::lock_guard lock(m_shared->mutex);
-        m_shared->open = false;
+        if (!Lost()) m_shared->open = false;
+    }
+
+    bool Lost() const override
+    {
+        std::lock_guard lock(m_shared->mutex);
+        return m_shared->unplugged || m_plugging != m_shared->plugging;
     }
 
     bool GetSettings(platform::SerialLineSettings& settings) override
     {
         std::lock_guard lock(m_shared->mutex);
+        if (Lost()) return false;
         settings = m_shared->host;
         return true;
     }
@@ -90,7 +102,7 @@ public:
     bool SetSettings(const platform::SerialLineSettings& settings) override
     {
         std::lock_guard lock(m_shared->mutex);
-        if (settings.baudRate == 0) return false;
+        if (settings.baudRate == 0 || Lost()) return false;
         // What arrived so far was received at the old speed.
         m_shared->Sync();
         const bool speedChanged = settings.baudRate != m_shared->host.baudRate;
@@ -110,6 +122,7 @@ public:
     bool TakeErrors(uint32_t& errors, uint32_t& queued) override
     {
         std::lock_guard lock(m_shared->mutex);
+        if (Lost()) return false;
         m_shared->Sync();
         errors = std::exchange(m_shared->errors, 0);
         queued = static_cast<uint32_t>(m_shared->received.size());
@@ -119,6 +132,7 @@ public:
     int Read(uint8_t* buffer, uint32_t count) override
     {
         std::lock_guard lock(m_shared->mutex);
+        if (Lost()) return -1;
         m_shared->Sync();
         uint32_t n = 0;
         while (n < count && !m_shared->received.empty()) {
@@ -131,6 +145,7 @@ public:
     int Write(const uint8_t* buffer, uint32_t count) override
     {
         std::lock_guard lock(m_shared->mutex);
+        if (Lost()) return -1;
         m_shared->Sync();
         const uint64_t startMs = NowMs();
         const uint64_t first = std::max(startMs * 1000, m_shared->hostTxFreeUs);
@@ -148,6 +163,7 @@ public:
     bool DiscardInput() override
     {
         std::lock_guard lock(m_shared->mutex);
+        if (Lost()) return false;
         m_shared->Sync();
         m_shared->received.clear();
         return true;
@@ -160,6 +176,7 @@ public:
         std::unique_lock lock(m_shared->mutex);
         const uint64_t deadlineMs = NowMs() + milliseconds;
         for (;;) {
+            if (Lost()) return platform::WaitResult::HungUp;
             m_shared->Sync();
             if (m_shared->received.size() > queued || m_shared->errors) return platform::WaitResult::Ready;
             const uint64_t nowMs = NowMs();
@@ -175,6 +192,7 @@ public:
 
 private:
     std::shared_ptr<CSimulatedPanel::Shared> m_shared;
+    const uint32_t m_plugging;
 };
 
 } // namespace
@@ -192,6 +210,10 @@ CSimulatedPanel::CSimulatedPanel(std::string portName, BootLoaderConfig config)
                 return nullptr;
             }
             std::lock_guard lock(shared->mutex);
+            if (shared->unplugged) {
+                error = platform::OpenError::NotFound;
+                return nullptr;
+            }
             if (shared->open) {
                 error = platform::OpenError::InUse;
                 return nullptr;
@@ -251,6 +273,20 @@ std::vector<uint8_t> CSimulatedPanel::DeviceBytes() const
     for (const WireEvent& e : Trace())
         if (e.kind == WireEvent::DeviceToHost) bytes.push_back(e.byte);
     return bytes;
+}
+
+void CSimulatedPanel::Unplug()
+{
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->unplugged = true;
+    ++m_shared->plugging;
+    m_shared->open = false;
+}
+
+void CSimulatedPanel::PlugBack()
+{
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->unplugged = false;
 }
 
 bool CSimulatedPanel::PortOpen() const

@@ -28,6 +28,10 @@ public:
     std::vector<std::pair<uint8_t, uint32_t>> HostBytesWithBaud() const; // (byte, host speed)
     std::vector<uint8_t> DeviceBytes() const;                            // every byte the device sent
     bool PortOpen() const;
+    // The USB adapter pulled out (the name no longer opens, the open handle fails for
+    // good) and plugged back in (the name opens a new handle).
+    void Unplug();
+    void PlugBack();
     uint32_t HostBaud() const;
 
     struct Shared;

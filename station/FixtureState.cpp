@@ -25,6 +25,7 @@ constexpr std::pair<FixtureState, const char*> kStateKeys[] = {
     {FixtureState::Stopped, "stopped"},
     {FixtureState::StoppedPartWay, "stopped part-way"},
     {FixtureState::Removed, "removed"},
+    {FixtureState::PassedEarlier, "passed earlier"},
 };
 
 struct StepEntry

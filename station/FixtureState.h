@@ -25,6 +25,7 @@ enum class FixtureState {
     Stopped,
     StoppedPartWay, // stopped after the erase or the programming began: the panel is unusable
     Removed,
+    PassedEarlier, // a panel an earlier run passed is still in the fixture: it is not flashed again
 };
 
 // "no port", "erasing", "pass": the state's key in the JSON and the lines.

@@ -76,6 +76,9 @@ public:
     virtual bool Prepare(std::string& refusal, int& code) = 0;
     // The rate a run that was killed may have left a panel at on this port.
     virtual uint32_t RememberedRate(const std::string& port) = 0;
+    // The journal's last attempt on this port passed (false without a journal, or with
+    // no attempt there yet).
+    virtual bool LastAttemptPassed(const std::string& port) = 0;
     // attemptBegun: the record's id, as soon as the record exists.
     virtual AttemptReport Run(const AttemptRequest& request, CSerialComm& link, IStepSink& steps,
                               const std::function<void(const std::string& id)>& attemptBegun) = 0;

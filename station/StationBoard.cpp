@@ -10,7 +10,7 @@ namespace {
 bool IsOutcome(FixtureState state)
 {
     return state == FixtureState::Pass || state == FixtureState::Fail ||
-           state == FixtureState::StoppedPartWay;
+           state == FixtureState::StoppedPartWay || state == FixtureState::PassedEarlier;
 }
 
 bool IsWork(FixtureState state)
@@ -40,6 +40,7 @@ std::string LastOutcome(FixtureState held, const std::string& text)
 std::string ActionText(const BoardRow& row)
 {
     if (row.held == FixtureState::Pass) return "PASS — take it out" + After(row.heldText, kPassWord);
+    if (row.held == FixtureState::PassedEarlier) return "PASS (earlier run) — take it out";
     if (row.held == FixtureState::Fail) return "FAIL — put it aside: " + After(row.heldText, kFailWord);
     if (row.held == FixtureState::StoppedPartWay)
         return "STOPPED PART-WAY — the panel is unusable, flash it again" + After(row.heldText, kStoppedWord);
@@ -61,7 +62,7 @@ std::string ActionText(const BoardRow& row)
 
 ActionTone ToneOf(const BoardRow& row)
 {
-    if (row.held == FixtureState::Pass) return ActionTone::Good;
+    if (row.held == FixtureState::Pass || row.held == FixtureState::PassedEarlier) return ActionTone::Good;
     if (row.held || row.state == FixtureState::Fail) return ActionTone::Bad;
     if (row.state == FixtureState::NoPort || row.state == FixtureState::InUse) return ActionTone::Warn;
     return ActionTone::Plain;

@@ -103,6 +103,8 @@ void CStationPort::State(StateChanged changed)
 
 bool CStationPort::OpenLink()
 {
+    // A port that went away is never used again: its name may lead to a new device.
+    if (m_link.IsOpen() && m_link.IsHungUp()) CloseLink();
     if (m_link.IsOpen()) return true;
     if (!m_link.Open(m_port)) {
         const platform::OpenError error = m_link.LastOpenError();
@@ -134,11 +136,20 @@ FixtureEnd CStationPort::Run()
     }
     if (waitUntilGoneFirst) WaitUntilGone(false);
     while (!Stopping()) {
-        if (nextSerial) {
+        if (nextSerial && !m_serialScanned) {
             State(FixtureState::Scan, "scan the next serial");
             if (!nextSerial(m_scannedSerial)) break;
+            m_serialScanned = true;
         }
         if (!WaitForPanel()) break;
+        // Its ID check passed since its power-on, and not in this loop: an earlier run
+        // (or this one, before the adapter was pulled) handled it. Flashed again only when
+        // the journal says that attempt did not pass.
+        if (m_found.IdVerified() && m_attempt.LastAttemptPassed(m_port)) {
+            State(FixtureState::PassedEarlier, "PASS (earlier run)");
+            WaitUntilGone(true);
+            continue;
+        }
         WaitUntilGone(FlashPanel());
     }
     CloseLink();
@@ -165,7 +176,10 @@ bool CStationPort::WaitForPanel()
         if (remembered != loader::kBaseRate && round % kStationRememberedEvery == 0)
             rates.push_back(remembered);
         const loader::PanelSearch search = loader::FindPanel(*m_engine, rates);
-        if (search.found) return true;
+        if (search.found) {
+            m_found = search.status;
+            return true;
+        }
         if (search.outcome == loader::Outcome::PortLost) {
             CloseLink();
             continue;
@@ -202,6 +216,7 @@ bool CStationPort::FlashPanel()
     request.attemptId = CRecordStore::NewAttemptId();
     request.scannedSerial = m_scannedSerial;
     m_scannedSerial.clear();
+    m_serialScanned = false;
     if (!m_backupDir.empty()) {
         request.backupFile = BackupName(request.attemptId);
         // Taken before anything is read into it; a name already there is never reused.
@@ -252,6 +267,12 @@ void CStationPort::WaitUntilGone(bool idAnswered)
 {
     uint32_t lastAnswer = GetTickCount();
     while (!Stopping()) {
+        // The adapter went, and the panel with it as far as this fixture can tell: the row
+        // is told so before it says the adapter is missing.
+        if (m_link.IsOpen() && m_link.IsHungUp()) {
+            CloseLink();
+            break;
+        }
         if (!OpenLink()) break;
         // Every rate: a panel that a failure left at another one is still there.
         const loader::PanelSearch search =

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "link/SerialComm.h"
+#include "loader/Result.h"
 #include "station/FixtureMessage.h"
 #include "station/PanelAttempt.h"
 
@@ -83,6 +84,8 @@ private:
     FixtureState m_state = FixtureState::Starting;
     std::string m_text;
     std::string m_scannedSerial;
+    bool m_serialScanned = false;
+    loader::StatusRegister m_found; // the answer of the panel WaitForPanel found
     int m_passed = 0, m_failed = 0;
     bool m_recordFailed = false;
     int m_refusalCode = 0;

@@ -76,11 +76,39 @@ OpenError FromErrno(int err)
     }
 }
 
+// What the kernel answers on a descriptor whose device went away: a USB adapter pulled
+// out (EIO once the tty is hung up, ENODEV or ENXIO from its driver), a pseudo-terminal
+// whose other side ended.
+bool MeansDeviceGone(int err)
+{
+    return err == EIO || err == ENXIO || err == ENODEV;
+}
+
 } // namespace
 
-CTermiosDriver::CTermiosDriver(OpenKey, CUniqueFd fd) : m_fd(std::move(fd))
+CTermiosDriver::CTermiosDriver(OpenKey, CUniqueFd fd, std::filesystem::path path, dev_t node)
+    : m_fd(std::move(fd)), m_path(std::move(path)), m_node(node)
 {
     m_hasCounts = ReadCounts(m_counts);
+}
+
+bool CTermiosDriver::Failed() const
+{
+    if (MeansDeviceGone(errno)) m_lost = true;
+    return false;
+}
+
+bool CTermiosDriver::Lost() const
+{
+    if (m_lost) return true;
+    // A device that goes leaves its old descriptor working on some drivers; its node tells.
+    struct stat info = {};
+    if (stat(m_path.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR || MeansDeviceGone(errno)) m_lost = true;
+    } else if (!S_ISCHR(info.st_mode) || info.st_rdev != m_node) {
+        m_lost = true;
+    }
+    return m_lost;
 }
 
 namespace {
@@ -172,13 +200,14 @@ std::unique_ptr<ISerialDriver> CTermiosDriver::Open(const std::filesystem::path&
         return nullptr;
     }
     error = OpenError::None;
-    return std::make_unique<CTermiosDriver>(OpenKey{}, std::move(fd));
+    return std::make_unique<CTermiosDriver>(OpenKey{}, std::move(fd), path, info.st_rdev);
 }
 
 bool CTermiosDriver::GetSettings(SerialLineSettings& settings)
 {
     termios tio{};
-    if (tcgetattr(m_fd.Get(), &tio) != 0) return false;
+    if (m_lost) return false;
+    if (tcgetattr(m_fd.Get(), &tio) != 0) return Failed();
     settings.baudRate = BaudFromSpeed(cfgetospeed(&tio));
     switch (tio.c_cflag & CSIZE) {
     case CS5:
@@ -209,7 +238,8 @@ bool CTermiosDriver::GetSettings(SerialLineSettings& settings)
 bool CTermiosDriver::SetSettings(const SerialLineSettings& settings)
 {
     termios tio{};
-    if (tcgetattr(m_fd.Get(), &tio) != 0) return false;
+    if (m_lost) return false;
+    if (tcgetattr(m_fd.Get(), &tio) != 0) return Failed();
     const termios before = tio;
 
     speed_t speed = 0;
@@ -282,8 +312,8 @@ bool CTermiosDriver::SetSettings(const SerialLineSettings& settings)
     // (pseudo-terminals keep 8 bits, no parity) has refused the settings.
     SerialLineSettings taken;
     const uint8_t expectedStop = settings.stopBits == 1 ? 2 : settings.stopBits;
-    if (tcsetattr(m_fd.Get(), TCSANOW, &tio) != 0 || !GetSettings(taken) ||
-        taken.baudRate != settings.baudRate || taken.byteSize != settings.byteSize ||
+    if (tcsetattr(m_fd.Get(), TCSANOW, &tio) != 0) return Failed();
+    if (!GetSettings(taken) || taken.baudRate != settings.baudRate || taken.byteSize != settings.byteSize ||
         taken.parity != settings.parity || taken.stopBits != expectedStop) {
         tcsetattr(m_fd.Get(), TCSANOW, &before);
         return false;
@@ -323,13 +353,15 @@ bool CTermiosDriver::TakeErrors(uint32_t& errors, uint32_t& queued)
         }
     }
     int length = 0;
-    if (ioctl(m_fd.Get(), FIONREAD, &length) != 0) return false;
+    if (m_lost) return false;
+    if (ioctl(m_fd.Get(), FIONREAD, &length) != 0) return Failed();
     queued = length > 0 ? static_cast<uint32_t>(length) : 0;
     return true;
 }
 
 int CTermiosDriver::Read(uint8_t* buffer, uint32_t count)
 {
+    if (m_lost) return -1;
     uint32_t done = 0;
     while (done < count) {
         const ssize_t n = read(m_fd.Get(), buffer + done, count - done);
@@ -339,6 +371,7 @@ int CTermiosDriver::Read(uint8_t* buffer, uint32_t count)
         }
         if (n < 0 && errno == EINTR) continue;
         if (n == 0 || errno == EAGAIN) break;
+        Failed();
         return done > 0 ? static_cast<int>(done) : -1;
     }
     return static_cast<int>(done);
@@ -365,6 +398,7 @@ int CTermiosDriver::Write(const uint8_t* buffer, uint32_t count)
     // Measured on the steady clock in microseconds: a whole-millisecond floor would add
     // up to a millisecond to every frame, and an upgrade has 256 of them.
     const auto start = std::chrono::steady_clock::now();
+    if (m_lost) return -1;
     uint32_t done = 0;
     while (done < count) {
         const ssize_t n = write(m_fd.Get(), buffer + done, count - done);
@@ -376,9 +410,13 @@ int CTermiosDriver::Write(const uint8_t* buffer, uint32_t count)
         if (n < 0 && errno == EAGAIN) {
             pollfd pfd{m_fd.Get(), POLLOUT, 0};
             if (poll(&pfd, 1, -1) < 0 && errno != EINTR) return -1;
-            if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) return -1;
+            if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                m_lost = true;
+                return -1;
+            }
             continue;
         }
+        Failed();
         return -1;
     }
     tcdrain(m_fd.Get());
@@ -397,7 +435,8 @@ int CTermiosDriver::Write(const uint8_t* buffer, uint32_t count)
 
 bool CTermiosDriver::DiscardInput()
 {
-    return tcflush(m_fd.Get(), TCIFLUSH) == 0;
+    if (m_lost) return false;
+    return tcflush(m_fd.Get(), TCIFLUSH) == 0 || Failed();
 }
 
 bool CTermiosDriver::RaiseDtr()
@@ -421,13 +460,17 @@ WaitResult CTermiosDriver::WaitForInput(uint32_t queued, uint32_t wanted, uint32
     using namespace std::chrono;
     const auto deadline = steady_clock::now() + std::chrono::milliseconds(milliseconds);
     const uint32_t target = std::max(wanted, queued + 1);
+    if (m_lost) return WaitResult::HungUp;
     // With VMIN at the reply's length the line discipline keeps poll asleep until the
     // whole reply is there: one wake-up a reply instead of one a byte, each of them late.
     // VMIN counts to 255 at most; the rest of a longer reply is timed by the wire.
     SetWakeCount(std::min<uint32_t>(target, 255));
     for (;;) {
         int length = 0;
-        if (ioctl(m_fd.Get(), FIONREAD, &length) != 0) return WaitResult::HungUp;
+        if (ioctl(m_fd.Get(), FIONREAD, &length) != 0) {
+            Failed();
+            return WaitResult::HungUp;
+        }
         if (length >= static_cast<int64_t>(target)) return WaitResult::Ready;
 
         const int64_t leftUs = duration_cast<microseconds>(deadline - steady_clock::now()).count();
@@ -438,11 +481,16 @@ WaitResult CTermiosDriver::WaitForInput(uint32_t queued, uint32_t wanted, uint32
             counted ? leftUs : std::min<int64_t>(leftUs, (target - length) * CharacterMicroseconds());
         timespec timeout{static_cast<time_t>(napUs / 1'000'000), static_cast<long>(napUs % 1'000'000) * 1000};
         const int ready = ppoll(&pfd, 1, &timeout, nullptr);
-        if (ready < 0 && errno != EINTR) return WaitResult::HungUp;
+        if (ready < 0 && errno != EINTR) {
+            Failed();
+            return WaitResult::HungUp;
+        }
         if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))) {
             // Bytes that arrived before the hang-up are still worth reading.
             if (ioctl(m_fd.Get(), FIONREAD, &length) == 0 && length > static_cast<int64_t>(queued))
                 return WaitResult::Ready;
+            // We keep CLOCAL set: a hang-up here is the device going, not a carrier.
+            m_lost = true;
             return WaitResult::HungUp;
         }
         if (m_hasCounts) {

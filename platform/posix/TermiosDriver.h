@@ -23,7 +23,7 @@ class CTermiosDriver final : public ISerialDriver
     };
 
 public:
-    CTermiosDriver(OpenKey, CUniqueFd fd);
+    CTermiosDriver(OpenKey, CUniqueFd fd, std::filesystem::path path, dev_t node);
     // Opens the device exclusively in raw mode; refuses anything that is not a terminal.
     static std::unique_ptr<ISerialDriver> Open(const std::filesystem::path& path, OpenError& error);
     ~CTermiosDriver() override;
@@ -36,8 +36,13 @@ public:
     bool DiscardInput() override;
     bool RaiseDtr() override;
     WaitResult WaitForInput(uint32_t queued, uint32_t wanted, uint32_t milliseconds) override;
+    // After any error that says the device is gone, or once the name opened no longer
+    // leads to the device held open (the node removed, an alias pointed elsewhere).
+    bool Lost() const override;
 
 private:
+    // Notes errno's verdict on a failed call; false, for the caller to return.
+    bool Failed() const;
     struct ErrorCounts
     {
         int frame = 0;
@@ -52,6 +57,9 @@ private:
     void SetWakeCount(uint32_t count);
 
     CUniqueFd m_fd;
+    const std::filesystem::path m_path;
+    const dev_t m_node;
+    mutable bool m_lost = false;
     // Line errors come from the kernel's cumulative counters; we report what changed
     // since the last look. Pseudo-terminals have no counters.
     std::mutex m_countsLock;

@@ -44,6 +44,18 @@ uint32_t TranslateErrors(DWORD errors)
     return errors & (CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK | CE_RXOVER);
 }
 
+// What the USB-serial drivers answer on a handle whose adapter was pulled out: the handle
+// stays valid and is never good again.
+bool MeansDeviceGone(DWORD code)
+{
+    return code == ERROR_ACCESS_DENIED || code == ERROR_BAD_COMMAND || code == ERROR_DEVICE_REMOVED ||
+           code == ERROR_DEVICE_NOT_CONNECTED;
+}
+
+// Timed reads that return at once with nothing, in a row, before the handle is asked
+// whether it still answers at all: some drivers lose their device without an error code.
+constexpr int kEmptyReturnsOfAGoneDevice = 8;
+
 } // namespace
 
 CCommDriver::CCommDriver(OpenKey, win32::CFileHandle handle, win32::CKernelHandle portLock)
@@ -55,6 +67,12 @@ CCommDriver::CCommDriver(OpenKey, win32::CFileHandle handle, win32::CKernelHandl
     m_timer.Reset(
         CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS));
     if (!m_timer.Valid()) m_timer.Reset(CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS));
+}
+
+bool CCommDriver::Failed()
+{
+    if (MeansDeviceGone(GetLastError())) m_lost = true;
+    return false;
 }
 
 void CCommDriver::WaitUntil(std::chrono::steady_clock::time_point until)
@@ -198,7 +216,8 @@ bool CCommDriver::GetSettings(SerialLineSettings& settings)
 {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(m_handle.Get(), &dcb)) return false;
+    if (m_lost) return false;
+    if (!GetCommState(m_handle.Get(), &dcb)) return Failed();
     // The record's codes are the DCB's own.
     settings.baudRate = dcb.BaudRate;
     settings.byteSize = dcb.ByteSize;
@@ -214,13 +233,14 @@ bool CCommDriver::SetSettings(const SerialLineSettings& settings)
         return false;
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(m_handle.Get(), &dcb)) return false;
+    if (m_lost) return false;
+    if (!GetCommState(m_handle.Get(), &dcb)) return Failed();
     dcb.BaudRate = settings.baudRate;
     dcb.ByteSize = settings.byteSize;
     dcb.Parity = settings.parity;
     dcb.StopBits = settings.stopBits;
     dcb.fParity = settings.parity != NOPARITY;
-    if (!SetCommState(m_handle.Get(), &dcb)) return false;
+    if (!SetCommState(m_handle.Get(), &dcb)) return Failed();
     SizeWriteTimeout(settings.baudRate);
     // The speed is set either way; should the driver refuse the new write limit, the old
     // one only makes a slow write come back in parts, which Write offers again.
@@ -234,7 +254,7 @@ bool CCommDriver::TakeErrors(uint32_t& errors, uint32_t& queued)
     COMSTAT status{};
     errors = 0;
     queued = 0;
-    if (!ClearCommError(m_handle.Get(), &flags, &status)) return false;
+    if (m_lost || !ClearCommError(m_handle.Get(), &flags, &status)) return Failed();
     errors = TranslateErrors(flags) | m_pendingErrors;
     m_pendingErrors = 0;
     queued = status.cbInQue + static_cast<uint32_t>(m_pending.size());
@@ -249,6 +269,7 @@ bool CCommDriver::ReadIntoPending(uint32_t count, const COMMTIMEOUTS& timeouts)
     m_pending.resize(before + count);
     DWORD n = 0;
     const BOOL ok = ReadFile(m_handle.Get(), m_pending.data() + before, count, &n, nullptr);
+    if (!ok) Failed();
     m_pending.resize(before + (ok ? n : 0));
     return ok != FALSE;
 }
@@ -260,8 +281,11 @@ int CCommDriver::Read(uint8_t* buffer, uint32_t count)
     m_pending.erase(m_pending.begin(), m_pending.begin() + done);
     if (done == count) return static_cast<int>(done);
     DWORD n = 0;
-    if (!SetTimeouts(kNoWait) || !ReadFile(m_handle.Get(), buffer + done, count - done, &n, nullptr))
+    if (m_lost || !SetTimeouts(kNoWait) ||
+        !ReadFile(m_handle.Get(), buffer + done, count - done, &n, nullptr)) {
+        Failed();
         return done > 0 ? static_cast<int>(done) : -1;
+    }
     return static_cast<int>(done + n);
 }
 
@@ -282,17 +306,23 @@ int CCommDriver::Write(const uint8_t* buffer, uint32_t count)
     // nothing for 2 s ends the write.
     uint32_t done = 0;
     auto lastProgress = start;
+    if (m_lost) return -1;
     while (done < count) {
         DWORD n = 0;
-        if (!WriteFile(m_handle.Get(), buffer + done, count - done, &n, nullptr))
+        if (!WriteFile(m_handle.Get(), buffer + done, count - done, &n, nullptr)) {
+            Failed();
             return done > 0 ? static_cast<int>(done) : -1;
+        }
         const auto now = steady_clock::now();
         if (n > 0) {
             done += n;
             lastProgress = now;
             continue;
         }
-        if (now - lastProgress > seconds(2)) return done > 0 ? static_cast<int>(done) : -1;
+        if (now - lastProgress > seconds(2)) {
+            m_lost = true; // a handle that takes nothing for so long no longer answers
+            return done > 0 ? static_cast<int>(done) : -1;
+        }
         std::this_thread::sleep_for(milliseconds(1));
     }
     if (count == 0) return 0;
@@ -321,7 +351,8 @@ int CCommDriver::Write(const uint8_t* buffer, uint32_t count)
 bool CCommDriver::DiscardInput()
 {
     m_pending.clear();
-    return PurgeComm(m_handle.Get(), PURGE_RXCLEAR) != FALSE;
+    if (m_lost) return false;
+    return PurgeComm(m_handle.Get(), PURGE_RXCLEAR) != FALSE || Failed();
 }
 
 bool CCommDriver::RaiseDtr()
@@ -334,10 +365,14 @@ WaitResult CCommDriver::WaitForInput(uint32_t queued, uint32_t wanted, uint32_t 
     using namespace std::chrono;
     const auto deadline = steady_clock::now() + std::chrono::milliseconds(milliseconds);
     const uint32_t target = std::max(wanted, queued + 1);
+    if (m_lost) return WaitResult::HungUp;
     for (;;) {
         DWORD flags = 0;
         COMSTAT status{};
-        if (!ClearCommError(m_handle.Get(), &flags, &status)) return WaitResult::HungUp;
+        if (!ClearCommError(m_handle.Get(), &flags, &status)) {
+            Failed();
+            return WaitResult::HungUp;
+        }
         m_pendingErrors |= TranslateErrors(flags);
         const uint32_t have = static_cast<uint32_t>(m_pending.size()) + status.cbInQue;
         if (have >= target || m_pendingErrors != 0) return WaitResult::Ready;
@@ -353,7 +388,18 @@ WaitResult CCommDriver::WaitForInput(uint32_t queued, uint32_t wanted, uint32_t 
         if (m_pending.size() == before && steady_clock::now() < deadline) {
             // Returned early with nothing and no error: the device is gone or misbehaves;
             // do not spin on it.
+            if (++m_emptyReturns >= kEmptyReturnsOfAGoneDevice) {
+                m_emptyReturns = 0;
+                DCB dcb{};
+                dcb.DCBlength = sizeof dcb;
+                if (!GetCommState(m_handle.Get(), &dcb)) {
+                    m_lost = true; // it no longer answers even for its settings
+                    return WaitResult::HungUp;
+                }
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } else {
+            m_emptyReturns = 0;
         }
     }
 }

@@ -42,8 +42,12 @@ public:
     bool DiscardInput() override;
     bool RaiseDtr() override;
     WaitResult WaitForInput(uint32_t queued, uint32_t wanted, uint32_t milliseconds) override;
+    // After an error that says the device is gone, or a handle that no longer answers.
+    bool Lost() const override { return m_lost; }
 
 private:
+    // Notes GetLastError's verdict on a failed call; false, for the caller to return.
+    bool Failed();
     // Reads into m_pending with the given timeouts; false when the port failed (gone).
     bool ReadIntoPending(uint32_t count, const COMMTIMEOUTS& timeouts);
     // The read time-outs given, with the write time-out of the current speed.
@@ -68,6 +72,8 @@ private:
     COMMTIMEOUTS m_timeouts{};
     DWORD m_writeMsPerByte = 12;
     bool m_timeoutsKnown = false;
+    bool m_lost = false;
+    int m_emptyReturns = 0; // timed reads in a row that came back early with nothing
 };
 
 } // namespace platform

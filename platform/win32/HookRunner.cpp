@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "platform/Console.h"
 #include "platform/win32/Win32Text.h"
 
 namespace platform {
@@ -74,7 +75,7 @@ HookOutcome NotStarted(const std::string& program, DWORD error)
 } // namespace
 
 HookOutcome RunHook(const std::vector<std::string>& arguments, const std::string& input,
-                    std::chrono::milliseconds limit)
+                    std::chrono::milliseconds limit, const std::function<bool()>& stopRequested)
 {
     if (arguments.empty()) {
         HookOutcome outcome;
@@ -115,7 +116,9 @@ HookOutcome RunHook(const std::vector<std::string>& arguments, const std::string
     std::wstring line;
     for (const std::string& argument : arguments)
         line += (line.empty() ? L"" : L" ") + win32::QuoteArgument(win32::Widen(argument));
-    // Started suspended and put in a job first, so that nothing it starts escapes the kill.
+    // Started suspended and put in a job of its own first, so that nothing it starts
+    // escapes the kill; the job dies with its last handle, this process's, however this
+    // process ends.
     CKernelHandle job(CreateJobObjectW(nullptr, nullptr));
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
@@ -149,9 +152,14 @@ HookOutcome RunHook(const std::vector<std::string>& arguments, const std::string
     HookOutcome outcome;
     bool complete = false;
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    bool exited = false;
+    bool exited = false, stopped = false;
+    const auto stopping = [&] { return stopRequested ? stopRequested() : InterruptCount() > 0; };
     for (;;) {
         ReadAvailable(fromHook.Get(), outcome.firstLine, complete);
+        if (stopping()) {
+            stopped = true;
+            break;
+        }
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
                 .count();
@@ -169,7 +177,7 @@ HookOutcome RunHook(const std::vector<std::string>& arguments, const std::string
     while (!outcome.firstLine.empty() && outcome.firstLine.back() == '\r')
         outcome.firstLine.pop_back();
     if (!exited) {
-        outcome.ending = HookOutcome::Ending::TimedOut;
+        outcome.ending = stopped ? HookOutcome::Ending::Stopped : HookOutcome::Ending::TimedOut;
         return outcome;
     }
     DWORD code = 0;

@@ -278,6 +278,35 @@ TEST_F(StationProcess, ASecondStationOnTheSamePortEndsWithoutSendingAByte)
     EXPECT_TRUE(WaitForState(first, "COM1 pass", 1));
 }
 
+TEST_F(StationProcess, ASigtermDuringALongPreCheckEndsTheStationWithTheCheck)
+{
+    const fs::path events = m_dir / "events.jsonl";
+    const std::string hook = (m_dir / "hook").string();
+    m_station = Start({TORVANE_BINARY_DIR "/torvane-cli", "station", m_upgrade, "--port", "COM1", "--records",
+                       (m_dir / "records.sqlite3").string(), "--json", "--pre-check",
+                       std::string(TORVANE_TEST_HOOK) + " escape " + hook, "--hook-timeout", "60"},
+                      events, false);
+    kill(m_sim, SIGUSR1); // a panel in
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!fs::exists(hook + "-started") && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(fs::exists(hook + "-started")) << "the pre-check never ran";
+    kill(m_station, SIGTERM);
+    EXPECT_EQ(ExitWithin(m_station, 5), 0) << "the station waited for the check's limit";
+    m_station = -1;
+    std::this_thread::sleep_for(std::chrono::seconds(4)); // past the check's children's marks
+    EXPECT_FALSE(fs::exists(hook + "-in"));
+    EXPECT_FALSE(fs::exists(hook + "-out"));
+    std::string error;
+    auto store = CRecordStore::Open(m_dir / "records.sqlite3", RecordsFile::Named, error);
+    ASSERT_TRUE(store) << error;
+    std::vector<CAttempt> rows;
+    ASSERT_TRUE(store->Query(CRecordFilter{}, rows));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].outcome, "stopped");
+    EXPECT_EQ(rows[0].eraseResult, "") << "nothing was erased";
+}
+
 TEST_F(StationProcess, AHalfTypedSerialDoesNotHoldOffAStop)
 {
     const fs::path events = m_dir / "events.jsonl";

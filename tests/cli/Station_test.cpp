@@ -372,6 +372,81 @@ TEST_F(Station, AnAdapterPluggedInLaterIsWaitedFor)
     EXPECT_EQ(late->Device().ReadFlashRange(kArea, m_upgrade.size()), m_upgrade);
 }
 
+TEST_F(Station, AnAdapterPulledMidProgramIsSaidMissingAndItsNewDeviceIsUsed)
+{
+    // The old handle fails for good once pulled; the name opens a new one after the plug.
+    uint64_t pulledAt = 0, missingAt = 0, pluggedAt = 0;
+    std::string missingAction;
+    onStep = [&](const station::StepShown& step) {
+        if (!pulledAt && step.step == station::Step::Program && step.pagesDone == 4) {
+            m_panel->Unplug();
+            pulledAt = m_clock.Now();
+        }
+    };
+    RunStation([&] {
+        const uint64_t now = m_clock.Now();
+        if (pulledAt && !missingAt && m_board.Row(0).state == station::FixtureState::NoPort) {
+            missingAt = now;
+            missingAction = station::ActionText(m_board.Row(0));
+        }
+        if (missingAt && !pluggedAt && now >= missingAt + 5000) {
+            Device().PowerOff(); // the next panel goes in with the adapter
+            Device().PowerOn();
+            m_panel->PlugBack();
+            pluggedAt = now;
+        }
+        return Count("pass") == 1;
+    });
+    ASSERT_TRUE(missingAt) << "the row never said the adapter was missing";
+    EXPECT_LT(missingAt - pulledAt, 2000u);
+    EXPECT_EQ(missingAction, "adapter missing — check the cable");
+    ASSERT_TRUE(First("fail"));
+    EXPECT_LE(First("fail")->atMs, missingAt);
+    ASSERT_TRUE(First("flashing", pluggedAt));
+    EXPECT_LT(First("flashing", pluggedAt)->atMs - pluggedAt, 3000u);
+    EXPECT_EQ(m_failed, 1);
+    EXPECT_EQ(m_passed, 1);
+    EXPECT_TRUE(Flashed());
+    EXPECT_EQ(Rows().size(), 2u);
+}
+
+TEST_F(Station, ARestartLeavesAPanelItsLastRunPassedAndTakesOneThatFailed)
+{
+    // Each run is a restart: the panel stays in, powered, its ID check passed.
+    Device().FailErase(true);
+    RunStation([&] { return Count("fail") == 1; });
+    Device().FailErase(false);
+    m_seen.clear();
+    RunStation([&] { return Count("pass") == 1; });
+    EXPECT_EQ(m_passed, 1) << "the journal's last attempt here failed: the panel is taken";
+    EXPECT_EQ(Device().Counters().eraseCommands, 2u);
+
+    m_seen.clear();
+    uint64_t swappedAt = 0;
+    std::string action;
+    RunStation([&] {
+        const Seen* earlier = First("passed earlier");
+        if (earlier && !swappedAt && m_clock.Now() >= earlier->atMs + 3000) {
+            action = station::ActionText(m_board.Row(0));
+            EXPECT_EQ(Device().Counters().eraseCommands, 2u) << "flashed twice";
+            Device().PowerOff(); // taken out, and the next one put in
+            Device().PowerOn();
+            swappedAt = m_clock.Now();
+        }
+        return Count("pass") == 1;
+    });
+    EXPECT_EQ(action, "PASS (earlier run) — take it out");
+    EXPECT_EQ(m_passed, 1);
+    EXPECT_EQ(Device().Counters().eraseCommands, 3u);
+    ASSERT_TRUE(First("flashing"));
+    EXPECT_GT(First("flashing")->atMs, swappedAt);
+    const std::vector<CAttempt> rows = Rows();
+    ASSERT_EQ(rows.size(), 3u) << "the panel left in is no attempt";
+    EXPECT_EQ(rows[0].outcome, "fail");
+    EXPECT_EQ(rows[1].outcome, "pass");
+    EXPECT_EQ(rows[2].outcome, "pass");
+}
+
 } // namespace
 
 namespace {

@@ -121,6 +121,45 @@ TEST_F(PulledAdapter, LaterCallsFailAtOnceAndPurgeAndCloseStaySafe)
     EXPECT_FALSE(m_port.IsOpen());
 }
 
+TEST_F(PulledAdapter, ItsSpeedCannotBeSetAndThePortSaysItIsGone)
+{
+    // A hung-up tty answers every TCGETS with EIO: that is the adapter gone, not a speed
+    // the adapter lacks, and nothing but a new open can help.
+    m_pty.HangUp();
+    CSerialCommState state;
+    state.m_dwBaudRate = 9600;
+    state.m_byByteSize = 8;
+    EXPECT_FALSE(m_port.SetState(state));
+    EXPECT_TRUE(m_port.IsHungUp());
+}
+
+TEST(MovedAlias, AnAliasPointedAtANewNodeEndsTheOldPortAndOpensTheNewOne)
+{
+    CPtyPeer first, second;
+    ASSERT_FALSE(second.SlavePath().empty()) << "no pseudo-terminal";
+    const fs::path alias = fs::temp_directory_path() / ("torvane-alias-" + std::to_string(getpid()));
+    fs::remove(alias);
+    fs::create_symlink(first.SlavePath(), alias);
+    CSerialComm port;
+    ASSERT_TRUE(port.Open(alias.string()));
+    port.SetTimeout(50);
+    uint8_t byte = 0;
+    EXPECT_EQ(port.Read(&byte, 1), 0u);
+    EXPECT_FALSE(port.IsHungUp()) << "silence alone is no lost port";
+
+    fs::remove(alias);
+    fs::create_symlink(second.SlavePath(), alias);
+    EXPECT_EQ(port.Read(&byte, 1), 0u);
+    EXPECT_TRUE(port.IsHungUp());
+    EXPECT_EQ(port.LastReadEnd(), CSerialComm::ReadEnd::HungUp);
+    port.Close();
+    ASSERT_TRUE(port.Open(alias.string()));
+    second.Send("\x80");
+    EXPECT_EQ(port.Read(&byte, 1), 1u);
+    EXPECT_EQ(byte, 0x80);
+    fs::remove(alias);
+}
+
 // Another program holds the port: a child process opens it and keeps it until told.
 class HeldPort : public ::testing::Test
 {

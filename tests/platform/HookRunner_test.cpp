@@ -76,4 +76,21 @@ TEST(HookRunner, kills_what_the_hook_started_and_never_waits_on_its_pipes)
     EXPECT_FALSE(std::filesystem::exists(left));
 }
 
+// A stop (Ctrl-C, SIGTERM) during a long check ends it at once, not at its limit, with
+// what it started in its group and out of it.
+TEST(HookRunner, a_stop_ends_it_at_once_with_everything_it_started)
+{
+    const std::string escaped = MarkFile("escape");
+    const auto started = std::chrono::steady_clock::now();
+    const HookOutcome stopped = platform::RunHook({kHook, "escape", escaped}, "{}", 60s, [&] {
+        return std::chrono::steady_clock::now() - started > 300ms;
+    });
+    EXPECT_EQ(stopped.ending, HookOutcome::Ending::Stopped);
+    EXPECT_FALSE(stopped.Passed());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s) << "the limit was waited out";
+    std::this_thread::sleep_for(4s);
+    EXPECT_FALSE(std::filesystem::exists(escaped + "-in"));
+    EXPECT_FALSE(std::filesystem::exists(escaped + "-out"));
+}
+
 } // namespace

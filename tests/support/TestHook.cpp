@@ -4,7 +4,10 @@
 //   save FILE       writes its whole input to FILE
 //   linger FILE     starts "mark FILE" beside it, then sleeps far past any limit
 //   leave FILE      starts "mark FILE" and exits at once
-//   mark FILE       (started by the two above) creates FILE after three seconds
+//   escape FILE     creates FILE-started, starts "mark FILE-in" beside it and "mark
+//                   FILE-out" in a session of its own (a daemon's double fork, out of the
+//                   hook's process group), then sleeps far past any limit
+//   mark FILE       (started by the three above) creates FILE after three seconds
 // The started copy holds the hook's standard output open, as a forgotten child would.
 #include <chrono>
 #include <cstdio>
@@ -22,10 +25,11 @@
 
 namespace {
 
-void StartMarker(const char* self, const std::string& file)
+void StartMarker(const char* self, const std::string& file, bool detached = false)
 {
 #ifdef _WIN32
     (void)self;
+    (void)detached; // a job holds whatever a hook starts
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring line =
@@ -39,6 +43,10 @@ void StartMarker(const char* self, const std::string& file)
     }
 #else
     if (fork() == 0) {
+        if (detached) {
+            setsid();
+            if (fork() != 0) _exit(0);
+        }
         execl(self, self, "mark", file.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -77,6 +85,15 @@ int main(int argc, char** argv)
         std::printf("%s\n", mode.c_str());
         std::fflush(stdout);
         if (mode == "linger") Sleep(60);
+        return 0;
+    }
+    if (mode == "escape" && argc > 2) {
+        std::ofstream(std::string(argv[2]) + "-started") << "started\n";
+        StartMarker(argv[0], std::string(argv[2]) + "-in");
+        StartMarker(argv[0], std::string(argv[2]) + "-out", true);
+        std::printf("escape\n");
+        std::fflush(stdout);
+        Sleep(60);
         return 0;
     }
     if (mode == "mark" && argc > 2) {
