@@ -53,6 +53,16 @@ std::string RefuseOutputTargets(const CliOptions& options)
     return {};
 }
 
+std::string RefuseEarlierBackup(const CliOptions& options)
+{
+    // The file may hold the only copy of a panel's old firmware: replacing it takes a word.
+    if (options.backup.empty() || options.overwriteBackup ||
+        !platform::Exists(platform::CPath::FromUtf8(options.backup)))
+        return {};
+    return options.backup + " is there already (an earlier backup?): name another file, or add "
+                            "--overwrite-backup to replace it";
+}
+
 bool CopyIdFile(const std::string& from, const std::string& to, std::string& error)
 {
     if (platform::IsSameFile(platform::CPath::FromUtf8(from), platform::CPath::FromUtf8(to))) return true;

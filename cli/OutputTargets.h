@@ -11,6 +11,10 @@
 // plain file (a folder, a device, NUL.mot on Windows).
 std::string RefuseOutputTargets(const CliOptions& options);
 
+// Empty unless --backup names a file that is there already (an earlier backup, say) and
+// --overwrite-backup does not allow it to be replaced: then the one line to refuse it with.
+std::string RefuseEarlierBackup(const CliOptions& options);
+
 // Copies the upgrade's .id beside its backup, read as a small file and written atomically.
 // Nothing to do when both names lead to one file. False with the reason in error.
 bool CopyIdFile(const std::string& from, const std::string& to, std::string& error);
