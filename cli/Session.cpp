@@ -105,6 +105,10 @@ public:
     }
     void OnStepBegin(loader::Step step, uint32_t expectedMs) override
     {
+        // The commands on the flash take seconds; a status or a version is over in one.
+        if (const std::string text = Doing(step, expectedMs);
+            !text.empty() && NeedsId(m_session.m_options.command))
+            m_session.m_reporter.StepBegins(loader::StepName(step), text);
         if (loader::IProgress* listener = m_session.m_listener) listener->OnStepBegin(step, expectedMs);
     }
     void OnStepEnd(loader::Step step, const loader::Result& result) override
@@ -113,6 +117,50 @@ public:
     }
 
 private:
+    // What the step does, for a line of its own; empty for the moments between the steps
+    // (a status read, the version) and for a way back to 9600 bit/s that has nothing to do.
+    std::string Doing(loader::Step step, uint32_t expectedMs) const
+    {
+        const uint32_t rate = m_session.m_engine ? m_session.m_engine->LinkRate() : loader::kBaseRate;
+        switch (step) {
+        case loader::Step::Connect:
+            return "connecting at " + std::to_string(loader::kBaseRate) + " bit/s";
+        case loader::Step::RateSearch:
+            return "looking for the panel at the other rates";
+        case loader::Step::RateChange:
+            return "moving to " + std::to_string(m_session.m_rateWanted) + " bit/s";
+        case loader::Step::IdCheck:
+            return "ID check";
+        case loader::Step::SerialRead:
+            return "reading the serial number";
+        case loader::Step::Backup:
+            return "reading the backup";
+        case loader::Step::Compare:
+            return "comparing";
+        case loader::Step::Erase: {
+            char text[32];
+            std::snprintf(text, sizeof text, "erasing, up to %u:%02u", expectedMs / 60000,
+                          expectedMs / 1000 % 60);
+            return text;
+        }
+        case loader::Step::Keep:
+            return m_session.m_report.Find(loader::Step::Keep) ? "programming the panel's own pages back"
+                                                               : "reading the panel's own pages";
+        case loader::Step::Program:
+            return "programming";
+        case loader::Step::Verify:
+            return "verifying";
+        case loader::Step::BlankCheck:
+            return "blank check";
+        case loader::Step::Read:
+            return "reading";
+        case loader::Step::ReturnTo9600:
+            return rate == loader::kBaseRate ? "" : "back to " + std::to_string(loader::kBaseRate) + " bit/s";
+        default:
+            return "";
+        }
+    }
+
     CSession& m_session;
     std::string m_title;
     bool m_started = false;
@@ -431,6 +479,7 @@ ExitCode CSession::SetWorkingRate(uint32_t wanted)
     loader::CEngine& engine = *m_engine;
     const uint32_t found = engine.LinkRate();
     uint32_t rate = found;
+    m_rateWanted = wanted;
     if (wanted != found) {
         loader::RateChangeOptions options;
         options.searchOnLostConfirm = true;

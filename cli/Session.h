@@ -105,6 +105,7 @@ private:
     bool m_idAlready = false; // verified since power-on before this run asked
     bool m_idRefused = false; // a command that needs the ID met a panel that did not pass it
     bool m_rateSettled = false;
+    uint32_t m_rateWanted = 0; // the working rate being moved to
     loader::IProgress* m_listener = nullptr;
     std::unique_ptr<Progress> m_progress;
     std::unique_ptr<loader::CEngine> m_engine;
