@@ -228,10 +228,30 @@ ExitCode CSession::Run()
     }
     m_engine.reset();
     if (m_link == &m_ownLink) m_link->Close();
+    // Judged before the record's own trouble: a record not written leaves the flash as it is.
+    const bool leftIncomplete = code != ExitCode::Ok && FlashTouched();
     code = CompleteRecord(code);
     if (!m_options.onResult.empty()) TellResult();
+    if (leftIncomplete) m_reporter.Message(IncompleteFlashAdvice());
     m_reporter.Result(code, m_figures);
     return code;
+}
+
+bool CSession::FlashTouched() const
+{
+    return m_report.Find(loader::Step::Erase) || m_report.pagesSent > 0;
+}
+
+std::string CSession::IncompleteFlashAdvice() const
+{
+    std::string line =
+        "torvane-cli: " + m_port +
+        ": the panel holds no complete firmware: toggle its power and run the same command again";
+    // Run again with it, the backup of the old firmware would be refused, or with
+    // --overwrite-backup replaced by the half-written flash.
+    if (!m_options.backup.empty() && m_figures.contains("output"))
+        line += " without --backup: " + m_options.backup + " holds the firmware it had";
+    return line;
 }
 
 ExitCode CSession::PreCheck()

@@ -82,6 +82,9 @@ private:
     ExitCode WriteBackKept();
     ExitCode PreCheck();
     void TellResult();
+    // The erase began or a page was written: a failure now leaves no whole firmware.
+    bool FlashTouched() const;
+    std::string IncompleteFlashAdvice() const;
     void ReturnTo9600();
     ExitCode CompleteRecord(ExitCode code);
     void RecordSteps(CAttempt& attempt, ExitCode code) const;
