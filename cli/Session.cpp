@@ -296,8 +296,9 @@ ExitCode CSession::PreCheck()
 
 void CSession::TellResult()
 {
-    // Without a record there is nothing to tell; the outcome stands whatever the hook does.
-    if (!m_records || !m_records->Store()) return;
+    // The attempt is told whether or not it is stored (--no-records); the outcome stands
+    // whatever the hook does.
+    if (!m_records) return;
     const std::optional<std::vector<std::string>> command = platform::SplitHookCommand(m_options.onResult);
     std::string trouble;
     if (!command) {
