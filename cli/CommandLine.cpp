@@ -153,7 +153,9 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
     program->add_option("--backup", options.backup,
                         "read F0000-FFFFF into this file (and its .id) before the erase; .hex: Intel HEX, "
                         ".bin: raw bytes, else S-records; "
-                        "with one --port only");
+                        "with one --port only; a file already there is refused");
+    program->add_flag("--overwrite-backup", options.overwriteBackup,
+                      "let --backup replace a file already there (the firmware it holds is lost)");
     program->footer(
         "Example: torvane-cli program panel-upgrade.mot --port COM1 --baud 115200 --page-pause 10\n"
         "The erase wipes the whole user flash, not only F0000-FFFFF; what the panel keeps below it "
@@ -216,6 +218,10 @@ int RunCommandLine(int argc, char** argv, std::ostream& out, std::ostream& err)
         out << outText.str();
         err << errText.str();
         return code == 0 ? 0 : static_cast<int>(ExitCode::Usage);
+    }
+    if (const std::string refusal = RefuseEarlierBackup(options); !refusal.empty()) {
+        err << "torvane-cli: " << refusal << '\n';
+        return static_cast<int>(ExitCode::Usage);
     }
     if (ports->parsed()) return RunPortsCommand(portsOptions, out);
     if (sign->parsed()) return RunSignCommand(signOptions, out, err);

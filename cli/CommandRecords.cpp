@@ -39,7 +39,6 @@ bool CCommandRecords::Begin(const CliOptions& options, const std::string& port,
                             const upgrade::UpgradeSource* upgrade)
 {
     m_problem.clear();
-    if (!m_store) return true;
     m_attempt = CAttempt();
     m_attempt.id = options.attemptId;
     // A station's attempts are programs, told apart by their own command.
@@ -55,6 +54,12 @@ bool CCommandRecords::Begin(const CliOptions& options, const std::string& port,
             m_attempt.fileSize = static_cast<int64_t>(upgrade->bytes.size());
             m_attempt.fileSha256 = upgrade->sha256;
         }
+    }
+    if (!m_store) {
+        // Kept for an --on-result hook, which hears of every attempt, stored or not.
+        CRecordStore::StampBegun(m_attempt);
+        m_begun = true;
+        return true;
     }
     if (!m_store->Begin(m_attempt)) {
         m_problem = "torvane-cli: cannot write the record: " + m_store->LastError();
@@ -73,7 +78,7 @@ void CCommandRecords::Message(const std::string& line)
 ExitCode CCommandRecords::Complete(ExitCode code, const nlohmann::json& figures)
 {
     m_problem.clear();
-    if (!m_store || !m_begun) return code;
+    if (!m_begun) return code;
     CAttempt& a = m_attempt;
     a.exitCode = static_cast<int>(code);
     const bool programs = a.command == "program" || a.command == "station";
@@ -81,6 +86,10 @@ ExitCode CCommandRecords::Complete(ExitCode code, const nlohmann::json& figures)
         a.backupFile =
             platform::Absolute(platform::CPath::FromUtf8(figures["output"].get<std::string>())).Utf8();
 
+    if (!m_store) {
+        CRecordStore::StampEnded(a);
+        return code;
+    }
     if (m_store->Complete(a)) return code;
     m_problem = "torvane-cli: cannot write the record: " + m_store->LastError();
     return code == ExitCode::Ok ? ExitCode::Failed : code;

@@ -39,7 +39,8 @@ public:
     // The open journal (null without records), for SendRecordsAtEnd (cli/RecordsServerOptions.h).
     CRecordStore* Store() const { return m_store.get(); }
 
-    // Inserts the attempt as unfinished, with what the command line tells: command,
+    // Inserts the attempt as unfinished (without records, only keeps it for the
+    // --on-result hook), with what the command line tells: command,
     // port and its device, the upgrade file with its size and SHA-256, the rate asked
     // for. False when it cannot be written (the line in Problem()): the caller should not
     // flash a panel it cannot record. The size and digest are those of the upgrade's bytes

@@ -27,6 +27,7 @@ struct CliOptions
     std::optional<uint32_t> pagePause; // program: ms between a page and its status read
     bool ifDifferent = false;          // program: leave a flash that already holds the file
     std::string backup;                // program --backup
+    bool overwriteBackup = false;      // program: --backup may replace a file already there
     std::string output;                // read -o
     std::optional<uint32_t> rangeStart, rangeEnd; // inclusive
     std::string recordsServer; // program, verify, erase, station (or its job): where records also go

@@ -51,3 +51,13 @@ std::string RefuseOutputTargets(const CliOptions& options)
     }
     return {};
 }
+
+std::string RefuseEarlierBackup(const CliOptions& options)
+{
+    // The file may hold the only copy of a panel's old firmware: replacing it takes a word.
+    if (options.backup.empty() || options.overwriteBackup ||
+        !platform::Exists(platform::CPath::FromUtf8(options.backup)))
+        return {};
+    return options.backup + " is there already (an earlier backup?): name another file, or add "
+                            "--overwrite-backup to replace it";
+}

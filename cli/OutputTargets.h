@@ -11,3 +11,6 @@
 // plain file (a folder, a device, NUL.mot on Windows).
 std::string RefuseOutputTargets(const CliOptions& options);
 
+// Empty unless --backup names a file that is there already (an earlier backup, say) and
+// --overwrite-backup does not allow it to be replaced: then the one line to refuse it with.
+std::string RefuseEarlierBackup(const CliOptions& options);

@@ -100,6 +100,13 @@ int RunParallel(const CliOptions& options, const std::vector<std::string>& child
             } else if (terminal) {
                 redraw();
             }
+        } else if (kind == "step") {
+            // Where no bar shows, a port's step is told as it begins.
+            if (options.mode == OutputMode::Json)
+                emitTagged(event, i);
+            else if (options.mode == OutputMode::Text && !terminal)
+                err << platform::ShownText(options.ports[i] + ": " + event.value("text", "")) << "\n"
+                    << std::flush;
         } else if (kind == "message") {
             const std::string line = platform::ShownText(options.ports[i] + ": " + event.value("text", ""));
             if (options.mode == OutputMode::Json) {

@@ -169,6 +169,16 @@ void CReporter::WaitEnd()
     m_waitTitle.clear();
 }
 
+void CReporter::StepBegins(const std::string& step, const std::string& text)
+{
+    if (m_mode == OutputMode::Json) {
+        Emit({{"event", "step"}, {"step", step}, {"text", text}});
+    } else if (m_mode == OutputMode::Text && !m_terminal) {
+        m_err << text << '\n';
+        m_err.flush();
+    }
+}
+
 void CReporter::Message(const std::string& text)
 {
     const std::string line = OneLine(text);

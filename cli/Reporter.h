@@ -42,6 +42,10 @@ public:
     void WaitStart(const std::string& title, const std::string& doing, uint32_t longestMs);
     void WaitGoesOn();
     void WaitEnd();
+    // A step of the road begins ("erasing, up to 0:40"): a line of its own into a file or
+    // a pipe, which has no bar to watch, and an event with --json. On a terminal the bar
+    // and the countdown tell it already.
+    void StepBegins(const std::string& step, const std::string& text);
     // A line for the user (a message box's text, a warning), on one line.
     void Message(const std::string& text);
     // A figure the command reads from the device (status bits, version text).

@@ -105,6 +105,10 @@ public:
     }
     void OnStepBegin(loader::Step step, uint32_t expectedMs) override
     {
+        // The commands on the flash take seconds; a status or a version is over in one.
+        if (const std::string text = Doing(step, expectedMs);
+            !text.empty() && NeedsId(m_session.m_options.command))
+            m_session.m_reporter.StepBegins(loader::StepName(step), text);
         if (loader::IProgress* listener = m_session.m_listener) listener->OnStepBegin(step, expectedMs);
     }
     void OnStepEnd(loader::Step step, const loader::Result& result) override
@@ -120,6 +124,50 @@ public:
     }
 
 private:
+    // What the step does, for a line of its own; empty for the moments between the steps
+    // (a status read, the version) and for a way back to 9600 bit/s that has nothing to do.
+    std::string Doing(loader::Step step, uint32_t expectedMs) const
+    {
+        const uint32_t rate = m_session.m_engine ? m_session.m_engine->LinkRate() : loader::kBaseRate;
+        switch (step) {
+        case loader::Step::Connect:
+            return "connecting at " + std::to_string(loader::kBaseRate) + " bit/s";
+        case loader::Step::RateSearch:
+            return "looking for the panel at the other rates";
+        case loader::Step::RateChange:
+            return "moving to " + std::to_string(m_session.m_rateWanted) + " bit/s";
+        case loader::Step::IdCheck:
+            return "ID check";
+        case loader::Step::SerialRead:
+            return "reading the serial number";
+        case loader::Step::Backup:
+            return "reading the backup";
+        case loader::Step::Compare:
+            return "comparing";
+        case loader::Step::Erase: {
+            char text[32];
+            std::snprintf(text, sizeof text, "erasing, up to %u:%02u", expectedMs / 60000,
+                          expectedMs / 1000 % 60);
+            return text;
+        }
+        case loader::Step::Keep:
+            return m_session.m_report.Find(loader::Step::Keep) ? "programming the panel's own pages back"
+                                                               : "reading the panel's own pages";
+        case loader::Step::Program:
+            return "programming";
+        case loader::Step::Verify:
+            return "verifying";
+        case loader::Step::BlankCheck:
+            return "blank check";
+        case loader::Step::Read:
+            return "reading";
+        case loader::Step::ReturnTo9600:
+            return rate == loader::kBaseRate ? "" : "back to " + std::to_string(loader::kBaseRate) + " bit/s";
+        default:
+            return "";
+        }
+    }
+
     CSession& m_session;
     std::string m_title;
     bool m_started = false;
@@ -187,10 +235,30 @@ ExitCode CSession::Run()
     }
     m_engine.reset();
     if (m_link == &m_ownLink) m_link->Close();
+    // Judged before the record's own trouble: a record not written leaves the flash as it is.
+    const bool leftIncomplete = code != ExitCode::Ok && FlashTouched();
     code = CompleteRecord(code);
     if (!m_options.onResult.empty()) TellResult();
+    if (leftIncomplete) m_reporter.Message(IncompleteFlashAdvice());
     m_reporter.Result(code, m_figures);
     return code;
+}
+
+bool CSession::FlashTouched() const
+{
+    return m_report.Find(loader::Step::Erase) || m_report.pagesSent > 0;
+}
+
+std::string CSession::IncompleteFlashAdvice() const
+{
+    std::string line =
+        "torvane-cli: " + m_port +
+        ": the panel holds no complete firmware: toggle its power and run the same command again";
+    // Run again with it, the backup of the old firmware would be refused, or with
+    // --overwrite-backup replaced by the half-written flash.
+    if (!m_options.backup.empty() && m_figures.contains("output"))
+        line += " without --backup: " + m_options.backup + " holds the firmware it had";
+    return line;
 }
 
 ExitCode CSession::PreCheck()
@@ -239,8 +307,9 @@ ExitCode CSession::PreCheck()
 
 void CSession::TellResult()
 {
-    // Without a record there is nothing to tell; the outcome stands whatever the hook does.
-    if (!m_records || !m_records->Store()) return;
+    // The attempt is told whether or not it is stored (--no-records); the outcome stands
+    // whatever the hook does.
+    if (!m_records) return;
     const std::optional<std::vector<std::string>> command = platform::SplitHookCommand(m_options.onResult);
     std::string trouble;
     if (!command) {
@@ -449,6 +518,7 @@ ExitCode CSession::SetWorkingRate(uint32_t wanted)
     loader::CEngine& engine = *m_engine;
     const uint32_t found = engine.LinkRate();
     uint32_t rate = found;
+    m_rateWanted = wanted;
     if (wanted != found) {
         loader::RateChangeOptions options;
         options.searchOnLostConfirm = true;

@@ -82,6 +82,9 @@ private:
     ExitCode WriteBackKept();
     ExitCode PreCheck();
     void TellResult();
+    // The erase began or a page was written: a failure now leaves no whole firmware.
+    bool FlashTouched() const;
+    std::string IncompleteFlashAdvice() const;
     void ReturnTo9600();
     ExitCode CompleteRecord(ExitCode code);
     void RecordSteps(CAttempt& attempt, ExitCode code) const;
@@ -105,6 +108,7 @@ private:
     bool m_idAlready = false; // verified since power-on before this run asked
     bool m_idRefused = false; // a command that needs the ID met a panel that did not pass it
     bool m_rateSettled = false;
+    uint32_t m_rateWanted = 0; // the working rate being moved to
     loader::IProgress* m_listener = nullptr;
     std::unique_ptr<Progress> m_progress;
     std::unique_ptr<loader::CEngine> m_engine;

@@ -129,8 +129,16 @@ std::string RightAligned(const std::string& text, size_t columns)
 
 } // namespace
 
+std::string RateText(const station::PanelRateFigure& rate)
+{
+    if (!rate.meaningful)
+        return "panels/h: after " + std::to_string(station::CPanelRate::kLeastPanels) + " panels or " +
+               std::to_string(station::CPanelRate::kWindowMs / 60000) + " min";
+    return std::to_string(rate.perHour) + " panels/h over the last " + std::to_string(rate.minutes) + " min";
+}
+
 std::vector<std::string> StationTable(const station::CStationBoard& board,
-                                      const std::vector<std::string>& ports, int panelsPerHour,
+                                      const std::vector<std::string>& ports, const std::string& rate,
                                       const std::string& backlog, size_t width, bool colour)
 {
     const size_t usable = std::max<size_t>(width, 40) - 1;
@@ -182,7 +190,7 @@ std::vector<std::string> StationTable(const station::CStationBoard& board,
         row(names[i], station::ActionText(r), station::ToneOf(r),
             counts(std::to_string(r.passed), std::to_string(r.failed), r.last));
     }
-    std::string total = std::to_string(panelsPerHour) + " panels/h";
+    std::string total = rate;
     if (board.StoppedPartWay()) total += ", " + std::to_string(board.StoppedPartWay()) + " stopped part-way";
     row("total", total, station::ActionTone::Plain,
         counts(std::to_string(board.Passed()), std::to_string(board.Failed()), ""));
@@ -196,7 +204,7 @@ std::vector<std::string> StationTable(const station::CStationBoard& board,
 CStationView::CStationView(const std::vector<std::string>& ports, OutputMode mode, bool terminal, bool colour,
                            std::ostream& out)
     : m_ports(ports), m_board(ports.size()), m_mode(mode), m_terminal(terminal), m_colour(colour), m_out(out),
-      m_started(GetTickCount())
+      m_rate(GetTickCount())
 {
     if (m_terminal) Draw();
 }
@@ -204,6 +212,7 @@ CStationView::CStationView(const std::vector<std::string>& ports, OutputMode mod
 void CStationView::OnMessage(size_t i, const station::FixtureMessage& message)
 {
     const bool changed = m_board.OnMessage(i, message);
+    CountEnded();
     if (std::holds_alternative<station::AttemptBegun>(message)) return;
     if (m_terminal)
         Draw();
@@ -214,6 +223,7 @@ void CStationView::OnMessage(size_t i, const station::FixtureMessage& message)
 void CStationView::ProcessEnded(size_t i)
 {
     m_board.ProcessEnded(i, ClockNow());
+    CountEnded();
     const station::BoardRow& row = m_board.Row(i);
     if (m_terminal)
         Draw();
@@ -282,7 +292,7 @@ void CStationView::Summary(const std::vector<int>& codes, const std::string& run
                        {"passed", m_board.Passed()},
                        {"failed", m_board.Failed()},
                        {"stopped_part_way", m_board.StoppedPartWay()},
-                       {"panels_per_hour", Rate()},
+                       {"panels_per_hour", m_rate.WholeRun(GetTickCount()).perHour},
                        {"ports", ports},
                        {"all_recorded", recorded}})
               << '\n';
@@ -315,22 +325,31 @@ void CStationView::Summary(const std::vector<int>& codes, const std::string& run
                       : codes[i] == static_cast<int>(ExitCode::FileRefused) ? ", file refused"
                                                                             : ", not every attempt recorded")
                   << '\n';
+        // The run's own average, where it has enough panels or time to be one.
+        const station::PanelRateFigure whole = m_rate.WholeRun(GetTickCount());
         m_out << "  " << label("total") << m_board.Passed() << " passed, " << m_board.Failed() << " failed"
-              << stopped(m_board.StoppedPartWay()) << ", " << Rate() << " panels per hour\n";
+              << stopped(m_board.StoppedPartWay())
+              << (whole.meaningful ? ", " + std::to_string(whole.perHour) + " panels per hour over " +
+                                         std::to_string(whole.minutes) + " min"
+                                   : std::string())
+              << '\n';
     }
     m_out.flush();
 }
 
-int CStationView::Rate() const
+void CStationView::CountEnded()
 {
-    return m_board.PanelsPerHour(GetTickCount() - m_started);
+    const int counted = m_board.Passed() + m_board.Failed();
+    if (counted > m_counted) m_rate.Ended(GetTickCount(), counted - m_counted);
+    m_counted = counted;
 }
 
 void CStationView::Draw()
 {
     const size_t width =
         static_cast<size_t>(std::max(platform::TerminalWidth(platform::ConsoleStream::Output), 20));
-    const std::vector<std::string> lines = StationTable(m_board, m_ports, Rate(), m_backlog, width, m_colour);
+    const std::vector<std::string> lines =
+        StationTable(m_board, m_ports, RateText(m_rate.Recent(GetTickCount())), m_backlog, width, m_colour);
     if (m_drawnLines) m_out << "\x1b[" << m_drawnLines << "A";
     for (const std::string& line : lines)
         m_out << '\r' << line << "\x1b[K\n";

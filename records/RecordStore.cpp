@@ -429,7 +429,7 @@ void CRecordStore::SetBusyTimeout(int milliseconds)
     sqlite3_busy_timeout(m_db.Get(), milliseconds);
 }
 
-bool CRecordStore::Begin(CAttempt& attempt)
+void CRecordStore::StampBegun(CAttempt& attempt)
 {
     const int64_t now = records::NowMs();
     if (attempt.id.empty()) attempt.id = NewAttemptId();
@@ -441,6 +441,22 @@ bool CRecordStore::Begin(CAttempt& attempt)
     if (attempt.toolVersion.empty()) attempt.toolVersion = TORVANE_VERSION;
     attempt.outcome = outcome::kUnfinished;
     attempt.endedUtc.clear();
+}
+
+void CRecordStore::StampEnded(CAttempt& attempt)
+{
+    const int64_t now = records::NowMs();
+    if (attempt.endedUtc.empty()) attempt.endedUtc = records::UtcText(now);
+    if (!attempt.durationMs) {
+        if (const auto started = records::ParseUtcText(attempt.startedUtc))
+            attempt.durationMs = records::ParseUtcText(attempt.endedUtc).value_or(now) - *started;
+    }
+    if (attempt.outcome == outcome::kUnfinished) attempt.outcome = outcome::kFail;
+}
+
+bool CRecordStore::Begin(CAttempt& attempt)
+{
+    StampBegun(attempt);
 
     std::string columns, placeholders;
     for (size_t i = 0; i < records::kFields.size(); ++i) {
@@ -460,13 +476,7 @@ bool CRecordStore::Begin(CAttempt& attempt)
 
 bool CRecordStore::Complete(CAttempt& attempt)
 {
-    const int64_t now = records::NowMs();
-    if (attempt.endedUtc.empty()) attempt.endedUtc = records::UtcText(now);
-    if (!attempt.durationMs) {
-        if (const auto started = records::ParseUtcText(attempt.startedUtc))
-            attempt.durationMs = records::ParseUtcText(attempt.endedUtc).value_or(now) - *started;
-    }
-    if (attempt.outcome == outcome::kUnfinished) attempt.outcome = outcome::kFail;
+    StampEnded(attempt);
 
     // Every column but the id is rewritten: the row is the attempt as the caller holds it.
     std::string assignments;

@@ -35,8 +35,12 @@ public:
     static platform::CPath DefaultPath();
 
     // Inserts the attempt as unfinished; fills its id, start, host, user, process and
-    // tool version where empty.
+    // tool version where empty (StampBegun).
     bool Begin(CAttempt& attempt);
+    // What Begin and Complete fill in, for an attempt that is told (to a hook) without
+    // being stored: the attempt begun as unfinished, then its end time and duration.
+    static void StampBegun(CAttempt& attempt);
+    static void StampEnded(CAttempt& attempt);
     // How long a write waits for another writer (15 s unless set).
     void SetBusyTimeout(int milliseconds);
     // Writes the attempt's end (its end time and duration unless set) over its row.

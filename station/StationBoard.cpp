@@ -1,6 +1,5 @@
 #include "station/StationBoard.h"
 
-#include <cmath>
 #include <string_view>
 
 namespace station {
@@ -157,12 +156,6 @@ int CStationBoard::StoppedPartWay() const
     for (const BoardRow& row : m_rows)
         stopped += row.stoppedPartWay;
     return stopped;
-}
-
-int CStationBoard::PanelsPerHour(uint32_t elapsedMs) const
-{
-    const double hours = elapsedMs / 3600000.0;
-    return hours > 0 ? static_cast<int>(std::lround((Passed() + Failed()) / hours)) : 0;
 }
 
 } // namespace station

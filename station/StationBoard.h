@@ -46,7 +46,6 @@ public:
     int Passed() const;
     int Failed() const;
     int StoppedPartWay() const;
-    int PanelsPerHour(uint32_t elapsedMs) const;
 
 private:
     std::vector<BoardRow> m_rows;

@@ -153,8 +153,10 @@ std::string CBackgroundRecordsSender::BacklogText() const
     if (!m_impl->sender) return {};
     const SendReport last = m_impl->sender->Last();
     std::string text;
-    if (last.waiting > 0)
-        text = std::to_string(last.waiting) + " not yet on the server" +
+    // An attempt still under way is not owed to the server yet: it goes once it ends.
+    const int64_t late = last.waiting - last.running;
+    if (late > 0)
+        text = std::to_string(late) + " not yet on the server" +
                (last.problem.empty() ? "" : " (" + last.problem + ")");
     if (!last.setAside.empty())
         text += (text.empty() ? "" : "; ") + std::to_string(last.setAside.size()) +

@@ -85,6 +85,22 @@ TEST_F(CliOutputs, OutputsThatAreNoFileAreRefusedBeforeThePort)
                   fs::path(device).filename().string());
 }
 
+TEST_F(CliOutputs, AnEarlierBackupIsKeptUnlessItsOverwriteIsAsked)
+{
+    const fs::path backup = m_dir / "old.mot";
+    std::ofstream(backup) << "the only copy";
+    ExpectRefused({"program", m_file, "--port", "COM1", "--backup", backup.string()}, "--overwrite-backup");
+    EXPECT_EQ(m_err.str(), "torvane-cli: " + backup.string() +
+                               " is there already (an earlier backup?): name another file, or add "
+                               "--overwrite-backup to replace it\n");
+    EXPECT_EQ(Read(backup), "the only copy");
+
+    ASSERT_EQ(Run({"program", m_file, "--port", "COM1", "--backup", backup.string(), "--overwrite-backup"}),
+              0)
+        << m_err.str();
+    EXPECT_EQ(Read(backup).rfind("S0", 0), 0u);
+}
+
 TEST_F(CliOutputs, PlantedLinkAtTheOutputIsReplacedNotWrittenThrough)
 {
 #ifdef _WIN32

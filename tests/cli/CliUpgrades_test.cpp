@@ -220,6 +220,22 @@ TEST_F(CliUpgrades, OnResultReceivesTheRecordAsRecordsJsonWritesIt)
     const CAttempt& second = after[0].id == rows[0].id ? after[1] : after[0];
     EXPECT_EQ(second.outcome, "pass");
     EXPECT_NE(second.messages.back().find("on-result hook failed"), std::string::npos);
+
+    // The plant hears of a panel flashed without records all the same: only nothing is stored.
+    ASSERT_EQ(Run({"program", m_mot, "--port", "COM1", "--on-result", Hook("save \"" + saved + "\""),
+                   "--no-records"}),
+              0)
+        << m_err.str();
+    const nlohmann::json told = nlohmann::json::parse(ReadText(saved));
+    const nlohmann::json stored = AttemptJson(rows[0]);
+    for (const auto& [field, value] : stored.items())
+        EXPECT_TRUE(told.contains(field)) << field;
+    EXPECT_EQ(told["outcome"], "pass");
+    EXPECT_EQ(told["exit_code"], 0);
+    EXPECT_EQ(told["file_sha256"], stored["file_sha256"]);
+    EXPECT_NE(told["id"], stored["id"]);
+    EXPECT_TRUE(told["ended_utc"].is_string());
+    EXPECT_EQ(Rows().size(), 2u);
 }
 
 } // namespace

@@ -127,6 +127,7 @@ TEST_F(Cli, IdMismatchStopsBeforeTheErase)
     EXPECT_EQ(Run({"program", m_file, "--port", "COM1"}), 7);
     EXPECT_NE(m_err.str().find("Not match ID."), std::string::npos);
     EXPECT_EQ(Device().ReadFlash(kArea + 5), 0x12);
+    EXPECT_EQ(m_err.str().find("no complete firmware"), std::string::npos) << "the old firmware is there";
 }
 
 TEST_F(Cli, EraseAndProgramErrors)
@@ -136,11 +137,20 @@ TEST_F(Cli, EraseAndProgramErrors)
     EXPECT_EQ(Run({"program", m_file, "--port", "COM1"}), 8);
     EXPECT_NE(m_err.str().find("Erase error."), std::string::npos);
     EXPECT_EQ(Device().ReadFlash(kArea + 5), 0x12) << "a failed erase keeps the flash";
+    const std::string advice =
+        "torvane-cli: COM1: the panel holds no complete firmware: toggle its power and run the same "
+        "command again";
+    EXPECT_NE(m_err.str().find(advice + "\n"), std::string::npos) << "an erase that began may have taken it";
     Device().FailErase(false);
 
+    // Run again with the same --backup, the half-written flash must not take the old firmware's place.
     Device().FailProgramAtPage(0xF8000);
-    EXPECT_EQ(Run({"program", m_file, "--port", "COM1"}), 9);
+    const std::string backup = (m_dir / "old.mot").string();
+    EXPECT_EQ(Run({"program", m_file, "--port", "COM1", "--backup", backup}), 9);
     EXPECT_NE(m_err.str().find("Program error."), std::string::npos);
+    EXPECT_NE(m_err.str().find(advice + " without --backup: " + backup + " holds the firmware it had\n"),
+              std::string::npos)
+        << m_err.str();
     const std::vector<uint8_t> area = Area();
     EXPECT_TRUE(std::equal(area.begin(), area.begin() + 0x8000, m_upgrade.begin()))
         << "pages before it written";

@@ -613,6 +613,29 @@ TEST(StationBoard, AFixtureProcessThatDiesFailsItsOpenAttemptAndTheNextCountsOn)
     EXPECT_TRUE(board.Row(0).attempt.empty());
 }
 
+TEST(PanelRate, IsToldOnceItMeansSomethingAsTheAverageOfAStatedWindow)
+{
+    using station::CPanelRate;
+    constexpr uint32_t kMinute = 60000;
+    CPanelRate rate(0);
+    for (uint32_t minute = 1; minute <= 3; ++minute)
+        rate.Ended(minute * kMinute / 6);
+    EXPECT_EQ(RateText(rate.Recent(kMinute)), "panels/h: after 10 panels or 15 min") << "not 180 panels/h";
+    EXPECT_FALSE(rate.WholeRun(kMinute).meaningful);
+    // The tenth panel, or the fifteenth minute, makes a figure of it.
+    rate.Ended(9 * kMinute, 7);
+    EXPECT_EQ(RateText(rate.Recent(10 * kMinute)), "60 panels/h over the last 10 min");
+    // A quiet line is seen to be quiet: the early panels fall out of the window.
+    EXPECT_EQ(RateText(rate.Recent(30 * kMinute)), "0 panels/h over the last 15 min");
+    const station::PanelRateFigure run = rate.WholeRun(60 * kMinute);
+    EXPECT_TRUE(run.meaningful);
+    EXPECT_EQ(run.perHour, 10);
+    EXPECT_EQ(run.minutes, 60u);
+    CPanelRate slow(0);
+    slow.Ended(5 * kMinute, 3);
+    EXPECT_EQ(RateText(slow.Recent(15 * kMinute)), "12 panels/h over the last 15 min");
+}
+
 } // namespace
 
 namespace {
@@ -652,7 +675,8 @@ TEST(StationTable, FitsEightyColumnsWithByPathNamesAndSaysWhatToDo)
                                 "refused); 1 set aside: 0193a7c2-5b1e-7c44-9a51-3f0e2d6b8c11 (value too long "
                                 "for type character varying(64))";
 
-    const std::vector<std::string> lines = StationTable(board, ports, 328, backlog, 80, false);
+    const std::vector<std::string> lines =
+        StationTable(board, ports, "24 panels/h over the last 15 min", backlog, 80, false);
     const std::string text = Joined(lines);
     for (const std::string& line : lines)
         EXPECT_LT(Columns(line), 80u) << line;
@@ -675,7 +699,7 @@ TEST(StationTable, FitsEightyColumnsWithByPathNamesAndSaysWhatToDo)
             ASSERT_NE(at, std::string::npos) << actions[i] << "\n" << text;
         }
     }
-    EXPECT_NE(text.find("328 panels/h, 1 stopped part-way"), std::string::npos) << text;
+    EXPECT_NE(text.find("24 panels/h over the last 15 min, 1 stopped part-way"), std::string::npos) << text;
     std::string records;
     for (size_t i = lines.size() - 3; i < lines.size(); ++i)
         records += (records.empty() ? "" : " ") + lines[i];
@@ -689,7 +713,7 @@ TEST(StationTable, FitsEightyColumnsWithByPathNamesAndSaysWhatToDo)
               "put a panel in; last: FAIL — program page 0F2100: no reply at 115200 bit/s");
     state(1, FixtureState::Pass, "PASS", 1, 0);
     EXPECT_EQ(ActionText(board.Row(1)), "PASS — take it out");
-    EXPECT_NE(Joined(StationTable(board, ports, 328, "", 80, true)).find("\x1b[32mPASS — take it out"),
+    EXPECT_NE(Joined(StationTable(board, ports, "", "", 80, true)).find("\x1b[32mPASS — take it out"),
               std::string::npos);
     state(1, FixtureState::Removed, "removed", 1, 0);
     EXPECT_EQ(ActionText(board.Row(1)), "put a panel in");

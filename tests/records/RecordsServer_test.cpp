@@ -330,6 +330,17 @@ TEST_F(RecordsServer, ResendsNeverDuplicateAndTheServerRowOnlyMovesForward)
     ASSERT_TRUE(records_server::Query(m_conn, byTag, found, error)) << error;
     EXPECT_TRUE(found.empty());
 
+    // The board's records line owes the server nothing for the attempt still under way.
+    {
+        CBackgroundRecordsSender board;
+        ASSERT_TRUE(board.Start(m_journal, s_url));
+        for (int i = 0; i < 200 && board.Waiting() != 1; ++i)
+            std::this_thread::sleep_for(20ms);
+        board.Stop();
+        EXPECT_EQ(board.Waiting(), 1);
+        EXPECT_EQ(board.BacklogText(), "");
+    }
+
     // The station's sender, on its own thread: a nudge after an attempt delivers it.
     CRecordsSender sender(m_journal, s_url);
     sender.Start();
