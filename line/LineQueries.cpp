@@ -16,12 +16,12 @@ namespace {
 // A condition on a row of torvane_attempt.
 std::string ConditionSql(const std::function<bool(records::Yield)>& counts)
 {
-    return records_server::YieldConditionSql(counts, "outcome", records_server::TouchedSql(""));
+    return records_server::RowConditionSql(counts);
 }
 // The same on a row of the per-day summaries, which keep the outcome and the touch.
 std::string SummaryConditionSql(const std::function<bool(records::Yield)>& counts)
 {
-    return records_server::YieldConditionSql(counts, "outcome", "touched");
+    return records_server::SummaryConditionSql(counts);
 }
 
 // $1 since, $2 until, $3 tag, $4 file.

@@ -526,8 +526,10 @@ bool CRecordStore::Stats(const CRecordFilter& filter, std::vector<StatsRow>& row
     // what counts as what is said in one place only.
     const std::string day =
         m_version >= 4 ? "local_day" : "coalesce(date(started_utc, 'localtime'), substr(started_utc, 1, 10))";
-    CSqliteStatement select(m_db, "SELECT " + day + ", port, outcome, erase_result, program_result, count(*)"
-                                  " FROM attempt" + FilterSql(filter) + " GROUP BY 1, 2, 3, 4, 5");
+    CSqliteStatement select(m_db, "SELECT " + day +
+                                      ", port, outcome, erase_result, program_result, command,"
+                                      " count(*) FROM attempt" +
+                                      FilterSql(filter) + " GROUP BY 1, 2, 3, 4, 5, 6");
     if (!select.Valid()) return Fail("cannot read the records");
     BindFilter(select, filter);
     records::CYieldCounts counts;
@@ -537,7 +539,8 @@ bool CRecordStore::Stats(const CRecordFilter& filter, std::vector<StatsRow>& row
         group.outcome = select.Text(2);
         group.eraseResult = select.Text(3);
         group.programResult = select.Text(4);
-        counts.Add(select.Text(0), select.Text(1), records::YieldOf(group), select.Int(5).value_or(0));
+        group.command = select.Text(5);
+        counts.Add(select.Text(0), select.Text(1), records::YieldOf(group), select.Int(6).value_or(0));
     }
     if (step != SQLITE_DONE) return Fail("cannot read the records");
     rows = counts.Rows();

@@ -13,9 +13,14 @@
 namespace records_server {
 
 // An SQL condition that holds for exactly the rows whose records::YieldOf the predicate
-// counts, given the SQL of the row's outcome and of whether it touched the flash.
+// counts, given the SQL of the row's outcome, of whether it touched the flash and of
+// whether its command upgrades a panel.
 std::string YieldConditionSql(const std::function<bool(records::Yield)>& counts, const std::string& outcome,
-                              const std::string& touched);
+                              const std::string& touched, const std::string& upgrade);
+// The same on a row of torvane_attempt (row: "" or a row's "name."), and on a row of the
+// per-day summaries, which keep the outcome, the touch and the upgrade.
+std::string RowConditionSql(const std::function<bool(records::Yield)>& counts, const std::string& row = "");
+std::string SummaryConditionSql(const std::function<bool(records::Yield)>& counts);
 // What records::YieldOf reads besides the outcome: whether the erase or the programming
 // began (the server keeps an empty step result as NULL). row: "" or a row's "name.".
 std::string TouchedSql(const std::string& row);
@@ -26,6 +31,12 @@ std::string FailStepSql(const std::string& row);
 // The panel's serial: its text, else its hex; NULL without one. The index
 // torvane_attempt_panel is on this very expression.
 std::string SerialSql(const std::string& row);
+
+// The server's schema version that last changed the summaries' columns: an older
+// server's summaries are dropped and made again from its rows.
+inline constexpr int kSummariesVersion = 6;
+// Drops them, for such a migration. Inside the caller's transaction.
+bool DropSummaries(CPgConnection& conn, std::string& error);
 
 // Creates the tables, their trigger and torvane_summaries_fill(); with fill, fills them
 // from the rows already there (a migration). Inside the caller's transaction.

@@ -48,7 +48,7 @@ struct Seed
     std::string serial, port, outcome;
     int64_t seconds;
     std::string erase, program, lastMessage;
-    std::string tag = "", file = "panel.mot", day = "2026-11-02";
+    std::string tag = "", file = "panel.mot", day = "2026-11-02", command = "station";
 };
 
 class LineServer : public testing::Test
@@ -119,7 +119,7 @@ protected:
         a.user = "line";
         a.processId = 7;
         a.toolVersion = "1.0.0";
-        a.command = "station";
+        a.command = seed.command;
         a.port = seed.port;
         a.serialText = seed.serial;
         a.outcome = seed.outcome;
@@ -269,6 +269,31 @@ TEST_F(LineServer, YieldsCountEachSerialsFirstAndLastWorkedAttempt)
     EXPECT_EQ(Row(table, 0), (Cells{"2", "2", "0", "0", "100.0 %", "0", "n/a", "n/a", "0"}));
 }
 
+TEST_F(LineServer, YieldsCountPanelsUpgradedNotAnEraseOrAVerifyOfItsOwn)
+{
+    // A technician's Erase then Program on one panel, a verify of it, and a failed read:
+    // four attempts, one panel passed, nothing failed.
+    const std::string ok = step::kOk;
+    for (const char* command : {"windows erase", "windows program", "verify"})
+        Add({"SN-0100", "COM9", outcome::kPass, 10, ok, std::string(command) == "windows erase" ? "" : ok, "",
+             "", "panel.mot", "2026-11-02", command});
+    Add({"SN-0100", "COM9", outcome::kFail, 10, "", "", "", "", "panel.mot", "2026-11-02", "read"}, "read",
+        "read page 0F0000: no reply at 115200 bit/s");
+    line::CLineTable table;
+    std::string error;
+    ASSERT_TRUE(line::Yields(m_conn, Period(), table, error)) << error;
+    EXPECT_EQ(Row(table, 0), (Cells{"4", "1", "0", "0", "100.0 %", "1", "100.0 %", "100.0 %", "0"}));
+    ASSERT_TRUE(line::Pareto(m_conn, Period(), line::ParetoBy::Fixture, table = {}, error)) << error;
+    EXPECT_TRUE(table.rows.empty());
+    ASSERT_TRUE(line::CycleTimes(m_conn, Period(), table = {}, error)) << error;
+    ASSERT_EQ(table.rows.size(), 1u);
+    EXPECT_EQ(Row(table, 0)[2], "1");
+    // The whole days' totals say the same as the rows.
+    const line::CLineFilter week{"2026-10-30T00:00:00Z", "2026-11-06T00:00:00Z", std::nullopt, std::nullopt};
+    ASSERT_TRUE(line::Yields(m_conn, week, table = {}, error)) << error;
+    EXPECT_EQ(Row(table, 0), (Cells{"4", "1", "0", "0", "100.0 %", "1", "100.0 %", "100.0 %", "0"}));
+}
+
 TEST_F(LineServer, CycleTimesArePercentilesOfTheWorkedAttemptsPerFixture)
 {
     SeedLine();
@@ -360,7 +385,8 @@ TEST_F(LineServer, AMigrationFromVersion4FillsTheSummaries)
     ASSERT_TRUE(m_conn.Exec("GRANT SELECT ON torvane_attempt TO line_test_reader").Ok()) << m_conn.Error();
     std::string done, error;
     ASSERT_TRUE(records_server::InitSchema(m_conn, done, error)) << error;
-    EXPECT_EQ(done, "migrated the server's records to version 5 (from 4)");
+    EXPECT_EQ(done, "migrated the server's records to version " +
+                        std::to_string(records_server::kSchemaVersion) + " (from 4)");
     // The line's reader reads the totals as it read the attempts.
     EXPECT_EQ(m_conn.Exec("SELECT has_table_privilege('line_test_reader', 'torvane_day_panel', 'SELECT')").Text(0, 0),
               "t");

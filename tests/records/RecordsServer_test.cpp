@@ -604,7 +604,8 @@ TEST_F(RecordsServer, AnOlderServerIsMigratedWithItsRowsAndEveryFieldRoundTrips)
     EXPECT_EQ(error, "the server's records are older than this Torvane: run torvane-cli records --init-server "
                      "to migrate them");
     ASSERT_TRUE(records_server::InitSchema(m_conn, done, error)) << error;
-    EXPECT_EQ(done, "migrated the server's records to version 5 (from 1)");
+    EXPECT_EQ(done, "migrated the server's records to version " +
+                        std::to_string(records_server::kSchemaVersion) + " (from 1)");
     const CPgResult index = m_conn.Exec("SELECT to_regclass('torvane_attempt_fixture') IS NOT NULL");
     EXPECT_EQ(index.Ok() ? index.Text(0, 0) : index.Error(), "t")
         << "the line's indexes come with the migration";
