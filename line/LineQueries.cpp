@@ -41,7 +41,6 @@ std::string Utc(const char* column)
     return std::string("to_char(") + column + " AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')";
 }
 
-constexpr char kFailReasonSql[] = "coalesce(fail_reason, '')";
 
 bool Run(CPgConnection& conn, const std::string& sql, const PgValues& values, CPgResult& result,
          std::string& error)
@@ -313,7 +312,8 @@ bool CycleTimes(CPgConnection& conn, const CLineFilter& filter, CLineTable& tabl
 
 bool ParetoByName(const std::string& name, ParetoBy& by)
 {
-    constexpr std::pair<const char*, ParetoBy> kNames[] = {{"step", ParetoBy::StepAndReason},
+    constexpr std::pair<const char*, ParetoBy> kNames[] = {{"step", ParetoBy::Step},
+                                                           {"reason", ParetoBy::Reason},
                                                            {"fixture", ParetoBy::Fixture},
                                                            {"loader", ParetoBy::LoaderVersion},
                                                            {"file", ParetoBy::FileHash}};
@@ -336,9 +336,12 @@ bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTa
     };
     std::vector<CKey> keys;
     switch (by) {
-    case ParetoBy::StepAndReason:
+    case ParetoBy::Step:
+        keys = {{records_server::FailStepSql(""), "fail_step", "step"}};
+        break;
+    case ParetoBy::Reason:
         keys = {{records_server::FailStepSql(""), "fail_step", "step"},
-                {kFailReasonSql, "fail_reason", "reason"}};
+                {records_server::FailKindSql(""), "fail_kind", "reason"}};
         break;
     case ParetoBy::Fixture:
         keys = {{"host", "host", "host"}, {"coalesce(port, '')", "port", "port"}};
@@ -360,7 +363,14 @@ bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTa
         outer += alias + ", ";
         groups += (i ? ", " : "") + std::to_string(i + 1);
     }
-    const int countColumn = static_cast<int>(keys.size());
+    // A reason's pages, listed beside it: the summaries keep the reason's whole text.
+    const bool pages = by == ParetoBy::Reason;
+    if (pages) {
+        fromRows += records_server::FailPageSql("") + " AS page, ";
+        fromSummary += records_server::FailPageSql("") + " AS page, ";
+        outer += "string_agg(DISTINCT page, ', ' ORDER BY page) FILTER (WHERE n > 0), ";
+    }
+    const int countColumn = static_cast<int>(keys.size()) + (pages ? 1 : 0);
     const std::string sql = "SELECT " + outer + "sum(n) FROM (SELECT " + fromSummary +
                             "attempts AS n FROM torvane_day_fixture WHERE" + kWholeDaysSql + " AND " +
                             SummaryConditionSql(records::CountsAsFailed) + " UNION ALL SELECT " + fromRows +
@@ -374,6 +384,7 @@ bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTa
         total += Number(result, row, countColumn);
     for (const auto& key : keys)
         table.columns.push_back({key.name});
+    if (pages) table.columns.push_back({"pages"});
     table.columns.insert(table.columns.end(), {{"failures", true}, {"share"}, {"cumulative"}});
     int64_t running = 0;
     for (int row = 0; row < result.Rows(); ++row) {
@@ -381,7 +392,7 @@ bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTa
         running += count;
         std::vector<std::optional<std::string>> cells;
         for (int column = 0; column < countColumn; ++column)
-            cells.push_back(result.Text(row, column));
+            cells.push_back(result.IsNull(row, column) ? std::nullopt : std::optional(result.Text(row, column)));
         cells.insert(cells.end(), {std::to_string(count), Percent(count, total), Percent(running, total)});
         table.rows.push_back(std::move(cells));
     }

@@ -39,10 +39,11 @@ bool Yields(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, s
 // and a period within one UTC day are exact; a period that holds a whole UTC day counts
 // the durations in whole seconds, rounded up.
 bool CycleTimes(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, std::string& error);
-// The failed attempts by failing step and reason (or by fixture, boot-loader version or
-// file hash), most first, with their share and the running share.
-enum class ParetoBy { StepAndReason, Fixture, LoaderVersion, FileHash };
-// "step", "fixture", "loader", "file"; false for another word.
+// The failed attempts by failing step, by reason (the step and the reason's kind, with
+// the pages it named), by fixture, boot-loader version or file hash; most first, with
+// their share and the running share.
+enum class ParetoBy { Step, Reason, Fixture, LoaderVersion, FileHash };
+// "step", "reason", "fixture", "loader", "file"; false for another word.
 bool ParetoByName(const std::string& name, ParetoBy& by);
 bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTable& table,
             std::string& error);

@@ -389,7 +389,7 @@ struct CLineServer::Impl
             {"cycle-times", {}, [](auto& c, auto& t, auto& e) { return CycleTimes(c, today, t, e); }},
             {"pareto",
              {{"by", "step"}},
-             [](auto& c, auto& t, auto& e) { return Pareto(c, today, ParetoBy::StepAndReason, t, e); }},
+             [](auto& c, auto& t, auto& e) { return Pareto(c, today, ParetoBy::Step, t, e); }},
         };
         return queries;
     }
@@ -592,10 +592,10 @@ struct CLineServer::Impl
                   [&](auto& c, auto& t, auto& e) { return CycleTimes(c, filter(req), t, e); });
         });
         http->Get("/api/pareto", [this, filter](const auto& req, auto& res) {
-            ParetoBy by = ParetoBy::StepAndReason;
+            ParetoBy by = ParetoBy::Step;
             if (req.has_param("by") && !ParetoByName(req.get_param_value("by"), by)) {
                 res.status = 400;
-                res.set_content("by takes step, fixture, loader or file\n", kText);
+                res.set_content("by takes step, reason, fixture, loader or file\n", kText);
                 return;
             }
             Table(req, res, "pareto",

@@ -58,6 +58,18 @@ std::string FailStepSql(const std::string& row)
            "fail_reason, ':') > 0 THEN split_part(" + row + "fail_reason, ':', 1) ELSE '' END)";
 }
 
+std::string FailKindSql(const std::string& row)
+{
+    return "coalesce(nullif(" + row + "fail_kind, ''), regexp_replace(regexp_replace(coalesce(" + row +
+           "fail_reason, ''), '^[A-Za-z0-9 /]+( page [0-9A-F]{6})?: ', ''), '^differs at [0-9A-F]{6}$', "
+           "'differs'))";
+}
+
+std::string FailPageSql(const std::string& row)
+{
+    return "substring(" + row + "fail_reason from '^[A-Za-z0-9 /]+(?: page |: differs at )([0-9A-F]{6})')";
+}
+
 std::string SerialSql(const std::string& row)
 {
     return "coalesce(nullif(" + row + "serial_text, ''), nullif(" + row + "serial_hex, ''))";
@@ -88,7 +100,7 @@ constexpr const char* kTables[] = {
     " port text NOT NULL, tag text NOT NULL, file_name text NOT NULL, file_sha256 text NOT NULL,"
     " loader_version text NOT NULL, outcome text NOT NULL, touched boolean NOT NULL, upgrade boolean NOT "
     "NULL,"
-    " fail_step text NOT NULL,"
+    " fail_step text NOT NULL, fail_kind text NOT NULL,"
     " fail_reason text NOT NULL, attempts bigint NOT NULL, timed bigint NOT NULL, duration_ms bigint NOT "
     "NULL,"
     " PRIMARY KEY (day, key))",
@@ -126,14 +138,13 @@ std::string CountFunctionSql()
            " v_file text := coalesce(a.file_name, ''); v_sha text := coalesce(a.file_sha256, '');"
            " v_loader text := coalesce(a.loader_version, ''); v_touched boolean := " +
            TouchedSql("a.") + "; v_upgrade boolean := " + records::UpgradeSql("a.command") +
-           "; v_step text := " + FailStepSql("a.") +
+           "; v_step text := " + FailStepSql("a.") + "; v_kind text := " + FailKindSql("a.") +
            "; v_reason text := coalesce(a.fail_reason, '');"
            " BEGIN"
            " INSERT INTO torvane_day_fixture AS s VALUES (v_day, md5(row(a.host, v_port, v_tag, v_file, "
            "v_sha,"
-           " v_loader, a.outcome, v_touched, v_upgrade, v_step, v_reason)::text), a.host, v_port, v_tag, "
-           "v_file,"
-           " v_sha, v_loader, a.outcome, v_touched, v_upgrade, v_step, v_reason, sign,"
+           " v_loader, a.outcome, v_touched, v_upgrade, v_step, v_kind, v_reason)::text), a.host, v_port,"
+           " v_tag, v_file, v_sha, v_loader, a.outcome, v_touched, v_upgrade, v_step, v_kind, v_reason, sign,"
            " CASE WHEN a.duration_ms IS NULL THEN 0 ELSE sign END, sign * coalesce(a.duration_ms, 0))"
            " ON CONFLICT (day, key) DO UPDATE SET attempts = s.attempts + EXCLUDED.attempts,"
            " timed = s.timed + EXCLUDED.timed, duration_ms = s.duration_ms + EXCLUDED.duration_ms;"
@@ -207,7 +218,7 @@ std::string PanelFunctionSql()
 // adds messages) costs nothing more.
 constexpr char kSummarized[] =
     "started_utc, host, port, tag, file_name, file_sha256, loader_version, outcome,"
-    " erase_result, program_result, command, fail_step, fail_reason, duration_ms,"
+    " erase_result, program_result, command, fail_step, fail_kind, fail_reason, duration_ms,"
     " serial_text, serial_hex";
 
 std::string Prefixed(const std::string& row)
@@ -268,9 +279,9 @@ std::string FillFunctionSql()
     return "CREATE OR REPLACE FUNCTION torvane_summaries_fill() RETURNS void LANGUAGE plpgsql AS $$ BEGIN"
            " TRUNCATE torvane_day_fixture, torvane_day_cycle, torvane_panel, torvane_day_panel;"
            " INSERT INTO torvane_day_fixture SELECT day, md5(row(host, port, tag, file_name, file_sha256,"
-           " loader_version, outcome, touched, upgrade, fail_step, fail_reason)::text), host, port, tag,"
-           " file_name, file_sha256, loader_version, outcome, touched, upgrade, fail_step, fail_reason, "
-           "count(*), "
+           " loader_version, outcome, touched, upgrade, fail_step, fail_kind, fail_reason)::text), host, port,"
+           " tag, file_name, file_sha256, loader_version, outcome, touched, upgrade, fail_step, fail_kind,"
+           " fail_reason, count(*), "
            "count(duration_ms),"
            " coalesce(sum(duration_ms), 0) FROM (SELECT (started_utc AT TIME ZONE 'UTC')::date AS day, host,"
            " coalesce(port, '') AS port, coalesce(tag, '') AS tag, coalesce(file_name, '') AS file_name,"
@@ -278,10 +289,11 @@ std::string FillFunctionSql()
            "outcome, " +
            TouchedSql("") + " AS touched, " + records::UpgradeSql("command") + " AS upgrade, " +
            FailStepSql("") +
-           " AS fail_step, coalesce(fail_reason, '') AS fail_reason, duration_ms FROM torvane_attempt) r"
+           " AS fail_step, " + FailKindSql("") +
+           " AS fail_kind, coalesce(fail_reason, '') AS fail_reason, duration_ms FROM torvane_attempt) r"
            " GROUP BY day, host, port, tag, file_name, file_sha256, loader_version, outcome, touched, "
            "upgrade, "
-           "fail_step,"
+           "fail_step, fail_kind,"
            " fail_reason ORDER BY day;"
            " INSERT INTO torvane_day_cycle SELECT day, md5(row(host, port, tag, file_name, "
            "file_sha256)::text),"

@@ -28,13 +28,19 @@ std::string TouchedSql(const std::string& row);
 // carry only the reason, which begins with the step's name: for those alone the step is
 // taken from the text before its first ':'.
 std::string FailStepSql(const std::string& row);
+// The failure's kind. Rows from stations older than the kind's field carry only the
+// reason: for those the kind is the reason without its step and page ("program page
+// 0F1E00: no reply at 115200 bit/s" is "no reply at 115200 bit/s").
+std::string FailKindSql(const std::string& row);
+// The page (or the address that differed) a reason names; NULL when it names none.
+std::string FailPageSql(const std::string& row);
 // The panel's serial: its text, else its hex; NULL without one. The index
 // torvane_attempt_panel is on this very expression.
 std::string SerialSql(const std::string& row);
 
 // The server's schema version that last changed the summaries' columns: an older
 // server's summaries are dropped and made again from its rows.
-inline constexpr int kSummariesVersion = 6;
+inline constexpr int kSummariesVersion = 7;
 // Drops them, for such a migration. Inside the caller's transaction.
 bool DropSummaries(CPgConnection& conn, std::string& error);
 

@@ -103,9 +103,10 @@ protected:
         ASSERT_TRUE(records_server::PrepareUpsert(m_conn, error)) << error;
     }
 
-    // failStep and failReason: as the record holds them (a station older than the step's
-    // field sends the reason alone).
-    void Add(const Seed& seed, const std::string& failStep = {}, const std::string& failReason = {})
+    // failStep, failReason and failKind: as the record holds them (a station older than
+    // the step's or the kind's field sends the reason alone).
+    void Add(const Seed& seed, const std::string& failStep = {}, const std::string& failReason = {},
+             const std::string& failKind = {})
     {
         CAttempt a;
         char id[40];
@@ -129,6 +130,7 @@ protected:
         if (!seed.lastMessage.empty()) a.messages = {"Link up.", seed.lastMessage};
         a.failStep = failStep;
         a.failReason = failReason;
+        a.failKind = failKind;
         a.durationMs = seed.seconds * 1000;
         a.tag = seed.tag;
         a.fileName = seed.file;
@@ -307,24 +309,36 @@ TEST_F(LineServer, CycleTimesArePercentilesOfTheWorkedAttemptsPerFixture)
     EXPECT_EQ(Row(table, 1), (Cells{"st1", "COM2", "3", "20.0", "52.0"}));
 }
 
-TEST_F(LineServer, ParetoRanksFailuresByStepAndReason)
+TEST_F(LineServer, ParetoRanksFailuresByStepAloneAndByTheReasonsKindWithItsPages)
 {
     SeedLine();
+    // The same kind at another page, from a station that keeps the kind apart.
+    Add({"SN-0006", "COM1", outcome::kFail, 30, step::kOk, step::kFailed, "Program failed."}, "program",
+        "program page 0F5000: no reply at 115200 bit/s", "no reply at 115200 bit/s");
     line::CLineTable table;
     std::string error;
-    ASSERT_TRUE(line::Pareto(m_conn, Period(), line::ParetoBy::StepAndReason, table, error)) << error;
+    ASSERT_TRUE(line::Pareto(m_conn, Period(), line::ParetoBy::Step, table, error)) << error;
+    // Grouped by the records' step, never by the messages shown; the older station's row
+    // (no step of its own) joins its step by the reason's first words.
     ASSERT_EQ(table.rows.size(), 2u);
-    // Grouped by the records' step and reason, never by the messages shown; the older
-    // station's row (no step of its own) joins its step by the reason's first words.
-    EXPECT_EQ(Row(table, 0),
-              (Cells{"erase", "erase: the panel reported an erase error", "2", "66.7 %", "66.7 %"}));
+    EXPECT_EQ(Row(table, 0), (Cells{"erase", "2", "50.0 %", "50.0 %"}));
+    EXPECT_EQ(Row(table, 1), (Cells{"program", "2", "50.0 %", "100.0 %"}));
+    // Rows without the kind take it from their reason: one reason, its pages listed.
+    ASSERT_TRUE(line::Pareto(m_conn, Period(), line::ParetoBy::Reason, table = {}, error)) << error;
+    ASSERT_EQ(table.rows.size(), 2u);
+    EXPECT_EQ(Row(table, 0), (Cells{"erase", "the panel reported an erase error", "NULL", "2", "50.0 %", "50.0 %"}));
     EXPECT_EQ(Row(table, 1),
-              (Cells{"program", "program page 0F0200: no reply at 115200 bit/s", "1", "33.3 %", "100.0 %"}));
+              (Cells{"program", "no reply at 115200 bit/s", "0F0200, 0F5000", "2", "50.0 %", "100.0 %"}));
+    // The whole days' totals group alike.
+    const line::CLineFilter week{"2026-11-01T00:00:00Z", "2026-11-08T00:00:00Z", std::nullopt, std::nullopt};
+    line::CLineTable fromTotals;
+    ASSERT_TRUE(line::Pareto(m_conn, week, line::ParetoBy::Reason, fromTotals, error)) << error;
+    EXPECT_EQ(fromTotals.rows, table.rows);
 
     ASSERT_TRUE(line::Pareto(m_conn, Period(), line::ParetoBy::Fixture, table = {}, error)) << error;
     ASSERT_EQ(table.rows.size(), 2u);
-    EXPECT_EQ(Row(table, 0), (Cells{"st1", "COM2", "2", "66.7 %", "66.7 %"}));
-    EXPECT_EQ(Row(table, 1), (Cells{"st1", "COM1", "1", "33.3 %", "100.0 %"}));
+    EXPECT_EQ(Row(table, 0), (Cells{"st1", "COM1", "2", "50.0 %", "50.0 %"}));
+    EXPECT_EQ(Row(table, 1), (Cells{"st1", "COM2", "2", "50.0 %", "100.0 %"}));
 }
 
 TEST_F(LineServer, SummariesFollowInsertsARevisionAndADelete)
@@ -376,6 +390,7 @@ TEST_F(LineServer, AMigrationFromVersion4FillsTheSummaries)
           "DROP TABLE torvane_day_fixture, torvane_day_cycle, torvane_panel, torvane_day_panel"})
         ASSERT_TRUE(m_conn.Exec(sql).Ok()) << m_conn.Error();
     SeedLine();
+    ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP COLUMN fail_kind").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("UPDATE torvane_schema SET version = 4").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn
                     .Exec("DO $$ BEGIN CREATE ROLE line_test_reader; EXCEPTION WHEN duplicate_object THEN NULL;"

@@ -584,10 +584,11 @@ TEST(RecordsConnection, TcpChecksTheServersCertificateUnlessTheUserChoseAMode)
 
 TEST_F(RecordsServer, AnOlderServerIsMigratedWithItsRowsAndEveryFieldRoundTrips)
 {
-    // The server as version 1 left it: no signer, no failing step, one row of an older station.
+    // The server as version 1 left it: no signer, no failing step or kind, one row of an older station.
     ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP COLUMN signer").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP COLUMN fail_reason").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP COLUMN fail_step").Ok()) << m_conn.Error();
+    ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP COLUMN fail_kind").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("DROP INDEX torvane_attempt_fixture").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("DROP TABLE torvane_line_station").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("DROP TRIGGER torvane_attempt_summary ON torvane_attempt").Ok())
