@@ -505,28 +505,52 @@ bool Alarms(CPgConnection& conn, CLineTable& table, std::string& error)
     return true;
 }
 
-bool Trace(CPgConnection& conn, const std::string& serialOrId, CLineTable& table, std::string& error)
+bool Trace(CPgConnection& conn, const std::string& key, CLineTable& table, std::string& error)
 {
-    // A record id stands for its panel: every attempt of its serial, or itself alone.
+    // A record id stands for its panel: every attempt of its serial, or itself alone. Any
+    // other key finds the panels whose serial holds it, in any case: "pnl-204" finds
+    // PNL-20418, as records --serial finds a serial by its start.
     const std::string byId =
         "id = CASE WHEN $1::text ~* '^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$'"
         " THEN $1::text::uuid END";
+    const std::string serial = SerialSql();
+    // What happened first, then when, where and with which file; the rest for the CSV.
     const std::string sql =
-        "SELECT id::text, " + Utc("started_utc") + ", " + Utc("ended_utc") + ", " + SerialSql() +
-        ", host, port, station_host, command, file_name, file_sha256, loader_version,"
-        " id_check, erase_result, program_result, verify_result, backup_file, outcome,"
-        " exit_code, tag, messages FROM torvane_attempt WHERE " +
-        SerialSql() + " = $1::text OR " + byId + " OR " + SerialSql() + " = (SELECT " + SerialSql() +
-        " FROM torvane_attempt WHERE " + byId + ") ORDER BY started_utc, id LIMIT 1000";
+        "SELECT outcome, nullif(" + records_server::FailStepSql("") +
+        ", ''), fail_reason,"
+        " round(duration_ms / 1000.0, 1), " +
+        Utc("started_utc") + ", host, port, file_name, file_sha256, " + serial + ", id::text, " +
+        Utc("ended_utc") +
+        ", station_host, command, loader_version, id_check, erase_result, program_result, verify_result,"
+        " backup_file, exit_code, tag, messages FROM torvane_attempt WHERE " +
+        byId + " OR " + serial + " = (SELECT " + serial + " FROM torvane_attempt WHERE " + byId +
+        ") OR strpos(lower(" + serial + "), lower($1::text)) > 0 ORDER BY " + serial +
+        ", started_utc, id LIMIT 1000";
     CPgResult result;
-    if (!Run(conn, sql, {serialOrId}, result, error)) return false;
-    table.columns = {{"id"},           {"started_utc"},    {"ended_utc"},
-                     {"serial"},       {"host"},           {"port"},
-                     {"station_host"}, {"command"},        {"file_name"},
-                     {"file_sha256"},  {"loader_version"}, {"id_check"},
-                     {"erase"},        {"program"},        {"verify"},
-                     {"backup_file"},  {"outcome"},        {"exit_code", true},
-                     {"tag"},          {"messages"}};
+    if (!Run(conn, sql, {key}, result, error)) return false;
+    table.columns = {{"outcome"},
+                     {"step"},
+                     {"reason"},
+                     {"duration_s", true},
+                     {"started_utc"},
+                     {"station"},
+                     {"fixture"},
+                     {"file_name"},
+                     {"file_sha256"},
+                     {"serial"},
+                     {"id"},
+                     {"ended_utc"},
+                     {"delivered_by"},
+                     {"command"},
+                     {"loader_version"},
+                     {"id_check"},
+                     {"erase"},
+                     {"program"},
+                     {"verify"},
+                     {"backup_file"},
+                     {"exit_code", true},
+                     {"tag"},
+                     {"messages"}};
     Fill(result, table);
     return true;
 }

@@ -57,7 +57,9 @@ bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error);
 // What needs a supervisor: a tag with more than one file hash or tool version, a
 // fixture whose last five attempts failed, a station silent (heard within the last day).
 bool Alarms(CPgConnection& conn, CLineTable& table, std::string& error);
-// Every attempt of the panel that a serial or a record id names, oldest first.
-bool Trace(CPgConnection& conn, const std::string& serialOrId, CLineTable& table, std::string& error);
+// Every attempt of the panel a record id names, or of the panels whose serial holds the
+// key (any case); by serial, oldest first. The outcome, the failing step and reason and
+// the duration come first.
+bool Trace(CPgConnection& conn, const std::string& key, CLineTable& table, std::string& error);
 
 } // namespace line

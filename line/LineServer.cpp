@@ -561,6 +561,8 @@ struct CLineServer::Impl
         http->set_pre_routing_handler([this](const auto& req, auto& res) { return Guard(req, res); });
         http->Get("/", [this](const httplib::Request&, httplib::Response& res) { Page(res); });
         http->Get("/index.html", [this](const httplib::Request&, httplib::Response& res) { Page(res); });
+        // A panel's view to send to a colleague: the page, which reads the serial from its address.
+        http->Get(R"(/trace/.+)", [this](const httplib::Request&, httplib::Response& res) { Page(res); });
         for (const CPageAsset& asset : PageAssets()) {
             const CPageAsset* a = &asset;
             if (std::string_view(a->path) == "/index.html") continue;

@@ -410,19 +410,29 @@ TEST_F(LineServer, AMigrationFromVersion4FillsTheSummaries)
     EXPECT_EQ(Row(table, 0), (Cells{"10", "5", "3", "1", "62.5 %", "3", "33.3 %", "66.7 %", "2"}));
 }
 
-TEST_F(LineServer, TraceBySerialOrRecordIdGivesEveryAttemptOfThePanel)
+TEST_F(LineServer, TraceFindsThePanelsByARecordIdOrAnyPartOfTheirSerial)
 {
     SeedLine();
     line::CLineTable table;
     std::string error;
     ASSERT_TRUE(line::Trace(m_conn, "00000000-0000-4000-8000-000000000004", table, error)) << error;
     ASSERT_EQ(table.rows.size(), 2u); // SN-0002: the earlier day's failure and the pass
-    EXPECT_EQ(Row(table, 0)[3], "SN-0002");
-    EXPECT_EQ(Row(table, 0)[16], "fail");
-    EXPECT_EQ(Row(table, 1)[16], "pass");
-
-    ASSERT_TRUE(line::Trace(m_conn, "SN-0003", table = {}, error)) << error;
+    EXPECT_EQ(Row(table, 0)[9], "SN-0002");
+    EXPECT_EQ(Row(table, 0)[4], "2026-10-30T08:01:00Z");
+    // What happened comes first: the outcome, the failing step and reason, the seconds.
+    ASSERT_TRUE(line::Trace(m_conn, "sn-0001", table = {}, error)) << error;
+    ASSERT_EQ(table.rows.size(), 2u);
+    const auto first4 = [](Cells row) { return Cells(row.begin(), row.begin() + 4); };
+    EXPECT_EQ(first4(Row(table, 0)),
+              (Cells{"fail", "program", "program page 0F0200: no reply at 115200 bit/s", "30.0"}));
+    EXPECT_EQ(first4(Row(table, 1)), (Cells{"pass", "NULL", "NULL", "40.0"}));
+    // A start or a part of a serial, in any case, finds every panel that holds it.
+    ASSERT_TRUE(line::Trace(m_conn, "sn-000", table = {}, error)) << error;
+    EXPECT_EQ(table.rows.size(), 9u);
+    ASSERT_TRUE(line::Trace(m_conn, "0003", table = {}, error)) << error;
     EXPECT_EQ(table.rows.size(), 2u);
+    ASSERT_TRUE(line::Trace(m_conn, "%", table = {}, error)) << error;
+    EXPECT_TRUE(table.rows.empty()) << "a key is text, never a pattern";
 }
 
 TEST_F(LineServer, UsersAreAddedVerifiedAndRemoved)
