@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "records/Outcomes.h"
+#include "records/server/FixtureStateRow.h"
 #include "records/server/Summaries.h"
 
 namespace line {
@@ -408,12 +409,15 @@ bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error)
     const std::string live =
         hasState.Text(0, 0) == "t"
             ? "SELECT station_host AS host, fixture AS port, state, detail, step, pages_done, pages_total,"
-              " seconds_left, fail_reason, max(updated_utc) OVER (PARTITION BY station_host) AS heard"
+              " seconds_left, fail_reason, updated_utc AS updated,"
+              " max(updated_utc) OVER (PARTITION BY station_host) AS heard,"
+              " first_value(state) OVER (PARTITION BY station_host ORDER BY updated_utc DESC) AS "
+              "station_state"
               " FROM torvane_fixture_state"
             : "SELECT NULL::text AS host, NULL::text AS port, NULL::text AS state, NULL::text AS detail,"
               " NULL::text AS step, NULL::bigint AS pages_done, NULL::bigint AS pages_total,"
-              " NULL::bigint AS seconds_left, NULL::text AS fail_reason, NULL::timestamptz AS heard WHERE "
-              "false";
+              " NULL::bigint AS seconds_left, NULL::text AS fail_reason, NULL::timestamptz AS updated,"
+              " NULL::timestamptz AS heard, NULL::text AS station_state WHERE false";
     // The last panel by a probe per fixture; today's and the last hour's counts from
     // those hours' attempts alone.
     const std::string sql =
@@ -443,9 +447,11 @@ bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error)
         " interval '1 millisecond')), 0)::bigint, l.serial, l.outcome,"
         " coalesce(l.passed_today, 0), coalesce(l.failed_today, 0), coalesce(l.per_hour, 0),"
         " v.state, v.detail, v.step, v.pages_done, v.pages_total, v.seconds_left, v.fail_reason,"
-        " floor(extract(epoch FROM now() - v.heard))::bigint, (v.heard < now() - interval '" +
-        std::to_string(kStationSilentSeconds) +
-        " seconds')::int"
+        " floor(extract(epoch FROM now() - v.heard))::bigint, (v.updated >= v.heard - interval '" +
+        std::to_string(kLeftRunSeconds) + " seconds')::int, (v.heard < now() - interval '" +
+        std::to_string(kStationSilentSeconds) + " seconds' AND v.station_state <> '" +
+        records_server::kStationStopped +
+        "')::int"
         " FROM seen l FULL JOIN live v ON l.host = v.host AND l.port = v.port ORDER BY 1, 2";
     CPgResult result;
     if (!Run(conn, sql, {}, result, error)) return false;
@@ -466,6 +472,7 @@ bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error)
                      {"seconds_left", true},
                      {"fail_reason"},
                      {"station_heard_seconds_ago", true},
+                     {"in_run", true},
                      {"station_silent", true}};
     Fill(result, table);
     return true;
@@ -483,7 +490,10 @@ bool Alarms(CPgConnection& conn, CLineTable& table, std::string& error)
                                      " FROM torvane_fixture_state GROUP BY station_host HAVING "
                                      "max(updated_utc) < now() - interval '" +
                                          std::to_string(kStationSilentSeconds) +
-                                         " seconds' AND max(updated_utc) >= now() - interval '1 day'";
+                                         " seconds' AND max(updated_utc) >= now() - interval '1 day'"
+                                         // A station that said it stopped is no alarm.
+                                         " AND (array_agg(state ORDER BY updated_utc DESC))[1] <> '" +
+                                         records_server::kStationStopped + "'";
     // Walks over the indexes: the distinct files and tool versions of each tag, and each
     // fixture's last five attempts.
     const std::string sql =

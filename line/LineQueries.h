@@ -47,12 +47,17 @@ enum class ParetoBy { Step, Reason, Fixture, LoaderVersion, FileHash };
 bool ParetoByName(const std::string& name, ParetoBy& by);
 bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTable& table,
             std::string& error);
-// A station that has not published its fixtures' state for this long is silent.
+// A station that has not published its fixtures' state for this long is silent, unless
+// its last word was that it stopped.
 inline constexpr int kStationSilentSeconds = 30;
+// A station sends every fixture's row again every 10 s: a row this much older than its
+// station's newest is a fixture the station no longer runs.
+inline constexpr int kLeftRunSeconds = 25;
 
 // One row per fixture seen in the last 30 days or published by its station: its last
 // panel and how long ago (by the server's clock), passed and failed today, panels in the
-// last hour, its state now and whether its station fell silent.
+// last hour, its state now (in the words of the station's terminal), whether its station
+// still runs it and whether its station fell silent.
 bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error);
 // What needs a supervisor: a tag with more than one file hash or tool version, a
 // fixture whose last five attempts failed, a station silent (heard within the last day).

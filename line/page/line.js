@@ -95,20 +95,23 @@ function minutesSeconds(seconds) {
   return Math.floor(seconds / 60) + ':' + String(seconds % 60).padStart(2, '0');
 }
 
-// The station's state in the supervisor's words: "erasing, 0:40 left", "programming 120/256".
+const kNotInRun = 'not in this station\'s run';
+
+// The fixture's state as its station's terminal says it: "programming 54/92, 0:44 left",
+// "station stopped at 14:02"; a station older than its words by its state's key.
 function stateText(f) {
+  if (f.in_run === 0) return kNotInRun;
   switch (f.state) {
     case null: case undefined: return null;
     case 'no port': return 'adapter missing';
-    case 'stopped': return 'stopped part-way';
     case 'pass': return 'PASS';
     // The reason names the step that failed, as the station's own line says it.
     case 'fail': return 'FAIL' + (f.fail_reason ? ': ' + f.fail_reason : f.step ? ': ' + f.step : '');
-    case 'erasing': return 'erasing' + (f.seconds_left ? ', ' + minutesSeconds(f.seconds_left) + ' left' : '');
-    default:
-      return f.state + (f.pages_total ? ' ' + f.pages_done + '/' + f.pages_total : '') +
-        (f.seconds_left && !f.pages_total ? ', ' + minutesSeconds(f.seconds_left) + ' left' : '');
   }
+  if (f.state_text) return f.state_text;
+  if (f.state === 'erasing') return 'erasing' + (f.seconds_left ? ', ' + minutesSeconds(f.seconds_left) + ' left' : '');
+  return f.state + (f.pages_total ? ' ' + f.pages_done + '/' + f.pages_total : '') +
+    (f.seconds_left && !f.pages_total ? ', ' + minutesSeconds(f.seconds_left) + ' left' : '');
 }
 
 function showFixtures(table) {
@@ -116,11 +119,12 @@ function showFixtures(table) {
   const tiles = table.rows.map(row => {
     const f = rowObject(table, row);
     const silent = f.station_silent === 1;
-    const kind = silent ? 'silent' : f.state ? f.state.replace(/ /g, '-') : (f.last_outcome || '');
+    const kind = f.in_run === 0 ? 'left' : silent ? 'silent' : f.state ? f.state.replace(/ /g, '-') :
+      (f.last_outcome || '');
     const tile = element('div', 'tile ' + kind);
     // Its paint is what a monitor of the page's speed can time.
     tile.appendChild(element('div', 'name', f.host + ' ' + f.port)).setAttribute('elementtiming', 'tile');
-    const now = silent ? 'station silent' : stateText(f);
+    const now = silent && f.in_run !== 0 ? 'station silent' : stateText(f);
     if (now) tile.appendChild(element('div', 'state', now));
     const last = element('div');
     // A state of PASS or FAIL is the last panel's own outcome: said once.

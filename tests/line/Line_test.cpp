@@ -525,6 +525,28 @@ TEST_F(LineServer, FixtureStatesAreUpsertedNotifiedOnChangeAndShownOnTheTiles)
     ASSERT_EQ(table.rows.size(), 1u);
     row = Row(table, 0);
     EXPECT_EQ(Cells(row.begin(), row.begin() + 2), (Cells{"station silent", "st1"}));
+
+    // A station that said it stopped is no silent one; a fixture it no longer runs is not
+    // sent again with the others.
+    records_server::CFixtureStateRow bye = Programming(121);
+    bye.state = records_server::kStationStopped;
+    bye.detail = "station stopped at 14:02";
+    ASSERT_TRUE(records_server::UpsertFixtureState(m_conn, "st1", bye, error)) << error;
+    records_server::CFixtureStateRow gone = Programming(5);
+    gone.fixture = "COM2";
+    ASSERT_TRUE(records_server::UpsertFixtureState(m_conn, "st1", gone, error)) << error;
+    ASSERT_TRUE(m_conn
+                    .Exec("UPDATE torvane_fixture_state SET updated_utc = now() - CASE fixture WHEN 'COM1'"
+                          " THEN interval '40 s' ELSE interval '2 min' END")
+                    .Ok());
+    ASSERT_TRUE(line::Fixtures(m_conn, table = {}, error)) << error;
+    ASSERT_EQ(table.rows.size(), 2u);
+    row = Row(table, 0);
+    EXPECT_EQ(row[10], "station stopped at 14:02");
+    EXPECT_EQ(Cells(row.end() - 2, row.end()), (Cells{"1", "0"})) << "in the run, not silent";
+    EXPECT_EQ(Row(table, 1)[17], "0") << "COM2 is no longer in the run";
+    ASSERT_TRUE(line::Alarms(m_conn, table = {}, error)) << error;
+    EXPECT_TRUE(table.rows.empty());
 }
 
 TEST_F(LineServer, AlarmsTellMixedFilesOrToolsInATagAndAFixtureFailingFiveTimes)
@@ -908,9 +930,16 @@ TEST(LinePage, TheServersFillEscapesEveryTextAndNeedsEveryAnswer)
                               {"failed_today", true},
                               {"panels_last_hour", true},
                               {"state"},
+                              {"state_text"},
+                              {"in_run", true},
                               {"station_silent", true}},
                              {{"pc-1", "COM1", "90", "</div><img src=x onerror=alert(1)>", "fail", "0", "1",
-                               "1", "pass\" onclick=\"alert(2)", "0"}});
+                               "1", "pass\" onclick=\"alert(2)", std::nullopt, "1", "0"},
+                              // The station's own words; a fixture it no longer runs, even when silent.
+                              {"pc-2", "COM1", "90", std::nullopt, "pass", "1", "0", "1", "station stopped",
+                               "station stopped at 14:02", "1", "0"},
+                              {"pc-2", "COM9", "90", std::nullopt, "pass", "1", "0", "1", "programming",
+                               "programming 54/92, 0:44 left", "0", "1"}});
     answers.alarms = table({{"alarm"}, {"subject"}, {"detail"}}, {});
     answers.yields = table({{"attempts", true}, {"attempt_yield"}}, {{"1", "0.0 %"}});
     answers.cycleTimes = table({{"host"}, {"median_s", true}}, {{"pc-1", "39.25"}});
@@ -923,6 +952,12 @@ TEST(LinePage, TheServersFillEscapesEveryTextAndNeedsEveryAnswer)
                         "onerror=alert(1)&gt;, 1 min ago"),
               std::string::npos);
     EXPECT_NE(page.find("<div class=\"muted\">1 panel in the last hour</div>"), std::string::npos);
+    EXPECT_NE(page.find("<div class=\"tile station-stopped\"><div class=\"name\" elementtiming=\"tile\">pc-2 "
+                        "COM1</div><div class=\"state\">station stopped at 14:02</div>"),
+              std::string::npos);
+    EXPECT_NE(page.find("<div class=\"tile left\"><div class=\"name\" elementtiming=\"tile\">pc-2 COM9</div>"
+                        "<div class=\"state\">not in this station&#39;s run</div>"),
+              std::string::npos);
     EXPECT_NE(page.find("<td class=\"number\">39.3</td>"), std::string::npos) << "halves up, as the script";
     EXPECT_NE(page.find("<td class=\"muted\">(not recorded)</td><td>no reply</td>"), std::string::npos);
     EXPECT_NE(page.find("<div id=\"alarms\"><p class=\"muted\">none</p>"), std::string::npos);
