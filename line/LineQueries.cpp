@@ -517,25 +517,29 @@ bool Alarms(CPgConnection& conn, CLineTable& table, std::string& error)
 
 bool Trace(CPgConnection& conn, const std::string& key, CLineTable& table, std::string& error)
 {
-    // A record id stands for its panel: every attempt of its serial, or itself alone. Any
-    // other key finds the panels whose serial holds it, in any case: "pnl-204" finds
-    // PNL-20418, as records --serial finds a serial by its start.
+    // A record id stands for its panel: every attempt of its serial, or itself alone. A
+    // whole serial is its panel alone, found through the serial's index. Any other key
+    // finds the panels whose serial holds it, in any case: "pnl-204" finds PNL-20418, as
+    // records --serial finds a serial by its start; only that search reads every row.
     const std::string byId =
         "id = CASE WHEN $1::text ~* '^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$'"
         " THEN $1::text::uuid END";
     const std::string serial = SerialSql();
     // What happened first, then when, where and with which file; the rest for the CSV.
     const std::string sql =
-        "SELECT outcome, nullif(" + records_server::FailStepSql("") +
-        ", ''), fail_reason,"
-        " round(duration_ms / 1000.0, 1), " +
+        "WITH exact AS (SELECT * FROM torvane_attempt WHERE " + serial + " = $1::text OR " + byId + " OR " +
+        serial + " = (SELECT " + serial + " FROM torvane_attempt WHERE " + byId +
+        ")), found AS (SELECT * FROM exact UNION ALL SELECT * FROM torvane_attempt WHERE NOT EXISTS (SELECT 1"
+        " FROM exact) AND strpos(lower(" +
+        serial +
+        "), lower($1::text)) > 0)"
+        " SELECT outcome, nullif(" +
+        records_server::FailStepSql("") + ", ''), fail_reason, round(duration_ms / 1000.0, 1), " +
         Utc("started_utc") + ", host, port, file_name, file_sha256, " + serial + ", id::text, " +
         Utc("ended_utc") +
         ", station_host, command, loader_version, id_check, erase_result, program_result, verify_result,"
-        " backup_file, exit_code, tag, messages FROM torvane_attempt WHERE " +
-        byId + " OR " + serial + " = (SELECT " + serial + " FROM torvane_attempt WHERE " + byId +
-        ") OR strpos(lower(" + serial + "), lower($1::text)) > 0 ORDER BY " + serial +
-        ", started_utc, id LIMIT 1000";
+        " backup_file, exit_code, tag, messages FROM found ORDER BY " +
+        serial + ", started_utc, id LIMIT 1000";
     CPgResult result;
     if (!Run(conn, sql, {key}, result, error)) return false;
     table.columns = {{"outcome"},

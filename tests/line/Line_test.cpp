@@ -426,9 +426,15 @@ TEST_F(LineServer, TraceFindsThePanelsByARecordIdOrAnyPartOfTheirSerial)
     EXPECT_EQ(first4(Row(table, 0)),
               (Cells{"fail", "program", "program page 0F0200: no reply at 115200 bit/s", "30.0"}));
     EXPECT_EQ(first4(Row(table, 1)), (Cells{"pass", "NULL", "NULL", "40.0"}));
-    // A start or a part of a serial, in any case, finds every panel that holds it.
+    // A whole serial is its panel alone; a start or a part of one, in any case, finds
+    // every panel that holds it.
+    Add({"SN-00011", "COM1", outcome::kPass, 40, step::kOk, step::kOk, "Program OK."});
+    ASSERT_TRUE(line::Trace(m_conn, "SN-0001", table = {}, error)) << error;
+    EXPECT_EQ(table.rows.size(), 2u);
+    ASSERT_TRUE(line::Trace(m_conn, "sn-0001", table = {}, error)) << error;
+    EXPECT_EQ(table.rows.size(), 3u);
     ASSERT_TRUE(line::Trace(m_conn, "sn-000", table = {}, error)) << error;
-    EXPECT_EQ(table.rows.size(), 9u);
+    EXPECT_EQ(table.rows.size(), 10u);
     ASSERT_TRUE(line::Trace(m_conn, "0003", table = {}, error)) << error;
     EXPECT_EQ(table.rows.size(), 2u);
     ASSERT_TRUE(line::Trace(m_conn, "%", table = {}, error)) << error;
