@@ -75,7 +75,10 @@ std::optional<CAttempt> ServiceAttempt(const ServiceRun& run, const loader::RunR
     else
         attempt.outcome = outcome::kFail;
     attempt.failReason = report.FailReason();
-    if (failure) attempt.failStep = loader::StepName(failure->step);
+    if (failure) {
+        attempt.failStep = loader::StepName(failure->step);
+        attempt.failKind = loader::DescribeOutcome(*failure);
+    }
     if (failure && failure->result.outcome != loader::Outcome::Cancelled)
         attempt.messages.push_back(attempt.failReason);
     return attempt;

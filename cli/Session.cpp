@@ -408,8 +408,10 @@ void CSession::RecordSteps(CAttempt& attempt, ExitCode code) const
     attempt.loaderVersion = m_report.version;
     if (attempt.outcome == outcome::kFail || attempt.outcome == outcome::kStopped) {
         attempt.failReason = m_report.FailReason();
-        if (const loader::StepReport* failed = m_report.Failure())
+        if (const loader::StepReport* failed = m_report.Failure()) {
             attempt.failStep = loader::StepName(failed->step);
+            attempt.failKind = loader::DescribeOutcome(*failed);
+        }
     }
     // A failure of our own (the ID not passed, a backup not written): the line the user was told.
     if (attempt.outcome == outcome::kFail && attempt.failReason.empty() && !attempt.messages.empty())

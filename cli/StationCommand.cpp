@@ -552,6 +552,19 @@ int RunStationCommand(CliOptions& options, StationOptions& station, std::ostream
             if (sending) board.SetBacklog(sender.BacklogText());
         });
     board.Summary(codes, run);
+    if (sending) {
+        // Said to the line, so its page tells a station stopped from one that fell silent.
+        const std::string at = records::LocalText(records::NowMs()).substr(11, 5); // 14:02
+        for (size_t i = 0; i < options.ports.size(); ++i) {
+            records_server::CFixtureStateRow state =
+                PublishedState(options.ports[i], board.Board().Row(i), {});
+            state.state = records_server::kStationStopped;
+            state.detail = std::string(records_server::kStationStopped) + " at " + at;
+            state.step.clear();
+            state.failReason.clear();
+            sender.PublishState(state);
+        }
+    }
     if (!codes.empty() && std::all_of(codes.begin(), codes.end(),
                                       [](int code) { return code == static_cast<int>(ExitCode::PortInUse); }))
         return static_cast<int>(ExitCode::PortInUse);

@@ -38,9 +38,8 @@ bool MetricsText(CPgConnection& conn, std::string& text, std::string& error)
     // From the summaries alone: the counts by fixture and outcome with the worked
     // attempts' durations, and those durations by whole second (rounded up, so a bucket's
     // bound of whole seconds is exact).
-    const std::string worked = records_server::YieldConditionSql(
-        [](records::Yield y) { return y == records::Yield::Passed || y == records::Yield::Failed; },
-        "outcome", "touched");
+    const std::string worked = records_server::SummaryConditionSql(
+        [](records::Yield y) { return y == records::Yield::Passed || y == records::Yield::Failed; });
     const CPgResult attempts = conn.Exec(
         "SELECT host, port, outcome, sum(attempts), coalesce(sum(timed) FILTER (WHERE " + worked +
         "), 0), coalesce(sum(duration_ms) FILTER (WHERE " + worked +

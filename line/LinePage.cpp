@@ -17,6 +17,7 @@ namespace {
 using nlohmann::json;
 
 constexpr char kNotRecorded[] = "(not recorded)";
+constexpr char kNotInRun[] = "not in this station's run";
 const std::vector<std::pair<const char*, const char*>> kFigures = {
     {"attempt_yield", "Attempt yield"},
     {"first_pass_yield", "First-pass yield"},
@@ -130,19 +131,25 @@ std::string MinutesSeconds(int64_t seconds)
     return text;
 }
 
+bool LeftRun(const json& f)
+{
+    return Cell(f, "in_run") == 0;
+}
+
 std::optional<std::string> StateText(const json& f)
 {
+    if (LeftRun(f)) return std::string(kNotInRun);
     const json state = Cell(f, "state");
     if (state.is_null()) return std::nullopt;
     const std::string s = Text(state);
     if (s == "no port") return "adapter missing";
-    if (s == "stopped") return "stopped part-way";
     if (s == "pass") return "PASS";
     if (s == "passed earlier") return "PASS (earlier run)";
     if (s == "fail")
         return "FAIL" + (Truthy(Cell(f, "fail_reason")) ? ": " + Text(Cell(f, "fail_reason"))
                          : Truthy(Cell(f, "step"))      ? ": " + Text(Cell(f, "step"))
                                                         : "");
+    if (Truthy(Cell(f, "state_text"))) return Text(Cell(f, "state_text"));
     const bool left = Truthy(Cell(f, "seconds_left"));
     if (s == "erasing")
         return "erasing" + (left ? ", " + MinutesSeconds(Whole(Cell(f, "seconds_left"))) + " left" : "");
@@ -157,18 +164,19 @@ std::string Fixtures(const json& table)
     for (size_t r = 0; r < table.at("rows").size(); ++r) {
         const json f = Row(table, r);
         const bool silent = Cell(f, "station_silent") == 1;
-        std::string kind = silent                            ? "silent"
+        std::string kind = LeftRun(f)                        ? "left"
+                           : silent                          ? "silent"
                            : Truthy(Cell(f, "state"))        ? Text(Cell(f, "state"))
                            : Truthy(Cell(f, "last_outcome")) ? Text(Cell(f, "last_outcome"))
                                                              : "";
-        if (!silent && Truthy(Cell(f, "state")))
+        if (!LeftRun(f) && !silent && Truthy(Cell(f, "state")))
             for (char& c : kind)
                 if (c == ' ') c = '-';
         html += "<div class=\"tile " + Escape(kind) + "\">";
         html += "<div class=\"name\" elementtiming=\"tile\">" +
                 Escape(Text(Cell(f, "host")) + " " + Text(Cell(f, "port"))) + "</div>";
         const std::optional<std::string> now =
-            silent ? std::optional<std::string>("station silent") : StateText(f);
+            silent && !LeftRun(f) ? std::optional<std::string>("station silent") : StateText(f);
         if (now && !now->empty()) html += Element("div", "state", now);
         const std::string ago = Ago(Whole(Cell(f, "seconds_ago")));
         if (Truthy(Cell(f, "last_outcome")) && !silent && Cell(f, "state") == Cell(f, "last_outcome")) {

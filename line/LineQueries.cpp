@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "records/Outcomes.h"
+#include "records/server/FixtureStateRow.h"
 #include "records/server/Summaries.h"
 
 namespace line {
@@ -16,12 +17,12 @@ namespace {
 // A condition on a row of torvane_attempt.
 std::string ConditionSql(const std::function<bool(records::Yield)>& counts)
 {
-    return records_server::YieldConditionSql(counts, "outcome", records_server::TouchedSql(""));
+    return records_server::RowConditionSql(counts);
 }
 // The same on a row of the per-day summaries, which keep the outcome and the touch.
 std::string SummaryConditionSql(const std::function<bool(records::Yield)>& counts)
 {
-    return records_server::YieldConditionSql(counts, "outcome", "touched");
+    return records_server::SummaryConditionSql(counts);
 }
 
 // $1 since, $2 until, $3 tag, $4 file.
@@ -41,7 +42,6 @@ std::string Utc(const char* column)
     return std::string("to_char(") + column + " AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')";
 }
 
-constexpr char kFailReasonSql[] = "coalesce(fail_reason, '')";
 
 bool Run(CPgConnection& conn, const std::string& sql, const PgValues& values, CPgResult& result,
          std::string& error)
@@ -313,7 +313,8 @@ bool CycleTimes(CPgConnection& conn, const CLineFilter& filter, CLineTable& tabl
 
 bool ParetoByName(const std::string& name, ParetoBy& by)
 {
-    constexpr std::pair<const char*, ParetoBy> kNames[] = {{"step", ParetoBy::StepAndReason},
+    constexpr std::pair<const char*, ParetoBy> kNames[] = {{"step", ParetoBy::Step},
+                                                           {"reason", ParetoBy::Reason},
                                                            {"fixture", ParetoBy::Fixture},
                                                            {"loader", ParetoBy::LoaderVersion},
                                                            {"file", ParetoBy::FileHash}};
@@ -336,9 +337,12 @@ bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTa
     };
     std::vector<CKey> keys;
     switch (by) {
-    case ParetoBy::StepAndReason:
+    case ParetoBy::Step:
+        keys = {{records_server::FailStepSql(""), "fail_step", "step"}};
+        break;
+    case ParetoBy::Reason:
         keys = {{records_server::FailStepSql(""), "fail_step", "step"},
-                {kFailReasonSql, "fail_reason", "reason"}};
+                {records_server::FailKindSql(""), "fail_kind", "reason"}};
         break;
     case ParetoBy::Fixture:
         keys = {{"host", "host", "host"}, {"coalesce(port, '')", "port", "port"}};
@@ -360,7 +364,14 @@ bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTa
         outer += alias + ", ";
         groups += (i ? ", " : "") + std::to_string(i + 1);
     }
-    const int countColumn = static_cast<int>(keys.size());
+    // A reason's pages, listed beside it: the summaries keep the reason's whole text.
+    const bool pages = by == ParetoBy::Reason;
+    if (pages) {
+        fromRows += records_server::FailPageSql("") + " AS page, ";
+        fromSummary += records_server::FailPageSql("") + " AS page, ";
+        outer += "string_agg(DISTINCT page, ', ' ORDER BY page) FILTER (WHERE n > 0), ";
+    }
+    const int countColumn = static_cast<int>(keys.size()) + (pages ? 1 : 0);
     const std::string sql = "SELECT " + outer + "sum(n) FROM (SELECT " + fromSummary +
                             "attempts AS n FROM torvane_day_fixture WHERE" + kWholeDaysSql + " AND " +
                             SummaryConditionSql(records::CountsAsFailed) + " UNION ALL SELECT " + fromRows +
@@ -374,6 +385,7 @@ bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTa
         total += Number(result, row, countColumn);
     for (const auto& key : keys)
         table.columns.push_back({key.name});
+    if (pages) table.columns.push_back({"pages"});
     table.columns.insert(table.columns.end(), {{"failures", true}, {"share"}, {"cumulative"}});
     int64_t running = 0;
     for (int row = 0; row < result.Rows(); ++row) {
@@ -381,7 +393,7 @@ bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTa
         running += count;
         std::vector<std::optional<std::string>> cells;
         for (int column = 0; column < countColumn; ++column)
-            cells.push_back(result.Text(row, column));
+            cells.push_back(result.IsNull(row, column) ? std::nullopt : std::optional(result.Text(row, column)));
         cells.insert(cells.end(), {std::to_string(count), Percent(count, total), Percent(running, total)});
         table.rows.push_back(std::move(cells));
     }
@@ -397,12 +409,15 @@ bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error)
     const std::string live =
         hasState.Text(0, 0) == "t"
             ? "SELECT station_host AS host, fixture AS port, state, detail, step, pages_done, pages_total,"
-              " seconds_left, fail_reason, max(updated_utc) OVER (PARTITION BY station_host) AS heard"
+              " seconds_left, fail_reason, updated_utc AS updated,"
+              " max(updated_utc) OVER (PARTITION BY station_host) AS heard,"
+              " first_value(state) OVER (PARTITION BY station_host ORDER BY updated_utc DESC) AS "
+              "station_state"
               " FROM torvane_fixture_state"
             : "SELECT NULL::text AS host, NULL::text AS port, NULL::text AS state, NULL::text AS detail,"
               " NULL::text AS step, NULL::bigint AS pages_done, NULL::bigint AS pages_total,"
-              " NULL::bigint AS seconds_left, NULL::text AS fail_reason, NULL::timestamptz AS heard WHERE "
-              "false";
+              " NULL::bigint AS seconds_left, NULL::text AS fail_reason, NULL::timestamptz AS updated,"
+              " NULL::timestamptz AS heard, NULL::text AS station_state WHERE false";
     // The last panel by a probe per fixture; today's and the last hour's counts from
     // those hours' attempts alone.
     const std::string sql =
@@ -432,9 +447,11 @@ bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error)
         " interval '1 millisecond')), 0)::bigint, l.serial, l.outcome,"
         " coalesce(l.passed_today, 0), coalesce(l.failed_today, 0), coalesce(l.per_hour, 0),"
         " v.state, v.detail, v.step, v.pages_done, v.pages_total, v.seconds_left, v.fail_reason,"
-        " floor(extract(epoch FROM now() - v.heard))::bigint, (v.heard < now() - interval '" +
-        std::to_string(kStationSilentSeconds) +
-        " seconds')::int"
+        " floor(extract(epoch FROM now() - v.heard))::bigint, (v.updated >= v.heard - interval '" +
+        std::to_string(kLeftRunSeconds) + " seconds')::int, (v.heard < now() - interval '" +
+        std::to_string(kStationSilentSeconds) + " seconds' AND v.station_state <> '" +
+        records_server::kStationStopped +
+        "')::int"
         " FROM seen l FULL JOIN live v ON l.host = v.host AND l.port = v.port ORDER BY 1, 2";
     CPgResult result;
     if (!Run(conn, sql, {}, result, error)) return false;
@@ -455,6 +472,7 @@ bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error)
                      {"seconds_left", true},
                      {"fail_reason"},
                      {"station_heard_seconds_ago", true},
+                     {"in_run", true},
                      {"station_silent", true}};
     Fill(result, table);
     return true;
@@ -472,7 +490,10 @@ bool Alarms(CPgConnection& conn, CLineTable& table, std::string& error)
                                      " FROM torvane_fixture_state GROUP BY station_host HAVING "
                                      "max(updated_utc) < now() - interval '" +
                                          std::to_string(kStationSilentSeconds) +
-                                         " seconds' AND max(updated_utc) >= now() - interval '1 day'";
+                                         " seconds' AND max(updated_utc) >= now() - interval '1 day'"
+                                         // A station that said it stopped is no alarm.
+                                         " AND (array_agg(state ORDER BY updated_utc DESC))[1] <> '" +
+                                         records_server::kStationStopped + "'";
     // Walks over the indexes: the distinct files and tool versions of each tag, and each
     // fixture's last five attempts.
     const std::string sql =
@@ -494,28 +515,56 @@ bool Alarms(CPgConnection& conn, CLineTable& table, std::string& error)
     return true;
 }
 
-bool Trace(CPgConnection& conn, const std::string& serialOrId, CLineTable& table, std::string& error)
+bool Trace(CPgConnection& conn, const std::string& key, CLineTable& table, std::string& error)
 {
-    // A record id stands for its panel: every attempt of its serial, or itself alone.
+    // A record id stands for its panel: every attempt of its serial, or itself alone. A
+    // whole serial is its panel alone, found through the serial's index. Any other key
+    // finds the panels whose serial holds it, in any case: "pnl-204" finds PNL-20418, as
+    // records --serial finds a serial by its start; only that search reads every row.
     const std::string byId =
         "id = CASE WHEN $1::text ~* '^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$'"
         " THEN $1::text::uuid END";
+    const std::string serial = SerialSql();
+    // What happened first, then when, where and with which file; the rest for the CSV.
     const std::string sql =
-        "SELECT id::text, " + Utc("started_utc") + ", " + Utc("ended_utc") + ", " + SerialSql() +
-        ", host, port, station_host, command, file_name, file_sha256, loader_version,"
-        " id_check, erase_result, program_result, verify_result, backup_file, outcome,"
-        " exit_code, tag, messages FROM torvane_attempt WHERE " +
-        SerialSql() + " = $1::text OR " + byId + " OR " + SerialSql() + " = (SELECT " + SerialSql() +
-        " FROM torvane_attempt WHERE " + byId + ") ORDER BY started_utc, id LIMIT 1000";
+        "WITH exact AS (SELECT * FROM torvane_attempt WHERE " + serial + " = $1::text OR " + byId + " OR " +
+        serial + " = (SELECT " + serial + " FROM torvane_attempt WHERE " + byId +
+        ")), found AS (SELECT * FROM exact UNION ALL SELECT * FROM torvane_attempt WHERE NOT EXISTS (SELECT 1"
+        " FROM exact) AND strpos(lower(" +
+        serial +
+        "), lower($1::text)) > 0)"
+        " SELECT outcome, nullif(" +
+        records_server::FailStepSql("") + ", ''), fail_reason, round(duration_ms / 1000.0, 1), " +
+        Utc("started_utc") + ", host, port, file_name, file_sha256, " + serial + ", id::text, " +
+        Utc("ended_utc") +
+        ", station_host, command, loader_version, id_check, erase_result, program_result, verify_result,"
+        " backup_file, exit_code, tag, messages FROM found ORDER BY " +
+        serial + ", started_utc, id LIMIT 1000";
     CPgResult result;
-    if (!Run(conn, sql, {serialOrId}, result, error)) return false;
-    table.columns = {{"id"},           {"started_utc"},    {"ended_utc"},
-                     {"serial"},       {"host"},           {"port"},
-                     {"station_host"}, {"command"},        {"file_name"},
-                     {"file_sha256"},  {"loader_version"}, {"id_check"},
-                     {"erase"},        {"program"},        {"verify"},
-                     {"backup_file"},  {"outcome"},        {"exit_code", true},
-                     {"tag"},          {"messages"}};
+    if (!Run(conn, sql, {key}, result, error)) return false;
+    table.columns = {{"outcome"},
+                     {"step"},
+                     {"reason"},
+                     {"duration_s", true},
+                     {"started_utc"},
+                     {"station"},
+                     {"fixture"},
+                     {"file_name"},
+                     {"file_sha256"},
+                     {"serial"},
+                     {"id"},
+                     {"ended_utc"},
+                     {"delivered_by"},
+                     {"command"},
+                     {"loader_version"},
+                     {"id_check"},
+                     {"erase"},
+                     {"program"},
+                     {"verify"},
+                     {"backup_file"},
+                     {"exit_code", true},
+                     {"tag"},
+                     {"messages"}};
     Fill(result, table);
     return true;
 }

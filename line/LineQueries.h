@@ -39,24 +39,32 @@ bool Yields(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, s
 // and a period within one UTC day are exact; a period that holds a whole UTC day counts
 // the durations in whole seconds, rounded up.
 bool CycleTimes(CPgConnection& conn, const CLineFilter& filter, CLineTable& table, std::string& error);
-// The failed attempts by failing step and reason (or by fixture, boot-loader version or
-// file hash), most first, with their share and the running share.
-enum class ParetoBy { StepAndReason, Fixture, LoaderVersion, FileHash };
-// "step", "fixture", "loader", "file"; false for another word.
+// The failed attempts by failing step, by reason (the step and the reason's kind, with
+// the pages it named), by fixture, boot-loader version or file hash; most first, with
+// their share and the running share.
+enum class ParetoBy { Step, Reason, Fixture, LoaderVersion, FileHash };
+// "step", "reason", "fixture", "loader", "file"; false for another word.
 bool ParetoByName(const std::string& name, ParetoBy& by);
 bool Pareto(CPgConnection& conn, const CLineFilter& filter, ParetoBy by, CLineTable& table,
             std::string& error);
-// A station that has not published its fixtures' state for this long is silent.
+// A station that has not published its fixtures' state for this long is silent, unless
+// its last word was that it stopped.
 inline constexpr int kStationSilentSeconds = 30;
+// A station sends every fixture's row again every 10 s: a row this much older than its
+// station's newest is a fixture the station no longer runs.
+inline constexpr int kLeftRunSeconds = 25;
 
 // One row per fixture seen in the last 30 days or published by its station: its last
 // panel and how long ago (by the server's clock), passed and failed today, panels in the
-// last hour, its state now and whether its station fell silent.
+// last hour, its state now (in the words of the station's terminal), whether its station
+// still runs it and whether its station fell silent.
 bool Fixtures(CPgConnection& conn, CLineTable& table, std::string& error);
 // What needs a supervisor: a tag with more than one file hash or tool version, a
 // fixture whose last five attempts failed, a station silent (heard within the last day).
 bool Alarms(CPgConnection& conn, CLineTable& table, std::string& error);
-// Every attempt of the panel that a serial or a record id names, oldest first.
-bool Trace(CPgConnection& conn, const std::string& serialOrId, CLineTable& table, std::string& error);
+// Every attempt of the panel a record id names, or of the panels whose serial holds the
+// key (any case); by serial, oldest first. The outcome, the failing step and reason and
+// the duration come first.
+bool Trace(CPgConnection& conn, const std::string& key, CLineTable& table, std::string& error);
 
 } // namespace line

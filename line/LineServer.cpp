@@ -389,7 +389,7 @@ struct CLineServer::Impl
             {"cycle-times", {}, [](auto& c, auto& t, auto& e) { return CycleTimes(c, today, t, e); }},
             {"pareto",
              {{"by", "step"}},
-             [](auto& c, auto& t, auto& e) { return Pareto(c, today, ParetoBy::StepAndReason, t, e); }},
+             [](auto& c, auto& t, auto& e) { return Pareto(c, today, ParetoBy::Step, t, e); }},
         };
         return queries;
     }
@@ -561,6 +561,8 @@ struct CLineServer::Impl
         http->set_pre_routing_handler([this](const auto& req, auto& res) { return Guard(req, res); });
         http->Get("/", [this](const httplib::Request&, httplib::Response& res) { Page(res); });
         http->Get("/index.html", [this](const httplib::Request&, httplib::Response& res) { Page(res); });
+        // A panel's view to send to a colleague: the page, which reads the serial from its address.
+        http->Get(R"(/trace/.+)", [this](const httplib::Request&, httplib::Response& res) { Page(res); });
         for (const CPageAsset& asset : PageAssets()) {
             const CPageAsset* a = &asset;
             if (std::string_view(a->path) == "/index.html") continue;
@@ -592,10 +594,10 @@ struct CLineServer::Impl
                   [&](auto& c, auto& t, auto& e) { return CycleTimes(c, filter(req), t, e); });
         });
         http->Get("/api/pareto", [this, filter](const auto& req, auto& res) {
-            ParetoBy by = ParetoBy::StepAndReason;
+            ParetoBy by = ParetoBy::Step;
             if (req.has_param("by") && !ParetoByName(req.get_param_value("by"), by)) {
                 res.status = 400;
-                res.set_content("by takes step, fixture, loader or file\n", kText);
+                res.set_content("by takes step, reason, fixture, loader or file\n", kText);
                 return;
             }
             Table(req, res, "pareto",

@@ -181,37 +181,43 @@ std::string DescribeStep(const StepReport& report)
 {
     const Result& result = report.result;
     std::string text = StepName(report.step);
-    const std::string rate = std::to_string(report.rate) + " bit/s";
     if (NamesAPage(report.step) && result.outcome != Outcome::Mismatch && result.outcome != Outcome::Done &&
         result.outcome != Outcome::Cancelled)
         text += " page " + Hex6(result.address - result.address % kPageSize);
-    switch (result.outcome) {
+    if (result.outcome == Outcome::Mismatch) return text + ": differs at " + Hex6(result.address);
+    return text + ": " + DescribeOutcome(report);
+}
+
+std::string DescribeOutcome(const StepReport& report)
+{
+    const std::string rate = std::to_string(report.rate) + " bit/s";
+    switch (report.result.outcome) {
     case Outcome::Done:
-        return text + ": done";
+        return "done";
     case Outcome::Silent:
-        return text + ": no reply at " + rate;
+        return "no reply at " + rate;
     case Outcome::LineError:
-        return text + ": garbled reply at " + rate;
+        return "garbled reply at " + rate;
     case Outcome::PortLost:
-        return text + ": the port went away";
+        return "the port went away";
     case Outcome::Mismatch:
-        return text + ": differs at " + Hex6(result.address);
+        return "differs";
     case Outcome::Cancelled:
-        return text + ": stopped";
+        return "stopped";
     case Outcome::DeviceError:
         break;
     }
     switch (report.step) {
     case Step::IdCheck:
-        return text + ": the panel refused the ID";
+        return "the panel refused the ID";
     case Step::Erase:
-        return text + ": the panel reported an erase error";
+        return "the panel reported an erase error";
     case Step::Program:
     case Step::ProgramStatus:
     case Step::Keep:
-        return text + ": the panel reported a program error";
+        return "the panel reported a program error";
     default:
-        return text + ": the panel reported an error";
+        return "the panel reported an error";
     }
 }
 

@@ -51,6 +51,9 @@ struct RunReport
 
 // "program page 0F2100: no reply at 115200 bit/s", "erase: the panel reported an error".
 std::string DescribeStep(const StepReport& step);
+// Why the step ended so, without the step's name or its page: "no reply at 115200 bit/s",
+// "differs". Failures of one kind at many pages are one reason.
+std::string DescribeOutcome(const StepReport& step);
 
 // The status register in the words the windows' status dialog and the command line show.
 struct StatusTexts

@@ -56,6 +56,9 @@ struct CAttempt
     // 0F0100: no reply at 115200 bit/s". A failure outside the road's steps has no step.
     std::string failStep;
     std::string failReason;
+    // The reason's kind, without the step or the page: "no reply at 115200 bit/s". The
+    // line counts failures by it; the reason keeps the detail.
+    std::string failKind;
     std::vector<std::string> messages; // the lines the user was shown
     std::optional<int64_t> durationMs; // filled from the start when left empty
     std::string tag;

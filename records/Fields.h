@@ -88,6 +88,7 @@ inline constexpr auto kFields = std::to_array<CField>({
     {"fail_reason", "fail_reason", "fail_reason", FieldType::Text, &CAttempt::failReason, false, 5, 3, 11,
      "reason"},
     {"fail_step", "fail_step", "fail_step", FieldType::Text, &CAttempt::failStep, false, 7, 4},
+    {"fail_kind", "fail_kind", "fail_kind", FieldType::Text, &CAttempt::failKind, false, 8, 7},
 });
 
 // A field's value as text (numbers in decimal, lines joined by line breaks); nothing

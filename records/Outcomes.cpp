@@ -25,8 +25,16 @@ constexpr CRule kRules[] = {
 
 } // namespace
 
+bool UpgradesPanel(const std::string& command)
+{
+    for (const char* upgrade : kUpgradeCommands)
+        if (command == upgrade) return true;
+    return false;
+}
+
 Yield YieldOf(const CAttempt& a)
 {
+    if (!UpgradesPanel(a.command)) return Yield::NoUpgrade;
     const bool touched = !a.eraseResult.empty() || !a.programResult.empty();
     for (const CRule& rule : kRules) {
         if (a.outcome != rule.outcome) continue;
@@ -57,12 +65,27 @@ std::vector<CYieldRow> CYieldCounts::Rows() const
     return rows;
 }
 
+namespace {
+
+// "column IN ('a', 'b')" of the library's own constants, never text from outside.
+template <size_t N> std::string InSql(const std::string& column, const char* const (&values)[N])
+{
+    std::string sql = column + " IN (";
+    for (const char* value : values)
+        sql += std::string(sql.back() == '(' ? "'" : ", '") + value + "'";
+    return sql + ")";
+}
+
+} // namespace
+
 std::string OutcomeCheckSql()
 {
-    std::string sql = "outcome IN (";
-    for (const char* o : kOutcomes)
-        sql += std::string(sql.back() == '(' ? "'" : ", '") + o + "'";
-    return sql + ")";
+    return InSql("outcome", kOutcomes);
+}
+
+std::string UpgradeSql(const std::string& column)
+{
+    return "(" + InSql(column, kUpgradeCommands) + ")";
 }
 
 } // namespace records

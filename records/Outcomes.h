@@ -18,13 +18,21 @@ enum class Yield {
     StoppedPartWay, // stopped by the user after the flash was touched: the panel needs another go
     StoppedBefore,  // stopped before the flash was touched: the panel is as it was
     Unfinished,     // still running, or cut off (crash, power cut)
+    NoUpgrade,      // an erase, blank check, read or verify of its own: an attempt, no panel upgraded
 };
 
 // The outcomes a record may hold, for the schema's check and the options that take one.
 inline constexpr const char* kOutcomes[] = {outcome::kPass, outcome::kFail, outcome::kStopped,
                                             outcome::kUnchanged, outcome::kUnfinished};
 
-// Decided by the outcome, and for a stop by whether the erase or the programming began.
+// The commands that upgrade a panel: only their attempts count as a panel passed or
+// failed. A technician's Erase followed by Program is one panel, not two.
+inline constexpr const char* kUpgradeCommands[] = {
+    "program", "station", "windows program", "windows erase-program-verify", "windows blank-program-verify"};
+bool UpgradesPanel(const std::string& command);
+
+// Decided by the command, the outcome, and for a stop by whether the erase or the
+// programming began.
 Yield YieldOf(const CAttempt& attempt);
 // Passed and unchanged panels count as passed; a yield is passed / (passed + failed).
 // A stop part-way counts for neither but is counted apart (the panel needs another go);
@@ -51,5 +59,7 @@ private:
 
 // "outcome IN ('pass', ...)"
 std::string OutcomeCheckSql();
+// "(column IN ('program', ...))": the SQL twin of UpgradesPanel.
+std::string UpgradeSql(const std::string& column);
 
 } // namespace records

@@ -38,9 +38,11 @@ constexpr uint64_t kWholeCheckBytes = 8u << 20;
 constexpr char kBookkeeping[] = "revision INTEGER NOT NULL DEFAULT 1, sent_revision INTEGER NOT NULL DEFAULT 0,"
                                 " set_aside TEXT, local_day TEXT";
 // The counts per day and port read this index alone, in its order: no row is loaded
-// and nothing sorted, so a million attempts are counted in a fraction of a second.
+// and nothing sorted, so a million attempts are counted in a fraction of a second. The
+// command tells an upgrade from an erase of its own.
 #define TORVANE_ATTEMPT_YIELD_INDEX                                                                            \
-    "CREATE INDEX attempt_yield ON attempt (local_day, port, outcome, erase_result, program_result, started_utc);"
+    "CREATE INDEX attempt_yield ON attempt (local_day, port, outcome, erase_result, program_result, command,"   \
+    " started_utc);"
 constexpr char kIndexes[] = R"(
 CREATE INDEX attempt_started ON attempt (started_utc);
 CREATE INDEX attempt_port ON attempt (port, started_utc);
@@ -62,6 +64,7 @@ constexpr CJournalStep kSteps[] = {
     // Files made by versions 4 and 5 lack the id's key, so each of those read the whole
     // journal; an index finds it (a file with duplicate ids still opens).
     {6, "CREATE INDEX IF NOT EXISTS attempt_id ON attempt (id);"},
+    {8, "DROP INDEX IF EXISTS attempt_yield;" TORVANE_ATTEMPT_YIELD_INDEX},
 };
 
 const char* SqlType(const records::CField& field)
@@ -536,8 +539,10 @@ bool CRecordStore::Stats(const CRecordFilter& filter, std::vector<StatsRow>& row
     // what counts as what is said in one place only.
     const std::string day =
         m_version >= 4 ? "local_day" : "coalesce(date(started_utc, 'localtime'), substr(started_utc, 1, 10))";
-    CSqliteStatement select(m_db, "SELECT " + day + ", port, outcome, erase_result, program_result, count(*)"
-                                  " FROM attempt" + FilterSql(filter) + " GROUP BY 1, 2, 3, 4, 5");
+    CSqliteStatement select(m_db, "SELECT " + day +
+                                      ", port, outcome, erase_result, program_result, command,"
+                                      " count(*) FROM attempt" +
+                                      FilterSql(filter) + " GROUP BY 1, 2, 3, 4, 5, 6");
     if (!select.Valid()) return Fail("cannot read the records");
     BindFilter(select, filter);
     records::CYieldCounts counts;
@@ -547,7 +552,8 @@ bool CRecordStore::Stats(const CRecordFilter& filter, std::vector<StatsRow>& row
         group.outcome = select.Text(2);
         group.eraseResult = select.Text(3);
         group.programResult = select.Text(4);
-        counts.Add(select.Text(0), select.Text(1), records::YieldOf(group), select.Int(5).value_or(0));
+        group.command = select.Text(5);
+        counts.Add(select.Text(0), select.Text(1), records::YieldOf(group), select.Int(6).value_or(0));
     }
     if (step != SQLITE_DONE) return Fail("cannot read the records");
     rows = counts.Rows();

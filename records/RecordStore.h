@@ -24,7 +24,7 @@ enum class RecordsFile {
 class CRecordStore
 {
 public:
-    static constexpr int kSchemaVersion = 7;
+    static constexpr int kSchemaVersion = 8;
 
     // The file, opened and checked, with its schema in place; or nothing, with the
     // reason as one line in error ("FILE: is not a records database"). A file that is

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "records/RecordStore.h"
-#include "records/RecordTime.h"
 #include "loader/Engine.h"
 #include "loader/RateSearch.h"
 #include "platform/Clock.h"
@@ -12,6 +10,9 @@
 #include "platform/OutputFile.h"
 #include "platform/Paths.h"
 #include "platform/ThisProcess.h"
+#include "records/Outcomes.h"
+#include "records/RecordStore.h"
+#include "records/RecordTime.h"
 
 namespace station {
 
@@ -21,6 +22,19 @@ std::string ClockTime()
 {
     const std::string local = records::LocalText(records::NowMs()); // 2026-12-09T13:06:01+01:00
     return local.size() >= 19 ? local.substr(11, 8) : local;
+}
+
+// The report as the records count its attempt: the summary's passed and failed are then
+// the figures records --stats and the line's page give for the same panels.
+records::Yield YieldOf(const AttemptReport& report)
+{
+    CAttempt attempt;
+    attempt.command = "station";
+    attempt.outcome = report.end == AttemptEnd::Passed   ? outcome::kPass
+                      : report.end == AttemptEnd::Failed ? outcome::kFail
+                                                         : outcome::kStopped;
+    if (report.flashTouched) attempt.eraseResult = step::kOk;
+    return records::YieldOf(attempt);
 }
 
 } // namespace
@@ -239,23 +253,19 @@ bool CStationPort::FlashPanel()
     m_recordFailed = m_recordFailed || report.recordLost;
     const std::string note = report.recordLost ? " (record not written)" : "";
     const std::string last = ClockTime();
-    switch (report.end) {
-    case AttemptEnd::Stopped:
-        if (report.flashTouched)
-            State(FixtureState::StoppedPartWay, "stopped part-way" + note, last, report.exitCode);
-        else
-            State(FixtureState::Stopped, "stopped before the erase" + note, last, report.exitCode);
-        break;
-    case AttemptEnd::Passed:
+    const records::Yield yield = YieldOf(report);
+    if (yield == records::Yield::StoppedPartWay) {
+        State(FixtureState::StoppedPartWay, "stopped part-way" + note, last, report.exitCode);
+    } else if (records::CountsAsPassed(yield)) {
         ++m_passed;
         State(FixtureState::Pass, "PASS" + note, last, report.exitCode);
-        break;
-    case AttemptEnd::Failed:
+    } else if (records::CountsAsFailed(yield)) {
         ++m_failed;
         State(StateChanged{FixtureState::Fail, report.FailText() + note, 0, 0, last, report.exitCode,
                            report.failure ? std::optional(report.failure->step) : std::nullopt,
                            report.FailReason()});
-        break;
+    } else {
+        State(FixtureState::Stopped, "stopped before the erase" + note, last, report.exitCode);
     }
     return report.idAnswered;
 }

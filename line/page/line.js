@@ -95,20 +95,23 @@ function minutesSeconds(seconds) {
   return Math.floor(seconds / 60) + ':' + String(seconds % 60).padStart(2, '0');
 }
 
-// The station's state in the supervisor's words: "erasing, 0:40 left", "programming 120/256".
+const kNotInRun = 'not in this station\'s run';
+
+// The fixture's state as its station's terminal says it: "programming 54/92, 0:44 left",
+// "station stopped at 14:02"; a station older than its words by its state's key.
 function stateText(f) {
+  if (f.in_run === 0) return kNotInRun;
   switch (f.state) {
     case null: case undefined: return null;
     case 'no port': return 'adapter missing';
-    case 'stopped': return 'stopped part-way';
     case 'pass': return 'PASS';
     // The reason names the step that failed, as the station's own line says it.
     case 'fail': return 'FAIL' + (f.fail_reason ? ': ' + f.fail_reason : f.step ? ': ' + f.step : '');
-    case 'erasing': return 'erasing' + (f.seconds_left ? ', ' + minutesSeconds(f.seconds_left) + ' left' : '');
-    default:
-      return f.state + (f.pages_total ? ' ' + f.pages_done + '/' + f.pages_total : '') +
-        (f.seconds_left && !f.pages_total ? ', ' + minutesSeconds(f.seconds_left) + ' left' : '');
   }
+  if (f.state_text) return f.state_text;
+  if (f.state === 'erasing') return 'erasing' + (f.seconds_left ? ', ' + minutesSeconds(f.seconds_left) + ' left' : '');
+  return f.state + (f.pages_total ? ' ' + f.pages_done + '/' + f.pages_total : '') +
+    (f.seconds_left && !f.pages_total ? ', ' + minutesSeconds(f.seconds_left) + ' left' : '');
 }
 
 function showFixtures(table) {
@@ -116,11 +119,12 @@ function showFixtures(table) {
   const tiles = table.rows.map(row => {
     const f = rowObject(table, row);
     const silent = f.station_silent === 1;
-    const kind = silent ? 'silent' : f.state ? f.state.replace(/ /g, '-') : (f.last_outcome || '');
+    const kind = f.in_run === 0 ? 'left' : silent ? 'silent' : f.state ? f.state.replace(/ /g, '-') :
+      (f.last_outcome || '');
     const tile = element('div', 'tile ' + kind);
     // Its paint is what a monitor of the page's speed can time.
     tile.appendChild(element('div', 'name', f.host + ' ' + f.port)).setAttribute('elementtiming', 'tile');
-    const now = silent ? 'station silent' : stateText(f);
+    const now = silent && f.in_run !== 0 ? 'station silent' : stateText(f);
     if (now) tile.appendChild(element('div', 'state', now));
     const last = element('div');
     // A state of PASS or FAIL is the last panel's own outcome: said once.
@@ -253,17 +257,93 @@ function listen() {
   };
 }
 
+// A time in the browser's own zone: "2026-12-09 08:58:12".
+function localTime(utc) {
+  if (!utc) return '';
+  const t = new Date(utc);
+  const two = n => String(n).padStart(2, '0');
+  return t.getFullYear() + '-' + two(t.getMonth() + 1) + '-' + two(t.getDate()) + ' ' +
+    [t.getHours(), t.getMinutes(), t.getSeconds()].map(two).join(':');
+}
+
+// A serial's own view, an address to send to a colleague.
+function traceUrl(key) {
+  return '/trace/' + encodeURIComponent(key);
+}
+
+// What the supervisor reads first: what happened, where it failed and why, how long; then
+// when, where and with which file. The API's other columns go to the CSV.
+const kTraceColumns = [
+  ['outcome', 'outcome'], ['step', 'step'], ['reason', 'reason'], ['duration_s', 'seconds'],
+  ['started_utc', 'started'], ['station', 'station'], ['fixture', 'fixture'], ['file_name', 'file'],
+  ['file_sha256', 'sha256'], ['serial', 'serial'],
+];
+const kShortHash = 12;
+
+function showTrace(table, key) {
+  const place = document.getElementById('trace');
+  if (!table.rows.length) {
+    place.replaceChildren(element('p', 'muted', 'no panel whose serial holds ' + key + ', and no such record'));
+    return;
+  }
+  const attempts = table.rows.map(row => rowObject(table, row));
+  const serials = new Set(attempts.map(a => a.serial));
+  const t = element('table', 'trace');
+  const body = t.appendChild(element('tbody'));
+  const head = element('tr');
+  for (const [, caption] of kTraceColumns) head.appendChild(element('th', null, caption));
+  body.appendChild(head);
+  for (const a of attempts) {
+    const tr = element('tr');
+    for (const [column] of kTraceColumns) {
+      const value = a[column];
+      let td;
+      if (column === 'outcome') td = element('td', 'outcome ' + value, value);
+      else if (column === 'duration_s') td = element('td', 'number', value === null ? '' : tenths(value));
+      else if (column === 'started_utc') td = element('td', null, localTime(value));
+      else if (column === 'file_sha256') {
+        td = element('td', 'digest', value ? value.slice(0, kShortHash) : '');
+        if (value) td.title = value;
+      } else if (column === 'serial' && value) {
+        td = element('td');
+        const link = td.appendChild(element('a', null, value));
+        link.href = traceUrl(value);
+      } else td = element('td', null, value ?? '');
+      tr.appendChild(td);
+    }
+    body.appendChild(tr);
+  }
+  const said = attempts.length + (attempts.length === 1 ? ' attempt' : ' attempts') + ' of ' +
+    (serials.size === 1 ? (attempts[0].serial ?? 'a panel without serial') : serials.size + ' panels');
+  place.replaceChildren(element('p', 'muted', said), t);
+}
+
 async function trace(key) {
   const query = new URLSearchParams({key});
   const link = document.getElementById('trace-csv');
   try {
-    showTable('trace', await readTable('/api/trace', query));
+    showTrace(await readTable('/api/trace', query), key);
     query.set('format', 'csv');
     link.href = '/api/trace?' + query;
     link.hidden = false;
   } catch (e) {
     document.getElementById('trace').replaceChildren(element('p', 'problem-text', String(e.message || e)));
   }
+}
+
+// The key a /trace/KEY address names, or none.
+function addressedKey() {
+  const match = window.location.pathname.match(/^\/trace\/(.+)$/);
+  if (!match) return null;
+  try { return decodeURIComponent(match[1]); } catch (e) { return null; }
+}
+
+function showAddressedTrace() {
+  const key = addressedKey();
+  if (!key) return;
+  document.getElementById('trace-form').elements.key.value = key;
+  document.getElementById('traceability').scrollIntoView();
+  trace(key);
 }
 
 // A deferred script runs once the document is parsed: no need to wait for its event.
@@ -273,8 +353,12 @@ function start() {
   document.getElementById('trace-form').addEventListener('submit', event => {
     event.preventDefault();
     const key = event.target.elements.key.value.trim();
-    if (key) trace(key);
+    if (!key) return;
+    if (addressedKey() !== key) history.pushState(null, '', traceUrl(key));
+    trace(key);
   });
+  window.addEventListener('popstate', showAddressedTrace);
+  showAddressedTrace();
   // The server filled the page with today's answers, unless it could not read them; and a
   // filter the browser brought back from the page's last visit asks for others.
   const filled = document.querySelector('main').hasAttribute('data-filled') && !filterQuery().toString() &&

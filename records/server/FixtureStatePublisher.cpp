@@ -15,6 +15,8 @@ constexpr std::chrono::milliseconds kGap{250};
 constexpr std::chrono::minutes kNoTableWait{5};
 // One round's longest wait for the server.
 constexpr std::chrono::seconds kRoundTime{5};
+// The last round, as the station stops: its goodbye is worth a short wait, not a long one.
+constexpr std::chrono::seconds kLastRoundTime{2};
 
 } // namespace
 
@@ -79,6 +81,16 @@ void CFixtureStatePublisher::Loop()
         if (!sent) lastAll = std::chrono::steady_clock::now() + (noTable ? kNoTableWait : kEvery) - kEvery;
         m_wake.wait_until(lock, sent ? now + kGap : lastAll + kEvery, [this] { return m_stopping; });
     }
+    // What changed last (the station saying it stopped) still goes, so the line does not
+    // take a station that said goodbye for one that fell silent.
+    std::vector<CFixtureStateRow> rows;
+    for (const auto& [fixture, changed] : m_changed)
+        rows.push_back(m_rows[fixture]);
+    m_changed.clear();
+    lock.unlock();
+    bool noTable = false;
+    if (!rows.empty())
+        delivery->PublishStates(rows, std::chrono::steady_clock::now() + kLastRoundTime, error, noTable);
 }
 
 } // namespace records_server

@@ -29,6 +29,7 @@ public:
     void Start();
     // The fixture's row now; a changed row goes at once.
     void Publish(const CFixtureStateRow& row);
+    // Rows changed and not yet sent go in one last round (of 2 s at most).
     void Stop();
 
 private:

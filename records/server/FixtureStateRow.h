@@ -7,11 +7,14 @@
 
 namespace records_server {
 
+// Every fixture's state once its station has stopped: its goodbye.
+inline constexpr char kStationStopped[] = "station stopped";
+
 struct CFixtureStateRow
 {
     std::string fixture; // the port
-    std::string state;   // the station's key: "waiting", "erasing", "fail"
-    std::string detail;  // the station's words: "programming 120/256, 0:44 left"
+    std::string state;   // the station's key: "waiting", "erasing", "fail", kStationStopped
+    std::string detail;  // what the station's terminal says: "programming 120/256, 0:44 left"
     std::string step;    // the step under way, or the one that failed
     std::optional<int64_t> pagesDone, pagesTotal, secondsLeft;
     std::string failReason;

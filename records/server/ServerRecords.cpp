@@ -190,7 +190,9 @@ bool InitSchema(CPgConnection& conn, std::string& done, std::string& error)
     }
     for (const CIndex& index : kIndexes)
         if (found != 0 && index.since > found && !Run(conn, index.sql, error)) return fail(error);
-    // The line's totals (version 5): filled once from the rows already there.
+    // The line's totals (version 5): filled once from the rows already there, and made
+    // again when a version changed what they keep.
+    if (found != 0 && found < kSummariesVersion && !DropSummaries(conn, error)) return fail(error);
     if (!InitSummaries(conn, found != 0, error)) return fail(error);
     if (!InitFixtureStates(conn, error)) return fail(error);
     if (!Run(conn, "DELETE FROM torvane_schema", error)) return fail(error);

@@ -10,7 +10,7 @@
 
 namespace records_server {
 
-inline constexpr int kSchemaVersion = 5;
+inline constexpr int kSchemaVersion = 7;
 
 // Creates the tables and indexes, or migrates older ones; refuses a schema newer than
 // this program. What was done as one line in done ("created", "already at version 1").

@@ -7,24 +7,44 @@
 namespace records_server {
 
 std::string YieldConditionSql(const std::function<bool(records::Yield)>& counts, const std::string& outcome,
-                              const std::string& touched)
+                              const std::string& touched, const std::string& upgrade)
 {
+    // The predicate asked for every outcome, touched or not, an upgrade or not; a term
+    // names only what it depends on.
     std::string sql;
     for (const char* name : records::kOutcomes) {
-        bool counted[2] = {};
-        for (int t = 0; t < 2; ++t) {
-            CAttempt attempt;
-            attempt.outcome = name;
-            if (t) attempt.eraseResult = step::kOk;
-            counted[t] = counts(records::YieldOf(attempt));
+        bool counted[2][2] = {};
+        for (int u = 0; u < 2; ++u)
+            for (int t = 0; t < 2; ++t) {
+                CAttempt attempt;
+                attempt.command = u ? records::kUpgradeCommands[0] : "erase";
+                attempt.outcome = name;
+                if (t) attempt.eraseResult = step::kOk;
+                counted[u][t] = counts(records::YieldOf(attempt));
+            }
+        for (int u = 0; u < 2; ++u) {
+            if (!counted[u][0] && !counted[u][1]) continue;
+            const bool eitherUpgrade = counted[0][0] == counted[1][0] && counted[0][1] == counted[1][1];
+            if (eitherUpgrade && u == 1) continue;
+            // The outcomes are the library's own constants, never text from outside.
+            std::string term = outcome + " = '" + name + "'";
+            if (!eitherUpgrade) term += std::string(" AND ") + (u ? "" : "NOT ") + upgrade;
+            if (counted[u][0] != counted[u][1])
+                term += std::string(" AND ") + (counted[u][1] ? "" : "NOT ") + touched;
+            sql += (sql.empty() ? "(" : " OR ") + ("(" + term + ")");
         }
-        if (!counted[0] && !counted[1]) continue;
-        // The outcomes are the library's own constants, never text from outside.
-        std::string term = outcome + " = '" + name + "'";
-        if (counted[0] != counted[1]) term += std::string(" AND ") + (counted[1] ? "" : "NOT ") + touched;
-        sql += (sql.empty() ? "(" : " OR ") + ("(" + term + ")");
     }
     return sql.empty() ? "false" : sql + ")";
+}
+
+std::string RowConditionSql(const std::function<bool(records::Yield)>& counts, const std::string& row)
+{
+    return YieldConditionSql(counts, row + "outcome", TouchedSql(row), records::UpgradeSql(row + "command"));
+}
+
+std::string SummaryConditionSql(const std::function<bool(records::Yield)>& counts)
+{
+    return YieldConditionSql(counts, "outcome", "touched", "upgrade");
 }
 
 std::string TouchedSql(const std::string& row)
@@ -36,6 +56,18 @@ std::string FailStepSql(const std::string& row)
 {
     return "coalesce(nullif(" + row + "fail_step, ''), CASE WHEN strpos(" + row +
            "fail_reason, ':') > 0 THEN split_part(" + row + "fail_reason, ':', 1) ELSE '' END)";
+}
+
+std::string FailKindSql(const std::string& row)
+{
+    return "coalesce(nullif(" + row + "fail_kind, ''), regexp_replace(regexp_replace(coalesce(" + row +
+           "fail_reason, ''), '^[A-Za-z0-9 /]+( page [0-9A-F]{6})?: ', ''), '^differs at [0-9A-F]{6}$', "
+           "'differs'))";
+}
+
+std::string FailPageSql(const std::string& row)
+{
+    return "substring(" + row + "fail_reason from '^[A-Za-z0-9 /]+(?: page |: differs at )([0-9A-F]{6})')";
 }
 
 std::string SerialSql(const std::string& row)
@@ -60,12 +92,15 @@ bool CountsForPanel(records::Yield y)
 // batches. Rows a revision took to zero stay; the queries pass over them.
 constexpr const char* kTables[] = {
     // Per UTC day and fixture: the attempts, those with a duration and its sum. The
-    // outcome and whether the flash was touched are kept rather than a yield, so the
-    // queries decide what counts with the records library's definition as they do on rows.
+    // outcome, whether the flash was touched and whether the command upgrades a panel are
+    // kept rather than a yield, so the queries decide what counts with the records
+    // library's definition as they do on rows.
     "CREATE TABLE IF NOT EXISTS torvane_day_fixture (day date NOT NULL, key text NOT NULL, host text NOT "
     "NULL,"
     " port text NOT NULL, tag text NOT NULL, file_name text NOT NULL, file_sha256 text NOT NULL,"
-    " loader_version text NOT NULL, outcome text NOT NULL, touched boolean NOT NULL, fail_step text NOT NULL,"
+    " loader_version text NOT NULL, outcome text NOT NULL, touched boolean NOT NULL, upgrade boolean NOT "
+    "NULL,"
+    " fail_step text NOT NULL, fail_kind text NOT NULL,"
     " fail_reason text NOT NULL, attempts bigint NOT NULL, timed bigint NOT NULL, duration_ms bigint NOT "
     "NULL,"
     " PRIMARY KEY (day, key))",
@@ -90,7 +125,7 @@ constexpr const char* kTables[] = {
 
 std::string Passed(const std::string& row)
 {
-    return YieldConditionSql(records::CountsAsPassed, row + "outcome", TouchedSql(row));
+    return RowConditionSql(records::CountsAsPassed, row);
 }
 
 // One row's share in the per-day summaries, taken out (sign -1) or put in (+1).
@@ -102,18 +137,19 @@ std::string CountFunctionSql()
            " v_port text := coalesce(a.port, ''); v_tag text := coalesce(a.tag, '');"
            " v_file text := coalesce(a.file_name, ''); v_sha text := coalesce(a.file_sha256, '');"
            " v_loader text := coalesce(a.loader_version, ''); v_touched boolean := " +
-           TouchedSql("a.") + "; v_step text := " + FailStepSql("a.") +
+           TouchedSql("a.") + "; v_upgrade boolean := " + records::UpgradeSql("a.command") +
+           "; v_step text := " + FailStepSql("a.") + "; v_kind text := " + FailKindSql("a.") +
            "; v_reason text := coalesce(a.fail_reason, '');"
            " BEGIN"
            " INSERT INTO torvane_day_fixture AS s VALUES (v_day, md5(row(a.host, v_port, v_tag, v_file, "
            "v_sha,"
-           " v_loader, a.outcome, v_touched, v_step, v_reason)::text), a.host, v_port, v_tag, v_file, v_sha,"
-           " v_loader, a.outcome, v_touched, v_step, v_reason, sign,"
+           " v_loader, a.outcome, v_touched, v_upgrade, v_step, v_kind, v_reason)::text), a.host, v_port,"
+           " v_tag, v_file, v_sha, v_loader, a.outcome, v_touched, v_upgrade, v_step, v_kind, v_reason, sign,"
            " CASE WHEN a.duration_ms IS NULL THEN 0 ELSE sign END, sign * coalesce(a.duration_ms, 0))"
            " ON CONFLICT (day, key) DO UPDATE SET attempts = s.attempts + EXCLUDED.attempts,"
            " timed = s.timed + EXCLUDED.timed, duration_ms = s.duration_ms + EXCLUDED.duration_ms;"
            " IF a.duration_ms IS NOT NULL AND " +
-           YieldConditionSql(CountsAsWorked, "a.outcome", "v_touched") +
+           YieldConditionSql(CountsAsWorked, "a.outcome", "v_touched", "v_upgrade") +
            " THEN INSERT INTO torvane_day_cycle AS s VALUES (v_day, md5(row(a.host, v_port, v_tag, v_file,"
            " v_sha)::text), ceil(a.duration_ms / 1000.0)::integer, a.host, v_port, v_tag, v_file, v_sha, "
            "sign)"
@@ -125,7 +161,7 @@ std::string CountFunctionSql()
 // its share in the per-day panels moved along.
 std::string PanelFunctionSql()
 {
-    const std::string counted = YieldConditionSql(CountsForPanel, "outcome", TouchedSql(""));
+    const std::string counted = RowConditionSql(CountsForPanel);
     const std::string attempts =
         " SELECT count(*) AS counted, (array_agg(started_utc ORDER BY started_utc, id))[1] AS first_utc,"
         " (array_agg(host ORDER BY started_utc, id))[1] AS host,"
@@ -182,7 +218,7 @@ std::string PanelFunctionSql()
 // adds messages) costs nothing more.
 constexpr char kSummarized[] =
     "started_utc, host, port, tag, file_name, file_sha256, loader_version, outcome,"
-    " erase_result, program_result, fail_step, fail_reason, duration_ms,"
+    " erase_result, program_result, command, fail_step, fail_kind, fail_reason, duration_ms,"
     " serial_text, serial_hex";
 
 std::string Prefixed(const std::string& row)
@@ -205,9 +241,7 @@ std::string Prefixed(const std::string& row)
 // the row a station writes before the work starts.
 std::string TriggerFunctionSql()
 {
-    const auto counted = [](const std::string& r) {
-        return YieldConditionSql(CountsForPanel, r + "outcome", TouchedSql(r));
-    };
+    const auto counted = [](const std::string& r) { return RowConditionSql(CountsForPanel, r); };
     const auto refresh = [](const std::string& r) {
         return "PERFORM torvane_panel_refresh(" + SerialSql(r) + ", coalesce(" + r + "tag, ''), coalesce(" +
                r + "file_name, ''), coalesce(" + r + "file_sha256, ''));";
@@ -241,21 +275,25 @@ std::string TriggerFunctionSql()
 // period's days then lie together on disk, not spread over the whole table.
 std::string FillFunctionSql()
 {
-    const std::string counted = YieldConditionSql(CountsForPanel, "outcome", TouchedSql(""));
+    const std::string counted = RowConditionSql(CountsForPanel);
     return "CREATE OR REPLACE FUNCTION torvane_summaries_fill() RETURNS void LANGUAGE plpgsql AS $$ BEGIN"
            " TRUNCATE torvane_day_fixture, torvane_day_cycle, torvane_panel, torvane_day_panel;"
            " INSERT INTO torvane_day_fixture SELECT day, md5(row(host, port, tag, file_name, file_sha256,"
-           " loader_version, outcome, touched, fail_step, fail_reason)::text), host, port, tag, file_name,"
-           " file_sha256, loader_version, outcome, touched, fail_step, fail_reason, count(*), "
+           " loader_version, outcome, touched, upgrade, fail_step, fail_kind, fail_reason)::text), host, port,"
+           " tag, file_name, file_sha256, loader_version, outcome, touched, upgrade, fail_step, fail_kind,"
+           " fail_reason, count(*), "
            "count(duration_ms),"
            " coalesce(sum(duration_ms), 0) FROM (SELECT (started_utc AT TIME ZONE 'UTC')::date AS day, host,"
            " coalesce(port, '') AS port, coalesce(tag, '') AS tag, coalesce(file_name, '') AS file_name,"
            " coalesce(file_sha256, '') AS file_sha256, coalesce(loader_version, '') AS loader_version, "
            "outcome, " +
-           TouchedSql("") + " AS touched, " + FailStepSql("") +
-           " AS fail_step, coalesce(fail_reason, '') AS fail_reason, duration_ms FROM torvane_attempt) r"
+           TouchedSql("") + " AS touched, " + records::UpgradeSql("command") + " AS upgrade, " +
+           FailStepSql("") +
+           " AS fail_step, " + FailKindSql("") +
+           " AS fail_kind, coalesce(fail_reason, '') AS fail_reason, duration_ms FROM torvane_attempt) r"
            " GROUP BY day, host, port, tag, file_name, file_sha256, loader_version, outcome, touched, "
-           "fail_step,"
+           "upgrade, "
+           "fail_step, fail_kind,"
            " fail_reason ORDER BY day;"
            " INSERT INTO torvane_day_cycle SELECT day, md5(row(host, port, tag, file_name, "
            "file_sha256)::text),"
@@ -264,7 +302,7 @@ std::string FillFunctionSql()
            " coalesce(tag, '') AS tag, coalesce(file_name, '') AS file_name,"
            " coalesce(file_sha256, '') AS file_sha256, ceil(duration_ms / 1000.0)::integer AS seconds"
            " FROM torvane_attempt WHERE duration_ms IS NOT NULL AND " +
-           YieldConditionSql(CountsAsWorked, "outcome", TouchedSql("")) +
+           RowConditionSql(CountsAsWorked) +
            ") r GROUP BY day, host, port, tag, file_name, file_sha256, seconds ORDER BY day;"
            " INSERT INTO torvane_panel SELECT md5(row(serial, tag, file_name, file_sha256)::text), serial, "
            "tag,"
@@ -284,6 +322,14 @@ std::string FillFunctionSql()
 }
 
 } // namespace
+
+bool DropSummaries(CPgConnection& conn, std::string& error)
+{
+    const CPgResult result = conn.Exec(
+        "DROP TABLE IF EXISTS torvane_day_fixture, torvane_day_cycle, torvane_panel, torvane_day_panel");
+    if (!result.Ok()) error = result.Error();
+    return result.Ok();
+}
 
 bool InitSummaries(CPgConnection& conn, bool fill, std::string& error)
 {

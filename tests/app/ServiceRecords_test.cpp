@@ -91,6 +91,7 @@ TEST_F(ServiceRecords, AFailedPageIsAFailNamingTheStepAndAStopIsAStop)
     EXPECT_EQ(rows[1].messages.front(), "Program error.");
     EXPECT_NE(rows[1].messages.back().find("program page 0F0100"), std::string::npos) << rows[1].messages.back();
     EXPECT_EQ(rows[1].failReason, rows[1].messages.back());
+    EXPECT_EQ(rows[1].failKind, "the panel reported a program error") << "the line counts it by its kind";
 }
 
 // A bench's power cut mid-program: the record keeps the steps' own time and the first

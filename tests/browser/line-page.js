@@ -1,7 +1,9 @@
 'use strict';
-// The line's page in Debian's chromium: it loads with Basic authentication, shows the
-// seeded fixtures and yields, shows a serial holding markup as text, and a real station
-// recording a panel reaches the open page within 2 s, without a reload.
+// The line's page in Debian's chromium on a 1366-pixel screen: it loads with Basic
+// authentication, shows the seeded fixtures and yields, shows a serial holding markup as
+// text, finds panels by a part of their serial at their own address, and a real station
+// recording a panel reaches the open page within 2 s, without a reload, and says when it
+// stopped.
 const assert = require('assert');
 const {spawn, execSync} = require('child_process');
 const {chromium} = require('playwright-core');
@@ -19,7 +21,7 @@ async function main() {
   try {
     const context = await browser.newContext({
       httpCredentials: {username: env.LINE_USER, password: env.LINE_PASSWORD},
-      viewport: {width: 1200, height: 900},
+      viewport: {width: 1366, height: 768},
     });
     const page = await context.newPage();
     const problems = [];
@@ -51,8 +53,8 @@ async function main() {
     });
     await page.click('#filter button');
     await page.locator('#yields', {hasText: '66.7 %'}).waitFor({timeout: 5000});
-    // The seeded failure has neither its step nor its reason recorded.
-    assert.equal(await page.locator('#pareto td', {hasText: '(not recorded)'}).count(), 2);
+    // The seeded failure has no step recorded.
+    assert.equal(await page.locator('#pareto td', {hasText: '(not recorded)'}).count(), 1);
 
     const markup = '<img src=x onerror=window.forged=1>';
     assert.ok((await tile(page, 'line-a COM8').textContent()).includes(markup));
@@ -76,8 +78,35 @@ async function main() {
     assert.match(shown, /1 panel in the last hour/);
     assert.doesNotMatch(shown, /last pass/i, 'the tile says PASS twice: ' + shown);
     assert.equal(loads, 1, 'the page was reloaded');
-    assert.deepEqual(problems, []);
     if (env.SCREENSHOT) await page.screenshot({path: env.SCREENSHOT, fullPage: true});
+
+    // A station stopped says so, and when; it is no silent station.
+    station.kill('SIGTERM');
+    await ours.filter({hasText: /station stopped at \d\d:\d\d/}).waitFor({timeout: 10000});
+    assert.doesNotMatch(await page.locator('#alarms').textContent(), /station silent/);
+    const widths = await page.locator('#fixtures .tile').evaluateAll(t => t.map(e => e.getBoundingClientRect().width));
+    assert.ok(widths.every(w => w === widths[0]), 'tiles of one width: ' + widths);
+    assert.deepEqual(problems, []);
+
+    // A part of a serial, in any case, at an address of its own: the panels' attempts,
+    // what happened first, the hash short (whole on hover), all within the screen's width.
+    const trace = await context.newPage();
+    trace.on('pageerror', e => problems.push(e.message));
+    await trace.goto(env.LINE_URL + '/trace/sn-000');
+    await trace.locator('#trace table').waitFor({timeout: 5000});
+    const rows = trace.locator('#trace table tr');
+    assert.equal(await rows.count(), 3);
+    assert.deepEqual(await rows.nth(0).locator('th').allTextContents(),
+                     ['outcome', 'step', 'reason', 'seconds', 'started', 'station', 'fixture', 'file', 'sha256',
+                      'serial']);
+    const hash = rows.nth(1).locator('td.digest');
+    assert.equal(await hash.textContent(), '3f9c2a51b07e');
+    assert.equal((await hash.getAttribute('title')).length, 64);
+    assert.equal(await rows.nth(1).locator('a').getAttribute('href'), '/trace/SN-0001');
+    assert.ok(await trace.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth),
+              'the trace is wider than the screen');
+    if (env.SCREENSHOT) await trace.screenshot({path: env.SCREENSHOT.replace(/\.png$/, '-trace.png'), fullPage: true});
+    assert.deepEqual(problems, []);
   } finally {
     if (station) station.kill('SIGTERM');
     await browser.close();

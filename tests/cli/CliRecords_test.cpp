@@ -160,6 +160,9 @@ TEST_F(CliRecords, AFailedPageAndAStopPartWayAreRecordedAsTheRoadWent)
         EXPECT_EQ(row.baudRate, 115200);
         EXPECT_EQ(records::YieldOf(row), c.yield);
         EXPECT_EQ(row.failReason, c.failReason);
+        // The kind, for the line's Pareto: the reason without its step and page.
+        const std::string reason = c.failReason;
+        EXPECT_EQ(row.failKind, reason.substr(reason.find(": ") + 2));
     }
     const std::vector<CAttempt> rows = Rows();
     ASSERT_EQ(rows.size(), 2u);

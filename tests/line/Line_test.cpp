@@ -48,7 +48,7 @@ struct Seed
     std::string serial, port, outcome;
     int64_t seconds;
     std::string erase, program, lastMessage;
-    std::string tag = "", file = "panel.mot", day = "2026-11-02";
+    std::string tag = "", file = "panel.mot", day = "2026-11-02", command = "station";
 };
 
 class LineServer : public testing::Test
@@ -103,9 +103,10 @@ protected:
         ASSERT_TRUE(records_server::PrepareUpsert(m_conn, error)) << error;
     }
 
-    // failStep and failReason: as the record holds them (a station older than the step's
-    // field sends the reason alone).
-    void Add(const Seed& seed, const std::string& failStep = {}, const std::string& failReason = {})
+    // failStep, failReason and failKind: as the record holds them (a station older than
+    // the step's or the kind's field sends the reason alone).
+    void Add(const Seed& seed, const std::string& failStep = {}, const std::string& failReason = {},
+             const std::string& failKind = {})
     {
         CAttempt a;
         char id[40];
@@ -119,7 +120,7 @@ protected:
         a.user = "line";
         a.processId = 7;
         a.toolVersion = "1.0.0";
-        a.command = "station";
+        a.command = seed.command;
         a.port = seed.port;
         a.serialText = seed.serial;
         a.outcome = seed.outcome;
@@ -129,6 +130,7 @@ protected:
         if (!seed.lastMessage.empty()) a.messages = {"Link up.", seed.lastMessage};
         a.failStep = failStep;
         a.failReason = failReason;
+        a.failKind = failKind;
         a.durationMs = seed.seconds * 1000;
         a.tag = seed.tag;
         a.fileName = seed.file;
@@ -269,6 +271,31 @@ TEST_F(LineServer, YieldsCountEachSerialsFirstAndLastWorkedAttempt)
     EXPECT_EQ(Row(table, 0), (Cells{"2", "2", "0", "0", "100.0 %", "0", "n/a", "n/a", "0"}));
 }
 
+TEST_F(LineServer, YieldsCountPanelsUpgradedNotAnEraseOrAVerifyOfItsOwn)
+{
+    // A technician's Erase then Program on one panel, a verify of it, and a failed read:
+    // four attempts, one panel passed, nothing failed.
+    const std::string ok = step::kOk;
+    for (const char* command : {"windows erase", "windows program", "verify"})
+        Add({"SN-0100", "COM9", outcome::kPass, 10, ok, std::string(command) == "windows erase" ? "" : ok, "",
+             "", "panel.mot", "2026-11-02", command});
+    Add({"SN-0100", "COM9", outcome::kFail, 10, "", "", "", "", "panel.mot", "2026-11-02", "read"}, "read",
+        "read page 0F0000: no reply at 115200 bit/s");
+    line::CLineTable table;
+    std::string error;
+    ASSERT_TRUE(line::Yields(m_conn, Period(), table, error)) << error;
+    EXPECT_EQ(Row(table, 0), (Cells{"4", "1", "0", "0", "100.0 %", "1", "100.0 %", "100.0 %", "0"}));
+    ASSERT_TRUE(line::Pareto(m_conn, Period(), line::ParetoBy::Fixture, table = {}, error)) << error;
+    EXPECT_TRUE(table.rows.empty());
+    ASSERT_TRUE(line::CycleTimes(m_conn, Period(), table = {}, error)) << error;
+    ASSERT_EQ(table.rows.size(), 1u);
+    EXPECT_EQ(Row(table, 0)[2], "1");
+    // The whole days' totals say the same as the rows.
+    const line::CLineFilter week{"2026-10-30T00:00:00Z", "2026-11-06T00:00:00Z", std::nullopt, std::nullopt};
+    ASSERT_TRUE(line::Yields(m_conn, week, table = {}, error)) << error;
+    EXPECT_EQ(Row(table, 0), (Cells{"4", "1", "0", "0", "100.0 %", "1", "100.0 %", "100.0 %", "0"}));
+}
+
 TEST_F(LineServer, CycleTimesArePercentilesOfTheWorkedAttemptsPerFixture)
 {
     SeedLine();
@@ -282,24 +309,36 @@ TEST_F(LineServer, CycleTimesArePercentilesOfTheWorkedAttemptsPerFixture)
     EXPECT_EQ(Row(table, 1), (Cells{"st1", "COM2", "3", "20.0", "52.0"}));
 }
 
-TEST_F(LineServer, ParetoRanksFailuresByStepAndReason)
+TEST_F(LineServer, ParetoRanksFailuresByStepAloneAndByTheReasonsKindWithItsPages)
 {
     SeedLine();
+    // The same kind at another page, from a station that keeps the kind apart.
+    Add({"SN-0006", "COM1", outcome::kFail, 30, step::kOk, step::kFailed, "Program failed."}, "program",
+        "program page 0F5000: no reply at 115200 bit/s", "no reply at 115200 bit/s");
     line::CLineTable table;
     std::string error;
-    ASSERT_TRUE(line::Pareto(m_conn, Period(), line::ParetoBy::StepAndReason, table, error)) << error;
+    ASSERT_TRUE(line::Pareto(m_conn, Period(), line::ParetoBy::Step, table, error)) << error;
+    // Grouped by the records' step, never by the messages shown; the older station's row
+    // (no step of its own) joins its step by the reason's first words.
     ASSERT_EQ(table.rows.size(), 2u);
-    // Grouped by the records' step and reason, never by the messages shown; the older
-    // station's row (no step of its own) joins its step by the reason's first words.
-    EXPECT_EQ(Row(table, 0),
-              (Cells{"erase", "erase: the panel reported an erase error", "2", "66.7 %", "66.7 %"}));
+    EXPECT_EQ(Row(table, 0), (Cells{"erase", "2", "50.0 %", "50.0 %"}));
+    EXPECT_EQ(Row(table, 1), (Cells{"program", "2", "50.0 %", "100.0 %"}));
+    // Rows without the kind take it from their reason: one reason, its pages listed.
+    ASSERT_TRUE(line::Pareto(m_conn, Period(), line::ParetoBy::Reason, table = {}, error)) << error;
+    ASSERT_EQ(table.rows.size(), 2u);
+    EXPECT_EQ(Row(table, 0), (Cells{"erase", "the panel reported an erase error", "NULL", "2", "50.0 %", "50.0 %"}));
     EXPECT_EQ(Row(table, 1),
-              (Cells{"program", "program page 0F0200: no reply at 115200 bit/s", "1", "33.3 %", "100.0 %"}));
+              (Cells{"program", "no reply at 115200 bit/s", "0F0200, 0F5000", "2", "50.0 %", "100.0 %"}));
+    // The whole days' totals group alike.
+    const line::CLineFilter week{"2026-11-01T00:00:00Z", "2026-11-08T00:00:00Z", std::nullopt, std::nullopt};
+    line::CLineTable fromTotals;
+    ASSERT_TRUE(line::Pareto(m_conn, week, line::ParetoBy::Reason, fromTotals, error)) << error;
+    EXPECT_EQ(fromTotals.rows, table.rows);
 
     ASSERT_TRUE(line::Pareto(m_conn, Period(), line::ParetoBy::Fixture, table = {}, error)) << error;
     ASSERT_EQ(table.rows.size(), 2u);
-    EXPECT_EQ(Row(table, 0), (Cells{"st1", "COM2", "2", "66.7 %", "66.7 %"}));
-    EXPECT_EQ(Row(table, 1), (Cells{"st1", "COM1", "1", "33.3 %", "100.0 %"}));
+    EXPECT_EQ(Row(table, 0), (Cells{"st1", "COM1", "2", "50.0 %", "50.0 %"}));
+    EXPECT_EQ(Row(table, 1), (Cells{"st1", "COM2", "2", "50.0 %", "100.0 %"}));
 }
 
 TEST_F(LineServer, SummariesFollowInsertsARevisionAndADelete)
@@ -351,6 +390,7 @@ TEST_F(LineServer, AMigrationFromVersion4FillsTheSummaries)
           "DROP TABLE torvane_day_fixture, torvane_day_cycle, torvane_panel, torvane_day_panel"})
         ASSERT_TRUE(m_conn.Exec(sql).Ok()) << m_conn.Error();
     SeedLine();
+    ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP COLUMN fail_kind").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("UPDATE torvane_schema SET version = 4").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn
                     .Exec("DO $$ BEGIN CREATE ROLE line_test_reader; EXCEPTION WHEN duplicate_object THEN NULL;"
@@ -360,7 +400,8 @@ TEST_F(LineServer, AMigrationFromVersion4FillsTheSummaries)
     ASSERT_TRUE(m_conn.Exec("GRANT SELECT ON torvane_attempt TO line_test_reader").Ok()) << m_conn.Error();
     std::string done, error;
     ASSERT_TRUE(records_server::InitSchema(m_conn, done, error)) << error;
-    EXPECT_EQ(done, "migrated the server's records to version 5 (from 4)");
+    EXPECT_EQ(done, "migrated the server's records to version " +
+                        std::to_string(records_server::kSchemaVersion) + " (from 4)");
     // The line's reader reads the totals as it read the attempts.
     EXPECT_EQ(m_conn.Exec("SELECT has_table_privilege('line_test_reader', 'torvane_day_panel', 'SELECT')").Text(0, 0),
               "t");
@@ -369,19 +410,35 @@ TEST_F(LineServer, AMigrationFromVersion4FillsTheSummaries)
     EXPECT_EQ(Row(table, 0), (Cells{"10", "5", "3", "1", "62.5 %", "3", "33.3 %", "66.7 %", "2"}));
 }
 
-TEST_F(LineServer, TraceBySerialOrRecordIdGivesEveryAttemptOfThePanel)
+TEST_F(LineServer, TraceFindsThePanelsByARecordIdOrAnyPartOfTheirSerial)
 {
     SeedLine();
     line::CLineTable table;
     std::string error;
     ASSERT_TRUE(line::Trace(m_conn, "00000000-0000-4000-8000-000000000004", table, error)) << error;
     ASSERT_EQ(table.rows.size(), 2u); // SN-0002: the earlier day's failure and the pass
-    EXPECT_EQ(Row(table, 0)[3], "SN-0002");
-    EXPECT_EQ(Row(table, 0)[16], "fail");
-    EXPECT_EQ(Row(table, 1)[16], "pass");
-
-    ASSERT_TRUE(line::Trace(m_conn, "SN-0003", table = {}, error)) << error;
+    EXPECT_EQ(Row(table, 0)[9], "SN-0002");
+    EXPECT_EQ(Row(table, 0)[4], "2026-10-30T08:01:00Z");
+    // What happened comes first: the outcome, the failing step and reason, the seconds.
+    ASSERT_TRUE(line::Trace(m_conn, "sn-0001", table = {}, error)) << error;
+    ASSERT_EQ(table.rows.size(), 2u);
+    const auto first4 = [](Cells row) { return Cells(row.begin(), row.begin() + 4); };
+    EXPECT_EQ(first4(Row(table, 0)),
+              (Cells{"fail", "program", "program page 0F0200: no reply at 115200 bit/s", "30.0"}));
+    EXPECT_EQ(first4(Row(table, 1)), (Cells{"pass", "NULL", "NULL", "40.0"}));
+    // A whole serial is its panel alone; a start or a part of one, in any case, finds
+    // every panel that holds it.
+    Add({"SN-00011", "COM1", outcome::kPass, 40, step::kOk, step::kOk, "Program OK."});
+    ASSERT_TRUE(line::Trace(m_conn, "SN-0001", table = {}, error)) << error;
     EXPECT_EQ(table.rows.size(), 2u);
+    ASSERT_TRUE(line::Trace(m_conn, "sn-0001", table = {}, error)) << error;
+    EXPECT_EQ(table.rows.size(), 3u);
+    ASSERT_TRUE(line::Trace(m_conn, "sn-000", table = {}, error)) << error;
+    EXPECT_EQ(table.rows.size(), 10u);
+    ASSERT_TRUE(line::Trace(m_conn, "0003", table = {}, error)) << error;
+    EXPECT_EQ(table.rows.size(), 2u);
+    ASSERT_TRUE(line::Trace(m_conn, "%", table = {}, error)) << error;
+    EXPECT_TRUE(table.rows.empty()) << "a key is text, never a pattern";
 }
 
 TEST_F(LineServer, UsersAreAddedVerifiedAndRemoved)
@@ -474,6 +531,28 @@ TEST_F(LineServer, FixtureStatesAreUpsertedNotifiedOnChangeAndShownOnTheTiles)
     ASSERT_EQ(table.rows.size(), 1u);
     row = Row(table, 0);
     EXPECT_EQ(Cells(row.begin(), row.begin() + 2), (Cells{"station silent", "st1"}));
+
+    // A station that said it stopped is no silent one; a fixture it no longer runs is not
+    // sent again with the others.
+    records_server::CFixtureStateRow bye = Programming(121);
+    bye.state = records_server::kStationStopped;
+    bye.detail = "station stopped at 14:02";
+    ASSERT_TRUE(records_server::UpsertFixtureState(m_conn, "st1", bye, error)) << error;
+    records_server::CFixtureStateRow gone = Programming(5);
+    gone.fixture = "COM2";
+    ASSERT_TRUE(records_server::UpsertFixtureState(m_conn, "st1", gone, error)) << error;
+    ASSERT_TRUE(m_conn
+                    .Exec("UPDATE torvane_fixture_state SET updated_utc = now() - CASE fixture WHEN 'COM1'"
+                          " THEN interval '40 s' ELSE interval '2 min' END")
+                    .Ok());
+    ASSERT_TRUE(line::Fixtures(m_conn, table = {}, error)) << error;
+    ASSERT_EQ(table.rows.size(), 2u);
+    row = Row(table, 0);
+    EXPECT_EQ(row[10], "station stopped at 14:02");
+    EXPECT_EQ(Cells(row.end() - 2, row.end()), (Cells{"1", "0"})) << "in the run, not silent";
+    EXPECT_EQ(Row(table, 1)[17], "0") << "COM2 is no longer in the run";
+    ASSERT_TRUE(line::Alarms(m_conn, table = {}, error)) << error;
+    EXPECT_TRUE(table.rows.empty());
 }
 
 TEST_F(LineServer, AlarmsTellMixedFilesOrToolsInATagAndAFixtureFailingFiveTimes)
@@ -857,9 +936,16 @@ TEST(LinePage, TheServersFillEscapesEveryTextAndNeedsEveryAnswer)
                               {"failed_today", true},
                               {"panels_last_hour", true},
                               {"state"},
+                              {"state_text"},
+                              {"in_run", true},
                               {"station_silent", true}},
                              {{"pc-1", "COM1", "90", "</div><img src=x onerror=alert(1)>", "fail", "0", "1",
-                               "1", "pass\" onclick=\"alert(2)", "0"}});
+                               "1", "pass\" onclick=\"alert(2)", std::nullopt, "1", "0"},
+                              // The station's own words; a fixture it no longer runs, even when silent.
+                              {"pc-2", "COM1", "90", std::nullopt, "pass", "1", "0", "1", "station stopped",
+                               "station stopped at 14:02", "1", "0"},
+                              {"pc-2", "COM9", "90", std::nullopt, "pass", "1", "0", "1", "programming",
+                               "programming 54/92, 0:44 left", "0", "1"}});
     answers.alarms = table({{"alarm"}, {"subject"}, {"detail"}}, {});
     answers.yields = table({{"attempts", true}, {"attempt_yield"}}, {{"1", "0.0 %"}});
     answers.cycleTimes = table({{"host"}, {"median_s", true}}, {{"pc-1", "39.25"}});
@@ -872,6 +958,12 @@ TEST(LinePage, TheServersFillEscapesEveryTextAndNeedsEveryAnswer)
                         "onerror=alert(1)&gt;, 1 min ago"),
               std::string::npos);
     EXPECT_NE(page.find("<div class=\"muted\">1 panel in the last hour</div>"), std::string::npos);
+    EXPECT_NE(page.find("<div class=\"tile station-stopped\"><div class=\"name\" elementtiming=\"tile\">pc-2 "
+                        "COM1</div><div class=\"state\">station stopped at 14:02</div>"),
+              std::string::npos);
+    EXPECT_NE(page.find("<div class=\"tile left\"><div class=\"name\" elementtiming=\"tile\">pc-2 COM9</div>"
+                        "<div class=\"state\">not in this station&#39;s run</div>"),
+              std::string::npos);
     EXPECT_NE(page.find("<td class=\"number\">39.3</td>"), std::string::npos) << "halves up, as the script";
     EXPECT_NE(page.find("<td class=\"muted\">(not recorded)</td><td>no reply</td>"), std::string::npos);
     EXPECT_NE(page.find("<div id=\"alarms\"><p class=\"muted\">none</p>"), std::string::npos);

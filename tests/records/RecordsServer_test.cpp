@@ -595,10 +595,11 @@ TEST(RecordsConnection, TcpChecksTheServersCertificateUnlessTheUserChoseAMode)
 
 TEST_F(RecordsServer, AnOlderServerIsMigratedWithItsRowsAndEveryFieldRoundTrips)
 {
-    // The server as version 1 left it: no signer, no failing step, one row of an older station.
+    // The server as version 1 left it: no signer, no failing step or kind, one row of an older station.
     ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP COLUMN signer").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP COLUMN fail_reason").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP COLUMN fail_step").Ok()) << m_conn.Error();
+    ASSERT_TRUE(m_conn.Exec("ALTER TABLE torvane_attempt DROP COLUMN fail_kind").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("DROP INDEX torvane_attempt_fixture").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("DROP TABLE torvane_line_station").Ok()) << m_conn.Error();
     ASSERT_TRUE(m_conn.Exec("DROP TRIGGER torvane_attempt_summary ON torvane_attempt").Ok())
@@ -615,7 +616,8 @@ TEST_F(RecordsServer, AnOlderServerIsMigratedWithItsRowsAndEveryFieldRoundTrips)
     EXPECT_EQ(error, "the server's records are older than this Torvane: run torvane-cli records --init-server "
                      "to migrate them");
     ASSERT_TRUE(records_server::InitSchema(m_conn, done, error)) << error;
-    EXPECT_EQ(done, "migrated the server's records to version 5 (from 1)");
+    EXPECT_EQ(done, "migrated the server's records to version " +
+                        std::to_string(records_server::kSchemaVersion) + " (from 1)");
     const CPgResult index = m_conn.Exec("SELECT to_regclass('torvane_attempt_fixture') IS NOT NULL");
     EXPECT_EQ(index.Ok() ? index.Text(0, 0) : index.Error(), "t")
         << "the line's indexes come with the migration";

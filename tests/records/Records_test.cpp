@@ -243,6 +243,13 @@ TEST_F(Records, CsvQuotesWhatNeedsItAndStatsCountTheYield)
     partWay.eraseResult = step::kOk;
     partWay.programResult = step::kStopped;
     ASSERT_TRUE(store->Complete(partWay));
+    // A technician's Erase before the windows' Program, and a verify of its own: attempts,
+    // but no panels passed.
+    for (const char* command : {"windows erase", "verify"}) {
+        CAttempt service = Add(*store, "2026-03-02T07:30:00.000Z", "COM1", outcome::kPass);
+        service.command = command;
+        ASSERT_TRUE(store->Complete(service));
+    }
     store.reset();
 
     ASSERT_EQ(Cli({"records", "--records", m_file.string(), "--csv"}), 0) << m_err.str();
@@ -253,7 +260,7 @@ TEST_F(Records, CsvQuotesWhatNeedsItAndStatsCountTheYield)
     size_t records = 0;
     for (size_t at = 0; (at = csv.find("\r\n", at)) != std::string::npos; at += 2)
         ++records;
-    EXPECT_EQ(records, 6u) << "CRLF ends each record, the header included";
+    EXPECT_EQ(records, 8u) << "CRLF ends each record, the header included";
 
     ASSERT_EQ(Cli({"records", "--records", m_file.string(), "--stats", "--json"}), 0) << m_err.str();
     std::istringstream lines(m_out.str());
