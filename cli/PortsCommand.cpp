@@ -31,7 +31,9 @@ nlohmann::json PortJson(const platform::SerialPortInfo& port)
                         {"manufacturer", port.manufacturer},
                         {"product", port.product},
                         {"serial_number", port.serialNumber},
-                        {"driver", port.driver}};
+                        {"driver", port.driver},
+                        {"adapter", platform::AdapterFamily(port)}};
+    json["latency_ms"] = port.latencyMs ? nlohmann::json(*port.latencyMs) : nlohmann::json(nullptr);
     json["vendor_id"] = port.vendorId ? nlohmann::json(Hex4(*port.vendorId)) : nlohmann::json(nullptr);
     json["product_id"] = port.productId ? nlohmann::json(Hex4(*port.productId)) : nlohmann::json(nullptr);
     return json;
@@ -50,6 +52,9 @@ void PrintPort(const platform::SerialPortInfo& port, std::ostream& out)
     if (!words.empty()) out << "  " << ShownText(words);
     if (!port.serialNumber.empty()) out << "  serial " << ShownText(port.serialNumber);
     if (!port.driver.empty()) out << "  driver " << ShownText(port.driver);
+    if (const std::string family = platform::AdapterFamily(port); !family.empty()) out << "  " << family;
+    // Every page's status reply may wait that long.
+    if (port.latencyMs) out << ", latency timer " << *port.latencyMs << " ms";
     out << "\n";
     for (const std::string& name : port.byPath)
         out << "    " << ShownText(name) << "\n";

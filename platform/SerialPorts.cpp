@@ -27,6 +27,31 @@ bool IsDigit(char c)
 
 } // namespace
 
+std::string AdapterFamily(const SerialPortInfo& port)
+{
+    // The vendor first (a driver may serve other chips), the drivers of both systems after.
+    struct Family
+    {
+        uint16_t vendor;
+        const char* name;
+        std::vector<const char*> drivers;
+    };
+    static const std::vector<Family> kFamilies = {
+        {0x0403, "FTDI", {"ftdi_sio", "FTDIBUS", "FTSER2K"}},
+        {0x10C4, "CP210x", {"cp210x", "silabser"}},
+        {0x1A86, "CH34x", {"ch341", "CH341SER_A64", "CH341SER"}},
+        {0x067B, "PL2303", {"pl2303", "Ser2pl", "Ser2pl64"}},
+    };
+    for (const Family& family : kFamilies)
+        if (port.vendorId == family.vendor) return family.name;
+    for (const Family& family : kFamilies)
+        for (const char* driver : family.drivers)
+            if (SameNameNoCase(port.driver, driver)) return family.name;
+    if (port.kind == "acm" || SameNameNoCase(port.driver, "cdc_acm") || SameNameNoCase(port.driver, "usbser"))
+        return "CDC-ACM";
+    return {};
+}
+
 bool PortNameLess(const std::string& a, const std::string& b)
 {
     size_t i = 0, j = 0;

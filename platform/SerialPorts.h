@@ -18,7 +18,14 @@ struct SerialPortInfo
     std::vector<std::string> byId;   // stable names that follow the adapter itself
     std::optional<uint16_t> vendorId, productId;
     std::string manufacturer, product, serialNumber, driver;
+    // The adapter's latency timer, where its driver tells it (FTDI's: sysfs on Linux, the
+    // driver's LatencyTimer value on Windows): how long it may hold a short reply.
+    std::optional<uint32_t> latencyMs;
 };
+
+// The USB-serial chip's family, from its vendor and driver: "FTDI", "CP210x", "CH34x",
+// "PL2303", "CDC-ACM"; empty for others and for a machine's own UART.
+std::string AdapterFamily(const SerialPortInfo& port);
 
 // The ports present now, sorted by name (COM2 before COM10).
 std::vector<SerialPortInfo> ListSerialPorts();

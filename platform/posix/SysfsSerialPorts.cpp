@@ -103,6 +103,9 @@ std::vector<SerialPortInfo> ScanSysfsSerialPorts(const fs::path& sysRoot, const 
         while (LinkName(owner / "subsystem") == "serial-base" && owner.has_parent_path())
             owner = owner.parent_path();
         port.driver = LinkName(owner / "driver");
+        if (const std::string latency = Attribute(device / "latency_timer");
+            !latency.empty() && latency.size() < 4 && latency.find_first_not_of("0123456789") == std::string::npos)
+            port.latencyMs = static_cast<uint32_t>(std::stoul(latency));
         AddUsbDetails(device, LinkName(device / "subsystem"), port);
         const fs::path node = fs::weakly_canonical(devRoot / name, resolveError);
         port.byPath = LinksTo(devRoot / "serial" / "by-path", node);

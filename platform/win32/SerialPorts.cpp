@@ -104,7 +104,8 @@ void AddDeviceManagerDetails(std::vector<SerialPortInfo>& ports)
     for (DWORD index = 0; SetupDiEnumDeviceInfo(list.get(), index, &device); ++index) {
         HKEY raw = SetupDiOpenDevRegKey(list.get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
         if (raw == INVALID_HANDLE_VALUE) continue;
-        const std::string comName = Narrow(StringValue(CUniqueKey(raw).get(), L"PortName"));
+        const CUniqueKey key(raw);
+        const std::string comName = Narrow(StringValue(key.get(), L"PortName"));
         auto port = std::find_if(ports.begin(), ports.end(),
                                  [&](const SerialPortInfo& p) { return p.name == comName; });
         if (comName.empty() || port == ports.end()) continue;
@@ -112,6 +113,12 @@ void AddDeviceManagerDetails(std::vector<SerialPortInfo>& ports)
         port->description = Narrow(DeviceProperty(list.get(), device, SPDRP_FRIENDLYNAME));
         port->manufacturer = Narrow(DeviceProperty(list.get(), device, SPDRP_MFG));
         port->driver = Narrow(DeviceProperty(list.get(), device, SPDRP_SERVICE));
+        // FTDI's driver keeps the timer among the port's device parameters.
+        DWORD latency = 0, type = 0, size = sizeof latency;
+        if (RegQueryValueExW(key.get(), L"LatencyTimer", nullptr, &type, reinterpret_cast<BYTE*>(&latency),
+                             &size) == ERROR_SUCCESS &&
+            type == REG_DWORD && latency <= 255)
+            port->latencyMs = latency;
         const std::wstring hardwareId = DeviceProperty(list.get(), device, SPDRP_HARDWAREID);
         port->vendorId = HexAfter(hardwareId, L"VID_");
         port->productId = HexAfter(hardwareId, L"PID_");

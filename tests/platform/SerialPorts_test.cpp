@@ -58,6 +58,7 @@ TEST_F(SysfsTree, lists_adapters_and_real_uarts_with_their_usb_data_and_stable_n
     File(ftdi / "product", "FT232R USB UART\n");
     File(ftdi / "serial", "A50285BI\n");
     Tty("ttyUSB0", ftdi / "1-2:1.0/ttyUSB0", "usb-serial", "ftdi_sio");
+    File(ftdi / "1-2:1.0/ttyUSB0/latency_timer", "16\n");
     fs::create_directories(Dev("serial/by-id"));
     fs::create_directories(Dev("serial/by-path"));
     fs::create_symlink("../../ttyUSB0", Dev("serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"));
@@ -94,6 +95,8 @@ TEST_F(SysfsTree, lists_adapters_and_real_uarts_with_their_usb_data_and_stable_n
     EXPECT_EQ(usb.description, "FT232R USB UART");
     EXPECT_EQ(usb.serialNumber, "A50285BI");
     EXPECT_EQ(usb.driver, "ftdi_sio");
+    EXPECT_EQ(usb.latencyMs, 16u);
+    EXPECT_EQ(platform::AdapterFamily(usb), "FTDI");
     EXPECT_EQ(usb.byId,
               (std::vector<std::string>{Dev("serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0")}));
     EXPECT_EQ(usb.byPath,
@@ -104,12 +107,15 @@ TEST_F(SysfsTree, lists_adapters_and_real_uarts_with_their_usb_data_and_stable_n
     EXPECT_EQ(acm.vendorId, 0x2341);
     EXPECT_EQ(acm.description, "CDC Abstract Control Model");
     EXPECT_EQ(acm.driver, "cdc_acm");
+    EXPECT_EQ(platform::AdapterFamily(acm), "CDC-ACM");
+    EXPECT_FALSE(acm.latencyMs);
     EXPECT_TRUE(acm.byId.empty());
 
     EXPECT_EQ(uart.name, Dev("ttyS0").string());
     EXPECT_EQ(uart.kind, "serial");
     EXPECT_EQ(uart.driver, "serial");
     EXPECT_FALSE(uart.vendorId);
+    EXPECT_EQ(platform::AdapterFamily(uart), "");
 
     // The port dialog adds the adapters after its own list, each once; the UART is COM1 already.
     const std::vector<std::string> listed{"COM1", "COM2", "COM10", Dev("TTYACM0").string()};
